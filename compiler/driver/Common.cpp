@@ -1,0 +1,155 @@
+// Creation and release of the global state.
+#include "compiler/driver/Common.h"
+
+#include <iostream>
+
+#include "compiler/driver/Errors.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Settings.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/output/FileWriter.h"
+#include "compiler/output/ImportManager.h"
+#include "compiler/output/ResourceManager.h"
+#include "compiler/preprocessor/MacroManager.h"
+#include "compiler/source/DefineManager.h"
+#include "compiler/source/IdentManager.h"
+#include "compiler/statements/BlockStack.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/symbols/ConstManager.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/RegisterManager.h"
+#include "compiler/symbols/VarManager.h"
+#include "encoder/FixupManager.h"
+#include "platform/Platform.h"
+#include "plugins/PluginManager.h"
+
+namespace vorak {
+
+int64_t frequency64 = 0;
+uint32_t fileCounter = 0;
+int32_t ptrSize = 4;
+TOperand* assignOperand = nullptr;
+std::string assignOperandText;
+TOperand* flagNullOperand = nullptr;
+TCompilerFlags CompileFlags{};
+TCallingConvention DefaultCC = ccStdcall;
+std::string strVORAK_PATH;
+std::string strVORAK_VERSION;
+
+std::vector<TOperand*>* FuncOps = nullptr;
+TSettings* Settings = nullptr;
+TIdentManager* Idents = nullptr;
+TVarManager* VarMan = nullptr;
+TFuncManager* FuncMan = nullptr;
+TFixupManager* FixMan = nullptr;
+TImportManager* Imports = nullptr;
+TRegisterManager* RegMan = nullptr;
+TResourceManager* ResMan = nullptr;
+TBlockStack* blStack = nullptr;
+TCompiler* Compiler = nullptr;
+TConstManager* Consts = nullptr;
+TDefineManager* DefMan = nullptr;
+TMacroManager* MacMan = nullptr;
+TLog* Log = nullptr;
+TPluginManager* Plugins = nullptr;
+TFileWriter* DebugASM = nullptr;
+TFileWriter* fWriter = nullptr;
+
+void InitVorak() {
+  fileCounter = 0;
+  ptrSize = 4;
+  assignOperand = nullptr;
+  assignOperandText.clear();
+
+  flagNullOperand = new TOperand();
+  flagNullOperand->setNull();
+  flagNullOperand->hint = otFlag;
+
+  CompileFlags = TCompilerFlags{};
+  CompileFlags.cpu_mode = 686;
+  CompileFlags.fpu_enabled = 1;
+  CompileFlags.sse_version = 1;
+  CompileFlags.def_callmeth = cmUnknown;
+  CompileFlags.optimise = 1;
+  CompileFlags.m2m_reg = REG_NONE;
+  DefaultCC = ccStdcall;
+
+  strVORAK_PATH = platform::executableFolder();
+  strVORAK_VERSION = "Vorak Assembler " + GetVersion(platform::executablePath());
+  platform::setConsoleTitle(strVORAK_VERSION);
+
+  FuncOps = new std::vector<TOperand*>();
+  Settings = new TSettings();
+  Idents = new TIdentManager();
+  VarMan = new TVarManager();
+  FuncMan = new TFuncManager();
+  FixMan = new TFixupManager();
+  Imports = new TImportManager();
+  RegMan = new TRegisterManager();
+  ResMan = new TResourceManager();
+  blStack = new TBlockStack();
+  Compiler = new TCompiler();
+  Consts = new TConstManager();
+  DefMan = new TDefineManager();
+  Compiler->InitCompiler();
+  MacMan = new TMacroManager();
+  Log = new TLog();
+
+  const std::string stars(58, '*');
+  const std::string blank = "**" + std::string(54, ' ') + "**";
+  const size_t pad = strVORAK_VERSION.size() < 49 ? 49 - strVORAK_VERSION.size() : 0;
+  Log->Message(stars, colWarning);
+  Log->Message(blank, colWarning);
+  Log->Message("**     " + strVORAK_VERSION + std::string(pad, ' ') + "**", colWarning);
+  Log->Message(blank, colWarning);
+  Log->Message(stars, colWarning);
+
+  Plugins = new TPluginManager();
+}
+
+namespace {
+// Frees one global; a failure is reported the way the top-level handler does
+// and shut-down goes on with the next object.
+template <typename T>
+void release(T*& object) {
+  T* p = object;
+  object = nullptr;
+  try {
+    delete p;
+  } catch (const EVorakError& e) {
+    std::cout << e.className() << ": " << e.what() << '\n';
+  } catch (const std::exception& e) {
+    std::cout << "Exception: " << e.what() << '\n';
+  }
+}
+}  // namespace
+
+void DeinitVorak() {
+  release(flagNullOperand);
+  release(Plugins);
+  release(Compiler);
+  release(Log);
+  release(Settings);
+  release(Consts);
+  release(DefMan);
+  release(Idents);
+  release(VarMan);
+  release(FuncMan);
+  release(FixMan);
+  release(Imports);
+  release(MacMan);
+  release(RegMan);
+  release(ResMan);
+  release(blStack);
+  if (FuncOps) {
+    for (TOperand*& op : *FuncOps) release(op);
+    release(FuncOps);
+  }
+  // The listing writer belongs to Settings and the output buffer to the build;
+  // neither outlives them.
+  DebugASM = nullptr;
+  fWriter = nullptr;
+  std::cout.flush();
+}
+
+}  // namespace vorak

@@ -1,0 +1,38 @@
+// Exceptions that reach the top-level handler. Each carries the class name the
+// handler prints; EAbort is the silent abort a fatal error raises after the log
+// has already printed the message.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace vorak {
+
+class EVorakError : public std::runtime_error {
+ public:
+  EVorakError(const char* cls, const std::string& msg) : std::runtime_error(msg), cls_(cls) {}
+  const char* className() const noexcept { return cls_; }
+
+ private:
+  const char* cls_;
+};
+
+// Raised by a fatal error once its message is printed; never printed again.
+class EAbort : public EVorakError {
+ public:
+  EAbort() : EVorakError("EAbort", "Operation aborted") {}
+};
+
+// A file could not be read or written (log file, listing, source).
+class EInOutError : public EVorakError {
+ public:
+  explicit EInOutError(const std::string& msg) : EVorakError("EInOutError", msg) {}
+};
+
+// An output file could not be created.
+class EFCreateError : public EVorakError {
+ public:
+  explicit EFCreateError(const std::string& msg) : EVorakError("EFCreateError", msg) {}
+};
+
+}  // namespace vorak

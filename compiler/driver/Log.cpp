@@ -1,0 +1,150 @@
+// Console and log-file messages, warnings and fatal errors.
+#include "compiler/driver/Log.h"
+
+#include <cerrno>
+#include <cstring>
+#include <iostream>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
+#include "compiler/driver/Settings.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/statements/Compiler.h"
+#include "platform/Platform.h"
+
+namespace vorak {
+
+namespace {
+const std::string kRule(30, '-');
+
+std::string withoutFolder(const std::string& path) {
+  auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+bool isLineBreak(char c) { return c == '\r' || c == '\n'; }
+}  // namespace
+
+std::string sourceExcerpt(std::string_view buffer, uint32_t pos) {
+  if (buffer.empty()) return {};
+  // pos is the byte last read (1-based); 0 stands before the first byte.
+  size_t at = pos == 0 ? 0 : pos - 1;
+  if (at >= buffer.size()) at = buffer.size() - 1;
+  size_t start = at;
+  // A reader standing on a line end belongs to the line that the end closes.
+  while (start > 0 && !isLineBreak(buffer[start - 1])) --start;
+  size_t end = at;
+  while (end < buffer.size() && !isLineBreak(buffer[end])) ++end;
+  while (start < end && static_cast<unsigned char>(buffer[start]) <= ' ') ++start;
+  while (end > start && static_cast<unsigned char>(buffer[end - 1]) <= ' ') --end;
+  return std::string(buffer.substr(start, end - start));
+}
+
+TLog::TLog() {
+  if (Settings && Settings->WriteLog()) MakeLogFile();
+}
+
+TLog::~TLog() {
+  if (Settings && Settings->WriteLog() && F_LogFile) {
+    std::string closing = "\r\n" + kRule + "\r\n\r\n";
+    std::fwrite(closing.data(), 1, closing.size(), F_LogFile);
+  }
+  closeLogFile();
+}
+
+void TLog::closeLogFile() {
+  if (F_LogFile) std::fclose(F_LogFile);
+  F_LogFile = nullptr;
+}
+
+void TLog::MakeLogFile() {
+  closeLogFile();
+  const std::string path = (Settings ? Settings->CompilerPath() : std::string()) + "log.txt";
+  F_LogFile = std::fopen(path.c_str(), "ab");
+  if (!F_LogFile) throw EInOutError("Cannot open log file \"" + path + "\". " + std::strerror(errno));
+  std::string opening = "\r\n" + kRule + "\r\nLOG STARTED\r\n";
+  if (std::fwrite(opening.data(), 1, opening.size(), F_LogFile) != opening.size())
+    throw EInOutError("Cannot write log file \"" + path + "\". " + std::strerror(errno));
+}
+
+void TLog::WriteFile(std::string_view str) {
+  if (!F_LogFile || !Settings || !Settings->WriteLog()) return;
+  if (std::fwrite(str.data(), 1, str.size(), F_LogFile) != str.size() ||
+      std::fwrite("\r\n", 1, 2, F_LogFile) != 2)
+    throw EInOutError(std::string("Cannot write log file. ") + std::strerror(errno));
+}
+
+void TLog::Message(std::string_view str, uint16_t col) {
+  platform::setConsoleColour(col);
+  std::cout << str;
+  platform::resetConsoleColour();
+  std::cout << '\n';
+  WriteFile(str);
+}
+
+void TLog::flush() {
+  std::cout.flush();
+  if (F_LogFile) std::fflush(F_LogFile);
+}
+
+std::string TLog::formatAt(std::string_view kind, std::string_view strError, bool showCode, uint32_t cC,
+                           uint32_t cL, uint32_t cLc, TAFile* fn) {
+  TAFile* src = fn ? fn : (Compiler ? Compiler->CurFile() : nullptr);
+  if (!src) {
+    if (kind == ": Warning: ") return "Warning: " + std::string(strError);
+    return std::string(strError);
+  }
+  if (cL == 0) cL = src->CurLine;
+  if (cLc == 0) cLc = src->CurLineChar;
+  if (cC == 0) cC = src->CurChar;
+  std::string s = "[" + std::to_string(cL) + "," + std::to_string(cLc) + "]" + std::string(kind) +
+                  std::string(strError) + " in [" + withoutFolder(src->FileName()) + "]";
+  // The excerpt is cut from the buffer directly: the reader stays where it is.
+  if (showCode)
+    s += "\r\nCode: \r\n" + sourceExcerpt(std::string_view(src->Buffer.data(), src->FileLen), cC);
+  return s;
+}
+
+void TLog::FatalError(std::string_view strError, bool showCode, uint32_t cC, uint32_t cL, uint32_t cLc,
+                      TAFile* fn) {
+  Message(formatAt(": ", strError, showCode, cC, cL, cLc, fn), colError);
+  flush();
+  throw EAbort();
+}
+
+void TLog::Warning(std::string_view strError, bool showCode, uint32_t cC, uint32_t cL, uint32_t cLc,
+                   TAFile* fn) {
+  ++F_WarningCount;
+  Message(formatAt(": Warning: ", strError, showCode, cC, cL, cLc, fn), colWarning);
+}
+
+void TLog::Error(std::string_view strError) {
+  ++F_ErrorCount;
+  Message(formatAt(": Error: ", strError, false, 0, 0, 0, nullptr), colError);
+}
+
+namespace {
+std::string currentTokenText() {
+  if (Compiler && Compiler->CurToken()) return Compiler->CurToken()->getTokenStr();
+  return "EOF";
+}
+std::string coded(std::string_view code, std::string_view rest) {
+  if (code.empty()) return std::string(rest);
+  return "[" + std::string(code) + "] " + std::string(rest);
+}
+}  // namespace
+
+void TLog::FatalUnexpectedToken(std::string_view errCode) {
+  FatalError(coded(errCode, "Unexpected " + currentTokenText()));
+}
+
+void TLog::FatalReservedToken(std::string_view errCode) {
+  FatalError(coded(errCode, "Reserved " + currentTokenText()));
+}
+
+void TLog::FatalRedeclared(std::string_view errCode) {
+  FatalError(coded(errCode, currentTokenText() + " redeclared"));
+}
+
+}  // namespace vorak

@@ -1,0 +1,60 @@
+// The one channel to the user: coloured console lines, the optional log.txt,
+// and the fixed forms of warnings and fatal errors with their source excerpt.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace vorak {
+
+class TAFile;
+
+// Console colours, as text attributes.
+inline constexpr uint16_t colPlugin = 6, colNormal = 7, colLoaded = 10, colError = 12, colWarning = 14;
+
+class TLog {
+ public:
+  TLog();
+  ~TLog();
+  TLog(const TLog&) = delete;
+  TLog& operator=(const TLog&) = delete;
+
+  // Opens (appending) log.txt in the compiler folder and writes its opening lines.
+  void MakeLogFile();
+  void WriteFile(std::string_view str);
+  void Message(std::string_view str, uint16_t col = colNormal);
+  void Debug(std::string_view str, uint16_t col = colNormal) { Message(str, col); }
+
+  // Position arguments of 0 (and a null file) are taken from the current source.
+  [[noreturn]] void FatalError(std::string_view strError, bool showCode = true, uint32_t cC = 0,
+                               uint32_t cL = 0, uint32_t cLc = 0, TAFile* fn = nullptr);
+  void Warning(std::string_view strError, bool showCode = true, uint32_t cC = 0, uint32_t cL = 0,
+               uint32_t cLc = 0, TAFile* fn = nullptr);
+  void Error(std::string_view strError);
+
+  [[noreturn]] void FatalUnexpectedToken(std::string_view errCode);
+  [[noreturn]] void FatalReservedToken(std::string_view errCode);
+  [[noreturn]] void FatalRedeclared(std::string_view errCode);
+
+  uint32_t errorCount() const { return F_ErrorCount; }
+  uint32_t warningCount() const { return F_WarningCount; }
+  // Pushes the console and the log file out, for an exit that skips shut-down.
+  void flush();
+
+ private:
+  std::string formatAt(std::string_view kind, std::string_view strError, bool showCode, uint32_t cC,
+                       uint32_t cL, uint32_t cLc, TAFile* fn);
+  void closeLogFile();
+
+  std::FILE* F_LogFile = nullptr;
+  uint32_t F_ErrorCount = 0;
+  uint32_t F_WarningCount = 0;
+};
+
+// The source line around a 1-based buffer position, trimmed of blanks and
+// control characters at both ends. Lines end at CR or LF.
+std::string sourceExcerpt(std::string_view buffer, uint32_t pos);
+
+}  // namespace vorak

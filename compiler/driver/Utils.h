@@ -1,0 +1,25 @@
+// Small numeric and text helpers shared by several units.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vorak {
+
+int32_t Int64toSize(int64_t value, bool Signed = false);
+int64_t BinToInt(std::string_view Value);
+uint64_t calcUpper(uint8_t bits);
+int64_t StrOrd(std::string_view str);
+uint32_t alignSize(uint32_t size, uint32_t align);
+std::string GetVersion(const std::string& sFileName);
+int64_t log2_int(int64_t value);
+
+// Seconds as "0.####": at most four decimals, trailing zeros dropped.
+std::string formatSeconds(double seconds);
+// A-Z folded to a-z; no other byte changes (never the locale).
+std::string lowerCase(std::string_view s);
+std::string upperCase(std::string_view s);
+inline char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
+
+}  // namespace vorak

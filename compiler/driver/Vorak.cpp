@@ -1,0 +1,163 @@
+// The vorak executable: console set-up, command line, compile, build, the
+// batch file that repeats the build, and the top-level error handler.
+#include <filesystem>
+#include <iostream>
+#include <new>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Settings.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/output/FileWriter.h"
+#include "compiler/statements/Compiler.h"
+#include "encoder/InstructionTable.h"
+#include "platform/Platform.h"
+#include "plugins/PluginManager.h"
+
+using namespace vorak;
+namespace fs = std::filesystem;
+
+namespace {
+
+// Everything up to the last '.' of the file-name part; the path itself when
+// the name has no extension.
+std::string withoutExtension(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const auto dot = path.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return path;
+  return path.substr(0, dot);
+}
+
+std::string fileNamePart(const std::string& path) {
+  const auto slash = path.rfind('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+void say(const std::string& line) {
+  if (Log)
+    Log->Message(line);
+  else
+    std::cout << line << '\n';
+}
+
+void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
+  const std::string name = withoutExtension(strInFile) + ".build.bat";
+  std::error_code ec;
+  if (fs::exists(name, ec)) return;
+  TFileWriter batFile(name);
+  batFile.addFileText("\"" + platform::executablePath() + "\" \"" + strInRaw + "\"");
+  batFile.Commit();
+}
+
+// The run between start-up and shut-down. Returns normally at its end; any
+// failure leaves it as an exception.
+void run(const std::vector<std::string>& args, bool& bPause) {
+  frequency64 = platform::performanceFrequency();
+  InitVorak();
+
+  std::string strInFile = args.size() > 1 ? args[1] : std::string();
+  if (strInFile == "-listinstructions") {
+    Log->Message("Instructions: " + listInstructions(false));
+    return;
+  }
+  const std::string strInRaw = strInFile;
+  if (strInFile.empty()) {
+    Log->Message("usage: vorak.exe c:/file.vor");
+    Log->Message("arguments: -out c:/file.exe -nopause -writelog -asmdebug -i \"includepath\"");
+    return;
+  }
+  std::error_code ec;
+  if (!fs::is_regular_file(strInFile, ec)) Log->FatalError("[001] Input file does not exist " + strInRaw);
+  strInFile = fs::absolute(strInFile, ec).lexically_normal().string();
+
+  const std::string projectFolder = fs::path(strInFile).parent_path().string() + "/";
+  fs::current_path(projectFolder, ec);
+  Settings->setCompilerPath(strVORAK_PATH);
+  Settings->setProjectPath(projectFolder);
+
+  std::string strOutFile;
+  for (size_t i = 2; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    const bool hasNext = i + 1 < args.size();
+    if (a == "-out") {
+      strOutFile = hasNext ? args[++i] : std::string();
+    } else if (a == "-i") {
+      Settings->setIncludePath((hasNext ? args[++i] : std::string()) + "/");
+    } else if (a == "-nopause") {
+      bPause = false;
+    } else if (a == "-writelog") {
+      Settings->SetWriteLog(true);
+    } else if (a == "-asmdebug") {
+      Settings->SetASMDebug(true, withoutExtension(fileNamePart(strInFile)) + ".asm");
+    } else if (a == "-program") {
+      Settings->setProgramStr(hasNext ? args[++i] : std::string());
+    }
+  }
+  if (strOutFile.empty()) strOutFile = withoutExtension(fileNamePart(strInFile));
+
+  Plugins->initPlugins(strVORAK_PATH + "plugins/");
+  Compiler->LoadProject(strInFile);
+
+  const int64_t startTime64 = platform::performanceCounter();
+  Compiler->Compile();
+  int64_t endTime64 = platform::performanceCounter();
+  double elapsedSeconds = static_cast<double>(endTime64 - startTime64) / static_cast<double>(frequency64);
+  Log->Message("Compile OK - " + std::to_string(Compiler->GetTotalLines()) + " lines, " +
+               std::to_string(fileCounter) + " files, " + formatSeconds(elapsedSeconds) + " second(s)");
+
+  if (!Plugins->callBuilder(strOutFile)) Log->FatalError("An unknown error occured whilst building the file");
+  endTime64 = platform::performanceCounter();
+  const double total = static_cast<double>(endTime64 - startTime64) / static_cast<double>(frequency64);
+  Log->Message("Link OK - " + formatSeconds(total - elapsedSeconds) + " second(s)");
+  Log->Message("Build Complete - " + formatSeconds(total) + " second(s)");
+  writeBatchFile(strInFile, strInRaw);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv, argv + argc);
+  bool bPause = true;
+  try {
+    run(args, bPause);
+  } catch (const EAbort&) {
+    // The fatal error has been printed already.
+    if (!bPause) {
+      if (Log) Log->flush();
+      platform::exitProcess(1);
+    }
+  } catch (...) {
+    std::string line;
+    try {
+      throw;
+    } catch (const EVorakError& e) {
+      line = std::string(e.className()) + ": " + e.what();
+    } catch (const std::bad_alloc& e) {
+      line = std::string("EOutOfMemory: Out of memory");
+    } catch (const std::exception& e) {
+      line = std::string("Exception: ") + e.what();
+    } catch (...) {
+      line = "Exception: unknown error";
+    }
+    platform::resetConsoleColour();
+    std::cout << line << '\n';
+    if (!bPause) {
+      if (Log) Log->flush();
+      platform::exitProcess(1);
+    }
+  }
+  if (bPause) {
+    say("Press the [enter] key to exit.");
+    DeinitVorak();
+    std::string ignored;
+    std::getline(std::cin, ignored);
+  } else {
+    DeinitVorak();
+  }
+  std::cout.flush();
+  return 0;
+}

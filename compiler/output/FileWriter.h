@@ -1,0 +1,43 @@
+// A whole output file kept in memory: appended to, patched at 1-based
+// positions, and written to disk at once by Commit.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+namespace vorak {
+
+class TFileWriter {
+ public:
+  explicit TFileWriter(std::string fileName) : file_out(std::move(fileName)) {}
+  ~TFileWriter();
+  TFileWriter(const TFileWriter&) = delete;
+  TFileWriter& operator=(const TFileWriter&) = delete;
+
+  const std::string& Filename() const { return file_out; }
+  void setFilename(std::string name) { file_out = std::move(name); }
+  const std::string& Data() const { return file_data; }
+  uint32_t Len() const { return static_cast<uint32_t>(file_data.size()); }
+
+  // Each append returns the 1-based position of its first byte.
+  uint32_t addFileText(std::string_view text) { return addFileData(text.data(), text.size()); }
+  uint32_t addFileBytes(std::string_view bytes) { return addFileData(bytes.data(), bytes.size()); }
+  uint32_t addFileData(const void* p, size_t count);
+  // Overwrites count bytes at a 1-based position; false (and nothing changed)
+  // when the range does not lie inside the buffer.
+  bool replaceFileData(uint32_t position, const void* p, size_t count);
+  // Pads with zero bytes up to exactly size; false when already longer.
+  bool alignFileToSize(uint32_t size);
+  // Creates the file on the first call and writes the whole buffer; throws
+  // EFCreateError when the file cannot be created, EInOutError on a failed write.
+  void Commit();
+
+ private:
+  std::string file_out;
+  std::FILE* file_stream = nullptr;
+  std::string file_data;
+};
+
+}  // namespace vorak

@@ -1,0 +1,88 @@
+// The one token record of the compiler, with the token kinds, keywords and
+// the texts used to describe a token in messages.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "encoder/Operand.h"
+#include "plugins/PluginInterface.h"
+
+namespace vorak {
+
+struct TVarType;
+struct TVar;
+
+enum TKeyword : uint8_t {
+  keyNone, keyProgram, keyConst, keyImports, keyProcedure, keyFunction, keyStdcall, keyIf,
+  keyElseif, keyElse, keyRepeat, keyUntil, keyWhile, keyContinue, keyBreak, keyBlock, keyReturn,
+  keyUses, keyInline, keyTokenType, keyType, keyAs, keyEnum, keyUnion, keyOrd, keyExports,
+  keyEntry, keySizeOf, keyTokenText, keyCastType, keyIsPtrType, keyIsSignedType, keyExitIf,
+  keyEMacro, keyCDecl, keyMSX64, key__Try, key__Except, keyCase, keyState, keyDefault,
+  keyDefined, key__TOTAL
+};
+static_assert(key__TOTAL == 42);
+
+enum TParamType : uint8_t { ptPARAM = 0, ptCALLEE = 1 };
+
+union TTokenExtra {
+  uint32_t Offset;
+  int32_t Displacement;
+};
+
+class TCurrentToken {
+ public:
+  TCurrentToken();
+  ~TCurrentToken();
+  TCurrentToken(const TCurrentToken&) = delete;
+  TCurrentToken& operator=(const TCurrentToken&) = delete;
+
+  TVorToken setNull();
+  TVorToken setInteger(int32_t bytecount, int64_t Int, std::string_view str);
+  TVorToken setFloat(int32_t bytecount, long double fl, std::string_view str);
+  TVorToken setType(TVorToken tt, int32_t bytecount, int64_t Int, std::string_view str);
+  TVorToken setRegister(TRegister reg, std::string_view str);
+  TVorToken setSegment(TSegment seg, std::string_view str);
+  TVorToken setFlag(uint8_t flag, std::string_view str);
+  TVorToken setCleanIdent(std::string_view str);
+  TVorToken setText(std::string_view str, TVorToken textType);
+  TVorToken setSymbol(char c);
+  TVorToken setLabel(void* lbl, std::string_view str);
+  TVorToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp,
+                       int32_t scale, TVar* va);
+  // Makes this token a deep copy of tk (the owned operand is copied).
+  void setCurToken(const TCurrentToken& tk);
+  // The token described for messages: "register eax", "ansi string 'ab'", "EOF".
+  std::string getTokenStr() const;
+  bool getSigned() const;
+
+  TVorToken F_Type = ttEOF;
+  TIdentType F_IdentType = itNone;
+  TKeyword F_Keyword = keyNone;
+  std::string F_String;
+  TRegister F_Register = REG_EAX;
+  TSegment F_Segment = SEG_CS;
+  int64_t F_Integer = 0;
+  int32_t F_Count = 0;
+  long double F_Extended = 0;
+  void* F_Pointer = nullptr;
+  TOperand* F_Operand = nullptr;  // owned
+  std::string F_DefName;
+  int32_t F_ByteCount = 0;
+  int32_t F_BitCount = 0;
+  TParamType F_ParType = ptPARAM;
+  TVarType* F_CastType = nullptr;
+  TRegister F_Register_2 = REG_EAX;
+  int32_t F_Scale = 0;
+  TVar* F_VarPtr = nullptr;
+  TTokenExtra F_Extra{0};
+};
+
+// Keyword spelled by a text (A-Z folded), or keyNone.
+TKeyword findKeyword(std::string_view key);
+TCallingConvention Key2Convention(TKeyword key);
+std::string_view Key2String(TKeyword key);
+std::string_view Token2String(TVorToken id, TIdentType vt);
+
+}  // namespace vorak

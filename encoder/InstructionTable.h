@@ -1,0 +1,6 @@
+// Placeholder until the instruction table lands.
+#pragma once
+#include <string>
+namespace vorak {
+std::string listInstructions(bool forJs);
+}  // namespace vorak

@@ -1,0 +1,229 @@
+// Operand setters and the register, segment and flag names.
+#include "encoder/Operand.h"
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Utils.h"
+
+namespace vorak {
+
+void TOperand::setNull() {
+  hint = otRegister;
+  issigned = false;
+  istruedef = false;
+  ptr = nullptr;
+  value = static_cast<int64_t>(static_cast<uint64_t>(value) & 0xFFFFFFFF00000000ull);
+  reg_base = REG_NONE;
+  reg_index = REG_NONE;
+}
+
+void TOperand::setPointer(bool iss, TOperandType pt, void* curFunc, void* dt, uint32_t sz) {
+  setNull();
+  issigned = iss;
+  hint = pt;
+  displacement = 0;
+  ptr = curFunc;
+  data = dt;
+  size = sz ? sz : static_cast<uint32_t>(ptrSize);
+}
+
+void TOperand::setLabel(bool iss, void* p, uint32_t id) {
+  setNull();
+  issigned = iss;
+  hint = otLabel;
+  displacement = 0;
+  ptr = p;
+  value = id;
+  size = CompileFlags.cpu_bits / 8;
+}
+
+void TOperand::setImm(bool iss, uint32_t dw, uint32_t len) {
+  setNull();
+  issigned = iss;
+  hint = otImm;
+  displacement = 0;
+  value = dw;
+  size = len;
+}
+
+void TOperand::setRegister(bool iss, TRegister reg) {
+  setNull();
+  issigned = iss;
+  hint = otRegister;
+  displacement = 0;
+  reg_base = reg;
+  size = regSize(reg);
+}
+
+void TOperand::setSegment(bool iss, TSegment sg) {
+  setNull();
+  issigned = iss;
+  hint = otSegment;
+  displacement = 0;
+  seg = sg;
+}
+
+void TOperand::setIntType(bool iss, TOperandType tt, int64_t val) {
+  setNull();
+  issigned = iss;
+  hint = tt;
+  displacement = 0;
+  size = 0;
+  value = val;
+}
+
+void TOperand::setMemory(bool iss, uint32_t memsize, int32_t disp, uint8_t scal,
+                         std::initializer_list<TRegister> regs, void* op, TOperandType ot, void* cf) {
+  setNull();
+  issigned = iss;
+  reg_count = static_cast<uint8_t>(regs.size() > 2 ? 2 : regs.size());
+  auto it = regs.begin();
+  if (regs.size() >= 1) reg_base = it[0];
+  if (regs.size() >= 2) reg_index = it[1];
+  if (!op) {
+    data = nullptr;
+    ptr = nullptr;
+    optype = otRegister;
+  } else {
+    data = op;
+    ptr = cf;
+    optype = ot;
+  }
+  hint = otMem;
+  size = memsize;
+  displacement = disp;
+  scale = scal;
+}
+
+uint32_t TOperand::regTypeID() const {
+  switch (hint) {
+    case otRegister: return reg_base < REG_R8D ? regID(reg_base) : 0;
+    case otST:
+    case otXMM: return static_cast<uint32_t>(static_cast<uint64_t>(value) & 0xFFFFFFFFu);
+    default: return 0;
+  }
+}
+
+uint8_t regID(TRegister r) {
+  if (r <= REG_BH) return r;
+  if (r <= REG_DI) return r - 8;
+  if (r <= REG_EDI) return r - 16;
+  if (r <= REG_R15) return r - 24;
+  return 0;
+}
+
+uint8_t regSize(TRegister r) {
+  if (r <= REG_BH) return 1;
+  if (r <= REG_DI) return 2;
+  if (r <= REG_EDI) return 4;
+  if (r <= REG_R15) return 8;
+  if (r <= REG_R15D) return 4;
+  if (r <= REG_R15W) return 2;
+  if (r <= REG_SPL) return 1;
+  return 0;
+}
+
+TRegister regScale(TRegister r, uint8_t size) {
+  const uint8_t n = r <= REG_R15 ? regID(r) : 0;
+  switch (size) {
+    case 1: return static_cast<TRegister>(n);
+    case 2: return static_cast<TRegister>(n + 8);
+    case 4: return static_cast<TRegister>(n + 16);
+    case 8: return static_cast<TRegister>(n + 24);
+    default: return REG_NONE;
+  }
+}
+
+namespace {
+constexpr std::string_view kRegNames[40] = {
+    "al", "cl", "dl", "bl", "ah", "ch", "dh", "bh", "ax", "cx", "dx", "bx", "sp", "bp",
+    "si", "di", "eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi", "rax", "rcx",
+    "rdx", "rbx", "rsp", "rbp", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13",
+    "r14", "r15"};
+
+uint8_t findIn(std::string_view word, uint8_t first, uint8_t count) {
+  for (uint8_t i = first; i < first + count; ++i)
+    if (kRegNames[i] == word) return i;
+  return NOT_A_REG;
+}
+}  // namespace
+
+uint8_t strToReg(std::string_view s) {
+  if (s.size() < 2 || s.size() > 5) return NOT_A_REG;
+  char buf[5];
+  for (size_t i = 0; i < s.size(); ++i) buf[i] = lowerChar(s[i]);
+  const std::string_view w(buf, s.size());
+  const uint32_t bits = CompileFlags.cpu_bits;
+  switch (w.size()) {
+    case 5: {
+      if (bits != 16 && bits != 32 && bits != 64) return NOT_A_REG;
+      if (w.substr(0, 3) != "gp_") return NOT_A_REG;
+      uint8_t r = findIn(w.substr(3), 8, 8);
+      if (r == NOT_A_REG) return NOT_A_REG;
+      return static_cast<uint8_t>(r + (bits == 32 ? 8 : bits == 64 ? 16 : 0));
+    }
+    case 2: {
+      uint8_t r = findIn(w, 8, 8);
+      if (r != NOT_A_REG) return r;
+      r = findIn(w, 0, 8);
+      if (r != NOT_A_REG) return r;
+      if (w == "r8") return REG_R8;
+      if (w == "r9") return REG_R9;
+      return NOT_A_REG;
+    }
+    case 3: {
+      if (bits >= 64) {
+        uint8_t r = findIn(w, 24, 8);
+        if (r != NOT_A_REG) return r;
+        r = findIn(w, 34, 6);
+        if (r != NOT_A_REG) return r;
+      }
+      if (bits >= 32) return findIn(w, 16, 8);
+      return NOT_A_REG;
+    }
+    default: return NOT_A_REG;
+  }
+}
+
+std::string_view regToStr(TRegister r) { return r <= REG_R15 ? kRegNames[r] : std::string_view{}; }
+
+uint8_t strToFlag(std::string_view s) {
+  static constexpr std::pair<std::string_view, uint8_t> flags[] = {
+      {"carry_flag", FLAG_CF}, {"parity_flag", FLAG_PF},       {"adjust_flag", FLAG_AF},
+      {"zero_flag", FLAG_ZF},  {"sign_flag", FLAG_SF},         {"trap_flag", FLAG_TF},
+      {"direction_flag", FLAG_DF}, {"overflow_flag", FLAG_OF}};
+  if (s.size() > 14) return NOT_A_FLAG;
+  const std::string w = lowerCase(s);
+  for (const auto& [name, f] : flags)
+    if (name == w) return f;
+  return NOT_A_FLAG;
+}
+
+std::string_view flagToStr(uint8_t f) {
+  switch (f) {
+    case FLAG_CF: return "carry flag";
+    case FLAG_PF: return "parity flag";
+    case FLAG_AF: return "adjust flag";
+    case FLAG_ZF: return "zero flag";
+    case FLAG_SF: return "sign flag";
+    case FLAG_TF: return "trap flag";
+    case FLAG_DF: return "direction flag";
+    case FLAG_OF: return "overflow flag";
+    default: return "unknown flag";
+  }
+}
+
+uint8_t strToSeg(std::string_view s) {
+  static constexpr std::string_view segs[] = {"es", "cs", "ss", "ds", "fs", "gs"};
+  if (s.size() != 2) return NOT_A_SEG;
+  const char w[2] = {lowerChar(s[0]), lowerChar(s[1])};
+  for (uint8_t i = 0; i < 6; ++i)
+    if (segs[i] == std::string_view(w, 2)) return i;
+  return NOT_A_SEG;
+}
+
+std::string_view segToStr(uint8_t s) {
+  static constexpr std::string_view segs[] = {"es", "cs", "ss", "ds", "fs", "gs"};
+  return s < 6 ? segs[s] : std::string_view{};
+}
+
+}  // namespace vorak

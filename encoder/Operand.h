@@ -1,0 +1,94 @@
+// Operands, registers, segments and flags: the vocabulary that the operand
+// parser fills and every encoding group reads.
+#pragma once
+
+#include <cstdint>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+namespace vorak {
+
+// Position is the encoding: the low three bits inside a class of eight are the
+// x86 register number; R8-R15 carry bit 3, the bit that goes into REX.
+enum TRegister : uint8_t {
+  REG_AL, REG_CL, REG_DL, REG_BL, REG_AH, REG_CH, REG_DH, REG_BH,
+  REG_AX, REG_CX, REG_DX, REG_BX, REG_SP, REG_BP, REG_SI, REG_DI,
+  REG_EAX, REG_ECX, REG_EDX, REG_EBX, REG_ESP, REG_EBP, REG_ESI, REG_EDI,
+  REG_RAX, REG_RCX, REG_RDX, REG_RBX, REG_RSP, REG_RBP, REG_RSI, REG_RDI,
+  REG_R8, REG_R9, REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15,
+  REG_R8D, REG_R9D, REG_R10D, REG_R11D, REG_R12D, REG_R13D, REG_R14D, REG_R15D,
+  REG_R8W, REG_R9W, REG_R10W, REG_R11W, REG_R12W, REG_R13W, REG_R14W, REG_R15W,
+  REG_R8B, REG_R9B, REG_R10B, REG_R11B, REG_R12B, REG_R13B, REG_R14B, REG_R15B,
+  REG_SIL, REG_DIL, REG_BPL, REG_SPL,
+  REG_NONE
+};
+static_assert(REG_NONE == 68, "TRegister values are part of the plug-in contract");
+
+enum TSegment : uint8_t { SEG_ES, SEG_CS, SEG_SS, SEG_DS, SEG_FS, SEG_GS };
+
+enum TFlag : uint8_t {
+  FLAG_CF, FLAG_R1, FLAG_PF, FLAG_R2, FLAG_AF, FLAG_R5, FLAG_ZF, FLAG_SF,
+  FLAG_TF, FLAG_IF, FLAG_DF, FLAG_OF, FLAG_IOPL_1, FLAG_IOPL_2, FLAG_NT, FLAG_R15
+};
+enum TEFlag : uint8_t { EFLAG_RESERVED };
+
+inline constexpr uint8_t SIZE_8 = 1, SIZE_16 = 2, SIZE_32 = 4, SIZE_64 = 8;
+inline constexpr uint8_t REG_GPB = 1, REG_GPW = 2, REG_GPD = 4, REG_GPQ = 8;
+inline constexpr uint8_t NOT_A_REG = 255, NOT_A_SEG = 255, NOT_A_FLAG = 255;
+inline constexpr uint32_t sizeDEFAULT = 4;
+
+enum TOperandType : uint8_t {
+  otRegister, otSegment, otImm, otVar, otVarRef, otMemRef, otST, otXMM, otMem,
+  otLabel, otSegLabel, otLabelRef, otConst, otFlag, otEFlag
+};
+
+// One instruction operand. Field order is shared with plug-ins.
+struct TOperand {
+  TOperandType hint = otRegister;
+  uint32_t size = 0;
+  TSegment seg = SEG_ES;
+  TRegister reg_base = REG_NONE;
+  TRegister reg_index = REG_NONE;
+  uint8_t reg_count = 0;
+  uint8_t scale = 0;
+  int32_t displacement = 0;
+  uint32_t segstart = 0;
+  void* ptr = nullptr;  // function whose code receives the operand's fixup
+  TOperandType optype = otRegister;
+  bool issigned = false;
+  bool istruedef = false;
+  void* method = nullptr;
+  union {
+    int64_t value = 0;
+    void* data;  // the referenced variable, constant or label record
+  };
+
+  void setNull();
+  void setPointer(bool iss, TOperandType pt, void* curFunc, void* dt, uint32_t sz);
+  void setLabel(bool iss, void* p, uint32_t id);
+  void setImm(bool iss, uint32_t dw, uint32_t len);
+  void setRegister(bool iss, TRegister reg);
+  void setSegment(bool iss, TSegment sg);
+  void setIntType(bool iss, TOperandType tt, int64_t val);
+  void setMemory(bool iss, uint32_t memsize, int32_t disp, uint8_t scal,
+                 std::initializer_list<TRegister> regs, void* op, TOperandType ot, void* cf);
+  bool isRegister(uint32_t sz) const { return hint == otRegister && size == sz; }
+  bool isRegType() const { return hint == otRegister || hint == otST || hint == otXMM; }
+  uint32_t regTypeID() const;
+};
+using POperand = TOperand*;
+
+// x86 number including bit 3. Only registers 0-39 have one; others give 0.
+uint8_t regID(TRegister r);
+uint8_t regSize(TRegister r);
+TRegister regScale(TRegister r, uint8_t size);
+// Name lookups fold A-Z only; answer NOT_A_REG / NOT_A_FLAG / NOT_A_SEG.
+uint8_t strToReg(std::string_view s);
+std::string_view regToStr(TRegister r);
+uint8_t strToFlag(std::string_view s);
+std::string_view flagToStr(uint8_t f);
+uint8_t strToSeg(std::string_view s);
+std::string_view segToStr(uint8_t s);
+
+}  // namespace vorak

@@ -1,0 +1,90 @@
+// Linux implementation of the platform layer.
+#include "platform/Platform.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+
+#ifndef VORAK_FILE_VERSION
+#define VORAK_FILE_VERSION "0.0.0.0"
+#endif
+
+namespace vorak::platform {
+
+bool stdoutIsTerminal() {
+  static const bool tty = isatty(STDOUT_FILENO) == 1;
+  return tty;
+}
+
+// Windows console attributes mapped onto ANSI SGR colours.
+static const char* ansiFor(uint16_t attribute) {
+  switch (attribute & 0x0F) {
+    case 6: return "\x1b[33m";   // dark yellow
+    case 10: return "\x1b[92m";  // light green
+    case 12: return "\x1b[91m";  // light red
+    case 14: return "\x1b[93m";  // yellow
+    case 7: return "\x1b[0m";    // light grey: the terminal's own colour
+    default: return "\x1b[0m";
+  }
+}
+
+void setConsoleColour(uint16_t attribute) {
+  if (stdoutIsTerminal()) std::cout << ansiFor(attribute);
+}
+
+void resetConsoleColour() {
+  if (stdoutIsTerminal()) std::cout << "\x1b[0m";
+}
+
+void setConsoleTitle(const std::string& title) {
+  if (stdoutIsTerminal()) std::cout << "\x1b]0;" << title << '\a' << std::flush;
+}
+
+int64_t performanceCounter() {
+  return std::chrono::duration_cast<std::chrono::nanoseconds>(
+             std::chrono::steady_clock::now().time_since_epoch())
+      .count();
+}
+
+int64_t performanceFrequency() { return 1000000000; }
+
+uint32_t tickCountMs() { return static_cast<uint32_t>(performanceCounter() / 1000000); }
+
+std::string executablePath() {
+  char buf[4096];
+  ssize_t n = readlink("/proc/self/exe", buf, sizeof buf - 1);
+  if (n <= 0) return {};
+  return std::string(buf, static_cast<size_t>(n));
+}
+
+std::string executableFolder() {
+  std::string p = executablePath();
+  auto slash = p.rfind('/');
+  return slash == std::string::npos ? std::string("./") : p.substr(0, slash + 1);
+}
+
+std::string fileVersion() { return VORAK_FILE_VERSION; }
+
+void exitProcess(int code) {
+  resetConsoleColour();
+  std::cout.flush();
+  std::fflush(nullptr);
+  _exit(code);
+}
+
+void* loadLibrary(const std::string& path, std::string* error) {
+  void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (!h && error) {
+    const char* e = dlerror();
+    *error = e ? e : "unknown error";
+  }
+  return h;
+}
+
+void* findSymbol(void* library, const char* name) { return library ? dlsym(library, name) : nullptr; }
+
+}  // namespace vorak::platform

@@ -1,0 +1,37 @@
+// The few operating-system services the compiler needs, behind one small
+// interface: console colours and title, a steady clock, the executable's own
+// folder, the file version, process exit and dynamic libraries.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vorak::platform {
+
+// Console text attributes as the compiler names them (7 normal, 12 red, ...).
+// Colour escapes are written only when standard output is a terminal.
+bool stdoutIsTerminal();
+void setConsoleColour(uint16_t attribute);
+void resetConsoleColour();
+void setConsoleTitle(const std::string& title);
+
+// Steady clock: counts and counts per second.
+int64_t performanceCounter();
+int64_t performanceFrequency();
+uint32_t tickCountMs();
+
+// Full path of the running executable, and its folder with a trailing '/'.
+std::string executablePath();
+std::string executableFolder();
+
+// The file version of the compiler, "a.b.c.d", fixed at build time.
+std::string fileVersion();
+
+// Flushes standard output and ends the process at once with the given code.
+[[noreturn]] void exitProcess(int code);
+
+// Dynamic libraries. Errors are reported as text; nothing throws.
+void* loadLibrary(const std::string& path, std::string* error);
+void* findSymbol(void* library, const char* name);
+
+}  // namespace vorak::platform
