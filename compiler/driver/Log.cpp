@@ -31,8 +31,10 @@ std::string sourceExcerpt(std::string_view buffer, uint32_t pos) {
   // pos is the byte last read (1-based); 0 stands before the first byte.
   size_t at = pos == 0 ? 0 : pos - 1;
   if (at >= buffer.size()) at = buffer.size() - 1;
+  // A reader standing on a line end belongs to the line that the end closes;
+  // the LF of a CR LF pair closes the same line as its CR.
+  if (buffer[at] == '\n' && at > 0 && buffer[at - 1] == '\r') --at;
   size_t start = at;
-  // A reader standing on a line end belongs to the line that the end closes.
   while (start > 0 && !isLineBreak(buffer[start - 1])) --start;
   size_t end = at;
   while (end < buffer.size() && !isLineBreak(buffer[end])) ++end;
