@@ -1,0 +1,111 @@
+// Black-box runs of the built compiler: a private copy of the executable in a
+// scratch folder, so nothing it writes lands beside the real one.
+#pragma once
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <stdexcept>
+#include <string>
+#include <system_error>
+#include <vector>
+
+namespace vorak::test {
+
+struct RunResult {
+  std::string out;  // everything the run wrote to standard output
+  int exitCode;     // the process's exit code; 128 + signal when it was killed
+};
+
+// A scratch folder under the system temp folder, removed with its contents.
+class TempDir {
+ public:
+  TempDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "vorak-test-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) throw std::system_error(errno, std::generic_category(), "mkdtemp");
+    path_ = pattern;
+  }
+  ~TempDir() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
+// Copies the executable (with the includes/ and plugins/ folders that ship
+// beside it, when present) into workDir, runs it there with args, standard
+// input from /dev/null and standard error left to the test's own, and returns
+// its standard output and exit code.
+inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir) {
+  namespace fs = std::filesystem;
+  const fs::path source(VORAK_EXE);
+  const fs::path exe = fs::path(workDir) / source.filename();
+  fs::copy_file(source, exe, fs::copy_options::overwrite_existing);
+  for (const char* folder : {"includes", "plugins"}) {
+    const fs::path from = source.parent_path() / folder;
+    std::error_code ec;
+    if (fs::is_directory(from, ec))
+      fs::copy(from, fs::path(workDir) / folder,
+               fs::copy_options::recursive | fs::copy_options::overwrite_existing);
+  }
+
+  // Everything the child needs is built before fork: after it only
+  // async-signal-safe calls are allowed.
+  const std::string exePath = exe.string();
+  std::vector<std::string> argStore;
+  argStore.push_back(exePath);
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+
+  int fds[2];
+  if (pipe(fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
+  const pid_t pid = fork();
+  if (pid < 0) {
+    close(fds[0]);
+    close(fds[1]);
+    throw std::system_error(errno, std::generic_category(), "fork");
+  }
+  if (pid == 0) {
+    const int devNull = open("/dev/null", O_RDONLY);
+    if (devNull < 0 || dup2(devNull, 0) < 0 || dup2(fds[1], 1) < 0 || chdir(workDir.c_str()) != 0) _exit(126);
+    close(fds[0]);
+    close(fds[1]);
+    close(devNull);
+    execv(exePath.c_str(), argv.data());
+    _exit(127);
+  }
+  close(fds[1]);
+  RunResult result{std::string(), -1};
+  char buf[4096];
+  for (;;) {
+    const ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) {
+      result.out.append(buf, static_cast<size_t>(n));
+    } else if (n == 0 || errno != EINTR) {
+      break;
+    }
+  }
+  close(fds[0]);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) throw std::system_error(errno, std::generic_category(), "waitpid");
+  }
+  if (WIFEXITED(status))
+    result.exitCode = WEXITSTATUS(status);
+  else if (WIFSIGNALED(status))
+    result.exitCode = 128 + WTERMSIG(status);
+  return result;
+}
+
+}  // namespace vorak::test
