@@ -4,36 +4,32 @@
 #include <stdexcept>
 
 #include "compiler/symbols/SharedString.h"
-#include "compiler/symbols/SslStandIn.h"
 
 namespace vorak {
 
-TImportManager::TImportManager() : F_List(new TSuperStringList()) {}
-
 TImportManager::~TImportManager() {
-  for (uint32_t i = 0; i < F_List->Count(); ++i) {
-    auto* lib = static_cast<TImports*>(F_List->GetItem(i));
+  for (uint32_t i = 0; i < F_List.Count(); ++i) {
+    auto* lib = static_cast<TImports*>(F_List.GetItem(i));
     delete &importFuncs(lib);
     vorStrFree(lib->name);
     delete lib;
   }
-  delete F_List;
 }
 
-uint32_t TImportManager::Count() const { return F_List->Count(); }
+uint32_t TImportManager::Count() const { return F_List.Count(); }
 
 TImports* TImportManager::getLib(uint32_t index) const {
-  return index < F_List->Count() ? static_cast<TImports*>(F_List->GetItem(index)) : nullptr;
+  return index < F_List.Count() ? static_cast<TImports*>(F_List.GetItem(index)) : nullptr;
 }
 
 uint32_t TImportManager::addImportLib(std::string_view name) {
-  const int32_t found = F_List->IndexOf(name, true, SSL_SCOPE_MAX);
+  const int32_t found = F_List.IndexOf(name, true, SSL_SCOPE_MAX);
   if (found >= 0) return static_cast<uint32_t>(found);
   auto* lib = new TImports();
   // The record keeps its own copy of the name: the list may move its texts.
   vorStrAssign(lib->name, name);
   lib->funcs = new std::vector<TFunction*>();
-  return F_List->Add(name, lib, 0);
+  return F_List.Add(name, lib, 0);
 }
 
 void TImportManager::addImportRef(uint32_t dw, TFunction* func) {

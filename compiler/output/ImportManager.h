@@ -5,11 +5,11 @@
 #include <string_view>
 #include <vector>
 
+#include "compiler/source/SuperStringList.h"
 #include "plugins/PluginInterface.h"
 
 namespace vorak {
 
-class TSuperStringList;
 using PImports = TImports*;
 
 // The functions of a library that the program calls, in the order of their
@@ -22,13 +22,14 @@ inline std::vector<TFunction*>& importFuncs(const TImports* lib) {
 // DLLIndex of its functions.
 class TImportManager {
  public:
-  TImportManager();
+  TImportManager() = default;
   ~TImportManager();
   TImportManager(const TImportManager&) = delete;
   TImportManager& operator=(const TImportManager&) = delete;
 
   // One entry per library, keyed by its name as written, payload its TImports.
-  TSuperStringList& List() const { return *F_List; }
+  TSuperStringList& List() { return F_List; }
+  const TSuperStringList& List() const { return F_List; }
   uint32_t Count() const;
   // The library at that index; nullptr past the end.
   TImports* getLib(uint32_t index) const;
@@ -39,7 +40,7 @@ class TImportManager {
   void addImportRef(uint32_t dw, TFunction* func);
 
  private:
-  TSuperStringList* F_List;
+  TSuperStringList F_List;
 };
 
 }  // namespace vorak

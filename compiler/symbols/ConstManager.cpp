@@ -3,21 +3,16 @@
 
 #include <charconv>
 #include <cmath>
+#include <utility>
+#include <vector>
 
 #include "compiler/driver/Common.h"
+#include "compiler/source/IdentManager.h"
 #include "compiler/symbols/SharedString.h"
-#include "compiler/symbols/SslStandIn.h"
 
 namespace vorak {
 
 namespace {
-
-// Enters a record in the identifier table.
-void declareIdent(TIdentType ty, std::string_view name, void* record) {
-  (void)ty;
-  (void)name;
-  (void)record;
-}
 
 void disposeConst(TConst* c) noexcept {
   vorStrFree(c->varname);
@@ -42,17 +37,14 @@ int64_t roundToInt64(long double v) {
 
 }  // namespace
 
-TConstManager::TConstManager() : F_List(new TSuperStringList()) {}
-
 TConstManager::~TConstManager() {
-  for (uint32_t i = 0; i < F_List->Count(); ++i) disposeConst(static_cast<TConst*>(F_List->GetItem(i)));
-  delete F_List;
+  for (uint32_t i = 0; i < F_List.Count(); ++i) disposeConst(static_cast<TConst*>(F_List.GetItem(i)));
 }
 
-uint32_t TConstManager::Count() const { return F_List->Count(); }
+uint32_t TConstManager::Count() const { return F_List.Count(); }
 
 TConst* TConstManager::getConst(uint32_t index) const {
-  return index < F_List->Count() ? static_cast<TConst*>(F_List->GetItem(index)) : nullptr;
+  return index < F_List.Count() ? static_cast<TConst*>(F_List.GetItem(index)) : nullptr;
 }
 
 std::string_view TConstManager::getPrefix(TConstType ct) {
@@ -69,8 +61,8 @@ TConst* TConstManager::pool(std::string_view name, TConstType ct, std::string_vi
                            bool isNumber, uint8_t size, uint32_t& index, bool& created) {
   F_Key.assign(getPrefix(ct));
   F_Key.append(text);
-  const int32_t found = F_List->IndexOf(F_Key, true, SSL_SCOPE_MAX);
-  TConst* c = found >= 0 ? static_cast<TConst*>(F_List->GetItem(static_cast<uint32_t>(found))) : nullptr;
+  const int32_t found = F_List.IndexOf(F_Key, true, SSL_SCOPE_MAX);
+  TConst* c = found >= 0 ? static_cast<TConst*>(F_List.GetItem(static_cast<uint32_t>(found))) : nullptr;
   created = !c || (isNumber && c->size != size);
   if (created) {
     c = new TConst();
@@ -79,11 +71,11 @@ TConst* TConstManager::pool(std::string_view name, TConstType ct, std::string_vi
     vorStrAssign(c->str, text);
     // A string keeps the low 8 bits of its length; str keeps all of it.
     c->size = isNumber ? size : static_cast<uint8_t>(text.size());
-    index = F_List->Add(F_Key, c, 0);
+    index = F_List.Add(F_Key, c, 0);
   } else {
     index = static_cast<uint32_t>(found);
   }
-  declareIdent(itConst, name, c);
+  Idents->addIdent(itConst, name, c);
   return c;
 }
 
@@ -128,12 +120,19 @@ uint32_t TConstManager::addConst(std::string_view name, TConstType ct, uint8_t s
 }
 
 void TConstManager::clearInactive() {
-  for (uint32_t i = F_List->Count(); i-- > 0;) {
-    auto* c = static_cast<TConst*>(F_List->GetItem(i));
-    if (c->active) continue;
-    disposeConst(c);
-    F_List->Delete(i);
+  // Deleting from the middle of the list moves every later entry, so the pool
+  // is emptied from the end and the survivors are filed again in their order:
+  // linear in the pool's size however many constants go.
+  std::vector<std::pair<std::string, TConst*>> kept;
+  for (uint32_t i = F_List.Count(); i-- > 0;) {
+    auto* c = static_cast<TConst*>(F_List.GetItem(i));
+    if (c->active)
+      kept.emplace_back(F_List.GetString(i), c);
+    else
+      disposeConst(c);
+    F_List.Delete(i);
   }
+  for (auto it = kept.rbegin(); it != kept.rend(); ++it) F_List.Add(it->first, it->second, 0);
 }
 
 }  // namespace vorak

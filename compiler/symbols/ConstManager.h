@@ -5,11 +5,11 @@
 #include <string>
 #include <string_view>
 
+#include "compiler/source/SuperStringList.h"
 #include "plugins/PluginInterface.h"
 
 namespace vorak {
 
-class TSuperStringList;
 using PConst = TConst*;
 
 // Every named constant, enumeration item and anonymous string literal of a
@@ -17,13 +17,14 @@ using PConst = TConst*;
 // number for plug-ins.
 class TConstManager {
  public:
-  TConstManager();
+  TConstManager() = default;
   ~TConstManager();
   TConstManager(const TConstManager&) = delete;
   TConstManager& operator=(const TConstManager&) = delete;
 
   // Entries keyed by getPrefix + the value's text at scope 0, payload the TConst.
-  TSuperStringList& List() const { return *F_List; }
+  TSuperStringList& List() { return F_List; }
+  const TSuperStringList& List() const { return F_List; }
   uint32_t Count() const;
   // The constant at that index; nullptr past the end.
   TConst* getConst(uint32_t index) const;
@@ -46,7 +47,7 @@ class TConstManager {
   TConst* pool(std::string_view name, TConstType ct, std::string_view text, bool isNumber,
                uint8_t size, uint32_t& index, bool& created);
 
-  TSuperStringList* F_List;
+  TSuperStringList F_List;
   std::string F_Key;  // reused for every lookup
 };
 

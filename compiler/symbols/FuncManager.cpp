@@ -7,6 +7,8 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/output/ImportManager.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/SharedString.h"
 #include "compiler/symbols/VarManager.h"
@@ -16,10 +18,12 @@ namespace vorak {
 
 namespace {
 
-// From here on the parameter name reads as the register that carries it.
+// From here on the parameter name reads as the register that carries it: the
+// current token becomes that register and the name a define of it.
 void aliasParamRegister(std::string_view paramName, std::string_view regName) {
-  (void)paramName;
-  (void)regName;
+  TCurrentToken* tk = Compiler->CurToken();
+  tk->setRegister(static_cast<TRegister>(strToReg(regName)), regName);
+  DefMan->addDefine(paramName, tk);
 }
 
 void disposeFunction(TFunction* f) noexcept {

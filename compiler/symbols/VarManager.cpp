@@ -16,14 +16,6 @@ namespace vorak {
 
 namespace {
 
-// Enters a record in the identifier table; returns the identifier's index.
-uint32_t declareIdent(TIdentType ty, std::string_view name, void* record) {
-  (void)ty;
-  (void)name;
-  (void)record;
-  return 0;
-}
-
 TVarType* newType(std::string_view name, int32_t size, bool dynamicSize, bool isPtr) {
   auto* t = new TVarType();
   vorStrAssign(t->name, name);
@@ -115,7 +107,7 @@ TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, int64_
   t->signed_ = lower < 0;
   t->vt = dtInteger;
   F_VarTypes.push_back(t);
-  t->ident = declareIdent(itType, strName, t);
+  t->ident = Idents->addIdent(itType, strName, t);
   return t;
 }
 
@@ -127,7 +119,7 @@ TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, long d
   t->signed_ = lower < 0;
   t->vt = dtFloat;
   F_VarTypes.push_back(t);
-  t->ident = declareIdent(itType, strName, t);
+  t->ident = Idents->addIdent(itType, strName, t);
   return t;
 }
 
@@ -145,7 +137,7 @@ TVar* TVarManager::addVar(TVarMode md, std::string_view strName, TVarType* tp, u
   v->active = CompileFlags.awd;
   vorArrResize(v->content, static_cast<size_t>(bytes));
   F_Vars.push_back(v);
-  v->ident = declareIdent(md == vmLocal ? itLocalVar : itGlobalVar, lowerCase(strName), v);
+  v->ident = Idents->addIdent(md == vmLocal ? itLocalVar : itGlobalVar, lowerCase(strName), v);
   return v;
 }
 

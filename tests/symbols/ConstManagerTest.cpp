@@ -4,6 +4,7 @@
 #include <string>
 
 #include "compiler/driver/Common.h"
+#include "compiler/source/IdentManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/SharedString.h"
 #include "support/Fresh.h"
@@ -35,6 +36,16 @@ TEST_F(ConstManagerTest, EqualValueAndSizeShareOneRecord) {
   EXPECT_FALSE(c->active);
   EXPECT_EQ(c->address, 0u);
   EXPECT_EQ(c->fixup, nullptr);
+  // Two names, one record.
+  const PIdent ia = Idents->findIdent("a", 0);
+  const PIdent ib = Idents->findIdent("b", 0);
+  ASSERT_NE(ia, nullptr);
+  ASSERT_NE(ib, nullptr);
+  EXPECT_NE(ia, ib);
+  EXPECT_EQ(ia->type_, itConst);
+  EXPECT_EQ(ib->type_, itConst);
+  EXPECT_EQ(ia->ptr, c);
+  EXPECT_EQ(ib->ptr, c);
 }
 
 TEST_F(ConstManagerTest, SameValueOtherSizeGetsItsOwnRecord) {
@@ -70,6 +81,11 @@ TEST_F(ConstManagerTest, ReusedStringKeepsTheFirstName) {
 TEST_F(ConstManagerTest, LiteralHasNoName) {
   TConst* c = Consts->addConstItem("", "x", ctAnsiString);
   EXPECT_EQ(c->varname, nullptr);
+  // Declared all the same, under the empty name.
+  const PIdent id = Idents->findIdent("", 0);
+  ASSERT_NE(id, nullptr);
+  EXPECT_EQ(id->type_, itConst);
+  EXPECT_EQ(id->ptr, c);
 }
 
 TEST_F(ConstManagerTest, StringSizeKeepsTheLowEightBitsOfTheLength) {

@@ -5,6 +5,9 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/output/ImportManager.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/DefineManager.h"
+#include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"
@@ -140,6 +143,31 @@ TEST_F(FuncManagerTest, In64BitModeOnlyTheFifthParameterIsALocal) {
   EXPECT_EQ(vorStrView(vars[0]->name), "e");
   EXPECT_EQ(vars[0]->address, 40);
   EXPECT_EQ(f->ParamSize, 40u);
+  // The first four read as their registers from now on.
+  const struct {
+    const char* param;
+    TRegister reg;
+    const char* text;
+  } aliases[] = {{"a", REG_RCX, "rcx"}, {"b", REG_RDX, "rdx"}, {"c", REG_R8, "r8"}, {"d", REG_R9, "r9"}};
+  for (const auto& a : aliases) {
+    const TCurrentToken* tk = DefMan->getDefine(a.param);
+    ASSERT_NE(tk, nullptr) << a.param;
+    EXPECT_EQ(tk->F_Type, ttRegister);
+    EXPECT_EQ(tk->F_Register, a.reg);
+    EXPECT_EQ(tk->F_String, a.text);
+    EXPECT_EQ(Idents->findIdent(a.param, 0)->type_, itDefine);
+  }
+  EXPECT_EQ(DefMan->getDefine("e"), nullptr);
+  EXPECT_EQ(Idents->findIdent("e", 0)->type_, itLocalVar);
+}
+
+TEST_F(FuncManagerTest, In64BitModeADeclarationWithoutBodyDefinesNothing) {
+  CompileFlags.cpu_bits = 64;
+  ptrSize = 8;
+  TFunction* f = FuncMan->CreateFunction(ltProc, nullptr);
+  addParam(f, typeNamed("qword"), "a", false);
+  EXPECT_EQ(DefMan->getDefine("a"), nullptr);
+  EXPECT_EQ(f->ParamSize, 8u);
 }
 
 // Reachability: a chain of records named by index.

@@ -7,6 +7,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/source/IdentManager.h"
 #include "compiler/symbols/SharedString.h"
 #include "compiler/symbols/VarManager.h"
 #include "support/Fresh.h"
@@ -82,6 +83,17 @@ TEST_F(VarManagerTest, FreshManagerHoldsTheBuiltInTypesInOrder) {
   EXPECT_TRUE(VarMan->VarList().empty());
 }
 
+TEST_F(VarManagerTest, EveryBuiltInTypeIsDeclaredAsAType) {
+  for (const TVarType* t : VarMan->TypeList()) {
+    const PIdent id = Idents->findIdent(vorStrView(t->name), Idents->CurrentScope());
+    ASSERT_NE(id, nullptr) << vorStrView(t->name);
+    EXPECT_EQ(id->type_, itType);
+    EXPECT_EQ(id->ptr, t);
+    EXPECT_EQ(Idents->getIdent(t->ident), id);
+  }
+  EXPECT_EQ(Idents->findIdent("DWORD", 0)->ptr, VarMan->TypeList()[6]);
+}
+
 TEST_F(VarManagerTest, SignedFollowsTheLowerBound) {
   TVarType* neg = VarMan->addType("Minus", 2, int64_t{-1}, int64_t{5}, false, false);
   TVarType* pos = VarMan->addType("Plus", 2, int64_t{0}, int64_t{5}, false, false);
@@ -112,6 +124,12 @@ TEST_F(VarManagerTest, VariableGetsZeroContentOfSizeTimesMultiplier) {
   EXPECT_EQ(count, 16u);
   for (uint8_t b : vorArrSpan(v->content)) EXPECT_EQ(b, 0);
   EXPECT_EQ(VarMan->getVar(0), v);
+  const PIdent id = Idents->findIdent("counter", Idents->CurrentScope());
+  ASSERT_NE(id, nullptr);
+  EXPECT_EQ(id->type_, itGlobalVar);
+  EXPECT_EQ(id->ptr, v);
+  EXPECT_EQ(id->name, "counter");  // declared under the lower-cased name
+  EXPECT_EQ(Idents->getIdent(v->ident), id);
 }
 
 TEST_F(VarManagerTest, LocalKeepsItsNegativeAddress) {
@@ -119,6 +137,10 @@ TEST_F(VarManagerTest, LocalKeepsItsNegativeAddress) {
   EXPECT_EQ(v->mode, vmLocal);
   EXPECT_EQ(v->address, -8);
   EXPECT_EQ(vorArrCount(v->content), 1u);
+  const PIdent id = Idents->findIdent("TMP", Idents->CurrentScope());
+  ASSERT_NE(id, nullptr);
+  EXPECT_EQ(id->type_, itLocalVar);
+  EXPECT_EQ(id->ptr, v);
 }
 
 TEST_F(VarManagerTest, ActiveFollowsTheAwdFlag) {
@@ -205,6 +227,8 @@ TEST_F(VarManagerTest, SwitchingTo64BitsRecreatesThePointerSizedTypes) {
     EXPECT_TRUE(t->dynSize);
   }
   EXPECT_EQ(VarMan->PtrType(), types[23]);
+  for (size_t i = 0; i < 3; ++i)  // the newest declaration hides the old one
+    EXPECT_EQ(Idents->findIdent(expect[i].name, 0)->ptr, types[23 + i]);
   EXPECT_EQ(VarMan->IntType(), types[24]);
   EXPECT_EQ(VarMan->UIntType(), types[25]);
 }
