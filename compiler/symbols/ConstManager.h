@@ -36,7 +36,8 @@ class TConstManager {
   uint32_t addConst(std::string_view name, std::string_view value, TConstType ct);
   // The same, returning the record.
   TConst* addConstItem(std::string_view name, std::string_view value, TConstType ct);
-  // A number; a pooled record is reused only when its size is the same.
+  // A number; a pooled record is reused only when its size is the same. Pass
+  // the value as int64_t or long double: a plain int literal is ambiguous.
   uint32_t addConst(std::string_view name, TConstType ct, uint8_t size, int64_t value);
   uint32_t addConst(std::string_view name, TConstType ct, uint8_t size, long double value);
   // Drops every constant that nothing used; the rest are renumbered.

@@ -43,11 +43,17 @@ void disposeVarData(TVar* v) noexcept {
 
 TVarField* findField(const TVarType* type, std::string_view name) {
   if (!type) return nullptr;
-  const std::string key = lowerCase(name);
+  // Member names are stored lower-cased: fold only the asked name, in place.
+  auto matches = [name](std::string_view member) {
+    if (member.size() != name.size()) return false;
+    for (size_t i = 0; i < name.size(); ++i)
+      if (lowerChar(name[i]) != member[i]) return false;
+    return true;
+  };
   const auto fields = vorArrSpan(type->fields);
   const size_t n = std::min<size_t>(type->fieldcount, fields.size());
   for (size_t i = 0; i < n; ++i)
-    if (vorStrView(fields[i].variable.name) == key) return &fields[i];
+    if (matches(vorStrView(fields[i].variable.name))) return &fields[i];
   return nullptr;
 }
 

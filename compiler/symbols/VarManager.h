@@ -34,7 +34,8 @@ class TVarManager {
   TVarType* UIntType() const { return F_UIntType; }
 
   // An integer type; declared in the identifier table as itType. Callers check
-  // for an existing name.
+  // for an existing name. Pass the bounds as int64_t (or long double for the
+  // floating form below): plain int literals are ambiguous.
   TVarType* addType(std::string_view strName, int32_t intSize, int64_t lower, int64_t upper,
                     bool dynamicSize, bool isPtr);
   // A floating type.
