@@ -328,6 +328,19 @@ uint32_t TVorAssembler::emitRexRM(bool w, uint8_t reg, POperand rm) {
   return rc;
 }
 
+// [67] [66] [B1] [REX] [B2] [B3] B4+add: B1 is a mandatory prefix (F3 of
+// popcnt) and so goes before the REX, which must be the last byte ahead of
+// the opcode proper.
+void TVorAssembler::emitOpcodeBytes(bool p67, bool p66, uint8_t rex, uint32_t opcode, uint8_t add) {
+  if (p67) addBytes(0x67u, 1);
+  if (p66) addBytes(0x66u, 1);
+  if (const uint8_t b1 = opByte<1>(opcode)) addBytes(b1, 1);
+  if (rex) addBytes(static_cast<uint64_t>(0x40 | rex), 1);
+  if (const uint8_t b2 = opByte<2>(opcode)) addBytes(b2, 1);
+  if (const uint8_t b3 = opByte<3>(opcode)) addBytes(b3, 1);
+  addBytes(static_cast<uint64_t>(static_cast<uint8_t>(opByte<4>(opcode) + add)), 1);
+}
+
 uint32_t TVorAssembler::emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t regNo, bool regHigh,
                                    POperand rm) {
   if (regNo > 15) return ERROR_OPERAND_INVALID;
@@ -341,13 +354,7 @@ uint32_t TVorAssembler::emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t reg
   rex |= static_cast<uint8_t>(((regNo & 8) ? REX_R : 0) | f.rexXB);
   if ((rc = rexAllowed(rex, regHigh || f.highByte)) != ASSEMBLE_OK) return rc;
   // Stage 2: the bytes.
-  if (f.addrPrefix) addBytes(0x67u, 1);
-  if (p66) addBytes(0x66u, 1);
-  if (const uint8_t b1 = opByte<1>(opcode)) addBytes(b1, 1);
-  if (rex) addBytes(static_cast<uint64_t>(0x40 | rex), 1);
-  if (const uint8_t b2 = opByte<2>(opcode)) addBytes(b2, 1);
-  if (const uint8_t b3 = opByte<3>(opcode)) addBytes(b3, 1);
-  addBytes(opByte<4>(opcode), 1);
+  emitOpcodeBytes(f.addrPrefix, p66, rex, opcode, 0);
   emitRMFields(regNo, f);
   return ASSEMBLE_OK;
 }
@@ -371,12 +378,16 @@ uint32_t TVorAssembler::emitOpReg(uint32_t opcode, uint32_t opSize, TRegister re
   const uint8_t id = regID(reg);
   if (id & 8) rex |= REX_B;
   if ((rc = rexAllowed(rex, isHighByte(reg))) != ASSEMBLE_OK) return rc;
-  if (p66) addBytes(0x66u, 1);
-  if (const uint8_t b1 = opByte<1>(opcode)) addBytes(b1, 1);
-  if (rex) addBytes(static_cast<uint64_t>(0x40 | rex), 1);
-  if (const uint8_t b2 = opByte<2>(opcode)) addBytes(b2, 1);
-  if (const uint8_t b3 = opByte<3>(opcode)) addBytes(b3, 1);
-  addBytes(static_cast<uint64_t>(opByte<4>(opcode) + (id & 7)), 1);
+  emitOpcodeBytes(false, p66, rex, opcode, id & 7);
+  return ASSEMBLE_OK;
+}
+
+uint32_t TVorAssembler::emitOpcode(uint32_t opcode, uint32_t opSize) {
+  bool p66 = false;
+  uint8_t rex = 0;
+  uint32_t rc = sizePrefixes(opSize, p66, rex);
+  if (rc != ASSEMBLE_OK) return rc;
+  emitOpcodeBytes(false, p66, rex, opcode, 0);
   return ASSEMBLE_OK;
 }
 
@@ -384,17 +395,7 @@ uint32_t TVorAssembler::emitX86RM(uint32_t opcode, bool is16bit, bool RexW, uint
                                   POperand operand, uint32_t) {
   const uint32_t opSize = is16bit ? 2 : RexW ? 8 : 0;
   if (operand) return emitRMForm(opcode, opSize, firstOP, false, operand);
-  bool p66 = false;
-  uint8_t rex = 0;
-  uint32_t rc = sizePrefixes(opSize, p66, rex);
-  if (rc != ASSEMBLE_OK) return rc;
-  if (p66) addBytes(0x66u, 1);
-  if (const uint8_t b1 = opByte<1>(opcode)) addBytes(b1, 1);
-  if (rex) addBytes(static_cast<uint64_t>(0x40 | rex), 1);
-  if (const uint8_t b2 = opByte<2>(opcode)) addBytes(b2, 1);
-  if (const uint8_t b3 = opByte<3>(opcode)) addBytes(b3, 1);
-  addBytes(opByte<4>(opcode), 1);
-  return ASSEMBLE_OK;
+  return emitOpcode(opcode, opSize);
 }
 
 uint32_t TVorAssembler::emitMMU(uint32_t opcode, bool rexw, uint8_t firstOP, POperand operand,

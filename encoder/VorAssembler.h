@@ -125,6 +125,9 @@ class TVorAssembler {
   uint32_t emitRM(uint32_t opcode, uint32_t opSize, TRegister reg, POperand rm);
   // The same with a digit (/0-/7) in the reg field.
   uint32_t emitRMDigit(uint32_t opcode, uint32_t opSize, uint8_t digit, POperand rm);
+  // An opcode without ModRM: [66] [B1] [REX.W] [B2] [B3] B4, the size prefix
+  // chosen as for emitRM (accumulator forms, immediates pushed, ...).
+  uint32_t emitOpcode(uint32_t opcode, uint32_t opSize);
   // Register in the low three bits of the last opcode byte (B8+r, 90+r,
   // 0F C8+r): [66] [B1] [REX] [B2] [B3] B4+r, REX.B for registers 8-15.
   uint32_t emitOpReg(uint32_t opcode, uint32_t opSize, TRegister reg);
@@ -222,7 +225,13 @@ class TVorAssembler {
   void flushListing();
 
   // Shared by emitRM, emitRMDigit and emitX86RM.
+  void emitOpcodeBytes(bool p67, bool p66, uint8_t rex, uint32_t opcode, uint8_t add);
   uint32_t emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t regNo, bool regHigh, POperand rm);
+  // Parts of the integer rules.
+  uint32_t aluAddressOf(const TInstruction& row, POperand o1, POperand o2);
+  uint32_t aluImmediate(const TInstruction& row, POperand o1, int64_t value);
+  uint32_t imulImmediate(POperand dst, POperand src, int64_t value);
+
   uint32_t buildMem32(TOperand& op, TRMFields& f);
   uint32_t buildMem16(const TOperand& op, TRMFields& f);
   uint32_t emitLoneModM(uint8_t reg, POperand op);
