@@ -13,6 +13,7 @@ namespace vorak {
 
 struct TVarType;
 struct TVar;
+struct TConst;
 
 enum TKeyword : uint8_t {
   keyNone, keyProgram, keyConst, keyImports, keyProcedure, keyFunction, keyStdcall, keyIf,
@@ -38,10 +39,14 @@ class TCurrentToken {
   TCurrentToken(const TCurrentToken&) = delete;
   TCurrentToken& operator=(const TCurrentToken&) = delete;
 
+  // Resets every field but ParType and releases the owned operand; the
+  // setters below start with it, so nothing of the previous token survives.
   TVorToken setNull();
   TVorToken setInteger(int32_t bytecount, int64_t Int, std::string_view str);
+  // Value becomes fl's nearest integer, ties to even (saturating at the Int64 bounds).
   TVorToken setFloat(int32_t bytecount, long double fl, std::string_view str);
   TVorToken setType(TVorToken tt, int32_t bytecount, int64_t Int, std::string_view str);
+  // CastType becomes the type currently assumed for the register.
   TVorToken setRegister(TRegister reg, std::string_view str);
   TVorToken setSegment(TSegment seg, std::string_view str);
   TVorToken setFlag(uint8_t flag, std::string_view str);
@@ -55,6 +60,8 @@ class TCurrentToken {
   void setCurToken(const TCurrentToken& tk);
   // The token described for messages: "register eax", "ansi string 'ab'", "EOF".
   std::string getTokenStr() const;
+  // Whether the token's value is signed: a cast type decides, else a number
+  // is signed, and constants, types and variables answer through their records.
   bool getSigned() const;
 
   TVorToken F_Type = ttEOF;
@@ -77,6 +84,9 @@ class TCurrentToken {
   int32_t F_Scale = 0;
   TVar* F_VarPtr = nullptr;
   TTokenExtra F_Extra{0};
+
+ private:
+  void setSize(int32_t bytecount);
 };
 
 // Keyword spelled by a text (A-Z folded), or keyNone.

@@ -1,0 +1,195 @@
+// The executable as a user runs it: usage, options, messages, exit codes and
+// the log file, each run on a private copy of the binary.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <cstdio>
+#include <iterator>
+
+#include "support/RunVorak.h"
+
+namespace vorak::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kPause = "Press the [enter] key to exit.\n";
+
+std::string afterBanner(const std::string& out) {
+  // The banner is five lines of 58 characters.
+  size_t pos = 0;
+  for (int i = 0; i < 5 && pos != std::string::npos; ++i) pos = out.find('\n', pos) + 1;
+  return pos == std::string::npos ? std::string() : out.substr(pos);
+}
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
+
+TEST(CommandLine, NoArgumentPrintsUsage) {
+  TempDir dir;
+  const RunResult r = runVorak({}, dir.path());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(afterBanner(r.out),
+            "usage: vorak.exe c:/file.vor\n"
+            "arguments: -out c:/file.exe -nopause -writelog -asmdebug -i \"includepath\"\n" + kPause);
+}
+
+TEST(CommandLine, BannerFramesTheVersion) {
+  TempDir dir;
+  const RunResult r = runVorak({}, dir.path());
+  const std::string stars(58, '*');
+  const std::string blank = "**" + std::string(54, ' ') + "**";
+  ASSERT_EQ(r.out.rfind(stars + "\n" + blank + "\n**     Vorak Assembler ", 0), 0u) << r.out;
+  const std::string third = r.out.substr(2 * 59, 59);
+  EXPECT_EQ(third.size(), 59u);
+  EXPECT_EQ(third.substr(56), "**\n");
+}
+
+TEST(CommandLine, OptionsAfterListInstructionsAreNotRead) {
+  TempDir dir;
+  const RunResult r = runVorak({"-listinstructions", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(afterBanner(r.out).rfind("Instructions: [416]\r\n", 0), 0u);
+  ASSERT_GE(r.out.size(), kPause.size());
+  EXPECT_EQ(r.out.substr(r.out.size() - kPause.size()), kPause);
+}
+
+TEST(CommandLine, MissingProjectFile) {
+  TempDir dir;
+  RunResult r = runVorak({"nothere.vor"}, dir.path());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(afterBanner(r.out), "[001] Input file does not exist nothere.vor\n" + kPause);
+  // -nopause is read only after the file check, so the pause stays.
+  r = runVorak({"nothere.vor", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(afterBanner(r.out), "[001] Input file does not exist nothere.vor\n" + kPause);
+}
+
+TEST(CommandLine, FolderAsProjectFile) {
+  TempDir dir;
+  fs::create_directory(fs::path(dir.path()) / "proj.vor");
+  const RunResult r = runVorak({dir.path() + "/proj.vor"}, dir.path());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_EQ(afterBanner(r.out), "[001] Input file does not exist " + dir.path() + "/proj.vor\n" + kPause);
+}
+
+TEST(CommandLine, ErrorWithNoPauseExitsWithOne) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "bad.vor", "this is not a program\n");
+  const RunResult r = runVorak({dir.path() + "/bad.vor", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.find("Press the [enter]"), std::string::npos);
+  EXPECT_FALSE(afterBanner(r.out).empty());
+}
+
+TEST(CommandLine, WriteLogCopiesMessagesAndKeepsThemOnAnErrorExit) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "bad.vor", "this is not a program\n");
+  const RunResult r = runVorak({dir.path() + "/bad.vor", "-writelog", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  const std::string log = readFile(fs::path(dir.path()) / "log.txt");
+  const std::string rule(30, '-');
+  ASSERT_EQ(log.rfind("\r\n" + rule + "\r\nLOG STARTED\r\n", 0), 0u) << log;
+  // Every line printed after the switch is in the log, flushed before the
+  // immediate exit; the closing frame is missing, as the exit skips shut-down.
+  const std::string printed = afterBanner(r.out);
+  std::string expected;
+  for (size_t pos = 0; pos < printed.size();) {
+    const size_t nl = printed.find('\n', pos);
+    expected += printed.substr(pos, nl - pos) + "\r\n";
+    pos = nl + 1;
+  }
+  EXPECT_EQ(log.substr(log.find("LOG STARTED\r\n") + 13), expected);
+}
+
+TEST(CommandLine, LogFileFramesEachRun) {
+  TempDir dir;
+  const std::string rule(30, '-');
+  writeFile(fs::path(dir.path()) / "bad.vor", "x\n");
+  runVorak({dir.path() + "/bad.vor", "-writelog"}, dir.path());
+  const std::string first = readFile(fs::path(dir.path()) / "log.txt");
+  ASSERT_GE(first.size(), rule.size() + 6);
+  EXPECT_EQ(first.substr(first.size() - (rule.size() + 6)), "\r\n" + rule + "\r\n\r\n");
+  EXPECT_NE(first.find(kPause.substr(0, kPause.size() - 1) + "\r\n"), std::string::npos);
+  runVorak({dir.path() + "/bad.vor", "-writelog"}, dir.path());
+  const std::string both = readFile(fs::path(dir.path()) / "log.txt");
+  EXPECT_EQ(both, first + first);
+}
+
+TEST(CommandLine, UnwritableLogFileIsReported) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "x\n");
+  // log.txt is a folder here, so it cannot be opened for appending.
+  fs::create_directory(fs::path(dir.path()) / "log.txt");
+  // Options are read in order: -nopause is in force when -writelog fails.
+  RunResult r = runVorak({dir.path() + "/p.vor", "-nopause", "-writelog"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("EInOutError: Cannot open log file \""), std::string::npos) << r.out;
+  r = runVorak({dir.path() + "/p.vor", "-writelog", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("EInOutError: Cannot open log file \""), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+TEST(CommandLine, CompileSummaryLine) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "program FLAT;\n");
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path());
+  const size_t at = r.out.find("\nCompile OK - ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string line = r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+  unsigned lines = 0, files = 0;
+  char seconds[32] = {};
+  int used = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "Compile OK - %u lines, %u files, %31[0-9.] second(s)%n", &lines, &files,
+                        seconds, &used),
+            3)
+      << line;
+  EXPECT_EQ(static_cast<size_t>(used), line.size()) << line;
+  EXPECT_EQ(files, 1u);
+  const std::string s = seconds;
+  const size_t dot = s.find('.');
+  if (dot != std::string::npos) {
+    EXPECT_GE(s.size() - dot - 1, 1u);  // no bare separator
+    EXPECT_LE(s.size() - dot - 1, 4u);  // at most four decimals
+    EXPECT_NE(s.back(), '0');           // trailing zeros dropped
+  }
+}
+
+TEST(CommandLine, AsmDebugListingIsWrittenBesideTheProjectAtShutDown) {
+  TempDir dir;
+  fs::create_directory(fs::path(dir.path()) / "src");
+  writeFile(fs::path(dir.path()) / "src" / "my.prog.vor", "x\n");
+  // A run that pauses shuts down and writes the listing...
+  runVorak({dir.path() + "/src/my.prog.vor", "-asmdebug"}, dir.path());
+  EXPECT_TRUE(fs::exists(fs::path(dir.path()) / "src" / "my.prog.asm"));
+  fs::remove(fs::path(dir.path()) / "src" / "my.prog.asm");
+  // ...the immediate error exit of -nopause does not.
+  const RunResult r = runVorak({dir.path() + "/src/my.prog.vor", "-nopause", "-asmdebug"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_FALSE(fs::exists(fs::path(dir.path()) / "src" / "my.prog.asm"));
+}
+
+TEST(CommandLine, RelativeProjectPathAndUnknownOptions) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "q.vor", "x\n");
+  // Unknown arguments are ignored; options are case-sensitive.
+  const RunResult r = runVorak({"q.vor", "-NOPAUSE", "--help", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.find("[001]"), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace vorak::test
