@@ -10,8 +10,6 @@ namespace vorak {
 
 namespace {
 
-constexpr TJmpType kJmpNone = 16;  // jtJMP: the value of every fixup that is not a jump
-
 bool mode16() { return CompileFlags.cpu_bits == 16; }
 bool mode64() { return CompileFlags.cpu_bits == 64; }
 
@@ -282,7 +280,7 @@ void TVorAssembler::emitRMFields(uint8_t reg, const TRMFields& f) {
   emitMOD(f.mod, reg, f.rm);
   if (f.hasSib) addBytes(static_cast<uint64_t>(f.sib), 1);
   if (f.dispFixup)
-    addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, kJmpNone);
+    addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, jtJMP);
   else if (f.dispSize)
     addBytes(static_cast<uint64_t>(static_cast<int64_t>(f.disp)), f.dispSize);
 }

@@ -80,8 +80,6 @@ uint32_t varOffset(POperand o) {
   return static_cast<uint32_t>(static_cast<int64_t>(o->displacement) * scale);
 }
 
-constexpr TJmpType kJmpNone = 16;  // jtJMP: the value of every fixup that is not a jump
-
 }  // namespace
 
 // --- igEMIT --------------------------------------------------------------------
@@ -162,7 +160,7 @@ uint32_t TVorAssembler::aluAddressOf(const TInstruction& row, POperand o1, POper
   uint32_t rc = isAccumulator(o1) ? emitOpcode((size == 1 ? 4u : 5u) | (row.opcode_r << 3u), size)
                                   : emitRMDigit(row.opcode2 + 1, size, row.opcode_r, o1);
   if (rc != ASSEMBLE_OK) return rc;
-  addFixupField(ftVar, o2->ptr, o2->data, static_cast<uint8_t>(field), varOffset(o2), kJmpNone);
+  addFixupField(ftVar, o2->ptr, o2->data, static_cast<uint8_t>(field), varOffset(o2), jtJMP);
   return ASSEMBLE_OK;
 }
 

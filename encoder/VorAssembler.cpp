@@ -2,6 +2,7 @@
 // -asmdebug, and assemble with its entry checks and the dispatch to the groups.
 #include "encoder/VorAssembler.h"
 
+#include <charconv>
 #include <cstring>
 #include <exception>
 #include <iterator>
@@ -9,6 +10,11 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/output/FileWriter.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/RegisterManager.h"
+#include "compiler/symbols/SharedString.h"
+#include "encoder/FixupManager.h"
 
 namespace vorak {
 
@@ -175,11 +181,29 @@ void TVorAssembler::rollback(const TMark& m) {
 }
 
 void TVorAssembler::commitFixups() {
-  // Filed with the fixup manager once that unit is in place.
+  if (FixMan) {
+    for (const TPendingFixup& p : F_pending) {
+      TFunction* func = static_cast<TFunction*>(p.func);
+      const int32_t pos = static_cast<int32_t>(p.position);
+      if (p.byIndex)
+        FixMan->addFixup(p.hint, func, p.index, pos, p.size, p.offset, p.jmp);
+      else
+        FixMan->addFixup(p.hint, func, p.data, pos, p.size, p.offset, p.jmp);
+    }
+  }
   F_pending.clear();
 }
 
-void TVorAssembler::commitRegisterAssumptions(POperand, POperand, POperand) {}
+void TVorAssembler::commitRegisterAssumptions(POperand o1, POperand o2, POperand o3) {
+  if (!RegMan) return;
+  for (POperand op : {o1, o2, o3}) {
+    if (!op || op->hint != otRegister || op->reg_base > REG_NONE) continue;
+    TRegState& state = RegMan->Registers[op->reg_base];
+    if (!state.tempAssume) continue;
+    state.assume = state.tempAssume;
+    state.tempAssume = nullptr;
+  }
+}
 
 // --- Listing -----------------------------------------------------------------
 
@@ -198,7 +222,37 @@ void TVorAssembler::flushListing() {
   F_listing.clear();
 }
 
-void TVorAssembler::listFunctionHeader() {}
+// The first instruction after a prologue's six-byte placeholder opens the
+// function's part of the listing with its name.
+void TVorAssembler::listFunctionHeader() {
+  const TFunction* f = Compiler ? Compiler->CurFunc() : nullptr;
+  if (!f || f->FuncIndex == 0 || f->BufLen != 6) return;
+  listText(vorStrView(f->ImportName));
+  listText(":\r\n");
+}
+
+namespace {
+
+std::string_view labelName(uint64_t index) {
+  const TFunction* f = FuncMan ? FuncMan->getFunc(static_cast<uint32_t>(index)) : nullptr;
+  return f ? vorStrView(f->ImportName) : std::string_view();
+}
+
+std::string constText(const TConst* c) {
+  if (!c) return {};
+  switch (c->type_) {
+    case ctAnsiString: return "'" + std::string(vorStrView(c->str)) + "'";
+    case ctWideString: return "\"" + std::string(vorStrView(c->str)) + "\"";
+    case ctValue: return std::to_string(c->int_);
+    default: {
+      char buf[64];
+      const auto r = std::to_chars(buf, buf + sizeof buf, c->ext);
+      return std::string(buf, r.ptr);
+    }
+  }
+}
+
+}  // namespace
 
 void TVorAssembler::listOperand(POperand op) {
   switch (op->hint) {
@@ -211,7 +265,14 @@ void TVorAssembler::listOperand(POperand op) {
     case otST: listText("st(" + std::to_string(op->value) + ")"); break;
     case otXMM: listText("xmm reg"); break;
     case otMem: listText("mem"); break;
+    case otLabel: listText(labelName(static_cast<uint64_t>(op->value))); break;
     case otSegLabel: listText("seg:label"); break;
+    case otLabelRef:
+      listText("[");
+      listText(labelName(static_cast<uint64_t>(op->value)));
+      listText("]");
+      break;
+    case otConst: listText(constText(static_cast<const TConst*>(op->data))); break;
     default: listText("Unknnown"); break;
   }
 }

@@ -32,6 +32,8 @@ class EncoderTest : public FreshVorak {
     ptrSize = static_cast<int32_t>(bits / 8);
   }
 
+  // Public so that table rows (lambdas) can build operands too.
+ public:
   // Operands live as long as the test.
   TOperand* reg(TRegister r) {
     TOperand& op = ops_.emplace_back();
@@ -71,6 +73,7 @@ class EncoderTest : public FreshVorak {
     return &op;
   }
 
+  // Assembles the row called name with optimise on, and takes the bytes.
   EncodeResult encode(std::string_view name, TOperand* o1 = nullptr, TOperand* o2 = nullptr,
                       TOperand* o3 = nullptr) {
     EncodeResult r;
