@@ -403,5 +403,17 @@ TEST_F(IntegerGroups, EmitRowsWithFixedPrefixesSwapThemIn16BitMode) {
   EXPECT_EQ(cwde.length, 2u);
 }
 
+TEST_F(IntegerGroups, PopcntIn16BitModeReadByObjdump) {
+  // Capstone does not decode popcnt in 16-bit mode.
+  setMode(16);
+  const test::ObjdumpResult rr = test::objdumpDecode(encode("popcnt", reg(REG_AX), reg(REG_CX)).bytes, 16);
+  if (rr.text.empty()) GTEST_SKIP() << "objdump not available";
+  EXPECT_EQ(rr.text, "popcnt ax,cx");
+  EncodeResult m = encode("popcnt", reg(REG_EAX), mem(4, {REG_BX, REG_SI}, 4));
+  const test::ObjdumpResult rm = test::objdumpDecode(m.bytes, 16);
+  EXPECT_EQ(rm.text, "popcnt eax,DWORD PTR [bx+si+0x4]");
+  EXPECT_EQ(rm.length, m.bytes.size());
+}
+
 }  // namespace
 }  // namespace vorak
