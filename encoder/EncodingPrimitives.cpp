@@ -143,85 +143,99 @@ uint32_t TVorAssembler::buildRM(POperand op, TRMFields& f) {
   return mode16() ? buildMem16(*op, f) : buildMem32(*op, f);
 }
 
-// The 32-bit addressing form, also that of 64-bit mode.
-uint32_t TVorAssembler::buildMem32(TOperand& op, TRMFields& f) {
-  const TRegister base = op.reg_base, index = op.reg_index;
-  // An index without a base would be dropped silently; nothing builds one.
-  if (base == REG_NONE && index != REG_NONE) return ERROR_OPERAND_INVALID;
-  if (op.scale == 1) op.scale = 0;
-  const uint8_t scale = op.scale;
-  uint8_t scaleCode = 0;
-  if (!scaleBits(scale, scaleCode)) return ERROR_OPERAND_INVALID;
+namespace {
+
+// The displacement's part of the 32-bit form. mod 0 (none) only when there is
+// nothing to add and the base allows it; a byte when it fits and is no
+// variable's address (the builder writes four bytes) nor scaled.
+void setMod32(TRMFields& f, const TOperand& op, bool baseNeedsDisp) {
   const bool hasDisp = op.displacement != 0 || op.ptr != nullptr;
-  const bool disp8 = isImm8(4, op.displacement) && op.ptr == nullptr && scale == 0;
-
-  if (base == REG_NONE) {
-    // An absolute address. In 64-bit mode mod 0 r/m 5 means [rip+disp32], so
-    // the address goes through a SIB byte with neither base nor index.
-    const int64_t v = static_cast<int64_t>(op.displacement) * (scale ? scale : 1);
-    if (!fitsDisp32(v)) return ERROR_OPERAND_INVALID;
+  const bool disp8 = TVorAssembler::isImm8(4, op.displacement) && op.ptr == nullptr && op.scale == 0;
+  if (!hasDisp && !baseNeedsDisp) {
     f.mod = 0;
-    if (mode64()) {
-      f.rm = 4;
-      f.hasSib = true;
-      f.sib = 0x25;
-    } else {
-      f.rm = 5;
-    }
-    setDisp32(f, op, v, op.ptr != nullptr);
-    return ASSEMBLE_OK;
+  } else if (disp8) {
+    f.mod = 1;
+    f.dispSize = 1;
+    f.disp = op.displacement;
+  } else {
+    f.mod = 2;
+    setDisp32(f, op, op.displacement, op.ptr != nullptr && op.data != nullptr);
   }
+}
 
-  uint32_t rc = checkAddressRegisters(base, index, f.addrPrefix);
-  if (rc != ASSEMBLE_OK) return rc;
-  const uint8_t bid = regID(base), b = bid & 7;
-  const bool varFixup = op.ptr != nullptr && op.data != nullptr;
-  auto byDisp = [&](bool forceDisp) {
-    if (!hasDisp && !forceDisp) {
-      f.mod = 0;
-    } else if (disp8) {
-      f.mod = 1;
-      f.dispSize = 1;
-      f.disp = op.displacement;
-    } else {
-      f.mod = 2;
-      setDisp32(f, op, op.displacement, varFixup);
-    }
-  };
-
-  if (index != REG_NONE) {
-    const uint8_t xid = regID(index), x = xid & 7;
-    if (x == 4) return ERROR_OPERAND_INVALID;  // index 100 means "none"
+// No register: an absolute address. In 64-bit mode mod 0 r/m 5 means
+// [rip+disp32], so the address goes through a SIB byte with neither base nor
+// index.
+uint32_t absolute32(const TOperand& op, TRMFields& f) {
+  const int64_t v = static_cast<int64_t>(op.displacement) * (op.scale ? op.scale : 1);
+  if (!fitsDisp32(v)) return ERROR_OPERAND_INVALID;
+  f.mod = 0;
+  if (mode64()) {
     f.rm = 4;
     f.hasSib = true;
-    f.sib = static_cast<uint8_t>((scaleCode << 6) | (x << 3) | b);
-    f.rexXB = static_cast<uint8_t>(((xid & 8) ? REX_X : 0) | ((bid & 8) ? REX_B : 0));
-    byDisp(b == 5);  // base 101 with mod 0 would mean "no base"
-    return ASSEMBLE_OK;
+    f.sib = 0x25;
+  } else {
+    f.rm = 5;
   }
-  if (scale != 0) {
-    // One scaled register is an index without a base: [reg*s + disp32].
-    if (b == 4) return ERROR_OPERAND_INVALID;
-    f.mod = 0;
-    f.rm = 4;
-    f.hasSib = true;
-    f.sib = static_cast<uint8_t>((scaleCode << 6) | (b << 3) | 5);
-    f.rexXB = (bid & 8) ? REX_X : 0;
-    setDisp32(f, op, op.displacement, varFixup);
-    return ASSEMBLE_OK;
-  }
-  f.rexXB = (bid & 8) ? REX_B : 0;
+  setDisp32(f, op, v, op.ptr != nullptr);
+  return ASSEMBLE_OK;
+}
+
+// Base and index: SIB with both; base 101 (EBP, R13) has no mod 0 form.
+uint32_t baseIndex32(const TOperand& op, uint8_t scaleCode, TRMFields& f) {
+  const uint8_t bid = regID(op.reg_base), xid = regID(op.reg_index);
+  if ((xid & 7) == 4) return ERROR_OPERAND_INVALID;  // index 100 means "none"
+  f.rm = 4;
+  f.hasSib = true;
+  f.sib = static_cast<uint8_t>((scaleCode << 6) | ((xid & 7) << 3) | (bid & 7));
+  f.rexXB = static_cast<uint8_t>(((xid & 8) ? REX_X : 0) | ((bid & 8) ? REX_B : 0));
+  setMod32(f, op, (bid & 7) == 5);
+  return ASSEMBLE_OK;
+}
+
+// One scaled register is an index without a base: [reg*s + disp32].
+uint32_t scaledIndex32(const TOperand& op, uint8_t scaleCode, TRMFields& f) {
+  const uint8_t id = regID(op.reg_base);
+  if ((id & 7) == 4) return ERROR_OPERAND_INVALID;
+  f.mod = 0;
+  f.rm = 4;
+  f.hasSib = true;
+  f.sib = static_cast<uint8_t>((scaleCode << 6) | ((id & 7) << 3) | 5);
+  f.rexXB = (id & 8) ? REX_X : 0;
+  setDisp32(f, op, op.displacement, op.ptr != nullptr && op.data != nullptr);
+  return ASSEMBLE_OK;
+}
+
+// One register as the base. r/m 100 always means "SIB follows", so ESP, RSP
+// and R12 take SIB 24; r/m 101 with mod 0 is the absolute (or RIP-relative)
+// form, so EBP and R13 always carry a displacement.
+uint32_t base32(const TOperand& op, TRMFields& f) {
+  const uint8_t id = regID(op.reg_base), b = id & 7;
+  f.rexXB = (id & 8) ? REX_B : 0;
+  f.rm = b;
   if (b == 4) {
-    // r/m 100 always means "SIB follows": ESP, RSP and R12 need SIB 24.
-    f.rm = 4;
     f.hasSib = true;
     f.sib = 0x24;
-    byDisp(false);
-    return ASSEMBLE_OK;
   }
-  f.rm = b;
-  byDisp(b == 5);  // mod 0 r/m 101 is the absolute (or RIP-relative) form
+  setMod32(f, op, b == 5);
   return ASSEMBLE_OK;
+}
+
+}  // namespace
+
+// The 32-bit addressing form, also that of 64-bit mode.
+uint32_t TVorAssembler::buildMem32(TOperand& op, TRMFields& f) {
+  // An index without a base would be dropped silently; nothing builds one.
+  if (op.reg_base == REG_NONE && op.reg_index != REG_NONE) return ERROR_OPERAND_INVALID;
+  if (op.scale == 1) op.scale = 0;
+  uint8_t scaleCode = 0;
+  if (!scaleBits(op.scale, scaleCode)) return ERROR_OPERAND_INVALID;
+  if (op.reg_base == REG_NONE) return absolute32(op, f);
+  uint32_t rc = checkAddressRegisters(op.reg_base, op.reg_index, f.addrPrefix);
+  if (rc != ASSEMBLE_OK) return rc;
+  if (op.reg_index != REG_NONE) return baseIndex32(op, scaleCode, f);
+  if (op.scale != 0) return scaledIndex32(op, scaleCode, f);
+  return base32(op, f);
 }
 
 // The 16-bit addressing form: BX or BP, plus SI or DI, plus a displacement.

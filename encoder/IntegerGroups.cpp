@@ -83,12 +83,39 @@ uint32_t varOffset(POperand o) {
 }  // namespace
 
 // --- igEMIT --------------------------------------------------------------------
-//
-// B1, B1 B2 or B1 B2 B3 as the row says; "int" is B1 and the operand's byte.
+
+namespace {
+
 // The rows spell the operand size of their 32-bit-mode bytes: a leading 66
 // marks the 16-bit form (cbw, pushf, movsw), none the 32-bit one (cwde,
 // pushfd, movsd), and 48 or a name ending in q the 64-bit one. 16-bit mode
-// reads the same bytes the other way round, so there the 66 is swapped.
+// reads the same bytes the other way round, so there the 66 is swapped; and
+// pushf/popf without 66 are 64-bit wide in 64-bit mode, where the 32-bit
+// forms do not exist.
+uint32_t emitRowPrefix(const TInstruction& row, bool has66, bool hasRexW, uint8_t op, bool& emit66) {
+  emit66 = false;
+  if (mode64() && goneIn64(op)) return ERROR_MODE_SUPPORT;
+  if (!sizeDependent(op)) {
+    emit66 = has66;  // a prefix the instruction needs in every mode (none such today)
+    return ASSEMBLE_OK;
+  }
+  const size_t len = strnlen(row.name, sizeof(row.name));
+  const bool q = len > 0 && row.name[len - 1] == 'q';
+  const bool stackFlags = op == 0x9C || op == 0x9D;
+  if (has66) {
+    emit66 = !mode16();
+  } else if (hasRexW || (q && stackFlags)) {
+    if (!mode64()) return ERROR_MODE_SUPPORT;
+  } else {
+    if (mode64() && stackFlags) return ERROR_MODE_SUPPORT;
+    emit66 = mode16();
+  }
+  return ASSEMBLE_OK;
+}
+
+}  // namespace
+
+// B1, B1 B2 or B1 B2 B3 as the row says; "int" is B1 and the operand's byte.
 uint32_t TVorAssembler::encodeEMIT(const TEncodeArgs& a) {
   const TInstruction& row = *a.row;
   if (row.flags & EMIT1_BYTE) {
@@ -104,30 +131,13 @@ uint32_t TVorAssembler::encodeEMIT(const TEncodeArgs& a) {
   const uint8_t* rest = all + (has66 ? 1 : 0);
   const uint32_t restCount = count - (has66 ? 1 : 0);
   const bool hasRexW = restCount > 1 && rest[0] == 0x48;
-  const uint8_t op = rest[hasRexW ? 1 : 0];
-  if (mode64() && goneIn64(op)) return ERROR_MODE_SUPPORT;
-
   bool emit66 = false;
-  if (sizeDependent(op)) {
-    const size_t len = strnlen(row.name, sizeof(row.name));
-    const bool q = len > 0 && row.name[len - 1] == 'q';
-    const bool stackFlags = op == 0x9C || op == 0x9D;  // 64-bit by default in 64-bit mode
-    if (has66) {
-      emit66 = !mode16();
-    } else if (hasRexW || (q && stackFlags)) {
-      if (!mode64()) return ERROR_MODE_SUPPORT;
-    } else {
-      if (mode64() && stackFlags) return ERROR_MODE_SUPPORT;
-      emit66 = mode16();
-    }
-  } else if (has66) {
-    emit66 = true;  // a prefix the instruction needs in every mode (none such today)
-  }
+  const uint32_t rc = emitRowPrefix(row, has66, hasRexW, rest[hasRexW ? 1 : 0], emit66);
+  if (rc != ASSEMBLE_OK) return rc;
   if (emit66) addBytes(0x66u, 1);
   addBytes(std::span<const uint8_t>(rest, restCount), restCount);
   return ASSEMBLE_OK;
 }
-
 
 // --- igALU ---------------------------------------------------------------------
 //
