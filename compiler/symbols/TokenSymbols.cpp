@@ -10,5 +10,8 @@ bool typeSigned(const TVarType*) { return false; }
 bool varSigned(const TVar*) { return false; }
 bool constIsValue(const TConst*) { return false; }
 TVarType* registerAssumedType(TRegister) { return nullptr; }
+int32_t typeSize(const TVarType*) { return 0; }
+void markVarActive(TVar*) {}
+TVar* functionCallData(void*) { return nullptr; }
 
 }  // namespace vorak
