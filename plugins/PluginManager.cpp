@@ -1,12 +1,134 @@
-// The plug-in host.
+// The plug-in host: loading, builders and keywords.
 #include "plugins/PluginManager.h"
+
+#include <algorithm>
+#include <filesystem>
+#include <system_error>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/output/FileWriter.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/IdentManager.h"
+#include "compiler/statements/Compiler.h"
+#include "platform/Platform.h"
 
 namespace vorak {
 
-void TPluginManager::initPlugins(const std::string&) {}
+namespace fs = std::filesystem;
 
-void TPluginManager::notifyFileEntry(TAFile*) {}
+TPluginManager::TPluginManager() : F_keywordList(new TIdentManager()) {}
 
-bool TPluginManager::callBuilder(const std::string&) { return false; }
+TPluginManager::~TPluginManager() {
+  delete F_keywordList;
+  F_keywordList = nullptr;
+  // Each plug-in's exit entry runs, in load order.
+  for (auto& p : F_PlugList) p.reset();
+  F_PlugList.clear();
+  F_Builders.clear();
+}
+
+void TPluginManager::initPlugins(const std::string& dir) {
+  std::vector<fs::path> files;
+  std::error_code ec;
+  for (fs::directory_iterator it(dir, ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().extension() == ".so") files.push_back(it->path());
+  // A stable load order: keyword registration and exit order depend on it.
+  std::sort(files.begin(), files.end());
+
+  for (const fs::path& file : files) {
+    const std::string name = file.filename().string();
+    std::string why;
+    void* handle = platform::loadLibrary(file.string(), &why);
+    if (!handle) {
+      Log->Error("PlugSys: " + name + " skipped - not a valid plugin");
+      continue;
+    }
+    auto entry = reinterpret_cast<TDLLEntry>(platform::findSymbol(handle, "onEntry"));
+    if (!entry) {
+      Log->Error("PlugSys: " + name + " skipped - plugin does not have entry function \"onEntry\"");
+      continue;
+    }
+    auto plugin = std::make_unique<TPlugin>(handle);
+    plugin->DLLEntry = entry;
+    plugin->loadProcAddresses();
+    const uint32_t start = platform::tickCountMs();
+    plugin->setPluginName(entry(pluginCallbackTable()));
+    plugin->addMs(platform::tickCountMs() - start);
+    Log->Message("PlugSys: " + plugin->Name() + " plugin was loaded!", colLoaded);
+    F_PlugList.push_back(std::move(plugin));
+  }
+}
+
+void TPluginManager::notifyFileEntry(TAFile* file) {
+  for (auto& p : F_PlugList) p->fileEntryTrigger(file->ID(), file->Buffer.data(), file->FileLen);
+}
+
+int32_t TPluginManager::registerBuilder(std::string_view name, TRBCallback rb) {
+  std::string upper = upperCase(name);
+  for (const auto& b : F_Builders)
+    if (b.first == upper) return -1;
+  F_Builders.emplace_back(std::move(upper), rb);
+  return static_cast<int32_t>(F_Builders.size() - 1);
+}
+
+bool TPluginManager::selectBuilder(std::string_view name) {
+  const std::string upper = upperCase(name);
+  for (size_t i = 0; i < F_Builders.size(); ++i) {
+    if (F_Builders[i].first == upper) {
+      F_CurBuilder = F_Builders[i].second;
+      F_CurBuilderID = static_cast<int32_t>(i);
+      return true;
+    }
+  }
+  return false;
+}
+
+std::string TPluginManager::builderNames() const {
+  std::string names;
+  for (const auto& b : F_Builders) {
+    if (!names.empty()) names += ", ";
+    names += b.first;
+  }
+  return names;
+}
+
+bool TPluginManager::builderStartTrigger() {
+  if (!F_CurBuilder) return false;
+  return F_CurBuilder(teStart, static_cast<uint32_t>(F_CurBuilderID)) != 0;
+}
+
+namespace {
+// The output buffer lives exactly as long as one build.
+struct OutputBuffer {
+  explicit OutputBuffer(const std::string& name) { fWriter = new TFileWriter(name); }
+  ~OutputBuffer() {
+    delete fWriter;
+    fWriter = nullptr;
+  }
+};
+}  // namespace
+
+bool TPluginManager::callBuilder(const std::string& strFile) {
+  F_strFile = strFile;
+  F_strExt = "bin";
+  if (!F_CurBuilder) return false;
+  OutputBuffer buffer(strFile);
+  const bool ok = F_CurBuilder(teComplete, static_cast<uint32_t>(F_CurBuilderID)) != 0;
+  fWriter->setFilename(F_strFile + "." + F_strExt);
+  fWriter->Commit();
+  return ok;
+}
+
+uint32_t TPluginManager::registerKeyword(std::string_view name, TKeywordEvent handler) {
+  F_keywordList->addIdent(itReservedKeyword, lowerCase(name), reinterpret_cast<void*>(handler));
+  return keywordIDs++;
+}
+
+TKeywordEvent TPluginManager::findKeyword(std::string_view name) const {
+  PIdent id = F_keywordList->findIdent(name, 0);
+  return id ? reinterpret_cast<TKeywordEvent>(id->ptr) : nullptr;
+}
 
 }  // namespace vorak

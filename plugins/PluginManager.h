@@ -1,26 +1,70 @@
 // The plug-in host: loaded plug-ins, registered builders and plug-in keywords.
 #pragma once
 
+#include <cstdint>
+#include <memory>
 #include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "plugins/Plugin.h"
 
 namespace vorak {
 
 class TAFile;
+class TIdentManager;
+
+// A builder: called with the trigger event (teStart, teComplete) and its ID.
+using TRBCallback = uint8_t (*)(uint32_t event, uint32_t builderID);
+// A plug-in keyword's handler: true when it handled the statement.
+using TKeywordEvent = uint8_t (*)();
 
 class TPluginManager {
  public:
-  TPluginManager() = default;
-  ~TPluginManager() = default;
+  TPluginManager();
+  ~TPluginManager();
   TPluginManager(const TPluginManager&) = delete;
   TPluginManager& operator=(const TPluginManager&) = delete;
 
-  // Loads every plug-in library of the folder dir.
+  // Loads every plug-in library of the folder dir, in name order.
   void initPlugins(const std::string& dir);
   // Offers a freshly loaded project file to every plug-in that asked for it.
   void notifyFileEntry(TAFile* file);
+
+  // The builder's ID, or -1 when the name (in any case) is taken.
+  int32_t registerBuilder(std::string_view name, TRBCallback rb);
+  bool selectBuilder(std::string_view name);
+  bool builderStartTrigger();
   // Runs the selected builder into a new output buffer and writes the file;
   // false when no builder is selected or the builder fails.
   bool callBuilder(const std::string& strFile);
+  // Lower-cases name in place (a copy: see registerKeyword's note) and
+  // returns the number of keywords registered before it.
+  uint32_t registerKeyword(std::string_view name, TKeywordEvent handler);
+  // The handler of a plug-in keyword, or nullptr.
+  TKeywordEvent findKeyword(std::string_view name) const;
+  // All registered builder names, in registration order, joined by ", ".
+  std::string builderNames() const;
+
+  const std::string& StrExt() const { return F_strExt; }
+  void setStrExt(std::string ext) { F_strExt = std::move(ext); }
+  TIdentManager* Keywords() const { return F_keywordList; }
+  const std::vector<std::unique_ptr<TPlugin>>& Plugins() const { return F_PlugList; }
+  int32_t CurBuilderID() const { return F_CurBuilderID; }
+
+ private:
+  std::string F_strFile;
+  std::string F_strExt = "bin";
+  TIdentManager* F_keywordList;
+  std::vector<std::pair<std::string, TRBCallback>> F_Builders;
+  TRBCallback F_CurBuilder = nullptr;
+  int32_t F_CurBuilderID = -1;
+  std::vector<std::unique_ptr<TPlugin>> F_PlugList;
+  uint32_t keywordIDs = 0;
 };
+
+// The table of callbacks handed to every plug-in's onEntry.
+void* const* pluginCallbackTable();
 
 }  // namespace vorak

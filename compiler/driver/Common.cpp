@@ -2,6 +2,7 @@
 #include "compiler/driver/Common.h"
 
 #include <iostream>
+#include <new>
 
 #include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
@@ -54,6 +55,7 @@ TLog* Log = nullptr;
 TPluginManager* Plugins = nullptr;
 TFileWriter* DebugASM = nullptr;
 TFileWriter* fWriter = nullptr;
+bool bPause = true;
 
 void InitVorak() {
   fileCounter = 0;
@@ -150,6 +152,44 @@ void DeinitVorak() {
   DebugASM = nullptr;
   fWriter = nullptr;
   std::cout.flush();
+}
+
+void reportException(std::exception_ptr e) {
+  std::string line;
+  try {
+    std::rethrow_exception(e);
+  } catch (const EAbort&) {
+    return;  // the fatal error has been printed already
+  } catch (const EVorakError& err) {
+    line = std::string(err.className()) + ": " + err.what();
+  } catch (const std::bad_alloc&) {
+    line = "EOutOfMemory: Out of memory";
+  } catch (const std::exception& err) {
+    line = std::string("Exception: ") + err.what();
+  } catch (...) {
+    line = "Exception: unknown error";
+  }
+  platform::resetConsoleColour();
+  std::cout << line << '\n';
+}
+
+void pauseAndShutDown() {
+  if (Log)
+    Log->Message("Press the [enter] key to exit.");
+  else
+    std::cout << "Press the [enter] key to exit.\n";
+  DeinitVorak();
+  std::string ignored;
+  std::getline(std::cin, ignored);
+}
+
+void finishAfterFailure() {
+  if (!bPause) {
+    if (Log) Log->flush();
+    platform::exitProcess(1);
+  }
+  pauseAndShutDown();
+  platform::exitProcess(0);
 }
 
 }  // namespace vorak

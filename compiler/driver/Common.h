@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <exception>
 #include <string>
 #include <vector>
 
@@ -58,10 +59,23 @@ extern TPluginManager* Plugins;
 extern TFileWriter* DebugASM;
 extern TFileWriter* fWriter;
 
+// False under -nopause: a failure then ends the process at once with code 1.
+extern bool bPause;
+
 // Builds the global state. May run again after DeinitVorak in one process.
 void InitVorak();
 // Frees the global state; an exception while freeing one object is reported
 // and the rest is still freed.
 void DeinitVorak();
+
+// Prints the line for a failure that is not the silent abort (class name,
+// ": ", message), straight to standard output, without colour or log.
+void reportException(std::exception_ptr e);
+// Ends the run after a failure as the top-level handler does: with -nopause
+// at once with exit code 1; otherwise the pause line, shut-down and code 0.
+// Plug-in callbacks use it so that no exception unwinds through a plug-in.
+[[noreturn]] void finishAfterFailure();
+// The end of every run that pauses: the pause line, shut-down, one line of input.
+void pauseAndShutDown();
 
 }  // namespace vorak

@@ -2,7 +2,6 @@
 // batch file that repeats the build, and the top-level error handler.
 #include <filesystem>
 #include <iostream>
-#include <new>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -37,13 +36,6 @@ std::string fileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-void say(const std::string& line) {
-  if (Log)
-    Log->Message(line);
-  else
-    std::cout << line << '\n';
-}
-
 void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
   const std::string name = withoutExtension(strInFile) + ".build.bat";
   std::error_code ec;
@@ -55,7 +47,7 @@ void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
 
 // The run between start-up and shut-down. Returns normally at its end; any
 // failure leaves it as an exception.
-void run(const std::vector<std::string>& args, bool& bPause) {
+void run(const std::vector<std::string>& args) {
   frequency64 = platform::performanceFrequency();
   InitVorak();
 
@@ -121,43 +113,17 @@ void run(const std::vector<std::string>& args, bool& bPause) {
 
 int main(int argc, char** argv) {
   std::vector<std::string> args(argv, argv + argc);
-  bool bPause = true;
+  bPause = true;
   try {
-    run(args, bPause);
-  } catch (const EAbort&) {
-    // The fatal error has been printed already.
-    if (!bPause) {
-      if (Log) Log->flush();
-      platform::exitProcess(1);
-    }
+    run(args);
   } catch (...) {
-    std::string line;
-    try {
-      throw;
-    } catch (const EVorakError& e) {
-      line = std::string(e.className()) + ": " + e.what();
-    } catch (const std::bad_alloc& e) {
-      line = std::string("EOutOfMemory: Out of memory");
-    } catch (const std::exception& e) {
-      line = std::string("Exception: ") + e.what();
-    } catch (...) {
-      line = "Exception: unknown error";
-    }
-    platform::resetConsoleColour();
-    std::cout << line << '\n';
-    if (!bPause) {
-      if (Log) Log->flush();
-      platform::exitProcess(1);
-    }
+    reportException(std::current_exception());
+    finishAfterFailure();
   }
-  if (bPause) {
-    say("Press the [enter] key to exit.");
+  if (bPause)
+    pauseAndShutDown();
+  else
     DeinitVorak();
-    std::string ignored;
-    std::getline(std::cin, ignored);
-  } else {
-    DeinitVorak();
-  }
   std::cout.flush();
   return 0;
 }

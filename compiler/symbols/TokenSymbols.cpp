@@ -1,17 +1,17 @@
-// Record queries for tokens. The type, variable, constant and register-state
-// records do not exist yet: until their units land these answer "unsigned",
-// "not a numeric constant" and "no assumed type", and those units replace the
-// bodies below with reads of the records' fields.
+// Record queries for tokens: reads of the type, variable, constant and
+// register-state records.
 #include "compiler/symbols/TokenSymbols.h"
+
+#include "compiler/driver/Common.h"
+#include "compiler/symbols/RegisterManager.h"
 
 namespace vorak {
 
-bool typeSigned(const TVarType*) { return false; }
-bool varSigned(const TVar*) { return false; }
-bool constIsValue(const TConst*) { return false; }
-TVarType* registerAssumedType(TRegister) { return nullptr; }
-int32_t typeSize(const TVarType*) { return 0; }
-void markVarActive(TVar*) {}
-TVar* functionCallData(void*) { return nullptr; }
+bool typeSigned(const TVarType* type) { return type && type->signed_; }
+bool varSigned(const TVar* var) { return var && typeSigned(var->type_); }
+bool constIsValue(const TConst* c) { return c && c->type_ == ctValue; }
+TVarType* registerAssumedType(TRegister reg) {
+  return (RegMan && reg < RegMan->Registers.size()) ? RegMan->Registers[reg].assume : nullptr;
+}
 
 }  // namespace vorak

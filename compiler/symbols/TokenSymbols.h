@@ -2,8 +2,6 @@
 // types, variables and constants, and the type assumed for a register.
 #pragma once
 
-#include <cstdint>
-
 #include "encoder/Operand.h"
 
 namespace vorak {
@@ -20,11 +18,5 @@ bool varSigned(const TVar* var);
 bool constIsValue(const TConst* c);
 // The type currently assumed for a general register, or nil.
 TVarType* registerAssumedType(TRegister reg);
-// The size in bytes of one element of the type (0 for nil).
-int32_t typeSize(const TVarType* type);
-// Marks the variable as used (nil is ignored).
-void markVarActive(TVar* var);
-// The call-data variable of a function or procedure record, or nil.
-TVar* functionCallData(void* func);
 
 }  // namespace vorak

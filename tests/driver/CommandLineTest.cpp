@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <cstdio>
 #include <iterator>
 
 #include "support/RunVorak.h"
@@ -134,6 +135,60 @@ TEST(CommandLine, UnwritableLogFileIsReported) {
   r = runVorak({dir.path() + "/p.vor", "-writelog", "-nopause"}, dir.path());
   EXPECT_EQ(r.exitCode, 0);
   EXPECT_NE(r.out.find("EInOutError: Cannot open log file \""), std::string::npos) << r.out;
+}
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+TEST(CommandLine, CompileSummaryLine) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "program FLAT;\n");
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path());
+  const size_t at = r.out.find("\nCompile OK - ");
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string line = r.out.substr(at + 1, r.out.find('\n', at + 1) - at - 1);
+  unsigned lines = 0, files = 0;
+  char seconds[32] = {};
+  int used = 0;
+  ASSERT_EQ(std::sscanf(line.c_str(), "Compile OK - %u lines, %u files, %31[0-9.] second(s)%n", &lines, &files,
+                        seconds, &used),
+            3)
+      << line;
+  EXPECT_EQ(static_cast<size_t>(used), line.size()) << line;
+  EXPECT_EQ(files, 1u);
+  const std::string s = seconds;
+  const size_t dot = s.find('.');
+  if (dot != std::string::npos) {
+    EXPECT_GE(s.size() - dot - 1, 1u);  // no bare separator
+    EXPECT_LE(s.size() - dot - 1, 4u);  // at most four decimals
+    EXPECT_NE(s.back(), '0');           // trailing zeros dropped
+  }
+}
+
+TEST(CommandLine, AsmDebugListingIsWrittenBesideTheProjectAtShutDown) {
+  TempDir dir;
+  fs::create_directory(fs::path(dir.path()) / "src");
+  writeFile(fs::path(dir.path()) / "src" / "my.prog.vor", "x\n");
+  // A run that pauses shuts down and writes the listing...
+  runVorak({dir.path() + "/src/my.prog.vor", "-asmdebug"}, dir.path());
+  EXPECT_TRUE(fs::exists(fs::path(dir.path()) / "src" / "my.prog.asm"));
+  fs::remove(fs::path(dir.path()) / "src" / "my.prog.asm");
+  // ...the immediate error exit of -nopause does not.
+  const RunResult r = runVorak({dir.path() + "/src/my.prog.vor", "-nopause", "-asmdebug"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_FALSE(fs::exists(fs::path(dir.path()) / "src" / "my.prog.asm"));
+}
+
+TEST(CommandLine, RelativeProjectPathAndUnknownOptions) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "q.vor", "x\n");
+  // Unknown arguments are ignored; options are case-sensitive.
+  const RunResult r = runVorak({"q.vor", "-NOPAUSE", "--help", "-nopause"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_EQ(r.out.find("[001]"), std::string::npos) << r.out;
 }
 
 }  // namespace

@@ -1,0 +1,116 @@
+// Length-prefixed blocks of the shared records: allocation, growth, release.
+#include "compiler/symbols/SharedString.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+namespace vorak {
+
+namespace {
+
+constexpr size_t kMaxCount = UINT32_MAX;
+
+uint32_t* lengthSlot(void* data) { return static_cast<uint32_t*>(data) - 1; }
+uint32_t* capacitySlot(void* data) { return static_cast<uint32_t*>(data) - 2; }
+char* baseOf(void* data) { return static_cast<char*>(data) - kBlockHeader; }
+
+// Where p lies inside the len bytes at s, or npos when it does not.
+size_t offsetInside(const char* s, size_t len, const void* p) {
+  if (!s || !p) return std::string_view::npos;
+  const auto lo = reinterpret_cast<uintptr_t>(s);
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  return (at >= lo && at <= lo + len) ? at - lo : std::string_view::npos;
+}
+
+}  // namespace
+
+namespace block {
+
+void release(void* data) noexcept {
+  if (data) std::free(baseOf(data));
+}
+
+void* resize(void* data, size_t elemSize, size_t count, bool terminated, bool reserveMore) {
+  if (count == 0) {
+    release(data);
+    return nullptr;
+  }
+  if (count > kMaxCount) throw std::length_error("block longer than 4294967295 elements");
+  const size_t oldCount = block::count(data);
+  const size_t capacity = data ? *capacitySlot(data) : 0;
+  if (count > capacity) {
+    size_t newCap = count;
+    if (reserveMore) newCap = std::min(kMaxCount, std::max(count, capacity * 2 + 16));
+    const size_t tail = terminated ? 1 : 0;
+    if (newCap > (SIZE_MAX - kBlockHeader - tail) / elemSize)
+      throw std::length_error("block too large");
+    void* base = data ? baseOf(data) : nullptr;
+    void* grown = std::realloc(base, kBlockHeader + newCap * elemSize + tail);
+    if (!grown) throw std::bad_alloc();
+    if (!base) std::memset(grown, 0, kBlockHeader);
+    data = static_cast<char*>(grown) + kBlockHeader;
+    *capacitySlot(data) = static_cast<uint32_t>(newCap);
+  }
+  char* payload = static_cast<char*>(data);
+  if (count > oldCount) std::memset(payload + oldCount * elemSize, 0, (count - oldCount) * elemSize);
+  *lengthSlot(data) = static_cast<uint32_t>(count);
+  if (terminated) payload[count * elemSize] = 0;
+  return data;
+}
+
+}  // namespace block
+
+void vorStrAssign(char*& s, std::string_view text) {
+  const size_t len = vorStrLen(s);
+  const size_t inside = offsetInside(s, len, text.data());
+  if (inside != std::string_view::npos) {
+    // A piece of itself: move it to the front, then cut.
+    std::memmove(s, s + inside, text.size());
+    s = static_cast<char*>(block::resize(s, 1, text.size(), true, false));
+    return;
+  }
+  s = static_cast<char*>(block::resize(s, 1, text.size(), true, false));
+  if (!text.empty()) std::memcpy(s, text.data(), text.size());
+}
+
+void vorStrAppend(char*& s, const void* p, size_t n) {
+  if (n == 0) return;
+  const size_t len = vorStrLen(s);
+  if (n > kMaxCount - len) throw std::length_error("string longer than 4294967295 bytes");
+  const size_t inside = offsetInside(s, len, p);
+  s = static_cast<char*>(block::resize(s, 1, len + n, true, true));
+  const void* from = inside != std::string_view::npos ? s + inside : p;
+  std::memmove(s + len, from, n);
+}
+
+void vorStrInsert(char*& s, size_t pos, const void* p, size_t n) {
+  if (n == 0) return;
+  const size_t len = vorStrLen(s);
+  if (n > kMaxCount - len) throw std::length_error("string longer than 4294967295 bytes");
+  pos = std::min(pos, len);
+  size_t inside = offsetInside(s, len, p);
+  s = static_cast<char*>(block::resize(s, 1, len + n, true, true));
+  std::memmove(s + pos + n, s + pos, len - pos);
+  if (inside == std::string_view::npos) {
+    std::memcpy(s + pos, p, n);
+    return;
+  }
+  // The inserted bytes came from the string itself: those at or after pos
+  // have just moved up by n.
+  if (inside >= pos) inside += n;
+  for (size_t i = 0; i < n; ++i) {
+    size_t from = inside + i;
+    if (inside < pos && from >= pos) from += n;  // a source range that spans pos
+    s[pos + i] = s[from];
+  }
+}
+
+void vorStrFree(char*& s) noexcept {
+  block::release(s);
+  s = nullptr;
+}
+
+}  // namespace vorak

@@ -1,0 +1,74 @@
+// Fixup records: creation and filing.
+#include "encoder/FixupManager.h"
+
+#include <stdexcept>
+
+#include "compiler/driver/Common.h"
+#include "compiler/symbols/FuncManager.h"
+
+namespace vorak {
+
+TFixupManager::~TFixupManager() {
+  for (TFixup* x : F_VarFixupList) delete x;
+  F_VarFixupList.clear();
+}
+
+TFixup* TFixupManager::getFixup(const TFunction* func, uint32_t index) const {
+  if (!func || !func->FixupList) return nullptr;
+  const TFixupList& list = fixupList(func);
+  return index < list.size() ? list[index] : nullptr;
+}
+
+TFixup* TFixupManager::fileInFunction(TFixupType ft, TFunction* func, int32_t pos, uint8_t size,
+                                      uint32_t ofs, TJmpType jt, uint32_t& listIndex) {
+  TFunction* owner = func;
+  uint32_t position = static_cast<uint32_t>(pos);
+  if (func) {
+    // Unsigned: a negative pos steps back into the code already there.
+    position += func->BufLen;
+  } else {
+    owner = FuncMan ? FuncMan->getFunc(0) : nullptr;
+    if (!owner) throw std::logic_error("fixup without a function to hold it");
+  }
+  auto* x = new TFixup();
+  x->hint = ft;
+  x->position = position;
+  x->size = size;
+  x->offset = ofs;
+  x->jmp = jt;
+  x->parentfunc = func;
+  TFixupList& list = fixupList(owner);
+  listIndex = static_cast<uint32_t>(list.size());
+  list.push_back(x);
+  return x;
+}
+
+uint32_t TFixupManager::addFixup(TFixupType ft, TFunction* func, uint32_t index, int32_t pos,
+                                 uint8_t size, uint32_t ofs, TJmpType jt) {
+  uint32_t at = 0;
+  fileInFunction(ft, func, pos, size, ofs, jt, at)->index = index;
+  return at;
+}
+
+uint32_t TFixupManager::addFixup(TFixupType ft, TFunction* func, void* dt, int32_t pos,
+                                 uint8_t size, uint32_t ofs, TJmpType jt) {
+  uint32_t at = 0;
+  fileInFunction(ft, func, pos, size, ofs, jt, at)->data = dt;
+  return at;
+}
+
+uint32_t TFixupManager::addVarFixup(TFixupType ft, TVar* var_, void* dt, int32_t pos,
+                                    uint8_t size, uint32_t ofs, TJmpType jt) {
+  auto* x = new TFixup();
+  x->hint = ft;
+  x->position = static_cast<uint32_t>(pos);
+  x->size = size;
+  x->offset = ofs;
+  x->jmp = jt;
+  x->parentfunc = var_;
+  x->data = dt;
+  F_VarFixupList.push_back(x);
+  return static_cast<uint32_t>(F_VarFixupList.size() - 1);
+}
+
+}  // namespace vorak
