@@ -15,7 +15,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
-#include "compiler/symbols/TokenSymbols.h"
+#include "compiler/symbols/VarManager.h"
 
 namespace vorak {
 
@@ -398,7 +398,7 @@ TVorToken TAFile::readBracket(TCurrentToken& ct) {
     const TVorToken t = expectToken({ttIdent, ttRegister, ttNumber, ttSymbol});
     TCurrentToken& c = cur();
     if (t == ttIdent || t == ttRegister || t == ttNumber) {
-      const int32_t size = typeSize(cast);
+      const int32_t size = cast ? static_cast<int32_t>(cast->size) : 0;
       c.F_CastType = cast;
       c.F_ByteCount = size;
       c.F_BitCount = static_cast<int32_t>(static_cast<uint32_t>(size) * 8u);
@@ -407,7 +407,7 @@ TVorToken TAFile::readBracket(TCurrentToken& ct) {
       const TVorToken v = moveNextToken(false);
       if (v != ttIdent || (cur().F_IdentType != itGlobalVar && cur().F_IdentType != itLocalVar)) unexpected("6543");
       TCurrentToken& var = cur();
-      markVarActive(static_cast<TVar*>(var.F_Pointer));
+      if (auto* v = static_cast<TVar*>(var.F_Pointer)) v->active = 1;
       var.F_CastType = cast;
       var.F_IdentType = var.F_IdentType == itGlobalVar ? itGlobalVarPtr : itLocalVarPtr;
     } else {
@@ -439,9 +439,14 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
   bool afterRegister = false;
   char op = '\0';  // the operator before the next item
 
-  auto readOp = [&]() {
+  // The operator after an item; a byte that is none stops the compile there.
+  auto readOp = [&](std::string_view code) {
     const char c = moveNextChar(true, false);
     if (c == '\0') fatalAt("Unterminated memory operand", open);
+    if (c != '+' && c != '-' && c != '*' && c != ']') {
+      cur().setSymbol(c);
+      unexpected(code);
+    }
     return c;
   };
   auto addRegister = [&](TRegister r) {
@@ -473,10 +478,12 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
       needPlus();
       addRegister(c.F_Register);
       afterRegister = true;
-      op = readOp();
+      op = readOp("2495");
     } else if (t == ttNumber) {
       int64_t v = c.F_Integer;
-      char next = readOp();
+      const std::string_view opCode = first ? "2494" : "2495";
+      TFilePos numberEnd = position();  // where an error about the number points
+      char next = readOp(opCode);
       bool scaledRegister = false;
       while (next == '*') {
         const TVorToken t2 = expectToken({ttNumber, ttRegister});
@@ -484,22 +491,24 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
           int64_t p;
           if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("Displacement does not fit 32 bits");
           v = p;
-          next = readOp();
+          numberEnd = position();
+          next = readOp(opCode);
         } else if (t2 == ttRegister) {
           needPlus();
           addRegister(cur().F_Register);
           setScale(v, count - 1);
           scaledRegister = true;
-          next = readOp();
+          next = readOp("2495");
           break;
         } else {
           unexpected("4655");
         }
       }
+      const TFilePos afterOp = position();
+      setPosition(numberEnd);
       if (scaledRegister) {
         afterRegister = true;
       } else if (first) {
-        if (next != '+' && next != ']' && next != '-') unexpected("2494");
         addDisp(v, false);
         afterRegister = false;
       } else {
@@ -519,6 +528,7 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
         }
         afterRegister = false;
       }
+      setPosition(afterOp);
       op = next;
     } else if (t == ttSymbol && c.F_String == "@") {
       needPlus();
@@ -528,14 +538,15 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
       if (id.F_IdentType == itGlobalVar) {
         var = static_cast<TVar*>(id.F_Pointer);
       } else if (id.F_IdentType == itFunc || id.F_IdentType == itProc) {
-        var = functionCallData(id.F_Pointer);
+        auto* f = static_cast<TFunction*>(id.F_Pointer);
+        var = f ? f->CallData : nullptr;
         if (!var) unexpected("6636668");
       } else {
         unexpected("6636668");
       }
-      markVarActive(var);
+      if (var) var->active = 1;
       afterRegister = false;
-      op = readOp();
+      op = readOp("2495");
     } else if (t == ttSymbol) {
       unexpected("535356");
     } else {
