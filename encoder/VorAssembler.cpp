@@ -9,6 +9,8 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/output/FileWriter.h"
+#include "compiler/symbols/FuncManager.h"
+#include "encoder/FixupManager.h"
 
 namespace vorak {
 
@@ -175,7 +177,16 @@ void TVorAssembler::rollback(const TMark& m) {
 }
 
 void TVorAssembler::commitFixups() {
-  // Filed with the fixup manager once that unit is in place.
+  if (FixMan) {
+    for (const TPendingFixup& p : F_pending) {
+      TFunction* func = static_cast<TFunction*>(p.func);
+      const int32_t pos = static_cast<int32_t>(p.position);
+      if (p.byIndex)
+        FixMan->addFixup(p.hint, func, p.index, pos, p.size, p.offset, p.jmp);
+      else
+        FixMan->addFixup(p.hint, func, p.data, pos, p.size, p.offset, p.jmp);
+    }
+  }
   F_pending.clear();
 }
 
