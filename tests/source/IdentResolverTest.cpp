@@ -2,6 +2,7 @@
 // paths, and the token made from an assembler operand.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 
 #include "compiler/driver/Log.h"
@@ -414,6 +415,17 @@ TEST_F(ResolverTest, MacroIsKeptInAPeekAndNotYetExpandable) {
 TEST_F(ResolverTest, UnknownIdentifierTypeIsFatal) {
   Idents->addIdent(itMacroParam, "odd", nullptr);
   EXPECT_EQ(fatalLine([&] { read("odd"); }), "[1,3]: [000090] Unknown ident type in [t.vor]");
+}
+
+TEST_F(ResolverTest, NamesFoldOnlyAToZWhateverTheLocale) {
+  // In a Turkish locale "I" lower-cases to a dotless i; names must not care.
+  const std::string previous = std::setlocale(LC_CTYPE, nullptr);
+  std::setlocale(LC_CTYPE, "tr_TR.UTF-8");
+  VarMan->addVar(vmGlobal, "index", type("dword"), 1, 0);
+  EXPECT_EQ(read("INDEX").F_IdentType, itGlobalVar);
+  EXPECT_EQ(read("IF").F_Keyword, keyIf);
+  EXPECT_EQ(read("EDI").F_Type, ttRegister);
+  std::setlocale(LC_CTYPE, previous.c_str());
 }
 
 TEST_F(ResolverTest, ResolvingAnOwnTextWorks) {
