@@ -4,13 +4,10 @@
 #include <cstdint>
 #include <string>
 
+#include "plugins/PluginInterface.h"
+
 namespace vorak {
 
-// Entry points a plug-in exports. On this platform "stdcall" is the
-// ordinary C calling convention; Boolean results are one byte.
-using TDLLEntry = const char* (*)(void* const* table);
-using TDLLExit = void (*)();
-using TOnFileEntry = uint8_t (*)(uint32_t fileID, const char* pCode, uint32_t len);
 
 class TPlugin {
  public:

@@ -15,10 +15,6 @@ namespace vorak {
 class TAFile;
 class TIdentManager;
 
-// A builder: called with the trigger event (teStart, teComplete) and its ID.
-using TRBCallback = uint8_t (*)(uint32_t event, uint32_t builderID);
-// A plug-in keyword's handler: true when it handled the statement.
-using TKeywordEvent = uint8_t (*)();
 
 class TPluginManager {
  public:

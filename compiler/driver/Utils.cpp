@@ -104,4 +104,38 @@ std::string upperCase(std::string_view s) {
   return r;
 }
 
+std::string utf16ToUtf8(const uint16_t* text) {
+  std::string out;
+  if (!text) return out;
+  auto put = [&out](uint32_t cp) {
+    if (cp < 0x80) {
+      out += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      out += static_cast<char>(0xC0 | (cp >> 6));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      out += static_cast<char>(0xE0 | (cp >> 12));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (cp >> 18));
+      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  };
+  for (const uint16_t* p = text; *p; ++p) {
+    const uint32_t u = *p;
+    if (u >= 0xD800 && u < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
+      put(0x10000 + ((u - 0xD800) << 10) + (p[1] - 0xDC00));
+      ++p;
+    } else if (u >= 0xD800 && u < 0xE000) {
+      put(0xFFFD);
+    } else {
+      put(u);
+    }
+  }
+  return out;
+}
+
 }  // namespace vorak

@@ -20,6 +20,8 @@ std::string formatSeconds(double seconds);
 // A-Z folded to a-z; no other byte changes (never the locale).
 std::string lowerCase(std::string_view s);
 std::string upperCase(std::string_view s);
+// A NUL-terminated UTF-16 text as UTF-8; unpaired surrogates become U+FFFD.
+std::string utf16ToUtf8(const uint16_t* text);
 inline char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace vorak

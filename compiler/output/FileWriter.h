@@ -19,6 +19,8 @@ class TFileWriter {
   const std::string& Filename() const { return file_out; }
   void setFilename(std::string name) { file_out = std::move(name); }
   const std::string& Data() const { return file_data; }
+  // The first byte, for in-place patching; valid until the next append.
+  char* dataPtr() { return file_data.data(); }
   uint32_t Len() const { return static_cast<uint32_t>(file_data.size()); }
 
   // Each append returns the 1-based position of its first byte.

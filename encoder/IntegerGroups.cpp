@@ -1,0 +1,394 @@
+// Integer arithmetic and logic groups: the operand-free rows, the ALU,
+// shifts, bit tests, setcc, cmovcc and friends. Each rule matches its operand
+// forms, then builds and emits through the shared primitives.
+#include <cstring>
+
+#include "compiler/driver/Common.h"
+#include "encoder/VorAssembler.h"
+
+namespace vorak {
+
+namespace {
+
+bool mode16() { return CompileFlags.cpu_bits == 16; }
+bool mode64() { return CompileFlags.cpu_bits == 64; }
+
+// One-byte opcodes whose operand size follows the mode: cbw/cwde, cwd/cdq,
+// pushf/popf, pusha/popa and the word/dword string instructions.
+bool sizeDependent(uint8_t op) {
+  switch (op) {
+    case 0x98: case 0x99: case 0x9C: case 0x9D: case 0x60: case 0x61:
+    case 0xA5: case 0xA7: case 0xAB: case 0xAD: case 0xAF: return true;
+    default: return false;
+  }
+}
+
+// BCD adjustments and pusha/popa, which 64-bit mode no longer decodes.
+bool goneIn64(uint8_t op) {
+  switch (op) {
+    case 0x27: case 0x2F: case 0x37: case 0x3F: case 0x60: case 0x61: case 0xD4: case 0xD5: return true;
+    default: return false;
+  }
+}
+
+// Immediates arrive as the parser holds numbers: 32 bits, zero-extended, so
+// FFFFFFFF also stands for -1. A value fits an n-byte field when one of the
+// two readings lies in -2^(8n-1) .. 2^(8n)-1, so that the field decodes to the
+// number written. With imm_roll the program asked for the low bytes of any
+// value. An 8-byte operand takes a 4-byte field that the processor
+// sign-extends, which no setting can stretch.
+int64_t asSigned32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+
+bool inField(int64_t v, uint32_t n) {
+  const int64_t lo = -(int64_t{1} << (8 * n - 1)), hi = (int64_t{1} << (8 * n)) - 1;
+  return v >= lo && v <= hi;
+}
+
+bool immFits(int64_t v, uint32_t n) {
+  if (CompileFlags.imm_roll) return true;
+  return inField(v, n) || ((v >> 32) == 0 && inField(asSigned32(v), n));
+}
+
+bool immFitsOperand(int64_t v, uint32_t opSize) {
+  if (opSize != 8) return immFits(v, opSize);
+  auto signed32 = [](int64_t x) { return x >= INT32_MIN && x <= INT32_MAX; };
+  return signed32(v) || ((v >> 32) == 0 && signed32(asSigned32(v)));
+}
+
+bool isReg(POperand o) { return o && o->hint == otRegister; }
+bool isImm(POperand o) { return o && o->hint == otImm; }
+bool isMem(POperand o) { return o && (o->hint == otMem || o->hint == otVar); }
+bool isRM(POperand o) { return isReg(o) || isMem(o); }
+bool isCL(POperand o) { return isReg(o) && o->reg_base == REG_CL; }
+// AL, AX, EAX or RAX: register number 0 (R8 is 8).
+bool isAccumulator(POperand o) { return isReg(o) && regID(o->reg_base) == 0; }
+
+// Whether an r/m operand has the width of a register operand: a register
+// exactly, memory when it gives no size of its own.
+bool widthAgrees(POperand rm, uint32_t size) {
+  return rm->size == size || (rm->hint != otRegister && rm->size == 0);
+}
+
+// An immediate (or a variable's address) is a 4-byte field at most; the
+// processor sign-extends it for an 8-byte operand.
+uint32_t immWidth(uint32_t opSize) { return opSize < 4 ? opSize : 4; }
+
+// The fixup offset of a variable's address: its displacement, scaled when the
+// operand carries an element scale.
+uint32_t varOffset(POperand o) {
+  const int64_t scale = (o->scale == 2 || o->scale == 4 || o->scale == 8) ? o->scale : 1;
+  return static_cast<uint32_t>(static_cast<int64_t>(o->displacement) * scale);
+}
+
+}  // namespace
+
+// --- igEMIT --------------------------------------------------------------------
+
+namespace {
+
+// The rows spell the operand size of their 32-bit-mode bytes: a leading 66
+// marks the 16-bit form (cbw, pushf, movsw), none the 32-bit one (cwde,
+// pushfd, movsd), and 48 or a name ending in q the 64-bit one. 16-bit mode
+// reads the same bytes the other way round, so there the 66 is swapped; and
+// pushf/popf without 66 are 64-bit wide in 64-bit mode, where the 32-bit
+// forms do not exist.
+uint32_t emitRowPrefix(const TInstruction& row, bool has66, bool hasRexW, uint8_t op, bool& emit66) {
+  emit66 = false;
+  if (mode64() && goneIn64(op)) return ERROR_MODE_SUPPORT;
+  if (!sizeDependent(op)) {
+    emit66 = has66;  // a prefix the instruction needs in every mode (none such today)
+    return ASSEMBLE_OK;
+  }
+  const size_t len = strnlen(row.name, sizeof(row.name));
+  const bool q = len > 0 && row.name[len - 1] == 'q';
+  const bool stackFlags = op == 0x9C || op == 0x9D;
+  if (has66) {
+    emit66 = !mode16();
+  } else if (hasRexW || (q && stackFlags)) {
+    if (!mode64()) return ERROR_MODE_SUPPORT;
+  } else {
+    if (mode64() && stackFlags) return ERROR_MODE_SUPPORT;
+    emit66 = mode16();
+  }
+  return ASSEMBLE_OK;
+}
+
+}  // namespace
+
+// B1, B1 B2 or B1 B2 B3 as the row says; "int" is B1 and the operand's byte.
+uint32_t TVorAssembler::encodeEMIT(const TEncodeArgs& a) {
+  const TInstruction& row = *a.row;
+  if (row.flags & EMIT1_BYTE) {
+    if (a.o1->hint != otImm) return ERROR_OPERAND1_INVALID;
+    if (!immFits(a.o1->value, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
+    addBytes(opByte<1>(row.opcode1), 1);
+    emitImm(a.o1->value, 1);
+    return ASSEMBLE_OK;
+  }
+  const uint8_t all[3] = {opByte<1>(row.opcode1), opByte<2>(row.opcode1), opByte<3>(row.opcode1)};
+  const uint32_t count = (row.flags & EMIT3) ? 3 : (row.flags & EMIT2) ? 2 : 1;
+  const bool has66 = count > 1 && all[0] == 0x66;
+  const uint8_t* rest = all + (has66 ? 1 : 0);
+  const uint32_t restCount = count - (has66 ? 1 : 0);
+  const bool hasRexW = restCount > 1 && rest[0] == 0x48;
+  bool emit66 = false;
+  const uint32_t rc = emitRowPrefix(row, has66, hasRexW, rest[hasRexW ? 1 : 0], emit66);
+  if (rc != ASSEMBLE_OK) return rc;
+  if (emit66) addBytes(0x66u, 1);
+  addBytes(std::span<const uint8_t>(rest, restCount), restCount);
+  return ASSEMBLE_OK;
+}
+
+// --- igALU ---------------------------------------------------------------------
+//
+// add or adc sbb and sub xor cmp: opcode1 holds the r/m,reg opcode (00..38),
+// opcode2 the immediate group 80, opcode_r the digit.
+//   r/m8,r8 00   r/m,r 01   r8,r/m8 02   r,r/m 03   AL,imm8 04   eAX,imm 05
+//   80 /n ib     81 /n iz   83 /n ib (sign-extended)
+uint32_t TVorAssembler::encodeALU(const TEncodeArgs& a) {
+  const TInstruction& row = *a.row;
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (isMem(o1) && isReg(o2)) {
+    if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+    return emitRM(row.opcode1 + (o2->size == 1 ? 0 : 1), o2->size, o2->reg_base, o1);
+  }
+  if (isReg(o1) && isRM(o2)) {
+    if (!widthAgrees(o2, o1->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+    return emitRM(row.opcode1 + 2 + (o1->size == 1 ? 0 : 1), o1->size, o1->reg_base, o2);
+  }
+  if (isRM(o1) && o2->hint == otVarRef) return aluAddressOf(row, o1, o2);
+  if (isRM(o1) && isImm(o2)) return aluImmediate(row, o1, o2->value);
+  return ERROR_NOT_SUPPORTED;
+}
+
+// The address of a variable as the immediate; the field is the operand's
+// immediate (4 bytes at most, whatever the pointer size), filled by a fixup.
+uint32_t TVorAssembler::aluAddressOf(const TInstruction& row, POperand o1, POperand o2) {
+  const uint32_t size = o1->size;
+  if (static_cast<uint32_t>(ptrSize) > size) return ERROR_OPERAND_SIZE_MISMATCH;
+  const uint32_t field = immWidth(size);
+  uint32_t rc = isAccumulator(o1) ? emitOpcode((size == 1 ? 4u : 5u) | (row.opcode_r << 3u), size)
+                                  : emitRMDigit(row.opcode2 + 1, size, row.opcode_r, o1);
+  if (rc != ASSEMBLE_OK) return rc;
+  addFixupField(ftVar, o2->ptr, o2->data, static_cast<uint8_t>(field), varOffset(o2), jtJMP);
+  return ASSEMBLE_OK;
+}
+
+uint32_t TVorAssembler::aluImmediate(const TInstruction& row, POperand o1, int64_t value) {
+  const uint32_t size = o1->size;
+  // Without a size there is no telling how wide the immediate is.
+  if (size == 0) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (!immFitsOperand(value, size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (isAccumulator(o1)) {
+    uint32_t rc = emitOpcode((size == 1 ? 4u : 5u) | (row.opcode_r << 3u), size);
+    if (rc == ASSEMBLE_OK) emitImm(value, immWidth(size));
+    return rc;
+  }
+  const uint32_t n = isImm8(8, value) ? 1 : immWidth(size);
+  const uint32_t opcode = size == 1 ? row.opcode2 : n == 1 ? row.opcode2 + 3 : row.opcode2 + 1;
+  uint32_t rc = emitRMDigit(opcode, size, row.opcode_r, o1);
+  if (rc == ASSEMBLE_OK) emitImm(value, n);
+  return rc;
+}
+
+// --- igLEA ---------------------------------------------------------------------
+//
+// lea r32, m: 8D /r. The address may be an absolute number.
+uint32_t TVorAssembler::encodeLEA(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (mode16()) return ERROR_NOT_SUPPORTED;
+  if (o1->size != 4 && o2->size != 4) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (!isReg(o1)) return ERROR_OPERAND_TYPE_MISMATCH;
+  if (o2->size != 0 && o2->size != o1->size) return ERROR_OPERAND_SIZE_MISMATCH;
+  o2->size = 4;
+  const uint32_t opcode = opByte<1>(a.row->opcode1);
+  if (o2->hint == otMem) return emitRM(opcode, o1->size, o1->reg_base, o2);
+  if (o2->hint != otImm) return ERROR_NOT_SUPPORTED;
+  const int64_t v = o2->value;
+  const bool asSigned = v >= INT32_MIN && v <= INT32_MAX;
+  if (!asSigned && !(v >= 0 && v <= static_cast<int64_t>(UINT32_MAX))) return ERROR_OPERAND_SIZE_MISMATCH;
+  TOperand address;
+  address.setMemory(false, 4, static_cast<int32_t>(static_cast<uint32_t>(v)), 0, {}, nullptr, otRegister,
+                    nullptr);
+  return emitRM(opcode, o1->size, o1->reg_base, &address);
+}
+
+// --- igINCDEC ------------------------------------------------------------------
+//
+// inc FE /0, FF /0; dec FE /1, FF /1. The one-byte 40+r forms are REX
+// prefixes in 64-bit mode and are never used.
+uint32_t TVorAssembler::encodeINCDEC(const TEncodeArgs& a) {
+  const POperand o1 = a.o1;
+  if (!isRM(o1) && o1->hint != otVarRef) return ERROR_OPERAND_INVALID;
+  return emitRMDigit(a.row->opcode2 + (o1->size == 1 ? 0 : 1), o1->size, a.row->opcode_r, o1);
+}
+
+// --- igBT ----------------------------------------------------------------------
+//
+// bt btc btr bts: 0F A3/BB/B3/AB /r with a bit-number register, 0F BA /n ib
+// with an immediate. There is no byte form.
+uint32_t TVorAssembler::encodeBT(const TEncodeArgs& a) {
+  const TInstruction& row = *a.row;
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (!isRM(o1)) return ERROR_OPERAND1_INVALID;
+  if (o1->size == 1) return ERROR_OPERAND1_INVALID;
+  if (isReg(o2)) {
+    if (o2->size == 1) return ERROR_OPERAND2_INVALID;
+    if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+    return emitRM(row.opcode1, o2->size, o2->reg_base, o1);
+  }
+  if (!isImm(o2)) return ERROR_OPERAND2_INVALID;
+  if (!immFits(o2->value, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
+  uint32_t rc = emitRMDigit(row.opcode2, o1->size, row.opcode_r, o1);
+  if (rc == ASSEMBLE_OK) emitImm(o2->value, 1);
+  return rc;
+}
+
+// --- igROT ---------------------------------------------------------------------
+//
+// rol ror rcl rcr shl sal shr sar, digit in opcode_r:
+//   count 1: D0 (byte) / D1     count CL: D2 / D3     count imm8: C0 / C1
+uint32_t TVorAssembler::encodeROT(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (!isRM(o1) || !(isCL(o2) || isImm(o2))) return ERROR_OPERAND_INVALID;
+  const bool withImm = isImm(o2) && o2->value != 1;
+  if (withImm && !immFits(o2->value, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
+  const uint32_t opcode = (withImm ? 0xC0u : 0xD0u) | (o1->size != 1 ? 1u : 0u) | (isCL(o2) ? 2u : 0u);
+  uint32_t rc = emitRMDigit(opcode, o1->size, a.row->opcode_r, o1);
+  if (rc == ASSEMBLE_OK && withImm) emitImm(o2->value, 1);
+  return rc;
+}
+
+// --- igSHLRD -------------------------------------------------------------------
+//
+// shld 0F A4 /r ib, 0F A5 /r (CL); shrd 0F AC, 0F AD. No byte form.
+uint32_t TVorAssembler::encodeSHLRD(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2, o3 = a.o3;
+  if (!isRM(o1) || !isReg(o2) || !(isImm(o3) || isCL(o3))) return ERROR_OPERAND_INVALID;
+  if (o2->size == 1) return ERROR_OPERAND2_INVALID;
+  if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (isImm(o3) && !immFits(o3->value, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
+  uint32_t rc = emitRM(a.row->opcode1 + (isCL(o3) ? 1 : 0), o2->size, o2->reg_base, o1);
+  if (rc == ASSEMBLE_OK && isImm(o3)) emitImm(o3->value, 1);
+  return rc;
+}
+
+// --- igRM_S --------------------------------------------------------------------
+//
+// setcc r/m8: 0F 90..9F /0. The destination is a byte; no size prefix.
+uint32_t TVorAssembler::encodeRM_S(const TEncodeArgs& a) {
+  const POperand o1 = a.o1;
+  if (o1->hint != otRegister && o1->hint != otMem) return ERROR_OPERAND_INVALID;
+  if (!widthAgrees(o1, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
+  return emitRMDigit(a.row->opcode1, 1, 0, o1);
+}
+
+// --- igBSWAP -------------------------------------------------------------------
+//
+// bswap r32/r64: 0F C8+r.
+uint32_t TVorAssembler::encodeBSWAP(const TEncodeArgs& a) {
+  const POperand o1 = a.o1;
+  if (!isReg(o1)) return ERROR_OPERAND_INVALID;
+  if (o1->size < 4) return ERROR_OPERAND_SIZE_MISMATCH;
+  return emitOpReg((a.row->opcode1 << 8) | 0xC8, o1->size, o1->reg_base);
+}
+
+// --- igTEST --------------------------------------------------------------------
+//
+// test r/m,r 84/85 /r; AL/eAX,imm A8/A9; r/m,imm F6/F7 /0.
+uint32_t TVorAssembler::encodeTEST(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (isRM(o1) && isReg(o2)) {
+    if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+    return emitRM(o2->size == 1 ? 0x84 : 0x85, o2->size, o2->reg_base, o1);
+  }
+  if (!isRM(o1) || !isImm(o2)) return ERROR_NOT_SUPPORTED;
+  const uint32_t size = o1->size;
+  if (size == 0 || !immFitsOperand(o2->value, size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  uint32_t rc = isAccumulator(o1) ? emitOpcode(size == 1 ? 0xA8 : 0xA9, size)
+                                  : emitRMDigit(size == 1 ? 0xF6 : 0xF7, size, 0, o1);
+  if (rc == ASSEMBLE_OK) emitImm(o2->value, immWidth(size));
+  return rc;
+}
+
+// --- igREGMEM ------------------------------------------------------------------
+//
+// not neg mul div idiv: F6 /n (byte), F7 /n. Memory without a size is a dword.
+uint32_t TVorAssembler::encodeREGMEM(const TEncodeArgs& a) {
+  const POperand o1 = a.o1;
+  if (!isRM(o1)) return ERROR_OPERAND_INVALID;
+  if (o1->hint == otMem && o1->size == 0) o1->size = 4;
+  return emitRMDigit(a.row->opcode1 + (o1->size == 1 ? 0 : 1), o1->size, a.row->opcode_r, o1);
+}
+
+// --- igXCHG --------------------------------------------------------------------
+//
+// xchg r/m,r 86/87 /r; with the accumulator and another register 90+r. Both
+// operands the accumulator take the long form: 90 alone is nop (and in 64-bit
+// mode leaves the upper half of RAX alone, where xchg eax, eax clears it).
+uint32_t TVorAssembler::encodeXCHG(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  const bool o1Kind = isRM(o1) || o1->hint == otVarRef || o1->hint == otMemRef;
+  if (!o1Kind || !isReg(o2)) return ERROR_NOT_SUPPORTED;
+  if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (isReg(o1) && o1->size > 1 && isAccumulator(o1) != isAccumulator(o2))
+    return emitOpReg(0x90, o2->size, isAccumulator(o1) ? o2->reg_base : o1->reg_base);
+  return emitRM(o2->size == 1 ? 0x86 : 0x87, o2->size, o2->reg_base, o1);
+}
+
+// --- igIMUL --------------------------------------------------------------------
+//
+// imul r/m F6/F7 /5; imul r,r/m 0F AF /r; imul r,r/m,imm 6B /r ib or 69 /r iz.
+// The two- and three-operand forms have no byte form.
+uint32_t TVorAssembler::encodeIMUL(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2, o3 = a.o3;
+  if (!o2) {
+    if (!isReg(o1) && o1->hint != otMem) return ERROR_NOT_SUPPORTED;
+    if (o1->hint == otMem && o1->size == 0) o1->size = static_cast<uint32_t>(ptrSize);
+    return emitRMDigit(o1->size == 1 ? 0xF6 : 0xF7, o1->size, 5, o1);
+  }
+  if (!isReg(o1)) return ERROR_NOT_SUPPORTED;
+  const bool rmSource = isReg(o2) || o2->hint == otMem;
+  if (!o3) {
+    if (!rmSource && !isImm(o2)) return ERROR_NOT_SUPPORTED;
+  } else if (!rmSource || !isImm(o3)) {
+    return ERROR_NOT_SUPPORTED;
+  }
+  if (o1->size == 1) return ERROR_OPERAND1_INVALID;
+  if (isImm(o2)) return imulImmediate(o1, o1, o2->value);
+  if (!widthAgrees(o2, o1->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (o3) return imulImmediate(o1, o2, o3->value);
+  return emitRM(0x0FAF, o1->size, o1->reg_base, o2);
+}
+
+uint32_t TVorAssembler::imulImmediate(POperand dst, POperand src, int64_t value) {
+  const uint32_t size = dst->size;
+  if (!immFitsOperand(value, size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  const bool short8 = isImm8(size, value);
+  uint32_t rc = emitRM(short8 ? 0x6B : 0x69, size, dst->reg_base, src);
+  if (rc == ASSEMBLE_OK) emitImm(value, short8 ? 1 : immWidth(size));
+  return rc;
+}
+
+// --- igREG_REGMEM --------------------------------------------------------------
+//
+// bsf 0F BC, bsr 0F BD, popcnt F3 0F B8, cmovcc 0F 40..4F: r, r/m. No byte form.
+uint32_t TVorAssembler::encodeREG_REGMEM(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (!isReg(o1) || !(isReg(o2) || o2->hint == otMem)) return ERROR_OPERAND_INVALID;
+  if (o1->size == 1) return ERROR_OPERAND_INVALID;
+  if (!widthAgrees(o2, o1->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  return emitRM(a.row->opcode1, o1->size, o1->reg_base, o2);
+}
+
+// --- igREGMEM_REG --------------------------------------------------------------
+//
+// xadd 0F C0/C1, cmpxchg 0F B0/B1: r/m, r.
+uint32_t TVorAssembler::encodeREGMEM_REG(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (!isRM(o1) || !isReg(o2)) return ERROR_OPERAND_INVALID;
+  if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  return emitRM(a.row->opcode1 + (o2->size == 1 ? 0 : 1), o2->size, o2->reg_base, o1);
+}
+
+}  // namespace vorak

@@ -1,0 +1,250 @@
+// The instruction encoder: the byte buffer of one instruction, the result
+// codes, the building blocks every encoding group shares, and assemble. The
+// group rules live in one .cpp per family (IntegerGroups.cpp, ...).
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "encoder/InstructionTable.h"
+#include "encoder/Operand.h"
+#include "plugins/PluginInterface.h"
+
+namespace vorak {
+
+// Result codes of assemble and of the encoding steps. The encoder never
+// decides on a message; callers turn a code into one with errorCodeToString.
+inline constexpr uint32_t ASSEMBLE_OK = 0;
+inline constexpr uint32_t ERROR_OPERAND_INVALID = 0x1000;
+inline constexpr uint32_t ERROR_OPERAND_SIZE_MISMATCH = 0x1001;
+inline constexpr uint32_t ERROR_OPERAND_FLOAT_4_8 = 0x1002;
+inline constexpr uint32_t ERROR_OPERAND1_INVALID = 0x1003;
+inline constexpr uint32_t ERROR_OPERAND2_INVALID = 0x1004;
+inline constexpr uint32_t ERROR_OPERAND3_INVALID = 0x1005;
+inline constexpr uint32_t ERROR_OPERAND_COUNT_MIN = 0x1010;
+inline constexpr uint32_t ERROR_OPERAND_COUNT_MAX = 0x1011;
+inline constexpr uint32_t ERROR_OPERAND_TYPE_MISMATCH = 0x1012;
+inline constexpr uint32_t ERROR_MODE_SUPPORT = 0x1013;
+inline constexpr uint32_t ERROR_OPCODE_UNKNOWN = 0x10000000;
+inline constexpr uint32_t ERROR_OPCODE_NULL = 0x10000001;
+inline constexpr uint32_t ERROR_NOT_SUPPORTED = 0x10000002;
+
+// Byte i (1..4, 1 the most significant) of an opcode word, for indexes fixed
+// at compile time: the encoder never needs the run-time check of B().
+template <int I>
+constexpr uint8_t opByte(uint32_t word) {
+  static_assert(I >= 1 && I <= 4, "opcode words hold four bytes");
+  return static_cast<uint8_t>(word >> (8 * (4 - I)));
+}
+
+// What a group rule reads: the row and up to three operands (nil when absent).
+struct TEncodeArgs {
+  PInstruction row;
+  POperand o1, o2, o3;
+  bool optimise;
+};
+
+// ModRM, SIB and displacement of one r/m operand, with the prefix bits they
+// call for. Built before any byte of the instruction is written, so that the
+// REX and address-size prefixes can go in front of the opcode.
+struct TRMFields {
+  uint8_t mod = 0;
+  uint8_t rm = 0;
+  bool hasSib = false;
+  uint8_t sib = 0;
+  uint8_t dispSize = 0;  // 0, 1, 2 or 4 bytes
+  int32_t disp = 0;
+  bool dispFixup = false;  // the displacement field is a variable's address
+  void* fixFunc = nullptr;
+  void* fixData = nullptr;
+  uint32_t fixOffset = 0;
+  uint8_t rexXB = 0;        // REX.X and REX.B bits of the address or register
+  bool addrPrefix = false;  // 67: 32-bit address registers in 64-bit mode
+  bool highByte = false;    // the r/m register is AH, CH, DH or BH
+};
+
+class TVorAssembler {
+ public:
+  TVorAssembler();
+  TVorAssembler(const TVorAssembler&) = delete;
+  TVorAssembler& operator=(const TVorAssembler&) = delete;
+
+  // --- The byte buffer -----------------------------------------------------
+  // Appends the first len bytes; false (and nothing appended) when len is
+  // more than the list holds.
+  bool addBytes(std::span<const uint8_t> bytes, uint32_t len);
+  // Appends the len low-order bytes of value, least significant first; false
+  // (and nothing appended) for len above 8.
+  bool addBytes(uint64_t value, uint32_t len);
+  std::string_view getCode() const { return F_strBuffer; }
+  // The bytes since the last popCode; the buffer is emptied.
+  std::string popCode();
+  uint32_t position() const { return F_curPosition; }
+  PInstruction lastinstruction() const { return F_lastInstruction; }
+  void setLastinstruction(PInstruction row) { F_lastInstruction = row; }
+
+  static std::string errorCodeToString(uint32_t code);
+  // Whether val fits one signed byte when read at the given width (1, 2, 4;
+  // any other range reads the whole value). Range 1 is always true.
+  static bool isImm8(uint32_t range, int64_t val);
+
+  // --- Raw ModRM and SIB bytes ---------------------------------------------
+  void emitMOD(uint8_t m, uint8_t o, uint8_t r);
+  void emitModR(uint8_t opReg, uint8_t r) { emitMOD(3, opReg, r); }
+  // False, and nothing appended, for a scale other than 0, 2, 4 or 8.
+  bool emitSIB(uint8_t s, uint8_t i, uint8_t b);
+
+  // --- Operand encodings -----------------------------------------------------
+  // The fields of a register or memory operand; ERROR_OPERAND_INVALID for an
+  // operand the processor cannot address in the current mode.
+  uint32_t buildRM(POperand op, TRMFields& f);
+  // ModRM (reg field = low three bits of reg), SIB and displacement, with the
+  // displacement's variable fixup.
+  void emitRMFields(uint8_t reg, const TRMFields& f);
+  // ModRM/SIB/displacement of an operand that needs no prefix of its own.
+  // The REX bits of registers 8-15 and the 67 prefix cannot be placed once
+  // the opcode is out, so such operands are refused here; emitRM and
+  // emitX86RM place them.
+  uint32_t emitModRM(uint8_t opReg, POperand op, uint32_t immSize);
+  uint32_t emitModM(uint8_t ofs, uint32_t firstop, POperand op);
+
+  // REX prefixes. Both append nothing when no bit is needed, and refuse (with
+  // ERROR_OPERAND_INVALID, nothing appended) a REX outside 64-bit mode or
+  // together with AH-BH, whose numbers mean SPL-DIL once a REX is present.
+  uint32_t emitRexR(bool w, TRegister reg1, TRegister reg2);
+  uint32_t emitRexRM(bool w, uint8_t reg, POperand rm);
+
+  // The general integer form, in this byte order:
+  //   [67] [66] [B1] [REX] [B2] [B3] B4 ModRM [SIB] [disp]
+  // opSize picks the size prefix: 2 -> 66 outside 16-bit mode, 4 -> 66 in
+  // 16-bit mode, 8 -> REX.W (64-bit mode only); 0 and 1 take none. reg is the
+  // register of the ModRM reg field; rm a register or memory operand.
+  uint32_t emitRM(uint32_t opcode, uint32_t opSize, TRegister reg, POperand rm);
+  // The same with a digit (/0-/7) in the reg field.
+  uint32_t emitRMDigit(uint32_t opcode, uint32_t opSize, uint8_t digit, POperand rm);
+  // An opcode without ModRM: [66] [B1] [REX.W] [B2] [B3] B4, the size prefix
+  // chosen as for emitRM (accumulator forms, immediates pushed, ...).
+  uint32_t emitOpcode(uint32_t opcode, uint32_t opSize);
+  // Register in the low three bits of the last opcode byte (B8+r, 90+r,
+  // 0F C8+r): [66] [B1] [REX] [B2] [B3] B4+r, REX.B for registers 8-15.
+  uint32_t emitOpReg(uint32_t opcode, uint32_t opSize, TRegister reg);
+  // The table's shape of the general form: is16bit is opSize 2, RexW opSize 8,
+  // neither the mode's default size; firstOP the reg field as a number.
+  uint32_t emitX86RM(uint32_t opcode, bool is16bit, bool RexW, uint8_t firstOP, POperand operand,
+                     uint32_t immSize);
+  // MMX/SSE form: [67] [B1] [REX] [B2] B3 B4 ModRM ...; operand is memory, an
+  // mm register (otST) or an xmm register (otXMM).
+  uint32_t emitMMU(uint32_t opcode, bool rexw, uint8_t firstOP, POperand operand, uint32_t immSize);
+
+  // --- Immediates and fixup fields -----------------------------------------
+  void emitImm(int64_t value, uint32_t len) { addBytes(static_cast<uint64_t>(value), len); }
+  // Records a fixup for the field that starts at the current position and
+  // fills the field with size zero bytes. The record reaches the fixup
+  // manager only when the outermost assemble succeeds.
+  void addFixupField(TFixupType ft, void* func, uint32_t index, uint8_t size, uint32_t ofs, TJmpType jt);
+  void addFixupField(TFixupType ft, void* func, void* data, uint8_t size, uint32_t ofs, TJmpType jt);
+
+  // --- One instruction -------------------------------------------------------
+  // Encodes one instruction into the buffer. On any nonzero result the
+  // buffer, the pending fixups and the listing are as they were at entry.
+  uint32_t assemble(PInstruction opCode, POperand opPAR1, POperand opPAR2, POperand opPAR3,
+                    bool optimise);
+
+  // --- Group rules -------------------------------------------------------
+  // Integer arithmetic and logic (IntegerGroups.cpp).
+  uint32_t encodeEMIT(const TEncodeArgs& a);
+  uint32_t encodeALU(const TEncodeArgs& a);
+  uint32_t encodeLEA(const TEncodeArgs& a);
+  uint32_t encodeINCDEC(const TEncodeArgs& a);
+  uint32_t encodeBT(const TEncodeArgs& a);
+  uint32_t encodeROT(const TEncodeArgs& a);
+  uint32_t encodeSHLRD(const TEncodeArgs& a);
+  uint32_t encodeRM_S(const TEncodeArgs& a);
+  uint32_t encodeBSWAP(const TEncodeArgs& a);
+  uint32_t encodeTEST(const TEncodeArgs& a);
+  uint32_t encodeREGMEM(const TEncodeArgs& a);
+  uint32_t encodeXCHG(const TEncodeArgs& a);
+  uint32_t encodeIMUL(const TEncodeArgs& a);
+  uint32_t encodeREG_REGMEM(const TEncodeArgs& a);
+  uint32_t encodeREGMEM_REG(const TEncodeArgs& a);
+  // Data movement (DataMovementGroups.cpp).
+  uint32_t encodeMOV(const TEncodeArgs& a);
+  uint32_t encodeMOVSX_MOVZX(const TEncodeArgs& a);
+  // Stack and control transfer (ControlGroups.cpp); push and pop share one rule.
+  uint32_t encodePUSHPOP(const TEncodeArgs& a);
+  uint32_t encodeCALL(const TEncodeArgs& a);
+  uint32_t encodeGOTO(const TEncodeArgs& a);
+  uint32_t encodeRET(const TEncodeArgs& a);
+  uint32_t encodeENTER(const TEncodeArgs& a);
+  // x87 (X87Groups.cpp); the two memory groups share one rule.
+  uint32_t encodeX87_FPU_S(const TEncodeArgs& a);
+  uint32_t encodeX87_FPU(const TEncodeArgs& a);
+  uint32_t encodeX87_MEM(const TEncodeArgs& a);
+  // MMX and SSE (SseGroups.cpp).
+  uint32_t encodeMMU_MOVQ(const TEncodeArgs& a);
+  uint32_t encodeSSE(const TEncodeArgs& a);
+  uint32_t encodeMMU_MOV(const TEncodeArgs& a);
+  uint32_t encodeMOVSD(const TEncodeArgs& a);
+
+ private:
+  struct TPendingFixup {
+    TFixupType hint;
+    void* func;
+    bool byIndex;
+    uint32_t index;
+    void* data;
+    uint32_t position;
+    uint8_t size;
+    uint32_t offset;
+    TJmpType jmp;
+  };
+  // Everything assemble must put back when an instruction fails.
+  struct TMark {
+    size_t bytes;
+    size_t fixups;
+    size_t listing;
+  };
+  class TNesting;
+
+  TMark mark() const { return {F_strBuffer.size(), F_pending.size(), F_listing.size()}; }
+  void rollback(const TMark& m);
+  uint32_t checkEntry(PInstruction opCode, POperand o1, POperand o2, POperand o3) const;
+  uint32_t dispatch(const TEncodeArgs& a);
+  void commitFixups();
+  void commitRegisterAssumptions(POperand o1, POperand o2, POperand o3);
+
+  // Listing of -asmdebug.
+  bool listing() const;
+  void listText(std::string_view text);
+  void listFunctionHeader();
+  void listLine(PInstruction row, uint32_t bytes, POperand o1, POperand o2, POperand o3);
+  void listOperand(POperand op);
+  void flushListing();
+
+  // Shared by emitRM, emitRMDigit and emitX86RM.
+  void emitOpcodeBytes(bool p67, bool p66, uint8_t rex, uint32_t opcode, uint8_t add);
+  uint32_t emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t regNo, bool regHigh, POperand rm);
+  // Parts of the integer rules.
+  uint32_t aluAddressOf(const TInstruction& row, POperand o1, POperand o2);
+  uint32_t aluImmediate(const TInstruction& row, POperand o1, int64_t value);
+  uint32_t imulImmediate(POperand dst, POperand src, int64_t value);
+
+  uint32_t buildMem32(TOperand& op, TRMFields& f);
+  uint32_t buildMem16(const TOperand& op, TRMFields& f);
+  uint32_t emitLoneModM(uint8_t reg, POperand op);
+
+  std::string F_strBuffer;
+  uint32_t F_curPosition = 0;
+  PInstruction F_lastInstruction = nullptr;
+  // Fixups of the instruction being built, filed once the outermost
+  // assemble has succeeded; the vector keeps its capacity between calls.
+  std::vector<TPendingFixup> F_pending;
+  // Listing text of the instruction being built, kept back until it succeeds.
+  std::string F_listing;
+  uint32_t F_depth = 0;  // nesting of assemble calls
+};
+
+}  // namespace vorak

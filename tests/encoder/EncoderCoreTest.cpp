@@ -1,0 +1,354 @@
+// Encoder core: the byte buffer, result texts, ModRM/SIB/displacement forms,
+// REX rules, assemble's entry checks and rollback, and the listing.
+#include "encoder/VorAssembler.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include <unistd.h>
+
+#include "compiler/driver/Settings.h"
+#include "compiler/output/FileWriter.h"
+#include "support/Disasm.h"
+#include "support/EncoderFixture.h"
+
+namespace vorak {
+namespace {
+
+using test::EncoderTest;
+using test::hexBytes;
+namespace fs = std::filesystem;
+
+class EncoderCore : public EncoderTest {
+ protected:
+  std::string code() const { return hexBytes(enc.getCode()); }
+  // Switches the listing on, written into a scratch folder.
+  void listingOn() {
+    dir_ = fs::temp_directory_path() / ("vorak_enc_" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+    Settings->setProjectPath(dir_.string() + "/");
+    Settings->SetASMDebug(true, "t.asm");
+  }
+  void TearDown() override {
+    EncoderTest::TearDown();
+    if (!dir_.empty()) fs::remove_all(dir_);
+  }
+  fs::path dir_;
+};
+
+// --- Result texts ----------------------------------------------------------------
+
+TEST_F(EncoderCore, ErrorTextsAreTheDocumentedOnes) {
+  const std::pair<uint32_t, const char*> table[] = {
+      {0, "Assemble OK!"},
+      {4096, "Invalid operand(s)"},
+      {4097, "Operand size mismatch!"},
+      {4098, "Expected single or double"},
+      {4099, "Operand 1 is invalid"},
+      {4100, "Operand 2 is invalid"},
+      {4101, "Operand 3 is invalid"},
+      {4112, "Not enough parameters!"},
+      {4113, "Too many parameters!"},
+      {4114, "Operand type mismatch!"},
+      {0x10000000, "Unknown instruction"},
+      {0x10000001, "Instruction required!"},
+      {0x10000002, "Instruction usage is not supported!"},
+  };
+  for (const auto& [code, text] : table) EXPECT_EQ(TVorAssembler::errorCodeToString(code), text) << code;
+  setMode(64);
+  EXPECT_EQ(TVorAssembler::errorCodeToString(4115), "Instruction not available in 64 bit mode!");
+}
+
+TEST_F(EncoderCore, IsImm8ReadsTheGivenWidth) {
+  EXPECT_TRUE(TVorAssembler::isImm8(1, 100000));
+  EXPECT_TRUE(TVorAssembler::isImm8(2, 0xFF80));   // -128 as 16 bits
+  EXPECT_FALSE(TVorAssembler::isImm8(2, 0xFF7F));  // -129
+  EXPECT_TRUE(TVorAssembler::isImm8(4, 0xFFFFFFFF));
+  EXPECT_FALSE(TVorAssembler::isImm8(4, 128));
+  EXPECT_FALSE(TVorAssembler::isImm8(8, 128));
+  EXPECT_FALSE(TVorAssembler::isImm8(8, 0xFFFFFFFF));
+  EXPECT_TRUE(TVorAssembler::isImm8(8, -128));
+}
+
+// --- The buffer ------------------------------------------------------------------
+
+TEST_F(EncoderCore, AddBytesAppendsLowBytesFirst) {
+  EXPECT_TRUE(enc.addBytes(0x1234, 2));
+  EXPECT_EQ(code(), "34 12");
+  EXPECT_EQ(enc.position(), 2u);
+  const uint8_t list[] = {0xAA, 0xBB, 0xCC};
+  EXPECT_TRUE(enc.addBytes(list, 2));
+  EXPECT_EQ(code(), "34 12 AA BB");
+  EXPECT_EQ(enc.popCode(), "\x34\x12\xAA\xBB");
+  EXPECT_EQ(enc.position(), 0u);
+  EXPECT_TRUE(enc.getCode().empty());
+}
+
+TEST_F(EncoderCore, AddBytesRefusesLengthsItCannotHonour) {
+  EXPECT_FALSE(enc.addBytes(0x1122334455667788ull, 9));
+  const uint8_t list[] = {1, 2};
+  EXPECT_FALSE(enc.addBytes(list, 3));
+  EXPECT_TRUE(enc.getCode().empty());
+  EXPECT_EQ(enc.position(), 0u);
+}
+
+TEST_F(EncoderCore, AddBytesListsEveryByteWhenAsmDebugIsOn) {
+  listingOn();
+  enc.addBytes(0x1234, 2);
+  EXPECT_EQ(DebugASM->Data(), "34 12 ");
+}
+
+// --- ModRM, SIB and displacement ---------------------------------------------------
+
+struct ModMCase {
+  std::initializer_list<TRegister> regs;
+  int32_t disp;
+  uint8_t scale;
+  const char* bytes;  // documented bytes with reg field 0
+  const char* text;   // Capstone's reading behind opcode 8B (mov eax, r/m)
+};
+
+TEST_F(EncoderCore, ModM32FormsGiveTheDocumentedBytes) {
+  const ModMCase cases[] = {
+      {{REG_EAX}, 0, 0, "00", "mov eax, dword ptr [eax]"},
+      {{REG_EBP}, 0, 0, "45 00", "mov eax, dword ptr [ebp]"},
+      {{REG_ESP}, 0, 0, "04 24", "mov eax, dword ptr [esp]"},
+      {{REG_ESP}, 8, 0, "44 24 08", "mov eax, dword ptr [esp + 8]"},
+      {{REG_EAX, REG_EBX}, 0, 4, "04 98", "mov eax, dword ptr [eax + ebx*4]"},
+      {{REG_EBX}, 16, 4, "04 9D 10 00 00 00", "mov eax, dword ptr [ebx*4 + 0x10]"},
+      {{REG_EBX}, 0, 4, "04 9D 00 00 00 00", "mov eax, dword ptr [ebx*4]"},
+      {{REG_EAX}, 200, 0, "80 C8 00 00 00", "mov eax, dword ptr [eax + 0xc8]"},
+      {{}, 1000, 0, "05 E8 03 00 00", "mov eax, dword ptr [0x3e8]"},
+      {{}, 1000, 4, "05 A0 0F 00 00", "mov eax, dword ptr [0xfa0]"},
+      {{REG_EBP, REG_ESI}, 0, 0, "44 35 00", "mov eax, dword ptr [ebp + esi]"},
+      {{REG_EAX}, -8, 0, "40 F8", "mov eax, dword ptr [eax - 8]"},
+  };
+  for (const ModMCase& c : cases) {
+    TOperand* m = mem(4, c.regs, c.disp, c.scale);
+    ASSERT_EQ(enc.emitModM(0, 0, m), ASSEMBLE_OK) << c.bytes;
+    const std::string modm = enc.popCode();
+    EXPECT_EQ(hexBytes(modm), c.bytes);
+    if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText("\x8B" + modm, 32), c.text) << c.bytes; }
+  }
+}
+
+TEST_F(EncoderCore, ModM32RefusesWhatHasNoEncoding) {
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_ESP}, 0, 2)), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_EAX, REG_ESP})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_EAX}, 0, 3)), ERROR_OPERAND_INVALID);
+  // 16-bit registers would need the 16-bit form behind 67; 64-bit ones REX.
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_BX, REG_SI})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_RAX})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_EAX, REG_BX})), ERROR_OPERAND_INVALID);
+  // An index without a base cannot come out of the setters; it is refused,
+  // not dropped.
+  TOperand* m = mem(4, {REG_EAX});
+  m->reg_index = REG_ECX;
+  m->reg_base = REG_NONE;
+  EXPECT_EQ(enc.emitModM(0, 0, m), ERROR_OPERAND_INVALID);
+  TOperand* bad = mem(4, {REG_EAX});
+  bad->reg_base = REG_R8D;  // no number in the encoder
+  EXPECT_EQ(enc.emitModM(0, 0, bad), ERROR_OPERAND_INVALID);
+  EXPECT_TRUE(enc.getCode().empty());
+}
+
+TEST_F(EncoderCore, AbsoluteAddressIn64BitModeIsNotRipRelative) {
+  setMode(64);
+  ASSERT_EQ(enc.emitModM(0, 0, mem(4, {}, 1000)), ASSEMBLE_OK);
+  const std::string modm = enc.popCode();
+  EXPECT_EQ(hexBytes(modm), "04 25 E8 03 00 00");
+  if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText("\x8B" + modm, 64), "mov eax, dword ptr [0x3e8]"); }
+}
+
+TEST_F(EncoderCore, ModM16Forms) {
+  setMode(16);
+  const ModMCase cases[] = {
+      {{REG_BP}, 0, 0, "46 00", "mov ax, word ptr [bp]"},
+      {{REG_BX, REG_SI}, 0, 0, "00", "mov ax, word ptr [bx + si]"},
+      {{REG_BP, REG_DI}, 0, 0, "03", "mov ax, word ptr [bp + di]"},
+      {{REG_BX}, 0, 0, "07", "mov ax, word ptr [bx]"},
+      {{REG_SI}, 4, 0, "44 04", "mov ax, word ptr [si + 4]"},
+      {{REG_DI}, 1000, 0, "85 E8 03", "mov ax, word ptr [di + 0x3e8]"},
+      {{}, 1000, 0, "06 E8 03", "mov ax, word ptr [0x3e8]"},
+  };
+  for (const ModMCase& c : cases) {
+    ASSERT_EQ(enc.emitModM(0, 0, mem(2, c.regs, c.disp, c.scale)), ASSEMBLE_OK) << c.bytes;
+    const std::string modm = enc.popCode();
+    EXPECT_EQ(hexBytes(modm), c.bytes);
+    if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText("\x8B" + modm, 16), c.text) << c.bytes; }
+  }
+  EXPECT_EQ(enc.emitModM(0, 0, mem(2, {REG_EAX})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(2, {REG_BX}, 0, 2)), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(2, {REG_SI, REG_BX})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(2, {REG_AX})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(2, {REG_BX}, 70000)), ERROR_OPERAND_INVALID);
+  EXPECT_TRUE(enc.getCode().empty());
+}
+
+TEST_F(EncoderCore, SibRefusesAnUnknownScale) {
+  EXPECT_TRUE(enc.emitSIB(8, 1, 2));
+  EXPECT_EQ(code(), "CA");
+  EXPECT_FALSE(enc.emitSIB(3, 1, 2));
+  EXPECT_EQ(code(), "CA");
+}
+
+// --- REX ---------------------------------------------------------------------------
+
+TEST_F(EncoderCore, RexRMSetsTheBitsOfExtendedRegisters) {
+  setMode(64);
+  EXPECT_EQ(enc.emitRexRM(false, 9, reg(REG_R10)), ASSEMBLE_OK);
+  EXPECT_EQ(code(), "45");
+  enc.popCode();
+  EXPECT_EQ(enc.emitRexRM(false, 1, reg(REG_EAX)), ASSEMBLE_OK);
+  EXPECT_EQ(code(), "");
+  EXPECT_EQ(enc.emitRexRM(true, 0, mem(4, {REG_R9, REG_R11}, 0, 2)), ASSEMBLE_OK);
+  EXPECT_EQ(code(), "4B");  // W, X (r11 as index), B (r9 as base)
+}
+
+TEST_F(EncoderCore, NoRexOutsideSixtyFourBitMode) {
+  for (uint32_t bits : {16u, 32u}) {
+    setMode(bits);
+    EXPECT_EQ(enc.emitRexRM(false, 9, reg(REG_EAX)), ERROR_OPERAND_INVALID);
+    EXPECT_EQ(enc.emitRexRM(true, 0, reg(REG_EAX)), ERROR_OPERAND_INVALID);
+    EXPECT_EQ(enc.emitRexR(true, REG_EAX, REG_NONE), ERROR_OPERAND_INVALID);
+    EXPECT_EQ(enc.emitRexR(false, REG_R8, REG_NONE), ERROR_OPERAND_INVALID);
+    EXPECT_EQ(enc.emitRexR(false, REG_EAX, REG_NONE), ASSEMBLE_OK);
+    EXPECT_TRUE(enc.getCode().empty()) << bits;
+  }
+  setMode(64);
+  EXPECT_EQ(enc.emitRexR(true, REG_R9, REG_R10), ASSEMBLE_OK);
+  EXPECT_EQ(code(), "4D");
+}
+
+TEST_F(EncoderCore, HighByteRegistersNeverMeetARex) {
+  setMode(64);
+  EXPECT_EQ(enc.emitRexR(false, REG_AH, REG_R8), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitRM(0x00000000, 1, REG_AH, mem(1, {REG_R8})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitRM(0x00000000, 1, REG_BL, reg(REG_CH)), ASSEMBLE_OK);  // no REX needed
+  EXPECT_EQ(code(), "00 DD");
+}
+
+// --- The general form ----------------------------------------------------------------
+
+TEST_F(EncoderCore, GeneralFormPlacesEveryPrefix) {
+  struct Case {
+    uint32_t bits, opcode, size;
+    TRegister reg;
+    std::initializer_list<TRegister> base;
+    int32_t disp;
+    const char* text;
+  };
+  const Case cases[] = {
+      {64, 0x0000008B, 8, REG_R9, {REG_R12}, 8, "mov r9, qword ptr [r12 + 8]"},
+      {64, 0x0000008B, 4, REG_EAX, {REG_R13}, 0, "mov eax, dword ptr [r13]"},
+      {64, 0x0000008B, 2, REG_CX, {REG_RSP}, 0, "mov cx, word ptr [rsp]"},
+      {64, 0x0000008B, 4, REG_EAX, {REG_EBP}, 8, "mov eax, dword ptr [ebp + 8]"},
+      {64, 0xF3000FB8, 8, REG_RAX, {REG_R8, REG_R9}, 0, "popcnt rax, qword ptr [r8 + r9]"},
+      {32, 0xF3000FB8, 2, REG_AX, {REG_EBX}, 0, "popcnt ax, word ptr [ebx]"},
+      {16, 0x0000008B, 4, REG_EAX, {REG_BX}, 2, "mov eax, dword ptr [bx + 2]"},
+      {16, 0x0000008B, 2, REG_AX, {REG_BX}, 2, "mov ax, word ptr [bx + 2]"},
+  };
+  for (const Case& c : cases) {
+    setMode(c.bits);
+    ASSERT_EQ(enc.emitRM(c.opcode, c.size, c.reg, mem(c.size, c.base, c.disp)), ASSEMBLE_OK) << c.text;
+    const std::string bytes = enc.popCode();
+    if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText(bytes, static_cast<int>(c.bits)), c.text); }
+  }
+  setMode(32);
+  EXPECT_EQ(enc.emitRM(0x0000008B, 8, REG_EAX, reg(REG_EBX)), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitRM(0x0000008B, 3, REG_EAX, reg(REG_EBX)), ERROR_OPERAND_SIZE_MISMATCH);
+  EXPECT_EQ(enc.emitRM(0x0000008B, 4, REG_NONE, reg(REG_EBX)), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitRMDigit(0x000000F7, 4, 8, reg(REG_EBX)), ERROR_OPERAND_INVALID);
+  EXPECT_TRUE(enc.getCode().empty());
+}
+
+TEST_F(EncoderCore, LoneModRMRefusesOperandsThatNeedAPrefix) {
+  setMode(64);
+  EXPECT_EQ(enc.emitModRM(0, reg(REG_R9), 0), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_R8})), ERROR_OPERAND_INVALID);
+  EXPECT_EQ(enc.emitModM(0, 0, mem(4, {REG_EAX})), ERROR_OPERAND_INVALID);  // needs 67
+  EXPECT_EQ(enc.emitModM(0, 9, mem(4, {REG_RAX})), ERROR_OPERAND_INVALID);  // needs REX.R
+  EXPECT_EQ(enc.emitModRM(0, imm(5), 0), ERROR_OPERAND_INVALID);
+  EXPECT_TRUE(enc.getCode().empty());
+  EXPECT_EQ(enc.emitModRM(2, reg(REG_RCX), 0), ASSEMBLE_OK);
+  EXPECT_EQ(code(), "D1");
+}
+
+TEST_F(EncoderCore, OpcodeRegisterForm) {
+  setMode(64);
+  ASSERT_EQ(enc.emitOpReg(0x00000FC8, 8, REG_R9), ASSEMBLE_OK);
+  EXPECT_EQ(code(), "49 0F C9");
+  setMode(32);
+  EXPECT_EQ(enc.emitOpReg(0x000000B8, 0, REG_R9), ERROR_OPERAND_INVALID);
+}
+
+TEST_F(EncoderCore, MmxSseForm) {
+  setMode(64);
+  TOperand* x2 = &ops_.emplace_back();
+  x2->setIntType(false, otXMM, 10);
+  ASSERT_EQ(enc.emitMMU(0x660F3800 | 0x1C, false, 1, x2, 0), ASSEMBLE_OK);
+  const std::string bytes = enc.popCode();
+  if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText(bytes, 64), "pabsb xmm1, xmm10"); }
+  EXPECT_EQ(enc.emitMMU(0x000F0F28, false, 1, reg(REG_EAX), 0), ERROR_OPERAND_INVALID);
+  EXPECT_TRUE(enc.getCode().empty());
+}
+
+// --- assemble ------------------------------------------------------------------------
+
+TEST_F(EncoderCore, EntryChecks) {
+  EXPECT_EQ(enc.assemble(nullptr, nullptr, nullptr, nullptr, true), ERROR_OPCODE_NULL);
+  EXPECT_EQ(encode("cdqe").rc, ERROR_MODE_SUPPORT);
+  EXPECT_EQ(TVorAssembler::errorCodeToString(ERROR_MODE_SUPPORT), "Instruction not available in 32 bit mode!");
+  setMode(16);
+  EXPECT_EQ(encode("cpuid").rc, ERROR_MODE_SUPPORT);
+  setMode(32);
+  EXPECT_EQ(encode("mov", reg(REG_EAX)).rc, ERROR_OPERAND_COUNT_MIN);
+  EXPECT_EQ(encode("nop", reg(REG_EAX)).rc, ERROR_OPERAND_COUNT_MAX);
+  // Operands counted one by one: a gap is refused, not shifted.
+  EXPECT_EQ(encode("add", nullptr, reg(REG_EAX), reg(REG_EBX)).rc, ERROR_OPERAND1_INVALID);
+  EXPECT_EQ(encode("imul", reg(REG_EAX), nullptr, imm(3)).rc, ERROR_OPERAND2_INVALID);
+  // A register operand without a number, or with a width not its own.
+  EXPECT_EQ(encode("int", reg(REG_NONE)).rc, ERROR_OPERAND1_INVALID);
+  TOperand* wide = reg(REG_EAX);
+  wide->size = 8;
+  EXPECT_EQ(encode("add", reg(REG_EAX), wide).rc, ERROR_OPERAND2_INVALID);
+  TOperand* r8d = reg(REG_EAX);
+  r8d->reg_base = REG_R8D;
+  EXPECT_EQ(encode("add", r8d, reg(REG_EAX)).rc, ERROR_OPERAND1_INVALID);
+  TInstruction unknown = *opcodeLookup("nop");
+  unknown.group = ig__TOTAL;
+  EXPECT_EQ(enc.assemble(&unknown, nullptr, nullptr, nullptr, true), ERROR_OPCODE_UNKNOWN);
+}
+
+TEST_F(EncoderCore, RefusedInstructionLeavesTheBufferAsItWas) {
+  enc.addBytes(0xCC, 1);
+  const PInstruction nop = opcodeLookup("nop");
+  ASSERT_EQ(enc.assemble(nop, nullptr, nullptr, nullptr, true), ASSEMBLE_OK);
+  EXPECT_EQ(enc.lastinstruction(), nop);
+  EXPECT_EQ(enc.assemble(opcodeLookup("int"), imm(300), nullptr, nullptr, true), ERROR_OPERAND_SIZE_MISMATCH);
+  EXPECT_EQ(enc.assemble(opcodeLookup("cdqe"), nullptr, nullptr, nullptr, true), ERROR_MODE_SUPPORT);
+  EXPECT_EQ(code(), "CC 90");
+  EXPECT_EQ(enc.position(), 2u);
+  EXPECT_EQ(enc.lastinstruction(), nop);  // only a success is recorded
+}
+
+TEST_F(EncoderCore, ListingLineOfAnInstruction) {
+  listingOn();
+  ASSERT_EQ(encode("nop").rc, ASSEMBLE_OK);
+  ASSERT_EQ(encode("int", imm(21)).rc, ASSEMBLE_OK);
+  EXPECT_EQ(encode("cdqe").rc, ERROR_MODE_SUPPORT);  // lists nothing
+  EXPECT_EQ(encode("int", reg(REG_EAX)).rc, ERROR_OPERAND1_INVALID);
+  const std::string expected = "90 " + std::string(45, ' ') + "\t\t\t; nop\r\n" + "CD 15 " +
+                               std::string(42, ' ') + "\t\t\t; int 21\r\n";
+  EXPECT_EQ(DebugASM->Data(), expected);
+}
+
+TEST_F(EncoderCore, NoListingWithoutAsmDebug) {
+  ASSERT_EQ(encode("nop").rc, ASSEMBLE_OK);
+  EXPECT_EQ(DebugASM, nullptr);
+}
+
+}  // namespace
+}  // namespace vorak

@@ -1,0 +1,103 @@
+// Encoder test fixture: fresh global state in a chosen processor mode, an
+// encoder, operand builders, and one call that assembles a row by name and
+// hands back the result code and the bytes.
+#pragma once
+
+#include <deque>
+#include <initializer_list>
+#include <string>
+#include <string_view>
+
+#include "compiler/driver/Common.h"
+#include "encoder/InstructionTable.h"
+#include "encoder/VorAssembler.h"
+#include "support/Fresh.h"
+
+namespace vorak::test {
+
+struct EncodeResult {
+  uint32_t rc = 0;
+  std::string bytes;
+};
+
+class EncoderTest : public FreshVorak {
+ protected:
+  void SetUp() override {
+    FreshVorak::SetUp();
+    setMode(32);
+  }
+
+  static void setMode(uint32_t bits) {
+    CompileFlags.cpu_bits = bits;
+    ptrSize = static_cast<int32_t>(bits / 8);
+  }
+
+  // Public so that table rows (lambdas) can build operands too.
+ public:
+  // Operands live as long as the test.
+  TOperand* reg(TRegister r) {
+    TOperand& op = ops_.emplace_back();
+    op.setRegister(false, r);
+    return &op;
+  }
+  // An immediate held as the parser holds a number: 32 bits, zero-extended.
+  TOperand* imm32(uint32_t v, uint32_t size = 4) {
+    TOperand& op = ops_.emplace_back();
+    op.setImm(false, v, size);
+    return &op;
+  }
+  // An immediate with its full 64-bit value.
+  TOperand* imm(int64_t v, uint32_t size = 4) {
+    TOperand* op = imm32(0, size);
+    op->value = v;
+    return op;
+  }
+  TOperand* mem(uint32_t size, std::initializer_list<TRegister> regs, int32_t disp = 0, uint8_t scale = 0) {
+    TOperand& op = ops_.emplace_back();
+    op.setMemory(false, size, disp, scale, regs, nullptr, otRegister, nullptr);
+    return &op;
+  }
+  // A memory operand that refers to a variable record (its displacement is
+  // the variable's address, filled in by the builder through a fixup).
+  TOperand* memVar(uint32_t size, std::initializer_list<TRegister> regs, void* var, void* func,
+                   int32_t disp = 0, uint8_t scale = 0) {
+    TOperand& op = ops_.emplace_back();
+    op.setMemory(false, size, disp, scale, regs, var, otVar, func);
+    return &op;
+  }
+  // A variable's contents (otVar) or address (otVarRef).
+  TOperand* var(TOperandType kind, uint32_t size, void* varRecord, void* func, int32_t disp = 0) {
+    TOperand& op = ops_.emplace_back();
+    op.setPointer(false, kind, func, varRecord, size);
+    op.displacement = disp;
+    return &op;
+  }
+
+  // Assembles the row called name with optimise on, and takes the bytes.
+  EncodeResult encode(std::string_view name, TOperand* o1 = nullptr, TOperand* o2 = nullptr,
+                      TOperand* o3 = nullptr) {
+    EncodeResult r;
+    const PInstruction row = opcodeLookup(name);
+    EXPECT_NE(row, nullptr) << name;
+    r.rc = enc.assemble(row, o1, o2, o3, true);
+    r.bytes = enc.popCode();
+    return r;
+  }
+
+  TVorAssembler enc;
+  std::deque<TOperand> ops_;
+};
+
+// "66 0F AF C3" for the bytes 66 0F AF C3.
+inline std::string hexBytes(std::string_view bytes) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string s;
+  for (unsigned char c : bytes) {
+    if (!s.empty()) s += ' ';
+    s += hex[c >> 4];
+    s += hex[c & 15];
+  }
+  return s;
+}
+
+}  // namespace vorak::test
