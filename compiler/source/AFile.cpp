@@ -1,12 +1,16 @@
-// Loading of source buffers.
+// Loading of source buffers and the character reader over them.
 #include "compiler/source/AFile.h"
 
+#include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <system_error>
-#include <filesystem>
 
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
+#include "compiler/driver/Log.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 
 namespace vorak {
@@ -30,6 +34,8 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   if (!in) return false;
   std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
   if (in.bad()) return false;
+  // The reader counts positions in 32 bits.
+  if (data.size() >= UINT32_MAX) return false;
   F_FileName = strFile;
   size_t skip = data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
   Buffer.assign(data, skip, std::string::npos);
@@ -46,6 +52,181 @@ bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile*
   FileLen = static_cast<uint32_t>(buf.size());
   Buffer.push_back('\0');
   return true;
+}
+
+void TAFile::fatalAt(const std::string& msg, const TFilePos& where) {
+  if (!Log) throw EAbort();
+  Log->FatalError(msg, true, where.chr, where.line, where.lineChar, this);
+}
+
+// The cursor stands on the first "/" of "//": moves on to the line feed that
+// ends the comment (it is the next candidate byte), or to a 0 byte, or to the end.
+void TAFile::skipLineComment() {
+  const char* base = Buffer.data();
+  uint32_t i = CurChar + 1;  // index of the second "/"
+  while (i < FileLen && base[i] != '\n' && base[i] != '\0') ++i;
+  // i is now the 0-based index of the stopping byte, or FileLen for the end.
+  CurLineChar += i + 1 - CurChar;
+  CurChar = i + 1;
+}
+
+// The cursor stands on the "/" of "/*": moves onto the byte after the closing
+// "*/", counting the line feeds passed. Comments do not nest.
+void TAFile::skipBlockComment() {
+  const TFilePos open = position();
+  const char* base = Buffer.data();
+  uint32_t i = CurChar + 1;  // 1-based index of the "*"
+  uint32_t col = CurLineChar + 1;
+  for (;;) {
+    ++i;
+    ++col;
+    if (i > FileLen) fatalAt("Unterminated comment", open);
+    const char b = base[i - 1];
+    if (b == '\n') {
+      ++CurLine;
+      ++F_TotalLines;
+      col = 0;
+    } else if (b == '*' && base[i] == '/') {
+      i += 2;
+      col += 2;
+      break;
+    }
+  }
+  CurChar = i;
+  CurLineChar = col;
+}
+
+char TAFile::moveNextCharSlow(bool skipControlChars, bool inStr) {
+  for (;;) {
+    if (CurChar >= FileLen) {
+      // The first read past the content counts the last line; the reader
+      // then stays at the end.
+      if (CurChar == FileLen) {
+        ++CurChar;
+        ++CurLineChar;
+        ++F_TotalLines;
+      }
+      return '\0';
+    }
+    ++CurChar;
+    ++CurLineChar;
+    char c = Buffer[CurChar - 1];
+    if (c == '/' && !inStr) {
+      const char n = Buffer[CurChar];  // the 0 byte after the content when at the last byte
+      if (n == '/' || n == '*') {
+        if (n == '/')
+          skipLineComment();
+        else
+          skipBlockComment();
+        if (CurChar > FileLen) {
+          CurChar = FileLen + 1;
+          ++F_TotalLines;
+          return '\0';
+        }
+        // The byte after a comment is not looked at again for another one.
+        c = Buffer[CurChar - 1];
+      }
+    }
+    if (c == '\n') {
+      ++CurLine;
+      ++F_TotalLines;
+      CurLineChar = 0;
+    }
+    if (skipControlChars && isControl(c)) continue;
+    return c;
+  }
+}
+
+uint32_t TAFile::columnOf(uint32_t index) const {
+  if (index == 0) return 0;
+  if (index > FileLen) return columnOf(FileLen) + 1;
+  const char* base = Buffer.data();
+  if (base[index - 1] == '\n') return 0;
+  uint32_t j = index - 1;
+  while (j > 0 && base[j - 1] != '\n') --j;
+  return index - j;
+}
+
+char TAFile::movePrevChar() {
+  if (CurChar == 0) return '\0';
+  if (CurChar > FileLen) {
+    // Giving back the end takes back the line it counted.
+    CurChar = FileLen;
+    if (F_TotalLines) --F_TotalLines;
+    CurLineChar = columnOf(CurChar);
+    return at(CurChar);
+  }
+  if (Buffer[CurChar - 1] == '\n') {
+    if (CurLine > 1) --CurLine;
+    if (F_TotalLines) --F_TotalLines;
+    --CurChar;
+    CurLineChar = columnOf(CurChar);
+  } else {
+    --CurChar;
+    if (CurLineChar) --CurLineChar;
+  }
+  return at(CurChar);
+}
+
+void TAFile::giveBack(const TFilePos& before) {
+  if (CurChar == before.chr) return;  // nothing was read (the end)
+  if (CurChar == before.chr + 1)
+    setPosition(before);  // one plain byte: back to exactly where it was
+  else
+    movePrevChar();  // a comment was skipped: step back onto its last byte
+}
+
+char TAFile::moveToChar(char c) {
+  for (;;) {
+    const char r = moveNextChar(false, false);
+    if (r == c || CurChar > FileLen) return r;
+  }
+}
+
+char TAFile::moveBackToChar(char c) {
+  for (;;) {
+    const char r = movePrevChar();
+    if (r == c || CurChar == 0) return r;
+  }
+}
+
+char TAFile::peekNextRealChar(bool skipControlChars) {
+  const TFilePos saved = position();
+  const char c = moveNextChar(skipControlChars, false);
+  setLastPeek(position());
+  setPosition(saved);
+  return c;
+}
+
+void TAFile::moveLastPeek() {
+  setPosition(lastPeek());
+  if (Compiler && Compiler->CurToken() && Compiler->PeekToken())
+    Compiler->CurToken()->setCurToken(*Compiler->PeekToken());
+}
+
+bool TAFile::isNextLineBreak() const {
+  const char* base = Buffer.data();
+  for (uint32_t i = CurChar; i < FileLen; ++i) {
+    const char b = base[i];
+    if (b == '\n') return true;
+    if (isControl(b)) continue;
+    return b == '/' && (base[i + 1] == '/' || base[i + 1] == '*');
+  }
+  return false;
+}
+
+void TAFile::save() {
+  F_SaveCurLine = CurLine;
+  F_SaveCurChar = CurChar;
+  F_SaveCurLineChar = CurLineChar;
+  F_SaveTotalLines = F_TotalLines;
+}
+
+void TAFile::restore() {
+  CurLine = F_SaveCurLine;
+  CurChar = F_SaveCurChar;
+  CurLineChar = F_SaveCurLineChar;
+  F_TotalLines = F_SaveTotalLines;
 }
 
 }  // namespace vorak

@@ -1,11 +1,27 @@
 // One source buffer: a file, a macro body, an evaluated text or a plug-in's
-// text, held whole in memory with a cursor and its line bookkeeping.
+// text, held whole in memory with a cursor and its line bookkeeping, the
+// character reader over it and the tokenizer that reads it.
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
+#include "compiler/driver/Global.h"
+#include "plugins/PluginInterface.h"
+
 namespace vorak {
+
+class TCurrentToken;
+
+// Everything that says where the reader stands. A peek keeps one and puts it
+// back whole, so nothing of the look-ahead stays behind.
+struct TFilePos {
+  uint32_t line = 1;
+  uint32_t chr = 0;
+  uint32_t lineChar = 0;
+  uint32_t totalLines = 0;
+};
 
 class TAFile {
  public:
@@ -33,18 +49,114 @@ class TAFile {
     return index >= 1 && index <= FileLen ? Buffer[index - 1] : '\0';
   }
 
-  uint32_t F_SaveCurLine = 0, F_SaveCurChar = 0, F_SaveCurLineChar = 0;
+  // ---- Character reader ----
+  // The reader keeps these invariants: CurChar never passes FileLen + 1 (the
+  // end, which reads as #0 however often it is read); CurLine is 1 plus the
+  // line feeds up to the cursor; CurLineChar is the cursor's column, counted
+  // from 1 after the last line feed (a line feed itself stands at column 0);
+  // F_TotalLines counts the line feeds read plus one once the end is reached.
+
+  // The next byte; comments are skipped unless inStr, and bytes #1..#32 too
+  // when skipControlChars. #0 at the end and for a 0 byte in the content. A
+  // block comment that is never closed is a fatal error.
+  char moveNextChar(bool skipControlChars, bool inStr) {
+    if (CurChar < FileLen) {
+      const char c = Buffer[CurChar];
+      if (c != '/' && c != '\n' && !(skipControlChars && isControl(c))) {
+        ++CurChar;
+        ++CurLineChar;
+        return c;
+      }
+    }
+    return moveNextCharSlow(skipControlChars, inStr);
+  }
+  // One byte back; returns the byte now under the cursor, #0 at the start.
+  char movePrevChar();
+  // Reads on until the byte c (or the end) has been read.
+  char moveToChar(char c);
+  // Steps back until the byte c is under the cursor (or the start is reached).
+  char moveBackToChar(char c);
+  // The byte moveNextChar(skipControlChars, false) would return; the reader
+  // stays, and where the read ended becomes the last-peek position.
+  char peekNextRealChar(bool skipControlChars);
+  // Moves to the last-peek position and copies the compiler's peek token into
+  // its current token: consumes what the last peek looked at.
+  void moveLastPeek();
+  // True when only blanks and control bytes stand between the cursor and a
+  // line feed or a comment.
+  bool isNextLineBreak() const;
+  void save();
+  void restore();
+
+  TFilePos position() const { return {CurLine, CurChar, CurLineChar, F_TotalLines}; }
+  void setPosition(const TFilePos& p) {
+    CurLine = p.line;
+    CurChar = p.chr;
+    CurLineChar = p.lineChar;
+    F_TotalLines = p.totalLines;
+  }
+  TFilePos lastPeek() const { return {F_LPCurLine, F_LPCurChar, F_LPCurLineChar, F_LPTotalLines}; }
+  void setLastPeek(const TFilePos& p) {
+    F_LPCurLine = p.line;
+    F_LPCurChar = p.chr;
+    F_LPCurLineChar = p.lineChar;
+    F_LPTotalLines = p.totalLines;
+  }
+
+  // ---- Tokenizer ----
+  // Reads one token into ct and returns its kind; with cleanIdent a name is
+  // stored unresolved.
+  TVorToken setNextToken(TCurrentToken& ct, bool cleanIdent);
+  // The next token into the compiler's current token.
+  TVorToken moveNextToken(bool cleanIdent = false);
+  // The next token into the compiler's peek token; the reader, the current
+  // token and peek_mode are left as they were (moveLastPeek consumes it).
+  TVorToken peekNextToken(bool cleanIdent = false);
+  // An operator of one or two bytes, consumed; moNone (nothing consumed)
+  // when the next bytes are none.
+  TMathOp moveNextIfMathOp(bool Signed);
+  // The same, but only the operators of ina are consumed; moNone otherwise.
+  TMathOp moveNextIfInMathOp(bool Signed, std::initializer_list<TMathOp> ina);
+
+  uint32_t F_SaveCurLine = 0, F_SaveCurChar = 0, F_SaveCurLineChar = 0, F_SaveTotalLines = 0;
   uint32_t F_ID = 0;
   std::string F_FileName;
   bool F_Assembled = false;
   TAFile* F_Parent = nullptr;
-  uint32_t F_LPCurLine = 0, F_LPCurChar = 0, F_LPCurLineChar = 0;
+  uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;
   uint32_t F_TotalLines = 0;
   uint32_t CurLine = 1;
   uint32_t CurChar = 0;      // 1-based index of the byte last read; 0 before the first
   uint32_t CurLineChar = 0;  // 1-based column
   std::string Buffer;        // content, followed by one 0 byte
   uint32_t FileLen = 0;
+
+  // Text of a token that is not one run of the buffer (a string with escapes,
+  // a name or number joined across a comment). Used as a stack: each reader
+  // appends past what an enclosing read holds and cuts back when done.
+  std::string F_TokScratch;
+
+ private:
+  static bool isControl(char c) { return static_cast<uint8_t>(c - 1) < 32; }
+  char moveNextCharSlow(bool skipControlChars, bool inStr);
+  void skipLineComment();
+  void skipBlockComment();
+  // Column of the byte at a 1-based index, by the reader's counting.
+  uint32_t columnOf(uint32_t index) const;
+  // Gives back the byte read since before, exactly as movePrevChar would.
+  void giveBack(const TFilePos& before);
+  [[noreturn]] void fatalAt(const std::string& msg, const TFilePos& where);
+
+  TVorToken readToken(TCurrentToken& ct, bool cleanIdent);
+  TVorToken readString(TCurrentToken& ct, char quote);
+  TVorToken readNumber(TCurrentToken& ct, char first);
+  TVorToken readIdent(TCurrentToken& ct, char first, bool cleanIdent);
+  TVorToken readDollar(TCurrentToken& ct);
+  TVorToken readBracket(TCurrentToken& ct);
+  void readMemoryOperand(TCurrentToken& ct, const TFilePos& open);
+  TVorToken expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent = false);
+
+  friend class TTextCollector;
 };
 
 }  // namespace vorak

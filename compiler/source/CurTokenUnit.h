@@ -56,6 +56,14 @@ class TCurrentToken {
   TVorToken setLabel(void* lbl, std::string_view str);
   TVorToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp,
                        int32_t scale, TVar* va);
+  // Resolves a name into this token: keywords and the pseudo-functions,
+  // registers (with field paths through an assumed type), segments, flags,
+  // x87/MMX/XMM registers, then the identifier table (constants, types,
+  // variables with field paths, functions, labels, defines, macros).
+  // Arguments and look-ahead are read from the compiler's current file.
+  TVorToken setIdentifier(std::string_view str);
+  // The token that stands for an assembler operand (macro arguments).
+  TVorToken setFromOperand(const TOperand* op, std::string_view name);
   // Makes this token a deep copy of tk (the owned operand is copied).
   void setCurToken(const TCurrentToken& tk);
   // The token described for messages: "register eax", "ansi string 'ab'", "EOF".

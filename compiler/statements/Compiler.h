@@ -3,8 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "plugins/PluginInterface.h"
 
 namespace vorak {
 
@@ -33,6 +37,23 @@ class TCompiler {
   TCurrentToken* CurToken() const { return F_CurToken; }
   TCurrentToken* PeekToken() const { return F_PeekToken; }
 
+  // Each reads exactly one token from the current file into the current
+  // token and answers whether it is what the caller expects; the caller
+  // reports the error.
+  // True for the symbol Expected (compared byte for byte).
+  bool ExpectSymbol(std::string_view Expected);
+  // The token's kind when it is one of Expected, else ttNone.
+  TVorToken ExpectToken(std::initializer_list<TVorToken> Expected, bool cleanIdent = false);
+  // The identifier type of a ttIdent token when it is one of Expected, else itNone.
+  TIdentType ExpectIdentType(std::initializer_list<TIdentType> Expected);
+
+  // While a token is read ahead, the tokens that its reading consumes on the
+  // way (arguments, bracket items) land in a spare token, so the current
+  // token is left as it was. beginPeek installs the spare and returns the
+  // token it replaced; endPeek puts that back. Peeks nest.
+  TCurrentToken* beginPeek();
+  void endPeek(TCurrentToken* saved);
+
  private:
   std::vector<TAFile*> F_ListFiles;
   TAFile* F_CurFile = nullptr;
@@ -40,6 +61,8 @@ class TCompiler {
   TCurrentToken* F_CurToken = nullptr;
   TCurrentToken* F_PeekToken = nullptr;
   bool F_Initialised = false;
+  std::vector<TCurrentToken*> F_SpareTokens;  // one per peek depth, owned
+  uint32_t F_PeekDepth = 0;
 };
 
 }  // namespace vorak

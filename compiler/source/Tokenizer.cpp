@@ -1,0 +1,646 @@
+// The tokenizer: strings, numbers, "$" built-ins, casts and memory operands in
+// square brackets, names and one-byte symbols, read from a source buffer into
+// a token; and the operators that statement handlers ask for.
+#include <charconv>
+#include <cstring>
+#include <limits>
+#include <string>
+#include <string_view>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/preprocessor/MacroCalls.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/symbols/VarManager.h"
+
+namespace vorak {
+
+namespace {
+
+enum : uint8_t { kIdentStart = 1, kDigit = 2, kHex = 4 };
+
+constexpr auto kClass = [] {
+  struct {
+    uint8_t v[256] = {};
+  } t;
+  for (int c = 'a'; c <= 'z'; ++c) t.v[c] = kIdentStart;
+  for (int c = 'A'; c <= 'Z'; ++c) t.v[c] = kIdentStart;
+  t.v[static_cast<uint8_t>('_')] = kIdentStart;
+  for (int c = '0'; c <= '9'; ++c) t.v[c] = kDigit | kHex;
+  for (int c = 'a'; c <= 'f'; ++c) t.v[c] |= kHex;
+  for (int c = 'A'; c <= 'F'; ++c) t.v[c] |= kHex;
+  return t;
+}();
+
+inline uint8_t cls(char c) { return kClass.v[static_cast<uint8_t>(c)]; }
+inline bool isIdentStart(char c) { return cls(c) & kIdentStart; }
+inline bool isIdentChar(char c) { return cls(c) & (kIdentStart | kDigit); }
+inline bool isDigit(char c) { return cls(c) & kDigit; }
+inline bool isHexDigit(char c) { return cls(c) & kHex; }
+inline bool isBinDigit(char c) { return c == '0' || c == '1'; }
+
+// Token reads nest (a bracket item, a string escape, a pseudo-function's
+// argument, a macro body); the bound keeps hostile input off the stack's end.
+constexpr uint32_t kMaxTokenNesting = 200;
+uint32_t tokenNesting = 0;
+
+struct NestingGuard {
+  NestingGuard() { ++tokenNesting; }
+  ~NestingGuard() { --tokenNesting; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+};
+
+struct CurFileGuard {
+  TAFile* prev;
+  ~CurFileGuard() { Compiler->setCurFile(prev); }
+};
+
+// While a token is read ahead: peek_mode on, and the current token swapped for
+// a spare one; both come back however the read ends.
+struct PeekScope {
+  vbool prevMode;
+  TCurrentToken* prevCur;
+  PeekScope() : prevMode(CompileFlags.peek_mode), prevCur(Compiler->beginPeek()) { CompileFlags.peek_mode = 1; }
+  ~PeekScope() {
+    CompileFlags.peek_mode = prevMode;
+    Compiler->endPeek(prevCur);
+  }
+  PeekScope(const PeekScope&) = delete;
+  PeekScope& operator=(const PeekScope&) = delete;
+};
+
+[[noreturn]] void unexpected(std::string_view code) {
+  if (!Log) throw EAbort();
+  Log->FatalUnexpectedToken(code);
+}
+
+[[noreturn]] void fatal(std::string_view msg) {
+  if (!Log) throw EAbort();
+  Log->FatalError(msg);
+}
+
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+
+// Leaves the token that a form produced in the compiler's current token in
+// the token being filled as well.
+TVorToken deliver(TCurrentToken& ct) {
+  if (&ct != Compiler->CurToken()) ct.setCurToken(cur());
+  return ct.F_Type;
+}
+
+}  // namespace
+
+// The text of one token as it is read. A token that stands in the buffer as
+// one run (the usual case) is only remembered as that run; a token joined
+// across a comment, or one with escapes, is copied into the file's scratch
+// text, which it shares as a stack with the reads nested inside it.
+class TTextCollector {
+ public:
+  explicit TTextCollector(TAFile& f) : f_(f), base_(f.F_TokScratch.size()) {}
+  ~TTextCollector() { f_.F_TokScratch.resize(base_); }
+  TTextCollector(const TTextCollector&) = delete;
+  TTextCollector& operator=(const TTextCollector&) = delete;
+
+  // count bytes of the buffer from the 1-based index first.
+  void addRun(uint32_t first, uint32_t count) {
+    if (!spilled_) {
+      if (n_ == 0) {
+        first_ = first;
+        n_ = count;
+        return;
+      }
+      if (first == first_ + n_) {
+        n_ += count;
+        return;
+      }
+      spill();
+    }
+    f_.F_TokScratch.append(f_.Buffer.data() + first - 1, count);
+  }
+  // The byte just read, under the cursor.
+  void add() { addRun(f_.CurChar, 1); }
+  // A byte that does not stand in the buffer.
+  void put(char c) {
+    if (!spilled_) spill();
+    f_.F_TokScratch.push_back(c);
+  }
+  std::string_view view() const {
+    if (spilled_) return std::string_view(f_.F_TokScratch).substr(base_);
+    return n_ ? std::string_view(f_.Buffer.data() + first_ - 1, n_) : std::string_view();
+  }
+
+ private:
+  void spill() {
+    if (n_) f_.F_TokScratch.append(f_.Buffer.data() + first_ - 1, n_);
+    spilled_ = true;
+  }
+
+  TAFile& f_;
+  size_t base_;
+  uint32_t first_ = 0;
+  uint32_t n_ = 0;
+  bool spilled_ = false;
+};
+
+namespace {
+
+// Reads on while pred holds for the next byte, adding the bytes to text; the
+// byte that ends the run is left unread. Comments inside the run are skipped
+// and join its parts. Returns the number of bytes added.
+template <typename Pred>
+uint32_t scanRun(TAFile& f, TTextCollector& text, Pred pred) {
+  uint32_t added = 0;
+  for (;;) {
+    const char* b = f.Buffer.data();
+    uint32_t i = f.CurChar;  // 0-based index of the next byte
+    while (i < f.FileLen && pred(b[i])) ++i;
+    if (i > f.CurChar) {
+      const uint32_t n = i - f.CurChar;
+      text.addRun(f.CurChar + 1, n);
+      f.CurLineChar += n;
+      f.CurChar = i;
+      added += n;
+    }
+    // Reading a byte that is neither "/" nor part of the run and giving it
+    // back leaves the reader where it is; a "/" may start a comment.
+    if (i >= f.FileLen || b[i] != '/') return added;
+    const TFilePos before = f.position();
+    const char c = f.moveNextChar(false, false);
+    if (!pred(c)) {
+      // The byte is given back the way the reader does it: after a skipped
+      // comment the cursor stays on the comment's last byte.
+      if (f.CurChar == before.chr + 1)
+        f.setPosition(before);
+      else if (f.CurChar != before.chr)
+        f.movePrevChar();
+      return added;
+    }
+    text.add();
+    ++added;
+  }
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+
+TVorToken TAFile::setNextToken(TCurrentToken& ct, bool cleanIdent) {
+  if (tokenNesting >= kMaxTokenNesting) fatalAt("Tokens nested too deeply", position());
+  NestingGuard nest;
+  // Whatever the read consumes on its way comes from this buffer.
+  if (Compiler->CurFile() != this) {
+    CurFileGuard g{Compiler->CurFile()};
+    Compiler->setCurFile(this);
+    return readToken(ct, cleanIdent);
+  }
+  return readToken(ct, cleanIdent);
+}
+
+TVorToken TAFile::moveNextToken(bool cleanIdent) { return setNextToken(*Compiler->CurToken(), cleanIdent); }
+
+TVorToken TAFile::peekNextToken(bool cleanIdent) {
+  const TFilePos saved = position();
+  TVorToken t;
+  {
+    PeekScope scope;
+    t = setNextToken(*Compiler->PeekToken(), cleanIdent);
+  }
+  setLastPeek(position());
+  setPosition(saved);
+  return t;
+}
+
+TVorToken TAFile::expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent) {
+  const TVorToken t = moveNextToken(cleanIdent);
+  for (TVorToken k : kinds)
+    if (k == t) return t;
+  return ttNone;
+}
+
+TVorToken TAFile::readToken(TCurrentToken& ct, bool cleanIdent) {
+  const char c = moveNextChar(true, false);
+  if (isIdentStart(c)) return readIdent(ct, c, cleanIdent);
+  if (isDigit(c)) return readNumber(ct, c);
+  switch (c) {
+    case '\0':
+      return ct.setNull();
+    case '\'':
+    case '"':
+      return readString(ct, c);
+    case '$':
+      return readDollar(ct);
+    case '-':
+      if (isDigit(at(CurChar + 1))) return readNumber(ct, c);
+      break;
+    case '[':
+      return readBracket(ct);
+    default:
+      break;
+  }
+  return ct.setSymbol(c);
+}
+
+TVorToken TAFile::readIdent(TCurrentToken& ct, char, bool cleanIdent) {
+  TTextCollector text(*this);
+  text.add();
+  scanRun(*this, text, isIdentChar);
+  return cleanIdent ? ct.setCleanIdent(text.view()) : ct.setIdentifier(text.view());
+}
+
+namespace {
+
+// Decimal digits with an optional leading "-"; false when the value does not
+// fit 64 bits (positive values up to 2^64 - 1 keep their bit pattern).
+bool decimalValue(std::string_view s, int64_t& out) {
+  const bool neg = !s.empty() && s[0] == '-';
+  if (neg) s.remove_prefix(1);
+  uint64_t v = 0;
+  for (char c : s) {
+    const uint64_t d = static_cast<uint64_t>(c - '0');
+    if (v > (std::numeric_limits<uint64_t>::max() - d) / 10) return false;
+    v = v * 10 + d;
+  }
+  if (neg) {
+    if (v > uint64_t{1} << 63) return false;
+    out = static_cast<int64_t>(0 - v);
+  } else {
+    out = static_cast<int64_t>(v);
+  }
+  return true;
+}
+
+bool hexValue(std::string_view s, int64_t& out) {
+  while (s.size() > 1 && s[0] == '0') s.remove_prefix(1);
+  if (s.size() > 16) return false;
+  uint64_t v = 0;
+  for (char c : s) {
+    const uint64_t d = c <= '9' ? static_cast<uint64_t>(c - '0') : static_cast<uint64_t>((c | 0x20) - 'a' + 10);
+    v = (v << 4) | d;
+  }
+  out = static_cast<int64_t>(v);
+  return true;
+}
+
+}  // namespace
+
+TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
+  const TFilePos start = position();
+  TTextCollector text(*this);
+  text.add();
+  if (first == '0') {
+    const TFilePos before = position();
+    const char n = moveNextChar(false, false);
+    if (n == 'x' || n == 'b') {
+      text.add();
+      const bool hex = n == 'x';
+      if (scanRun(*this, text, hex ? isHexDigit : isBinDigit) == 0)
+        fatalAt(hex ? "Hexadecimal number without digits" : "Binary number without digits", start);
+      const std::string_view digits = text.view().substr(2);
+      int64_t value = 0;
+      if (!hex)
+        value = BinToInt(digits);
+      else if (!hexValue(digits, value))
+        fatalAt("Number does not fit 64 bits: " + std::string(text.view()), start);
+      return ct.setInteger(Int64toSize(value), value, text.view());
+    }
+    giveBack(before);
+  }
+  scanRun(*this, text, isDigit);
+  const TFilePos before = position();
+  if (moveNextChar(false, false) == '.') {
+    text.add();
+    scanRun(*this, text, isDigit);
+    const std::string_view s = text.view();
+    long double value = 0;
+    const auto r = std::from_chars(s.data(), s.data() + s.size(), value);
+    if (r.ec != std::errc() || r.ptr != s.data() + s.size())
+      fatalAt("Floating-point number out of range: " + std::string(s), start);
+    return ct.setFloat(10, value, s);
+  }
+  giveBack(before);
+  int64_t value = 0;
+  if (!decimalValue(text.view(), value)) fatalAt("Number does not fit 64 bits: " + std::string(text.view()), start);
+  return ct.setInteger(Int64toSize(value), value, text.view());
+}
+
+TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
+  const TFilePos open = position();
+  TTextCollector text(*this);
+  for (;;) {
+    // Plain bytes in one run; quotes, escapes, line feeds and 0 bytes one by one.
+    {
+      const char* b = Buffer.data();
+      uint32_t i = CurChar;
+      while (i < FileLen && b[i] != quote && b[i] != '\\' && b[i] != '\n' && b[i] != '\0') ++i;
+      if (i > CurChar) {
+        const uint32_t n = i - CurChar;
+        text.addRun(CurChar + 1, n);
+        CurLineChar += n;
+        CurChar = i;
+      }
+    }
+    const char c = moveNextChar(false, true);
+    if (c == quote) break;
+    if (c == '\0') fatalAt("Unterminated string", open);
+    if (c != '\\') {
+      text.add();
+      continue;
+    }
+    const char e = moveNextChar(false, true);
+    switch (e) {
+      case '\0':
+        fatalAt("Unterminated string", open);
+      case 'n':
+        text.put('\n');
+        break;
+      case 'r':
+        text.put('\r');
+        break;
+      case 't':
+        text.put('\t');
+        break;
+      case 'x':
+        if (expectToken({ttNumber}) == ttNone) unexpected("53552456");
+        text.put(static_cast<char>(cur().F_Integer & 0xFF));
+        break;
+      default:
+        text.put(e);
+        break;
+    }
+  }
+  return ct.setText(text.view(), quote == '\'' ? ttAnsiString : ttWideString);
+}
+
+TVorToken TAFile::readDollar(TCurrentToken& ct) {
+  if (!isIdentStart(at(CurChar + 1))) return ct.setSymbol('$');
+  peekNextToken(true);
+  const TCurrentToken& name = *Compiler->PeekToken();
+  if (name.F_Type != ttIdent) return ct.setSymbol('$');
+  // The handler reads on and may overwrite the peek token (or ct itself).
+  const std::string copy = name.F_String;
+  return handle_INBUILT(copy, ct);
+}
+
+TVorToken TAFile::readBracket(TCurrentToken& ct) {
+  const TFilePos open = position();
+  // A type cast: "[" type "]" and the token it applies to.
+  peekNextToken(false);
+  const TCurrentToken& pk = *Compiler->PeekToken();
+  if (pk.F_Type == ttIdent && pk.F_IdentType == itType) {
+    moveLastPeek();
+    TVarType* cast = static_cast<TVarType*>(cur().F_Pointer);
+    if (moveNextToken(false) != ttSymbol || cur().F_String != "]") unexpected("5643");
+    const TVorToken t = expectToken({ttIdent, ttRegister, ttNumber, ttSymbol});
+    TCurrentToken& c = cur();
+    if (t == ttIdent || t == ttRegister || t == ttNumber) {
+      const int32_t size = cast ? static_cast<int32_t>(cast->size) : 0;
+      c.F_CastType = cast;
+      c.F_ByteCount = size;
+      c.F_BitCount = static_cast<int32_t>(static_cast<uint32_t>(size) * 8u);
+    } else if (t == ttSymbol) {
+      if (c.F_String != "@") unexpected("6544");
+      const TVorToken v = moveNextToken(false);
+      if (v != ttIdent || (cur().F_IdentType != itGlobalVar && cur().F_IdentType != itLocalVar)) unexpected("6543");
+      TCurrentToken& var = cur();
+      if (auto* v = static_cast<TVar*>(var.F_Pointer)) v->active = 1;
+      var.F_CastType = cast;
+      var.F_IdentType = var.F_IdentType == itGlobalVar ? itGlobalVarPtr : itLocalVarPtr;
+    } else {
+      unexpected("6545");
+    }
+    return deliver(ct);
+  }
+  // "[]": the symbol "[", with the "]" left to be read.
+  if (at(CurChar + 1) == ']') {
+    cur().setSymbol('[');
+    return deliver(ct);
+  }
+  readMemoryOperand(ct, open);
+  return ct.F_Type;
+}
+
+// Items joined by operators up to "]": registers of the pointer size (at most
+// two), numbers (a chain of products; "*" before a register makes the scale),
+// and one "@" variable. Displacements add up ("-" subtracts); the register
+// that carries a scale becomes the index.
+void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
+  TRegister regs[2] = {REG_NONE, REG_NONE};
+  int32_t count = 0;
+  int32_t scaled = -1;  // which register carries the scale
+  int64_t scale = 0;
+  int64_t disp = 0;
+  TVar* var = nullptr;
+  bool first = true;
+  bool afterRegister = false;
+  char op = '\0';  // the operator before the next item
+
+  // The operator after an item; a byte that is none stops the compile there.
+  auto readOp = [&](std::string_view code) {
+    const char c = moveNextChar(true, false);
+    if (c == '\0') fatalAt("Unterminated memory operand", open);
+    if (c != '+' && c != '-' && c != '*' && c != ']') {
+      cur().setSymbol(c);
+      unexpected(code);
+    }
+    return c;
+  };
+  auto addRegister = [&](TRegister r) {
+    if (regSize(r) != ptrSize) fatal("[64524] Must be a base or index register");
+    if (count == 2) unexpected("1133");
+    regs[count++] = r;
+  };
+  auto setScale = [&](int64_t s, int32_t reg) {
+    if (scaled >= 0) unexpected("2495");
+    if (s != 1 && s != 2 && s != 4 && s != 8) fatal("Scale must be 1, 2, 4 or 8");
+    scale = s;
+    scaled = reg;
+  };
+  auto addDisp = [&](int64_t v, bool negate) {
+    // Bounded to 32 bits below, so the running sum never nears the 64-bit ends.
+    if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("Displacement does not fit 32 bits");
+    disp += negate ? -v : v;
+    if (disp > (int64_t{1} << 33) || disp < -(int64_t{1} << 33)) fatal("Displacement does not fit 32 bits");
+  };
+  // A register, or "@", may only start the operand or follow "+".
+  auto needPlus = [&]() {
+    if (!first && op != '+') unexpected("2495");
+  };
+
+  for (;;) {
+    const TVorToken t = expectToken({ttNumber, ttRegister, ttSymbol});
+    TCurrentToken& c = cur();
+    if (t == ttRegister) {
+      needPlus();
+      addRegister(c.F_Register);
+      afterRegister = true;
+      op = readOp("2495");
+    } else if (t == ttNumber) {
+      int64_t v = c.F_Integer;
+      const std::string_view opCode = first ? "2494" : "2495";
+      TFilePos numberEnd = position();  // where an error about the number points
+      char next = readOp(opCode);
+      bool scaledRegister = false;
+      while (next == '*') {
+        const TVorToken t2 = expectToken({ttNumber, ttRegister});
+        if (t2 == ttNumber) {
+          int64_t p;
+          if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("Displacement does not fit 32 bits");
+          v = p;
+          numberEnd = position();
+          next = readOp(opCode);
+        } else if (t2 == ttRegister) {
+          needPlus();
+          addRegister(cur().F_Register);
+          setScale(v, count - 1);
+          scaledRegister = true;
+          next = readOp("2495");
+          break;
+        } else {
+          unexpected("4655");
+        }
+      }
+      const TFilePos afterOp = position();
+      setPosition(numberEnd);
+      if (scaledRegister) {
+        afterRegister = true;
+      } else if (first) {
+        addDisp(v, false);
+        afterRegister = false;
+      } else {
+        switch (op) {
+          case '+':
+            addDisp(v, false);
+            break;
+          case '-':
+            addDisp(v, true);
+            break;
+          case '*':
+            if (!afterRegister) unexpected("2495");
+            setScale(v, count - 1);
+            break;
+          default:
+            unexpected("2495");
+        }
+        afterRegister = false;
+      }
+      setPosition(afterOp);
+      op = next;
+    } else if (t == ttSymbol && c.F_String == "@") {
+      needPlus();
+      if (var) fatal("[53567] Only 1 variable pointer will be accepted");
+      if (moveNextToken(false) != ttIdent) unexpected("6636667");
+      TCurrentToken& id = cur();
+      if (id.F_IdentType == itGlobalVar) {
+        var = static_cast<TVar*>(id.F_Pointer);
+      } else if (id.F_IdentType == itFunc || id.F_IdentType == itProc) {
+        auto* f = static_cast<TFunction*>(id.F_Pointer);
+        var = f ? f->CallData : nullptr;
+        if (!var) unexpected("6636668");
+      } else {
+        unexpected("6636668");
+      }
+      if (var) var->active = 1;
+      afterRegister = false;
+      op = readOp("2495");
+    } else if (t == ttSymbol) {
+      unexpected("535356");
+    } else {
+      if (c.F_Type == ttEOF) fatalAt("Unterminated memory operand", open);
+      unexpected("1134");
+    }
+    first = false;
+    if (op == ']') break;
+  }
+  if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("Displacement does not fit 32 bits");
+  if (count == 2 && scaled == 0) std::swap(regs[0], regs[1]);
+  ct.setBaseExp(0, count, regs[0], regs[1], static_cast<int32_t>(static_cast<uint32_t>(disp)),
+                static_cast<int32_t>(scale), var);
+}
+
+// ---------------------------------------------------------------------------
+
+TMathOp TAFile::moveNextIfMathOp(bool Signed) {
+  const TFilePos saved = position();
+  const char c = moveNextChar(true, false);
+  TCurrentToken& t = cur();
+  // An error about the operator names the byte found.
+  if (c == '\0') {
+    t.F_Type = ttEOF;
+    t.F_String.clear();
+  } else {
+    t.F_Type = ttSymbol;
+    t.F_String.assign(1, c);
+  }
+  // The byte directly after c; a two-byte operator is consumed whole.
+  auto second = [&] { return peekNextRealChar(false); };
+  auto two = [&](TMathOp op) {
+    setPosition(lastPeek());
+    return op;
+  };
+  auto pick = [&](TMathOp s, TMathOp u) { return Signed ? s : u; };
+  char n;
+  switch (c) {
+    case '/':
+      return pick(moDivS, moDivU);
+    case '%':
+      return moMod;
+    case '!':
+      if (moveNextChar(false, false) == '=') return moNotEqual;
+      break;
+    case '&':
+      return second() == '=' ? two(moAndEqual) : moAnd;
+    case '*':
+      return second() == '=' ? two(pick(moMulByS, moMulByU)) : pick(moMulS, moMulU);
+    case '+':
+      n = second();
+      return n == '=' ? two(moAddBy) : n == '+' ? two(moInc) : moAdd;
+    case '-':
+      n = second();
+      return n == '=' ? two(moSubBy) : n == '-' ? two(moDec) : moSub;
+    case '<':
+      n = second();
+      if (n == '>') return two(moNotEqual);
+      if (n == '<') return two(moShiftLeft);
+      if (n == '=') return two(pick(moLowerSEqual, moLowerUEqual));
+      return pick(moLowerS, moLowerU);
+    case '=':
+      n = second();
+      if (n == '=') return two(moIsEqual);
+      if (n == '!') return two(moNotEqual);
+      if (n == '<') return two(pick(moLowerSEqual, moLowerUEqual));
+      if (n == '>') return two(pick(moHigherSEqual, moHigherUEqual));
+      return moAssign;
+    case '>':
+      n = second();
+      if (n == '>') return two(moShiftRight);
+      if (n == '=') return two(pick(moHigherSEqual, moHigherUEqual));
+      return pick(moHigherS, moHigherU);
+    case '^':
+      return second() == '=' ? two(moXorEqual) : moXor;
+    case '|':
+      return second() == '=' ? two(moOrEqual) : moOr;
+    default:
+      break;
+  }
+  // Not an operator: nothing is consumed.
+  setLastPeek(position());
+  setPosition(saved);
+  return moNone;
+}
+
+TMathOp TAFile::moveNextIfInMathOp(bool Signed, std::initializer_list<TMathOp> ina) {
+  const TFilePos saved = position();
+  const TMathOp op = moveNextIfMathOp(Signed);
+  for (TMathOp m : ina)
+    if (m == op) return op;
+  setLastPeek(position());
+  setPosition(saved);
+  return moNone;
+}
+
+}  // namespace vorak
