@@ -62,6 +62,10 @@ TIdentType TCompiler::ExpectIdentType(std::initializer_list<TIdentType> Expected
   return itNone;
 }
 
+bool TCompiler::ExpectFreeIdent() {
+  return readNext(*this, false) == ttIdent && F_CurToken->F_IdentType == itNone;
+}
+
 TCurrentToken* TCompiler::beginPeek() {
   if (F_PeekDepth == F_SpareTokens.size()) {
     F_SpareTokens.reserve(F_SpareTokens.size() + 1);

@@ -46,6 +46,8 @@ class TCompiler {
   TVorToken ExpectToken(std::initializer_list<TVorToken> Expected, bool cleanIdent = false);
   // The identifier type of a ttIdent token when it is one of Expected, else itNone.
   TIdentType ExpectIdentType(std::initializer_list<TIdentType> Expected);
+  // True for a name that is not declared yet (a ttIdent of type itNone).
+  bool ExpectFreeIdent();
 
   // While a token is read ahead, the tokens that its reading consumes on the
   // way (arguments, bracket items) land in a spare token, so the current
