@@ -27,15 +27,6 @@ TEST_F(LoopTest, InstructionLinesAreEncodedAsWritten) {
                              "lea eax, [ebp - 4]", "shl dword ptr [eax], cl"}));
 }
 
-TEST_F(LoopTest, SourceInstructionsAreNotOptimised) {
-  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
-  // A byte-sized immediate is still written as the form asked for; the
-  // switch applies to generated instructions only.
-  compileBody("#set optimise 1\nadd eax, 1\n");
-  const std::string bytes = code();
-  EXPECT_EQ(disasmText(bytes, 32), "add eax, 1");
-}
-
 TEST_F(LoopTest, OperandsAfterTheMnemonicAreOptionalOnlyWhereTheRowSaysSo) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
   // ret takes none or one: a line end, ";", "}" or the end of the text ends it.
@@ -241,6 +232,18 @@ TEST_F(LoopTest, FunctionBodyLoopSwitchesTheFunctionAndClosesItsScope) {
   TFunction* inner = funcNamed("inner");
   ASSERT_NE(inner, nullptr);
   EXPECT_EQ(inner->Parent, fn);
+}
+
+TEST_F(LoopTest, FunctionBodyWithoutAScopeOfItsOwnKeepsTheTopLevel) {
+  compileBody("nop\n");
+  TFunction* fn = FuncMan->CreateFunction(ltProc, nullptr);
+  auto* body = new TAFile(false);
+  body->loadBuffer("body", "int3\n", nullptr);
+  Compiler->setCurFile(body);
+  captureStdout([&] { Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex)); });
+  EXPECT_EQ(code(fn), "\xCC");
+  EXPECT_NE(Idents->findIdent("dword", 0), nullptr);
+  EXPECT_NE(Idents->findIdent("rtlmain", 0), nullptr);
 }
 
 TEST_F(LoopTest, ReturnInAFunctionEmitsItsEpilogueFirst) {
