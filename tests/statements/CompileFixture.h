@@ -42,16 +42,19 @@ class CompileTest : public FreshVorak {
   void SetUp() override {
     FreshVorak::SetUp();
     builderCalls().clear();
-    dir_ = std::make_unique<TempDir>();
+    if (!dir_ || !keepDir_) dir_ = std::make_unique<TempDir>();
+    keepDir_ = false;
     Settings->setProjectPath(dir() + "/");
     // The standard include that the build puts beside the executable.
     Settings->setCompilerPath(std::string(VORAK_BIN_DIR) + "/");
     if (registerTestBuilder_) Plugins->registerBuilder("TEST", &testBuilder);
   }
 
-  // A fresh run in a fresh project folder, for table rows that need one each.
-  void reset() {
+  // A fresh run, for table rows that need one each; in a fresh project
+  // folder unless keepFolder.
+  void reset(bool keepFolder = false) {
     DeinitVorak();
+    keepDir_ = keepFolder;
     SetUp();
   }
 
@@ -121,6 +124,7 @@ class CompileTest : public FreshVorak {
 
  private:
   std::unique_ptr<TempDir> dir_;
+  bool keepDir_ = false;
 };
 
 }  // namespace vorak::test
