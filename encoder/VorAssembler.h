@@ -232,6 +232,18 @@ class TVorAssembler {
   uint32_t aluImmediate(const TInstruction& row, POperand o1, int64_t value);
   uint32_t imulImmediate(POperand dst, POperand src, int64_t value);
 
+  // --- x87 and MMX/SSE forms (X87Groups.cpp, SseGroups.cpp) ----------------
+  // x87 arithmetic and compare with a memory operand: single precision for 4
+  // bytes (byte B1 of opcode1), double for 8 (B2), the row's digit.
+  uint32_t x87FloatMemory(const TInstruction& row, POperand op);
+  // [67] [66/F2/F3] [REX] opcode ModRM [SIB] [disp]. opcode holds count bytes:
+  // the mandatory prefixes first, then the escape and opcode bytes; reg is
+  // the ModRM reg field (0-15); rm a memory operand, an mm or xmm register,
+  // or a general register.
+  uint32_t emitSimd(const uint8_t* opcode, uint32_t count, bool rexW, uint8_t reg, POperand rm);
+  // The two-operand move of igMMU_MOV and igMOVSD.
+  uint32_t simdMove(const TInstruction& row, POperand o1, POperand o2);
+
   uint32_t buildMem32(TOperand& op, TRMFields& f);
   uint32_t buildMem16(const TOperand& op, TRMFields& f);
   uint32_t emitLoneModM(uint8_t reg, POperand op);
