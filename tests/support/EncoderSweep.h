@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "compiler/symbols/FuncManager.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/VorAssembler.h"
 #include "support/Disasm.h"
@@ -238,7 +239,8 @@ inline std::string mismatch(const std::string& mnemonic, std::vector<DecodedOper
         if (none(g.index) != w.index) return which + "index " + g.index;
         if (!w.index.empty() && g.scale != w.scale) return which + "scale " + std::to_string(g.scale);
         if (((g.disp - w.disp) & mask) != 0) return which + "displacement " + std::to_string(g.disp);
-        if (sizes && w.size != 0 && g.size != w.size) return which + "size " + std::to_string(g.size);
+        // A size of 0 read back: the disassembler names no width (objdump's lddqu).
+        if (sizes && w.size != 0 && g.size != 0 && g.size != w.size) return which + "size " + std::to_string(g.size);
         break;
       }
     }
@@ -397,6 +399,7 @@ class EncoderSweep : public EncoderTest {
       for (size_t k = 0; k < a.want.size(); ++k) {
         if (a.want[k].kind != DecodedOperand::Mem) continue;
         const unsigned decodedSize = text[i].ops[k].size;
+        if (decodedSize == 0) continue;
         (a.sizeGiven[k] || a.want[k].size ? given : implied)[a.row].insert(decodedSize);
       }
     }
@@ -408,6 +411,57 @@ class EncoderSweep : public EncoderTest {
   }
 
   size_t failures_ = 0;
+};
+
+// Variable fixups in memory operands. The variable's address is a
+// placeholder the builder fills; here the field is filled with a marker, as
+// the builder would, and the disassembler must read the marker back.
+class EncoderFixupSweep : public EncoderSweep {
+ protected:
+  void SetUp() override {
+    EncoderSweep::SetUp();
+    func_ = FuncMan->CreateFunction(ltFunc, nullptr);
+    type_.size = 8;
+    var_.type_ = &type_;
+  }
+  TFixupList& fixups() { return fixupList(func_); }
+
+  // Encodes; checks that exactly one fixup was filed, for var_ in func_, of
+  // the mode's address size and with offset as its offset, over zero bytes;
+  // patches the marker in and returns the oracle's text.
+  std::string patched(const char* name, TOperand* o1, TOperand* o2, int bits, uint32_t offset, char oracle = 'c') {
+    setMode(static_cast<uint32_t>(bits));
+    for (TFixup* f : fixups()) delete f;
+    fixups().clear();
+    const EncodeResult r = encode(name, o1, o2);
+    EXPECT_EQ(r.rc, ASSEMBLE_OK) << name << ": " << TVorAssembler::errorCodeToString(r.rc);
+    if (r.rc != ASSEMBLE_OK || fixups().size() != 1) {
+      ADD_FAILURE() << name << ": " << fixups().size() << " fixups";
+      return {};
+    }
+    const TFixup& f = *fixups()[0];
+    const uint8_t size = bits == 16 ? 2 : 4;
+    EXPECT_EQ(f.hint, ftVar);
+    EXPECT_EQ(f.jmp, jtJMP);
+    EXPECT_EQ(f.data, &var_);
+    EXPECT_EQ(f.parentfunc, func_);
+    EXPECT_EQ(f.size, size);
+    EXPECT_EQ(f.offset, offset);
+    std::string bytes = r.bytes;
+    EXPECT_LE(f.position + f.size, bytes.size());
+    if (f.position + f.size > bytes.size()) return {};
+    // The builder writes the target's address plus the offset.
+    const uint32_t value = size == 2 ? 0x1234u : 0x12345678u;
+    for (uint32_t k = 0; k < f.size; ++k) {
+      EXPECT_EQ(bytes[f.position + k], 0) << "placeholder not zero";
+      bytes[f.position + k] = static_cast<char>(value >> (8 * k));
+    }
+    return oracleText(bytes, bits, oracle);
+  }
+
+  TFunction* func_ = nullptr;
+  TVarType type_{};
+  TVar var_{};
 };
 
 }  // namespace vorak::test
