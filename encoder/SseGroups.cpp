@@ -204,8 +204,9 @@ uint32_t TVorAssembler::encodeMMU_MOVQ(const TEncodeArgs& a) {
   } else {
     return ERROR_NOT_SUPPORTED;
   }
-  uint8_t reg = 0;
-  if (!registerNumber(regOp, reg)) return ERROR_OPERAND_INVALID;
+  uint8_t reg = 0, unused = 0;
+  if (!registerNumber(regOp, reg)) return regOp == o1 ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
+  if (!isMemory(rmOp) && !registerNumber(rmOp, unused)) return ERROR_OPERAND2_INVALID;
   if (isMemory(rmOp) && !widthMatches(rmOp, 8)) return ERROR_OPERAND_SIZE_MISMATCH;
   const TSimdOpcode op = moveOpcode(word);
   return emitSimd(op.bytes, op.count, false, reg, rmOp);
@@ -230,7 +231,7 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
   if (isGeneral(o1)) {
     // A byte or word register has no class at all.
     const uint32_t need = o1->size == 4 ? OP_REG32 : o1->size == 8 ? OP_REG64 : 0;
-    if (!(row.flags & need) || need == 0) return ERROR_OPERAND1_INVALID;
+    if (!(row.flags & need)) return ERROR_OPERAND1_INVALID;
   }
   uint8_t reg = 0;
   if (!registerNumber(o1, reg)) return ERROR_OPERAND1_INVALID;
@@ -251,7 +252,7 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
       break;
     case otRegister: {
       const uint32_t need = o2->size == 4 ? OP_REG32 : o2->size == 8 ? OP_REG64 : 0;
-      if (!(row.flags2 & need) || need == 0) return ERROR_OPERAND2_INVALID;
+      if (!(row.flags2 & need)) return ERROR_OPERAND2_INVALID;
       break;
     }
     case otMem:
@@ -264,6 +265,8 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
   }
   // No row of the group takes a general register.
   if (isGeneral(o1) || isGeneral(o2)) return ERROR_NOT_SUPPORTED;
+  uint8_t unused = 0;
+  if ((isMM(o2) || isXMM(o2)) && !registerNumber(o2, unused)) return ERROR_OPERAND2_INVALID;
   // pand mm, xmm and the like: the prefix would make both operands xmm.
   if ((isMM(o2) || isXMM(o2)) && o2->hint != o1->hint) return ERROR_OPERAND_TYPE_MISMATCH;
 
@@ -310,6 +313,9 @@ uint32_t TVorAssembler::simdMove(const TInstruction& row, POperand o1, POperand 
   // nothing at all).
   const uint8_t op4 = opByte<4>(row.opcode1);
   if (!isMemory(rmOp) && row.opcode2 != 0 && (op4 == 0x12 || op4 == 0x16)) return ERROR_OPERAND_INVALID;
+  uint8_t reg = 0, unused = 0;
+  if (!registerNumber(regOp, reg)) return load ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
+  if (!isMemory(rmOp) && !registerNumber(rmOp, unused)) return ERROR_OPERAND2_INVALID;
 
   const bool wide = (isGeneral(o1) && o1->size == 8) || (isGeneral(o2) && o2->size == 8);
   if (wide && ((row.flags | row.flags2) & OP_NOREX)) {
@@ -317,8 +323,6 @@ uint32_t TVorAssembler::simdMove(const TInstruction& row, POperand o1, POperand 
     // without REX.W the register reads back as its 32-bit name.
     return isGeneral(o1) && o1->size == 8 ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
   }
-  uint8_t reg = 0;
-  if (!registerNumber(regOp, reg)) return load ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
   if (isMemory(rmOp) && !widthMatches(rmOp, moveWidth(word, regOp))) return ERROR_OPERAND_SIZE_MISMATCH;
   const TSimdOpcode op = moveOpcode(word);
   return emitSimd(op.bytes, op.count, wide, reg, rmOp);

@@ -45,7 +45,9 @@ TEST_F(SseGroups, MovqForms) {
       {32, "movq", R(REG_EAX), XMM(0), nullptr, ERROR_NOT_SUPPORTED},
       {32, "movq", ST(0), I(1), nullptr, ERROR_NOT_SUPPORTED},
       {32, "movq", M(8, REG_EAX), M(8, REG_EBX), nullptr, ERROR_NOT_SUPPORTED},
-      {64, "movq", ST(8), ST(1), nullptr, ERROR_OPERAND_INVALID},
+      {64, "movq", ST(8), ST(1), nullptr, ERROR_OPERAND1_INVALID},
+      {64, "movq", ST(0), ST(8), nullptr, ERROR_OPERAND2_INVALID},
+      {64, "movq", M(8, REG_RAX), XMM(16), nullptr, ERROR_OPERAND2_INVALID},
       // xmm8-15 need a REX prefix, which only 64-bit mode has.
       {32, "movq", XMM(9), XMM(1), nullptr, ERROR_OPERAND_INVALID},
       {32, "movq", XMM(1), M(8, REG_R9), nullptr, ERROR_OPERAND_INVALID},
@@ -121,7 +123,8 @@ TEST_F(SseGroups, ArithmeticForms) {
       {32, "addpd", XMM(8), XMM(1), nullptr, ERROR_OPERAND_INVALID},
       {32, "addpd", XMM(16), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
       {64, "pand", ST(8), ST(1), nullptr, ERROR_OPERAND1_INVALID},
-      {64, "pand", ST(1), ST(9), nullptr, ERROR_OPERAND_INVALID},
+      {64, "pand", ST(1), ST(9), nullptr, ERROR_OPERAND2_INVALID},
+      {64, "addps", XMM(1), XMM(-1), nullptr, ERROR_OPERAND2_INVALID},
   });
 }
 
@@ -224,6 +227,9 @@ TEST_F(SseGroups, MoveForms) {
       {32, "movddup", M(8, REG_EAX), XMM(0), nullptr, ERROR_OPERAND1_INVALID},
       {32, "movdq2q", XMM(0), ST(1), nullptr, ERROR_OPERAND1_INVALID},
       {32, "movdq2q", ST(0), ST(1), nullptr, ERROR_OPERAND2_INVALID},
+      {64, "movdq2q", ST(8), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
+      {64, "movdq2q", ST(0), XMM(16), nullptr, ERROR_OPERAND2_INVALID},
+      {64, "movaps", M(16, REG_RAX), XMM(16), nullptr, ERROR_OPERAND2_INVALID},
       // movmskps writes a doubleword register: rax would read back as eax.
       {64, "movmskps", R(REG_RAX), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
       {64, "movmskpd", R(REG_R9), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
