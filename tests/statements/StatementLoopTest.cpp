@@ -27,6 +27,19 @@ TEST_F(LoopTest, InstructionLinesAreEncodedAsWritten) {
                              "lea eax, [ebp - 4]", "shl dword ptr [eax], cl"}));
 }
 
+TEST_F(LoopTest, FloatingPointAndVectorInstructionLines) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody(
+      "fld st1\n"
+      "fadd st0, st1\n"
+      "fstp qword [esi]\n"
+      "paddd mm0, mm1\n"
+      "addps xmm2, xmm3\n"
+      "movq xmm1, [eax + 8]\n");
+  EXPECT_EQ(disasm(), (Lines{"fld st(1)", "fadd st(1)", "fstp qword ptr [esi]", "paddd mm0, mm1", "addps xmm2, xmm3",
+                             "movq xmm1, qword ptr [eax + 8]"}));
+}
+
 TEST_F(LoopTest, OperandsAfterTheMnemonicAreOptionalOnlyWhereTheRowSaysSo) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
   // ret takes none or one: a line end, ";", "}" or the end of the text ends it.
