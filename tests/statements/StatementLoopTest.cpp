@@ -96,6 +96,30 @@ TEST_F(LoopTest, MessagesOfTheLoop) {
   }
 }
 
+// The loop and the operand parser look ahead (for ":", ",", ";", a line
+// end, "["); a message afterwards still points at what was read.
+TEST_F(LoopTest, LookingAheadLeavesThePositionWhereItWas) {
+  struct Case {
+    const char* body;
+    const char* message;
+  } cases[] = {
+      {"ret\n\n\n   bogus", "[5,8]: [9000] Unexpected ident bogus in [p.vor]"},
+      {"add eax, ebx\n\n  foo", "[4,5]: [9000] Unexpected ident foo in [p.vor]"},
+      {"lbl :", "[2,3]: [9000] Unexpected ident lbl in [p.vor]"},
+      {"push\n  eax\nfoo", "[4,3]: [9000] Unexpected ident foo in [p.vor]"},
+      {"jmp nowhere   ; nop\n\n", "[2,11]: [00012] Label nowhere does not exist! in [p.vor]"},
+      {"push @ \n [esi+4]\n  bar", "[4,5]: [9000] Unexpected ident bar in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+  }
+  // Nor does a look-ahead count lines twice.
+  reset();
+  compileBody("ret\n\n\nret\n");
+  EXPECT_EQ(Compiler->FileList()[1]->TotalLines(), 6u);
+}
+
 TEST_F(LoopTest, FlagStatement) {
   compileBody("carry_flag = carry_flag;\nzero_flag=zero_flag;\n");
   EXPECT_EQ(code(), "");
