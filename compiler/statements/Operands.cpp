@@ -100,8 +100,10 @@ void globalVariable(TOperand& op, const TCurrentToken& tk) {
   const uint32_t typeSize = v->type_ ? v->type_->size : 0;
   TFunction* fn = Compiler->CurFunc();
 
+  // The index stands on the variable's line: a "[" on a later line starts
+  // a statement of its own (a memory operand statement).
   TAFile* f = Compiler->CurFile();
-  if (f->peekNextRealChar(true) != '[') {
+  if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') {
     op.setPointer(iss, otVar, fn, v, 0);
     op.displacement = d;
     op.scale = 1;

@@ -271,6 +271,18 @@ TEST_F(OperandTest, GlobalVariablesAndTheirElements) {
   EXPECT_EQ(op->size, 4u);
 }
 
+TEST_F(OperandTest, ElementIndexStandsOnTheVariablesLine) {
+  VarMan->addVar(vmGlobal, "arr", dword_, 4, 0);
+  auto op = first("arr\n[1]");
+  EXPECT_EQ(op->hint, otVar);
+  EXPECT_EQ(op->displacement, 0);
+  EXPECT_EQ(Compiler->CurFile()->CurLine, 1u);
+  op = first("arr // one\n[1]");
+  EXPECT_EQ(op->displacement, 0);
+  op = first("arr  [1]");
+  EXPECT_EQ(op->displacement, 4);
+}
+
 TEST_F(OperandTest, ElementIndexesStayInsideTheVariable) {
   VarMan->addVar(vmGlobal, "one", dword_, 1, 0);
   VarMan->addVar(vmGlobal, "arr", dword_, 4, 0);
