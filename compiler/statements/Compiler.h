@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "plugins/PluginInterface.h"
@@ -54,6 +55,20 @@ class TCompiler {
   TCurrentToken* beginPeek();
   void endPeek(TCurrentToken* saved);
 
+  // Compiles text as a nested source of that name whose parent is the
+  // current source, into the current function, and returns when the text
+  // ends: the parent then goes on where it stood. A "}" at the text's own
+  // level ends it too. False (nothing compiled) outside a compile.
+  bool compileText(const std::string& name, const std::string& text);
+
+  // The source in which a label that is referenced before it is placed was
+  // first referenced (the record's own fields keep the line and column).
+  void setReferenceSource(const TFunction* label, TAFile* file) { F_RefSources[label] = file; }
+  TAFile* referenceSource(const TFunction* label) const {
+    const auto it = F_RefSources.find(label);
+    return it == F_RefSources.end() ? nullptr : it->second;
+  }
+
  private:
   std::vector<TAFile*> F_ListFiles;
   TAFile* F_CurFile = nullptr;
@@ -63,6 +78,7 @@ class TCompiler {
   bool F_Initialised = false;
   std::vector<TCurrentToken*> F_SpareTokens;  // one per peek depth, owned
   uint32_t F_PeekDepth = 0;
+  std::unordered_map<const TFunction*, TAFile*> F_RefSources;
 };
 
 }  // namespace vorak
