@@ -1,12 +1,393 @@
-// Stack and control-transfer groups: push, pop, call, jumps, ret, enter. Not encoded yet: every form is refused.
+// Stack and control-transfer groups: push and pop (registers, immediates,
+// addresses, whole variables and memory blocks word by word), call, the jump
+// rows, ret and enter.
+#include <cstring>
+#include <string>
+#include <string_view>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
-uint32_t TVorAssembler::encodePUSHPOP(const TEncodeArgs&) { return ERROR_NOT_SUPPORTED; }
-uint32_t TVorAssembler::encodeCALL(const TEncodeArgs&) { return ERROR_NOT_SUPPORTED; }
-uint32_t TVorAssembler::encodeGOTO(const TEncodeArgs&) { return ERROR_NOT_SUPPORTED; }
-uint32_t TVorAssembler::encodeRET(const TEncodeArgs&) { return ERROR_NOT_SUPPORTED; }
-uint32_t TVorAssembler::encodeENTER(const TEncodeArgs&) { return ERROR_NOT_SUPPORTED; }
+namespace {
+
+bool mode16() { return CompileFlags.cpu_bits == 16; }
+bool mode64() { return CompileFlags.cpu_bits == 64; }
+
+uint32_t ptrWidth() { return static_cast<uint32_t>(ptrSize); }
+
+// Immediates arrive as the parser holds numbers: 32 bits, zero-extended, so
+// FFFFFFFF also stands for -1. A field of n bytes takes a value when either
+// reading lies in -2^(8n-1) .. 2^(8n)-1, or any value with imm_roll.
+int64_t asSigned32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
+bool inField(int64_t v, uint32_t n) {
+  const int64_t lo = -(int64_t{1} << (8 * n - 1)), hi = (int64_t{1} << (8 * n)) - 1;
+  return v >= lo && v <= hi;
+}
+bool immFits(int64_t v, uint32_t n) {
+  if (CompileFlags.imm_roll) return true;
+  return inField(v, n) || ((v >> 32) == 0 && inField(asSigned32(v), n));
+}
+
+// A 64-bit stack word or branch offset is a 4-byte field that the processor
+// sign-extends: the value (read as signed when held in 32 bits) must lie in
+// the signed 32-bit range. false when it does not.
+bool signExtended32(int64_t v, int64_t& out) {
+  if (v >= INT32_MIN && v <= INT32_MAX) {
+    out = v;
+    return true;
+  }
+  if ((v >> 32) == 0) {
+    out = asSigned32(v);
+    return true;
+  }
+  return false;
+}
+
+// The immediate (or relative offset) width of the mode: 2, 4, and 4 again in
+// 64-bit code. The value is put into the form the field holds; false when it
+// does not fit.
+bool modeImmediate(int64_t v, int64_t& out) {
+  if (mode64()) return signExtended32(v, out);
+  out = v;
+  return immFits(v, ptrWidth());
+}
+uint8_t immField() { return mode16() ? 2 : 4; }
+
+// The operand-size argument of emitOpReg/emitRMDigit for a stack operand of
+// size bytes: 0 for the mode's stack word, 2 or 4 (16-bit code) through 66.
+// There is no 32-bit push in 64-bit code, nor a byte push anywhere.
+bool stackOperandSize(uint32_t size, uint32_t& opSize) {
+  if (size == ptrWidth()) {
+    opSize = 0;
+    return true;
+  }
+  if (size == 2 || (size == 4 && mode16())) {
+    opSize = size;
+    return true;
+  }
+  return false;
+}
+
+// The fixup offset of a variable's address: its displacement, scaled when the
+// operand carries an element scale.
+uint32_t varOffset(POperand o) {
+  const int64_t scale = (o->scale == 2 || o->scale == 4 || o->scale == 8) ? o->scale : 1;
+  return static_cast<uint32_t>(static_cast<int64_t>(o->displacement) * scale);
+}
+
+// ESP- or RSP-based operands move with every push and pop.
+bool stackBased(const TOperand& o) {
+  return o.hint == otMem && (o.reg_base == REG_ESP || o.reg_base == REG_RSP);
+}
+
+// A copy of o addressing `offset` bytes further, re-based by `shift` bytes
+// when it is addressed through the stack pointer.
+bool pieceOf(const TOperand& o, int64_t offset, int64_t shift, TOperand& out) {
+  out = o;
+  const int64_t d = static_cast<int64_t>(o.displacement) + offset + (stackBased(o) ? shift : 0);
+  if (d < INT32_MIN || d > INT32_MAX) return false;
+  out.displacement = static_cast<int32_t>(d);
+  return true;
+}
+
+TRegister stackPointer() { return mode64() ? REG_RSP : REG_ESP; }
+
+PInstruction row(std::string_view name) { return opcodeLookup(name); }
+
+}  // namespace
+
+// --- igPUSH, igPOP -----------------------------------------------------------------
+//
+// push: 50+r, 6A ib, 68 iw/id, FF /6; pop: 58+r, 8F /0 (the row holds both
+// opcodes and the digit). A value wider than a stack word goes word by word.
+uint32_t TVorAssembler::encodePUSHPOP(const TEncodeArgs& a) {
+  const TInstruction& r = *a.row;
+  const bool push = r.group == igPUSH;
+  const POperand o1 = a.o1;
+  switch (o1->hint) {
+    case otRegister: {
+      uint32_t opSize = 0;
+      if (!stackOperandSize(o1->size, opSize)) return ERROR_OPERAND_INVALID;
+      return emitOpReg(opByte<4>(r.opcode1), opSize, o1->reg_base);
+    }
+    case otImm: return push ? pushImmediate(o1) : ERROR_OPERAND_INVALID;
+    case otVar: return pushPopVariable(r, o1);
+    case otMem: return pushPopBlock(r, o1);
+    case otMemRef: return push ? pushAddress(o1) : ERROR_OPERAND_INVALID;
+    case otVarRef:
+    case otLabelRef:
+    case otConst: {
+      if (!push) return ERROR_OPERAND_INVALID;
+      // 68 with the address as the immediate (sign-extended in 64-bit code).
+      addBytes(0x68u, 1);
+      if (o1->hint == otVarRef)
+        addFixupField(ftVar, o1->ptr, o1->data, immField(), varOffset(o1), jtJMP);
+      else if (o1->hint == otLabelRef)
+        addFixupField(ftLabelAbs, o1->ptr, static_cast<uint32_t>(o1->value), immField(), 0, jtJMP);
+      else
+        addFixupField(ftConst, o1->ptr, o1->data, immField(), 0, jtJMP);
+      return ASSEMBLE_OK;
+    }
+    default: return ERROR_NOT_SUPPORTED;
+  }
+}
+
+uint32_t TVorAssembler::pushImmediate(POperand o1) {
+  if (o1->size > ptrWidth()) {
+    o1->size = ptrWidth();
+    Log->Warning("Operand has been truncated to fit into DWord");
+  }
+  int64_t v = 0;
+  if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (isImm8(ptrWidth(), v)) {
+    addBytes(0x6Au, 1);
+    emitImm(v, 1);
+  } else {
+    addBytes(0x68u, 1);
+    emitImm(v, immField());
+  }
+  return ASSEMBLE_OK;
+}
+
+// A whole variable, one stack word at a time: push highest word first, pop
+// lowest word first, so that a pop undoes the push of the same variable.
+uint32_t TVorAssembler::pushPopVariable(const TInstruction& r, POperand o1) {
+  const bool push = r.group == igPUSH;
+  const uint32_t w = ptrWidth(), size = o1->size;
+  if (size != w && !F_quietPush) {
+    const TVar* v = static_cast<const TVar*>(o1->data);
+    const std::string_view name = v && v->name ? std::string_view(v->name) : std::string_view();
+    Log->Warning("[666] " + std::string(name) + " passed as value to stack, consider passing by ref");
+  }
+  if (size % w != 0) Log->FatalError("[534545] Invalid usage of the push instruction");
+  if (size == 0) return ERROR_OPERAND_SIZE_MISMATCH;
+  const uint32_t words = size / w;
+  for (uint32_t i = 0; i < words; ++i) {
+    const uint32_t k = push ? words - 1 - i : i;
+    TOperand word;
+    if (!pieceOf(*o1, static_cast<int64_t>(k) * w, 0, word)) return ERROR_OPERAND_INVALID;
+    const uint32_t rc = emitRMDigit(opByte<4>(r.opcode2), 0, r.opcode_r, &word);
+    if (rc != ASSEMBLE_OK) return rc;
+  }
+  return ASSEMBLE_OK;
+}
+
+// A memory block, one stack word at a time (highest first for push, lowest
+// first for pop). A push of a block that is not whole words pushes its top
+// bytes zero-extended into one more word first; a pop has no such step, so
+// such a block is refused there. Through the stack pointer, the block is
+// addressed as one push (ESP before it) or one pop (ESP after it) would
+// address it: every piece is re-based by what the instruction moved so far.
+uint32_t TVorAssembler::pushPopBlock(const TInstruction& r, POperand o1) {
+  const bool push = r.group == igPUSH;
+  const uint32_t w = ptrWidth();
+  if (o1->size == 0) o1->size = w;
+  const uint32_t size = o1->size, rem = size % w, words = size / w;
+  if (!push && rem != 0) return ERROR_OPERAND_SIZE_MISMATCH;
+  int64_t moved = 0;
+  uint32_t rc = ASSEMBLE_OK;
+  if (rem != 0 && (rc = pushBlockRemainder(o1, rem, moved)) != ASSEMBLE_OK) return rc;
+  for (uint32_t i = 0; i < words; ++i) {
+    const uint32_t k = push ? words - 1 - i : i;
+    TOperand word;
+    const int64_t shift = push ? moved : static_cast<int64_t>(size) - (moved + w);
+    if (!pieceOf(*o1, static_cast<int64_t>(k) * w, shift, word)) return ERROR_OPERAND_INVALID;
+    if ((rc = emitRMDigit(opByte<4>(r.opcode2), 0, r.opcode_r, &word)) != ASSEMBLE_OK) return rc;
+    moved += w;
+  }
+  return ASSEMBLE_OK;
+}
+
+// The top rem bytes of a block as one zero-extended stack word, built from
+// the top down in 2-byte pieces: zero words (66 68 00 00) above the data,
+// then an odd top byte, then word pushes (66 FF /6). The odd byte is a word
+// push of the two top bytes shifted right by 8 on the stack; a block of one
+// byte, and 16-bit code (no SP-based operand), load it with movzx into the
+// accumulator instead, which is then pushed whole.
+uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& moved) {
+  const uint32_t w = ptrWidth(), size = o1->size;
+  const int64_t top = static_cast<int64_t>(size) - rem;  // offset of the remainder
+  static const PInstruction movzx = row("movzx"), push = row("push"), shr = row("shr");
+  if (mode16() || size == 1) {
+    // rem is 1 here: the whole remainder is the one byte.
+    TOperand byte, acc, accWord;
+    if (!pieceOf(*o1, size - 1, moved, byte)) return ERROR_OPERAND_INVALID;
+    byte.size = 1;
+    acc.setRegister(false, mode16() ? REG_AX : REG_EAX);
+    accWord.setRegister(false, regScale(REG_AL, static_cast<uint8_t>(w)));
+    uint32_t rc = innerAssemble(movzx, &acc, &byte);
+    if (rc == ASSEMBLE_OK) rc = innerAssemble(push, &accWord, nullptr);
+    if (rc == ASSEMBLE_OK) moved += w;
+    return rc;
+  }
+  const uint32_t pads = (w - rem - (rem & 1)) / 2;
+  for (uint32_t i = 0; i < pads; ++i) {
+    uint32_t rc = emitOpcode(0x68, 2);
+    if (rc != ASSEMBLE_OK) return rc;
+    emitImm(0, 2);
+    moved += 2;
+  }
+  uint32_t evenBytes = rem;
+  if (rem & 1) {
+    TOperand pair, stackTop, eight;
+    if (!pieceOf(*o1, size - 2, moved, pair)) return ERROR_OPERAND_INVALID;
+    uint32_t rc = emitRMDigit(0xFF, 2, 6, &pair);
+    if (rc != ASSEMBLE_OK) return rc;
+    moved += 2;
+    stackTop.setMemory(false, 2, 0, 0, {stackPointer()}, nullptr, otRegister, nullptr);
+    eight.setImm(false, 8, 1);
+    if ((rc = innerAssemble(shr, &stackTop, &eight)) != ASSEMBLE_OK) return rc;
+    evenBytes = rem - 1;
+  }
+  for (uint32_t j = evenBytes / 2; j-- > 0;) {
+    TOperand piece;
+    if (!pieceOf(*o1, top + 2 * static_cast<int64_t>(j), moved, piece)) return ERROR_OPERAND_INVALID;
+    const uint32_t rc = emitRMDigit(0xFF, 2, 6, &piece);
+    if (rc != ASSEMBLE_OK) return rc;
+    moved += 2;
+  }
+  return ASSEMBLE_OK;
+}
+
+// push of an address [reg + disp]: the register pushed and the displacement
+// added on the stack, which changes no register; any other address is
+// computed with lea into the accumulator, which is then pushed. 16-bit code
+// has neither a stack-pointer operand nor lea here.
+uint32_t TVorAssembler::pushAddress(POperand o1) {
+  if (mode16()) return ERROR_NOT_SUPPORTED;
+  static const PInstruction push = row("push"), add = row("add"), sub = row("sub");
+  const bool oneRegister = o1->reg_base != REG_NONE && o1->reg_index == REG_NONE && o1->scale == 0 &&
+                           o1->ptr == nullptr && o1->data == nullptr &&
+                           o1->reg_base <= REG_R15 && regSize(o1->reg_base) == ptrWidth();
+  if (oneRegister) {
+    TOperand base, top, amount;
+    base.setRegister(o1->issigned, o1->reg_base);
+    uint32_t rc = innerAssemble(push, &base, nullptr);
+    if (rc != ASSEMBLE_OK) return rc;
+    top.setMemory(false, ptrWidth(), 0, 0, {stackPointer()}, nullptr, otRegister, nullptr);
+    const int64_t d = o1->displacement;
+    // -INT32_MIN has no 32-bit form; adding the negative value is the same.
+    const bool subtract = d < 0 && d != INT32_MIN;
+    amount.setImm(false, 0, 4);
+    amount.value = subtract ? -d : d;
+    return innerAssemble(subtract ? sub : add, &top, &amount);
+  }
+  TOperand acc;
+  acc.setRegister(false, regScale(REG_AL, static_cast<uint8_t>(ptrWidth())));
+  uint32_t rc = loadAddress(&acc, o1);
+  if (rc == ASSEMBLE_OK) rc = innerAssemble(push, &acc, nullptr);
+  return rc;
+}
+
+// --- igCALL ------------------------------------------------------------------------
+//
+// FF /2 through a pointer-sized register or memory word; E8 with a relative
+// offset (2 bytes in 16-bit code, else 4).
+uint32_t TVorAssembler::encodeCALL(const TEncodeArgs& a) {
+  const POperand o1 = a.o1;
+  switch (o1->hint) {
+    case otRegister:
+    case otVar:
+    case otMem:
+      if (o1->size != ptrWidth()) return ERROR_NOT_SUPPORTED;
+      return emitRMDigit(0xFF, 0, 2, o1);
+    case otImm: {
+      int64_t v = 0;
+      if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
+      addBytes(0xE8u, 1);
+      emitImm(v, immField());
+      return ASSEMBLE_OK;
+    }
+    case otLabel:
+      addBytes(0xE8u, 1);
+      addFixupField(ftLabel, o1->ptr, static_cast<uint32_t>(o1->value), immField(), 0, jtJMP);
+      return ASSEMBLE_OK;
+    default: return ERROR_NOT_SUPPORTED;
+  }
+}
+
+// --- igGOTO ------------------------------------------------------------------------
+//
+// To a label: a 7-byte placeholder of 90s that the builder replaces with the
+// short or near form of the row's jump (its TJmpType is in opcode1). Only the
+// row "jmp" has the other forms: E9 rel, FF /4, EA ptr16:16/32.
+void TVorAssembler::addJumpPlaceholder(void* func, uint32_t index, TJmpType jt) {
+  F_pending.push_back({ftJmp, func, true, index, nullptr, F_curPosition, 7, 0, jt});
+  addBytes(0x90909090909090ull, 7);
+}
+
+uint32_t TVorAssembler::encodeGOTO(const TEncodeArgs& a) {
+  const TInstruction& r = *a.row;
+  const POperand o1 = a.o1;
+  if (o1->hint == otLabel) {
+    addJumpPlaceholder(o1->ptr, static_cast<uint32_t>(o1->value), static_cast<TJmpType>(r.opcode1 & 0xFFFF));
+    return ASSEMBLE_OK;
+  }
+  const bool jmp = std::strncmp(r.name, "jmp", sizeof(r.name)) == 0;
+  if (!jmp) return ERROR_NOT_SUPPORTED;
+  switch (o1->hint) {
+    case otImm: {
+      int64_t v = 0;
+      if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
+      addBytes(0xE9u, 1);
+      emitImm(v, immField());
+      return ASSEMBLE_OK;
+    }
+    case otRegister:
+    case otMem:
+      if (o1->size != ptrWidth() && !(o1->hint == otMem && o1->size == 0)) return ERROR_NOT_SUPPORTED;
+      return emitRMDigit(0xFF, 0, 4, o1);
+    case otSegLabel: {
+      // EA is gone from 64-bit code.
+      if (mode64()) return ERROR_MODE_SUPPORT;
+      if (o1->segstart > 0xFFFF) return ERROR_OPERAND_SIZE_MISMATCH;
+      if (!o1->ptr && !immFits(o1->value, ptrWidth())) return ERROR_OPERAND_SIZE_MISMATCH;
+      addBytes(0xEAu, 1);
+      if (o1->ptr)
+        addFixupField(ftRelative, o1->ptr, static_cast<uint32_t>(o1->value), static_cast<uint8_t>(ptrWidth()),
+                      ptrWidth() + 3, jtJMP);
+      else
+        emitImm(o1->value, ptrWidth());
+      emitImm(o1->segstart, 2);
+      return ASSEMBLE_OK;
+    }
+    default: return ERROR_NOT_SUPPORTED;
+  }
+}
+
+// --- igRET -------------------------------------------------------------------------
+//
+// C3, or C2 iw that also releases the given number of bytes of arguments.
+uint32_t TVorAssembler::encodeRET(const TEncodeArgs& a) {
+  const POperand o1 = a.o1;
+  if (o1 && o1->hint != otImm) return ERROR_NOT_SUPPORTED;
+  if (!o1 || o1->value == 0) {
+    addBytes(0xC3u, 1);
+    return ASSEMBLE_OK;
+  }
+  if (o1->value < 0 || o1->value > 0xFFFF) return ERROR_OPERAND_SIZE_MISMATCH;
+  addBytes(0xC2u, 1);
+  emitImm(o1->value, 2);
+  return ASSEMBLE_OK;
+}
+
+// --- igENTER -----------------------------------------------------------------------
+//
+// C8 iw ib: the frame size and the nesting level.
+uint32_t TVorAssembler::encodeENTER(const TEncodeArgs& a) {
+  const POperand o1 = a.o1, o2 = a.o2;
+  if (o1->hint != otImm) return ERROR_OPERAND1_INVALID;
+  if (o2->hint != otImm) return ERROR_OPERAND2_INVALID;
+  if (Int64toSize(o1->value) >= 3 || Int64toSize(o2->value) != 1) return ERROR_OPERAND_SIZE_MISMATCH;
+  const uint32_t rc = emitX86RM(a.row->opcode1, false, false, 0, nullptr, 0);
+  if (rc != ASSEMBLE_OK) return rc;
+  emitImm(o1->value, 2);
+  emitImm(o2->value, 1);
+  return ASSEMBLE_OK;
+}
 
 }  // namespace vorak

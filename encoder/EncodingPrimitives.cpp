@@ -242,7 +242,8 @@ uint32_t TVorAssembler::buildMem32(TOperand& op, TRMFields& f) {
 uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
   const TRegister base = op.reg_base, index = op.reg_index;
   if (base == REG_NONE && index != REG_NONE) return ERROR_OPERAND_INVALID;
-  if (op.scale != 0) return ERROR_OPERAND_INVALID;
+  // No scaling in 16-bit addresses; 1 is "none", as the parser marks variables.
+  if (op.scale > 1) return ERROR_OPERAND_INVALID;
   // The field is 16 bits wide; a displacement it cannot hold would wrap.
   if (op.displacement < -32768 || op.displacement > 65535) return ERROR_OPERAND_INVALID;
   const bool hasDisp = op.displacement != 0 || op.ptr != nullptr;

@@ -232,6 +232,32 @@ class TVorAssembler {
   uint32_t aluImmediate(const TInstruction& row, POperand o1, int64_t value);
   uint32_t imulImmediate(POperand dst, POperand src, int64_t value);
 
+  // --- Data movement, stack and control transfer ----------------------------
+  // (DataMovementGroups.cpp, ControlGroups.cpp)
+  uint32_t innerAssemble(PInstruction row, POperand a, POperand b);
+  uint32_t movToRegister(POperand o1, POperand o2, bool optimise);
+  uint32_t movToSegment(POperand o1, POperand o2);
+  uint32_t movToVariable(POperand o1, POperand o2);
+  uint32_t movToMemory(POperand o1, POperand o2);
+  uint32_t moveWidened(POperand o1, POperand o2);
+  uint32_t moveMemToMem(POperand o1, POperand o2);
+  uint32_t moveWidenedToVariable(POperand o1, POperand o2);
+  uint32_t storeImmediate(POperand o1, int64_t value);
+  uint32_t storeAddress(POperand o1, POperand o2);
+  uint32_t loadAddress(POperand dst, POperand ref);
+  uint32_t emitAbsoluteAddress(POperand var);
+  uint32_t pushImmediate(POperand o1);
+  uint32_t pushPopVariable(const TInstruction& row, POperand o1);
+  uint32_t pushPopBlock(const TInstruction& row, POperand o1);
+  uint32_t pushBlockRemainder(POperand o1, uint32_t rem, int64_t& pushed);
+  uint32_t pushAddress(POperand o1);
+  void addJumpPlaceholder(void* func, uint32_t index, TJmpType jt);
+  class TMoveNesting;
+  class TQuietPush;
+  uint8_t F_moveNesting = 0;  // mov <-> movsx/movzx rewrites in progress
+  bool F_quietPush = false;   // a move's own pushes warn of nothing
+  // --- end of data movement, stack and control transfer ---------------------
+
   uint32_t buildMem32(TOperand& op, TRMFields& f);
   uint32_t buildMem16(const TOperand& op, TRMFields& f);
   uint32_t emitLoneModM(uint8_t reg, POperand op);

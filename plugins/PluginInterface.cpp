@@ -312,16 +312,13 @@ uint32_t cbtoken_conv_labelref() {
     TAFile* f = curFile();
     // Only a name can become a label.
     if (!tk || !f || tk->F_Type != ttIdent || tk->F_String.empty()) return 0xFFFFFFFFu;
-    TFunction* label = FuncMan->CreateFunction(ltRef, nullptr);
-    vorStrAssign(label->Name, tk->F_String);
-    vorStrAssign(label->ImportName, tk->F_String);
-    setCalled(label, Compiler->CurFunc());
-    // Where the reference stands, for the message if it is never placed.
+    // Called from the function being compiled, declared as itLabel, and the
+    // reference's source kept for the message should it never be placed.
+    TFunction* label = Compiler->createForwardLabel(tk->F_String);
+    // Where the reference stands, in the record too, as plug-ins read it.
     label->BufLen = f->CurChar;
     label->ParamCount = f->CurLine;
     label->ParamSize = f->CurLineChar;
-    Compiler->setReferenceSource(label, f);
-    Idents->addIdent(itLabel, tk->F_String, label);
     return label->FuncIndex;
   });
 }

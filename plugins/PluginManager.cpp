@@ -10,7 +10,6 @@
 #include "compiler/driver/Utils.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "platform/Platform.h"
@@ -130,27 +129,6 @@ uint32_t TPluginManager::registerKeyword(std::string_view name, TKeywordEvent ha
 TKeywordEvent TPluginManager::findKeyword(std::string_view name) const {
   PIdent id = F_keywordList->findIdent(name, 0);
   return id ? reinterpret_cast<TKeywordEvent>(id->ptr) : nullptr;
-}
-
-bool TPluginManager::dispatchKeyword(std::string_view name) {
-  const TKeywordEvent handler = findKeyword(name);
-  TAFile* file = Compiler ? Compiler->CurFile() : nullptr;
-  if (!handler || !file) return false;
-  // The whole position, line count included, so that a declined keyword's
-  // tokens are read again exactly once.
-  const TFilePos pos = file->position();
-  if (F_KeywordDepth == F_SavedTokens.size()) F_SavedTokens.push_back(std::make_unique<TCurrentToken>());
-  TCurrentToken& saved = *F_SavedTokens[F_KeywordDepth];
-  saved.setCurToken(*Compiler->CurToken());
-  ++F_KeywordDepth;
-  const bool taken = handler() != 0;
-  --F_KeywordDepth;
-  if (!taken) {
-    Compiler->setCurFile(file);
-    file->setPosition(pos);
-    Compiler->CurToken()->setCurToken(saved);
-  }
-  return taken;
 }
 
 }  // namespace vorak

@@ -13,7 +13,6 @@
 namespace vorak {
 
 class TAFile;
-class TCurrentToken;
 class TIdentManager;
 
 
@@ -41,11 +40,6 @@ class TPluginManager {
   uint32_t registerKeyword(std::string_view name, TKeywordEvent handler);
   // The handler of a plug-in keyword (A-Z folded), or nullptr.
   TKeywordEvent findKeyword(std::string_view name) const;
-  // For a statement that begins with the identifier name: runs the plug-in
-  // keyword of that text, if any. True when its handler took the statement;
-  // false when there is none or the handler declined, and then the current
-  // source, its reading position and the current token are as they were.
-  bool dispatchKeyword(std::string_view name);
   // All registered builder names, in registration order, joined by ", ".
   std::string builderNames() const;
 
@@ -64,10 +58,6 @@ class TPluginManager {
   int32_t F_CurBuilderID = -1;
   std::vector<std::unique_ptr<TPlugin>> F_PlugList;
   uint32_t keywordIDs = 0;
-  // The current token as it was when a keyword handler started, one per
-  // nesting level (a handler may compile text that holds keywords).
-  std::vector<std::unique_ptr<TCurrentToken>> F_SavedTokens;
-  size_t F_KeywordDepth = 0;
 };
 
 // The table of callbacks handed to every plug-in's onEntry.

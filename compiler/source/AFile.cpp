@@ -46,6 +46,7 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   Buffer.assign(data, skip, std::string::npos);
   FileLen = static_cast<uint32_t>(Buffer.size());
   Buffer.push_back('\0');
+  F_IsFile = true;
   ++fileCounter;
   return true;
 }
@@ -53,6 +54,7 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
 bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile* par) {
   F_Parent = par;
   F_FileName = name;
+  F_IsFile = false;
   Buffer = buf;
   FileLen = static_cast<uint32_t>(buf.size());
   Buffer.push_back('\0');

@@ -40,6 +40,8 @@ class TAFile {
   const std::string& FileName() const { return F_FileName; }
   bool Assembled() const { return F_Assembled; }
   void setAssembled(bool v) { F_Assembled = v; }
+  // Read from a file on disk (not a macro body, an evaluated text, ...).
+  bool IsFile() const { return F_IsFile; }
   TAFile* Parent() const { return F_Parent; }
   void setParent(TAFile* p) { F_Parent = p; }
   uint32_t TotalLines() const { return F_TotalLines; }
@@ -122,6 +124,7 @@ class TAFile {
   uint32_t F_ID = 0;
   std::string F_FileName;
   bool F_Assembled = false;
+  bool F_IsFile = false;
   TAFile* F_Parent = nullptr;
   uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;
   uint32_t F_TotalLines = 0;

@@ -37,6 +37,13 @@ void TDefineManager::addIntDefine(std::string_view name, int64_t value) {
   store(name, std::move(tk));
 }
 
+void TDefineManager::addMark(std::string_view name) {
+  auto tk = std::make_unique<TCurrentToken>();
+  tk->F_DefName.assign(name);
+  F_List.Add(name, tk.get(), 0);
+  tk.release();  // the list's entry owns it now
+}
+
 TCurrentToken* TDefineManager::getDefine(std::string_view name) const {
   return static_cast<TCurrentToken*>(F_List.ItemIndexOf(name, true, identLevel()));
 }

@@ -29,6 +29,10 @@ class TDefineManager {
   void addDefine(std::string_view name, T value) {
     addIntDefine(name, static_cast<int64_t>(value));
   }
+  // Stores an empty token under name at level 0 without declaring an
+  // identifier: getDefine finds it, the name itself reads on as before.
+  // Marks a file as included.
+  void addMark(std::string_view name);
   // The newest define spelled exactly name (case-sensitive) that is visible at
   // the current identifier level, or nil.
   TCurrentToken* getDefine(std::string_view name) const;

@@ -1,15 +1,28 @@
-// The compile driver.
+// The compile driver: the compiler object's life cycle, loading the project,
+// Compile from the program header to the check for labels never placed, the
+// expect readers and the notes on forward-referenced labels.
 #include "compiler/statements/Compiler.h"
+
+#include <algorithm>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Settings.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/preprocessor/DirectiveHandlers.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/DefineManager.h"
+#include "compiler/source/IdentManager.h"
+#include "compiler/symbols/ConstManager.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
+#include "encoder/VorAssembler.h"
 #include "plugins/PluginManager.h"
 
 namespace vorak {
 
-TCompiler::TCompiler() { CompileFlags.stackframe_on = 1; }
+TCompiler::TCompiler() : F_Assembler(std::make_unique<TVorAssembler>()) { CompileFlags.stackframe_on = 1; }
 
 TCompiler::~TCompiler() {
   delete F_CurToken;
@@ -31,8 +44,67 @@ void TCompiler::LoadProject(const std::string& projFile) {
   if (Plugins) Plugins->notifyFileEntry(f);
 }
 
+namespace {
+
+[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
+
+// The program header: "program" TYPE [string] ";". Selects the builder.
+void readProgramHeader() {
+  if (Compiler->ExpectKeyword({keyProgram}) == keyNone) Log->FatalError("[0000] Expected keyword \"program\"");
+  if (Compiler->ExpectToken({ttIdent}) == ttNone) Log->FatalError("[0001] Expected identifier");
+  TCurrentToken& tk = *Compiler->CurToken();
+  if (!Settings->ProgramStr().empty()) tk.F_String = Settings->ProgramStr();
+  if (!Plugins->selectBuilder(tk.F_String))
+    Log->FatalError("[0002] Unknown application type " + upperCase(tk.F_String) +
+                    ", installed: " + Plugins->builderNames());
+  // The optional icon string is accepted and not used.
+  TAFile* f = Compiler->CurFile();
+  if (f->peekNextRealChar(true) == ';') {
+    f->setPosition(f->lastPeek());
+    return;
+  }
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("1311");
+  if (!Compiler->ExpectSymbol(";")) unexpected("1312");
+}
+
+}  // namespace
+
 uint32_t TCompiler::Compile() {
-  // The statement loop and the builder selection plug in here.
+  DefMan->addDefine("MMX_SUPPORT", int64_t{1});
+  // Item 0 is the macro manager's body buffer, item 1 the project file.
+  if (F_ListFiles.size() < 2) Log->FatalError("[0003] No project file loaded");
+  F_CurFile = F_ListFiles[1];
+
+  F_MainFunc = FuncMan->CreateFunction(ltProc, nullptr);
+  F_CurFunc = F_MainFunc;
+  F_MainFunc->IsCalled = 1;
+  vorStrAssign(F_MainFunc->Name, "rtlmain");
+  vorStrAssign(F_MainFunc->ImportName, "rtlmain");
+  Idents->addIdent(itProc, "rtlmain", F_MainFunc);
+
+  readProgramHeader();
+  handle_DIRECTIVE_doinclude("vorak.vor", true);
+  Plugins->builderStartTrigger();
+
+  HandleDeclarations(-1);
+  // Only the conditional directives open a loop that a directive may close;
+  // at top level such a directive has nothing to close.
+  if (F_LoopEnd == TLoopEnd::Directive)
+    Log->FatalError("[0004] #" + lowerCase(F_CurToken->F_String) + " without an open conditional or repeat");
+
+  if (CompileFlags.entry_funcid != 0) {
+    const std::string_view code = vorStrView(F_MainFunc->Buffer);
+    if (code.empty() || static_cast<uint8_t>(code.back()) != 0xC3) appendCode(F_MainFunc, "\xC3");
+  }
+  Consts->clearInactive();
+
+  for (TFunction* f : FuncMan->FuncList()) {
+    if (f->Type_ != ltRef) continue;
+    const std::string msg = "[00012] Label " + std::string(vorStrView(f->Name)) + " does not exist!";
+    const TLabelReference* ref = labelReference(f);
+    if (ref) Log->FatalError(msg, true, ref->chr, ref->line, ref->lineChar, ref->file);
+    Log->FatalError(msg);
+  }
   return 0;
 }
 
@@ -62,6 +134,17 @@ TIdentType TCompiler::ExpectIdentType(std::initializer_list<TIdentType> Expected
   return itNone;
 }
 
+bool TCompiler::ExpectFreeIdent() {
+  return readNext(*this, false) == ttIdent && F_CurToken->F_IdentType == itNone;
+}
+
+TKeyword TCompiler::ExpectKeyword(std::initializer_list<TKeyword> Expected) {
+  if (readNext(*this, false) != ttIdent) return keyNone;
+  for (TKeyword e : Expected)
+    if (e == F_CurToken->F_Keyword) return e;
+  return keyNone;
+}
+
 TCurrentToken* TCompiler::beginPeek() {
   if (F_PeekDepth == F_SpareTokens.size()) {
     F_SpareTokens.reserve(F_SpareTokens.size() + 1);
@@ -78,12 +161,21 @@ void TCompiler::endPeek(TCurrentToken* saved) {
 }
 
 bool TCompiler::compileText(const std::string& name, const std::string& text) {
-  if (!F_CurFunc) return false;
+  if (!F_CurFunc || !F_CurFile) return false;
   TAFile* parent = F_CurFile;
   auto* f = new TAFile(false);  // the file list owns it from here on
+  // No parent while it runs, so the loop ends with the text itself. Going on
+  // into the parent from inside the plug-in's call would compile the rest of
+  // the project one plug-in frame deeper for every such keyword, and a "}"
+  // of the parent would end this loop instead of its own block's.
   f->loadBuffer(name, text, nullptr);
-  Log->FatalError("Compiling a source text needs the statement loop");
-  (void)parent;
+  F_CurFile = f;
+  HandleDeclarations(-1);
+  if (F_LoopEnd == TLoopEnd::Brace) Log->FatalError("[9900] Unexpected symbol \"}\"");
+  if (F_LoopEnd == TLoopEnd::Directive)
+    Log->FatalError("[0004] #" + lowerCase(F_CurToken->F_String) + " without an open conditional or repeat");
+  f->setParent(parent);
+  F_CurFile = parent;
   return true;
 }
 
@@ -92,6 +184,45 @@ uint32_t TCompiler::GetTotalLines() const {
   uint32_t total = 0;
   for (const TAFile* f : F_ListFiles) total += f->TotalLines();
   return total;
+}
+
+// ---- Labels ----
+
+TAFile* TCompiler::nearestListedFile() const {
+  for (TAFile* f = F_CurFile; f; f = f->Parent())
+    if (std::find(F_ListFiles.begin(), F_ListFiles.end(), f) != F_ListFiles.end()) return f;
+  return nullptr;
+}
+
+TFunction* TCompiler::createForwardLabel(std::string_view name) {
+  TFunction* label = FuncMan->CreateFunction(ltRef, nullptr);
+  vorStrAssign(label->Name, name);
+  vorStrAssign(label->ImportName, name);
+  setCalled(label, F_CurFunc);
+  // A reference read from a temporary buffer (an evaluated text) is reported
+  // where that text was invoked: the temporary buffer is gone by the end.
+  if (TAFile* f = nearestListedFile())
+    F_LabelRefs[label] = {f, f->CurLine, f->CurLineChar, f->CurChar};
+  Idents->addIdent(itLabel, name, label);
+  return label;
+}
+
+void TCompiler::placeLabel(TFunction* label) {
+  label->Type_ = ltLabel;
+  label->Address = F_CurFunc ? F_CurFunc->BufLen : 0;
+  label->Parent = F_CurFunc;
+  // These held where the label was referred to (a plug-in's reference keeps
+  // the character position in BufLen); a placed label has no code of its own.
+  label->BufLen = 0;
+  label->ParamCount = 0;
+  label->ParamSize = 0;
+  vorStrAssign(label->ImportName, vorStrView(label->Name));
+  F_LabelRefs.erase(label);
+}
+
+const TLabelReference* TCompiler::labelReference(const TFunction* label) const {
+  const auto it = F_LabelRefs.find(label);
+  return it == F_LabelRefs.end() ? nullptr : &it->second;
 }
 
 }  // namespace vorak

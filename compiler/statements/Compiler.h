@@ -1,21 +1,38 @@
-// The compiler object: owns the loaded source buffers and the token records,
-// holds the current source and function, and drives one compile.
+// The compiler object: owns the encoder, the loaded source buffers and the
+// token records, holds the current source and function, and drives one
+// compile: the statement loop, the operand parser and instruction emission.
 #pragma once
 
 #include <cstdint>
 #include <initializer_list>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <unordered_map>
 #include <vector>
 
+#include "compiler/source/CurTokenUnit.h"
+#include "encoder/InstructionTable.h"
+#include "encoder/Operand.h"
 #include "plugins/PluginInterface.h"
 
 namespace vorak {
 
 class TAFile;
-class TCurrentToken;
+class TVorAssembler;
 struct TFunction;
+
+// Where a label that is not placed yet was first referred to. The buffer is
+// always one of the compiler's listed buffers, which live until shut-down.
+struct TLabelReference {
+  TAFile* file = nullptr;
+  uint32_t line = 0;
+  uint32_t lineChar = 0;
+  uint32_t chr = 0;
+};
+
+// How the last statement loop ended.
+enum class TLoopEnd : uint8_t { EndOfSource, Brace, Directive };
 
 class TCompiler {
  public:
@@ -27,9 +44,12 @@ class TCompiler {
   void InitCompiler();
   // Loads the project file; a missing file is a fatal error.
   void LoadProject(const std::string& projFile);
+  // Compiles the loaded project: the program header, the standard include,
+  // the whole source, the closing checks. Always 0; failures are fatal.
   uint32_t Compile();
   uint32_t GetTotalLines() const;
 
+  TVorAssembler& Assembler_() { return *F_Assembler; }
   std::vector<TAFile*>& FileList() { return F_ListFiles; }
   TAFile* CurFile() const { return F_CurFile; }
   void setCurFile(TAFile* f) { F_CurFile = f; }
@@ -37,6 +57,8 @@ class TCompiler {
   void setCurFunc(TFunction* f) { F_CurFunc = f; }
   TCurrentToken* CurToken() const { return F_CurToken; }
   TCurrentToken* PeekToken() const { return F_PeekToken; }
+  // The main program "rtlmain" of the running compile (nil before Compile).
+  TFunction* MainFunc() const { return F_MainFunc; }
 
   // Each reads exactly one token from the current file into the current
   // token and answers whether it is what the caller expects; the caller
@@ -47,6 +69,10 @@ class TCompiler {
   TVorToken ExpectToken(std::initializer_list<TVorToken> Expected, bool cleanIdent = false);
   // The identifier type of a ttIdent token when it is one of Expected, else itNone.
   TIdentType ExpectIdentType(std::initializer_list<TIdentType> Expected);
+  // True for an identifier that names nothing yet.
+  bool ExpectFreeIdent();
+  // The keyword of a ttIdent token when it is one of Expected, else keyNone.
+  TKeyword ExpectKeyword(std::initializer_list<TKeyword> Expected);
 
   // While a token is read ahead, the tokens that its reading consumes on the
   // way (arguments, bracket items) land in a spare token, so the current
@@ -55,30 +81,75 @@ class TCompiler {
   TCurrentToken* beginPeek();
   void endPeek(TCurrentToken* saved);
 
-  // Compiles text as a nested source of that name whose parent is the
+  // Compiles text as a nested source of that name, whose parent is the
   // current source, into the current function, and returns when the text
-  // ends: the parent then goes on where it stood. A "}" at the text's own
-  // level ends it too. False (nothing compiled) outside a compile.
+  // ends: the parent then goes on where it stood. False (nothing compiled)
+  // outside a compile.
   bool compileText(const std::string& name, const std::string& text);
 
-  // The source in which a label that is referenced before it is placed was
-  // first referenced (the record's own fields keep the line and column).
-  void setReferenceSource(const TFunction* label, TAFile* file) { F_RefSources[label] = file; }
-  TAFile* referenceSource(const TFunction* label) const {
-    const auto it = F_RefSources.find(label);
-    return it == F_RefSources.end() ? nullptr : it->second;
-  }
+  // ---- Statement loop (Statements.cpp) ----
+  // Compiles statements from the current buffer until the end of a buffer
+  // without parent, a "}" or a directive that closes the enclosing block.
+  // funcIndex >= 0 compiles the body of that function: it becomes CurFunc
+  // for the loop, and the loop closes the identifier scope at its end.
+  void HandleDeclarations(int32_t funcIndex);
+  // Why the last HandleDeclarations returned.
+  TLoopEnd LastLoopEnd() const { return F_LoopEnd; }
+  void setLastLoopEnd(TLoopEnd e) { F_LoopEnd = e; }
+
+  // ---- Operand parser (Operands.cpp) ----
+  // Reads one operand (after its "," unless first). regLblRef: a name not
+  // declared yet becomes a forward label. Errors are fatal.
+  std::unique_ptr<TOperand> moveNextOperand(bool first, bool regLblRef);
+
+  // ---- Emission (Emission.cpp) ----
+  // Encodes one instruction by mnemonic and appends it to fn, keeping fn's
+  // stack depth. An encoder failure is fatal ("[124412] ..."); a mnemonic
+  // that is not in the table emits nothing and answers ERROR_OPCODE_UNKNOWN.
+  uint32_t execInstruction(TFunction* fn, std::string_view strName, TOperand* op1 = nullptr,
+                           TOperand* op2 = nullptr, TOperand* op3 = nullptr);
+  // The same, but the bytes are returned instead of appended (the epilogue
+  // of a return is still appended to fn); empty when it cannot be built.
+  std::string buildInstruction(TFunction* fn, std::string_view strName, TOperand* op1 = nullptr,
+                               TOperand* op2 = nullptr, TOperand* op3 = nullptr);
+  // Emits fn's epilogue: locals released, saved registers restored, frame
+  // torn down, as the function needs before its return instruction.
+  void retTriggered(TFunction* fn);
+  // Encodes one row without any message; on success the stack-depth
+  // bookkeeping is done on fn and the bytes are left in the encoder's buffer
+  // for popCode. The shared step of every emission road.
+  uint32_t encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
+                      bool optimise);
+
+  // ---- Labels ----
+  // A label record for a name used before its label is placed (ltRef),
+  // called from CurFunc, declared as itLabel, with the place of this first
+  // reference noted for the report of a label that is never placed.
+  TFunction* createForwardLabel(std::string_view name);
+  // Makes a referenced label a placed one at the end of CurFunc's code.
+  void placeLabel(TFunction* label);
+  // The place of the first reference to a label not placed yet, or nil.
+  const TLabelReference* labelReference(const TFunction* label) const;
 
  private:
+  // The nearest buffer, from the current one through its parents, that the
+  // file list owns (so it outlives the compile); nil when there is none.
+  TAFile* nearestListedFile() const;
+
+  std::unique_ptr<TVorAssembler> F_Assembler;
   std::vector<TAFile*> F_ListFiles;
   TAFile* F_CurFile = nullptr;
   TFunction* F_CurFunc = nullptr;
+  TFunction* F_MainFunc = nullptr;
   TCurrentToken* F_CurToken = nullptr;
   TCurrentToken* F_PeekToken = nullptr;
   bool F_Initialised = false;
   std::vector<TCurrentToken*> F_SpareTokens;  // one per peek depth, owned
   uint32_t F_PeekDepth = 0;
-  std::unordered_map<const TFunction*, TAFile*> F_RefSources;
+  TLoopEnd F_LoopEnd = TLoopEnd::EndOfSource;
+  // Label records are no place for a buffer pointer (their Address is 32
+  // bits), so first references are kept here, keyed by the label record.
+  std::unordered_map<const TFunction*, TLabelReference> F_LabelRefs;
 };
 
 }  // namespace vorak

@@ -103,7 +103,10 @@ TEST(CommandLine, WriteLogCopiesMessagesAndKeepsThemOnAnErrorExit) {
   std::string expected;
   for (size_t pos = 0; pos < printed.size();) {
     const size_t nl = printed.find('\n', pos);
-    expected += printed.substr(pos, nl - pos) + "\r\n";
+    // A fatal error's excerpt lines end in CR LF already.
+    std::string line = printed.substr(pos, nl - pos);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    expected += line + "\r\n";
     pos = nl + 1;
   }
   EXPECT_EQ(log.substr(log.find("LOG STARTED\r\n") + 13), expected);
@@ -143,7 +146,16 @@ TEST(CommandLine, UnwritableLogFileIsReported) {
 namespace vorak::test {
 namespace {
 
+// Whether a builder plug-in ships beside the executable.
+bool haveBuilderPlugin() {
+  std::error_code ec;
+  for (fs::directory_iterator it(fs::path(VORAK_BIN_DIR) / "plugins", ec), end; !ec && it != end; it.increment(ec))
+    if (it->path().extension() == ".so") return true;
+  return false;
+}
+
 TEST(CommandLine, CompileSummaryLine) {
+  if (!haveBuilderPlugin()) GTEST_SKIP() << "no builder plug-in in " VORAK_BIN_DIR "/plugins";
   TempDir dir;
   writeFile(fs::path(dir.path()) / "p.vor", "program FLAT;\n");
   const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path());
@@ -158,7 +170,7 @@ TEST(CommandLine, CompileSummaryLine) {
             3)
       << line;
   EXPECT_EQ(static_cast<size_t>(used), line.size()) << line;
-  EXPECT_EQ(files, 1u);
+  EXPECT_EQ(files, 2u);  // the project and the standard include "vorak.vor"
   const std::string s = seconds;
   const size_t dot = s.find('.');
   if (dot != std::string::npos) {

@@ -1,0 +1,9 @@
+// Constant and enumeration declarations.
+#pragma once
+
+namespace vorak {
+
+void handle_CONST();
+void handle_ENUM();
+
+}  // namespace vorak

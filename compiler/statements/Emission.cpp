@@ -1,0 +1,133 @@
+// Instruction emission: one instruction by mnemonic into a function's code,
+// with the function's stack depth kept, and the epilogue before a return.
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/symbols/FuncManager.h"
+#include "encoder/VorAssembler.h"
+
+namespace vorak {
+
+namespace {
+
+// Bytes that a push (or pop) of op moves, as the encoder's push and pop rules
+// emit it: a register its width; a variable its whole words; a memory block
+// its words, a push rounding a partial top word up to a whole one; an
+// immediate or an address one stack word. (An immediate's own size is that
+// of the number written: push 5 still moves a whole word.)
+uint32_t stackBytes(const TOperand& op, bool push) {
+  const uint32_t word = static_cast<uint32_t>(ptrSize);
+  switch (op.hint) {
+    case otRegister:
+      return op.size;
+    case otVar:
+      return op.size - op.size % word;
+    case otMem: {
+      const uint32_t size = op.size ? op.size : word;
+      const uint32_t rem = size % word;
+      return push && rem ? size - rem + word : size - rem;
+    }
+    default:
+      return word;
+  }
+}
+
+// The function a call through op reaches: the callee of a function-pointer
+// operand (kept in its method field), or the label record an operand names.
+TFunction* calleeOf(const TOperand* op) {
+  if (!op) return nullptr;
+  if (op->method) return static_cast<TFunction*>(op->method);
+  if (op->hint == otLabel && FuncMan) return FuncMan->getFunc(static_cast<uint32_t>(op->value));
+  return nullptr;
+}
+
+}  // namespace
+
+uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
+                               bool optimise) {
+  const uint32_t rc = F_Assembler->assemble(inst, op1, op2, op3, optimise);
+  if (rc != ASSEMBLE_OK || !fn || CompileFlags.peek_mode || !op1) return rc;
+  // LocalOffset counts the bytes pushed since the frame was laid out;
+  // unsigned arithmetic keeps a pop below the frame (or a callee that
+  // removes more than was counted) exact modulo 2^32, as the 32-bit
+  // displacements that read it are.
+  switch (inst->group) {
+    case igPUSH:
+      fn->LocalOffset += stackBytes(*op1, true);
+      break;
+    case igPOP:
+      fn->LocalOffset -= stackBytes(*op1, false);
+      break;
+    case igCALL:
+      // A stdcall callee removes its own parameters; the others leave them
+      // to the caller, who still has them pushed after the call.
+      if (const TFunction* callee = calleeOf(op1); callee && callee->CallConvention == ccStdcall)
+        fn->LocalOffset -= callee->ParamSize;
+      break;
+    default:
+      break;
+  }
+  return rc;
+}
+
+uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOperand* op1, TOperand* op2,
+                                    TOperand* op3) {
+  const PInstruction inst = opcodeLookup(strName);
+  if (!inst) return ERROR_OPCODE_UNKNOWN;
+  if (!fn) Log->FatalError("[124413] No function to emit \"" + std::string(strName) + "\" into");
+  if (inst->group == igRET) retTriggered(fn);
+  const uint32_t rc = encodeInto(fn, inst, op1, op2, op3, CompileFlags.optimise);
+  if (rc != ASSEMBLE_OK) Log->FatalError("[124412] " + TVorAssembler::errorCodeToString(rc));
+  appendCode(fn, F_Assembler->popCode());
+  return rc;
+}
+
+std::string TCompiler::buildInstruction(TFunction* fn, std::string_view strName, TOperand* op1, TOperand* op2,
+                                        TOperand* op3) {
+  const PInstruction inst = opcodeLookup(strName);
+  if (!inst || !fn) return {};
+  if (inst->group == igRET) retTriggered(fn);
+  if (encodeInto(fn, inst, op1, op2, op3, true) != ASSEMBLE_OK) return {};
+  return F_Assembler->popCode();
+}
+
+void TCompiler::retTriggered(TFunction* fn) {
+  // The stack and frame registers of the mode's width.
+  const auto width = static_cast<uint8_t>(ptrSize);
+  const TRegister sp = regScale(REG_ESP, width);
+  const TRegister bp = regScale(REG_EBP, width);
+  if (fn->LocalSize != 0 && !CompileFlags.stackframe_on) {
+    TOperand reg, imm;
+    reg.setRegister(false, sp);
+    imm.setImm(false, fn->LocalSize, width);
+    execInstruction(fn, "add", &reg, &imm);
+  }
+  const TUsesList& uses = usesList(fn);
+  for (auto it = uses.rbegin(); it != uses.rend(); ++it) {
+    if (*it == "flags") {
+      // The one flags pop of the mode: popfd does not exist in 64-bit mode.
+      execInstruction(fn, CompileFlags.cpu_bits == 64 ? "popfq" : "popfd");
+      continue;
+    }
+    const uint8_t reg = strToReg(*it);
+    if (reg == NOT_A_REG) Log->FatalError("[124414] Unknown register " + *it + " in the uses list");
+    TOperand op;
+    op.setRegister(false, static_cast<TRegister>(reg));
+    execInstruction(fn, "pop", &op);
+  }
+  if (fn->CallConvention != ccMSX64 && CompileFlags.stackframe_on && fn->FuncIndex != 0) {
+    if (CompileFlags.cpu_mode >= 686) {
+      TOperand spOp, bpOp;
+      spOp.setRegister(false, sp);
+      bpOp.setRegister(false, bp);
+      execInstruction(fn, "mov", &spOp, &bpOp);
+      execInstruction(fn, "pop", &bpOp);
+    } else {
+      appendCode(fn, "\xC9");  // leave
+    }
+  }
+}
+
+}  // namespace vorak

@@ -1,0 +1,300 @@
+// The operand parser: one instruction operand from the source, in the form
+// the encoder reads.
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/symbols/ConstManager.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/VarManager.h"
+
+namespace vorak {
+
+namespace {
+
+[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
+[[noreturn]] void invalidExpression() { Log->FatalError("Invalid expression"); }
+
+// The record an identifier token points at; a name without one cannot be an
+// operand.
+template <typename T>
+T* record(const TCurrentToken& tk) {
+  if (!tk.F_Pointer) unexpected("1200");
+  return static_cast<T*>(tk.F_Pointer);
+}
+
+// A local variable (or a local function pointer) on the stack: relative to
+// the frame pointer, or to the stack pointer with the bytes pushed since the
+// frame was laid out. The registers have the mode's pointer width.
+void stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, uint32_t size, void* record) {
+  const auto width = static_cast<uint8_t>(ptrSize);
+  // Wrapping 32-bit arithmetic: displacements are 32 bits, and a stack depth
+  // that went below the frame wraps back here.
+  uint32_t d = static_cast<uint32_t>(v ? v->address : 0) + static_cast<uint32_t>(disp);
+  TRegister base;
+  if (CompileFlags.stackframe_on) {
+    d += static_cast<uint32_t>(ptrSize);
+    base = regScale(REG_EBP, width);
+  } else {
+    const TFunction* fn = Compiler->CurFunc();
+    d += fn ? fn->LocalOffset : 0;
+    base = regScale(REG_ESP, width);
+  }
+  op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
+}
+
+// The registers of a memory expression token, rule for Count 0, 1 and 2.
+void memoryExpression(TOperand& op, const TCurrentToken& tk, bool iss) {
+  const int32_t size = tk.F_ByteCount;
+  const auto scale = static_cast<uint8_t>(tk.F_Scale);
+  void* var = tk.F_VarPtr;
+  TFunction* fn = Compiler->CurFunc();
+  const auto usize = static_cast<uint32_t>(size);
+  switch (tk.F_Count) {
+    case 0: op.setMemory(iss, usize, tk.F_Extra.Displacement, scale, {}, var, otVar, fn); break;
+    case 1: op.setMemory(iss, usize, tk.F_Extra.Displacement, scale, {tk.F_Register}, var, otVar, fn); break;
+    default:
+      op.setMemory(iss, usize, tk.F_Extra.Displacement, scale, {tk.F_Register, tk.F_Register_2}, var, otVar, fn);
+      break;
+  }
+}
+
+// A string literal becomes a pooled constant, named after the pool's size.
+void stringConstant(TOperand& op, const TCurrentToken& tk, bool iss) {
+  const TConstType ct = tk.F_Type == ttWideString ? ctWideString : ctAnsiString;
+  const std::string name = (ct == ctWideString ? "W$" : "A$") + std::to_string(Consts->Count() + 1);
+  // Source text is UTF-8 already, and so is the constant's text.
+  TConst* c = Consts->addConstItem(name, tk.F_String, ct);
+  c->active = 1;
+  op.setPointer(iss, otConst, Compiler->CurFunc(), c, 0);
+}
+
+// A number keeps all 64 bits: the encoder refuses a value its field cannot
+// hold rather than cutting it.
+void immediate(TOperand& op, bool iss, int64_t value, uint32_t size) {
+  op.setImm(iss, static_cast<uint32_t>(value), size);
+  op.value = value;
+}
+
+// A label operand of the record; the record is reached from CurFunc.
+void labelOperand(TOperand& op, TFunction* label) {
+  setCalled(label, Compiler->CurFunc());
+  op.setLabel(false, Compiler->CurFunc(), label->FuncIndex);
+}
+
+// A global variable, with an optional element index in square brackets:
+// a number picks an element, a register indexes (scaled by the element size).
+void globalVariable(TOperand& op, const TCurrentToken& tk) {
+  TVar* v = record<TVar>(tk);
+  v->active = 1;
+  // Everything from the variable's token is read before the index is.
+  const bool iss = tk.getSigned();
+  const int32_t d = tk.F_Extra.Displacement;
+  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
+  TFunction* fn = Compiler->CurFunc();
+
+  TAFile* f = Compiler->CurFile();
+  if (f->peekNextRealChar(true) != '[') {
+    op.setPointer(iss, otVar, fn, v, 0);
+    op.displacement = d;
+    op.scale = 1;
+    op.size = s;
+    return;
+  }
+  f->setPosition(f->lastPeek());
+  const TVorToken t = Compiler->ExpectToken({ttNumber, ttRegister});
+  if (t == ttNone) unexpected("65412");
+  const int64_t n = Compiler->CurToken()->F_Integer;
+  const TRegister reg = Compiler->CurToken()->F_Register;
+  if (!Compiler->ExpectSymbol("]")) unexpected("2344");
+  if (t == ttNumber) {
+    // An element of the variable: 0 up to its element count less 1.
+    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
+    op.setPointer(iss, otVar, fn, v, 0);
+    op.displacement = static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n));
+    op.scale = 1;
+    op.size = s;
+    return;
+  }
+  // A register index needs an array, and elements the processor can scale by.
+  if (v->multiplier < 2 || (typeSize != 1 && typeSize != 2 && typeSize != 4 && typeSize != 8))
+    Log->FatalError("[6523] offset invalid");
+  op.setMemory(iss, s, d, static_cast<uint8_t>(typeSize), {reg}, v, otVar, fn);
+}
+
+// The function a function-pointer operand reaches, for the stack depth after
+// a call through it.
+void markCallee(TOperand& op, TFunction* callee) { op.method = callee; }
+
+}  // namespace
+
+std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
+  if (!first && !ExpectSymbol(",")) unexpected("3123");
+  const TVorToken kind = ExpectToken({ttFlag, ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp,
+                                      ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
+  if (kind == ttNone) unexpected("1201");
+
+  auto op = std::make_unique<TOperand>();
+  TCurrentToken& tk = *F_CurToken;
+  const bool iss = tk.getSigned();
+  switch (kind) {
+    case ttRegister:
+      op->setRegister(iss, tk.F_Register);
+      break;
+    case ttSegment:
+      op->setSegment(iss, tk.F_Segment);
+      break;
+    case ttNumber:
+      immediate(*op, iss, tk.F_Integer, static_cast<uint32_t>(tk.F_ByteCount));
+      if (tk.F_DefName == "true") op->istruedef = true;
+      break;
+    case ttFlag:
+      op->setImm(false, static_cast<uint32_t>(tk.F_Integer), 1);
+      op->hint = otFlag;
+      break;
+    case ttSTreg:
+      op->setIntType(iss, otST, tk.F_Integer);
+      break;
+    case ttXMMreg:
+      op->setIntType(iss, otXMM, tk.F_Integer);
+      break;
+    case ttAnsiString:
+    case ttWideString:
+      stringConstant(*op, tk, iss);
+      break;
+    case ttBaseExp: {
+      if (tk.F_Count < 0 || tk.F_Count > 2) invalidExpression();
+      bool signedness = iss;
+      if (tk.F_VarPtr) {
+        tk.F_ByteCount = ptrSize;
+        signedness = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
+      }
+      memoryExpression(*op, tk, signedness);
+      break;
+    }
+    case ttSymbol: {
+      if (tk.F_String != "@") unexpected("3321");
+      // A reference: the address of a variable, a memory expression or a label.
+      TAFile* f = F_CurFile;
+      const TVorToken ahead = f->peekNextToken(false);
+      if (ahead == ttIdent && F_PeekToken->F_IdentType == itGlobalVar) {
+        op = moveNextOperand(true, regLblRef);
+        op->hint = otVarRef;
+        break;
+      }
+      if (ahead == ttBaseExp) {
+        f->moveLastPeek();
+        if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
+        memoryExpression(*op, tk, tk.getSigned());
+        op->hint = otMemRef;
+        break;
+      }
+      const TIdentType it = ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
+      switch (it) {
+        case itGlobalVar: {
+          TVar* v = record<TVar>(tk);
+          v->active = 1;
+          op->setPointer(tk.getSigned(), otVarRef, F_CurFunc, v, static_cast<uint32_t>(ptrSize));
+          op->displacement = tk.F_Extra.Displacement;
+          break;
+        }
+        case itLocalVar: {
+          TVar* v = record<TVar>(tk);
+          v->active = 1;
+          stackSlot(*op, tk.getSigned(), v, 0, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+          op->hint = otMemRef;
+          break;
+        }
+        case itProc:
+        case itFunc:
+        case itLabel:
+          labelOperand(*op, record<TFunction>(tk));
+          op->hint = otLabelRef;
+          break;
+        default:
+          // Only a name not declared yet can become a label; anything else
+          // after "@" can never be placed as one.
+          if (tk.F_Type != ttIdent || tk.F_IdentType != itNone) unexpected("3322");
+          labelOperand(*op, createForwardLabel(tk.F_String));
+          op->hint = otLabelRef;
+          break;
+      }
+      break;
+    }
+    case ttIdent:
+      switch (tk.F_IdentType) {
+        case itNone:
+          if (!regLblRef) unexpected("1111");
+          labelOperand(*op, createForwardLabel(tk.F_String));
+          break;
+        case itFunc:
+        case itProc:
+        case itLabel: {
+          auto* fn = record<TFunction>(tk);
+          setCalled(fn, F_CurFunc);
+          TVar* pointer = fn->CallData;
+          if (!pointer) {
+            op->setLabel(false, F_CurFunc, fn->FuncIndex);
+          } else if (pointer->mode == vmGlobal) {
+            op->setPointer(iss, otVar, F_CurFunc, pointer, 0);
+            markCallee(*op, fn);
+          } else {
+            stackSlot(*op, iss, pointer, 0, static_cast<uint32_t>(ptrSize), fn);
+            markCallee(*op, fn);
+          }
+          break;
+        }
+        case itConst: {
+          auto* c = record<TConst>(tk);
+          if (c->type_ == ctValue) {
+            immediate(*op, iss, c->int_, static_cast<uint32_t>(ptrSize));
+          } else {
+            c->active = 1;
+            op->setPointer(iss, otConst, F_CurFunc, c, 0);
+          }
+          break;
+        }
+        case itGlobalVar:
+          globalVariable(*op, tk);
+          break;
+        case itLocalVar: {
+          TVar* v = record<TVar>(tk);
+          v->active = 1;
+          stackSlot(*op, iss, v, tk.F_Extra.Displacement, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+          break;
+        }
+        case itGlobalVarPtr: {
+          TVar* v = record<TVar>(tk);
+          v->active = 1;
+          op->setPointer(iss, otVarRef, F_CurFunc, v, static_cast<uint32_t>(ptrSize));
+          // The address of the member the path names, as "@" gives it.
+          op->displacement = tk.F_Extra.Displacement;
+          break;
+        }
+        case itLocalVarPtr: {
+          TVar* v = record<TVar>(tk);
+          v->active = 1;
+          stackSlot(*op, iss, v, tk.F_Extra.Displacement, static_cast<uint32_t>(ptrSize), nullptr);
+          op->hint = otMemRef;
+          break;
+        }
+        case itBaseExpPtr:
+          if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
+          memoryExpression(*op, tk, iss);
+          op->hint = otMemRef;
+          break;
+        default:
+          unexpected("1200");
+      }
+      break;
+    default:
+      unexpected("1201");
+  }
+  return op;
+}
+
+}  // namespace vorak

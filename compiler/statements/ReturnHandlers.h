@@ -1,0 +1,8 @@
+// The return statement.
+#pragma once
+
+namespace vorak {
+
+void handle_RETURN();
+
+}  // namespace vorak

@@ -1,0 +1,306 @@
+// The statement loop: reads statements from the current buffer and hands
+// each to its handler; label definitions, the flag statement, "~", "-" and
+// plain instruction lines are handled here.
+#include "compiler/statements/Statements.h"
+
+#include <memory>
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/preprocessor/DirectiveHandlers.h"
+#include "compiler/preprocessor/MacroHandlers.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/IdentManager.h"
+#include "compiler/statements/BlockHandlers.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/statements/ConstHandlers.h"
+#include "compiler/statements/FuncCallHandlers.h"
+#include "compiler/statements/FunctionHandlers.h"
+#include "compiler/statements/IfHandlers.h"
+#include "compiler/statements/ImportsHandlers.h"
+#include "compiler/statements/RegisterHandlers.h"
+#include "compiler/statements/ReturnHandlers.h"
+#include "compiler/statements/VarHandlers.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
+#include "encoder/VorAssembler.h"
+#include "plugins/PluginManager.h"
+
+namespace vorak {
+
+namespace {
+
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+TAFile& curFile() { return *Compiler->CurFile(); }
+
+[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
+[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
+
+bool isDirectiveStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+
+// The instruction row of the current token's text, A-Z folded; nil for none.
+PInstruction mnemonicRow(std::string_view text) {
+  char buf[sizeof(TInstruction::name)];
+  if (text.size() > sizeof buf) return nullptr;
+  for (size_t i = 0; i < text.size(); ++i) buf[i] = lowerChar(text[i]);
+  return opcodeLookup(std::string_view(buf, text.size()));
+}
+
+// Encodes the row into CurFunc and appends the bytes; a failure is fatal
+// with code + the encoder's text.
+void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool optimise, std::string_view code) {
+  TFunction* fn = Compiler->CurFunc();
+  const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
+  if (rc != ASSEMBLE_OK) fatal("[" + std::string(code) + "] " + TVorAssembler::errorCodeToString(rc));
+  appendCode(fn, Compiler->Assembler_().popCode());
+}
+
+void unaryStatement(std::string_view mnemonic, std::string_view code) {
+  const std::unique_ptr<TOperand> op = Compiler->moveNextOperand(true, false);
+  emitRow(opcodeLookup(mnemonic), op.get(), nullptr, nullptr, CompileFlags.optimise, code);
+}
+
+// A macro variable read as the first token of a statement: its name goes
+// back into the token for the macro-variable statement.
+bool macroVariableStatement() {
+  TCurrentToken& tk = cur();
+  if (tk.F_DefName.empty() || tk.F_DefName[0] != '$') return false;
+  tk.F_String.assign(tk.F_DefName, 1, std::string::npos);
+  handle_DIRECTIVE_macrovar();
+  return true;
+}
+
+// A keyword first in a statement.
+void keywordStatement(TKeyword key) {
+  switch (key) {
+    case keyProgram: fatal("[10000] Unexpected " + cur().getTokenStr());
+    case keyConst: handle_CONST(); return;
+    case keyImports: handle_IMPORTS(); return;
+    case keyProcedure:
+    case keyFunction:
+      if (curFile().peekNextRealChar(false) == '*')
+        handle_FUNCDECL(-1, nullptr);
+      else
+        handle_PROCEDURE(key == keyFunction);
+      return;
+    case keyIf: handle_IF(); return;
+    case keyRepeat: handle_REPEAT(); return;
+    case keyWhile: handle_WHILE(); return;
+    case keyContinue: handle_CONTINUE(); return;
+    case keyBreak: handle_BREAK(); return;
+    case keyBlock: handle_BLOCK(); return;
+    case keyReturn: handle_RETURN(); return;
+    case keyUses: handle_USES(); return;
+    case keyInline: handle_INLINE(false, false); return;
+    case keyType: handle_TYPE(); return;
+    case keyEnum: handle_ENUM(); return;
+    case keyExports: handle_EXPORTS(); return;
+    case keyEntry: handle_ENTRY(); return;
+    case keyExitIf: handle_EXITIF(); return;
+    case keyEMacro: handle_INLINE(true, false); return;
+    case key__Try: handle_TRY(); return;
+    case keyCase: handle_CASE(); return;
+    case keyState: handle_STATE(); return;
+    case keyDefault: handle_DEFAULT(); return;
+    default: fatal("[11000] Unexpected " + cur().getTokenStr());
+  }
+}
+
+// A plug-in keyword first in a statement: true when its handler took the
+// statement. Otherwise the reader and the token are as they were.
+bool pluginKeyword() {
+  if (!Plugins) return false;
+  const TKeywordEvent handler = Plugins->findKeyword(cur().F_String);
+  if (!handler) return false;
+  TAFile* file = Compiler->CurFile();
+  const TFilePos pos = file->position();
+  TCurrentToken saved;
+  saved.setCurToken(cur());
+  if (handler()) return true;
+  Compiler->setCurFile(file);
+  file->setPosition(pos);
+  cur().setCurToken(saved);
+  return false;
+}
+
+// An identifier first in a statement, by what it names.
+void identifierStatement() {
+  TCurrentToken& tk = cur();
+  if (pluginKeyword()) return;
+  if (tk.F_Keyword != keyNone) return keywordStatement(tk.F_Keyword);
+  switch (tk.F_IdentType) {
+    case itNone:
+      if (curFile().peekNextRealChar(false) == ':')
+        handle_LABEL();
+      else
+        handle_INSTRUCTION();
+      return;
+    case itLabel:
+      if (macroVariableStatement() || CompileFlags.peek_mode) return;
+      handle_LABEL();
+      return;
+    case itFunc:
+    case itProc: handle_FUNCCALL(true, nullptr); return;
+    case itFuncThis:
+    case itProcThis: handle_FUNCCALL(true, tk.F_Operand); return;
+    case itMacro: handle_MACROCALL(nullptr, 0, nullptr); return;
+    case itType: handle_VARTYPE(); return;
+    case itGlobalVar:
+    case itLocalVar: handle_VAR(); return;
+    default: Log->FatalReservedToken("3002");
+  }
+}
+
+}  // namespace
+
+void fatalNotAvailable(std::string_view construct) {
+  Log->FatalError("[9950] Not available yet: " + std::string(construct));
+}
+
+void TCompiler::HandleDeclarations(int32_t funcIndex) {
+  TFunction* preFunc = F_CurFunc;
+  if (funcIndex >= 0) {
+    TFunction* fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));
+    if (!fn) Log->FatalError("[12001] No function " + std::to_string(funcIndex) + " to compile into");
+    F_CurFunc = fn;
+  }
+  TLoopEnd end = TLoopEnd::EndOfSource;
+  for (bool running = F_CurFile != nullptr; running;) {
+    const TVorToken kind = F_CurFile->moveNextToken(false);
+    TCurrentToken& tk = *F_CurToken;
+    switch (kind) {
+      case ttEOF:
+        if (F_CurFile->Parent())
+          F_CurFile = F_CurFile->Parent();
+        else
+          running = false;
+        break;
+      case ttSymbol: {
+        const char c = tk.F_String.empty() ? '\0' : tk.F_String[0];
+        if (c == ';') break;
+        if (c == '~') {
+          handle_NOT();
+          break;
+        }
+        if (c == '-') {
+          handle_NEG();
+          break;
+        }
+        if (c == '#' || c == '$') {
+          const std::string symbol = tk.F_String;
+          if (!isDirectiveStart(F_CurFile->peekNextRealChar(false)))
+            Log->FatalError("[9902] Unexpected symbol \"" + symbol + "\"");
+          if (F_CurFile->moveNextToken(true) != ttIdent)
+            Log->FatalError("Unknown directive: " + symbol + F_CurToken->F_String);
+          if (handle_DIRECTIVE()) {
+            end = TLoopEnd::Directive;
+            running = false;
+          }
+          break;
+        }
+        if (c == '}') {
+          end = TLoopEnd::Brace;
+          running = false;
+          break;
+        }
+        Log->FatalError("[9900] Unexpected symbol \"" + tk.F_String + "\"");
+      }
+      case ttSegment: handle_SEGMENT(); break;
+      case ttRegister: handle_REGISTER(nullptr); break;
+      case ttFlag: handle_FLAG(); break;
+      case ttBaseExp: handle_BASEEXP(); break;
+      case ttNumber:
+      case ttFloat:
+      case ttAnsiString:
+      case ttWideString:
+        if (!macroVariableStatement()) unexpected("5234");
+        break;
+      case ttIdent: identifierStatement(); break;
+      default: Log->FatalError("[12000] Unexpected " + tk.getTokenStr());
+    }
+  }
+  if (funcIndex >= 0) {
+    Idents->deleteScope(SSL_SCOPE_MAX);
+    F_CurFunc = preFunc;
+  }
+  F_LoopEnd = end;
+}
+
+// ---- Statements of the loop itself ----
+
+void handle_LABEL() {
+  TCurrentToken& tk = cur();
+  TFunction* fn = Compiler->CurFunc();
+  if (tk.F_IdentType == itNone) {
+    TFunction* label = FuncMan->CreateFunction(ltLabel, fn);
+    vorStrAssign(label->Name, tk.F_String);
+    vorStrAssign(label->ImportName, tk.F_String);
+    label->Address = fn ? fn->BufLen : 0;
+    label->LocalCount = 0;
+    label->LocalSize = 0;
+    Idents->addIdent(itLabel, tk.F_String, label);
+    // The ":" that the dispatcher looked at.
+    TAFile& f = curFile();
+    f.peekNextRealChar(false);
+    f.setPosition(f.lastPeek());
+    return;
+  }
+  auto* label = static_cast<TFunction*>(tk.F_Pointer);
+  if (!label || label->Type_ != ltRef) Log->FatalReservedToken("3001");
+  if (!Compiler->ExpectSymbol(":")) unexpected("1212");
+  Compiler->placeLabel(label);
+}
+
+void handle_FLAG() {
+  TCurrentToken& tk = cur();
+  auto op = std::make_unique<TOperand>();
+  op->setImm(false, static_cast<uint32_t>(tk.F_Integer), 1);
+  op->hint = otFlag;
+  // The assignment target is visible to what the statement reads, and only
+  // for as long as the statement runs.
+  struct Target {
+    ~Target() {
+      assignOperand = nullptr;
+      assignOperandText.clear();
+    }
+  } target;
+  assignOperand = op.get();
+  assignOperandText = tk.F_String;
+  const int64_t flag = tk.F_Integer;
+  if (!Compiler->ExpectSymbol("=")) unexpected("635523");
+  if (Compiler->ExpectToken({ttFlag}) == ttNone) unexpected("5367214");
+  if (cur().F_Integer != flag) unexpected("65742");
+  if (!Compiler->ExpectSymbol(";")) unexpected("6456226");
+}
+
+void handle_NOT() { unaryStatement("not", "6519"); }
+void handle_NEG() { unaryStatement("neg", "6520"); }
+
+void handle_INSTRUCTION() {
+  const PInstruction inst = mnemonicRow(cur().F_String);
+  if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());
+  if (inst->group == igRET) Compiler->retTriggered(Compiler->CurFunc());
+  // Instructions written in the source are encoded as written.
+  if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
+
+  std::unique_ptr<TOperand> o1, o2, o3;
+  bool operands = true;
+  if (inst->minpar == 0) {
+    // The end of the statement, the block or the text also ends the operands.
+    const char next = curFile().peekNextRealChar(true);
+    operands = !(next == ';' || next == '}' || next == '\0' || curFile().isNextLineBreak());
+  }
+  if (operands) {
+    o1 = Compiler->moveNextOperand(true, inst->group == igCALL || inst->group == igGOTO);
+    if (curFile().peekNextRealChar(true) == ',') {
+      o2 = Compiler->moveNextOperand(false, false);
+      if (curFile().peekNextRealChar(true) == ',') o3 = Compiler->moveNextOperand(false, false);
+    }
+  }
+  emitRow(inst, o1.get(), o2.get(), o3.get(), false, "9999");
+}
+
+}  // namespace vorak
