@@ -14,7 +14,7 @@ const char* onEntry(void* const* table) {
 
 vbool onFileEntry(uint32_t fileID, const char* pCode, uint32_t len) {
   char line[256];
-  snprintf(line, sizeof line, "FE: id=%u len=%u starts=%.8s", fileID, len, pCode);
+  snprintf(line, sizeof line, "FE: id=%u len=%u starts=%.6s", fileID, len, pCode);
   vk->Log_MessageA(line, 0);
   if (len >= 6 && memcmp(pCode, "//swap", 6) == 0) {
     static const char text[] = "program FLAT;\nmov eax, 3\nret\n";
