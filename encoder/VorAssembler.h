@@ -257,6 +257,17 @@ class TVorAssembler {
   uint8_t F_moveNesting = 0;  // mov <-> movsx/movzx rewrites in progress
   bool F_quietPush = false;   // a move's own pushes warn of nothing
   // --- end of data movement, stack and control transfer ---------------------
+  // --- x87 and MMX/SSE forms (X87Groups.cpp, SseGroups.cpp) ----------------
+  // x87 arithmetic and compare with a memory operand: single precision for 4
+  // bytes (byte B1 of opcode1), double for 8 (B2), the row's digit.
+  uint32_t x87FloatMemory(const TInstruction& row, POperand op);
+  // [67] [66/F2/F3] [REX] opcode ModRM [SIB] [disp]. opcode holds count bytes:
+  // the mandatory prefixes first, then the escape and opcode bytes; reg is
+  // the ModRM reg field (0-15); rm a memory operand, an mm or xmm register,
+  // or a general register.
+  uint32_t emitSimd(const uint8_t* opcode, uint32_t count, bool rexW, uint8_t reg, POperand rm);
+  // The two-operand move of igMMU_MOV and igMOVSD.
+  uint32_t simdMove(const TInstruction& row, POperand o1, POperand o2);
 
   uint32_t buildMem32(TOperand& op, TRMFields& f);
   uint32_t buildMem16(const TOperand& op, TRMFields& f);

@@ -35,4 +35,31 @@ class EFCreateError : public EVorakError {
   explicit EFCreateError(const std::string& msg) : EVorakError("EFCreateError", msg) {}
 };
 
+// Arithmetic failures of compile-time evaluation, named and worded as the
+// top-level handler reports them.
+class EDivByZero : public EVorakError {
+ public:
+  EDivByZero() : EVorakError("EDivByZero", "Division by zero") {}
+};
+
+class EIntOverflow : public EVorakError {
+ public:
+  EIntOverflow() : EVorakError("EIntOverflow", "Integer overflow") {}
+};
+
+class EZeroDivide : public EVorakError {
+ public:
+  EZeroDivide() : EVorakError("EZeroDivide", "Floating point division by zero") {}
+};
+
+class EInvalidOp : public EVorakError {
+ public:
+  EInvalidOp() : EVorakError("EInvalidOp", "Invalid floating point operation") {}
+};
+
+class EOverflow : public EVorakError {
+ public:
+  EOverflow() : EVorakError("EOverflow", "Floating point overflow") {}
+};
+
 }  // namespace vorak

@@ -37,7 +37,14 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   if (!std::filesystem::is_regular_file(strFile, ec)) return false;
   std::ifstream in(strFile, std::ios::binary);
   if (!in) return false;
-  std::string data((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string data;
+  // A read error surfaces as an exception from the stream buffer (a file
+  // that exists but cannot be read): it means the same as a missing file.
+  try {
+    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  } catch (const std::ios_base::failure&) {
+    return false;
+  }
   if (in.bad()) return false;
   // The reader counts positions in 32 bits.
   if (data.size() >= UINT32_MAX) return false;

@@ -289,12 +289,41 @@ bool TCurrentToken::getSigned() const {
   }
 }
 
+namespace {
+// Every name the tokenizer reads is looked up here, so the keywords are
+// bucketed by length and first letter ("_" has its own slot): a name meets at
+// most the few keywords that share both.
+constexpr size_t kFirstSlots = 27;
+inline size_t firstSlot(char lower) { return lower == '_' ? 26 : static_cast<size_t>(lower - 'a'); }
+
+struct KeywordBuckets {
+  uint8_t first[kLongestKeyword + 1][kFirstSlots] = {};  // 1 + index into kKeywords, 0 = none
+  uint8_t next[std::size(kKeywords)] = {};                // same encoding
+};
+
+constexpr KeywordBuckets makeBuckets() {
+  KeywordBuckets b;
+  for (size_t i = std::size(kKeywords); i-- > 0;) {
+    const std::string_view t = kKeywords[i].text;
+    const size_t slot = t[0] == '_' ? 26 : static_cast<size_t>(t[0] - 'a');
+    b.next[i] = b.first[t.size()][slot];
+    b.first[t.size()][slot] = static_cast<uint8_t>(i + 1);
+  }
+  return b;
+}
+constexpr KeywordBuckets kBuckets = makeBuckets();
+}  // namespace
+
 TKeyword findKeyword(std::string_view key) {
   if (key.empty() || key.size() > kLongestKeyword) return keyNone;
+  const char c0 = lowerChar(key[0]);
+  if ((c0 < 'a' || c0 > 'z') && c0 != '_') return keyNone;
+  uint8_t k = kBuckets.first[key.size()][firstSlot(c0)];
+  if (k == 0) return keyNone;
   char buf[kLongestKeyword];
   for (size_t i = 0; i < key.size(); ++i) buf[i] = lowerChar(key[i]);
-  for (const KeywordText& k : kKeywords)
-    if (k.text.size() == key.size() && std::memcmp(k.text.data(), buf, key.size()) == 0) return k.key;
+  for (; k; k = kBuckets.next[k - 1])
+    if (std::memcmp(kKeywords[k - 1].text.data(), buf, key.size()) == 0) return kKeywords[k - 1].key;
   return keyNone;
 }
 

@@ -4,8 +4,10 @@
 // assembler operand stands for.
 #include <charconv>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
@@ -91,6 +93,29 @@ std::string& pathText() {
   static std::string text;
   return text;
 }
+
+// A token to keep a copy in while resolution reads ahead. Resolutions nest
+// (a type before a bracket whose items are names), so there is one per
+// depth; they are kept, and reused, for the whole run.
+class ScratchToken {
+ public:
+  ScratchToken() {
+    if (depth_ == pool().size()) pool().push_back(std::make_unique<TCurrentToken>());
+    token_ = pool()[depth_++].get();
+  }
+  ~ScratchToken() { --depth_; }
+  ScratchToken(const ScratchToken&) = delete;
+  ScratchToken& operator=(const ScratchToken&) = delete;
+  TCurrentToken& operator*() const { return *token_; }
+
+ private:
+  static std::vector<std::unique_ptr<TCurrentToken>>& pool() {
+    static std::vector<std::unique_ptr<TCurrentToken>> tokens;
+    return tokens;
+  }
+  static inline size_t depth_ = 0;
+  TCurrentToken* token_;
+};
 
 // ---- pseudo-functions ----
 
@@ -289,7 +314,9 @@ TVorToken resolveType(TCurrentToken& self, TVarType* type) {
   bool peekAlways = false;
   if (f && byteAfterName() == '*') {
     f->moveNextChar(false, false);
-    std::string name(type ? vorStrView(type->name) : std::string_view());
+    // Looked up and declared before anything else is read.
+    std::string& name = pathText();
+    name.assign(type ? vorStrView(type->name) : std::string_view());
     name += '*';
     const PIdent found = Idents->findIdent(name, Idents->CurrentScope());
     if (found && found->type_ == itType) {
@@ -305,7 +332,8 @@ TVorToken resolveType(TCurrentToken& self, TVarType* type) {
   if (f && (peekAlways || nextRealChar() == '[')) {
     TCurrentToken* peek = Compiler->PeekToken();
     TCurrentToken* current = Compiler->CurToken();
-    TCurrentToken saved;
+    ScratchToken scratch;
+    TCurrentToken& saved = *scratch;
     saved.setCurToken(*peek);
     f->peekNextToken(false);
     const bool memory = peek->F_Type == ttBaseExp;
@@ -444,7 +472,9 @@ TVorToken TCurrentToken::setIdentifier(std::string_view str) {
       return F_Type;
   }
 
-  const uint8_t reg = strToReg(str);
+  // Every register name starts with one of these (a-d, e, gp_, r, s).
+  const char c0 = str.empty() ? '\0' : lowerChar(str[0]);
+  const uint8_t reg = (c0 >= 'a' && c0 <= 'e') || c0 == 'g' || c0 == 'r' || c0 == 's' ? strToReg(str) : NOT_A_REG;
   if (reg != NOT_A_REG) {
     const auto r = static_cast<TRegister>(reg);
     TVarType* assumed = registerAssumedType(r);

@@ -29,7 +29,7 @@ constexpr auto kClass = [] {
   } t;
   for (int c = 'a'; c <= 'z'; ++c) t.v[c] = kIdentStart;
   for (int c = 'A'; c <= 'Z'; ++c) t.v[c] = kIdentStart;
-  t.v['_'] = kIdentStart;
+  t.v[static_cast<uint8_t>('_')] = kIdentStart;
   for (int c = '0'; c <= '9'; ++c) t.v[c] = kDigit | kHex;
   for (int c = 'a'; c <= 'f'; ++c) t.v[c] |= kHex;
   for (int c = 'A'; c <= 'F'; ++c) t.v[c] |= kHex;

@@ -223,7 +223,9 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     }
   }
   if (funcIndex >= 0) {
-    Idents->deleteScope(SSL_SCOPE_MAX);
+    // The body's own scope; the top level (the built-in names) is never
+    // closed, even by a caller that opened no scope.
+    if (Idents->CurrentScope() > 0) Idents->deleteScope(SSL_SCOPE_MAX);
     F_CurFunc = preFunc;
   }
   F_LoopEnd = end;

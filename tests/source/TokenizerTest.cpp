@@ -471,6 +471,18 @@ TEST_F(TokenizerTest, PeekOfAMemoryOperandAndOfAStringEscape) {
   EXPECT_EQ(cur().F_Type, ttBaseExp);
 }
 
+TEST_F(TokenizerTest, PeekOfEmptyBracketsGivesTheOpeningSymbol) {
+  TAFile* f = load("x [] y");
+  f->moveNextToken();
+  ASSERT_EQ(f->peekNextToken(), ttSymbol);
+  EXPECT_EQ(peek().F_String, "[");
+  EXPECT_EQ(cur().F_String, "x");
+  f->moveLastPeek();
+  EXPECT_EQ(cur().F_String, "[");
+  EXPECT_EQ(f->moveNextToken(), ttSymbol);
+  EXPECT_EQ(cur().F_String, "]");
+}
+
 TEST_F(TokenizerTest, PeekModeIsSetOnlyDuringThePeekAndComesBackAfterAnError) {
   TAFile* f = load("[eax");
   CompileFlags.peek_mode = 0;

@@ -1,0 +1,215 @@
+#!/usr/bin/env python3
+"""Whole-process comparison of Vorak with the other assemblers installed here.
+
+Generates one large stream of plain 32-bit instruction lines (mov, add, sub,
+lea, push, pop, cmp, xor, memory operands, labels and backward jumps) in the
+syntax of each assembler (NASM, YASM, FASM, GNU as, Vorak), assembles each
+into a flat binary, checks that every output decodes to the same
+instructions, and times each whole process (wall time and peak memory, best
+of several runs).
+
+    bench/asm_compare.py --vorak build-rel/bin/vorak [--lines 500000] [--runs 3]
+
+Jumps are compared by mnemonic only: the assemblers pick their own jump
+forms, and Vorak's flat builder pads a short jump's placeholder with NOPs,
+which the comparison skips.
+"""
+import argparse
+import os
+import random
+import re
+import resource
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+REGS = ["eax", "ebx", "ecx", "edx", "esi", "edi", "ebp"]
+COND = ["jne", "je", "jb", "jae", "jl", "jg"]
+
+
+def generate(lines, seed=7):
+    """A list of (kind, fields) statements, independent of syntax."""
+    rng = random.Random(seed)
+    out = []
+    labels = 0
+    for i in range(lines):
+        if i % 50 == 0:
+            out.append(("label", "L%d" % labels))
+            labels += 1
+            continue
+        if i % 50 == 49 and labels:
+            out.append(("jump", rng.choice(COND), "L%d" % rng.randrange(max(0, labels - 3), labels)))
+            continue
+        r1, r2, r3 = rng.choice(REGS), rng.choice(REGS), rng.choice(REGS[:6])
+        disp = rng.choice([0, 4, 8, 16, 124, 256, 4096])
+        k = rng.randrange(12)
+        if k == 0:
+            out.append(("ins", "mov", r1, r2))
+        elif k == 1:
+            out.append(("ins", "mov", r1, ("mem", r2, None, 1, disp)))
+        elif k == 2:
+            out.append(("ins", "mov", ("mem", r2, None, 1, disp), r1))
+        elif k == 3:
+            out.append(("ins", "add", r1, rng.choice([1, 100, 1000, 70000])))
+        elif k == 4:
+            out.append(("ins", "add", r1, r2))
+        elif k == 5:
+            out.append(("ins", "sub", r1, ("mem", r2, None, 1, disp)))
+        elif k == 6:
+            out.append(("ins", "lea", r1, ("mem", r2, r3, rng.choice([1, 2, 4, 8]), disp)))
+        elif k == 7:
+            out.append(("ins", "push", r1))
+        elif k == 8:
+            out.append(("ins", "pop", r1))
+        elif k == 9:
+            out.append(("ins", "cmp", r1, rng.choice([0, 5, 300])))
+        elif k == 10:
+            out.append(("ins", "cmp", r1, ("mem", r2, None, 1, disp)))
+        else:
+            out.append(("ins", "xor", r1, r2))
+    return out
+
+
+def mem_text(m):
+    _, base, index, scale, disp = m
+    s = base
+    if index:
+        s += "+" + index + ("*%d" % scale if scale != 1 else "")
+    if disp:
+        s += "+%d" % disp
+    return "[" + s + "]"
+
+
+def operand(o):
+    if isinstance(o, tuple):
+        return mem_text(o)
+    return str(o)
+
+
+def render(stmts, header, footer, label_fmt="{}:"):
+    parts = [header]
+    for s in stmts:
+        if s[0] == "label":
+            parts.append(label_fmt.format(s[1]))
+        elif s[0] == "jump":
+            parts.append("  %s %s" % (s[1], s[2]))
+        else:
+            parts.append("  %s %s" % (s[1], ", ".join(operand(o) for o in s[2:])))
+    parts.append(footer)
+    return "\n".join(parts) + "\n"
+
+
+def sources(stmts):
+    return {
+        "vorak": ("prog.vor", render(stmts, "program FLAT;", "")),
+        "nasm": ("prog.asm", render(stmts, "bits 32", "")),
+        "yasm": ("prog.asm", render(stmts, "bits 32", "")),
+        "fasm": ("prog.asm", render(stmts, "use32", "")),
+        "gas": ("prog.s", render(stmts, ".intel_syntax noprefix\n.code32\n.text", "")),
+    }
+
+
+def commands(tool, src, out, vorak):
+    return {
+        "vorak": [vorak, src, "-out", out[:-4], "-nopause"],
+        "nasm": ["nasm", "-f", "bin", "-o", out, src],
+        "yasm": ["yasm", "-f", "bin", "-o", out, src],
+        "fasm": ["fasm", src, out],
+        "gas": ["as", "--32", "-o", out + ".o", src],
+    }[tool]
+
+
+def run(cmd, cwd):
+    """Runs one whole process; returns (seconds, peak RSS in KiB)."""
+    start = time.perf_counter()
+    pid = os.fork()
+    if pid == 0:
+        os.chdir(cwd)
+        fd = os.open(os.devnull, os.O_RDWR)
+        for n in (0, 1, 2):
+            os.dup2(fd, n)
+        try:
+            os.execvp(cmd[0], cmd)
+        finally:
+            os._exit(127)
+    _, status, usage = os.wait4(pid, 0)
+    seconds = time.perf_counter() - start
+    if os.waitstatus_to_exitcode(status) != 0:
+        raise RuntimeError("%s failed (%s)" % (" ".join(cmd), status))
+    return seconds, usage.ru_maxrss
+
+
+def flat_bytes(tool, out, cwd):
+    path = os.path.join(cwd, out)
+    if tool == "gas":
+        subprocess.run(["objcopy", "-O", "binary", "-j", ".text", path + ".o", path], check=True, cwd=cwd)
+    with open(path, "rb") as f:
+        return f.read()
+
+
+def decode(code):
+    """Instruction texts, with jump targets and NOP padding dropped."""
+    with tempfile.NamedTemporaryFile(suffix=".bin") as f:
+        f.write(code)
+        f.flush()
+        text = subprocess.run(["objdump", "-D", "-b", "binary", "-m", "i386", "-M", "intel", f.name],
+                              check=True, capture_output=True, text=True).stdout
+    result = []
+    for line in text.splitlines():
+        m = re.match(r"\s*[0-9a-f]+:\s+(?:[0-9a-f]{2} )+\s*(.*)$", line)
+        if not m or not m.group(1):
+            continue
+        ins = re.sub(r"\s+", " ", m.group(1).strip())
+        if ins == "nop" or ins.startswith("xchg ax,ax") or ins.startswith("nop "):
+            continue
+        if ins.startswith("j"):
+            ins = ins.split()[0]
+        ins = ins.replace("DWORD PTR ", "")
+        result.append(ins)
+    return result
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--vorak", required=True)
+    ap.add_argument("--lines", type=int, default=500000)
+    ap.add_argument("--runs", type=int, default=3)
+    args = ap.parse_args()
+    vorak = os.path.abspath(args.vorak)
+    tools = ["vorak"] + [t for t, exe in (("nasm", "nasm"), ("yasm", "yasm"), ("fasm", "fasm"), ("gas", "as"))
+                         if shutil.which(exe)]
+    stmts = generate(args.lines)
+    srcs = sources(stmts)
+    results = {}
+    reference = None
+    with tempfile.TemporaryDirectory() as work:
+        for tool in tools:
+            cwd = os.path.join(work, tool)
+            os.makedirs(cwd)
+            name, text = srcs[tool]
+            with open(os.path.join(cwd, name), "w") as f:
+                f.write(text)
+            out = "out.bin"
+            best = None
+            for _ in range(args.runs):
+                seconds, rss = run(commands(tool, name, out, vorak), cwd)
+                best = (seconds, rss) if best is None or seconds < best[0] else best
+            decoded = decode(flat_bytes(tool, out, cwd))
+            if reference is None:
+                reference = decoded
+            same = decoded == reference
+            results[tool] = (best[0], best[1], len(decoded), same)
+    size = len(srcs["vorak"][1])
+    print("%d lines, %.1f MB of Vorak source" % (args.lines, size / 1e6))
+    print("| Assembler | Wall time (best of %d) | Peak memory | Instructions | Same as Vorak |" % args.runs)
+    print("|---|---|---|---|---|")
+    for tool, (s, rss, n, same) in results.items():
+        print("| %s | %.3f s | %.1f MiB | %d | %s |" % (tool, s, rss / 1024, n, "yes" if same else "NO"))
+    if not all(r[3] for r in results.values()):
+        sys.exit(1)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,263 @@
+// The statement loop: plain instruction lines decoded by Capstone, the
+// statements it handles itself, the dispatch of every other statement and
+// the messages, with their positions, for what cannot start one.
+#include <gtest/gtest.h>
+
+#include "compiler/source/IdentManager.h"
+#include "compiler/symbols/VarManager.h"
+#include "statements/CompileFixture.h"
+
+namespace vorak::test {
+namespace {
+
+class LoopTest : public CompileTest {};
+
+using Lines = std::vector<std::string>;
+
+TEST_F(LoopTest, InstructionLinesAreEncodedAsWritten) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody(
+      "add eax, ebx; sub ecx, 5\n"
+      "  XOR edx, EDX // a comment\n"
+      "imul esi, [edi + ebx*4 + 8], 100\n"
+      ";;\n"
+      "lea eax, [ebp - 4]\n"
+      "shl dword [eax], cl\n");
+  EXPECT_EQ(disasm(), (Lines{"add eax, ebx", "sub ecx, 5", "xor edx, edx", "imul esi, dword ptr [edi + ebx*4 + 8], 0x64",
+                             "lea eax, [ebp - 4]", "shl dword ptr [eax], cl"}));
+}
+
+TEST_F(LoopTest, OperandsAfterTheMnemonicAreOptionalOnlyWhereTheRowSaysSo) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  // ret takes none or one: a line end, ";", "}" or the end of the text ends it.
+  compileBody("ret\nret;\nret 8\nret // c\n  nop\nret }");
+  EXPECT_EQ(code(), std::string("\xC3\xC3\xC2\x08\x00\xC3\x90\xC3", 8));
+}
+
+TEST_F(LoopTest, ReturnAtTheEndOfTheText) {
+  compileBody("ret");
+  EXPECT_EQ(code(), "\xC3");
+}
+
+TEST_F(LoopTest, NotAndNegStatements) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody("~eax\n- ecx\n~ dword [esi]\n");
+  EXPECT_EQ(disasm(), (Lines{"not eax", "neg ecx", "not dword ptr [esi]"}));
+}
+
+TEST_F(LoopTest, NotAndNegReportTheEncodersText) {
+  EXPECT_EQ(fatalBody("~ 5\n"), "[2,3]: [6519] Invalid operand(s) in [p.vor]");
+  reset();
+  EXPECT_EQ(fatalBody("- es\n"), "[2,4]: [6520] Invalid operand(s) in [p.vor]");
+}
+
+TEST_F(LoopTest, MessagesOfTheLoop) {
+  struct Case {
+    const char* body;
+    const char* message;
+  } cases[] = {
+      {"*", "[2,1]: [9900] Unexpected symbol \"*\" in [p.vor]"},
+      {"nop\n  (", "[3,3]: [9900] Unexpected symbol \"(\" in [p.vor]"},
+      {"# set bits 32", "[2,1]: [9902] Unexpected symbol \"#\" in [p.vor]"},
+      {"#5", "[2,1]: [9902] Unexpected symbol \"#\" in [p.vor]"},
+      {"$(", "[2,1]: [9902] Unexpected symbol \"$\" in [p.vor]"},
+      {"foo eax", "[2,3]: [9000] Unexpected ident foo in [p.vor]"},
+      {"movement", "[2,8]: [9000] Unexpected ident movement in [p.vor]"},
+      {"5;", "[2,1]: [5234] Unexpected number 5 in [p.vor]"},
+      {"'text';", "[2,6]: [5234] Unexpected ansi string 'text' in [p.vor]"},
+      {"1.5;", "[2,3]: [5234] Unexpected float 1.5 in [p.vor]"},
+      {"program X;", "[2,7]: [10000] Unexpected reserved keyword program in [p.vor]"},
+      {"stdcall", "[2,7]: [11000] Unexpected reserved keyword stdcall in [p.vor]"},
+      {"else", "[2,4]: [11000] Unexpected reserved keyword else in [p.vor]"},
+      {"st0", "[2,3]: [12000] Unexpected x87 register st0 in [p.vor]"},
+      {"add eax", "[2,7]: [9999] Not enough parameters! in [p.vor]"},
+      {"add al, ebx", "[2,11]: [9999] Operand size mismatch! in [p.vor]"},
+      {"add eax, ebx, ecx, edx", "[2,17]: [9999] Too many parameters! in [p.vor]"},
+      {"imul eax, ebx, 5, 6", "[2,17]: [9900] Unexpected symbol \",\" in [p.vor]"},
+      {"add eax ebx", "[2,7]: [9999] Not enough parameters! in [p.vor]"},
+      {"#set bits 64\naaa", "[3,3]: [9998] Instruction not available in 64 bit mode! in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+  }
+}
+
+TEST_F(LoopTest, FlagStatement) {
+  compileBody("carry_flag = carry_flag;\nzero_flag=zero_flag;\n");
+  EXPECT_EQ(code(), "");
+  EXPECT_EQ(assignOperand, nullptr);
+  struct Case {
+    const char* body;
+    const char* message;
+  } cases[] = {
+      {"carry_flag = zero_flag;", "[2,22]: [65742] Unexpected flag zero_flag in [p.vor]"},
+      {"carry_flag 5", "[2,12]: [635523] Unexpected number 5 in [p.vor]"},
+      {"carry_flag = 5", "[2,14]: [5367214] Unexpected number 5 in [p.vor]"},
+      {"carry_flag = carry_flag nop", "[2,27]: [6456226] Unexpected ident nop in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+    EXPECT_EQ(assignOperand, nullptr);
+  }
+}
+
+// Statements whose handlers come with later work stop with a message that
+// names them: nothing is passed over silently.
+TEST_F(LoopTest, ConstructsStillToComeAreReported) {
+  struct Case {
+    const char* body;
+    const char* message;
+  } cases[] = {
+      {"if (eax == 0) { }", "[2,2]: [9950] Not available yet: the if statement in [p.vor]"},
+      {"while (eax == 0) { }", "[2,5]: [9950] Not available yet: the while statement in [p.vor]"},
+      {"repeat { } until (eax == 0);", "[2,6]: [9950] Not available yet: the repeat statement in [p.vor]"},
+      {"continue;", "[2,8]: [9950] Not available yet: the continue statement in [p.vor]"},
+      {"break;", "[2,5]: [9950] Not available yet: the break statement in [p.vor]"},
+      {"exitif (eax == 0);", "[2,6]: [9950] Not available yet: the exitif statement in [p.vor]"},
+      {"__try { }", "[2,5]: [9950] Not available yet: the __try statement in [p.vor]"},
+      {"case (eax) { }", "[2,4]: [9950] Not available yet: the case statement in [p.vor]"},
+      {"state 1:", "[2,5]: [9950] Not available yet: the state label in [p.vor]"},
+      {"default:", "[2,7]: [9950] Not available yet: the default label in [p.vor]"},
+      {"return eax;", "[2,6]: [9950] Not available yet: the return statement in [p.vor]"},
+      {"uses ebx;", "[2,4]: [9950] Not available yet: the uses statement in [p.vor]"},
+      {"inline procedure m() { }", "[2,6]: [9950] Not available yet: inline macros in [p.vor]"},
+      {"emacro m() { }", "[2,6]: [9950] Not available yet: extended macros in [p.vor]"},
+      {"type t = dword;", "[2,4]: [9950] Not available yet: type declarations in [p.vor]"},
+      {"block b { }", "[2,5]: [9950] Not available yet: block declarations in [p.vor]"},
+      {"imports 'k.dll' { }", "[2,7]: [9950] Not available yet: import declarations in [p.vor]"},
+      {"exports f;", "[2,7]: [9950] Not available yet: export declarations in [p.vor]"},
+      {"entry procedure main() { }", "[2,5]: [9950] Not available yet: the entry declaration in [p.vor]"},
+      {"procedure p() { }", "[2,9]: [9950] Not available yet: procedure declarations in [p.vor]"},
+      {"function f(): dword { }", "[2,8]: [9950] Not available yet: function declarations in [p.vor]"},
+      {"procedure* p();", "[2,9]: [9950] Not available yet: function prototypes in [p.vor]"},
+      {"eax = 5;", "[2,3]: [9950] Not available yet: register statements in [p.vor]"},
+      {"ds = ax;", "[2,2]: [9950] Not available yet: segment register statements in [p.vor]"},
+      {"[eax] = 5;", "[2,5]: [9950] Not available yet: memory operand statements in [p.vor]"},
+      {"dword x;", "[2,5]: [9950] Not available yet: variable declarations in [p.vor]"},
+      {"rtlmain();", "[2,7]: [9950] Not available yet: function calls in [p.vor]"},
+      {"#foo", "[2,4]: [9950] Not available yet: macro variables in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+  }
+}
+
+TEST_F(LoopTest, ConstAndEnumStatementsReachTheirHandlers) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody("const five = 5;\nenum colour: byte { red, green }\nadd eax, five\nadd ecx, green\n");
+  EXPECT_EQ(disasm(), (Lines{"add eax, 5", "add ecx, 1"}));
+}
+
+TEST_F(LoopTest, StatementOnAVariableGoesToItsHandler) {
+  CompileFlags.cpu_bits = 32;
+  VarMan->addVar(vmGlobal, "counter", VarMan->UIntType(), 1, 0);
+  EXPECT_EQ(fatalBody("counter += 1;"), "[2,7]: [9950] Not available yet: statements on variables in [p.vor]");
+}
+
+TEST_F(LoopTest, IdentifierOfAKindNoStatementStartsWith) {
+  Idents->addIdent(itReservedKeyword, "reserved", nullptr);
+  EXPECT_EQ(fatalBody("reserved;"), "[2,8]: [3002] Reserved reserved keyword reserved in [p.vor]");
+}
+
+// ---- Plug-in keywords ----
+
+uint32_t keywordCalls = 0;
+
+// Takes the statement: reads one number after the keyword and emits it as a
+// byte.
+vbool byteKeyword() {
+  ++keywordCalls;
+  Compiler->CurFile()->moveNextToken(false);
+  const char b = static_cast<char>(Compiler->CurToken()->F_Integer);
+  appendCode(Compiler->CurFunc(), &b, 1);
+  return 1;
+}
+
+// Reads on and then declines: the reader must be put back.
+vbool decliningKeyword() {
+  ++keywordCalls;
+  Compiler->CurFile()->moveNextToken(false);
+  Compiler->CurFile()->moveNextToken(false);
+  return 0;
+}
+
+TEST_F(LoopTest, PluginKeywordTakesTheStatement) {
+  keywordCalls = 0;
+  Plugins->registerKeyword("EmitByte", &byteKeyword);
+  compileBody("emitbyte 0x41\nEMITBYTE 66\nnop\n");
+  EXPECT_EQ(keywordCalls, 2u);
+  EXPECT_EQ(code(), "AB\x90");
+}
+
+TEST_F(LoopTest, PluginKeywordComesBeforeTheBuiltInOnes) {
+  keywordCalls = 0;
+  Plugins->registerKeyword("nop", &byteKeyword);
+  compileBody("nop 0xCC\n");
+  EXPECT_EQ(code(), "\xCC");
+}
+
+TEST_F(LoopTest, DecliningPluginKeywordLeavesTheStatementAsItWas) {
+  keywordCalls = 0;
+  Plugins->registerKeyword("nop", &decliningKeyword);
+  compileBody("nop\nnop\nint3\n");
+  EXPECT_EQ(keywordCalls, 2u);
+  EXPECT_EQ(code(), "\x90\x90\xCC");
+  reset();
+  Plugins->registerKeyword("mine", &decliningKeyword);
+  // Afterwards the word is read as a name like any other.
+  EXPECT_EQ(fatalBody("mine 1 2\n"), "[2,4]: [9000] Unexpected ident mine in [p.vor]");
+}
+
+// ---- Function bodies ----
+
+TEST_F(LoopTest, FunctionBodyLoopSwitchesTheFunctionAndClosesItsScope) {
+  compileBody("nop\n");
+  TFunction* fn = FuncMan->CreateFunction(ltProc, nullptr);
+  auto* body = new TAFile(false);
+  body->loadBuffer("body", "inner: int3\n}\nnop\n", nullptr);
+  Compiler->setCurFile(body);
+  Idents->upScope();
+  const uint32_t scope = Idents->CurrentScope();
+  TFunction* before = Compiler->CurFunc();
+  captureStdout([&] { Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex)); });
+  EXPECT_EQ(Compiler->LastLoopEnd(), TLoopEnd::Brace);
+  EXPECT_EQ(code(fn), "\xCC");
+  EXPECT_EQ(Compiler->CurFunc(), before);
+  // The label lived in the body's scope only.
+  EXPECT_EQ(Idents->CurrentScope(), scope - 1);
+  EXPECT_EQ(Idents->findIdent("inner", SSL_SCOPE_MAX), nullptr);
+  TFunction* inner = funcNamed("inner");
+  ASSERT_NE(inner, nullptr);
+  EXPECT_EQ(inner->Parent, fn);
+}
+
+TEST_F(LoopTest, FunctionBodyWithoutAScopeOfItsOwnKeepsTheTopLevel) {
+  compileBody("nop\n");
+  TFunction* fn = FuncMan->CreateFunction(ltProc, nullptr);
+  auto* body = new TAFile(false);
+  body->loadBuffer("body", "int3\n", nullptr);
+  Compiler->setCurFile(body);
+  captureStdout([&] { Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex)); });
+  EXPECT_EQ(code(fn), "\xCC");
+  EXPECT_NE(Idents->findIdent("dword", 0), nullptr);
+  EXPECT_NE(Idents->findIdent("rtlmain", 0), nullptr);
+}
+
+TEST_F(LoopTest, ReturnInAFunctionEmitsItsEpilogueFirst) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody("nop\n");
+  TFunction* fn = FuncMan->CreateFunction(ltProc, nullptr);
+  usesList(fn) = {"ebx", "flags"};
+  fn->LocalSize = 8;
+  auto* body = new TAFile(false);
+  body->loadBuffer("body", "xor eax, eax\nret 4\n", nullptr);
+  Compiler->setCurFile(body);
+  captureStdout([&] { Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex)); });
+  EXPECT_EQ(disasm(fn), (Lines{"xor eax, eax", "popfd", "pop ebx", "mov esp, ebp", "pop ebp", "ret 4"}));
+}
+
+}  // namespace
+}  // namespace vorak::test
