@@ -62,6 +62,9 @@ void logMessage(const std::string& msg, vbool fatal) {
 
 // ---- log, builders, output buffer -------------------------------------------
 
+// Positions in the buffer are 32-bit: it never grows past 4 GiB - 1.
+bool bufferTakes(size_t n) { return fWriter && uint64_t(fWriter->Data().size()) + n <= 0xFFFFFFFFu; }
+
 void cbLog_MessageA(const char* msg, vbool fatal) {
   guarded([&] { logMessage(msg ? msg : "", fatal); });
 }
@@ -78,7 +81,7 @@ void cbFile_Commit() {
 }
 uint32_t cbFile_AddBytes(const void* bytes, uint32_t len) {
   return guarded([&]() -> uint32_t {
-    if (!fWriter || (!bytes && len)) return 0;
+    if (!bufferTakes(len) || (!bytes && len)) return 0;
     return fWriter->addFileData(bytes, len);
   });
 }
@@ -128,7 +131,7 @@ uint32_t cbFunc_Count() {
 void cbFile_WriteCode(uint32_t i) {
   guarded([&] {
     TFunction* f = funcAt(i);
-    if (fWriter && f && f->Buffer) fWriter->addFileData(f->Buffer, vorStrLen(f->Buffer));
+    if (f && f->Buffer && bufferTakes(vorStrLen(f->Buffer))) fWriter->addFileData(f->Buffer, vorStrLen(f->Buffer));
   });
 }
 TImports* libAt(uint32_t ilib) { return Imports && ilib < Imports->Count() ? Imports->getLib(ilib) : nullptr; }
@@ -198,6 +201,7 @@ uint32_t cbfile_writeresources(uint32_t rva) {
     if (!fWriter || !ResMan) return 0;
     const std::string section = ResMan->buildRes(rva);
     if (section.empty()) return 0;
+    if (!bufferTakes(section.size())) Log->FatalError("The output file would be larger than 4 GB");
     fWriter->addFileBytes(section);
     return static_cast<uint32_t>(section.size());
   });
