@@ -11,6 +11,7 @@
 #include <new>
 #include <string>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "plugins/PluginInterface.h"
@@ -610,17 +611,17 @@ bool FlatBuilder::run() {
   for (Placed& p : funcs_) resolveCode(p);
   // Variable fixups, and the address of another global that a global holds
   // as its initial value (kept in the variable's own record).
-  std::vector<const TFixup*> seen;
+  std::unordered_set<const TFixup*> seen;
   for (uint32_t i = 0, n = vk->vorak_var_fixupcount(); i < n; ++i) {
     const TFixup* fx = vk->vorak_var_fixup(i);
     if (!fx) continue;
     const auto it = varAt_.find(fx->parentfunc);
     resolveVariableFixup(fx, it == varAt_.end() ? nullptr : &vars_[it->second]);
-    seen.push_back(fx);
+    seen.insert(fx);
   }
   for (uint32_t i = 0, n = vk->Var_Count(); i < n; ++i) {
     const TVar* v = vk->Var_Get(i);
-    if (!v || !v->fixup || std::find(seen.begin(), seen.end(), v->fixup) != seen.end()) continue;
+    if (!v || !v->fixup || seen.count(v->fixup)) continue;
     const auto it = varAt_.find(v);
     resolveVariableFixup(v->fixup, it == varAt_.end() ? nullptr : &vars_[it->second]);
   }
