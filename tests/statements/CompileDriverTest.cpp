@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "compiler/driver/Utils.h"
+#include "compiler/output/FileWriter.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
@@ -23,6 +24,27 @@ TEST_F(DriverTest, HeaderSelectsTheBuilderAndStartsIt) {
   ASSERT_EQ(builderCalls().size(), 1u);
   EXPECT_EQ(builderCalls()[0], std::make_pair(uint32_t{teStart}, uint32_t{1}));
   EXPECT_EQ(code(), "\x90");
+}
+
+// A builder that writes the main program's code as the whole output file.
+vbool codeBuilder(uint32_t event, uint32_t builderID) {
+  builderCalls().emplace_back(event, builderID);
+  if (event == teComplete && fWriter) fWriter->addFileBytes(vorStrView(Compiler->MainFunc()->Buffer));
+  return 1;
+}
+
+TEST_F(DriverTest, CompiledProgramReachesTheBuilderAndTheOutputFile) {
+  Plugins->registerBuilder("code", &codeBuilder);
+  compile("program Code;\nadd eax, 1\nret\n");
+  ASSERT_TRUE(Plugins->callBuilder(dir() + "/out"));
+  ASSERT_EQ(builderCalls().size(), 2u);
+  EXPECT_EQ(builderCalls()[1], std::make_pair(uint32_t{teComplete}, uint32_t{1}));
+  std::ifstream in(dir() + "/out.bin", std::ios::binary);
+  const std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(written, code());
+  if (kHaveDisassembler) {
+    EXPECT_EQ(disasm(), (std::vector<std::string>{"add eax, 1", "ret"}));
+  }
 }
 
 TEST_F(DriverTest, HeaderErrors) {

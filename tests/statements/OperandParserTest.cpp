@@ -219,6 +219,25 @@ TEST_F(OperandTest, UndeclaredNamesAreForwardLabelsOnlyWhereAllowed) {
   EXPECT_EQ(op->value, label->FuncIndex);
 }
 
+TEST_F(OperandTest, ReferenceInATemporaryTextIsNotedWhereTheTextWasInvoked) {
+  TAFile* host = load("nop\nnop");
+  host->moveNextToken();
+  host->moveNextToken();
+  // A text the file list does not own (an evaluated text) is gone by the
+  // end of the compile; the note goes to the listed buffer it came from.
+  TAFile text(true);
+  text.loadBuffer("master.$eval", "later", host);
+  Compiler->setCurFile(&text);
+  auto op = Compiler->moveNextOperand(true, true);
+  Compiler->setCurFile(host);
+  const TLabelReference* ref = Compiler->labelReference(static_cast<TFunction*>(FuncMan->getFunc(
+      static_cast<uint32_t>(op->value))));
+  ASSERT_NE(ref, nullptr);
+  EXPECT_EQ(ref->file, host);
+  EXPECT_EQ(ref->line, 2u);
+  EXPECT_EQ(ref->lineChar, 3u);
+}
+
 TEST_F(OperandTest, GlobalVariablesAndTheirElements) {
   TVar* one = VarMan->addVar(vmGlobal, "one", dword_, 1, 0);
   TVar* arr = VarMan->addVar(vmGlobal, "arr", dword_, 4, 0);

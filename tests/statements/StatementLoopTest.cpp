@@ -27,6 +27,19 @@ TEST_F(LoopTest, InstructionLinesAreEncodedAsWritten) {
                              "lea eax, [ebp - 4]", "shl dword ptr [eax], cl"}));
 }
 
+TEST_F(LoopTest, FloatingPointAndVectorInstructionLines) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody(
+      "fld st1\n"
+      "fadd st0, st1\n"
+      "fstp qword [esi]\n"
+      "paddd mm0, mm1\n"
+      "addps xmm2, xmm3\n"
+      "movq xmm1, [eax + 8]\n");
+  EXPECT_EQ(disasm(), (Lines{"fld st(1)", "fadd st(1)", "fstp qword ptr [esi]", "paddd mm0, mm1", "addps xmm2, xmm3",
+                             "movq xmm1, qword ptr [eax + 8]"}));
+}
+
 TEST_F(LoopTest, OperandsAfterTheMnemonicAreOptionalOnlyWhereTheRowSaysSo) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
   // ret takes none or one: a line end, ";", "}" or the end of the text ends it.
@@ -81,6 +94,30 @@ TEST_F(LoopTest, MessagesOfTheLoop) {
     reset();
     EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
   }
+}
+
+// The loop and the operand parser look ahead (for ":", ",", ";", a line
+// end, "["); a message afterwards still points at what was read.
+TEST_F(LoopTest, LookingAheadLeavesThePositionWhereItWas) {
+  struct Case {
+    const char* body;
+    const char* message;
+  } cases[] = {
+      {"ret\n\n\n   bogus", "[5,8]: [9000] Unexpected ident bogus in [p.vor]"},
+      {"add eax, ebx\n\n  foo", "[4,5]: [9000] Unexpected ident foo in [p.vor]"},
+      {"lbl :", "[2,3]: [9000] Unexpected ident lbl in [p.vor]"},
+      {"push\n  eax\nfoo", "[4,3]: [9000] Unexpected ident foo in [p.vor]"},
+      {"jmp nowhere   ; nop\n\n", "[2,11]: [00012] Label nowhere does not exist! in [p.vor]"},
+      {"push @ \n [esi+4]\n  bar", "[4,5]: [9000] Unexpected ident bar in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+  }
+  // Nor does a look-ahead count lines twice.
+  reset();
+  compileBody("ret\n\n\nret\n");
+  EXPECT_EQ(Compiler->FileList()[1]->TotalLines(), 6u);
 }
 
 TEST_F(LoopTest, FlagStatement) {
