@@ -152,3 +152,29 @@ TEST(FlatEndToEnd, OnlyReachableCodeIsLaidOutAndMainComesFirst) {
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// The project the README's main command compiles.
+TEST(FlatEndToEnd, ExampleProjectComputesItsResults) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  TempDir dir;
+  std::filesystem::copy_file(VORAK_SOURCE_DIR "/examples/sum.vor", dir.path() + "/sum.vor");
+  FlatRun run;
+  run.compile = runVorak({dir.path() + "/sum.vor", "-nopause"}, dir.path(), RunOptions{std::vector<std::string>{shippedPlugin("flat")}});
+  ASSERT_EQ(run.compile.exitCode, 0) << run.compile.out;
+  std::ifstream in(dir.path() + "/sum.bin", std::ios::binary);
+  run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(run.image.empty());
+#ifdef VORAK_HAVE_UNICORN
+  emulateFlat(run, 32);
+#endif
+  ASSERT_TRUE(run.finished) << run.fault << " at " << run.pc;
+  EXPECT_EQ(run.reg(rAX), 55u);   // 1 + 2 + ... + 10
+  EXPECT_EQ(run.reg(rBX), 120u);  // 5!
+  EXPECT_EQ(run.reg(rCX), 0u);
+}
+
+}  // namespace
+}  // namespace vorak::test
