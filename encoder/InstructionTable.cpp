@@ -2,6 +2,8 @@
 #include "encoder/InstructionTable.h"
 
 #include <cstddef>
+#include <array>
+#include <bit>
 #include <cstring>
 
 #include "compiler/driver/Common.h"
@@ -569,15 +571,63 @@ constexpr uint32_t kListPerLine = 6;
 
 }  // namespace
 
+namespace {
+
+// Every mnemonic fits eight bytes, so a name packs into one integer and a
+// lookup is one hash probe and an integer compare instead of a walk over the
+// names of its length bucket. The first row of a name wins, as in a walk.
+constexpr size_t kPackedMax = 8;
+
+constexpr uint64_t packName(const char* s, size_t n) {
+  uint64_t key = 0;
+  for (size_t i = 0; i < n; ++i) key |= static_cast<uint64_t>(static_cast<uint8_t>(s[i])) << (8 * i);
+  return key;
+}
+
+struct TNameSlot {
+  uint64_t key;
+  uint16_t row;  // row index + 1; 0 marks a free slot
+  uint8_t length;
+};
+
+constexpr size_t kSlotBits = 10;
+constexpr size_t kSlots = size_t{1} << kSlotBits;  // under half full
+constexpr size_t slotOf(uint64_t key) { return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> (64 - kSlotBits)); }
+
+constexpr std::array<TNameSlot, kSlots> buildNameIndex() {
+  std::array<TNameSlot, kSlots> t{};
+  for (size_t i = 0; i < instructionCount; ++i) {
+    const size_t len = nameLength(instructions[i]);
+    const uint64_t key = packName(instructions[i].name, len);
+    size_t h = slotOf(key);
+    while (t[h].row && !(t[h].key == key && t[h].length == len)) h = (h + 1) & (kSlots - 1);
+    if (!t[h].row) t[h] = {key, static_cast<uint16_t>(i + 1), static_cast<uint8_t>(len)};
+  }
+  return t;
+}
+
+constexpr auto kNameIndex = buildNameIndex();
+
+constexpr bool namesAreIndexed() {
+  for (size_t len = kMinNameLength; len <= kMaxNameLength; ++len)
+    if (kBuckets[len].count && len > kPackedMax) return false;
+  return true;
+}
+static_assert(namesAreIndexed(), "every mnemonic must fit the packed key");
+
+}  // namespace
+
 PInstruction opcodeLookup(std::string_view text) {
   const size_t len = text.size();
-  if (len < kMinNameLength || len > kMaxNameLength) return nullptr;
-  const TInstructionLoopup bucket = kBuckets[len];
-  // Every row of the bucket has exactly len characters (checked above), so
-  // comparing len bytes is an exact match.
-  for (uint32_t i = bucket.offset; i < bucket.offset + bucket.count; ++i)
-    if (std::memcmp(instructions[i].name, text.data(), len) == 0) return &instructions[i];
-  return nullptr;
+  if (len < kMinNameLength || len > kMaxNameLength || len > kPackedMax) return nullptr;
+  uint64_t key = 0;
+  static_assert(std::endian::native == std::endian::little, "byte i of the key is bits 8i");
+  std::memcpy(&key, text.data(), len);
+  for (size_t h = slotOf(key);; h = (h + 1) & (kSlots - 1)) {
+    const TNameSlot& slot = kNameIndex[h];
+    if (!slot.row) return nullptr;
+    if (slot.key == key && slot.length == len) return &instructions[slot.row - 1];
+  }
 }
 
 uint8_t B(uint32_t opcodeWord, int index) {

@@ -1,6 +1,8 @@
 // Operand setters and the register, segment and flag names.
 #include "encoder/Operand.h"
 
+#include <array>
+
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 
@@ -140,48 +142,57 @@ constexpr std::string_view kRegNames[40] = {
     "rdx", "rbx", "rsp", "rbp", "rsi", "rdi", "r8", "r9", "r10", "r11", "r12", "r13",
     "r14", "r15"};
 
-uint8_t findIn(std::string_view word, uint8_t first, uint8_t count) {
+// Register names are at most three bytes: each packs into one integer, so a
+// lookup compares integers, not texts (every identifier of a source passes
+// through here).
+constexpr uint32_t pack(std::string_view s) {
+  uint32_t k = 0;
+  for (size_t i = 0; i < s.size(); ++i) k |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
+  return k;
+}
+
+constexpr std::array<uint32_t, 40> makeKeys() {
+  std::array<uint32_t, 40> keys{};
+  for (size_t i = 0; i < 40; ++i) keys[i] = pack(kRegNames[i]);
+  return keys;
+}
+constexpr auto kRegKeys = makeKeys();
+
+uint8_t findIn(uint32_t key, uint8_t first, uint8_t count) {
   for (uint8_t i = first; i < first + count; ++i)
-    if (kRegNames[i] == word) return i;
+    if (kRegKeys[i] == key) return i;
   return NOT_A_REG;
 }
 }  // namespace
 
 uint8_t strToReg(std::string_view s) {
   if (s.size() < 2 || s.size() > 5) return NOT_A_REG;
-  char buf[5];
-  for (size_t i = 0; i < s.size(); ++i) buf[i] = lowerChar(s[i]);
-  const std::string_view w(buf, s.size());
   const uint32_t bits = CompileFlags.cpu_bits;
-  switch (w.size()) {
-    case 5: {
-      if (bits != 16 && bits != 32 && bits != 64) return NOT_A_REG;
-      if (w.substr(0, 3) != "gp_") return NOT_A_REG;
-      uint8_t r = findIn(w.substr(3), 8, 8);
-      if (r == NOT_A_REG) return NOT_A_REG;
-      return static_cast<uint8_t>(r + (bits == 32 ? 8 : bits == 64 ? 16 : 0));
-    }
-    case 2: {
-      uint8_t r = findIn(w, 8, 8);
-      if (r != NOT_A_REG) return r;
-      r = findIn(w, 0, 8);
-      if (r != NOT_A_REG) return r;
-      if (w == "r8") return REG_R8;
-      if (w == "r9") return REG_R9;
-      return NOT_A_REG;
-    }
-    case 3: {
-      if (bits >= 64) {
-        uint8_t r = findIn(w, 24, 8);
-        if (r != NOT_A_REG) return r;
-        r = findIn(w, 34, 6);
-        if (r != NOT_A_REG) return r;
-      }
-      if (bits >= 32) return findIn(w, 16, 8);
-      return NOT_A_REG;
-    }
-    default: return NOT_A_REG;
+  if (s.size() == 5) {
+    if (bits != 16 && bits != 32 && bits != 64) return NOT_A_REG;
+    if (lowerChar(s[0]) != 'g' || lowerChar(s[1]) != 'p' || s[2] != '_') return NOT_A_REG;
+    const char tail[2] = {lowerChar(s[3]), lowerChar(s[4])};
+    const uint8_t r = findIn(pack({tail, 2}), 8, 8);
+    if (r == NOT_A_REG) return NOT_A_REG;
+    return static_cast<uint8_t>(r + (bits == 32 ? 8 : bits == 64 ? 16 : 0));
   }
+  if (s.size() == 4) return NOT_A_REG;
+  uint32_t key = 0;
+  for (size_t i = 0; i < s.size(); ++i) key |= static_cast<uint32_t>(static_cast<uint8_t>(lowerChar(s[i]))) << (8 * i);
+  if (s.size() == 2) {
+    uint8_t r = findIn(key, 8, 8);
+    if (r == NOT_A_REG) r = findIn(key, 0, 8);
+    if (r == NOT_A_REG) r = findIn(key, REG_R8, 2);
+    return r;
+  }
+  // Three bytes.
+  if (bits >= 64) {
+    uint8_t r = findIn(key, 24, 8);
+    if (r == NOT_A_REG) r = findIn(key, 34, 6);
+    if (r != NOT_A_REG) return r;
+  }
+  if (bits >= 32) return findIn(key, 16, 8);
+  return NOT_A_REG;
 }
 
 std::string_view regToStr(TRegister r) { return r <= REG_R15 ? kRegNames[r] : std::string_view{}; }

@@ -35,10 +35,10 @@ class TPluginManager {
   // Runs the selected builder into a new output buffer and writes the file;
   // false when no builder is selected or the builder fails.
   bool callBuilder(const std::string& strFile);
-  // Lower-cases name in place (a copy: see registerKeyword's note) and
-  // returns the number of keywords registered before it.
+  // Enters a lower-cased copy of name (the plug-in's own text may be
+  // read-only) and returns the number of keywords registered before it.
   uint32_t registerKeyword(std::string_view name, TKeywordEvent handler);
-  // The handler of a plug-in keyword, or nullptr.
+  // The handler of a plug-in keyword (A-Z folded), or nullptr.
   TKeywordEvent findKeyword(std::string_view name) const;
   // All registered builder names, in registration order, joined by ", ".
   std::string builderNames() const;

@@ -184,6 +184,12 @@ void pauseAndShutDown() {
 }
 
 void finishAfterFailure() {
+  // A second failure while shutting down after the first (a plug-in's exit
+  // entry failing in a callback, say) ends the process without a second
+  // pause and a second shut-down of half-freed state.
+  static bool finishing = false;
+  if (finishing) platform::exitProcess(bPause ? 0 : 1);
+  finishing = true;
   if (!bPause) {
     if (Log) Log->flush();
     platform::exitProcess(1);

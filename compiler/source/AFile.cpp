@@ -17,7 +17,12 @@ namespace vorak {
 
 TAFile::TAFile(bool noList) {
   Buffer.assign(1, '\0');
-  if (!noList && Compiler) Compiler->FileList().push_back(this);
+  // A listed source's ID is its index in the compiler's list, the index that
+  // the plug-in callback replacing a source's text takes.
+  if (!noList && Compiler) {
+    F_ID = static_cast<uint32_t>(Compiler->FileList().size());
+    Compiler->FileList().push_back(this);
+  }
 }
 
 TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {

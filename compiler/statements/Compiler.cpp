@@ -160,6 +160,25 @@ void TCompiler::endPeek(TCurrentToken* saved) {
   if (F_PeekDepth) --F_PeekDepth;
 }
 
+bool TCompiler::compileText(const std::string& name, const std::string& text) {
+  if (!F_CurFunc || !F_CurFile) return false;
+  TAFile* parent = F_CurFile;
+  auto* f = new TAFile(false);  // the file list owns it from here on
+  // No parent while it runs, so the loop ends with the text itself. Going on
+  // into the parent from inside the plug-in's call would compile the rest of
+  // the project one plug-in frame deeper for every such keyword, and a "}"
+  // of the parent would end this loop instead of its own block's.
+  f->loadBuffer(name, text, nullptr);
+  F_CurFile = f;
+  HandleDeclarations(-1);
+  if (F_LoopEnd == TLoopEnd::Brace) Log->FatalError("[9900] Unexpected symbol \"}\"");
+  if (F_LoopEnd == TLoopEnd::Directive)
+    Log->FatalError("[0004] #" + lowerCase(F_CurToken->F_String) + " without an open conditional or repeat");
+  f->setParent(parent);
+  F_CurFile = parent;
+  return true;
+}
+
 uint32_t TCompiler::GetTotalLines() const {
   if (!F_Initialised) return 0;
   uint32_t total = 0;
@@ -192,6 +211,9 @@ void TCompiler::placeLabel(TFunction* label) {
   label->Type_ = ltLabel;
   label->Address = F_CurFunc ? F_CurFunc->BufLen : 0;
   label->Parent = F_CurFunc;
+  // These held where the label was referred to (a plug-in's reference keeps
+  // the character position in BufLen); a placed label has no code of its own.
+  label->BufLen = 0;
   label->ParamCount = 0;
   label->ParamSize = 0;
   vorStrAssign(label->ImportName, vorStrView(label->Name));

@@ -84,6 +84,12 @@ class TCompiler {
   TCurrentToken* beginPeek();
   void endPeek(TCurrentToken* saved);
 
+  // Compiles text as a nested source of that name, whose parent is the
+  // current source, into the current function, and returns when the text
+  // ends: the parent then goes on where it stood. False (nothing compiled)
+  // outside a compile.
+  bool compileText(const std::string& name, const std::string& text);
+
   // ---- Statement loop (Statements.cpp) ----
   // Compiles statements from the current buffer until the end of a buffer
   // without parent, a "}" or a directive that closes the enclosing block.

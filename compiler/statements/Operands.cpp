@@ -1,5 +1,6 @@
 // The operand parser: one instruction operand from the source, in the form
 // the encoder reads.
+#include <cstdint>
 #include <string>
 
 #include "compiler/driver/Common.h"
@@ -72,11 +73,13 @@ void stringConstant(TOperand& op, const TCurrentToken& tk, bool iss) {
   op.setPointer(iss, otConst, Compiler->CurFunc(), c, 0);
 }
 
-// A number keeps all 64 bits: the encoder refuses a value its field cannot
-// hold rather than cutting it.
+// Numbers reach the encoder as its rules read them: 32 bits, zero-extended
+// (FFFFFFFF stands for -1 as well). A value that 32 bits cannot hold keeps
+// all its 64 bits, so the encoder refuses it, or gives a 64-bit field it in
+// full, rather than cutting it.
 void immediate(TOperand& op, bool iss, int64_t value, uint32_t size) {
   op.setImm(iss, static_cast<uint32_t>(value), size);
-  op.value = value;
+  if (value < INT32_MIN || value > static_cast<int64_t>(UINT32_MAX)) op.value = value;
 }
 
 // A label operand of the record; the record is reached from CurFunc.
@@ -97,8 +100,10 @@ void globalVariable(TOperand& op, const TCurrentToken& tk) {
   const uint32_t typeSize = v->type_ ? v->type_->size : 0;
   TFunction* fn = Compiler->CurFunc();
 
+  // The index stands on the variable's line: a "[" on a later line starts
+  // a statement of its own (a memory operand statement).
   TAFile* f = Compiler->CurFile();
-  if (f->peekNextRealChar(true) != '[') {
+  if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') {
     op.setPointer(iss, otVar, fn, v, 0);
     op.displacement = d;
     op.scale = 1;

@@ -125,6 +125,7 @@ void setCalled(TFunction* f, TFunction* from) {
 TFuncManager::~TFuncManager() {
   for (TFunction* f : F_List) disposeFunction(f);
   F_List.clear();
+  F_Records.clear();
 }
 
 TFunction* TFuncManager::getFunc(uint32_t index) const {
@@ -143,6 +144,7 @@ TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
   f->DeclParent = Compiler ? Compiler->CurFunc() : nullptr;
   f->FuncIndex = static_cast<uint32_t>(F_List.size());
   F_List.push_back(f);
+  F_Records.insert(f);
   return f;
 }
 

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include "plugins/PluginInterface.h"
@@ -64,9 +65,13 @@ class TFuncManager {
   // A new record with empty code, unplaced, not reachable, DLLIndex -1, and
   // DeclParent the function being compiled. Declares no identifier.
   TFunction* CreateFunction(TLabelType lType, TFunction* parent);
+  // Whether f is one of this manager's records: pointers that plug-ins hand
+  // back are checked with it before anything reads them.
+  bool owns(const TFunction* f) const { return f && F_Records.count(f) != 0; }
 
  private:
   std::vector<TFunction*> F_List;
+  std::unordered_set<const TFunction*> F_Records;
 };
 
 }  // namespace vorak

@@ -36,7 +36,8 @@ bool haveBuilderPlugin() {
 TEST(ExecutableCompile, UnknownApplicationType) {
   TempDir dir;
   writeFile(fs::path(dir.path()) / "p.vor", "program NOSUCHTYPE;\nnop\n");
-  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path());
+  // No plug-ins: nothing is printed before the error.
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(), RunOptions{std::vector<std::string>{}});
   EXPECT_EQ(r.exitCode, 1);
   const std::string out = afterBanner(r.out);
   EXPECT_EQ(out.rfind("[1,18]: [0002] Unknown application type NOSUCHTYPE, installed: ", 0), 0u) << out;
@@ -46,7 +47,7 @@ TEST(ExecutableCompile, UnknownApplicationType) {
 TEST(ExecutableCompile, MissingProgramHeader) {
   TempDir dir;
   writeFile(fs::path(dir.path()) / "p.vor", "\n\n  nop\n");
-  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path());
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(), RunOptions{std::vector<std::string>{}});
   EXPECT_EQ(r.exitCode, 1);
   EXPECT_EQ(afterBanner(r.out), "[3,5]: [0000] Expected keyword \"program\" in [p.vor]\r\nCode: \r\nnop\n");
 }

@@ -61,12 +61,19 @@ TEST_F(OperandTest, RegistersSegmentsAndImmediates) {
   EXPECT_EQ(op->size, 2u);
   EXPECT_TRUE(op->issigned);
   EXPECT_FALSE(op->istruedef);
-  // All 64 bits stay, so the encoder can refuse what does not fit.
+  // 32 bits, zero-extended, as the encoder reads numbers...
+  op = first("-1");
+  EXPECT_EQ(op->value, 0xFFFFFFFF);
+  op = first("0xFFFFFFFF");
+  EXPECT_EQ(op->value, 0xFFFFFFFF);
+  op = first("-2147483648");
+  EXPECT_EQ(op->value, 0x80000000);
+  // ...but what 32 bits cannot hold keeps its 64, so nothing is cut silently.
   op = first("0x123456789");
   EXPECT_EQ(op->value, 0x123456789);
   EXPECT_EQ(op->size, 8u);
-  op = first("-1");
-  EXPECT_EQ(op->value, -1);
+  op = first("-2147483649");
+  EXPECT_EQ(op->value, -2147483649);
 }
 
 TEST_F(OperandTest, NumberFromTheDefineTrueIsMarked) {
@@ -262,6 +269,18 @@ TEST_F(OperandTest, GlobalVariablesAndTheirElements) {
   EXPECT_EQ(op->reg_base, REG_ECX);
   EXPECT_EQ(op->scale, 4);
   EXPECT_EQ(op->size, 4u);
+}
+
+TEST_F(OperandTest, ElementIndexStandsOnTheVariablesLine) {
+  VarMan->addVar(vmGlobal, "arr", dword_, 4, 0);
+  auto op = first("arr\n[1]");
+  EXPECT_EQ(op->hint, otVar);
+  EXPECT_EQ(op->displacement, 0);
+  EXPECT_EQ(Compiler->CurFile()->CurLine, 1u);
+  op = first("arr // one\n[1]");
+  EXPECT_EQ(op->displacement, 0);
+  op = first("arr  [1]");
+  EXPECT_EQ(op->displacement, 4);
 }
 
 TEST_F(OperandTest, ElementIndexesStayInsideTheVariable) {

@@ -27,6 +27,27 @@ TEST_F(LoopTest, InstructionLinesAreEncodedAsWritten) {
                              "lea eax, [ebp - 4]", "shl dword ptr [eax], cl"}));
 }
 
+TEST_F(LoopTest, NegativeAndWideImmediates) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody("add eax, -1\nmov ecx, -2\nand edx, 0xFFFFFFF0\nsub al, -1\nmov dword [esi], -5\n");
+  EXPECT_EQ(disasm(), (Lines{"add eax, 0xffffffff", "mov ecx, 0xfffffffe", "and edx, 0xfffffff0", "sub al, 0xff",
+                             "mov dword ptr [esi], 0xfffffffb"}));
+}
+
+TEST_F(LoopTest, ImmediateTooWideForItsOperandIsRefused) {
+  EXPECT_EQ(fatalBody("add eax, 0x123456789\n"), "[2,20]: [9999] Operand size mismatch! in [p.vor]");
+  reset();
+  EXPECT_EQ(fatalBody("#set bits 64\nmov eax, 0x123456789\n"), "[3,20]: [9999] Operand size mismatch! in [p.vor]");
+  reset();
+  EXPECT_EQ(fatalBody("#set bits 64\nadd rax, 0x123456789\n"), "[3,20]: [9999] Operand size mismatch! in [p.vor]");
+}
+
+TEST_F(LoopTest, WideImmediateFillsASixtyFourBitRegister) {
+  if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
+  compileBody("#set bits 64\nmov rax, 0x123456789\n");
+  EXPECT_EQ(disasm(nullptr, 64), (Lines{"movabs rax, 0x123456789"}));
+}
+
 TEST_F(LoopTest, FloatingPointAndVectorInstructionLines) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
   compileBody(

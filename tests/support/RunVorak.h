@@ -9,8 +9,10 @@
 
 #include <cerrno>
 #include <filesystem>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -41,16 +43,48 @@ class TempDir {
   std::string path_;
 };
 
+// A plug-in that ships in bin/plugins, and one built for the tests only.
+inline std::string shippedPlugin(std::string_view name) {
+  return std::string(VORAK_BIN_DIR) + "/plugins/" + std::string(name) + ".so";
+}
+#ifdef VORAK_TEST_PLUGIN_DIR
+inline std::string testPlugin(std::string_view name) {
+  return std::string(VORAK_TEST_PLUGIN_DIR) + "/" + std::string(name) + ".so";
+}
+#endif
+
+// Makes dir/plugins hold exactly these plug-in files, under their own names.
+inline void placePlugins(const std::string& dir, const std::vector<std::string>& files) {
+  namespace fs = std::filesystem;
+  const fs::path to = fs::path(dir) / "plugins";
+  std::error_code ec;
+  fs::remove_all(to, ec);
+  fs::create_directories(to);
+  for (const std::string& f : files)
+    fs::copy_file(f, to / fs::path(f).filename(), fs::copy_options::overwrite_existing);
+}
+
+struct RunOptions {
+  // The plug-ins beside the copied executable: unset, the shipped ones
+  // (bin/plugins); set, exactly these files (none for an empty list).
+  std::optional<std::vector<std::string>> plugins;
+};
+
 // Copies the executable (with the includes/ and plugins/ folders that ship
-// beside it, when present) into workDir, runs it there with args, standard
-// input from /dev/null and standard error left to the test's own, and returns
-// its standard output and exit code.
-inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir) {
+// beside it, when present, or the chosen plug-ins) into workDir, runs it
+// there with args, standard input from /dev/null and standard error left to
+// the test's own, and returns its standard output and exit code.
+inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir,
+                          const RunOptions& options = {}) {
   namespace fs = std::filesystem;
   const fs::path source(VORAK_EXE);
   const fs::path exe = fs::path(workDir) / source.filename();
   fs::copy_file(source, exe, fs::copy_options::overwrite_existing);
   for (const char* folder : {"includes", "plugins"}) {
+    if (options.plugins && std::string_view(folder) == "plugins") {
+      placePlugins(workDir, *options.plugins);
+      continue;
+    }
     const fs::path from = source.parent_path() / folder;
     std::error_code ec;
     if (fs::is_directory(from, ec))

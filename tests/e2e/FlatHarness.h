@@ -1,0 +1,140 @@
+// End-to-end harness: a source compiled by the real executable with the FLAT
+// builder, and the image run in the Unicorn emulator at address 0 until it
+// returns to its caller, with an instruction limit. Tests then read the
+// registers and the memory.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/RunVorak.h"
+
+#ifdef VORAK_HAVE_UNICORN
+#include <unicorn/unicorn.h>
+#endif
+
+namespace vorak::test {
+
+#ifdef VORAK_HAVE_UNICORN
+inline constexpr bool kHaveFlatEmulator = true;
+#else
+inline constexpr bool kHaveFlatEmulator = false;
+#endif
+
+// Memory of the emulated machine: the image at 0, the stack below the
+// return address the image returns to. 16-bit code runs with all segments
+// 0, so everything it uses lies in the first 64 KiB.
+inline constexpr uint64_t kFlatMemSize = 0x200000;
+inline uint64_t flatStackTop(int mode) { return mode == 16 ? 0xFFF0 : 0x1F0000; }
+inline uint64_t flatReturnAddress(int mode) { return mode == 16 ? 0xFF00 : 0x1FF000; }
+
+struct FlatRun {
+  RunResult compile{std::string(), -1};  // the compiler's output and exit code
+  std::vector<uint8_t> image;             // the .bin file; empty without one
+  bool built = false;                     // exit code 0 and an image written
+
+  // The emulation, when there was one.
+  bool finished = false;      // returned to its caller within the limit
+  std::string fault;          // the emulator's complaint, if any
+  uint64_t regs[16] = {};     // by x86 register number: 0 eAX .. 15 r15
+  uint64_t pc = 0;            // where it stopped
+  std::vector<uint8_t> memory;  // all of it, after the run
+
+  uint64_t reg(int n) const { return regs[n & 15]; }
+  uint64_t read(uint64_t addr, unsigned size) const {
+    uint64_t v = 0;
+    for (unsigned i = 0; i < size && addr + i < memory.size(); ++i) v |= uint64_t(memory[addr + i]) << (8 * i);
+    return v;
+  }
+};
+
+// x86 register numbers, for FlatRun::reg.
+enum : int { rAX = 0, rCX, rDX, rBX, rSP, rBP, rSI, rDI, r8, r9, r10, r11, r12, r13, r14, r15 };
+
+#ifdef VORAK_HAVE_UNICORN
+// Runs image at address 0 in the given mode (16, 32, 64), entered as by a
+// call from flatReturnAddress, until it returns there or limit instructions
+// have run; fills the emulation part of run.
+inline void emulateFlat(FlatRun& run, int mode, uint64_t limit = 100000) {
+  uc_engine* uc = nullptr;
+  const uc_mode m = mode == 16 ? UC_MODE_16 : mode == 64 ? UC_MODE_64 : UC_MODE_32;
+  if (uc_open(UC_ARCH_X86, m, &uc) != UC_ERR_OK) {
+    run.fault = "unicorn cannot be opened";
+    return;
+  }
+  uc_mem_map(uc, 0, kFlatMemSize, UC_PROT_ALL);
+  if (run.image.size() > flatReturnAddress(mode)) {
+    run.fault = "the image does not fit below the return address";
+    uc_close(uc);
+    return;
+  }
+  if (!run.image.empty()) uc_mem_write(uc, 0, run.image.data(), run.image.size());
+  const unsigned word = mode == 16 ? 2 : mode == 32 ? 4 : 8;
+  const uint64_t ret = flatReturnAddress(mode);
+  const uint64_t sp = flatStackTop(mode) - word;
+  uc_mem_write(uc, sp, &ret, word);
+  static const int regIds[16] = {UC_X86_REG_RAX, UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_RBX,
+                                 UC_X86_REG_RSP, UC_X86_REG_RBP, UC_X86_REG_RSI, UC_X86_REG_RDI,
+                                 UC_X86_REG_R8,  UC_X86_REG_R9,  UC_X86_REG_R10, UC_X86_REG_R11,
+                                 UC_X86_REG_R12, UC_X86_REG_R13, UC_X86_REG_R14, UC_X86_REG_R15};
+  static const int regIds32[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
+                                  UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
+  const int nregs = mode == 64 ? 16 : 8;
+  auto regId = [&](int n) { return mode == 64 ? regIds[n] : regIds32[n]; };
+  for (int n = 0; n < nregs; ++n) {
+    uint64_t v = n == rSP ? sp : 0;
+    uc_reg_write(uc, regId(n), &v);
+  }
+  const uc_err err = uc_emu_start(uc, 0, ret, 0, limit);
+  if (err != UC_ERR_OK) run.fault = uc_strerror(err);
+  for (int n = 0; n < nregs; ++n) {
+    uint64_t v = 0;
+    uc_reg_read(uc, regId(n), &v);
+    run.regs[n] = mode == 64 ? v : v & 0xFFFFFFFFu;
+  }
+  uint64_t pc = 0;
+  uc_reg_read(uc, mode == 64 ? UC_X86_REG_RIP : mode == 32 ? UC_X86_REG_EIP : UC_X86_REG_IP, &pc);
+  run.pc = mode == 16 ? pc & 0xFFFF : mode == 32 ? pc & 0xFFFFFFFFu : pc;
+  run.finished = err == UC_ERR_OK && run.pc == ret;
+  if (err == UC_ERR_OK && !run.finished) run.fault = "the instruction limit was reached";
+  run.memory.resize(kFlatMemSize);
+  uc_mem_read(uc, 0, run.memory.data(), run.memory.size());
+  uc_close(uc);
+}
+#endif
+
+struct FlatOptions {
+  std::vector<std::string> plugins;  // plug-ins to place besides flat.so
+  std::vector<std::string> args;     // further command-line arguments
+  uint64_t instructionLimit = 100000;
+};
+
+// Compiles a source with the FLAT builder in the given mode: the text gets
+// the header "program FLAT;" and "#set bits <mode>" in front of it. When the
+// build succeeds and the emulator is there, the image runs.
+inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& options = {}) {
+  namespace fs = std::filesystem;
+  FlatRun run;
+  TempDir dir;
+  const std::string src = dir.path() + "/p.vor";
+  std::ofstream(src, std::ios::binary) << "program FLAT;\n#set bits " << mode << "\n" << source;
+  std::vector<std::string> plugins{shippedPlugin("flat")};
+  plugins.insert(plugins.end(), options.plugins.begin(), options.plugins.end());
+  std::vector<std::string> args{src, "-nopause"};
+  args.insert(args.end(), options.args.begin(), options.args.end());
+  run.compile = runVorak(args, dir.path(), RunOptions{plugins});
+  std::ifstream in(dir.path() + "/p.bin", std::ios::binary);
+  if (in) run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  run.built = run.compile.exitCode == 0 && fs::exists(dir.path() + "/p.bin");
+#ifdef VORAK_HAVE_UNICORN
+  if (run.built) emulateFlat(run, mode, options.instructionLimit);
+#endif
+  return run;
+}
+
+}  // namespace vorak::test

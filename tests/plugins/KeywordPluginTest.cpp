@@ -1,0 +1,222 @@
+// Plug-in keywords and the file-entry notice, through the executable: the
+// keywords test plug-in reads tokens, emits code, compiles texts and refers
+// to labels; the FLAT builder writes the result and the emulator runs it.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "e2e/FlatHarness.h"
+
+namespace vorak::test {
+namespace {
+
+FlatRun withKeywords(const std::string& source, int mode = 32) {
+  FlatOptions o;
+  o.plugins = {testPlugin("keywords")};
+  return runFlat(source, mode, o);
+}
+
+std::vector<std::string> linesStarting(const std::string& out, const std::string& prefix) {
+  std::vector<std::string> v;
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    if (end == std::string::npos) end = out.size();
+    if (out.compare(at, prefix.size(), prefix) == 0) v.push_back(out.substr(at, end - at));
+    at = end + 1;
+  }
+  return v;
+}
+
+TEST(KeywordPlugin, RegistrationKeepsThePluginsTextAndCountsOnlyWhatItTakes) {
+  const FlatRun r = withKeywords("ret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: KW: ids"),
+            std::vector<std::string>{"PlugSys: KW: ids 0 1 2 3 4 5 6, refused 4294967295 4294967295, name UpperCase, "
+                                     "unregister 0"});
+  EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: KW: exit"), std::vector<std::string>{"PlugSys: KW: exit"});
+}
+
+TEST(KeywordPlugin, KeywordsMatchInAnyCase) {
+  const FlatRun r = withKeywords("uppercase;\nUPPERCASE;\nEMIT 0xC3;\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: KW: uppercase"),
+            (std::vector<std::string>{"PlugSys: KW: uppercase ran", "PlugSys: KW: uppercase ran"}));
+  EXPECT_EQ(r.image, std::vector<uint8_t>{0xC3});
+}
+
+TEST(KeywordPlugin, EmittedBytesRunWhereTheKeywordStands) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  // emit writes mov eax, 5 byte by byte between two ordinary lines.
+  const FlatRun r = withKeywords("mov ebx, 1\nemit 0xB8, 5, 0, 0, 0;\nadd eax, ebx\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), 6u);
+}
+
+TEST(KeywordPlugin, ADeclinedKeywordIsCompiledAsIfThereWereNone) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  // The handler of "nop" reads the next token and declines: the statement is
+  // the instruction nop, and the line after it is read again from its start.
+  const FlatRun r = withKeywords("mov eax, 1\nnop\nmov ebx, 2\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: KW: nop"),
+            std::vector<std::string>{"PlugSys: KW: nop declined after reading token kind 100"});
+  EXPECT_EQ(r.image,
+            (std::vector<uint8_t>{0xB8, 1, 0, 0, 0, 0x90, 0xBB, 2, 0, 0, 0, 0xC3}));
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rBX), 2u);
+  // The lines were counted once: 2 header lines, 4 of the body, and the
+  // standard include's.
+  const FlatRun plain = runFlat("mov eax, 1\nint3\nmov ebx, 2\nret\n", 32);
+  const auto summary = [](const std::string& out) { return out.substr(out.find("Compile OK - "), 22); };
+  EXPECT_EQ(summary(r.compile.out), summary(plain.compile.out));
+}
+
+TEST(KeywordPlugin, CompiledTextLandsInPlaceAndTheSourceGoesOn) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  const FlatRun r =
+      withKeywords("mov ecx, 2\ncompile 'mov eax, 7\nadd eax, ecx';\ncompile 'mov edx, eax';\nadd edx, 1\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), 9u);
+  EXPECT_EQ(r.reg(rDX), 10u);
+}
+
+TEST(KeywordPlugin, CompiledTextMayHoldLabelsAndKeywords) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  // A label placed by the text, jumped to from the source, and a keyword of
+  // the plug-in inside the text.
+  const FlatRun r = withKeywords(
+      "xor eax, eax\njmp there\ncompile 'inc eax\nthere:\nemit 0x40;';\ncompile 'inc eax';\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), 2u);  // the first inc is jumped over
+}
+
+TEST(KeywordPlugin, ABraceInCompiledTextDoesNotCloseTheSourcesBlock) {
+  const FlatRun r = withKeywords("compile 'nop\n}';\nret\n");
+  EXPECT_FALSE(r.built);
+  EXPECT_EQ(r.compile.exitCode, 1);
+  EXPECT_NE(r.compile.out.find("[2,1]: [9900] Unexpected symbol \"}\" in [plugin buffer]"), std::string::npos)
+      << r.compile.out;
+}
+
+TEST(KeywordPlugin, ACompileErrorInCompiledTextIsReportedInThePluginBuffer) {
+  const FlatRun r = withKeywords("nop\ncompile 'nop\nbogus eax';\nret\n");
+  EXPECT_FALSE(r.built);
+  EXPECT_EQ(r.compile.exitCode, 1);
+  EXPECT_NE(r.compile.out.find("in [plugin buffer]"), std::string::npos) << r.compile.out;
+  EXPECT_NE(r.compile.out.find("bogus"), std::string::npos) << r.compile.out;
+  // The run ends in the callback: the plug-in never sees it come back.
+  EXPECT_TRUE(linesStarting(r.compile.out, "PlugSys: KW: func_execute failed").empty()) << r.compile.out;
+}
+
+TEST(KeywordPlugin, LabelReferencesMadeByAPluginArePlacedLater) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  const FlatRun r = withKeywords(
+      "mov eax, 1\ncallref twice;\ncallref twice;\nret\ntwice:\nadd eax, eax\ncallref bump;\nret\n"
+      "bump:\ninc ebx\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: KW: callref"),
+            (std::vector<std::string>{"PlugSys: KW: callref twice is a new reference, index 1",
+                                      "PlugSys: KW: callref twice is known, index 1",
+                                      "PlugSys: KW: callref bump is a new reference, index 2"}));
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), 4u);
+  EXPECT_EQ(r.reg(rBX), 2u);
+}
+
+TEST(KeywordPlugin, ACallToALabelPlacedBeforeUsesTheKnownRecord) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  const FlatRun r = withKeywords("jmp start\nseven:\nmov eax, 7\nret\nstart:\ncallref seven;\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), 7u);
+}
+
+TEST(KeywordPlugin, APluginReferenceNeverPlacedIsReportedAtTheKeyword) {
+  const FlatRun r = withKeywords("nop\ncallref nowhere;\nret\n");
+  EXPECT_FALSE(r.built);
+  EXPECT_NE(r.compile.out.find("[4,15]: [00012] Label nowhere does not exist! in [p.vor]"), std::string::npos)
+      << r.compile.out;
+}
+
+TEST(KeywordPlugin, TokenCallbacksReadWhatTheSourceSays) {
+  const FlatRun r = withKeywords("probe 42 0x123456789 1.5 'str' \"wide\" someident;\nret\n");
+  ASSERT_TRUE(r.built) << r.compile.out;
+  EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: KW: probe"),
+            (std::vector<std::string>{
+                "PlugSys: KW: probe in rtlmain, line \"probe 42 0x123456789 1.5 'str' \"wide\" someident;\" (48), "
+                "stop 10, eol 0, next kind 200",
+                "PlugSys: KW: probe number 42 low 42 size 1",
+                "PlugSys: KW: probe number 4886718345 low 591751049 size 8",
+                // 1.5 as float, double and the ten x87 bytes; EE marks bytes left alone.
+                "PlugSys: KW: probe float 1.5 1.5 ext 00 00 00 00 00 00 00 C0 FF 3F EE EE other 00000000EE",
+                "PlugSys: KW: probe string \"str\" raw set",
+                "PlugSys: KW: probe kind 301 text \"wide\"",
+                "PlugSys: KW: probe ident someident type 0",
+            }));
+}
+
+TEST(KeywordPlugin, AFatalMessageFromAKeywordEndsTheCompileThere) {
+  const FlatRun r = withKeywords("nop\nplugfatal\nret\n");
+  EXPECT_FALSE(r.built);
+  EXPECT_EQ(r.compile.exitCode, 1);
+  EXPECT_NE(r.compile.out.find("[4,9]: PlugSys: stopped by the keyword in [p.vor]"), std::string::npos)
+      << r.compile.out;
+  EXPECT_EQ(r.compile.out.find("still running"), std::string::npos) << r.compile.out;
+  EXPECT_EQ(r.compile.out.find("Compile OK"), std::string::npos) << r.compile.out;
+}
+
+TEST(KeywordPlugin, WithPauseAFatalMessageShutsDownAndEndsWithCodeZero) {
+  TempDir dir;
+  std::ofstream(dir.path() + "/p.vor") << "program FLAT;\nplugfatal\n";
+  const RunResult r = runVorak({dir.path() + "/p.vor"}, dir.path(), RunOptions{{{shippedPlugin("flat"), testPlugin("keywords")}}});
+  EXPECT_EQ(r.exitCode, 0);
+  const size_t stop = r.out.find("PlugSys: stopped by the keyword");
+  const size_t pause = r.out.find("Press the [enter] key to exit.");
+  const size_t exitLine = r.out.find("PlugSys: KW: exit");
+  ASSERT_NE(stop, std::string::npos) << r.out;
+  EXPECT_LT(stop, pause) << r.out;
+  EXPECT_LT(pause, exitLine) << r.out;  // shut-down ran the plug-ins' exit entries
+  EXPECT_EQ(r.out.find("still running"), std::string::npos) << r.out;
+}
+
+TEST(KeywordPlugin, ABuilderThatFailsWritesNothing) {
+  TempDir dir;
+  std::ofstream(dir.path() + "/p.vor") << "program boom;\nnop\n";
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(), RunOptions{{{testPlugin("dump")}}});
+  EXPECT_EQ(r.exitCode, 1);
+  // The message carries the position the compile ended at, as every fatal
+  // message from a plug-in does.
+  EXPECT_NE(r.out.find("PlugSys: boom from the builder in [p.vor]\r\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("still running"), std::string::npos) << r.out;
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/p.bin"));
+  EXPECT_FALSE(std::filesystem::exists(dir.path() + "/p"));
+}
+
+TEST(FileEntryPlugin, IsToldAboutTheProjectFileAndMayReplaceItsText) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  TempDir dir;
+  std::ofstream(dir.path() + "/p.vor") << "//swap\nprogram NOTHING;\n";
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(),
+                               RunOptions{{{shippedPlugin("flat"), testPlugin("fileentry")}}});
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  // The project is item 1 of the compiler's sources; its ID says so.
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: FE: "),
+            (std::vector<std::string>{"PlugSys: FE: id=1 len=24 starts=//swap",
+                                      "PlugSys: FE: setbuffer unknown=0 project=1"}));
+#ifdef VORAK_HAVE_UNICORN
+  FlatRun run;
+  std::ifstream in(dir.path() + "/p.bin", std::ios::binary);
+  run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  emulateFlat(run, 32);
+  ASSERT_TRUE(run.finished) << run.fault;
+  EXPECT_EQ(run.reg(rAX), 3u);
+#endif
+}
+
+}  // namespace
+}  // namespace vorak::test

@@ -1,0 +1,155 @@
+// Loading plug-ins, builders and their names, as a user sees them: a private
+// copy of the executable with a chosen set of plug-ins beside it.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/RunVorak.h"
+
+namespace vorak::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+void writeFile(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+std::string readFile(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The lines of the run's output, without the banner.
+std::vector<std::string> lines(const std::string& out) {
+  std::vector<std::string> v;
+  size_t at = 0;
+  while (at < out.size()) {
+    size_t end = out.find('\n', at);
+    if (end == std::string::npos) end = out.size();
+    v.push_back(out.substr(at, end - at));
+    at = end + 1;
+  }
+  while (!v.empty() && v.front().rfind("**", 0) == 0) v.erase(v.begin());
+  return v;
+}
+
+// The lines that start with prefix, in order.
+std::vector<std::string> linesStarting(const std::string& out, const std::string& prefix) {
+  std::vector<std::string> v;
+  for (const std::string& l : lines(out))
+    if (l.rfind(prefix, 0) == 0) v.push_back(l);
+  return v;
+}
+
+RunResult run(const TempDir& dir, const std::string& source, const std::vector<std::string>& plugins,
+              std::vector<std::string> extra = {"-nopause"}) {
+  writeFile(dir.path() + "/p.vor", source);
+  std::vector<std::string> args{dir.path() + "/p.vor"};
+  args.insert(args.end(), extra.begin(), extra.end());
+  return runVorak(args, dir.path(), RunOptions{plugins});
+}
+
+TEST(PluginLoading, BrokenLibrariesAreSkippedAndTheOthersLoadInNameOrder) {
+  TempDir dir;
+  const RunResult r = run(dir, "program twin;\n",
+                          {testPlugin("twin_b"), testPlugin("notalib"), testPlugin("noentry"), testPlugin("twin_a")});
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: "),
+            (std::vector<std::string>{
+                "PlugSys: noentry.so skipped - plugin does not have entry function \"onEntry\"",
+                "PlugSys: notalib.so skipped - not a valid plugin",
+                "PlugSys: twin-a: RegisterBuilder(\"Twin\") returned 0",
+                "PlugSys: twin-a plugin was loaded!",
+                "PlugSys: twin-b: RegisterBuilder(\"TWIN\") returned -1",
+                "PlugSys: twin-b plugin was loaded!",
+                "PlugSys: twin-a exit",
+                "PlugSys: twin-b exit",
+            }))
+      << r.out;
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  // The first registration of the name stays in force.
+  EXPECT_EQ(readFile(dir.path() + "/p.bin"), "A");
+}
+
+TEST(PluginLoading, ExitEntriesRunInLoadOrderAfterThePause) {
+  TempDir dir;
+  const RunResult r = run(dir, "program TWIN;\n", {testPlugin("twin_a"), testPlugin("twin_b")}, {});
+  const std::vector<std::string> all = lines(r.out);
+  ASSERT_GE(all.size(), 3u) << r.out;
+  EXPECT_EQ(std::vector<std::string>(all.end() - 3, all.end()),
+            (std::vector<std::string>{"Press the [enter] key to exit.", "PlugSys: twin-a exit",
+                                      "PlugSys: twin-b exit"}))
+      << r.out;
+}
+
+TEST(PluginLoading, ANameLongerThan255CharactersKeepsTheFirst255) {
+  TempDir dir;
+  const RunResult r = run(dir, "program x;\n", {testPlugin("longname")});
+  const std::string name = std::string(254, 'n') + "E";
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: "),
+            std::vector<std::string>{"PlugSys: " + name + " plugin was loaded!"})
+      << r.out;
+}
+
+TEST(PluginLoading, BuilderNamesMatchInAnyCase) {
+  for (const char* header : {"program twin;\n", "program TWIN;\n", "program tWiN;\n"}) {
+    TempDir dir;
+    const RunResult r = run(dir, header, {testPlugin("twin_a")});
+    EXPECT_EQ(r.exitCode, 0) << header << r.out;
+    EXPECT_EQ(readFile(dir.path() + "/p.bin"), "A") << header;
+  }
+  // The option overrides the header's type, in any case too.
+  TempDir dir;
+  const RunResult r = run(dir, "program nothing;\n", {testPlugin("twin_a")}, {"-nopause", "-program", "Twin"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(dir.path() + "/p.bin"), "A");
+}
+
+TEST(PluginLoading, UnknownTypeListsTheBuildersInRegistrationOrder) {
+  TempDir dir;
+  const RunResult r = run(dir, "program nope;\n", {testPlugin("twin_a"), testPlugin("dump")});
+  EXPECT_EQ(r.exitCode, 1);
+  // dump.so loads first: its two builders come before twin-a's.
+  EXPECT_NE(r.out.find("[0002] Unknown application type NOPE, installed: DUMP, BOOM, TWIN in [p.vor]"),
+            std::string::npos)
+      << r.out;
+  EXPECT_FALSE(fs::exists(dir.path() + "/p.bin"));
+}
+
+TEST(PluginLoading, WithoutPluginsNothingFollowsInstalled) {
+  TempDir dir;
+  const RunResult r = run(dir, "program FLAT;\n", {});
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_TRUE(linesStarting(r.out, "PlugSys: ").empty()) << r.out;
+  EXPECT_NE(r.out.find("[0002] Unknown application type FLAT, installed:  in [p.vor]"), std::string::npos) << r.out;
+}
+
+TEST(PluginLoading, EntryRunsBeforeAnythingIsBuilt) {
+  TempDir dir;
+  const RunResult r = run(dir, "program dump;\n", {testPlugin("dump")});
+  // While onEntry runs there is no output buffer and no program yet.
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: DUMP: onEntry"),
+            std::vector<std::string>{
+                "PlugSys: DUMP: onEntry File_AddBytes=0 File_Len=0 file_getbuf=nil Func_Count=0 Code_Get=nil"})
+      << r.out;
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: DUMP: DUMP="), std::vector<std::string>{"PlugSys: DUMP: DUMP=0 BOOM=1"});
+  // The start event comes before the statements, with the builder's ID.
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: DUMP: start"), std::vector<std::string>{"PlugSys: DUMP: start, builder 0"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  // The builder chose the extension.
+  EXPECT_TRUE(fs::exists(dir.path() + "/p.txt"));
+  EXPECT_FALSE(fs::exists(dir.path() + "/p.bin"));
+}
+
+TEST(PluginLoading, OutputNameKeepsItsOwnExtensionAndGetsTheBuilders) {
+  TempDir dir;
+  const RunResult r = run(dir, "program TWIN;\n", {testPlugin("twin_a")}, {"-nopause", "-out", dir.path() + "/o.img"});
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(dir.path() + "/o.img.bin"), "A");
+}
+
+}  // namespace
+}  // namespace vorak::test
