@@ -205,3 +205,86 @@ TEST(CommandLine, RelativeProjectPathAndUnknownOptions) {
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+const RunOptions kFlatOnly{std::vector<std::string>{shippedPlugin("flat")}};
+
+TEST(CommandLine, OutputNameBatchFileAndSecondRun) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  fs::create_directory(d / "src");
+  writeFile(d / "src" / "prog.vor", "program flat;\nnop\nret\n");
+  RunResult r = runVorak({(d / "src" / "prog.vor").string(), "-nopause"}, dir.path(), kFlatOnly);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  // The output lands beside the project under the builder's extension.
+  EXPECT_EQ(readFile(d / "src" / "prog.bin"), std::string("\x90\xC3", 2));
+  const std::string bat = readFile(d / "src" / "prog.build.bat");
+  EXPECT_EQ(bat, "\"" + (d / "vorak").string() + "\" \"" + (d / "src" / "prog.vor").string() + "\"");
+  // A second run leaves an existing batch file alone.
+  writeFile(d / "src" / "prog.build.bat", "mine");
+  r = runVorak({(d / "src" / "prog.vor").string(), "-nopause", "-out", (d / "other").string()}, dir.path(), kFlatOnly);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(d / "src" / "prog.build.bat"), "mine");
+  // -out names the output; the extension always follows.
+  EXPECT_EQ(readFile(d / "other.bin"), std::string("\x90\xC3", 2));
+}
+
+TEST(CommandLine, OutputIntoAFolderThatCannotBeWritten) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "program FLAT;\nret\n");
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause", "-out", dir.path() + "/no/such/folder/p"},
+                               dir.path(), kFlatOnly);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("EFCreateError: Cannot create file \"" + dir.path() + "/no/such/folder/p.bin\""),
+            std::string::npos)
+      << r.out;
+}
+
+TEST(CommandLine, ProgramOptionOverridesTheHeader) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "program nosuchtype;\nret\n");
+  RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(), kFlatOnly);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("[0002] Unknown application type NOSUCHTYPE, installed: FLAT"), std::string::npos)
+      << r.out;
+  r = runVorak({dir.path() + "/p.vor", "-nopause", "-program", "Flat"}, dir.path(), kFlatOnly);
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(fs::path(dir.path()) / "p.bin"), "\xC3");
+}
+
+TEST(CommandLine, IncludeFolderOption) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  fs::create_directory(d / "lib");
+  writeFile(d / "lib" / "extra.vor", "inc eax\n");
+  writeFile(d / "p.vor", "program FLAT;\n#include \"extra.vor\"\nret\n");
+  RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), kFlatOnly);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  r = runVorak({(d / "p.vor").string(), "-nopause", "-i", (d / "lib").string()}, dir.path(), kFlatOnly);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(d / "p.bin"), "\xFF\xC0\xC3");  // inc eax; ret
+}
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+TEST(CommandLine, AsmDebugListsEveryEncodedInstruction) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "program FLAT;\nmov eax, 5\nret\n");
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-asmdebug"}, dir.path(),
+                               RunOptions{std::vector<std::string>{shippedPlugin("flat")}});
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  // Byte texts padded to a 48-character column, three tabs, the instruction;
+  // an empty line after every return.
+  const std::string mov = "B8 05 00 00 00 " + std::string(33, ' ') + "\t\t\t; mov eax, 5\r\n";
+  const std::string ret = "C3 " + std::string(45, ' ') + "\t\t\t; ret\r\n\r\n";
+  EXPECT_EQ(readFile(fs::path(dir.path()) / "p.asm"), mov + ret);
+}
+
+}  // namespace
+}  // namespace vorak::test
