@@ -1,10 +1,14 @@
 // Directives: the dispatcher over the directive names, #set, #include and
-// #tryinclude, #define; the directives still to come stop the compile with
-// a message that names them.
+// #tryinclude, #define, the conditionals with the skipping of dead text,
+// #repeat, #eval, #echo, #depreciated, #raise, #align and #resource; the
+// directives of the macro machinery still to come stop the compile with a
+// message that names them.
 #include "compiler/preprocessor/DirectiveHandlers.h"
 
 #include <cstdint>
 #include <filesystem>
+#include <limits>
+#include <memory>
 #include <string>
 #include <system_error>
 
@@ -12,12 +16,15 @@
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"
+#include "compiler/output/ResourceManager.h"
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/VarManager.h"
+#include "encoder/FixupManager.h"
 
 namespace vorak {
 
@@ -93,6 +100,42 @@ bool findDirective(std::string_view name, TDirective& id) {
 
 }  // namespace
 
+// Only the directives that open a loop of their own may be closed: the
+// innermost of them, by a directive met in that very loop, and by the words
+// its kind accepts. Kept by the conditionals while they run (TBodyScope).
+namespace {
+
+enum class TBodyKind : uint8_t { Branch, ElseBranch, RepeatBody };
+
+struct TOpenBody {
+  uint32_t loop = 0;  // the loop depth of the body; 0: none is open
+  TBodyKind kind = TBodyKind::Branch;
+};
+
+TOpenBody openBody;
+uint32_t openDirectives = 0;
+
+// Deeper nesting would only wear the stack down; no real source comes near.
+constexpr uint32_t kMaxDirectiveNesting = 256;
+
+// A closing directive met in the current loop: fatal unless it closes the
+// body that the innermost open conditional or repeat compiles there.
+void checkClosing(TDirective id, std::string_view word) {
+  const std::string name = "#" + lowerCase(word);
+  if (openBody.loop == 0 || openBody.loop != Compiler->LoopDepth())
+    Log->FatalError("[0004] " + name + " without an open conditional or repeat");
+  if (id == TDirective::End) return;
+  if (openBody.kind == TBodyKind::ElseBranch) Log->FatalError("[0006] " + name + " after #else");
+  if (openBody.kind == TBodyKind::RepeatBody) Log->FatalError("[0007] " + name + " inside #repeat");
+}
+
+bool closeLoop(TClosingDirective d) {
+  Compiler->setLastClosingDirective(d);
+  return true;
+}
+
+}  // namespace
+
 bool handle_DIRECTIVE() {
   TDirective id;
   if (!findDirective(cur().F_String, id)) {
@@ -100,22 +143,22 @@ bool handle_DIRECTIVE() {
     return false;
   }
   switch (id) {
-    case TDirective::If: handle_DIRECTIVE_if(); return false;
+    case TDirective::If: return handle_DIRECTIVE_if();
     case TDirective::Set: handle_DIRECTIVE_set(); return false;
-    case TDirective::End:
-    case TDirective::Else:
-    case TDirective::Elseif: return true;
-    case TDirective::Eval: handle_DIRECTIVE_eval(); return false;
+    case TDirective::End: checkClosing(id, cur().F_String); return closeLoop(TClosingDirective::End);
+    case TDirective::Else: checkClosing(id, cur().F_String); return closeLoop(TClosingDirective::Else);
+    case TDirective::Elseif: checkClosing(id, cur().F_String); return closeLoop(TClosingDirective::Elseif);
+    case TDirective::Eval: return handle_DIRECTIVE_eval();
     case TDirective::Echo: handle_DIRECTIVE_echo(false); return false;
-    case TDirective::Ifdef: handle_DIRECTIVE_ifdef(false); return false;
+    case TDirective::Ifdef: return handle_DIRECTIVE_ifdef(false);
     case TDirective::Raise: handle_DIRECTIVE_raise(); return false;
     case TDirective::Mpush: handle_DIRECTIVE_mpush(false); return false;
     case TDirective::Mcall: handle_DIRECTIVE_mcall(); return false;
     case TDirective::Align: handle_DIRECTIVE_align(); return false;
     case TDirective::Define: handle_DIRECTIVE_define(); return false;
-    case TDirective::Return: return handle_DIRECTIVE_return();
-    case TDirective::Repeat: handle_DIRECTIVE_repeat(); return false;
-    case TDirective::Ifndef: handle_DIRECTIVE_ifdef(true); return false;
+    case TDirective::Return: return handle_DIRECTIVE_return() && closeLoop(TClosingDirective::Return);
+    case TDirective::Repeat: return handle_DIRECTIVE_repeat();
+    case TDirective::Ifndef: return handle_DIRECTIVE_ifdef(true);
     case TDirective::Gmpush: handle_DIRECTIVE_mpush(true); return false;
     case TDirective::Include: handle_DIRECTIVE_include(false); return false;
     case TDirective::Resource: handle_DIRECTIVE_resource(); return false;
@@ -302,20 +345,337 @@ void handle_DIRECTIVE_define() {
   if (!Compiler->ExpectSymbol(";")) unexpected("7718");
 }
 
+// ---- Conditionals and #repeat ----
+
+namespace {
+
+// One open conditional or repeat: counts against the nesting bound and runs
+// the nested loops of its bodies, so that the directive closing a body is
+// checked against the right loop.
+class TBodyScope {
+ public:
+  TBodyScope() : saved_(openBody) {
+    if (openDirectives >= kMaxDirectiveNesting)
+      Log->FatalError("[7715] Conditionals and repeats nested deeper than " + std::to_string(kMaxDirectiveNesting));
+    ++openDirectives;
+  }
+  ~TBodyScope() {
+    --openDirectives;
+    openBody = saved_;
+  }
+  TBodyScope(const TBodyScope&) = delete;
+  TBodyScope& operator=(const TBodyScope&) = delete;
+
+  // Compiles one body with a nested statement loop. Returns the directive
+  // that closed it; a body that a "}" or the end of the text closes has no
+  // #end, and that is fatal.
+  TClosingDirective run(TBodyKind kind) {
+    openBody = {Compiler->LoopDepth() + 1, kind};
+    Compiler->HandleDeclarations(-1);
+    openBody = saved_;
+    switch (Compiler->LastLoopEnd()) {
+      case TLoopEnd::Directive: return Compiler->LastClosingDirective();
+      case TLoopEnd::Brace: Log->FatalError("[7714] Unexpected symbol \"}\" before #end");
+      case TLoopEnd::EndOfSource: break;
+    }
+    cur().setNull();
+    unexpected("7652");
+  }
+
+ private:
+  TOpenBody saved_;
+};
+
+// Which directive a dead stretch of text is skipped for: the words that stop
+// the skipping differ.
+enum class TSkipRule : uint8_t { Ifdef, If, Repeat };
+enum class TSkipStop : uint8_t { End, Else, Elseif };
+
+bool isWordStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+bool isWordChar(char c) { return isWordStart(c) || (c >= '0' && c <= '9'); }
+
+[[noreturn]] void deadTextEnds() {
+  cur().setNull();
+  unexpected("7652");
+}
+
+// The cursor stands on an opening quote: passes over the string, with its
+// backslash escapes, so that nothing in it reads as a directive.
+void skipString(TAFile& f, char quote) {
+  const TFilePos open = f.position();
+  auto next = [&] {
+    const char c = f.moveNextChar(false, true);
+    if (c == '\0' && f.CurChar > f.FileLen)
+      Log->FatalError("Unterminated string", true, open.chr, open.line, open.lineChar, &f);
+    return c;
+  };
+  for (char c = next(); c != quote; c = next())
+    if (c == '\\') next();
+}
+
+// Passes over dead text up to the word that ends it. Only a directive word
+// (a name directly after "#" or "$") is looked at, and only as text: nothing
+// is resolved or expanded, comments are passed over by the reader and
+// strings here. depth counts the conditionals and repeats opened in the dead
+// text; taken: a branch of this conditional was compiled already, so only
+// the matching #end stops.
+TSkipStop skipDead(TSkipRule rule, bool taken) {
+  TAFile& f = *Compiler->CurFile();
+  uint32_t depth = 1;
+  for (;;) {
+    const char c = f.moveNextChar(false, false);
+    if (c == '\'' || c == '"') {
+      skipString(f, c);
+      continue;
+    }
+    if (c == '\0') {
+      if (f.CurChar > f.FileLen) deadTextEnds();
+      continue;
+    }
+    if ((c != '#' && c != '$') || !isWordStart(f.at(f.CurChar + 1))) continue;
+    // The word, A-Z folded; longer ones are no directive of interest.
+    char word[7];
+    size_t n = 0;
+    while (isWordChar(f.at(f.CurChar + 1))) {
+      const char w = f.moveNextChar(false, false);
+      if (n < sizeof word) word[n] = lowerChar(w);
+      ++n;
+    }
+    if (n > sizeof word - 1) continue;
+    const std::string_view w(word, n);
+    if (w == "if" || w == "ifdef" || w == "ifndef" || w == "repeat") {
+      ++depth;
+    } else if (w == "end") {
+      if (--depth == 0) return TSkipStop::End;
+    } else if (depth == 1 && !taken) {
+      if (w == "else" && rule != TSkipRule::Repeat) return TSkipStop::Else;
+      if (w == "elseif" && rule == TSkipRule::If) return TSkipStop::Elseif;
+    }
+  }
+}
+
+// The branch whose condition holds: ":" and the branch up to what closes it.
+// Whatever of the conditional follows an #else or #elseif is dead.
+bool takeBranch(TBodyScope& scope, TSkipRule rule) {
+  if (!Compiler->ExpectSymbol(":")) unexpected("7710");
+  switch (scope.run(TBodyKind::Branch)) {
+    case TClosingDirective::Return: return true;
+    case TClosingDirective::Else:
+    case TClosingDirective::Elseif: skipDead(rule, true); return false;
+    default: return false;
+  }
+}
+
+// The #else branch of the conditional that scope stands for.
+bool elseBranch(TBodyScope& scope) { return scope.run(TBodyKind::ElseBranch) == TClosingDirective::Return; }
+
+// After the dead branches: the #else branch, or nothing when the skipping
+// reached the #end.
+bool afterDeadBranch(TBodyScope& scope, TSkipStop stop) { return stop == TSkipStop::Else && elseBranch(scope); }
+
+// Reads the condition of #if or #elseif and answers whether it holds.
+bool ifCondition() {
+  // The first operand, kept while the second is read.
+  TCurrentToken a;
+  readToken();
+  a.setCurToken(cur());
+  const TMathOp op = Compiler->CurFile()->moveNextIfMathOp(false);
+  if (op == moNone) {
+    // A number alone decides by its value; anything else is taken.
+    if (a.F_Type == ttNumber) return a.F_Integer != 0;
+    if (a.F_Type == ttFloat) return a.F_Extended != 0;
+    return true;
+  }
+  const TVorToken bt = readToken();
+  const TCurrentToken& b = cur();
+  switch (bt) {
+    case ttIdent: {
+      if (b.F_IdentType != itType) unexpected("7797");
+      if (a.F_Type != ttIdent || a.F_IdentType != itType)
+        Log->FatalError("[4313] Types can only be compared with each other");
+      if (op != moIsEqual && op != moNotEqual) Log->FatalError("[3413] Types can only be compared for equality");
+      return (a.F_Pointer == b.F_Pointer) == (op == moIsEqual);
+    }
+    case ttNumber: {
+      // Anything but a value here (a name that is not defined, say) would
+      // compare whatever its record holds.
+      if (a.F_Type != ttNumber && a.F_Type != ttFloat)
+        Log->FatalError("[4316] First operand is not a number: " + a.getTokenStr());
+      const uint64_t x = static_cast<uint64_t>(a.F_Integer);
+      const uint64_t y = static_cast<uint64_t>(b.F_Integer);
+      switch (op) {
+        case moIsEqual: return x == y;
+        case moNotEqual: return x != y;
+        case moLowerU: return x < y;
+        case moHigherU: return x > y;
+        case moLowerUEqual: return x <= y;
+        case moHigherUEqual: return x >= y;
+        default: Log->FatalError("[1999] Math operation not valid here");
+      }
+    }
+    case ttFloat: {
+      if (a.F_Type != ttNumber && a.F_Type != ttFloat)
+        Log->FatalError("[4316] First operand is not a number: " + a.getTokenStr());
+      const long double x = a.F_Type == ttFloat ? a.F_Extended : static_cast<long double>(a.F_Integer);
+      const long double y = b.F_Extended;
+      if (op == moIsEqual) return x == y;
+      if (op == moNotEqual) return !(x == y);
+      Log->FatalError("[2000] Math operation not valid here");
+    }
+    case ttAnsiString:
+    case ttWideString: {
+      if (a.F_Type != ttAnsiString && a.F_Type != ttWideString)
+        Log->FatalError("[53463] First operator is not a valid ansi or wide string.");
+      if (op == moIsEqual) return a.F_String == b.F_String;
+      if (op == moNotEqual) return a.F_String != b.F_String;
+      Log->FatalError("[1222] NOT SUPPORTED YET");
+    }
+    default: unexpected("7798");
+  }
+}
+
+// Reads the condition of #ifdef: the name is defined (and its value compares
+// as asked). Nothing after an undefined name is read.
+bool ifdefCondition() {
+  readToken();
+  if (cur().F_DefName.empty()) return false;
+  const int64_t a = cur().F_Integer;
+  const TMathOp op = Compiler->CurFile()->moveNextIfMathOp(false);
+  if (op == moNone) return true;
+  switch (readToken()) {
+    case ttNumber:
+      if (op == moIsEqual) return a == cur().F_Integer;
+      if (op == moNotEqual) return a != cur().F_Integer;
+      Log->FatalError("[1999] Math operation not valid here");
+    case ttAnsiString:
+    case ttWideString: Log->FatalError("[1222] NOT SUPPORTED YET");
+    default: unexpected("7798");
+  }
+}
+
+}  // namespace
+
+bool handle_DIRECTIVE_if() {
+  TBodyScope scope;
+  // An #elseif chain is walked here, not by recursion, however long it is.
+  for (;;) {
+    if (ifCondition()) return takeBranch(scope, TSkipRule::If);
+    const TSkipStop stop = skipDead(TSkipRule::If, false);
+    if (stop != TSkipStop::Elseif) return afterDeadBranch(scope, stop);
+  }
+}
+
+bool handle_DIRECTIVE_ifdef(bool reverse) {
+  TBodyScope scope;
+  if (ifdefCondition() != reverse) return takeBranch(scope, TSkipRule::Ifdef);
+  return afterDeadBranch(scope, skipDead(TSkipRule::Ifdef, false));
+}
+
+bool handle_DIRECTIVE_else() {
+  TBodyScope scope;
+  return elseBranch(scope);
+}
+
+bool handle_DIRECTIVE_repeat() {
+  TBodyScope scope;
+  if (readToken() != ttNumber) unexpected("34323");
+  const int64_t count = cur().F_Integer;
+  if (count < 0 || count > int64_t{std::numeric_limits<uint32_t>::max()})
+    Log->FatalError("[34324] Repeat count must be from 0 to 4294967295");
+  if (!Compiler->ExpectSymbol(":")) unexpected("3535");
+  if (count == 0) {
+    skipDead(TSkipRule::Repeat, false);
+    return false;
+  }
+  // Every pass starts in the text where the body began, whatever buffer the
+  // previous pass ended in.
+  TAFile* const file = Compiler->CurFile();
+  const TFilePos start = file->position();
+  for (int64_t pass = 0; pass < count; ++pass) {
+    Compiler->setCurFile(file);
+    file->setPosition(start);
+    if (scope.run(TBodyKind::RepeatBody) == TClosingDirective::Return) return true;
+  }
+  return false;
+}
+
+// ---- #eval ----
+
+bool handle_DIRECTIVE_eval() {
+  if (!Compiler->ExpectSymbol("(")) unexpected("653461");
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("53614");
+  const std::string text = cur().F_String;
+  if (!Compiler->ExpectSymbol(")")) unexpected("653462");
+
+  // The text is a buffer of its own whose end ends its loop: the compile
+  // goes on after the directive in the loop that met it, whether that
+  // compiles a block, a branch or the top level. Until macros run, the
+  // master macro is the current one.
+  TAFile* const holder = Compiler->CurFile();
+  auto buffer = std::make_unique<TAFile>(true);
+  buffer->loadBuffer("master.$eval", text, holder);
+  buffer->setEndsLoop(true);
+  struct Back {
+    TAFile* holder;
+    ~Back() { Compiler->setCurFile(holder); }
+  } back{holder};
+  // Texts that the evaluated one included outlive it: they forget it.
+  struct Orphans {
+    const TAFile* buffer;
+    ~Orphans() {
+      for (TAFile* f : Compiler->FileList())
+        if (f->Parent() == buffer) f->setParent(nullptr);
+    }
+  } orphans{buffer.get()};
+  Compiler->setCurFile(buffer.get());
+  Compiler->HandleDeclarations(-1);
+  switch (Compiler->LastLoopEnd()) {
+    case TLoopEnd::Brace: Log->FatalError("[7716] Unexpected symbol \"}\" in evaluated text");
+    case TLoopEnd::Directive: return Compiler->LastClosingDirective() == TClosingDirective::Return;
+    case TLoopEnd::EndOfSource: break;
+  }
+  return false;
+}
+
+// ---- Messages ----
+
+void handle_DIRECTIVE_echo(bool depreciated) {
+  readToken();
+  if (depreciated)
+    Log->Warning(cur().F_String);
+  else
+    Log->Message(cur().F_String, colNormal);
+}
+
+void handle_DIRECTIVE_raise() {
+  readToken();
+  Log->FatalError(cur().F_String, false);
+}
+
+// ---- #align ----
+
+void handle_DIRECTIVE_align() {
+  if (!Compiler->ExpectSymbol(";")) unexpected("57342");
+  const uint8_t alignment = CompileFlags.cpu_bits == 16 ? 2 : CompileFlags.cpu_bits == 32 ? 4 : 8;
+  TFunction* fn = Compiler->CurFunc();
+  FixMan->addFixup(ftAlignment, fn, uint32_t{0}, 0, alignment, 0, jtJMP);
+  appendCode(fn, std::string(alignment, '\x90'));
+}
+
+// ---- #resource ----
+
+void handle_DIRECTIVE_resource() {
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("43535");
+  const std::string path = resourceFilePath(cur().F_String);
+  if (!Compiler->ExpectSymbol(";")) unexpected("5354");
+  ResMan->readResourceFile(path);
+}
+
 // ---- Directives still to come ----
 
-bool handle_DIRECTIVE_if() { notAvailable("if"); }
-bool handle_DIRECTIVE_ifdef(bool reverse) { notAvailable(reverse ? "ifndef" : "ifdef"); }
-bool handle_DIRECTIVE_else() { notAvailable("else"); }
-void handle_DIRECTIVE_repeat() { notAvailable("repeat"); }
-void handle_DIRECTIVE_eval() { notAvailable("eval"); }
-void handle_DIRECTIVE_echo(bool depreciated) { notAvailable(depreciated ? "depreciated" : "echo"); }
-void handle_DIRECTIVE_raise() { notAvailable("raise"); }
 void handle_DIRECTIVE_mpush(bool master) { notAvailable(master ? "gmpush" : "mpush"); }
 void handle_DIRECTIVE_mcall() { notAvailable("mcall"); }
-void handle_DIRECTIVE_align() { notAvailable("align"); }
 bool handle_DIRECTIVE_return() { notAvailable("return"); }
-void handle_DIRECTIVE_resource() { notAvailable("resource"); }
 void handle_DIRECTIVE_labelstart() { notAvailable("labelstart"); }
 void handle_DIRECTIVE_handlemacro() { notAvailable("handlemacro"); }
 void handle_DIRECTIVE_movenexttext() { notAvailable("movenexttext"); }

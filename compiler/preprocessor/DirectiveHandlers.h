@@ -1,6 +1,6 @@
 // Directives: the dispatcher over the directive names, compile options,
-// includes and defines, the conditionals and the directives of the macro
-// machinery.
+// includes and defines, the conditionals and repetition, evaluated texts,
+// messages, alignment, resources and the directives of the macro machinery.
 #pragma once
 
 #include <string_view>
@@ -22,20 +22,34 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly);
 // #define NAME; and #define NAME value;
 void handle_DIRECTIVE_define();
 
-// Conditionals and repetition.
+// Conditionals and repetition: each compiles its live text with a nested
+// statement loop and passes over the dead text up to its matching #end.
+// They answer true when a #return ended the text they compiled: the loop that
+// met the directive ends as well.
+// #if A [op B]: ... [#elseif C: ...] [#else ...] #end
 bool handle_DIRECTIVE_if();
+// #ifdef NAME [op value]: ... [#else ...] #end; #ifndef (reverse) likewise.
 bool handle_DIRECTIVE_ifdef(bool reverse);
+// The #else branch, just read: compiled up to its #end.
 bool handle_DIRECTIVE_else();
-void handle_DIRECTIVE_repeat();
+// #repeat N: ... #end
+bool handle_DIRECTIVE_repeat();
 
 // The other directives.
-void handle_DIRECTIVE_eval();
+// #eval('text'): the text is compiled in place, as a buffer of its own.
+// True when a #return in it ended its loop.
+bool handle_DIRECTIVE_eval();
+// #echo value (a message) and #depreciated value (a warning).
 void handle_DIRECTIVE_echo(bool depreciated);
+// #raise value: stops the compile with the value's text.
 void handle_DIRECTIVE_raise();
 void handle_DIRECTIVE_mpush(bool master);
 void handle_DIRECTIVE_mcall();
+// #align; pads the current function to the pointer size with an alignment
+// fixup and as many bytes 90 (nop), the builder keeping what is needed.
 void handle_DIRECTIVE_align();
 bool handle_DIRECTIVE_return();
+// #resource 'file.res'; adds the file's resources to the resource manager.
 void handle_DIRECTIVE_resource();
 void handle_DIRECTIVE_labelstart();
 void handle_DIRECTIVE_handlemacro();

@@ -44,6 +44,10 @@ class TAFile {
   bool IsFile() const { return F_IsFile; }
   TAFile* Parent() const { return F_Parent; }
   void setParent(TAFile* p) { F_Parent = p; }
+  // The statement loop that reaches the end of this buffer stops there
+  // rather than reading on in the parent.
+  bool EndsLoop() const { return F_EndsLoop; }
+  void setEndsLoop(bool v) { F_EndsLoop = v; }
   uint32_t TotalLines() const { return F_TotalLines; }
 
   // The byte at a 1-based index; 0 outside the content.
@@ -126,6 +130,7 @@ class TAFile {
   bool F_Assembled = false;
   bool F_IsFile = false;
   TAFile* F_Parent = nullptr;
+  bool F_EndsLoop = false;
   uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;
   uint32_t F_TotalLines = 0;
   uint32_t CurLine = 1;

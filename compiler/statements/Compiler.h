@@ -34,6 +34,9 @@ struct TLabelReference {
 // How the last statement loop ended.
 enum class TLoopEnd : uint8_t { EndOfSource, Brace, Directive };
 
+// The directive that closed the last statement loop a directive closed.
+enum class TClosingDirective : uint8_t { None, End, Else, Elseif, Return };
+
 class TCompiler {
  public:
   TCompiler();
@@ -96,6 +99,13 @@ class TCompiler {
   // Why the last HandleDeclarations returned.
   TLoopEnd LastLoopEnd() const { return F_LoopEnd; }
   void setLastLoopEnd(TLoopEnd e) { F_LoopEnd = e; }
+  // Which directive, when the last loop ended by one (None otherwise). The
+  // directive dispatcher records it before it ends the loop.
+  TClosingDirective LastClosingDirective() const { return F_ClosingDirective; }
+  void setLastClosingDirective(TClosingDirective d) { F_ClosingDirective = d; }
+  // Statement loops running now, 0 outside any: a loop that a directive
+  // opens runs at the depth of the directive's loop + 1.
+  uint32_t LoopDepth() const { return F_LoopDepth; }
 
   // ---- Operand parser (Operands.cpp) ----
   // Reads one operand (after its "," unless first). regLblRef: a name not
@@ -147,6 +157,8 @@ class TCompiler {
   std::vector<TCurrentToken*> F_SpareTokens;  // one per peek depth, owned
   uint32_t F_PeekDepth = 0;
   TLoopEnd F_LoopEnd = TLoopEnd::EndOfSource;
+  TClosingDirective F_ClosingDirective = TClosingDirective::None;
+  uint32_t F_LoopDepth = 0;
   // Label records are no place for a buffer pointer (their Address is 32
   // bits), so first references are kept here, keyed by the label record.
   std::unordered_map<const TFunction*, TLabelReference> F_LabelRefs;

@@ -168,12 +168,18 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     F_CurFunc = fn;
   }
   TLoopEnd end = TLoopEnd::EndOfSource;
+  struct Depth {
+    uint32_t& depth;
+    ~Depth() { --depth; }
+  } depth{++F_LoopDepth};
   for (bool running = F_CurFile != nullptr; running;) {
     const TVorToken kind = F_CurFile->moveNextToken(false);
     TCurrentToken& tk = *F_CurToken;
     switch (kind) {
       case ttEOF:
-        if (F_CurFile->Parent())
+        // A text compiled on its own (an evaluated string) ends its loop
+        // instead of reading on in the text that holds it.
+        if (F_CurFile->Parent() && !F_CurFile->EndsLoop())
           F_CurFile = F_CurFile->Parent();
         else
           running = false;
@@ -229,6 +235,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     F_CurFunc = preFunc;
   }
   F_LoopEnd = end;
+  if (end != TLoopEnd::Directive) F_ClosingDirective = TClosingDirective::None;
 }
 
 // ---- Statements of the loop itself ----
