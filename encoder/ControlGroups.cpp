@@ -8,29 +8,14 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
+#include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
 
-bool mode16() { return CompileFlags.cpu_bits == 16; }
-bool mode64() { return CompileFlags.cpu_bits == 64; }
 
-uint32_t ptrWidth() { return static_cast<uint32_t>(ptrSize); }
-
-// Immediates arrive as the parser holds numbers: 32 bits, zero-extended, so
-// FFFFFFFF also stands for -1. A field of n bytes takes a value when either
-// reading lies in -2^(8n-1) .. 2^(8n)-1, or any value with imm_roll.
-int64_t asSigned32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
-bool inField(int64_t v, uint32_t n) {
-  const int64_t lo = -(int64_t{1} << (8 * n - 1)), hi = (int64_t{1} << (8 * n)) - 1;
-  return v >= lo && v <= hi;
-}
-bool immFits(int64_t v, uint32_t n) {
-  if (CompileFlags.imm_roll) return true;
-  return inField(v, n) || ((v >> 32) == 0 && inField(asSigned32(v), n));
-}
 
 // A 64-bit stack word or branch offset is a 4-byte field that the processor
 // sign-extends: the value (read as signed when held in 32 bits) must lie in

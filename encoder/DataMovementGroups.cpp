@@ -7,14 +7,13 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
+#include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
 
-bool mode16() { return CompileFlags.cpu_bits == 16; }
-bool mode64() { return CompileFlags.cpu_bits == 64; }
 
 bool isReg(POperand o) { return o && o->hint == otRegister; }
 bool isMemoryOperand(POperand o) { return o && (o->hint == otMem || o->hint == otVar); }
@@ -23,7 +22,6 @@ bool isAccumulator(POperand o) { return isReg(o) && regID(o->reg_base) == 0; }
 // RAX-R15 and the registers numbered 8-15 exist only in 64-bit code.
 bool registerInMode(TRegister r) { return mode64() || (regSize(r) != 8 && regID(r) < 8); }
 bool validWidth(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
-uint32_t ptrWidth() { return static_cast<uint32_t>(ptrSize); }
 
 // mov reg, imm and mov r/m, imm: the value as held must need no more bytes
 // than the destination, unless imm_roll asks for its low bytes. B8+r is the

@@ -4,14 +4,13 @@
 #include <cstddef>
 
 #include "compiler/driver/Common.h"
+#include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
 
-bool mode16() { return CompileFlags.cpu_bits == 16; }
-bool mode64() { return CompileFlags.cpu_bits == 64; }
 
 bool isGeneralRegister(TRegister r) { return r <= REG_R15; }
 bool isHighByte(TRegister r) { return r >= REG_AH && r <= REG_BH; }

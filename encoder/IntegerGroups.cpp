@@ -4,14 +4,13 @@
 #include <cstring>
 
 #include "compiler/driver/Common.h"
+#include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
 
-bool mode16() { return CompileFlags.cpu_bits == 16; }
-bool mode64() { return CompileFlags.cpu_bits == 64; }
 
 // One-byte opcodes whose operand size follows the mode: cbw/cwde, cwd/cdq,
 // pushf/popf, pusha/popa and the word/dword string instructions.
@@ -31,24 +30,8 @@ bool goneIn64(uint8_t op) {
   }
 }
 
-// Immediates arrive as the parser holds numbers: 32 bits, zero-extended, so
-// FFFFFFFF also stands for -1. A value fits an n-byte field when one of the
-// two readings lies in -2^(8n-1) .. 2^(8n)-1, so that the field decodes to the
-// number written. With imm_roll the program asked for the low bytes of any
-// value. An 8-byte operand takes a 4-byte field that the processor
-// sign-extends, which no setting can stretch.
-int64_t asSigned32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
-
-bool inField(int64_t v, uint32_t n) {
-  const int64_t lo = -(int64_t{1} << (8 * n - 1)), hi = (int64_t{1} << (8 * n)) - 1;
-  return v >= lo && v <= hi;
-}
-
-bool immFits(int64_t v, uint32_t n) {
-  if (CompileFlags.imm_roll) return true;
-  return inField(v, n) || ((v >> 32) == 0 && inField(asSigned32(v), n));
-}
-
+// An 8-byte operand takes a 4-byte field that the processor sign-extends,
+// which no setting can stretch.
 bool immFitsOperand(int64_t v, uint32_t opSize) {
   if (opSize != 8) return immFits(v, opSize);
   auto signed32 = [](int64_t x) { return x >= INT32_MIN && x <= INT32_MAX; };

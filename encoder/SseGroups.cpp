@@ -3,14 +3,13 @@
 // string move).
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
 
-bool mode16() { return CompileFlags.cpu_bits == 16; }
-bool mode64() { return CompileFlags.cpu_bits == 64; }
 
 constexpr uint8_t REX_W = 8, REX_R = 4, REX_B = 1;
 
