@@ -15,8 +15,6 @@ namespace vorak {
 
 namespace {
 
-
-
 // A 64-bit stack word or branch offset is a 4-byte field that the processor
 // sign-extends: the value (read as signed when held in 32 bits) must lie in
 // the signed 32-bit range. false when it does not.

@@ -14,7 +14,6 @@ namespace vorak {
 
 namespace {
 
-
 bool isReg(POperand o) { return o && o->hint == otRegister; }
 bool isMemoryOperand(POperand o) { return o && (o->hint == otMem || o->hint == otVar); }
 // AL, AX, EAX (RAX never takes the short forms here): register number 0.

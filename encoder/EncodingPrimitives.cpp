@@ -11,7 +11,6 @@ namespace vorak {
 
 namespace {
 
-
 bool isGeneralRegister(TRegister r) { return r <= REG_R15; }
 bool isHighByte(TRegister r) { return r >= REG_AH && r <= REG_BH; }
 

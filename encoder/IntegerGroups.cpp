@@ -11,7 +11,6 @@ namespace vorak {
 
 namespace {
 
-
 // One-byte opcodes whose operand size follows the mode: cbw/cwde, cwd/cdq,
 // pushf/popf, pusha/popa and the word/dword string instructions.
 bool sizeDependent(uint8_t op) {

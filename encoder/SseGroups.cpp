@@ -10,7 +10,6 @@ namespace vorak {
 
 namespace {
 
-
 constexpr uint8_t REX_W = 8, REX_R = 4, REX_B = 1;
 
 bool isMM(POperand o) { return o && o->hint == otST; }
