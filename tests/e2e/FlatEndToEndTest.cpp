@@ -178,3 +178,27 @@ TEST(FlatEndToEnd, ExampleProjectComputesItsResults) {
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Constants and enumeration items used as operands become their values.
+TEST(FlatEndToEnd, ConstantsAndEnumerationItemsAsOperands) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  const FlatRun r = runFlat(
+      "const K = 5;\n"
+      "const UNUSED = 77;\n"
+      "enum E : dword { a = 1, b, c };\n"
+      "mov eax, K\n"
+      "add eax, c\n"
+      "mov ebx, b\n"
+      "ret\n",
+      32);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), 8u);
+  EXPECT_EQ(r.reg(rBX), 2u);
+}
+
+}  // namespace
+}  // namespace vorak::test
