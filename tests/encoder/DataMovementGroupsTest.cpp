@@ -18,26 +18,6 @@ namespace {
 
 using namespace test;
 
-struct Case {
-  uint32_t bits;
-  const char* name;
-  Op o1, o2;
-  const char* text;  // the disassembly, instructions joined by "; "; nullptr when refused
-  uint32_t rc = ASSEMBLE_OK;
-};
-
-std::string readBack(const std::string& bytes, int bits) {
-  std::string text;
-  size_t length = 0;
-  for (const Decoded& d : decodeAll(bytes, bits)) {
-    if (!text.empty()) text += "; ";
-    text += d.text;
-    length += d.length;
-  }
-  if (length != bytes.size()) text += " <" + std::to_string(bytes.size() - length) + " bytes undecoded>";
-  return text;
-}
-
 class DataMovement : public OperandKitTest {
  protected:
   struct Result {

@@ -236,4 +236,28 @@ inline bool sameImm(const DecodedOperand& d, int64_t v, uint32_t size) {
   return d.kind == DecodedOperand::Imm && maskTo(d.imm, size) == maskTo(v, size);
 }
 
+// One table case of a group test: mode, mnemonic, operands, and the
+// disassembly (instructions joined by "; ") or nullptr with the refusal code.
+struct Case {
+  uint32_t bits;
+  const char* name;
+  Op o1, o2;
+  const char* text;
+  uint32_t rc = ASSEMBLE_OK;
+};
+
+// Every instruction of bytes, joined by "; "; a tail that does not decode is
+// marked.
+inline std::string readBack(const std::string& bytes, int bits) {
+  std::string text;
+  size_t length = 0;
+  for (const Decoded& d : decodeAll(bytes, bits)) {
+    if (!text.empty()) text += "; ";
+    text += d.text;
+    length += d.length;
+  }
+  if (length != bytes.size()) text += " <" + std::to_string(bytes.size() - length) + " bytes undecoded>";
+  return text;
+}
+
 }  // namespace vorak::test
