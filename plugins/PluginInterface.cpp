@@ -342,7 +342,8 @@ TFixup* cbvorak_var_fixup(uint32_t index) {
 }
 vbool cbvorak_file_setbuffer(uint32_t fileid, const char* buf, uint32_t len) {
   return guarded([&]() -> vbool {
-    if (!Compiler || fileid >= Compiler->FileList().size() || (!buf && len)) return 0;
+    // A text of 4 GiB - 1 bytes would put the reader's end past 32 bits.
+    if (!Compiler || fileid >= Compiler->FileList().size() || (!buf && len) || len == 0xFFFFFFFFu) return 0;
     TAFile* f = Compiler->FileList()[fileid];
     std::string text(buf ? buf : "", len);  // buf may point into the old text
     text.push_back('\0');
@@ -378,7 +379,8 @@ int32_t cbvorak_fixup_total() { return static_cast<int32_t>(cbvorak_var_fixupcou
 
 vbool cbfunc_execute(const char* c, uint32_t len) {
   return guarded([&]() -> vbool {
-    if (!Compiler || (!c && len)) return 0;
+    // A text of 4 GiB - 1 bytes would put the reader's end past 32 bits.
+    if (!Compiler || (!c && len) || len == 0xFFFFFFFFu) return 0;
     return Compiler->compileText("plugin buffer", std::string(c ? c : "", len)) ? 1 : 0;
   });
 }

@@ -400,6 +400,8 @@ TEST_F(CallbackTable, SetBufferReplacesASourceByItsListIndex) {
   EXPECT_EQ(Compiler->FileList()[id], f);
   EXPECT_FALSE(vk.vorak_file_setbuffer(static_cast<uint32_t>(Compiler->FileList().size()), "x", 1));
   EXPECT_FALSE(vk.vorak_file_setbuffer(id, nullptr, 3));
+  // A length whose end does not fit 32 bits is refused before anything is read.
+  EXPECT_FALSE(vk.vorak_file_setbuffer(id, "x", 0xFFFFFFFFu));
   EXPECT_EQ(f->FileLen, 18u);
   ASSERT_TRUE(vk.vorak_file_setbuffer(id, "ret", 3));
   EXPECT_EQ(f->FileLen, 3u);
@@ -491,6 +493,17 @@ TEST_F(CallbackTable, SourceReadersWithoutASourceGiveNothing) {
   char buf[4] = {1, 1, 1, 1};
   EXPECT_EQ(vk.vorak_extractline(buf, 1), 0);
   EXPECT_EQ(buf[0], '\0');
+}
+
+TEST_F(CallbackTable, ExecuteRefusesALengthWhoseEndDoesNotFit32Bits) {
+  TFunction* fn = function();
+  Compiler->setCurFunc(fn);
+  source("nop\n", 0);
+  EXPECT_EQ(vk.func_execute("int3", 0xFFFFFFFFu), 0);
+  EXPECT_EQ(fn->BufLen, 0u);
+  // The same text with its length compiles.
+  EXPECT_EQ(vk.func_execute("int3", 4), 1);
+  EXPECT_EQ(std::string(vorStrView(fn->Buffer)), "\xCC");
 }
 
 TEST_F(CallbackTable, SourceReadersReadTheCurrentSource) {
