@@ -190,7 +190,10 @@ uint32_t cbVar_Count() {
 }
 void cbset_fileext(const vwchar* s) {
   guarded([&] {
-    if (fWriter && s) Plugins->setStrExt(utf16ToUtf8(s));
+    if (!fWriter || !s) return;
+    Plugins->setStrExt(utf16ToUtf8(s));
+    // A builder's own commit writes under the name the build gives the file.
+    fWriter->setFilename(Plugins->outputFileName());
   });
 }
 void* cbfile_getbuf() {

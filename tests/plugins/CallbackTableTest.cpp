@@ -116,6 +116,32 @@ TEST_F(CallbackTable, BufferEntriesAppendPatchAndCheckTheirRanges) {
   EXPECT_EQ(Plugins->StrExt(), "com");
 }
 
+// A builder that commits the buffer itself half-way, then goes on.
+vbool earlyCommitBuilder(uint32_t event, uint32_t) {
+  if (event != teComplete) return 1;
+  const TVorakCallbacks& t = table();
+  t.File_AddBytes("ab", 2);
+  t.File_Commit();
+  static const vwchar ext[] = {'o', 'u', 't', 0};
+  t.set_fileext(ext);
+  t.File_AddBytes("cd", 2);
+  t.File_Commit();
+  t.File_AddBytes("ef", 2);
+  return 1;
+}
+
+TEST_F(CallbackTable, ABuildersOwnCommitLeavesTheOutputWhole) {
+  ASSERT_GE(Plugins->registerBuilder("early", &earlyCommitBuilder), 0);
+  ASSERT_TRUE(Plugins->selectBuilder("EARLY"));
+  const std::string out = dir_.path() + "/prog";
+  ASSERT_TRUE(Plugins->callBuilder(out));
+  // The output holds the whole buffer once, under the name the build gives it.
+  std::ifstream in(out + ".out", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abcdef");
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(out + ".bin"));  // the first commit's name
+}
+
 TEST_F(CallbackTable, ResourcesAreBuiltIntoTheBufferOnce) {
   openBuffer();
   EXPECT_FALSE(vk.file_hasresources());
