@@ -190,7 +190,10 @@ uint32_t cbVar_Count() {
 }
 void cbset_fileext(const vwchar* s) {
   guarded([&] {
-    if (fWriter && s) Plugins->setStrExt(utf16ToUtf8(s));
+    if (!fWriter || !s) return;
+    Plugins->setStrExt(utf16ToUtf8(s));
+    // A builder's own commit writes under the name the build gives the file.
+    fWriter->setFilename(Plugins->outputFileName());
   });
 }
 void* cbfile_getbuf() {
@@ -342,7 +345,8 @@ TFixup* cbvorak_var_fixup(uint32_t index) {
 }
 vbool cbvorak_file_setbuffer(uint32_t fileid, const char* buf, uint32_t len) {
   return guarded([&]() -> vbool {
-    if (!Compiler || fileid >= Compiler->FileList().size() || (!buf && len)) return 0;
+    // A text of 4 GiB - 1 bytes would put the reader's end past 32 bits.
+    if (!Compiler || fileid >= Compiler->FileList().size() || (!buf && len) || len == 0xFFFFFFFFu) return 0;
     TAFile* f = Compiler->FileList()[fileid];
     std::string text(buf ? buf : "", len);  // buf may point into the old text
     text.push_back('\0');
@@ -378,7 +382,8 @@ int32_t cbvorak_fixup_total() { return static_cast<int32_t>(cbvorak_var_fixupcou
 
 vbool cbfunc_execute(const char* c, uint32_t len) {
   return guarded([&]() -> vbool {
-    if (!Compiler || (!c && len)) return 0;
+    // A text of 4 GiB - 1 bytes would put the reader's end past 32 bits.
+    if (!Compiler || (!c && len) || len == 0xFFFFFFFFu) return 0;
     return Compiler->compileText("plugin buffer", std::string(c ? c : "", len)) ? 1 : 0;
   });
 }

@@ -114,9 +114,11 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
   F_strFile = strFile;
   F_strExt = "bin";
   if (!F_CurBuilder) return false;
-  OutputBuffer buffer(strFile);
+  // Named as the output file will be, so that a commit by the builder
+  // itself writes that file (the build's own commit rewrites it whole).
+  OutputBuffer buffer(outputFileName());
   const bool ok = F_CurBuilder(teComplete, static_cast<uint32_t>(F_CurBuilderID)) != 0;
-  fWriter->setFilename(F_strFile + "." + F_strExt);
+  fWriter->setFilename(outputFileName());
   fWriter->Commit();
   return ok;
 }

@@ -43,6 +43,9 @@ class TPluginManager {
   // All registered builder names, in registration order, joined by ", ".
   std::string builderNames() const;
 
+  // The name the output file of the running build gets: the name handed to
+  // callBuilder, ".", and the extension as it stands.
+  std::string outputFileName() const { return F_strFile + "." + F_strExt; }
   const std::string& StrExt() const { return F_strExt; }
   void setStrExt(std::string ext) { F_strExt = std::move(ext); }
   TIdentManager* Keywords() const { return F_keywordList; }

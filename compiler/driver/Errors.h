@@ -35,6 +35,13 @@ class EFCreateError : public EVorakError {
   explicit EFCreateError(const std::string& msg) : EVorakError("EFCreateError", msg) {}
 };
 
+// A failure raised under the plain base class name "Exception": the
+// top-level handler prints it as "Exception: " and its message.
+class EException : public EVorakError {
+ public:
+  explicit EException(const std::string& msg) : EVorakError("Exception", msg) {}
+};
+
 // Arithmetic failures of compile-time evaluation, named and worded as the
 // top-level handler reports them.
 class EDivByZero : public EVorakError {

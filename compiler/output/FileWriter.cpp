@@ -31,11 +31,19 @@ bool TFileWriter::alignFileToSize(uint32_t size) {
 }
 
 void TFileWriter::Commit() {
-  if (!file_stream) {
-    file_stream = std::fopen(file_out.c_str(), "w+b");
-    if (!file_stream)
-      throw EFCreateError("Cannot create file \"" + file_out + "\". " + std::strerror(errno));
+  // Every commit creates the file anew under the current name and writes the
+  // whole buffer: a builder that commits before the build does leaves the
+  // output holding the buffer once, under its final name.
+  if (file_stream) {
+    std::fclose(file_stream);
+    file_stream = nullptr;
+    // What an earlier commit wrote under a name the file no longer has is an
+    // older state of this same buffer.
+    if (file_committed != file_out) std::remove(file_committed.c_str());
   }
+  file_stream = std::fopen(file_out.c_str(), "w+b");
+  if (!file_stream) throw EFCreateError("Cannot create file \"" + file_out + "\". " + std::strerror(errno));
+  file_committed = file_out;
   if (!file_data.empty() && std::fwrite(file_data.data(), 1, file_data.size(), file_stream) != file_data.size())
     throw EInOutError("Cannot write file \"" + file_out + "\". " + std::strerror(errno));
   if (std::fflush(file_stream) != 0)

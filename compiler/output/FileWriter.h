@@ -32,13 +32,16 @@ class TFileWriter {
   bool replaceFileData(uint32_t position, const void* p, size_t count);
   // Pads with zero bytes up to exactly size; false when already longer.
   bool alignFileToSize(uint32_t size);
-  // Creates the file on the first call and writes the whole buffer; throws
-  // EFCreateError when the file cannot be created, EInOutError on a failed write.
+  // Creates the file (anew, under the current name) and writes the whole
+  // buffer; a later call does the same again, and removes the file of the
+  // earlier call when the name has changed since. Throws EFCreateError when
+  // the file cannot be created, EInOutError on a failed write.
   void Commit();
 
  private:
   std::string file_out;
   std::FILE* file_stream = nullptr;
+  std::string file_committed;  // the name file_stream was created under
   std::string file_data;
 };
 

@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 
@@ -190,14 +191,15 @@ void TResourceManager::readResourceFile(const std::string& path) {
       offset += kResHeaderLen;
       continue;
     }
+    // These two are raised, not logged: the top-level handler reports them.
     if (getU16(file, offset + 8) != kNumericMarker)
-      Log->FatalError("This type of resource id is not supported yet, please ask a developer for details.");
+      throw EException("This type of resource id is not supported yet, please ask a developer for details.");
     const uint16_t nameMarker = getU16(file, offset + 12);
     // Data is taken from behind a 32-byte header; a longer header (a name
     // spelled out in full) would hand on the wrong bytes.
     if (nameMarker != kNumericMarker &&
         (nameMarker != kDigitZeroMarker || getU32(file, offset + 4) != kResHeaderLen))
-      Log->FatalError("This type of resource name is not supported yet, please ask a developer for details.");
+      throw EException("This type of resource name is not supported yet, please ask a developer for details.");
     const uint64_t available = size - offset - kResHeaderLen;
     if (available < dataLen)
       truncated(" announces " + std::to_string(dataLen) + " data bytes, only " + std::to_string(available) +

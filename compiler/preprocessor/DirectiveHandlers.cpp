@@ -497,10 +497,8 @@ bool ifCondition() {
       return (a.F_Pointer == b.F_Pointer) == (op == moIsEqual);
     }
     case ttNumber: {
-      // Anything but a value here (a name that is not defined, say) would
-      // compare whatever its record holds.
-      if (a.F_Type != ttNumber && a.F_Type != ttFloat)
-        Log->FatalError("[4316] First operand is not a number: " + a.getTokenStr());
+      // The values of the two tokens, whatever A is: a name that is not
+      // defined has the value 0, as in the C preprocessor.
       const uint64_t x = static_cast<uint64_t>(a.F_Integer);
       const uint64_t y = static_cast<uint64_t>(b.F_Integer);
       switch (op) {
@@ -514,9 +512,7 @@ bool ifCondition() {
       }
     }
     case ttFloat: {
-      if (a.F_Type != ttNumber && a.F_Type != ttFloat)
-        Log->FatalError("[4316] First operand is not a number: " + a.getTokenStr());
-      const long double x = a.F_Type == ttFloat ? a.F_Extended : static_cast<long double>(a.F_Integer);
+      const long double x = a.F_Extended;
       const long double y = b.F_Extended;
       if (op == moIsEqual) return x == y;
       if (op == moNotEqual) return !(x == y);

@@ -155,6 +155,8 @@ class TAFile {
   void giveBack(const TFilePos& before);
   [[noreturn]] void fatalAt(const std::string& msg, const TFilePos& where);
 
+  // Only bytes #0..#32 from the 0-based index to the end of the content.
+  bool onlyBlanksFrom(uint32_t index) const;
   TVorToken readToken(TCurrentToken& ct, bool cleanIdent);
   TVorToken readString(TCurrentToken& ct, char quote);
   TVorToken readNumber(TCurrentToken& ct, char first);

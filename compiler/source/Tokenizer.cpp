@@ -228,6 +228,9 @@ TVorToken TAFile::readToken(TCurrentToken& ct, bool cleanIdent) {
   if (isDigit(c)) return readNumber(ct, c);
   switch (c) {
     case '\0':
+      // A 0 byte inside the text would end it there and drop what follows
+      // without a word; only 0 bytes and blanks may stand behind it.
+      if (CurChar <= FileLen && !onlyBlanksFrom(CurChar)) fatalAt("[9903] NUL byte in the source text", position());
       return ct.setNull();
     case '\'':
     case '"':
@@ -243,6 +246,13 @@ TVorToken TAFile::readToken(TCurrentToken& ct, bool cleanIdent) {
       break;
   }
   return ct.setSymbol(c);
+}
+
+bool TAFile::onlyBlanksFrom(uint32_t index) const {
+  const char* b = Buffer.data();
+  for (uint32_t i = index; i < FileLen; ++i)
+    if (static_cast<uint8_t>(b[i]) > ' ') return false;
+  return true;
 }
 
 TVorToken TAFile::readIdent(TCurrentToken& ct, char, bool cleanIdent) {

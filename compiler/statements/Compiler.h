@@ -106,6 +106,9 @@ class TCompiler {
   // Statement loops running now, 0 outside any: a loop that a directive
   // opens runs at the depth of the directive's loop + 1.
   uint32_t LoopDepth() const { return F_LoopDepth; }
+  // Statement loops that may run inside each other; one more is a fatal
+  // error ("[12002] ...").
+  static constexpr uint32_t kMaxLoopDepth = 1000;
 
   // ---- Operand parser (Operands.cpp) ----
   // Reads one operand (after its "," unless first). regLblRef: a name not

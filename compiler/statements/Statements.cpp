@@ -161,6 +161,17 @@ void fatalNotAvailable(std::string_view construct) {
 }
 
 void TCompiler::HandleDeclarations(int32_t funcIndex) {
+  // Loops nest through texts that compile texts (an #eval whose text names
+  // itself, a plug-in keyword whose text uses the keyword again): a bound,
+  // not the end of the stack, stops such a text.
+  if (F_LoopDepth >= kMaxLoopDepth) {
+    // A text not read yet points to where it was opened.
+    TAFile* at = F_CurFile;
+    while (at && at->CurChar == 0 && at->Parent()) at = at->Parent();
+    const std::string msg = "[12002] Statement blocks nested deeper than " + std::to_string(kMaxLoopDepth);
+    if (at) Log->FatalError(msg, true, at->CurChar, at->CurLine, at->CurLineChar, at);
+    Log->FatalError(msg);
+  }
   TFunction* preFunc = F_CurFunc;
   if (funcIndex >= 0) {
     TFunction* fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));

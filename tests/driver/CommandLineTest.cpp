@@ -242,6 +242,26 @@ TEST(CommandLine, OutputIntoAFolderThatCannotBeWritten) {
       << r.out;
 }
 
+TEST(CommandLine, UnsupportedResourceEntryIsReportedByTheTopLevelHandler) {
+  TempDir dir;
+  // One entry whose type is given by name (the marker is not FFFF).
+  std::string res(32, '\0');
+  res[0] = 4;
+  res[4] = 32;
+  res[8] = 'R';
+  res[12] = '\xFF';
+  res[13] = '\xFF';
+  writeFile(fs::path(dir.path()) / "r.res", res + "abcd");
+  writeFile(fs::path(dir.path()) / "p.vor", "program FLAT;\n#resource 'r.res';\nret\n");
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(), kFlatOnly);
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_NE(r.out.find("\nException: This type of resource id is not supported yet, please ask a developer for "
+                       "details.\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("in [p.vor]"), std::string::npos) << r.out;
+}
+
 TEST(CommandLine, ProgramOptionOverridesTheHeader) {
   TempDir dir;
   writeFile(fs::path(dir.path()) / "p.vor", "program nosuchtype;\nret\n");

@@ -75,6 +75,22 @@ TEST_F(FileWriterTest, CommitWritesTheWholeBuffer) {
   EXPECT_EQ(readFile(p), std::string("\0x\0", 3));
 }
 
+TEST_F(FileWriterTest, ALaterCommitRewritesTheWholeBufferUnderTheCurrentName) {
+  TFileWriter w((dir_ / "a.bin").string());
+  w.addFileText("ab");
+  w.Commit();
+  w.addFileText("cd");
+  w.Commit();
+  // Once, not the first part and then the whole again.
+  EXPECT_EQ(readFile(dir_ / "a.bin"), "abcd");
+  w.setFilename((dir_ / "b.bin").string());
+  w.addFileText("e");
+  w.Commit();
+  EXPECT_EQ(readFile(dir_ / "b.bin"), "abcde");
+  // The file under the old name held an older state of the same buffer.
+  EXPECT_FALSE(fs::exists(dir_ / "a.bin"));
+}
+
 TEST_F(FileWriterTest, EmptyCommitCreatesAnEmptyFileAndNoCommitCreatesNone) {
   {
     TFileWriter w((dir_ / "empty.bin").string());

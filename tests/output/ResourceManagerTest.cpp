@@ -435,9 +435,6 @@ const char kNameMsg[] = "This type of resource name is not supported yet, please
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadResourceFileTest,
     ::testing::Values(
-        BadFile{"namedType", header(with(4, 10, 0x0052, 0xFFFF)) + "abcd", kIdMsg, 0},
-        BadFile{"namedName", entry(10, 1, 0, "ok") + header(with(4, 10, 0xFFFF, 0x004E)) + "abcd", kNameMsg, 1},
-        BadFile{"longNameFromZero", header(with(4, 10, 0xFFFF, 0x0030, 36)) + std::string("\0\0\0\0abcd", 8), kNameMsg, 0},
         BadFile{"headerCut", entry(10, 1, 0, "ok") + std::string(20, '\0'),
                 "Resource file %s is truncated: the entry at offset 68 has no complete header", 1},
         BadFile{"oneByteLeft", std::string(1, '\x01'),
@@ -454,6 +451,37 @@ INSTANTIATE_TEST_SUITE_P(
                 "Resource file %s: resource type 65535 is not supported, type numbers go from 0 to 31", 0},
         BadFile{"resource52", manyOfType10(52),
                 "Resource file %s: too many resources of type 10, at most 51 are supported", 51}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Entries named by text are raised as errors of the plain class "Exception",
+// which the top-level handler reports (nothing is printed on the way).
+class UnsupportedEntryTest : public ResourceManagerTest, public ::testing::WithParamInterface<BadFile> {};
+
+TEST_P(UnsupportedEntryTest, IsRaisedForTheTopLevelHandler) {
+  const BadFile& c = GetParam();
+  const std::string path = write("bad.res", emptyEntry() + c.content);
+  std::string what, cls;
+  const std::string printed = captureStdout([&] {
+    try {
+      ResMan->readResourceFile(path);
+    } catch (const EVorakError& e) {
+      cls = e.className();
+      what = e.what();
+    }
+  });
+  EXPECT_EQ(printed, "");
+  EXPECT_EQ(cls, "Exception");
+  EXPECT_EQ(what, c.message);
+  EXPECT_EQ(ResMan->Count(10), c.addedBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, UnsupportedEntryTest,
+    ::testing::Values(
+        BadFile{"namedType", header(with(4, 10, 0x0052, 0xFFFF)) + "abcd", kIdMsg, 0},
+        BadFile{"namedName", entry(10, 1, 0, "ok") + header(with(4, 10, 0xFFFF, 0x004E)) + "abcd", kNameMsg, 1},
+        BadFile{"longNameFromZero", header(with(4, 10, 0xFFFF, 0x0030, 36)) + std::string("\0\0\0\0abcd", 8), kNameMsg,
+                0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(ResourceManagerTest, FileThatCannotBeReadIsNamed) {

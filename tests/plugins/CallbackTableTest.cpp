@@ -116,6 +116,32 @@ TEST_F(CallbackTable, BufferEntriesAppendPatchAndCheckTheirRanges) {
   EXPECT_EQ(Plugins->StrExt(), "com");
 }
 
+// A builder that commits the buffer itself half-way, then goes on.
+vbool earlyCommitBuilder(uint32_t event, uint32_t) {
+  if (event != teComplete) return 1;
+  const TVorakCallbacks& t = table();
+  t.File_AddBytes("ab", 2);
+  t.File_Commit();
+  static const vwchar ext[] = {'o', 'u', 't', 0};
+  t.set_fileext(ext);
+  t.File_AddBytes("cd", 2);
+  t.File_Commit();
+  t.File_AddBytes("ef", 2);
+  return 1;
+}
+
+TEST_F(CallbackTable, ABuildersOwnCommitLeavesTheOutputWhole) {
+  ASSERT_GE(Plugins->registerBuilder("early", &earlyCommitBuilder), 0);
+  ASSERT_TRUE(Plugins->selectBuilder("EARLY"));
+  const std::string out = dir_.path() + "/prog";
+  ASSERT_TRUE(Plugins->callBuilder(out));
+  // The output holds the whole buffer once, under the name the build gives it.
+  std::ifstream in(out + ".out", std::ios::binary);
+  EXPECT_EQ(std::string(std::istreambuf_iterator<char>(in), {}), "abcdef");
+  EXPECT_FALSE(std::filesystem::exists(out));
+  EXPECT_FALSE(std::filesystem::exists(out + ".bin"));  // the first commit's name
+}
+
 TEST_F(CallbackTable, ResourcesAreBuiltIntoTheBufferOnce) {
   openBuffer();
   EXPECT_FALSE(vk.file_hasresources());
@@ -400,6 +426,8 @@ TEST_F(CallbackTable, SetBufferReplacesASourceByItsListIndex) {
   EXPECT_EQ(Compiler->FileList()[id], f);
   EXPECT_FALSE(vk.vorak_file_setbuffer(static_cast<uint32_t>(Compiler->FileList().size()), "x", 1));
   EXPECT_FALSE(vk.vorak_file_setbuffer(id, nullptr, 3));
+  // A length whose end does not fit 32 bits is refused before anything is read.
+  EXPECT_FALSE(vk.vorak_file_setbuffer(id, "x", 0xFFFFFFFFu));
   EXPECT_EQ(f->FileLen, 18u);
   ASSERT_TRUE(vk.vorak_file_setbuffer(id, "ret", 3));
   EXPECT_EQ(f->FileLen, 3u);
@@ -491,6 +519,17 @@ TEST_F(CallbackTable, SourceReadersWithoutASourceGiveNothing) {
   char buf[4] = {1, 1, 1, 1};
   EXPECT_EQ(vk.vorak_extractline(buf, 1), 0);
   EXPECT_EQ(buf[0], '\0');
+}
+
+TEST_F(CallbackTable, ExecuteRefusesALengthWhoseEndDoesNotFit32Bits) {
+  TFunction* fn = function();
+  Compiler->setCurFunc(fn);
+  source("nop\n", 0);
+  EXPECT_EQ(vk.func_execute("int3", 0xFFFFFFFFu), 0);
+  EXPECT_EQ(fn->BufLen, 0u);
+  // The same text with its length compiles.
+  EXPECT_EQ(vk.func_execute("int3", 4), 1);
+  EXPECT_EQ(std::string(vorStrView(fn->Buffer)), "\xCC");
 }
 
 TEST_F(CallbackTable, SourceReadersReadTheCurrentSource) {

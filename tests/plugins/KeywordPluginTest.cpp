@@ -103,6 +103,16 @@ TEST(KeywordPlugin, ABraceInCompiledTextDoesNotCloseTheSourcesBlock) {
       << r.compile.out;
 }
 
+TEST(KeywordPlugin, ATextThatUsesItsOwnKeywordStopsAtTheNestingBound) {
+  // Each compiled text compiles itself again: a message, not a stack overflow.
+  const FlatRun r = withKeywords("#define s 'compile s;';\ncompile s;\nret\n");
+  EXPECT_FALSE(r.built);
+  EXPECT_EQ(r.compile.exitCode, 1);
+  EXPECT_NE(r.compile.out.find("[12002] Statement blocks nested deeper than 1000 in [plugin buffer]"),
+            std::string::npos)
+      << r.compile.out;
+}
+
 TEST(KeywordPlugin, ACompileErrorInCompiledTextIsReportedInThePluginBuffer) {
   const FlatRun r = withKeywords("nop\ncompile 'nop\nbogus eax';\nret\n");
   EXPECT_FALSE(r.built);

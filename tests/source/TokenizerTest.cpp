@@ -267,6 +267,27 @@ TEST_F(TokenizerTest, DeepNestingStopsBeforeTheStackEnds) {
   }
 }
 
+TEST_F(TokenizerTest, ANulByteBeforeMoreTextStopsTheCompile) {
+  // The text behind it would be dropped without a word.
+  TAFile* f = load(std::string("nop\n  \0 int3", 12));
+  EXPECT_EQ(f->moveNextToken(), ttIdent);
+  EXPECT_EQ(fatalLine([&] { f->moveNextToken(); }), "[2,3]: [9903] NUL byte in the source text in [t.vor]");
+  // In a peek as well.
+  f = load(std::string("\0//x", 4));
+  EXPECT_EQ(fatalLine([&] { f->peekNextToken(); }), "[1,1]: [9903] NUL byte in the source text in [t.vor]");
+}
+
+TEST_F(TokenizerTest, NulBytesAndBlanksAtTheEndEndTheText) {
+  TAFile* f = load(std::string("nop\0\0 \r\n\0", 9));
+  EXPECT_EQ(f->moveNextToken(), ttIdent);
+  EXPECT_EQ(f->moveNextToken(), ttEOF);
+  // Inside a comment a 0 byte is comment text.
+  f = load(std::string("/* \0 */ nop", 12));
+  EXPECT_EQ(f->moveNextToken(), ttIdent);
+  EXPECT_EQ(cur().F_String, "nop");
+  EXPECT_EQ(f->moveNextToken(), ttEOF);
+}
+
 TEST_F(TokenizerTest, FloatOutOfRange) {
   const std::string big = "1" + std::string(5000, '0') + ".0";
   TAFile* f = load("  " + big);

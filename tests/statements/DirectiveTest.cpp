@@ -245,6 +245,27 @@ TEST_F(DirectiveTest, EachNameIsIncludedOnce) {
   EXPECT_EQ(Idents->findIdent("a.vor", SSL_SCOPE_MAX), nullptr);
 }
 
+TEST_F(DirectiveTest, IncludeCyclesEndAtTheMarkAndLongChainsNeedNoStack) {
+  // a includes b, b includes a again: the second include of a does nothing.
+  write("a.vor", "#include 'b.vor'\nnop\n");
+  write("b.vor", "#include 'a.vor'\nint3\n");
+  compileBody("#include 'a.vor'\n");
+  EXPECT_EQ(code(), "\xCC\x90");
+  reset();
+  write("s.vor", "#include 's.vor'\nhlt\n");
+  compileBody("#include 's.vor'\n");
+  EXPECT_EQ(code(), "\xF4");
+  reset();
+  // Each file of a long chain includes the next: the loop goes on in the
+  // included file instead of calling itself.
+  constexpr int kChain = 5000;
+  for (int i = 1; i < kChain; ++i)
+    write("c" + std::to_string(i) + ".vor", "#include 'c" + std::to_string(i + 1) + ".vor'\nnop\n");
+  write("c" + std::to_string(kChain) + ".vor", "int3\n");
+  compileBody("#include 'c1.vor'\n");
+  EXPECT_EQ(code(), "\xCC" + std::string(kChain - 1, '\x90'));
+}
+
 TEST_F(DirectiveTest, MissingIncludes) {
   EXPECT_EQ(fatalBody("#include 'none.vor'\n"), "[2,19]: [1448] Included file not found \"none.vor\" in [p.vor]");
   reset();

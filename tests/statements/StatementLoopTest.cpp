@@ -203,6 +203,33 @@ TEST_F(LoopTest, ConstructsStillToComeAreReported) {
   }
 }
 
+// A chain of n evaluated texts, each holding the next: e1 compiles int3,
+// eK evaluates e(K-1); the body evaluates en.
+std::string evalChain(int n) {
+  std::string body = "#define e1 'int3';\n";
+  for (int k = 2; k <= n; ++k)
+    body += "#define e" + std::to_string(k) + " '#eval(e" + std::to_string(k - 1) + ")';\n";
+  return body + "#eval(e" + std::to_string(n) + ")\n";
+}
+
+TEST_F(LoopTest, StatementLoopsNestUpToTheirBound) {
+  // The top level and 999 evaluated texts: 1000 loops.
+  compileBody(evalChain(999));
+  EXPECT_EQ(code(), "\xCC");
+  reset();
+  EXPECT_EQ(fatalBody(evalChain(1000)),
+            "[1,9]: [12002] Statement blocks nested deeper than 1000 in [master.$eval]");
+}
+
+TEST_F(LoopTest, ATextThatCompilesItselfStopsAtTheBound) {
+  // Before the bound these ran until the stack overflowed.
+  EXPECT_EQ(fatalBody("#define e '#eval(e)';\n#eval(e)"),
+            "[1,8]: [12002] Statement blocks nested deeper than 1000 in [master.$eval]");
+  reset();
+  EXPECT_EQ(fatalBody("const s = ' nop #eval(s)';\n#eval(s)"),
+            "[1,13]: [12002] Statement blocks nested deeper than 1000 in [master.$eval]");
+}
+
 TEST_F(LoopTest, ConstAndEnumStatementsReachTheirHandlers) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
   compileBody("const five = 5;\nenum colour: byte { red, green }\nadd eax, five\nadd ecx, green\n");
