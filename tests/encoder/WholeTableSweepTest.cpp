@@ -48,7 +48,7 @@ using test::hexBytes;
 // and sampled densely only where the row accepts something.
 enum Cls {
   cNone, cGpr8, cGpr16, cGpr32, cGpr64, cBadReg, cSeg, cSt, cXmm, cImm, cMem, cMemVar, cVar, cVarRef,
-  cMemRef, cAddr, kClasses
+  cMemRef, cAddr, cOther, kClasses
 };
 
 enum AddrKind { akLabel, akLabelRef, akSegLabel, akConst };
@@ -190,6 +190,24 @@ std::vector<Od> buildPool() {
   addr(akSegLabel, 0x12345, 0x10, false);
   addr(akSegLabel, 0x1234, 0x10000, false);
   addr(akSegLabel, 11, 0x20, true);
+  // Operand kinds no rule encodes, and records no parser builds.
+  for (TOperandType t : {otFlag, otEFlag}) {
+    Od o;
+    o.cls = cOther;
+    o.value = t;
+    p.push_back(o);
+  }
+  for (TRegister bad : {REG_R8D, REG_SIL, REG_NONE}) {
+    Od o = memory(cMem, 4, bad, REG_NONE, 0, 0);
+    p.push_back(o);
+    o = memory(cMem, 4, REG_EAX, bad == REG_NONE ? REG_SP : bad, 0, 0);
+    p.push_back(o);
+  }
+  for (int64_t v : {int64_t{5}, int64_t{0x123456789}, int64_t{-1}}) {
+    Od o = numbered(cImm, v);
+    o.size = 8;
+    p.push_back(o);
+  }
   return p;
 }
 
@@ -524,9 +542,10 @@ class WholeTableSweep : public test::EncoderTest {
       case cSt: op.setIntType(false, otST, d.value); break;
       case cXmm: op.setIntType(false, otXMM, d.value); break;
       case cImm:
-        op.setImm(false, 0, 4);
+        op.setImm(false, 0, d.size ? d.size : 4);
         op.value = d.value;
         break;
+      case cOther: op.setIntType(false, static_cast<TOperandType>(d.value), 1); break;
       case cMem:
       case cMemVar: {
         void* var = d.cls == cMemVar ? &vars_[3] : nullptr;
@@ -603,6 +622,7 @@ class WholeTableSweep : public test::EncoderTest {
         return s + (d.disp < 0 ? "-" : "+") + std::to_string(d.disp < 0 ? -int64_t{d.disp} : d.disp) + "]";
       }
       case cVarRef: return "@pointed+" + std::to_string(d.disp) + "*" + std::to_string(d.scale);
+      case cOther: return "kind#" + std::to_string(d.value);
       case cAddr:
         switch (d.addr) {
           case akLabel: return "label";
@@ -1065,8 +1085,14 @@ class WholeTableSweep : public test::EncoderTest {
     out = static_cast<uint64_t>(a);
     return true;
   }
-  static bool inData(uint64_t a, uint64_t n) {
-    return a >= test::kEmuData && a + n <= test::kEmuStackTop - 0x100;
+  // Mapped memory clear of the code and of the words pushed below the
+  // stack top (stack-based operands lie above it).
+  // A block that runs past the end of a 16-bit segment wraps to its start.
+  static bool inData(uint64_t a, uint64_t n, int bits) {
+    const uint64_t top = test::kEmuStackTop;
+    if (bits == 16 && a + n > 0x10000) return false;
+    return a >= test::kEmuData && a < test::kEmuMemSize && n < 0x1000 && a + n <= test::kEmuMemSize &&
+           !(a < top && a + n > top - 0x200);
   }
 
   void emulateSequence(const TInstruction& row, int bits, const Od* d, const TOperand* after, const std::string& raw,
@@ -1100,7 +1126,7 @@ class WholeTableSweep : public test::EncoderTest {
         uint64_t da = 0, sa = 0;
         const uint64_t dn = after[0].size, sn = after[1].size;
         if (!addressOf(d[0], bits, top, da) || !addressOf(d[1], bits, top, sa)) return;
-        if (!inData(da, dn) || !inData(sa, sn) || !(da + dn <= sa || sa + sn <= da)) return;
+        if (!inData(da, dn, bits) || !inData(sa, sn, bits) || !(da + dn <= sa || sa + sn <= da)) return;
         const std::vector<uint8_t> src = pattern(sn, 0x81);
         emu.writeBytes(sa, src);
         emu.writeBytes(da, std::vector<uint8_t>(dn, 0xEE));
@@ -1123,7 +1149,7 @@ class WholeTableSweep : public test::EncoderTest {
           break;
         }
         const uint64_t n = after[0].size, words = (n + w - 1) / w;
-        if (!addressOf(d[0], bits, top, where1) || !inData(where1, n)) return;
+        if (!addressOf(d[0], bits, top, where1) || !inData(where1, n, bits)) return;
         const std::vector<uint8_t> block = pattern(n, 0x91);
         emu.writeBytes(where1, block);
         emu.writeBytes(top - words * w, std::vector<uint8_t>(words * w, 0xEE));
@@ -1137,7 +1163,8 @@ class WholeTableSweep : public test::EncoderTest {
       case igPOP: {
         const uint64_t n = after[0].size;
         expectSp = top + n;
-        if (!addressOf(d[0], bits, expectSp, where1) || !inData(where1, n)) return;
+        if (!addressOf(d[0], bits, expectSp, where1) || !inData(where1, n, bits)) return;
+        if (where1 < top + n && where1 + n > top) return;  // into the words being popped
         const std::vector<uint8_t> stack = pattern(n, 0xA1);
         emu.writeBytes(top, stack);
         if (emu.run(code) != UC_ERR_OK) return fail(where + ": does not run");
