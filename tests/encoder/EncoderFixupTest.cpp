@@ -104,7 +104,7 @@ TEST_F(EncoderFixups, VariableFieldsCarryTheMarker) {
        {{4, 0, "and dword ptr [esi*4 + 0x12345678], 7"}}},
       {32, "inc",
        [](EncoderFixups& t, TVar* v, TFunction* f) -> std::vector<TOperand*> {
-         return {t.var(otVarRef, 4, v, f)};
+         return {t.var(otVar, 4, v, f)};
        },
        {{4, 0, "inc dword ptr [0x12345678]"}}},
       {64, "add",
