@@ -180,7 +180,9 @@ uint32_t absolute32(const TOperand& op, TRMFields& f) {
   } else {
     f.rm = 5;
   }
-  setDisp32(f, op, v, op.ptr != nullptr);
+  // A fixup needs its target: a function without a variable leaves the
+  // displacement as written, as the forms with registers do.
+  setDisp32(f, op, v, op.ptr != nullptr && op.data != nullptr);
   return ASSEMBLE_OK;
 }
 
@@ -251,7 +253,7 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
   if (op.displacement < -32768 || op.displacement > 65535) return ERROR_OPERAND_INVALID;
   const bool hasDisp = op.displacement != 0 || op.ptr != nullptr;
   const bool disp8 = isImm8(2, op.displacement) && op.ptr == nullptr;
-  const bool varFixup = op.ptr != nullptr;
+  const bool varFixup = op.ptr != nullptr && op.data != nullptr;
   auto disp16 = [&](TRMFields& g) {
     g.dispSize = 2;
     g.disp = op.displacement;

@@ -260,9 +260,18 @@ uint32_t TVorAssembler::encodeSHLRD(const TEncodeArgs& a) {
 // --- igRM_S --------------------------------------------------------------------
 //
 // setcc r/m8: 0F 90..9F /0. The destination is a byte; no size prefix.
+// EAX, ECX, EDX and EBX stand for their low byte (AL..BL); the other 32-bit
+// registers have no low byte of their own number (4-7 are AH..BH), and the
+// upper bytes of the register keep their contents either way.
 uint32_t TVorAssembler::encodeRM_S(const TEncodeArgs& a) {
-  const POperand o1 = a.o1;
+  POperand o1 = a.o1;
   if (o1->hint != otRegister && o1->hint != otMem) return ERROR_OPERAND_INVALID;
+  TOperand low;
+  if (o1->hint == otRegister && o1->size == 4) {
+    if (regID(o1->reg_base) > 3) return ERROR_OPERAND_SIZE_MISMATCH;
+    low.setRegister(o1->issigned, regScale(o1->reg_base, 1));
+    o1 = &low;
+  }
   if (!widthAgrees(o1, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
   return emitRMDigit(a.row->opcode1, 1, 0, o1);
 }

@@ -183,6 +183,28 @@ TEST_F(EncoderFixups, RefusedInstructionsFileNoFixup) {
   EXPECT_EQ(fixups().size(), 1u);
 }
 
+// A fixup names its target; an operand that carries the function but no
+// variable keeps its displacement as written, in every addressing form.
+TEST_F(EncoderFixups, NoFixupWithoutATarget) {
+  for (uint32_t bits : {16u, 32u, 64u}) {
+    setMode(bits);
+    clearFixups();
+    const TRegister acc = bits == 16 ? REG_AX : REG_EAX;
+    const EncodeResult absolute = encode("add", reg(acc), memVar(0, {}, nullptr, func_, 0x100));
+    ASSERT_EQ(absolute.rc, ASSEMBLE_OK) << bits;
+    const TRegister base = bits == 16 ? REG_BX : bits == 32 ? REG_EBX : REG_RBX;
+    const EncodeResult based = encode("add", reg(acc), memVar(0, {base}, nullptr, func_, 0x100));
+    ASSERT_EQ(based.rc, ASSEMBLE_OK) << bits;
+    EXPECT_TRUE(fixups().empty()) << bits;
+    if (test::kHaveDisassembler) {
+      const std::string a = test::disasmText(absolute.bytes, static_cast<int>(bits));
+      EXPECT_NE(a.find("[0x100]"), std::string::npos) << a;
+      const std::string b = test::disasmText(based.bytes, static_cast<int>(bits));
+      EXPECT_NE(b.find(" + 0x100]"), std::string::npos) << b;
+    }
+  }
+}
+
 TEST_F(EncoderFixups, AFieldOutsideAssembleIsFiledAtOnce) {
   enc.addFixupField(ftVar, func_, &var_, 4, 0, jtJMP);
   EXPECT_EQ(fixups().size(), 1u);

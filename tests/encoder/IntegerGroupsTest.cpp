@@ -211,6 +211,14 @@ const Case kCases[] = {
     {64, "setz", R(REG_AH), {}, {}, "sete ah"},
     {16, "setc", M(1, {REG_BX}), {}, {}, "setb byte ptr [bx]"},
     {32, "seto", R(REG_AX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // EAX..EBX stand for their low byte; the other registers have none of
+    // their own number.
+    {32, "setz", R(REG_ECX), {}, {}, "sete cl"},
+    {64, "setne", R(REG_EBX), {}, {}, "setne bl"},
+    {16, "setnae", R(REG_EDX), {}, {}, "setb dl"},
+    {32, "sete", R(REG_ESI), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "sete", R(REG_ESP), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "sete", R(REG_RAX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", M(4, {REG_EAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", M(1, {REG_BX}), {}, {}, nullptr, ERROR_OPERAND_INVALID},
     {32, "sets", I(1), {}, {}, nullptr, ERROR_OPERAND_INVALID},

@@ -160,6 +160,11 @@ std::vector<Od> buildPool() {
     o.varNo = 1;
     p.push_back(o);
   }
+  for (uint32_t size : {2u, 4u}) {  // widened with sign when smaller sources move in
+    Od o = memory(cVar, size, REG_NONE, REG_NONE, 4, 1);
+    o.issigned = true;
+    p.push_back(o);
+  }
   p.push_back(memory(cVarRef, 0, REG_NONE, REG_NONE, 0, 1));
   p.push_back(memory(cVarRef, 0, REG_NONE, REG_NONE, 4, 1));
   p.push_back(memory(cVarRef, 0, REG_NONE, REG_NONE, 2, 4));
@@ -562,7 +567,7 @@ class WholeTableSweep : public test::EncoderTest {
         break;
       }
       case cVar:
-        op.setPointer(false, otVar, func_, &vars_[d.varNo], d.size);
+        op.setPointer(d.issigned, otVar, func_, &vars_[d.varNo], d.size);
         op.displacement = d.disp;
         op.scale = d.scale;
         break;
@@ -613,7 +618,7 @@ class WholeTableSweep : public test::EncoderTest {
       case cXmm: return "xmm" + std::to_string(d.value);
       case cImm: return std::to_string(d.value);
       case cMem: case cMemVar: case cMemRef: case cVar: {
-        std::string s = d.cls == cVar ? "var" : d.cls == cMemRef ? "@" : "";
+        std::string s = d.cls == cVar ? (d.issigned ? "signed var" : "var") : d.cls == cMemRef ? "@" : "";
         s += "size" + std::to_string(d.size) + " [";
         if (d.cls == cMemVar) s += "based+";
         if (d.base != REG_NONE) s += std::string(regToStr(d.base));
@@ -879,6 +884,9 @@ class WholeTableSweep : public test::EncoderTest {
         }
         break;
       case igXCHG: want.swapOk = true; break;
+      case igRM_S:  // setcc of EAX..EBX writes their low byte
+        if (c1 == cGpr32) want.ops[0].reg = std::string(regToStr(regScale(d[0].reg, 1)));
+        break;
       default: break;
     }
     return One;
