@@ -563,7 +563,6 @@ class WholeTableSweep : public test::EncoderTest {
           op.setMemory(false, d.size, d.disp, d.scale, {REG_NONE, d.index}, var, otVar, fn);
         else
           op.setMemory(false, d.size, d.disp, d.scale, {d.base, d.index}, var, otVar, fn);
-        if (d.cls == cMem) op.optype = otRegister;
         break;
       }
       case cVar:
@@ -643,12 +642,9 @@ class WholeTableSweep : public test::EncoderTest {
 
   // --- One attempt ---------------------------------------------------------------
 
-  struct Outcome {
-    bool accepted = false;
-  };
-
-  // What an accepted instruction must read as; false when the form is a
-  // multi-instruction rewrite (seq filled) or has nothing to decode.
+  // How an accepted instruction is judged: one instruction read back against
+  // the expectation, a rewrite into several (checked as a sequence and run),
+  // or a jump's placeholder that the builder replaces.
   enum Shape { One, Sequence, Placeholder };
 
   // The fixups of an accepted instruction, each checked for its field and
