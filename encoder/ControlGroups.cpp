@@ -68,12 +68,17 @@ bool stackBased(const TOperand& o) {
 }
 
 // A copy of o addressing `offset` bytes further, re-based by `shift` bytes
-// when it is addressed through the stack pointer.
+// when it is addressed through the stack pointer. Without registers, a scale
+// multiplies the displacement (an element number); the piece's offset is in
+// bytes, so the scale is folded into the displacement first.
 bool pieceOf(const TOperand& o, int64_t offset, int64_t shift, TOperand& out) {
   out = o;
-  const int64_t d = static_cast<int64_t>(o.displacement) + offset + (stackBased(o) ? shift : 0);
+  const bool scaledAddress = o.reg_base == REG_NONE && o.scale > 1;
+  const int64_t base = static_cast<int64_t>(o.displacement) * (scaledAddress ? o.scale : 1);
+  const int64_t d = base + offset + (stackBased(o) ? shift : 0);
   if (d < INT32_MIN || d > INT32_MAX) return false;
   out.displacement = static_cast<int32_t>(d);
+  if (scaledAddress) out.scale = 0;
   return true;
 }
 

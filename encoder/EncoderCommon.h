@@ -19,6 +19,10 @@ inline uint32_t ptrWidth() { return static_cast<uint32_t>(ptrSize); }
 // value.
 inline int64_t asSigned32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
 inline bool inField(int64_t v, uint32_t n) {
+  // Operands without a width, or of 10 and 16 bytes, reach here from memory
+  // records; the shifts below are defined for 1 to 7 bytes only.
+  if (n == 0) return false;
+  if (n >= 8) return true;
   const int64_t lo = -(int64_t{1} << (8 * n - 1)), hi = (int64_t{1} << (8 * n)) - 1;
   return v >= lo && v <= hi;
 }

@@ -66,9 +66,14 @@ bool isMemoryKind(TOperandType t) {
   return t == otMem || t == otVar || t == otVarRef || t == otMemRef;
 }
 
-// The x86-64 displacement is a signed 32-bit field; elsewhere the address
-// wraps at 32 bits, so an unsigned reading is as good.
-bool fitsDisp32(int64_t v) { return v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX); }
+// The x86-64 displacement is a signed 32-bit field that the processor
+// sign-extends to 64 bits, so an address of 2 GiB or more would become one
+// near the top of memory; elsewhere the address wraps at 32 bits, so an
+// unsigned reading is as good.
+bool fitsDisp32(int64_t v) {
+  if (mode64()) return v >= INT32_MIN && v <= INT32_MAX;
+  return v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX);
+}
 
 // Address registers of the 32-bit form: 32-bit registers in 32-bit mode;
 // 64-bit registers in 64-bit mode, or 32-bit ones behind the 67 prefix.
@@ -175,7 +180,9 @@ uint32_t absolute32(const TOperand& op, TRMFields& f) {
   } else {
     f.rm = 5;
   }
-  setDisp32(f, op, v, op.ptr != nullptr);
+  // A fixup needs its target: a function without a variable leaves the
+  // displacement as written, as the forms with registers do.
+  setDisp32(f, op, v, op.ptr != nullptr && op.data != nullptr);
   return ASSEMBLE_OK;
 }
 
@@ -246,7 +253,7 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
   if (op.displacement < -32768 || op.displacement > 65535) return ERROR_OPERAND_INVALID;
   const bool hasDisp = op.displacement != 0 || op.ptr != nullptr;
   const bool disp8 = isImm8(2, op.displacement) && op.ptr == nullptr;
-  const bool varFixup = op.ptr != nullptr;
+  const bool varFixup = op.ptr != nullptr && op.data != nullptr;
   auto disp16 = [&](TRMFields& g) {
     g.dispSize = 2;
     g.disp = op.displacement;

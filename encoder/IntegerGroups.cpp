@@ -198,10 +198,12 @@ uint32_t TVorAssembler::encodeLEA(const TEncodeArgs& a) {
 // --- igINCDEC ------------------------------------------------------------------
 //
 // inc FE /0, FF /0; dec FE /1, FF /1. The one-byte 40+r forms are REX
-// prefixes in 64-bit mode and are never used.
+// prefixes in 64-bit mode and are never used. The address of a variable is a
+// number, not a place that could be counted up, so it is refused rather than
+// read as the variable itself.
 uint32_t TVorAssembler::encodeINCDEC(const TEncodeArgs& a) {
   const POperand o1 = a.o1;
-  if (!isRM(o1) && o1->hint != otVarRef) return ERROR_OPERAND_INVALID;
+  if (!isRM(o1)) return ERROR_OPERAND_INVALID;
   return emitRMDigit(a.row->opcode2 + (o1->size == 1 ? 0 : 1), o1->size, a.row->opcode_r, o1);
 }
 
@@ -258,9 +260,18 @@ uint32_t TVorAssembler::encodeSHLRD(const TEncodeArgs& a) {
 // --- igRM_S --------------------------------------------------------------------
 //
 // setcc r/m8: 0F 90..9F /0. The destination is a byte; no size prefix.
+// EAX, ECX, EDX and EBX stand for their low byte (AL..BL); the other 32-bit
+// registers have no low byte of their own number (4-7 are AH..BH), and the
+// upper bytes of the register keep their contents either way.
 uint32_t TVorAssembler::encodeRM_S(const TEncodeArgs& a) {
-  const POperand o1 = a.o1;
+  POperand o1 = a.o1;
   if (o1->hint != otRegister && o1->hint != otMem) return ERROR_OPERAND_INVALID;
+  TOperand low;
+  if (o1->hint == otRegister && o1->size == 4) {
+    if (regID(o1->reg_base) > 3) return ERROR_OPERAND_SIZE_MISMATCH;
+    low.setRegister(o1->issigned, regScale(o1->reg_base, 1));
+    o1 = &low;
+  }
   if (!widthAgrees(o1, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
   return emitRMDigit(a.row->opcode1, 1, 0, o1);
 }
@@ -308,10 +319,11 @@ uint32_t TVorAssembler::encodeREGMEM(const TEncodeArgs& a) {
 // xchg r/m,r 86/87 /r; with the accumulator and another register 90+r. Both
 // operands the accumulator take the long form: 90 alone is nop (and in 64-bit
 // mode leaves the upper half of RAX alone, where xchg eax, eax clears it).
+// An address (of a variable or a memory expression) is a number and cannot
+// take the other value, so only registers and memory are exchanged.
 uint32_t TVorAssembler::encodeXCHG(const TEncodeArgs& a) {
   const POperand o1 = a.o1, o2 = a.o2;
-  const bool o1Kind = isRM(o1) || o1->hint == otVarRef || o1->hint == otMemRef;
-  if (!o1Kind || !isReg(o2)) return ERROR_NOT_SUPPORTED;
+  if (!isRM(o1) || !isReg(o2)) return ERROR_NOT_SUPPORTED;
   if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
   if (isReg(o1) && o1->size > 1 && isAccumulator(o1) != isAccumulator(o2))
     return emitOpReg(0x90, o2->size, isAccumulator(o1) ? o2->reg_base : o1->reg_base);

@@ -90,6 +90,12 @@ const Case kCases[] = {
     {64, "push", M(8, {REG_R12}), {}, "push qword ptr [r12]"},
     {64, "pop", M(16, {REG_RAX}), {}, "pop qword ptr [rax]; pop qword ptr [rax + 8]"},
     {64, "push", M(4, {REG_RBX}), {}, "push 0; push 0; push word ptr [rbx + 2]; push word ptr [rbx]"},
+    // An element number without registers: the words follow in bytes, not
+    // in elements.
+    {32, "push", M(8, {}, 4, 8), {}, "push dword ptr [0x24]; push dword ptr [0x20]"},
+    {32, "pop", M(8, {}, 4, 8), {}, "pop dword ptr [0x20]; pop dword ptr [0x24]"},
+    {64, "push", M(16, {}, 2, 4), {}, "push qword ptr [0x10]; push qword ptr [8]"},
+    {32, "push", M(3, {}, 1, 4), {}, "push word ptr [5]; shr word ptr [esp], 8; push word ptr [4]"},
     // The stack pointer moves with every word: each piece is re-based.
     {32, "push", M(8, {REG_ESP}, 4), {}, "push dword ptr [esp + 8]; push dword ptr [esp + 8]"},
     {32, "pop", M(8, {REG_ESP}, 4), {}, "pop dword ptr [esp + 8]; pop dword ptr [esp + 8]"},

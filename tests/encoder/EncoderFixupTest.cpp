@@ -104,7 +104,7 @@ TEST_F(EncoderFixups, VariableFieldsCarryTheMarker) {
        {{4, 0, "and dword ptr [esi*4 + 0x12345678], 7"}}},
       {32, "inc",
        [](EncoderFixups& t, TVar* v, TFunction* f) -> std::vector<TOperand*> {
-         return {t.var(otVarRef, 4, v, f)};
+         return {t.var(otVar, 4, v, f)};
        },
        {{4, 0, "inc dword ptr [0x12345678]"}}},
       {64, "add",
@@ -181,6 +181,28 @@ TEST_F(EncoderFixups, RefusedInstructionsFileNoFixup) {
   EXPECT_EQ(fixups().size(), 1u);
   EXPECT_EQ(encode("add", memVar(1, {REG_R8}, &var_, func_), reg(REG_AH)).rc, ERROR_OPERAND_INVALID);
   EXPECT_EQ(fixups().size(), 1u);
+}
+
+// A fixup names its target; an operand that carries the function but no
+// variable keeps its displacement as written, in every addressing form.
+TEST_F(EncoderFixups, NoFixupWithoutATarget) {
+  for (uint32_t bits : {16u, 32u, 64u}) {
+    setMode(bits);
+    clearFixups();
+    const TRegister acc = bits == 16 ? REG_AX : REG_EAX;
+    const EncodeResult absolute = encode("add", reg(acc), memVar(0, {}, nullptr, func_, 0x100));
+    ASSERT_EQ(absolute.rc, ASSEMBLE_OK) << bits;
+    const TRegister base = bits == 16 ? REG_BX : bits == 32 ? REG_EBX : REG_RBX;
+    const EncodeResult based = encode("add", reg(acc), memVar(0, {base}, nullptr, func_, 0x100));
+    ASSERT_EQ(based.rc, ASSEMBLE_OK) << bits;
+    EXPECT_TRUE(fixups().empty()) << bits;
+    if (test::kHaveDisassembler) {
+      const std::string a = test::disasmText(absolute.bytes, static_cast<int>(bits));
+      EXPECT_NE(a.find("[0x100]"), std::string::npos) << a;
+      const std::string b = test::disasmText(based.bytes, static_cast<int>(bits));
+      EXPECT_NE(b.find(" + 0x100]"), std::string::npos) << b;
+    }
+  }
 }
 
 TEST_F(EncoderFixups, AFieldOutsideAssembleIsFiledAtOnce) {

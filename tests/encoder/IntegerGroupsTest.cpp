@@ -120,6 +120,17 @@ const Case kCases[] = {
     {32, "add", R(REG_EAX), R(REG_BL), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "add", M(2, {REG_EBX}), R(REG_EAX), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "add", M(0, {REG_EBX}), I(5), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // Memory of 10 or 16 bytes has no integer form (and must not be measured
+    // as an immediate field of that width).
+    {32, "add", M(10, {REG_EBX}), I(5), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "cmp", M(16, {REG_RBX}), I(-1), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {32, "test", M(10, {REG_EBX}), I(1), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "imul", R(REG_RAX), M(16, {REG_RBX}), I(3), nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // A scaled address without registers must stay below 2 GiB in 64-bit
+    // code, where the 32-bit field is sign-extended; 32-bit code reaches it.
+    {64, "add", R(REG_EAX), M(4, {}, 0x10000000, 8), {}, nullptr, ERROR_OPERAND_INVALID},
+    {64, "add", R(REG_EAX), M(4, {}, 0x1FFFFFFF, 4), {}, "add eax, dword ptr [0x7ffffffc]"},
+    {32, "add", R(REG_EAX), M(4, {}, 0x10000000, 8), {}, "add eax, dword ptr [0x80000000]"},
     {32, "add", R(REG_AL), I(300), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "cmp", M(1, {REG_EBX}), I(300), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {64, "add", R(REG_RAX), I(0x100000000), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
@@ -200,6 +211,14 @@ const Case kCases[] = {
     {64, "setz", R(REG_AH), {}, {}, "sete ah"},
     {16, "setc", M(1, {REG_BX}), {}, {}, "setb byte ptr [bx]"},
     {32, "seto", R(REG_AX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // EAX..EBX stand for their low byte; the other registers have none of
+    // their own number.
+    {32, "setz", R(REG_ECX), {}, {}, "sete cl"},
+    {64, "setne", R(REG_EBX), {}, {}, "setne bl"},
+    {16, "setnae", R(REG_EDX), {}, {}, "setb dl"},
+    {32, "sete", R(REG_ESI), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "sete", R(REG_ESP), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "sete", R(REG_RAX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", M(4, {REG_EAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", M(1, {REG_BX}), {}, {}, nullptr, ERROR_OPERAND_INVALID},
     {32, "sets", I(1), {}, {}, nullptr, ERROR_OPERAND_INVALID},
@@ -372,6 +391,35 @@ TEST_F(IntegerGroups, NumbersHeldIn32BitsReadAsSigned) {
   r = encode("imul", reg(REG_RCX), reg(REG_RDX), imm32(0xFFFFFFFE));
   ASSERT_EQ(r.rc, ASSEMBLE_OK);
   if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText(r.bytes, 64), "imul rcx, rdx, -2"); }
+}
+
+// The address of a variable (@var) or of a memory expression (@[ebx+8]) is a
+// number: it can be neither counted up nor exchanged, and it is not read as
+// the place it names.
+TEST_F(IntegerGroups, AddressOperandsAreNoPlacesToWrite) {
+  TVar v{};
+  TOperand* memRef = mem(0, {REG_EBX}, 8);
+  memRef->hint = otMemRef;
+  for (uint32_t bits : {16u, 32u, 64u}) {
+    setMode(bits);
+    TOperand* varRef = var(otVarRef, 0, &v, nullptr);
+    for (const char* name : {"inc", "dec"}) {
+      const EncodeResult r = encode(name, varRef);
+      EXPECT_EQ(r.rc, ERROR_OPERAND_INVALID) << name << " in " << bits;
+      EXPECT_TRUE(r.bytes.empty()) << name << " in " << bits;
+      EXPECT_EQ(encode(name, memRef).rc, ERROR_OPERAND_INVALID) << name << " in " << bits;
+    }
+    const TRegister acc = bits == 16 ? REG_AX : REG_EAX;
+    const EncodeResult x = encode("xchg", varRef, reg(acc));
+    EXPECT_EQ(x.rc, ERROR_NOT_SUPPORTED) << bits;
+    EXPECT_TRUE(x.bytes.empty()) << bits;
+    EXPECT_EQ(encode("xchg", memRef, reg(acc)).rc, ERROR_NOT_SUPPORTED) << bits;
+  }
+  // The place itself is exchanged as usual.
+  setMode(32);
+  const EncodeResult r = encode("xchg", mem(4, {REG_EBX}, 8), reg(REG_EAX));
+  ASSERT_EQ(r.rc, ASSEMBLE_OK);
+  EXPECT_EQ(hexBytes(r.bytes), "87 43 08");
 }
 
 TEST_F(IntegerGroups, SizelessMemoryTakesTheDocumentedDefaults) {

@@ -179,6 +179,11 @@ class IntegerSweep : public EncoderTest {
   // The operands Capstone shows for a row, in its order.
   static std::vector<TOperand> expectedOperands(TInstructionGroup g, const std::vector<TOperand>& w) {
     if (g == igIMUL && w.size() == 2 && w[1].hint == otImm) return {w[0], w[0], w[1]};
+    if (g == igRM_S && w[0].hint == otRegister && w[0].size == 4) {  // setcc of EAX..EBX: their low byte
+      std::vector<TOperand> e = w;
+      e[0].setRegister(false, regScale(w[0].reg_base, 1));
+      return e;
+    }
     if (g == igLEA) {
       std::vector<TOperand> e = w;
       if (e[1].hint == otImm) {  // lea r, n is lea r, [n]
