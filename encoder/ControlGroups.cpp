@@ -125,16 +125,17 @@ uint32_t TVorAssembler::encodePUSHPOP(const TEncodeArgs& a) {
 }
 
 uint32_t TVorAssembler::pushImmediate(POperand o1) {
-  if (o1->size > ptrWidth()) {
-    o1->size = ptrWidth();
-    Log->Warning("Operand has been truncated to fit into DWord");
-  }
   int64_t v = 0;
   if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
   if (isImm8(ptrWidth(), v)) {
     addBytes(0x6Au, 1);
     emitImm(v, 1);
   } else {
+    // Only the long form narrows a wider operand to the stack word.
+    if (o1->size > ptrWidth()) {
+      o1->size = ptrWidth();
+      Log->Warning("Operand has been truncated to fit into DWord");
+    }
     addBytes(0x68u, 1);
     emitImm(v, immField());
   }

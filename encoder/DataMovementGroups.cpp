@@ -26,9 +26,7 @@ bool validWidth(uint32_t size) { return size == 1 || size == 2 || size == 4 || s
 // than the destination, unless imm_roll asks for its low bytes. B8+r is the
 // only form with an 8-byte immediate; memory takes 4 bytes that the processor
 // sign-extends, which no setting can stretch.
-bool registerImmFits(int64_t v, uint32_t size) {
-  return size == 8 || CompileFlags.imm_roll || static_cast<uint32_t>(Int64toSize(v)) <= size;
-}
+bool registerImmFits(int64_t v, uint32_t size) { return size == 8 || immFits(v, size); }
 bool memoryImmFits(int64_t v, uint32_t size) {
   if (size == 8) return v >= INT32_MIN && v <= INT32_MAX;
   return registerImmFits(v, size);

@@ -74,12 +74,13 @@ void stringConstant(TOperand& op, const TCurrentToken& tk, bool iss) {
 }
 
 // Numbers reach the encoder as its rules read them: 32 bits, zero-extended
-// (FFFFFFFF stands for -1 as well). A value that 32 bits cannot hold keeps
-// all its 64 bits, so the encoder refuses it, or gives a 64-bit field it in
-// full, rather than cutting it.
+// (FFFFFFFF stands for -1 as well). A negative number, and a value that 32
+// bits cannot hold, keep all their 64 bits: so `mov rax, -1` fills RAX while
+// `mov rax, 0xFFFFFFFF` loads 4294967295, and the encoder refuses a value too
+// wide for its field, or gives a 64-bit field it in full, rather than cutting it.
 void immediate(TOperand& op, bool iss, int64_t value, uint32_t size) {
   op.setImm(iss, static_cast<uint32_t>(value), size);
-  if (value < INT32_MIN || value > static_cast<int64_t>(UINT32_MAX)) op.value = value;
+  if (value < 0 || value > static_cast<int64_t>(UINT32_MAX)) op.value = value;
 }
 
 // A label operand of the record; the record is reached from CurFunc.

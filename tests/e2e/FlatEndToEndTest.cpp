@@ -202,3 +202,29 @@ TEST(FlatEndToEnd, ConstantsAndEnumerationItemsAsOperands) {
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// A negative number fills the whole register; a large positive one does not.
+TEST(FlatEndToEnd, NegativeImmediatesFillTheRegister) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  FlatRun r = runFlat("mov rax, -1\nmov rbx, 0xFFFFFFFF\nmov rcx, -2\nadd rcx, -3\nmov rdx, 5\nsub rdx, -1\nret\n", 64);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.reg(rAX), ~0ull);
+  EXPECT_EQ(r.reg(rBX), 0xFFFFFFFFull);
+  EXPECT_EQ(r.reg(rCX), static_cast<uint64_t>(-5));
+  EXPECT_EQ(r.reg(rDX), 6u);
+  r = runFlat("mov eax, -1\nmov ebx, -128\nadd ebx, -1\nret\n", 32);
+  ASSERT_TRUE(r.finished) << r.compile.out << r.fault;
+  EXPECT_EQ(r.reg(rAX) & 0xFFFFFFFF, 0xFFFFFFFFu);
+  EXPECT_EQ(r.reg(rBX) & 0xFFFFFFFF, static_cast<uint32_t>(-129));
+  r = runFlat("mov ax, -1\nmov bx, -2\nret\n", 16);
+  ASSERT_TRUE(r.finished) << r.compile.out << r.fault;
+  EXPECT_EQ(r.reg(rAX) & 0xFFFF, 0xFFFFu);
+  EXPECT_EQ(r.reg(rBX) & 0xFFFF, 0xFFFEu);
+}
+
+}  // namespace
+}  // namespace vorak::test

@@ -356,13 +356,21 @@ TEST_F(ControlGroups, FarJumpsAndTruncatedImmediatesWarnOrFix) {
   EXPECT_EQ(fx[0].offset, 7u);
   EXPECT_EQ(fx[0].index, 0x200u);
   EXPECT_EQ(hexBytes(bytes), "EA 00 00 00 00 08 00");
-  // An immediate wider than a stack word is cut with a warning.
-  const std::string out = captureStdout([&] {
-    TOperand* wide = make(I(5, 8));
+  // An immediate wider than a stack word is cut with a warning when it takes
+  // the long form; one that fits a signed byte takes 6A and no warning.
+  std::string out = captureStdout([&] {
+    TOperand* wide = make(I(500, 8));
     EXPECT_EQ(enc.assemble(opcodeLookup("push"), wide, nullptr, nullptr, true), ASSEMBLE_OK);
     EXPECT_EQ(wide->size, 4u);
+    EXPECT_EQ(hexBytes(enc.popCode()), "68 F4 01 00 00");
   });
   EXPECT_NE(out.find("Operand has been truncated to fit into DWord"), std::string::npos) << out;
+  out = captureStdout([&] {
+    TOperand* small = make(I(-3, 8));
+    EXPECT_EQ(enc.assemble(opcodeLookup("push"), small, nullptr, nullptr, true), ASSEMBLE_OK);
+    EXPECT_EQ(hexBytes(enc.popCode()), "6A FD");
+  });
+  EXPECT_EQ(out, "");
 }
 
 // --- Sweep -----------------------------------------------------------------------

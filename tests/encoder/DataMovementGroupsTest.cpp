@@ -227,7 +227,8 @@ TEST_F(DataMovement, RegisterToItselfVanishesOnlyWhenOptimisedAndANoOp) {
 TEST_F(DataMovement, ImmediatesRollOnlyWhenAskedTo) {
   CompileFlags.imm_roll = 0;
   EXPECT_EQ(run(32, "mov", R(REG_AL), I(300)).rc, ERROR_OPERAND_SIZE_MISMATCH);
-  EXPECT_EQ(run(32, "mov", R(REG_AX), I(-1)).rc, ERROR_OPERAND_SIZE_MISMATCH);
+  EXPECT_EQ(run(32, "mov", R(REG_AX), I(-40000)).rc, ERROR_OPERAND_SIZE_MISMATCH);
+  EXPECT_EQ(hexBytes(run(32, "mov", R(REG_AX), I(-1)).raw), "66 B8 FF FF");  // -1 fits a word
   EXPECT_EQ(run(32, "mov", M(1, {REG_EBX}), I(300)).rc, ERROR_OPERAND_SIZE_MISMATCH);
   CompileFlags.imm_roll = 1;
   EXPECT_EQ(hexBytes(run(32, "mov", R(REG_AL), I(300)).raw), "B0 2C");
@@ -436,8 +437,13 @@ TEST_F(MoveSweep, RegisterDestinations) {
                                                       0x100000000LL, -1}) {
         const Result r = run(bits, "mov", R(a), I(v));
         const std::string where = to + std::to_string(v);
-        EXPECT_EQ(r.rc == ASSEMBLE_OK, usable(a, bits) && (sa == 8 || static_cast<uint32_t>(Int64toSize(v)) <= sa))
-            << where;
+        // The register takes a value whose signed or unsigned reading it
+        // holds; a 32-bit pattern such as FFFFFFFF also stands for its signed value.
+        auto holds = [sa](int64_t x) {
+          return x >= -(int64_t{1} << (8 * sa - 1)) && x <= (int64_t{1} << (8 * sa)) - 1;
+        };
+        const bool fits = sa == 8 || holds(v) || ((v >> 32) == 0 && holds(static_cast<int32_t>(v)));
+        EXPECT_EQ(r.rc == ASSEMBLE_OK, usable(a, bits) && fits) << where;
         if (r.rc == ASSEMBLE_OK)
           single(r, bits, where, {"mov", "movabs"},
                  [&](const DecodedOperand& x, const DecodedOperand& y) { return sameReg(x, a) && sameImm(y, v, sa); });
@@ -523,8 +529,13 @@ TEST_F(MoveSweep, MemoryVariableAndSegmentDestinations) {
           const Result r = run(bits, "mov", dst, I(v));
           const std::string where = to + std::to_string(v);
           const uint32_t width = size ? size : 4;
+          // A field takes a value whose signed or unsigned reading it holds;
+          // a 32-bit pattern such as FFFFFFFF also stands for its signed value.
+          auto holds = [width](int64_t x) {
+            return x >= -(int64_t{1} << (8 * width - 1)) && x <= (int64_t{1} << (8 * width)) - 1;
+          };
           const bool fits = width == 8 ? (v >= INT32_MIN && v <= INT32_MAX)
-                                       : static_cast<uint32_t>(Int64toSize(v)) <= width;
+                                       : holds(v) || ((v >> 32) == 0 && holds(static_cast<int32_t>(v)));
           if (!fits || (width == 8 && bits != 64)) {
             EXPECT_NE(r.rc, ASSEMBLE_OK) << where;
           }

@@ -61,14 +61,16 @@ TEST_F(OperandTest, RegistersSegmentsAndImmediates) {
   EXPECT_EQ(op->size, 2u);
   EXPECT_TRUE(op->issigned);
   EXPECT_FALSE(op->istruedef);
-  // 32 bits, zero-extended, as the encoder reads numbers...
-  op = first("-1");
-  EXPECT_EQ(op->value, 0xFFFFFFFF);
+  // A positive number that 32 bits hold stays zero-extended, as the encoder
+  // reads numbers...
   op = first("0xFFFFFFFF");
   EXPECT_EQ(op->value, 0xFFFFFFFF);
+  // ...while a negative one, and what 32 bits cannot hold, keeps its 64 bits,
+  // so -1 fills a 64-bit register and nothing is cut silently.
+  op = first("-1");
+  EXPECT_EQ(op->value, -1);
   op = first("-2147483648");
-  EXPECT_EQ(op->value, 0x80000000);
-  // ...but what 32 bits cannot hold keeps its 64, so nothing is cut silently.
+  EXPECT_EQ(op->value, INT64_C(-2147483648));
   op = first("0x123456789");
   EXPECT_EQ(op->value, 0x123456789);
   EXPECT_EQ(op->size, 8u);
