@@ -112,9 +112,7 @@ TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, int64_
   t->int_upper = upper;
   t->signed_ = lower < 0;
   t->vt = dtInteger;
-  F_VarTypes.push_back(t);
-  t->ident = Idents->addIdent(itType, strName, t);
-  return t;
+  return registerType(t, strName);
 }
 
 TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, long double lower,
@@ -124,6 +122,10 @@ TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, long d
   t->real_upper = upper;
   t->signed_ = lower < 0;
   t->vt = dtFloat;
+  return registerType(t, strName);
+}
+
+TVarType* TVarManager::registerType(TVarType* t, std::string_view strName) {
   F_VarTypes.push_back(t);
   t->ident = Idents->addIdent(itType, strName, t);
   return t;

@@ -50,6 +50,9 @@ class TVarManager {
   void resizeVarTypes();
 
  private:
+  // Files a new type and declares its name.
+  TVarType* registerType(TVarType* t, std::string_view strName);
+
   std::vector<TVarType*> F_VarTypes;
   std::vector<TVar*> F_Vars;
   TVarType* F_PtrType = nullptr;
