@@ -45,17 +45,22 @@ TFunction* calleeOf(const TOperand* op) {
 
 // Bytes that a row emitted as raw bytes (the flag and all-register pushes and
 // pops) moves on the stack, read from the bytes themselves: 9C/9D push and pop
-// a stack word, 66 9C/9D the other size, 60/61 eight registers.
+// one word, 60/61 eight; a 66 prefix makes the word the mode's other size
+// (2 bytes, or 4 in 16-bit mode).
 int32_t rawStackBytes(std::string_view code) {
-  const int32_t word = static_cast<int32_t>(ptrSize);
-  const int32_t other = word == 2 ? 4 : 2;
-  if (code == "\x9C") return word;
-  if (code == "\x9D") return -word;
-  if (code == "\x66\x9C") return other;
-  if (code == "\x66\x9D") return -other;
-  if (code == "\x60") return 8 * word;
-  if (code == "\x61") return -8 * word;
-  return 0;
+  int32_t word = static_cast<int32_t>(ptrSize);
+  if (!code.empty() && static_cast<uint8_t>(code[0]) == 0x66) {
+    word = word == 2 ? 4 : 2;
+    code.remove_prefix(1);
+  }
+  if (code.size() != 1) return 0;
+  switch (static_cast<uint8_t>(code[0])) {
+    case 0x9C: return word;
+    case 0x9D: return -word;
+    case 0x60: return 8 * word;
+    case 0x61: return -8 * word;
+    default: return 0;
+  }
 }
 
 }  // namespace
