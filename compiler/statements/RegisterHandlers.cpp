@@ -100,11 +100,11 @@ bool nextIsAs() {
   return true;
 }
 
-// True, with the token consumed into the current token, when the next token
-// names a function or procedure (a call); false with nothing consumed.
-bool nextIsCall() {
-  TAFile& f = curFile();
-  if (f.peekNextToken(false) != ttIdent) return false;
+// True, with the token consumed into the current token, when the token
+// just peeked names a function or procedure (a call); false with nothing
+// consumed.
+bool peekedIsCall(TVorToken peeked) {
+  if (peeked != ttIdent) return false;
   switch (Compiler->PeekToken()->F_IdentType) {
     case itFunc:
     case itProc:
@@ -112,7 +112,7 @@ bool nextIsCall() {
     case itProcThis: break;
     default: return false;
   }
-  f.moveLastPeek();
+  curFile().moveLastPeek();
   return true;
 }
 
@@ -235,9 +235,12 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
     conditionalValue(target, fromExop);
     return;
   }
-  TRegState& state = RegMan->Registers[target.reg_base];
+  // What the register is known to point to follows what it is loaded with.
+  TRegState scratch;
+  const bool isRegister = target.hint == otRegister;
+  TRegState& state = isRegister ? RegMan->Registers[target.reg_base] : scratch;
 
-  if (next == ttIdent && nextIsCall()) {
+  if (peekedIsCall(next)) {
     if (isProcedureToken()) fatal("[423] Procedures do not return values");
     const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
     state.assume = callee ? callee->ReturnType : nullptr;
@@ -271,7 +274,7 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
       emit(op == moAdd ? "add" : "sub", &target, source.get());
     }
   }
-  if (nextIsAs()) handle_regAs(target.reg_base);
+  if (isRegister && nextIsAs()) handle_regAs(target.reg_base);
 }
 
 // [42340] for an operator that a statement has no instruction for.
@@ -293,16 +296,15 @@ bool registersOverlap(TRegister a, TRegister b) {
 
 // register operator [value] ;   |   register as TYPE ;
 void handle_REGISTER(TOperand* exop) {
-  OperandPtr owned(exop);
+  const OperandPtr owned(exop);
   const bool fromExop = exop != nullptr;
-  TOperand* target = exop;
+  TOperand local;
+  TOperand* target = fromExop ? exop : &local;
   // Register names are static texts: nothing is copied per statement.
   std::string_view targetText;
   TMathOp op = moAssign;
   if (!fromExop) {
     const TCurrentToken& tk = cur();
-    owned = std::make_unique<TOperand>();
-    target = owned.get();
     target->setRegister(tk.getSigned(), tk.F_Register);
     targetText = regToStr(tk.F_Register);
     if (nextIsAs()) {
@@ -414,7 +416,7 @@ void handle_BASEEXP() {
       if (curFile().peekNextRealChar(true) != ';') fatal("[42341] Expected a math operator");
       return;
     case moAssign: {
-      if (nextIsCall()) {
+      if (peekedIsCall(curFile().peekNextToken(false))) {
         if (isProcedureToken()) fatal("[4234] Procedures do not return values");
         compileCall();
         // The accumulator of the slot's size; a slot of no known size takes
