@@ -43,12 +43,28 @@ TFunction* calleeOf(const TOperand* op) {
   return nullptr;
 }
 
+// Bytes that a row emitted as raw bytes (the flag and all-register pushes and
+// pops) moves on the stack, read from the bytes themselves: 9C/9D push and pop
+// a stack word, 66 9C/9D the other size, 60/61 eight registers.
+int32_t rawStackBytes(std::string_view code) {
+  const int32_t word = static_cast<int32_t>(ptrSize);
+  const int32_t other = word == 2 ? 4 : 2;
+  if (code == "\x9C") return word;
+  if (code == "\x9D") return -word;
+  if (code == "\x66\x9C") return other;
+  if (code == "\x66\x9D") return -other;
+  if (code == "\x60") return 8 * word;
+  if (code == "\x61") return -8 * word;
+  return 0;
+}
+
 }  // namespace
 
 uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
                                bool optimise) {
   const uint32_t rc = F_Assembler->assemble(inst, op1, op2, op3, optimise);
-  if (rc != ASSEMBLE_OK || !fn || CompileFlags.peek_mode || !op1) return rc;
+  if (rc != ASSEMBLE_OK || !fn || CompileFlags.peek_mode) return rc;
+  if (!op1 && inst->group != igEMIT) return rc;
   // LocalOffset counts the bytes pushed since the frame was laid out;
   // unsigned arithmetic keeps a pop below the frame (or a callee that
   // removes more than was counted) exact modulo 2^32, as the 32-bit
@@ -59,6 +75,9 @@ uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, 
       break;
     case igPOP:
       fn->LocalOffset -= stackBytes(*op1, false);
+      break;
+    case igEMIT:
+      fn->LocalOffset += static_cast<uint32_t>(rawStackBytes(F_Assembler->getCode()));
       break;
     case igCALL:
       // A stdcall callee removes its own parameters; the others leave them
@@ -80,8 +99,21 @@ uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOp
   if (inst->group == igRET) retTriggered(fn);
   const uint32_t rc = encodeInto(fn, inst, op1, op2, op3, CompileFlags.optimise);
   if (rc != ASSEMBLE_OK) Log->FatalError("[124412] " + TVorAssembler::errorCodeToString(rc));
-  appendCode(fn, F_Assembler->popCode());
+  appendEncoded(fn, inst);
   return rc;
+}
+
+void TCompiler::appendEncoded(TFunction* fn, PInstruction inst) {
+  appendCode(fn, F_Assembler->popCode());
+  if (inst->group == igRET && fn && !CompileFlags.peek_mode) F_ReturnEnds[fn] = fn->BufLen;
+}
+
+bool TCompiler::endsWithReturn(const TFunction* fn) const {
+  const auto it = F_ReturnEnds.find(fn);
+  if (it == F_ReturnEnds.end() || it->second != fn->BufLen) return false;
+  for (const TFunction* f : FuncMan->FuncList())
+    if (f->Parent == fn && f->Type_ == ltLabel && f->Address == fn->BufLen) return false;
+  return true;
 }
 
 std::string TCompiler::buildInstruction(TFunction* fn, std::string_view strName, TOperand* op1, TOperand* op2,
@@ -94,6 +126,13 @@ std::string TCompiler::buildInstruction(TFunction* fn, std::string_view strName,
 }
 
 void TCompiler::retTriggered(TFunction* fn) {
+  // The epilogue's pops leave the function here; the code after this return
+  // is reached with everything still pushed.
+  struct KeepDepth {
+    TFunction* fn;
+    uint32_t depth;
+    ~KeepDepth() { fn->LocalOffset = depth; }
+  } keep{fn, fn->LocalOffset};
   // The stack and frame registers of the mode's width.
   const auto width = static_cast<uint8_t>(ptrSize);
   const TRegister sp = regScale(REG_ESP, width);
