@@ -12,6 +12,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"
 #include "compiler/statements/Statements.h"
 #include "compiler/symbols/FuncManager.h"
@@ -221,8 +222,44 @@ void checkChainOperand(const TOperand& target, const TOperand& op) {
     fatal("[43523] Expressions do not support referencing assignment operand");
 }
 
+// One value of a conditional value: an optional prefix and an operand,
+// loaded into the target.
+void conditionalLoad(TOperand& target, bool fromExop) {
+  const TExMode mode = readPrefix();
+  const OperandPtr value = Compiler->moveNextOperand(true, false);
+  if (fromExop) target.issigned = value->issigned;
+  emit("mov", &target, value.get());
+  applyPrefix(mode, target);
+}
+
 // reg = [if] ( condition ) [?] [value] [: value] ;
-void conditionalValue(TOperand& /*target*/, bool /*fromExop*/) { fatalNotAvailable("conditional values"); }
+// The condition has its own and/or links: it goes on after its jump when it
+// holds and to the second value when it fails, whatever block it stands in.
+// The token peeked last is the "(" or the keyword if.
+void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
+  TAFile& f = curFile();
+  f.moveLastPeek();
+  if (withIf && !Compiler->ExpectSymbol("(")) unexpected("849228");
+  TFunction* holds = statementLabel("ifcode");
+  TFunction* otherwise = statementLabel("else");
+  TFunction* done = statementLabel("exitif");
+  const auto cc = std::make_unique<TCondContext>(holds, otherwise);
+  const TMathOp res = handle_IFEXPRESSION(*cc, 0);
+  handle_IFJUMP(true, res, otherwise);
+  Compiler->placeLabel(holds);
+  if (!Compiler->ExpectSymbol(")")) unexpected("849198");
+  if (f.peekNextRealChar(true) == '?') f.setPosition(f.lastPeek());
+  if (f.peekNextRealChar(true) != ':') conditionalLoad(target, fromExop);
+  jumpTo("jmp", done);
+  Compiler->placeLabel(otherwise);
+  if (f.peekNextRealChar(true) != ';') {
+    if (!Compiler->ExpectSymbol(":")) unexpected("849200");
+    if (f.peekNextRealChar(true) != ';') conditionalLoad(target, fromExop);
+  }
+  if (!Compiler->ExpectSymbol(";")) unexpected("849201");
+  Compiler->placeLabel(done);
+  updateLabelStack(*cc);
+}
 
 // The right side of "reg = ..." (current token: the "=", or the statement's
 // first token when the target came from exop).
@@ -231,8 +268,9 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
   TAFile& f = curFile();
   const TVorToken next = f.peekNextToken(false);
   const TCurrentToken& pk = *Compiler->PeekToken();
-  if ((next == ttSymbol && pk.F_String == "(") || (next == ttIdent && pk.F_Keyword == keyIf)) {
-    conditionalValue(target, fromExop);
+  const bool withIf = next == ttIdent && pk.F_Keyword == keyIf;
+  if (withIf || (next == ttSymbol && pk.F_String == "(")) {
+    conditionalValue(target, fromExop, withIf);
     return;
   }
   // What the register is known to point to follows what it is loaded with.

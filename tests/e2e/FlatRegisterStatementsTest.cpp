@@ -79,6 +79,21 @@ std::vector<RegProgram> programs() {
         {{rAX, 41}, {rCX, 1}});
     add("UsesRestoresInReverse", "mov %b, 5\nmov %si, 6\nuses %b, %si, flags;\nmov %b, 1\nmov %si, 2\nstc\nret",
         {{rBX, 5}, {rSI, 6}});
+    add("ConditionalValues", "mov %c, 0\n%a = (%c == 0) ? 1 : 2;\nmov %c, 5\n%b = if (%c == 0) 1 : 2;",
+        {{rAX, 1}, {rBX, 2}});
+    add("ConditionalValuesWithJoins",
+        "mov %c, 3\nmov %d, 9\n%a = ((%c == 3) or (%d == 5)) ? 10 : 20;\n%b = ((%c == 3) and (%d == 5)) ? 10 : 20;\n"
+        "%si = ((%c == 4) or (%d == 9)) ? -%c : ~%d;\n%di = ((%c == 4) or (%d == 8)) ? -%c : ~%d;",
+        {{rAX, 10}, {rBX, 20}, {rSI, uint64_t(-3)}, {rDI, ~9ull}});
+    add("ConditionalValuesOneSided", "mov %a, 7\nmov %b, 7\nmov %c, 1\n%a = (%c == 1) ? 5;\n%b = (%c == 1) : 6;\n"
+        "mov %si, 7\n%si = (%c == 2) ? 5;\n",
+        {{rAX, 5}, {rBX, 7}, {rSI, 7}});
+    // A conditional value inside blocks jumps to its own targets, not to the
+    // enclosing blocks' ones: the loop ends, the if goes on.
+    add("ConditionalValuesInsideBlocks",
+        "mov %c, 3\nmov %a, 1\nwhile (1 == 1) {\n if (%a == 1) {\n  %b = ((%c == 3) or (%d == 5)) ? 1 : 2;\n"
+        "  %si = ((%c == 4) and (%d == 0)) ? 1 : 2;\n  %di = 9;\n }\n break;\n}",
+        {{rBX, 1}, {rSI, 2}, {rDI, 9}});
     if (mode != 16) {
       // No stack-pointer base in 16-bit addressing.
       add("IncrementOfTheStackTop", "push 5\n%T [%sp]++;\n%T [%sp]++;\n%T [%sp]--;\npop %a", {{rAX, 6}});

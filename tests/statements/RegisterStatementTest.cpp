@@ -105,6 +105,11 @@ TEST_F(RegisterStatementTest, StatementsCompileToTheseInstructions) {
       {"FlagIntoR8", 64, "r8 = carry_flag;", {"movabs r8, 0", "jae", "movabs r8, 1"}},
       {"FlagIntoSi16", 16, "si = zero_flag;", {"mov si, 0", "jne", "mov si, 1"}},
       {"FlagThenChain", 32, "eax = carry_flag + ebx;", {"setb al", "movzx eax, al", "add eax, ebx"}},
+      {"ConditionalValue", 32, "eax = (ecx == 0) ? 1 : 2;", {"test ecx, ecx", "jne", "mov eax, 1", "jmp", "mov eax, 2"}},
+      {"ConditionalValueWithIf", 32, "eax = if (ecx < 5) -ebx : ~ebx;",
+       {"cmp ecx, 5", "jae", "mov eax, ebx", "neg eax", "jmp", "mov eax, ebx", "not eax"}},
+      {"ConditionalValueWithoutSecond", 32, "eax = (carry_flag == 1) 1;", {"jae", "mov eax, 1", "jmp"}},
+      {"ConditionalValueWithoutFirst", 32, "eax = (ecx != ebx) ? : 3;", {"cmp ecx, ebx", "je", "jmp", "mov eax, 3"}},
       {"AsAfterAssignment", 32, "eax = ebx as 0;", {"mov eax, ebx"}},
       {"AsAlone", 32, "eax as 0;", {}},
       {"SegmentLoad", 16, "ds = ax;\nes = bx;", {"mov ds, ax", "mov es, bx"}},
@@ -167,6 +172,10 @@ TEST_F(RegisterStatementTest, ErrorsAndWhereTheyPoint) {
       {"dword [eax] = p();", "[2,15]: [4234] Procedures do not return values in [p.vor]"},
       {"eax = ", "[2,7]: [1201] Unexpected EOF in [p.vor]"},
       {"eax << ebx;", "[2,10]: [124412] Invalid operand(s) in [p.vor]"},
+      {"eax = if 5;", "[2,10]: [849228] Unexpected number 5 in [p.vor]"},
+      {"eax = (ecx == 0 ? 1 : 2;", "[2,17]: [849198] Unexpected symbol ? in [p.vor]"},
+      {"eax = (ecx == 0) 1 2;", "[2,20]: [849200] Unexpected number 2 in [p.vor]"},
+      {"eax = (ecx == 0) ? 1 : 2 3", "[2,26]: [849201] Unexpected number 3 in [p.vor]"},
       {"uses al;", "[2,7]: [124412] Invalid operand(s) in [p.vor]"},
   };
   for (const Case& c : cases) {
