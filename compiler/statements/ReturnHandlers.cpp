@@ -7,6 +7,7 @@
 #include "compiler/driver/Log.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/statements/RegisterHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 
 namespace vorak {
@@ -23,26 +24,17 @@ TRegister accumulator() {
   }
 }
 
-// Loads the value of "return value;" into the accumulator: 0 by xor, any
-// other operand by mov.
-void loadReturnValue(TOperand& acc) {
-  const std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, true);
-  TFunction* fn = Compiler->CurFunc();
-  if (value->hint == otImm && value->value == 0)
-    Compiler->execInstruction(fn, "xor", &acc, &acc);
-  else
-    Compiler->execInstruction(fn, "mov", &acc, value.get());
-}
-
 }  // namespace
 
 // return value ;
 void handle_RETURN() {
   TFunction* fn = Compiler->CurFunc();
   if (blStack->tryOpenIn(fn)) Log->FatalError("[564325] Return cannot leave a __try block");
-  TOperand acc;
-  acc.setRegister(false, accumulator());
-  loadReturnValue(acc);
+  // The rest of the statement is the right side of an assignment to the
+  // accumulator (a value, a sum, a call, a flag, a conditional value).
+  auto acc = std::make_unique<TOperand>();
+  acc->setRegister(false, accumulator());
+  handle_REGISTER(acc.release());
   if (fn->CallConvention == ccStdcall) {
     TOperand size;
     size.setImm(false, fn->ParamSize, 4);

@@ -173,6 +173,10 @@ std::vector<Program> programs() {
     add("ReturnValue", "mov %b, 3\nreturn 7;\nmov %b, 4\nret\n", {{rAX, 7}, {rBX, 3}});
     add("ReturnZero", "mov %a, 9\nif (%a == 9) { return 0; }\nmov %a, 5\nret\n", {{rAX, 0}});
     add("ReturnRegister", "mov %c, 12\nreturn %c;\n", {{rAX, 12}});
+    add("ReturnSum", "mov %c, 5\nreturn %c + 2 - 1;\n", {{rAX, 6}});
+    for (int c : {0, 1})
+      add("ReturnConditional" + std::to_string(c),
+          "mov %c, " + std::to_string(c) + "\nreturn (%c == 0) ? 3 : 4;\n", {{rAX, c ? 4u : 3u}});
   }
   return v;
 }
