@@ -136,6 +136,7 @@ TFunction* linkLabel(TCondContext& cc, bool isAnd, uint32_t level, uint32_t cnt,
   if (level >= TCondContext::kLevels || cnt >= TCondContext::kLinks)
     fatal(std::string(code) + " If statement is too complex");
   TFunction*& slot = isAnd ? cc.andSP[level][cnt] : cc.orSP[level][cnt];
+  if (level >= cc.levelsUsed) cc.levelsUsed = level + 1;
   if (!slot) {
     slot = FuncMan->CreateFunction(ltRef, curFunc());
     const std::string name = std::string(isAnd ? "and" : "or") + std::to_string(level) + "_" + std::to_string(cnt);
@@ -160,10 +161,10 @@ TMathOp group(TCondContext& cc, uint32_t level, std::string_view openCode, std::
 }  // namespace
 
 void TCondContext::clear() {
-  for (uint32_t l = 0; l < kLevels; ++l) {
-    orS[l] = andS[l] = 0;
+  for (uint32_t l = 0; l < kLevels; ++l) orS[l] = andS[l] = 0;
+  for (uint32_t l = 0; l < levelsUsed; ++l)
     for (uint32_t i = 0; i < kLinks; ++i) orSP[l][i] = andSP[l][i] = nullptr;
-  }
+  levelsUsed = 0;
   bound.clear();
 }
 
@@ -325,11 +326,12 @@ TFunction* handle_createORIfNotExist(TCondContext& cc, uint32_t level, uint32_t 
 void updateLabelStack(TCondContext& cc) {
   // Links a condition left open (none, when it was read to its end) stand
   // for the condition's own targets.
-  for (uint32_t l = 0; l < TCondContext::kLevels; ++l)
+  for (uint32_t l = 0; l < cc.levelsUsed; ++l)
     for (uint32_t i = 0; i < TCondContext::kLinks; ++i) {
       bindLink(cc, cc.andSP[l][i], cc.trueLbl);
       bindLink(cc, cc.orSP[l][i], cc.falseLbl);
     }
+  cc.levelsUsed = 0;  // every link slot is empty now
   for (auto& [link, target] : cc.bound) {
     // A link may stand for another link: follow the chain to a placed label.
     TFunction* t = target;

@@ -50,6 +50,8 @@ struct TCondContext {
   uint32_t andS[kLevels] = {};    // "and" joins seen per level
   TFunction* orSP[kLevels][kLinks] = {};
   TFunction* andSP[kLevels][kLinks] = {};
+  // Only the levels below this hold links: the scans of the tables stop there.
+  uint32_t levelsUsed = 0;
   // Links that stand for another label: (link, the label it becomes).
   std::vector<std::pair<TFunction*, TFunction*>> bound;
 

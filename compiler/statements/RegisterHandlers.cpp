@@ -252,8 +252,10 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   TFunction* holds = statementLabel("ifcode");
   TFunction* otherwise = statementLabel("else");
   TFunction* done = statementLabel("exitif");
-  const auto cc = std::make_unique<TCondContext>(holds, otherwise);
-  const TMathOp res = handle_IFEXPRESSION(*cc, 0);
+  // On the stack: the statement reads no nested statements, and a large heap
+  // block per conditional value would cost more than the value's code.
+  TCondContext cc(holds, otherwise);
+  const TMathOp res = handle_IFEXPRESSION(cc, 0);
   handle_IFJUMP(true, res, otherwise);
   Compiler->placeLabel(holds);
   if (!Compiler->ExpectSymbol(")")) unexpected("849198");
@@ -267,7 +269,7 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   }
   if (!Compiler->ExpectSymbol(";")) unexpected("849201");
   Compiler->placeLabel(done);
-  updateLabelStack(*cc);
+  updateLabelStack(cc);
 }
 
 // The right side of "reg = ..." (current token: the "=", or the statement's
