@@ -367,9 +367,13 @@ void handle_TRY() {
   appendCode(fn, std::string_view("\x64\x89\x25\x00\x00\x00\x00", 7));  // mov fs:[0], esp
   fn->LocalOffset = depth + 48;
 
-  blStack->beginTry(fn);
-  compileBody();
-  blStack->endTry();
+  {
+    struct OpenTry {
+      explicit OpenTry(const TFunction* f) { blStack->beginTry(f); }
+      ~OpenTry() { blStack->endTry(); }
+    } open(fn);
+    compileBody();
+  }
 
   appendCode(fn, std::string_view("\x64\x8F\x05\x00\x00\x00\x00", 7));  // pop dword fs:[0]
   TOperand fortyFour = immOperand(44, 1);

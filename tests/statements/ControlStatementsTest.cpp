@@ -222,12 +222,14 @@ TEST_F(ControlTest, StackDepthCountsRawPushesAndFrames) {
   }
 }
 
-TEST_F(ControlTest, AnEpilogueInsideABranchLeavesTheDepthOfTheCodeAfterIt) {
+TEST_F(ControlTest, AReturnInsideABranchLeavesTheDepthOfTheCodeAfterIt) {
   compileBody("push eax\npush ebx\n");
   TFunction* fn = Compiler->MainFunc();
   usesList(fn).push_back("ebx");
   usesList(fn).push_back("flags");
-  Compiler->retTriggered(fn);
+  Compiler->execInstruction(fn, "ret");
+  EXPECT_EQ(fn->LocalOffset, 8u);
+  Compiler->execInstruction(fn, "retn");
   EXPECT_EQ(fn->LocalOffset, 8u);
 }
 
