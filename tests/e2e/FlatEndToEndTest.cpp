@@ -235,3 +235,39 @@ TEST(FlatEndToEnd, NegativeImmediatesFillTheRegister) {
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Instructions x86 does not have, or that would mean another one than
+// written, stop the compile at their line with the encoder's reason.
+TEST(FlatEndToEnd, InstructionsThatWouldMeanAnotherOneAreRefusedAtTheirLine) {
+  struct Case {
+    int mode;
+    const char* line;
+    const char* message;
+  };
+  const Case cases[] = {
+      {32, "fadd mm2", "[3,8]: [9999] Operand 1 is invalid in [p.vor]"},
+      {32, "movq st0, st3", "[3,13]: [9999] Operand 1 is invalid in [p.vor]"},
+      {32, "movntq [ebx+4], st3", "[3,19]: [9999] Operand 2 is invalid in [p.vor]"},
+      {64, "pslld st0, 5", "[3,12]: [9999] Operand 1 is invalid in [p.vor]"},
+      {64, "add rax, 0xFFFFFFFF", "[3,19]: [9999] Operand size mismatch! in [p.vor]"},
+      {64, "push 2147483648", "[3,15]: [9999] Operand size mismatch! in [p.vor]"},
+      {32, "push byte [ebx]",
+       "[3,15]: [9999] A single byte cannot be pushed: push takes whole stack words in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    const FlatRun r = runFlat(std::string(c.line) + "\nret\n", c.mode);
+    EXPECT_FALSE(r.built) << c.line;
+    EXPECT_NE(r.compile.out.find(c.message), std::string::npos) << c.line << "\n" << r.compile.out;
+  }
+  // The same registers where they belong.
+  for (const char* line : {"fadd st2", "movq mm0, mm3", "movntq [ebx+4], mm3", "pslld mm0, 5"}) {
+    const FlatRun r = runFlat(std::string(line) + "\nret\n", 32, FlatOptions{{}, {}, 1});
+    EXPECT_TRUE(r.built) << line << "\n" << r.compile.out;
+  }
+}
+
+}  // namespace
+}  // namespace vorak::test

@@ -177,6 +177,43 @@ TEST_P(FlatJumpLayout, AChainOfJumpsThatReachOnlyWhenTheJumpsTheySpanAreShort) {
   }
 }
 
+// A cascade: jump k reaches its target (127 bytes on) only while jump k + 1,
+// which it spans, is short, and the last jump is out of reach; so each round
+// of the layout makes exactly one more jump near. Ninety of them run past
+// the builder's round limit, where the rest are made near at once. Every
+// jump must still land: the emulator counts the targets passed.
+TEST_P(FlatJumpLayout, ACascadeLongerThanTheRoundLimitStillLands) {
+  const int mode = GetParam();
+  const std::string b = mode == 16 ? "bx" : mode == 32 ? "ebx" : "rbx";
+  const std::string step = "add " + b + ", 1\n";  // 83 /0 ib: 3 bytes, 4 with REX.W
+  const int stepBytes = mode == 64 ? 4 : 3;
+  const int links = 90;
+  std::string s = "xor " + b + ", " + b + "\n";
+  for (int k = 1; k <= links; ++k) {
+    s += "jmp t" + std::to_string(k) + "\n";
+    if (k > 1) s += "t" + std::to_string(k - 1) + ":\n" + step;
+    const int filler = k == links ? 200 : 125 - (k > 1 ? stepBytes : 0);
+    for (int n = 0; n < filler; ++n) s += "nop\n";
+  }
+  s += "t" + std::to_string(links) + ":\n" + step + "ret\n";
+  // Jump 1 lands behind jump 2, runs on to jump 3, and so on.
+  uint64_t passed = 0;
+  for (int k = 1;; k += 2) {
+    ++passed;
+    if (k == links) break;
+    if (k + 2 > links) {
+      ++passed;  // behind the last jump, on through its filler to its target
+      break;
+    }
+  }
+  const FlatRun r = runFlat(s, mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  if (kHaveFlatEmulator) {
+    ASSERT_TRUE(r.finished) << r.fault;
+    EXPECT_EQ(r.reg(rBX), passed);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, FlatJumpLayout, ::testing::Values(16, 32, 64),
                          [](const auto& info) { return std::to_string(info.param) + "bit"; });
 
