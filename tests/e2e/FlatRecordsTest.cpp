@@ -3,6 +3,7 @@
 // locals room, alignment, imports): the builder runs in-process, loaded from
 // its shared library like any plug-in, and the image runs in the emulator.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -435,6 +438,96 @@ TEST_F(FlatRecords, AFarJumpGetsTheLabelsAbsoluteAddress) {
   appendCode(main_, std::string_view("\0\0\0\0\x08\x00", 6));  // offset, then selector 8
   const std::vector<uint8_t> image = build();
   EXPECT_EQ(image, (std::vector<uint8_t>{0xEA, 7, 0, 0, 0, 8, 0, 0xC3}));
+}
+
+// Records a plug-in or a damaged compile could leave: jumps, alignment and
+// locals rooms at random places, overlapping, past the end, to labels
+// anywhere or nowhere. Each build runs in a child; it either writes its
+// image (exit 0) or stops with a message (exit 1), and never crashes or
+// trips a sanitizer.
+TEST_F(FlatRecords, RandomLayoutRecordsEndInAnImageOrAMessage) {
+  std::mt19937 rng(20261207);
+  auto pick = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  size_t built = 0;
+  for (int round = 0; round < 120; ++round) {
+    DeinitVorak();
+    SetUp();
+    setMode(pick(3) == 0 ? 16 : pick(2) ? 32 : 64);
+    TFunction* f = function("f");
+    std::vector<TFunction*> targets{main_, f};
+    // Half the rounds hold sound records only.
+    const bool damaged = pick(2) == 0;
+    for (TFunction* fn : {main_, f}) {
+      for (int piece = 0, n = 1 + static_cast<int>(pick(12)); piece < n; ++piece) {
+        const uint32_t kind = pick(6);
+        switch (!damaged && kind == 4 ? 0 : kind) {
+          case 0: appendCode(fn, std::string(pick(140), '\x90')); break;
+          case 1: jump(fn, static_cast<TJmpType>(damaged && pick(4) == 0 ? uint32_t{jtLOOP} : pick(17)), targets[pick(static_cast<uint32_t>(targets.size()))]);
+            break;
+          case 2: {
+            const uint8_t size = static_cast<uint8_t>(damaged && pick(4) == 0 ? pick(3) : 1u << pick(5));
+            FixMan->addFixup(ftAlignment, fn, uint32_t{0}, 0, size, 0, jtJMP);
+            appendCode(fn, std::string(size, '\x90'));
+            break;
+          }
+          case 3:
+            fn->LocalSize = !damaged || pick(2) ? pick(300) : 0x10000u + pick(2);
+            FixMan->addFixup(ftLocals, fn, uint32_t{0}, 0, static_cast<uint8_t>(mode_ / 8), 0, jtJMP);
+            appendCode(fn, std::string(6, !damaged || pick(8) ? '\x90' : '\xCC'));
+            break;
+          case 4: {
+            // A stray record: anywhere, of any of the three kinds.
+            const TFixupType ft = pick(3) == 0 ? ftJmp : pick(2) ? ftAlignment : ftLocals;
+            FixMan->addFixup(ft, fn, f->FuncIndex, -static_cast<int32_t>(pick(fn->BufLen + 10)),
+                             static_cast<uint8_t>(pick(9)), 0, jtJMP);
+            break;
+          }
+          default: {
+            TFunction* l = label(fn, "l");
+            if (damaged && pick(4) == 0) l->Address = fn->BufLen + pick(20);
+            targets.push_back(l);
+            break;
+          }
+        }
+      }
+      code(fn, {0xC3});
+    }
+    labelField(main_, {0xE8}, ftLabel, f, mode_ == 16 ? 2 : 4);
+    code(main_, {0xC3});
+    placePlugins(dir_.path(), {shippedPlugin("flat")});
+    const std::string logFile = dir_.path() + "/child.log";
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::freopen(logFile.c_str(), "w", stdout);
+      dup2(1, 2);
+      bPause = false;
+      Plugins->initPlugins(dir_.path() + "/plugins/");
+      Plugins->selectBuilder("flat");
+      const bool ok = Plugins->callBuilder(dir_.path() + "/out");
+      std::fflush(nullptr);
+      _exit(ok ? 0 : 2);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::stringstream log;
+    log << std::ifstream(logFile).rdbuf();
+    ASSERT_TRUE(WIFEXITED(status)) << "round " << round << " ended by a signal\n" << log.str();
+    EXPECT_EQ(log.str().find("Sanitizer"), std::string::npos) << "round " << round << "\n" << log.str();
+    EXPECT_EQ(log.str().find("runtime error"), std::string::npos) << "round " << round << "\n" << log.str();
+    if (WEXITSTATUS(status) == 0) {
+      ++built;
+      EXPECT_TRUE(outputWritten()) << "round " << round;
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 1) << "round " << round << "\n" << log.str();
+      EXPECT_NE(log.str().find("PlugSys: FLAT: "), std::string::npos) << "round " << round << "\n" << log.str();
+    }
+    std::filesystem::remove(dir_.path() + "/out.bin");
+  }
+  // Some rounds build and some are damaged beyond building.
+  EXPECT_GE(built, 40u);
+  EXPECT_LT(built, 110u);
 }
 
 // ---- What a flat binary cannot hold, and damaged records ----
