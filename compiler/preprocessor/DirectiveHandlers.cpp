@@ -717,8 +717,12 @@ bool handle_DIRECTIVE_return() {
   if (a.blocks > 0) Log->FatalError("[32238] #return inside the block of an extended macro");
   if (MacMan->atTopLevel()) Log->FatalError("[32237] #return outside a macro");
   readToken();
-  // A procedure macro has no result: the value is read and dropped.
-  if (a.macro->result) a.macro->result->setCurToken(cur());
+  // A procedure macro has no result: the value is read and dropped. The
+  // result is a value: the variable it came from ends with the call.
+  if (TCurrentToken* result = a.macro->result.get()) {
+    result->setCurToken(cur());
+    result->F_DefName.clear();
+  }
   return true;
 }
 

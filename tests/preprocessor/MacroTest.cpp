@@ -222,6 +222,14 @@ TEST_F(MacroTest, Errors) {
       {"mov eax, $log2(0)\n", "[2,17]: [7565] $log2 needs a value above 0 in [p.vor]"},
       {"$x = $labelref();\njmp $x\n", "[2,16]: [00012] Label $_macro_label_x does not exist! in [p.vor]"},
       {"inline procedure m() { }\ninline procedure m() { }\n", "[3,18]: [7444] ident m redeclared in [p.vor]"},
+      // Recursion through an operand and through #return stops at the bound too.
+      {"inline function f($n) { #return f($n); }\nmov eax, f(1)\n",
+       "[1,11]: [32235] Macro \"f\" nested deeper than 128 calls in [f]"},
+      {"inline function f($n) { mov eax, f($n) }\nf(1);\n",
+       "[1,12]: [32235] Macro \"f\" nested deeper than 128 calls in [f]"},
+      // A returned value is no variable of the caller's.
+      {"inline function f() { $r = 7;\n#return $r; }\n$r = 1;\nf() = 9;\n",
+       "[5,3]: [5234] Unexpected number 7 in [p.vor]"},
   };
   for (const Case& c : cases) {
     reset();
