@@ -2,7 +2,8 @@
 // project whose every line calls three function macros nested in each
 // other's arguments (one computes at compile time, two emit code), compiles
 // it in process and reports the time, the calls per second and the heap
-// allocations per call.
+// allocations per call. With "plain" the same instructions are written out
+// instead, which gives the cost of the instructions alone.
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -43,13 +44,18 @@ constexpr const char* kMacros =
     "  #return edx;\n"
     "}\n";
 
-// Three calls per line: lin(sq(twice(k)), k).
-std::string generateSource(uint64_t calls) {
-  std::string s = "program BENCH;\n";
-  s += kMacros;
+// Three calls per line: lin(sq(twice(k)), k). plain: the same code written
+// out, for the cost of the instructions themselves.
+std::string generateSource(uint64_t calls, bool plain) {
+  std::string s = "program BENCH;\n#set bits 32\n";
+  if (!plain) s += kMacros;
   for (uint64_t i = 0; i * 3 < calls; ++i) {
     const std::string k = std::to_string(i % 1000);
-    s += "mov eax, lin(sq(twice(" + k + ")), " + k + ")\n";
+    if (plain)
+      s += "mov ecx, " + std::to_string(i % 1000 * 2) + "\nimul ecx, ecx\nlea edx, [ecx+ecx*2]\nadd edx, " + k +
+           "\nmov eax, edx\n";
+    else
+      s += "mov eax, lin(sq(twice(" + k + ")), " + k + ")\n";
   }
   return s;
 }
@@ -58,10 +64,11 @@ std::string generateSource(uint64_t calls) {
 
 int main(int argc, char** argv) {
   const uint64_t calls = argc > 1 ? std::strtoull(argv[1], nullptr, 10) : 100000;
+  const bool plain = argc > 2 && std::string(argv[2]) == "plain";
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "vorak_macro_bench";
   std::filesystem::create_directories(dir);
   const std::string project = (dir / "bench.vor").string();
-  const std::string text = generateSource(calls);
+  const std::string text = generateSource(calls, plain);
   std::ofstream(project, std::ios::binary) << text;
 
   double best = 1e30;
@@ -83,7 +90,8 @@ int main(int argc, char** argv) {
     DeinitVorak();
   }
   const uint64_t made = (calls + 2) / 3 * 3;
-  std::fprintf(stderr, "source: %zu bytes, %llu lines, %llu macro calls, %llu bytes of code\n", text.size(),
+  std::fprintf(stderr, "%s source: %zu bytes, %llu lines, %llu macro calls, %llu bytes of code\n",
+               plain ? "plain" : "macro", text.size(),
                static_cast<unsigned long long>(lines), static_cast<unsigned long long>(made),
                static_cast<unsigned long long>(codeBytes));
   std::fprintf(stderr, "best of 5: %.3f s, %.2f M calls/s\n", best, made / best / 1e6);
