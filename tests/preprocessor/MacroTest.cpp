@@ -227,6 +227,9 @@ TEST_F(MacroTest, Errors) {
        "[1,11]: [32235] Macro \"f\" nested deeper than 128 calls in [f]"},
       {"inline function f($n) { mov eax, f($n) }\nf(1);\n",
        "[1,12]: [32235] Macro \"f\" nested deeper than 128 calls in [f]"},
+      // An evaluated text is named after the macro that runs it.
+      {"inline procedure m() { #eval('bogus') }\nm();\n", "[1,5]: [9000] Unexpected ident bogus in [m.$eval]"},
+      {"#eval('bogus')\n", "[1,5]: [9000] Unexpected ident bogus in [master.$eval]"},
       // A returned value is no variable of the caller's.
       {"inline function f() { $r = 7;\n#return $r; }\n$r = 1;\nf() = 9;\n",
        "[5,3]: [5234] Unexpected number 7 in [p.vor]"},
