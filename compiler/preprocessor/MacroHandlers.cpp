@@ -328,6 +328,7 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
     macro = static_cast<TMacro*>(cur().F_Pointer);
   }
   TMacro& m = *macro;
+  if (!m.code) fatal("[32236] Macro \"" + m.name + "\" has no body");
   TMacroActivation* caller = MacMan->Current();
   TMacroActivation* frame = MacMan->pushFrame(macro);
   if (!frame)
@@ -367,7 +368,11 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
   frame->argc = received;
   MacMan->setCurrent(frame);
   frame->operand = MacMan->newToken();
-  if (scope.target()) frame->operand->setFromOperand(scope.target(), scope.targetText());
+  if (scope.target()) {
+    // A label target is looked up by its name; nothing of it is expanded.
+    PeekModeOn peek;
+    frame->operand->setFromOperand(scope.target(), scope.targetText());
+  }
   if (m.extendedmacro) {
     frame->state = MacMan->newToken();
     frame->state->setInteger(1, 0, "0");

@@ -96,6 +96,11 @@ TEST_F(MacroTest, ArgumentsByPositionAndCount) {
                                "$arg missing parameter"}));
 }
 
+TEST_F(MacroTest, BracesInStringsAndCommentsAreNoPartOfTheBodysFrame) {
+  EXPECT_EQ(echo("inline procedure m() {\n  // a } in a comment\n  /* { */\n  #echo '#> }{'\n}\nm();\nm();\n"),
+            (Lines{"}{", "}{"}));
+}
+
 TEST_F(MacroTest, PeekNextTextReadsTheInvokerWithoutConsuming) {
   EXPECT_EQ(echo("inline procedure look() { #echo $strcat('#> ', $peeknexttext) }\nlook() nop\n"), Lines{"nop"});
   EXPECT_EQ(disasm(), Lines{"nop"});
