@@ -151,6 +151,14 @@ TEST_F(MacroTest, AssignmentTargetIsTheCallersOnly) {
   EXPECT_NE(last.find("clean in [p.vor]"), std::string::npos) << last;
 }
 
+TEST_F(MacroTest, StatementOnWhatAVariableHolds) {
+  // "$f = ..." is the flag statement on the flag that $f holds; "#f = ..."
+  // gives the variable a new value.
+  compileBody("$f = carry_flag;\n$f = carry_flag;\n#f = zero_flag;\n$f = zero_flag;\n");
+  reset();
+  EXPECT_EQ(fatalBody("$f = carry_flag;\n$f = zero_flag;\n"), "[3,14]: [65742] Unexpected flag zero_flag in [p.vor]");
+}
+
 TEST_F(MacroTest, LookupDoesNotExpandAStoredName) {
   // q names nothing when p is called; inside the body it is a macro, and the
   // argument reads as that macro every time without running it.
