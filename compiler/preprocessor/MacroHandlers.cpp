@@ -448,7 +448,7 @@ void anonymousMacro(const std::string& name, bool extended) {
 void handle_DIRECTIVE_macrovar() {
   TMacroActivation& a = *MacMan->Current();
   const std::string name = lowerCase(cur().F_String);
-  const std::string labelName = "$_macro_label_" + name;
+  auto labelName = [&name] { return "$_macro_label_" + name; };
   TFunction* fn = Compiler->CurFunc();
 
   // A variable that holds a label: the label is placed here, once.
@@ -456,7 +456,7 @@ void handle_DIRECTIVE_macrovar() {
     auto* label = static_cast<TFunction*>(cur().F_Pointer);
     if (!Compiler->ExpectSymbol(":")) unexpected("36432515");
     if (!label || label->Type_ != ltRef) fatal("[555347643] Macro label $" + name + " redeclared!");
-    vorStrAssign(label->Name, labelName);
+    vorStrAssign(label->Name, labelName());
     Compiler->placeLabel(label);
     return;
   }
@@ -466,8 +466,8 @@ void handle_DIRECTIVE_macrovar() {
     if (MacMan->findVar(a, name)) fatal("[555347643] Macro label $" + name + " redeclared!");
     consumePeekedChar();
     TFunction* label = FuncMan->CreateFunction(ltLabel, fn);
-    vorStrAssign(label->Name, labelName);
-    vorStrAssign(label->ImportName, labelName);
+    vorStrAssign(label->Name, labelName());
+    vorStrAssign(label->ImportName, vorStrView(label->Name));
     label->Address = fn ? fn->BufLen : 0;
     label->LocalCount = 0;
     label->LocalSize = 0;
@@ -490,11 +490,11 @@ void handle_DIRECTIVE_macrovar() {
   TCurrentToken& v = cur();
   if (v.F_Type == ttIdent && v.F_IdentType == itLabel && v.F_String.empty()) {
     // A fresh $labelref(): the label is named after the variable.
-    v.F_String = labelName;
+    v.F_String = labelName();
     if (auto* label = static_cast<TFunction*>(v.F_Pointer);
         label && label->Type_ == ltRef && vorStrView(label->Name).empty()) {
-      vorStrAssign(label->Name, labelName);
-      vorStrAssign(label->ImportName, labelName);
+      vorStrAssign(label->Name, v.F_String);
+      vorStrAssign(label->ImportName, v.F_String);
     }
   }
   MacMan->setVar(*MacMan->Current(), name, v);
