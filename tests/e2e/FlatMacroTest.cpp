@@ -98,6 +98,8 @@ const MacroProgram kPrograms[] = {
     {"TopLevelVariablesLast",
      "$k = 20;\ninline procedure p() { add eax, 1 }\np();\n$k = $k + 1;\nmov eax, $k\n", 21},
     {"ResolvedName", "mov $_e('eax'), 33\n", 33},
+    {"AddressOfAMemoryExpressionAsArgument",
+     "inline procedure addr($a) {\n  mov eax, $a\n  push $a\n  pop ecx\n  add eax, ecx\n}\nmov ebx, 8\naddr(@[ebx+4]);\n", 24},
     {"HandleMacroReadsTheInvokersText",
      "inline procedure setr($r, $v) { mov $r, $v }\ninline procedure via() { #handlemacro(setr); }\nvia() (eax, 8);\n",
      8},
