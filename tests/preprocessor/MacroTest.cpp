@@ -101,6 +101,13 @@ TEST_F(MacroTest, BracesInStringsAndCommentsAreNoPartOfTheBodysFrame) {
             (Lines{"}{", "}{"}));
 }
 
+TEST_F(MacroTest, NamesInAnyCaseAndVariablesBeforeParameters) {
+  EXPECT_EQ(echo("inline procedure m($Name) {\n  $Var = 3;\n"
+                 "  #echo $strcat('#> ', $strcat(tokentext($NAME), tokentext($var)))\n"
+                 "  $name = 9;\n  #echo $strcat('#> ', tokentext($Name))\n}\nm(7);\n"),
+            (Lines{"73", "9"}));
+}
+
 TEST_F(MacroTest, PeekNextTextReadsTheInvokerWithoutConsuming) {
   EXPECT_EQ(echo("inline procedure look() { #echo $strcat('#> ', $peeknexttext) }\nlook() nop\n"), Lines{"nop"});
   EXPECT_EQ(disasm(), Lines{"nop"});
@@ -176,7 +183,8 @@ TEST_F(MacroTest, AnonymousMacroIsDefinedOnceForATextCompiledAgain) {
 
 TEST_F(MacroTest, InternalMacroIndexIsTheManagersOwn) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
-  // A constant declared after the macro must not be reachable as one.
+  // Index 0 of the identifier table is a built-in name; of the macro
+  // manager's list, the first macro.
   compileBody("inline procedure m() { nop }\n$_internal_get_macro(0)();\n");
   EXPECT_EQ(disasm(), Lines{"nop"});
 }
@@ -240,6 +248,15 @@ TEST_F(MacroTest, Errors) {
        "[1,11]: [32235] Macro \"f\" nested deeper than 128 calls in [f]"},
       {"inline function f($n) { mov eax, f($n) }\nf(1);\n",
        "[1,12]: [32235] Macro \"f\" nested deeper than 128 calls in [f]"},
+      {"#labelstart x\n", "[2,13]: [534656] Unexpected ident x in [p.vor]"},
+      {"$l = $labelref();\n#labelstart($l x\n", "[3,16]: [461435] Unexpected ident x in [p.vor]"},
+      {"$l = $labelref();\n#labelstart($l) x\n", "[3,17]: [545732] Unexpected ident x in [p.vor]"},
+      {"inline procedure m() { }\n#handlemacro(m x\n", "[3,16]: [534516] Unexpected ident x in [p.vor]"},
+      {"inline procedure m() { }\n#handlemacro(m) x\n", "[3,17]: [534517] Unexpected ident x in [p.vor]"},
+      {"inline procedure m() { }\n#mcall m 1;\n", "[3,10]: [5434457] Unexpected number 1 in [p.vor]"},
+      {"inline procedure m() { }\n#mcall m, x;\n", "[3,11]: [5434458] Unexpected ident x in [p.vor]"},
+      {"inline procedure m() { }\n#mcall m, 0 x\n", "[3,13]: [5434459] Unexpected ident x in [p.vor]"},
+      {"#movenexttext(x\n", "[2,15]: [19819] Unexpected symbol x in [p.vor]"},
       // An evaluated text is named after the macro that runs it.
       {"inline procedure m() { #eval('bogus') }\nm();\n", "[1,5]: [9000] Unexpected ident bogus in [m.$eval]"},
       {"#eval('bogus')\n", "[1,5]: [9000] Unexpected ident bogus in [master.$eval]"},
