@@ -331,6 +331,8 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
   if (!m.code) fatal("[32236] Macro \"" + m.name + "\" has no body");
   TMacroActivation* caller = MacMan->Current();
   TMacroActivation* frame = MacMan->pushFrame(macro);
+  if (!frame && MacMan->budgetSpent())
+    fatal("[32240] More than " + std::to_string(MacMan->CallBudget()) + " macro calls in one compile");
   if (!frame)
     fatal("[32235] Macro \"" + m.name + "\" nested deeper than " + std::to_string(TMacroManager::kMaxDepth) +
           " calls");

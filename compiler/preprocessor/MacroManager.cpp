@@ -69,7 +69,8 @@ TMacro* TMacroManager::newMacro(std::string_view name, TMacroType type, bool ano
 }
 
 TMacroActivation* TMacroManager::pushFrame(TMacro* m) {
-  if (F_Depth >= kMaxDepth) return nullptr;
+  if (F_Depth >= kMaxDepth || F_Calls >= F_CallBudget) return nullptr;
+  ++F_Calls;
   ++F_Depth;
   if (F_Frames.size() <= F_Depth) F_Frames.push_back(std::make_unique<TMacroActivation>());
   TMacroActivation* a = F_Frames[F_Depth].get();

@@ -81,6 +81,11 @@ class TMacroManager {
 
   // Calls may nest this deep; one more is a fatal error.
   static constexpr uint32_t kMaxDepth = 128;
+  // Calls in one compile: an expansion that doubles at every level would
+  // otherwise run for ever. One more is a fatal error.
+  static constexpr uint64_t kDefaultCallBudget = uint64_t{1} << 24;
+  uint64_t CallBudget() const { return F_CallBudget; }
+  void setCallBudget(uint64_t n) { F_CallBudget = n; }
 
   TAFile* MasterCode() const { return F_MasterCode; }
   TMacro* MasterMacro() const { return F_Master.get(); }
@@ -107,10 +112,12 @@ class TMacroManager {
   uint32_t Count() const { return static_cast<uint32_t>(F_List.size()); }
 
   // A fresh activation on top of the running ones (not yet current), or
-  // nil past kMaxDepth. popFrame ends the top one and keeps it for reuse.
+  // nil past kMaxDepth or the call budget (budgetSpent then tells which).
+  // popFrame ends the top one and keeps it for reuse.
   TMacroActivation* pushFrame(TMacro* m);
   void popFrame();
   uint32_t Depth() const { return F_Depth; }
+  bool budgetSpent() const { return F_Calls >= F_CallBudget; }
   // The running activations, the master's first.
   TMacroActivation* frame(uint32_t i) const { return F_Frames[i].get(); }
 
@@ -140,6 +147,8 @@ class TMacroManager {
   uint32_t F_Depth = 0;
   TMacroActivation* F_Cur = nullptr;
   uint64_t F_LblCounter = 0;
+  uint64_t F_Calls = 0;
+  uint64_t F_CallBudget = kDefaultCallBudget;
   std::vector<TCurrentToken*> F_FreeTokens;
 };
 

@@ -270,6 +270,16 @@ TEST_F(MacroTest, Errors) {
   }
 }
 
+TEST_F(MacroTest, AnExpansionThatDoublesAtEveryLevelStops) {
+  // 2^41 calls would never end; the budget (small here) stops them.
+  MacMan->setCallBudget(1000);
+  EXPECT_EQ(fatalBody("inline procedure f($n) {\n  #if $n > 0:\n    $m = $n - 1;\n    f($m);\n    f($m);\n  #end\n}\n"
+                      "f(40);\n"),
+            "[5,5]: [32240] More than 1000 macro calls in one compile in [f]");
+  reset();
+  EXPECT_EQ(MacMan->CallBudget(), TMacroManager::kDefaultCallBudget);
+}
+
 TEST_F(MacroTest, RedefinitionReportsBeforeExpanding) {
   EXPECT_EQ(fatalBody("inline function m() { mov eax, 1\n#return eax; }\ninline function m() { }\n"),
             "[4,17]: [7444] ident m redeclared in [p.vor]");
