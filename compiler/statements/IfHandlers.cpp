@@ -80,6 +80,8 @@ void blockCondition(TBlockStackItem& b) {
 // The end label ("break" target), made when first jumped to: a statement
 // that nothing leaves early has none.
 TFunction* endLabel(TBlockStackItem& b) {
+  // A while loop's false target and its end share their place.
+  if (b.type_ == bstWHILE) return b.elseLbl;
   if (!b.endLbl) b.endLbl = newStatementLabel(b.type_ == bstREPEAT ? "endrep" : b.type_ == bstCASE ? "#case_end" : "endif");
   return b.endLbl;
 }
@@ -158,7 +160,8 @@ void handle_IF() {
     emitJumpTo(endLabel(*b));
     placeLabelHere(b->elseLbl);
     updateLabelStack(b->cond);
-    b->elseLbl = newStatementLabel("else");
+    // An else branch has no condition to fail.
+    b->elseLbl = key == keyElseif ? newStatementLabel("else") : nullptr;
     b->cond.clear();
     b->cond.trueLbl = nullptr;
     b->cond.falseLbl = b->elseLbl;
@@ -173,7 +176,7 @@ void handle_IF() {
     compileBody();
     if (key == keyElse) break;
   }
-  placeLabelHere(b->elseLbl);
+  placeIfMade(b->elseLbl);
   placeIfMade(b->endLbl);
   updateLabelStack(b->cond);
   resolveDeferred(*b);
