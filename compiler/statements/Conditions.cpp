@@ -172,12 +172,12 @@ void placeLink(TFunction* link) {
 void TCondContext::clear() {
   // Links live at indexes up to the level's count; beyond the used levels
   // and those indexes everything is empty already.
-  for (uint32_t l = 0; l < usedLevels; ++l) {
+  for (uint32_t l = 0; l < levelsUsed; ++l) {
     for (uint32_t i = 0; i <= andS[l] && i < kLinks; ++i) andSP[l][i] = nullptr;
     for (uint32_t i = 0; i <= orS[l] && i < kLinks; ++i) orSP[l][i] = nullptr;
     orS[l] = andS[l] = 0;
   }
-  usedLevels = 0;
+  levelsUsed = 0;
   bound.clear();
 }
 
@@ -340,7 +340,7 @@ TFunction* handle_createORIfNotExist(TCondContext& cc, uint32_t level, uint32_t 
 void updateLabelStack(TCondContext& cc) {
   // Links a condition left open (none, when it was read to its end) stand
   // for the condition's own targets.
-  for (uint32_t l = 0; l < cc.usedLevels; ++l) {
+  for (uint32_t l = 0; l < cc.levelsUsed; ++l) {
     for (uint32_t i = 0; i <= cc.andS[l] && i < TCondContext::kLinks; ++i)
       if (cc.andSP[l][i] && cc.andSP[l][i]->Type_ == ltRef) bindLink(cc, cc.andSP[l][i], trueTarget(cc, 0));
     for (uint32_t i = 0; i <= cc.orS[l] && i < TCondContext::kLinks; ++i)

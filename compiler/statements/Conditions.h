@@ -56,8 +56,9 @@ struct TCondContext {
   TFunction* andSP[kLevels][kLinks] = {};
   // Links that stand for another label: (link, the label it becomes).
   std::vector<std::pair<TFunction*, TFunction*>> bound;
-  // Levels whose counters or links were touched: clearing stops there.
-  uint32_t usedLevels = 0;
+  // Levels whose counters or links were touched: clearing and the scans of
+  // the tables stop there.
+  uint32_t levelsUsed = 0;
 
   TCondContext() = default;
   TCondContext(TFunction* t, TFunction* f) : trueLbl(t), falseLbl(f) {}
@@ -65,7 +66,7 @@ struct TCondContext {
   void clear();
   // Notes that the level's tables are in use.
   void touch(uint32_t level) {
-    if (level + 1 > usedLevels) usedLevels = level + 1;
+    if (level + 1 > levelsUsed) levelsUsed = level + 1;
   }
 };
 
