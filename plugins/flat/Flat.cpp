@@ -65,6 +65,7 @@ struct Edit {
   size_t targetFunc = 0;
   uint32_t targetOld = 0;
   int64_t targetOffset = 0;
+  size_t targetEdit = 0;  // the target's editAfter(targetOld), fixed for the run
 };
 
 // One function laid out in the image: its compiled code, the stretches whose
@@ -76,6 +77,7 @@ struct Placed {
   uint64_t base = 0;
   uint64_t newLen = 0;
   std::vector<Edit> edits;    // in offset order, none overlapping
+  size_t firstEdit = 0;       // index of edits[0] over all functions' edits
   std::vector<uint8_t> code;  // the image bytes, built after the layout
 
   // The first edit that does not end at or before old.
@@ -88,8 +90,9 @@ struct Placed {
   // New offset of an old one. An offset inside a stretch keeps its distance
   // from the stretch's end as far as the new length allows: inside cut
   // filler it moves to the start of the filler that stays.
-  uint64_t map(uint32_t old) const {
-    const size_t k = editAfter(old);
+  uint64_t map(uint32_t old) const { return mapAt(old, editAfter(old)); }
+  // The same, with k = editAfter(old) known.
+  uint64_t mapAt(uint32_t old, size_t k) const {
     if (k < edits.size() && old > edits[k].at) {
       const Edit& e = edits[k];
       const int64_t fromEnd = int64_t(e.at) + e.oldLen - old;
@@ -107,6 +110,20 @@ struct Placed {
   }
 };
 
+class FlatBuilder;
+
+// What a message names: a text made already, or a fixup of a function (an
+// alignment one named as such), whose text is made only when a message is
+// written: almost no fixup ever needs it.
+struct Where {
+  const std::string* text = nullptr;
+  const FlatBuilder* b = nullptr;
+  const Placed* p = nullptr;
+  const TFixup* fx = nullptr;
+  bool align = false;
+};
+std::string operator+(const Where& w, const char* rest);
+
 struct Data {
   std::vector<uint8_t> bytes;
   uint64_t base = 0;
@@ -116,6 +133,7 @@ struct Data {
 class FlatBuilder {
  public:
   bool run();
+  std::string textOf(const Where& w) const;
 
  private:
   void checkContents();
@@ -132,19 +150,19 @@ class FlatBuilder {
   std::string nameOf(const TFunction* f) const;
   const TFunction* topOf(const TFunction* f) const;
   bool layable(const TFunction* f) const;
-  uint64_t addressOf(const TFunction* target, const std::string& where);
-  size_t placeOf(const TFunction* target, const std::string& where, uint32_t& offset);
-  uint64_t dataAddress(const TFixup* fx, const std::string& where);
+  uint64_t addressOf(const TFunction* target, const Where& where);
+  size_t placeOf(const TFunction* target, const Where& where, uint32_t& offset);
+  uint64_t dataAddress(const TFixup* fx, const Where& where);
   void put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, uint32_t size);
   void putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
-                   const std::string& where);
-  void targetOf(Edit& e, const std::string& where);
+                   const Where& where);
+  void targetOf(Edit& e, const Where& where);
   uint32_t jumpLength(const Edit& e) const;
   int64_t jumpDistance(const Placed& p, const Edit& e) const;
   void writeJump(const Placed& p, const Edit& e, uint8_t* out);
-  uint32_t localsLength(const Placed& p, const std::string& where) const;
+  uint32_t localsLength(const Placed& p, const Where& where) const;
   void writeLocals(const Placed& p, uint8_t* out) const;
-  std::string whereOf(const Placed& p, const TFixup* fx) const;
+  Where whereOf(const Placed& p, const TFixup* fx, bool align = false) const { return {nullptr, this, &p, fx, align}; }
 
   uint32_t bits_ = 32;
   uint32_t ptr_ = 4;
@@ -156,6 +174,11 @@ class FlatBuilder {
   std::vector<Data> vars_;
   std::unordered_map<const void*, size_t> varAt_;
   uint64_t end_ = 0;
+  // The layout rounds: the count of stretches whose length changed in the
+  // last round before each stretch (all functions' stretches in image
+  // order, one more entry at the end), and whether a round has run.
+  std::vector<uint32_t> changedBefore_;
+  bool laidOut_ = false;
 };
 
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
@@ -258,9 +281,13 @@ void FlatBuilder::chooseFunctions() {
   layOut();
 }
 
-std::string FlatBuilder::whereOf(const Placed& p, const TFixup* fx) const {
-  return "the fixup at offset " + std::to_string(fx->position) + " of " + nameOf(p.fn);
+std::string FlatBuilder::textOf(const Where& w) const {
+  if (w.text) return *w.text;
+  return (w.align ? "the alignment at offset " : "the fixup at offset ") + std::to_string(w.fx->position) +
+         " of " + nameOf(w.p->fn);
 }
+
+std::string operator+(const Where& w, const char* rest) { return w.b ? w.b->textOf(w) + rest : *w.text + rest; }
 
 // Finds the stretches of a function's code the layout sizes: jump
 // placeholders, the locals room and alignment filler.
@@ -273,21 +300,19 @@ void FlatBuilder::collectEdits(size_t k) {
     Edit e;
     e.fx = fx;
     e.at = fx->position;
-    std::string where;
+    Where where = whereOf(p, fx);
     switch (fx->hint) {
       case ftJmp:
-        where = whereOf(p, fx);
         if (fx->size != 7) fail(where + " is a jump whose placeholder is not 7 bytes");
         e.kind = Edit::Jump;
         e.oldLen = 7;
         break;
       case ftLocals:
-        where = whereOf(p, fx);
         e.kind = Edit::Locals;
         e.oldLen = 6;
         break;
       default:
-        where = "the alignment at offset " + std::to_string(fx->position) + " of " + nameOf(f);
+        where.align = true;
         if (fx->size == 0) fail(where + " does not lie inside the code");
         e.kind = Edit::Align;
         e.oldLen = fx->size;
@@ -303,7 +328,9 @@ void FlatBuilder::collectEdits(size_t k) {
     }
     p.edits.push_back(e);
   }
-  std::sort(p.edits.begin(), p.edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+  // The compiler records them in offset order; sorting is for the odd one out.
+  const auto byOffset = [](const Edit& a, const Edit& b) { return a.at < b.at; };
+  if (!std::is_sorted(p.edits.begin(), p.edits.end(), byOffset)) std::sort(p.edits.begin(), p.edits.end(), byOffset);
   for (size_t i = 1; i < p.edits.size(); ++i) {
     const Edit &a = p.edits[i - 1], &b = p.edits[i];
     if (uint64_t(a.at) + a.oldLen > b.at)
@@ -313,7 +340,7 @@ void FlatBuilder::collectEdits(size_t k) {
 }
 
 // Where a jump goes: a laid-out function and an offset in its compiled code.
-void FlatBuilder::targetOf(Edit& e, const std::string& where) {
+void FlatBuilder::targetOf(Edit& e, const Where& where) {
   e.targetFunc = placeOf(vk->Func_Get(e.fx->index), where, e.targetOld);
   e.targetOffset = static_cast<int32_t>(e.fx->offset);
 }
@@ -333,7 +360,7 @@ uint32_t FlatBuilder::jumpLength(const Edit& e) const {
 // From the end of the jump to its target, in the present layout.
 int64_t FlatBuilder::jumpDistance(const Placed& p, const Edit& e) const {
   const Placed& t = funcs_[e.targetFunc];
-  const int64_t target = static_cast<int64_t>(t.base + t.map(e.targetOld)) + e.targetOffset;
+  const int64_t target = static_cast<int64_t>(t.base + t.mapAt(e.targetOld, e.targetEdit)) + e.targetOffset;
   const int64_t end = static_cast<int64_t>(p.base) + e.at + e.shift + e.newLen;
   return target - end;
 }
@@ -341,26 +368,49 @@ int64_t FlatBuilder::jumpDistance(const Placed& p, const Edit& e) const {
 // One pass over the code with the present choice of jump forms: the length
 // of every stretch, and where every function starts. Returns whether a short
 // jump fell out of reach and was made near.
+//
+// A jump's distance depends only on the stretches between it and its target
+// (function starts included, as functions follow each other in the image).
+// After the first round, a short jump none of whose stretches changed length
+// in this round has the distance it had in the last, which was in reach, so
+// it is not measured again.
 bool FlatBuilder::placeCode() {
   uint64_t at = 0;
+  uint32_t changes = 0;
+  size_t g = 0;
   for (Placed& p : funcs_) {
     p.base = at;
     int64_t shift = 0;
     for (Edit& e : p.edits) {
       e.shift = shift;
+      const uint32_t before = e.newLen;
       const uint64_t start = at + static_cast<uint64_t>(int64_t(e.at) + shift);
       if (e.kind == Edit::Align) e.newLen = static_cast<uint32_t>((e.oldLen - start % e.oldLen) % e.oldLen);
       else if (e.kind == Edit::Jump) e.newLen = jumpLength(e);
+      changedBefore_[g++] = changes;
+      if (e.newLen != before) ++changes;
       shift += int64_t(e.newLen) - int64_t(e.oldLen);
     }
     p.newLen = static_cast<uint64_t>(int64_t(p.oldLen) + shift);
     at += p.newLen;
   }
+  changedBefore_[g] = changes;
   end_ = at;
+  const bool all = !laidOut_;
+  laidOut_ = true;
+  if (!all && changes == 0) return false;
   bool grew = false;
   for (Placed& p : funcs_) {
-    for (Edit& e : p.edits) {
+    for (size_t i = 0; i < p.edits.size(); ++i) {
+      Edit& e = p.edits[i];
       if (e.kind != Edit::Jump || e.nearForm || e.fx->jmp < 0 || e.fx->jmp > jtJMP) continue;
+      if (!all) {
+        const size_t self = p.firstEdit + i;
+        const size_t target = funcs_[e.targetFunc].firstEdit + e.targetEdit;
+        const size_t lo = std::min(self, target);
+        const size_t hi = std::min(std::max(self, target) + 1, g);
+        if (changedBefore_[hi] == changedBefore_[lo]) continue;
+      }
       const int64_t rel = jumpDistance(p, e);
       if (rel < -128 || rel > 127) {
         e.nearForm = true;
@@ -376,6 +426,15 @@ bool FlatBuilder::placeCode() {
 // only ever grows, so this ends; should a long chain keep growing one jump
 // a round, the rest are made near at once, which is always in reach.
 void FlatBuilder::layOut() {
+  size_t total = 0;
+  for (Placed& p : funcs_) {
+    p.firstEdit = total;
+    total += p.edits.size();
+    for (Edit& e : p.edits)
+      if (e.kind == Edit::Jump) e.targetEdit = funcs_[e.targetFunc].editAfter(e.targetOld);
+  }
+  changedBefore_.assign(total + 1, 0);
+  laidOut_ = false;
   size_t rounds = 0;
   while (placeCode()) {
     if (++rounds < 64) continue;
@@ -508,7 +567,7 @@ void FlatBuilder::placeData() {
 }
 
 // The address of a function or label.
-uint64_t FlatBuilder::addressOf(const TFunction* target, const std::string& where) {
+uint64_t FlatBuilder::addressOf(const TFunction* target, const Where& where) {
   uint32_t offset = 0;
   const Placed& p = funcs_[placeOf(target, where, offset)];
   return p.base + p.map(offset);
@@ -516,7 +575,7 @@ uint64_t FlatBuilder::addressOf(const TFunction* target, const std::string& wher
 
 // The laid-out function that holds a function or label, and the label's
 // offset in its compiled code.
-size_t FlatBuilder::placeOf(const TFunction* target, const std::string& where, uint32_t& offset) {
+size_t FlatBuilder::placeOf(const TFunction* target, const Where& where, uint32_t& offset) {
   if (!target) fail(where + " refers to a label that does not exist");
   offset = 0;
   const auto it = funcAt_.find(target);
@@ -542,7 +601,7 @@ size_t FlatBuilder::placeOf(const TFunction* target, const std::string& where, u
 }
 
 // The address of the variable or constant a fixup's data points at.
-uint64_t FlatBuilder::dataAddress(const TFixup* fx, const std::string& where) {
+uint64_t FlatBuilder::dataAddress(const TFixup* fx, const Where& where) {
   if (fx->hint == ftVar) {
     const auto it = varAt_.find(fx->data);
     if (it == varAt_.end()) {
@@ -563,7 +622,7 @@ void FlatBuilder::put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, u
 // 4-byte address is sign-extended by the processor (the encoder's absolute
 // SIB form), so it must stay below 2 GiB.
 void FlatBuilder::putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
-                              const std::string& where) {
+                              const Where& where) {
   int64_t limit = 0;
   if (size == 2) limit = 0xFFFF;
   else if (size == 4) limit = bits_ == 64 ? 0x7FFFFFFF : 0xFFFFFFFF;
@@ -578,7 +637,7 @@ void FlatBuilder::putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t v
 // A jump in the form the layout chose: short (EB, 70+cc, the loops and the
 // count-register jumps) or near (E9, 0F 80+cc; rel16 in 16-bit code).
 void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
-  const std::string where = whereOf(p, e.fx);
+  const Where where = whereOf(p, e.fx);
   const int16_t jt = e.fx->jmp;
   const int64_t rel = jumpDistance(p, e);
   uint32_t n = 0;
@@ -635,7 +694,7 @@ void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
 // is known: "sub esp, size" (sp, rsp by mode) in its shortest form, with an
 // 8-bit immediate up to 127 bytes, else a 16-bit (16-bit code) or 32-bit one;
 // nothing at all without locals.
-uint32_t FlatBuilder::localsLength(const Placed& p, const std::string& where) const {
+uint32_t FlatBuilder::localsLength(const Placed& p, const Where& where) const {
   const uint32_t size = p.fn->LocalSize;
   if (size == 0) return 0;
   if (bits_ == 16 && size > 0xFFFF) fail(where + ": " + std::to_string(size) + " bytes of locals exceed 64 KiB");
@@ -664,7 +723,7 @@ void FlatBuilder::resolveCode(Placed& p) {
     const TFixup* fx = vk->Fixup_Get(f, j);
     // Jumps, the locals room and alignment are in place already.
     if (!fx || fx->hint == ftAlignment || fx->hint == ftJmp || fx->hint == ftLocals) continue;
-    const std::string where = whereOf(p, fx);
+    const Where where = whereOf(p, fx);
     if (uint64_t(fx->position) + fx->size > p.oldLen) fail(where + " does not lie inside the code");
     if (const Edit* e = p.overlap(fx->position, fx->size))
       fail(where + " lies inside the " +
@@ -712,8 +771,9 @@ void FlatBuilder::resolveCode(Placed& p) {
 // A fixup in a global's initial data: another global's or a constant's
 // address (or a label's, should a plug-in have added one).
 void FlatBuilder::resolveVariableFixup(const TFixup* fx, Data* owner) {
-  const std::string where = "the fixup at offset " + std::to_string(fx->position) + " of the data of " +
+  const std::string text = "the fixup at offset " + std::to_string(fx->position) + " of the data of " +
                             (owner ? owner->name : std::string("a variable"));
+  const Where where{&text};
   if (!owner) fail(where + ": the variable is not a global");
   if (uint64_t(fx->position) + fx->size > owner->bytes.size()) fail(where + " does not lie inside the data");
   const int64_t offset = static_cast<int32_t>(fx->offset);
