@@ -79,6 +79,7 @@ struct Placed {
   std::vector<Edit> edits;    // in offset order, none overlapping
   size_t firstEdit = 0;       // index of edits[0] over all functions' edits
   std::vector<uint8_t> code;  // the image bytes, built after the layout
+  std::vector<const TFixup*> fixups;  // the function's fixups, read once
 
   // The first edit that does not end at or before old.
   size_t editAfter(uint32_t old) const {
@@ -248,11 +249,14 @@ void FlatBuilder::chooseFunctions() {
       chosen.push_back(f);
     }
   }
+  std::vector<std::vector<const TFixup*>> fixups;
   for (size_t k = 0; k < chosen.size(); ++k) {
     TFunction* f = const_cast<TFunction*>(chosen[k]);
+    fixups.emplace_back();
     for (uint32_t j = 0, m = vk->Fixup_Count(f); j < m; ++j) {
       const TFixup* fx = vk->Fixup_Get(f, j);
       if (!fx) continue;
+      fixups.back().push_back(fx);
       if (fx->hint != ftLabel && fx->hint != ftJmp && fx->hint != ftLabelAbs && fx->hint != ftRelative &&
           fx->hint != ftCodeRVA)
         continue;
@@ -263,14 +267,17 @@ void FlatBuilder::chooseFunctions() {
       }
     }
   }
-  std::sort(chosen.begin() + 1, chosen.end(),
-            [](const TFunction* a, const TFunction* b) { return a->FuncIndex < b->FuncIndex; });
+  std::vector<size_t> order(chosen.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = k;
+  std::sort(order.begin() + 1, order.end(),
+            [&chosen](size_t a, size_t b) { return chosen[a]->FuncIndex < chosen[b]->FuncIndex; });
 
   funcs_.resize(chosen.size());
   for (size_t k = 0; k < chosen.size(); ++k) {
     Placed& p = funcs_[k];
-    p.fn = chosen[k];
-    funcAt_[chosen[k]] = k;
+    p.fn = chosen[order[k]];
+    p.fixups = std::move(fixups[order[k]]);
+    funcAt_[p.fn] = k;
     uint32_t len = 0;
     p.src = static_cast<const uint8_t*>(vk->Code_Get(p.fn->FuncIndex, &len));
     if (!p.src && len != 0) fail("cannot read the code of " + nameOf(p.fn));
@@ -294,9 +301,8 @@ std::string operator+(const Where& w, const char* rest) { return w.b ? w.b->text
 void FlatBuilder::collectEdits(size_t k) {
   Placed& p = funcs_[k];
   TFunction* f = const_cast<TFunction*>(p.fn);
-  for (uint32_t j = 0, m = vk->Fixup_Count(f); j < m; ++j) {
-    const TFixup* fx = vk->Fixup_Get(f, j);
-    if (!fx || (fx->hint != ftJmp && fx->hint != ftLocals && fx->hint != ftAlignment)) continue;
+  for (const TFixup* fx : p.fixups) {
+    if ((fx->hint != ftJmp && fx->hint != ftLocals && fx->hint != ftAlignment)) continue;
     Edit e;
     e.fx = fx;
     e.at = fx->position;
@@ -717,12 +723,10 @@ void FlatBuilder::writeLocals(const Placed& p, uint8_t* out) const {
 }
 
 void FlatBuilder::resolveCode(Placed& p) {
-  TFunction* f = const_cast<TFunction*>(p.fn);
   buildCode(p);
-  for (uint32_t j = 0, m = vk->Fixup_Count(f); j < m; ++j) {
-    const TFixup* fx = vk->Fixup_Get(f, j);
+  for (const TFixup* fx : p.fixups) {
     // Jumps, the locals room and alignment are in place already.
-    if (!fx || fx->hint == ftAlignment || fx->hint == ftJmp || fx->hint == ftLocals) continue;
+    if (fx->hint == ftAlignment || fx->hint == ftJmp || fx->hint == ftLocals) continue;
     const Where where = whereOf(p, fx);
     if (uint64_t(fx->position) + fx->size > p.oldLen) fail(where + " does not lie inside the code");
     if (const Edit* e = p.overlap(fx->position, fx->size))
