@@ -54,18 +54,21 @@ std::string hex(uint64_t v) {
 struct Edit {
   enum Kind : uint8_t { Jump, Locals, Align };
   Kind kind = Jump;
+  // Jumps: the near form once the short one fell out of reach (it never
+  // goes back).
+  bool nearForm = false;
   uint32_t at = 0;       // offset in the compiled code
   uint32_t oldLen = 0;   // bytes there in the compiled code
   uint32_t newLen = 0;   // bytes in the image, after the last layout
   int64_t shift = 0;     // what the edits before it added (negative: removed)
   const TFixup* fx = nullptr;
-  // Jumps: the near form once the short one fell out of reach (it never
-  // goes back), and the target: a laid-out function and an offset in it.
-  bool nearForm = false;
-  size_t targetFunc = 0;
+  // Jumps: the target, a laid-out function and an offset in its compiled
+  // code (plus the fixup's own offset), and the first stretch of that
+  // function not before it (its editAfter, fixed for the run).
+  uint32_t targetFunc = 0;
   uint32_t targetOld = 0;
-  int64_t targetOffset = 0;
-  size_t targetEdit = 0;  // the target's editAfter(targetOld), fixed for the run
+  uint32_t targetEdit = 0;
+  int32_t targetOffset = 0;
 };
 
 // One function laid out in the image: its compiled code, the stretches whose
@@ -253,7 +256,9 @@ void FlatBuilder::chooseFunctions() {
   for (size_t k = 0; k < chosen.size(); ++k) {
     TFunction* f = const_cast<TFunction*>(chosen[k]);
     fixups.emplace_back();
-    for (uint32_t j = 0, m = vk->Fixup_Count(f); j < m; ++j) {
+    const uint32_t m = vk->Fixup_Count(f);
+    fixups.back().reserve(m);
+    for (uint32_t j = 0; j < m; ++j) {
       const TFixup* fx = vk->Fixup_Get(f, j);
       if (!fx) continue;
       fixups.back().push_back(fx);
@@ -301,6 +306,9 @@ std::string operator+(const Where& w, const char* rest) { return w.b ? w.b->text
 void FlatBuilder::collectEdits(size_t k) {
   Placed& p = funcs_[k];
   TFunction* f = const_cast<TFunction*>(p.fn);
+  p.edits.reserve(static_cast<size_t>(std::count_if(p.fixups.begin(), p.fixups.end(), [](const TFixup* fx) {
+    return fx->hint == ftJmp || fx->hint == ftLocals || fx->hint == ftAlignment;
+  })));
   for (const TFixup* fx : p.fixups) {
     if ((fx->hint != ftJmp && fx->hint != ftLocals && fx->hint != ftAlignment)) continue;
     Edit e;
@@ -347,7 +355,7 @@ void FlatBuilder::collectEdits(size_t k) {
 
 // Where a jump goes: a laid-out function and an offset in its compiled code.
 void FlatBuilder::targetOf(Edit& e, const Where& where) {
-  e.targetFunc = placeOf(vk->Func_Get(e.fx->index), where, e.targetOld);
+  e.targetFunc = static_cast<uint32_t>(placeOf(vk->Func_Get(e.fx->index), where, e.targetOld));
   e.targetOffset = static_cast<int32_t>(e.fx->offset);
 }
 
@@ -437,7 +445,7 @@ void FlatBuilder::layOut() {
     p.firstEdit = total;
     total += p.edits.size();
     for (Edit& e : p.edits)
-      if (e.kind == Edit::Jump) e.targetEdit = funcs_[e.targetFunc].editAfter(e.targetOld);
+      if (e.kind == Edit::Jump) e.targetEdit = static_cast<uint32_t>(funcs_[e.targetFunc].editAfter(e.targetOld));
   }
   changedBefore_.assign(total + 1, 0);
   laidOut_ = false;
