@@ -149,4 +149,14 @@ void TLog::FatalRedeclared(std::string_view errCode) {
   FatalError(coded(errCode, currentTokenText() + " redeclared"));
 }
 
+void fatal(std::string_view msg) {
+  if (!Log) throw EAbort();
+  Log->FatalError(msg);
+}
+
+void unexpected(std::string_view code) {
+  if (!Log) throw EAbort();
+  Log->FatalUnexpectedToken(code);
+}
+
 }  // namespace vorak

@@ -53,6 +53,12 @@ class TLog {
   uint32_t F_WarningCount = 0;
 };
 
+// The short forms every handler stops the compile with: a fatal message, or
+// the unexpected-token error for a digit code. Without a log (a unit test
+// that runs a piece alone) they abort silently.
+[[noreturn]] void fatal(std::string_view msg);
+[[noreturn]] void unexpected(std::string_view code);
+
 // The source line around a 1-based buffer position, trimmed of blanks and
 // control characters at both ends. Lines end at CR or LF.
 std::string sourceExcerpt(std::string_view buffer, uint32_t pos);

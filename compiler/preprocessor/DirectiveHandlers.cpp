@@ -36,7 +36,6 @@ TCurrentToken& cur() { return *Compiler->CurToken(); }
 
 TVorToken readToken(bool cleanIdent = false) { return Compiler->CurFile()->moveNextToken(cleanIdent); }
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
 
 [[noreturn]] void notAvailable(std::string_view directive) {
   Log->FatalError("[9951] Directive #" + std::string(directive) + " is not available yet");

@@ -28,16 +28,6 @@ namespace vorak {
 
 namespace {
 
-[[noreturn]] void unexpected(std::string_view code) {
-  if (!Log) throw EAbort();
-  Log->FatalUnexpectedToken(code);
-}
-
-[[noreturn]] void fatal(std::string_view msg) {
-  if (!Log) throw EAbort();
-  Log->FatalError(msg);
-}
-
 // The decimal text of a value, without a heap string.
 class DecimalText {
  public:

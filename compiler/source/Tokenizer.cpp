@@ -74,16 +74,6 @@ struct PeekScope {
   PeekScope& operator=(const PeekScope&) = delete;
 };
 
-[[noreturn]] void unexpected(std::string_view code) {
-  if (!Log) throw EAbort();
-  Log->FatalUnexpectedToken(code);
-}
-
-[[noreturn]] void fatal(std::string_view msg) {
-  if (!Log) throw EAbort();
-  Log->FatalError(msg);
-}
-
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 
 // Leaves the token that a form produced in the compiler's current token in
