@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

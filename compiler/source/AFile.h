@@ -8,7 +8,7 @@
 #include <string>
 
 #include "compiler/driver/Global.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "encoder/Operand.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

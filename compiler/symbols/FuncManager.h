@@ -7,7 +7,7 @@
 #include <unordered_set>
 #include <vector>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

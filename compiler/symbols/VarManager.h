@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 
