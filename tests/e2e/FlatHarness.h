@@ -14,17 +14,9 @@
 
 #include "support/RunVorak.h"
 
-#ifdef VORAK_HAVE_UNICORN
 #include <unicorn/unicorn.h>
-#endif
 
 namespace vorak::test {
-
-#ifdef VORAK_HAVE_UNICORN
-inline constexpr bool kHaveFlatEmulator = true;
-#else
-inline constexpr bool kHaveFlatEmulator = false;
-#endif
 
 // Memory of the emulated machine: the image at 0, the stack below the
 // return address the image returns to. 16-bit code runs with all segments
@@ -56,7 +48,6 @@ struct FlatRun {
 // x86 register numbers, for FlatRun::reg.
 enum : int { rAX = 0, rCX, rDX, rBX, rSP, rBP, rSI, rDI, r8, r9, r10, r11, r12, r13, r14, r15 };
 
-#ifdef VORAK_HAVE_UNICORN
 // Runs image at address 0 in the given mode (16, 32, 64), entered as by a
 // call from flatReturnAddress, until it returns there or limit instructions
 // have run; fills the emulation part of run.
@@ -106,7 +97,6 @@ inline void emulateFlat(FlatRun& run, int mode, uint64_t limit = 100000) {
   uc_mem_read(uc, 0, run.memory.data(), run.memory.size());
   uc_close(uc);
 }
-#endif
 
 struct FlatOptions {
   std::vector<std::string> plugins;  // plug-ins to place besides flat.so
@@ -131,9 +121,7 @@ inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& o
   std::ifstream in(dir.path() + "/p.bin", std::ios::binary);
   if (in) run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   run.built = run.compile.exitCode == 0 && fs::exists(dir.path() + "/p.bin");
-#ifdef VORAK_HAVE_UNICORN
   if (run.built) emulateFlat(run, mode, options.instructionLimit);
-#endif
   return run;
 }
 

@@ -110,9 +110,7 @@ class FlatRecords : public FreshVorak {
     FlatRun r;
     r.image = build();
     r.built = true;
-#ifdef VORAK_HAVE_UNICORN
     emulateFlat(r, mode_);
-#endif
     return r;
   }
   // In a child: builds with -nopause in force; the run must end there.
@@ -133,11 +131,7 @@ class FlatRecords : public FreshVorak {
   std::string log_;
 };
 
-#define SKIP_WITHOUT_EMULATOR() \
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn"
-
 TEST_F(FlatRecords, ConstantsThenGlobalsFollowTheCodeAtPointerAlignedAddresses) {
-  SKIP_WITHOUT_EMULATOR();
   TVar* g = global("g", "dword", 1, {0x44, 0x33, 0x22, 0x11});
   TVar* arr = global("arr", "byte", 3, {1, 2, 3});
   TConst* hi = Consts->addConstItem("", "hi", ctAnsiString);
@@ -203,7 +197,6 @@ TEST_F(FlatRecords, ConstantsOfEveryKindAndSize) {
 }
 
 TEST_F(FlatRecords, VariableFixupsPutAddressesIntoTheData) {
-  SKIP_WITHOUT_EMULATOR();
   TVar* g = global("g", "dword", 1, {7, 0, 0, 0});
   TVar* table = global("table", "pointer", 2);
   TConst* s = Consts->addConstItem("", "str", ctAnsiString);
@@ -234,7 +227,6 @@ TEST_F(FlatRecords, VariableFixupsPutAddressesIntoTheData) {
 }
 
 TEST_F(FlatRecords, In64BitCodeDataIsAddressedThroughAbsolute32BitFields) {
-  SKIP_WITHOUT_EMULATOR();
   setMode(64);
   TVar* g = global("g", "qword", 1, {1, 2, 3, 4, 5, 6, 7, 8});
   dataField(main_, {0x48, 0x8B, 0x04, 0x25}, ftVar, g, 4);  // mov rax, [abs g] (SIB, no RIP)
@@ -249,7 +241,6 @@ TEST_F(FlatRecords, In64BitCodeDataIsAddressedThroughAbsolute32BitFields) {
 }
 
 TEST_F(FlatRecords, In16BitCodeAddressesAreTwoBytes) {
-  SKIP_WITHOUT_EMULATOR();
   setMode(16);
   TVar* w = global("w", "word", 1, {0x34, 0x12});
   TFunction* f = function("f");
@@ -280,7 +271,6 @@ void framedFunction(TFunction* f, int mode) {
 }
 
 TEST_F(FlatRecords, TheLocalsRoomReservesTheLocalsSize) {
-  SKIP_WITHOUT_EMULATOR();
   struct Case {
     int mode;
     uint32_t size;
@@ -317,7 +307,6 @@ TEST_F(FlatRecords, TheLocalsRoomReservesTheLocalsSize) {
 }
 
 TEST_F(FlatRecords, AlignmentFillerIsCutSoTheNextByteIsAligned) {
-  SKIP_WITHOUT_EMULATOR();
   TFunction* f = function("f");
   // main: a 1-byte nop, align 4, label a, mov eax, a; call f; ret.
   code(main_, {0x90});
@@ -347,7 +336,6 @@ TEST_F(FlatRecords, AlignmentFillerIsCutSoTheNextByteIsAligned) {
 }
 
 TEST_F(FlatRecords, FunctionsReachedOnlyByAJumpAreLaidOutAndUnreachedOnesAreNot) {
-  SKIP_WITHOUT_EMULATOR();
   TFunction* unreached = function("unreached", false);
   code(unreached, {0xCC, 0xCC, 0xCC});
   TFunction* jumpedTo = function("jumpedTo", false);
