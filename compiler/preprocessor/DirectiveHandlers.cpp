@@ -405,7 +405,7 @@ void skipString(TAFile& f, char quote) {
   auto next = [&] {
     const char c = f.moveNextChar(false, true);
     if (c == '\0' && f.CurChar > f.FileLen)
-      Log->FatalError("Unterminated string", true, open.chr, open.line, open.lineChar, &f);
+      Log->FatalError("[13005] Unterminated string", true, open.chr, open.line, open.lineChar, &f);
     return c;
   };
   for (char c = next(); c != quote; c = next())

@@ -94,7 +94,7 @@ void TAFile::skipBlockComment() {
   for (;;) {
     ++i;
     ++col;
-    if (i > FileLen) fatalAt("Unterminated comment", open);
+    if (i > FileLen) fatalAt("[13001] Unterminated comment", open);
     const char b = base[i - 1];
     if (b == '\n') {
       ++CurLine;

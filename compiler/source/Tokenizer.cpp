@@ -180,7 +180,7 @@ uint32_t scanRun(TAFile& f, TTextCollector& text, Pred pred) {
 // ---------------------------------------------------------------------------
 
 TVorToken TAFile::setNextToken(TCurrentToken& ct, bool cleanIdent) {
-  if (tokenNesting >= kMaxTokenNesting) fatalAt("Tokens nested too deeply", position());
+  if (tokenNesting >= kMaxTokenNesting) fatalAt("[13002] Tokens nested too deeply", position());
   NestingGuard nest;
   // Whatever the read consumes on its way comes from this buffer.
   if (Compiler->CurFile() != this) {
@@ -299,13 +299,13 @@ TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
       text.add();
       const bool hex = n == 'x';
       if (scanRun(*this, text, hex ? isHexDigit : isBinDigit) == 0)
-        fatalAt(hex ? "Hexadecimal number without digits" : "Binary number without digits", start);
+        fatalAt(hex ? "[13009] Hexadecimal number without digits" : "[13010] Binary number without digits", start);
       const std::string_view digits = text.view().substr(2);
       int64_t value = 0;
       if (!hex)
         value = BinToInt(digits);
       else if (!hexValue(digits, value))
-        fatalAt("Number does not fit 64 bits: " + std::string(text.view()), start);
+        fatalAt("[13003] Number does not fit 64 bits: " + std::string(text.view()), start);
       return ct.setInteger(Int64toSize(value), value, text.view());
     }
     giveBack(before);
@@ -319,12 +319,12 @@ TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
     long double value = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), value);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-      fatalAt("Floating-point number out of range: " + std::string(s), start);
+      fatalAt("[13004] Floating-point number out of range: " + std::string(s), start);
     return ct.setFloat(10, value, s);
   }
   giveBack(before);
   int64_t value = 0;
-  if (!decimalValue(text.view(), value)) fatalAt("Number does not fit 64 bits: " + std::string(text.view()), start);
+  if (!decimalValue(text.view(), value)) fatalAt("[13003] Number does not fit 64 bits: " + std::string(text.view()), start);
   return ct.setInteger(Int64toSize(value), value, text.view());
 }
 
@@ -346,7 +346,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     }
     const char c = moveNextChar(false, true);
     if (c == quote) break;
-    if (c == '\0') fatalAt("Unterminated string", open);
+    if (c == '\0') fatalAt("[13005] Unterminated string", open);
     if (c != '\\') {
       text.add();
       continue;
@@ -354,7 +354,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     const char e = moveNextChar(false, true);
     switch (e) {
       case '\0':
-        fatalAt("Unterminated string", open);
+        fatalAt("[13005] Unterminated string", open);
       case 'n':
         text.put('\n');
         break;
@@ -442,7 +442,7 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
   // The operator after an item; a byte that is none stops the compile there.
   auto readOp = [&](std::string_view code) {
     const char c = moveNextChar(true, false);
-    if (c == '\0') fatalAt("Unterminated memory operand", open);
+    if (c == '\0') fatalAt("[13006] Unterminated memory operand", open);
     if (c != '+' && c != '-' && c != '*' && c != ']') {
       cur().setSymbol(c);
       unexpected(code);
@@ -456,15 +456,15 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
   };
   auto setScale = [&](int64_t s, int32_t reg) {
     if (scaled >= 0) unexpected("2495");
-    if (s != 1 && s != 2 && s != 4 && s != 8) fatal("Scale must be 1, 2, 4 or 8");
+    if (s != 1 && s != 2 && s != 4 && s != 8) fatal("[13007] Scale must be 1, 2, 4 or 8");
     scale = s;
     scaled = reg;
   };
   auto addDisp = [&](int64_t v, bool negate) {
     // Bounded to 32 bits below, so the running sum never nears the 64-bit ends.
-    if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("Displacement does not fit 32 bits");
+    if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
     disp += negate ? -v : v;
-    if (disp > (int64_t{1} << 33) || disp < -(int64_t{1} << 33)) fatal("Displacement does not fit 32 bits");
+    if (disp > (int64_t{1} << 33) || disp < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
   };
   // A register, or "@", may only start the operand or follow "+".
   auto needPlus = [&]() {
@@ -489,7 +489,7 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
         const TVorToken t2 = expectToken({ttNumber, ttRegister});
         if (t2 == ttNumber) {
           int64_t p;
-          if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("Displacement does not fit 32 bits");
+          if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("[13008] Displacement does not fit 32 bits");
           v = p;
           numberEnd = position();
           next = readOp(opCode);
@@ -550,13 +550,13 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
     } else if (t == ttSymbol) {
       unexpected("535356");
     } else {
-      if (c.F_Type == ttEOF) fatalAt("Unterminated memory operand", open);
+      if (c.F_Type == ttEOF) fatalAt("[13006] Unterminated memory operand", open);
       unexpected("1134");
     }
     first = false;
     if (op == ']') break;
   }
-  if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("Displacement does not fit 32 bits");
+  if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("[13008] Displacement does not fit 32 bits");
   if (count == 2 && scaled == 0) std::swap(regs[0], regs[1]);
   ct.setBaseExp(0, count, regs[0], regs[1], static_cast<int32_t>(static_cast<uint32_t>(disp)),
                 static_cast<int32_t>(scale), var);

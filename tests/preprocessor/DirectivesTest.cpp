@@ -316,8 +316,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"EndOnlyInAComment", "#if 1 == 2: // #end\n", "[3,1]: [7652] Unexpected EOF in [p.vor]"},
         Failure{"PrefixLastInText", "#if 1 == 2: #", "[2,14]: [7652] Unexpected EOF in [p.vor]"},
         Failure{"UnterminatedDeadString", "#if 1 == 2:\n  x = 'abc #end\n",
-                "[3,7]: Unterminated string in [p.vor]"},
-        Failure{"UnterminatedDeadComment", "#if 1 == 2:\n  /* #end\n", "[3,3]: Unterminated comment in [p.vor]"},
+                "[3,7]: [13005] Unterminated string in [p.vor]"},
+        Failure{"UnterminatedDeadComment", "#if 1 == 2:\n  /* #end\n", "[3,3]: [13001] Unterminated comment in [p.vor]"},
         // The nesting in dead text is counted: an inner #end closes the inner one.
         Failure{"InnerEndIsNotOurs", "#if 1 == 2: #ifdef x: #end", "[2,27]: [7652] Unexpected EOF in [p.vor]"},
         // A "}" cannot close a block from inside a conditional or repeat.

@@ -139,12 +139,12 @@ TEST_F(ReaderTest, ZeroByteInTheContentReadsAsZeroAndIsPassed) {
 TEST_F(ReaderTest, UnterminatedBlockCommentIsFatalAtItsStart) {
   TAFile* f = load("x\n  /* never closed\nmore");
   EXPECT_EQ(f->moveNextChar(true, false), 'x');
-  EXPECT_EQ(fatalLine([&] { f->moveNextChar(true, false); }), "[2,3]: Unterminated comment in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->moveNextChar(true, false); }), "[2,3]: [13001] Unterminated comment in [t.vor]");
   f = load("/*");
-  EXPECT_EQ(fatalLine([&] { f->moveNextChar(false, false); }), "[1,1]: Unterminated comment in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->moveNextChar(false, false); }), "[1,1]: [13001] Unterminated comment in [t.vor]");
   f = load("a/*/");
   EXPECT_EQ(f->moveNextChar(true, false), 'a');
-  EXPECT_EQ(fatalLine([&] { f->moveNextToken(); }), "[1,2]: Unterminated comment in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->moveNextToken(); }), "[1,2]: [13001] Unterminated comment in [t.vor]");
 }
 
 TEST_F(ReaderTest, IsNextLineBreakLooksPastBlanksOnly) {

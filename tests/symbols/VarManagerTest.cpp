@@ -163,7 +163,7 @@ TEST_F(VarManagerTest, VariableOverFourGigabytesIsFatal) {
   ::testing::internal::CaptureStdout();
   EXPECT_THROW(VarMan->addVar(vmGlobal, "huge", big, 0x10000, 0), EAbort);  // 2^32 bytes
   const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Variable \"huge\" is larger than 4294967295 bytes"), std::string::npos) << out;
+  EXPECT_NE(out.find("[13011] Variable \"huge\" is larger than 4294967295 bytes"), std::string::npos) << out;
   EXPECT_TRUE(VarMan->VarList().empty());
   // No elements: no content at all.
   EXPECT_EQ(VarMan->addVar(vmGlobal, "none", big, 0, 0)->content, nullptr);
