@@ -53,6 +53,24 @@ TEST_F(DirectiveTest, SetBitsAcceptsTheThreeModesOnly) {
   EXPECT_EQ(fatalBody("#set bits x\n"), "[2,11]: [7757] Unexpected ident x in [p.vor]");
 }
 
+// Ten thousand mode lines leave the type list as one line does; alternating
+// modes add the three replaced types per change and no more. (Each line used
+// to re-create every pointer-sized record ever made, doubling the list.)
+TEST_F(DirectiveTest, RepeatedSetBitsKeepsTheTypeListFlat) {
+  compileBody("#set bits 64\n");
+  const size_t once = VarMan->TypeList().size();
+  reset();
+  std::string body;
+  for (int i = 0; i < 10000; ++i) body += "#set bits 64\n";
+  compileBody(body);
+  EXPECT_EQ(VarMan->TypeList().size(), once);
+  reset();
+  compileBody("#repeat 10000:\n#set bits 16\n#set bits 64\n#end\n");
+  // From 32 bits, each of the 20000 lines changes the mode; "once" made one change.
+  EXPECT_EQ(VarMan->TypeList().size(), once - 3u + 3u * 20000u);
+  EXPECT_EQ(VarMan->PtrType()->size, 8u);
+}
+
 TEST_F(DirectiveTest, SixteenBitsForceTheFrame) {
   compileBody("#set frame 0\n#set bits 16\n#set frame 0\n");
   EXPECT_EQ(CompileFlags.stackframe_on, 1);
