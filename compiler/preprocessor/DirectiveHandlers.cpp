@@ -314,7 +314,7 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
   if (found) {
     auto* f = new TAFile(true);
     if (f->loadFile(found->file.string(), Compiler->CurFile())) {
-      Compiler->FileList().push_back(f);
+      f->addToFileList();
       Compiler->setCurFile(f);
     } else {
       delete f;

@@ -17,12 +17,13 @@ namespace vorak {
 
 TAFile::TAFile(bool noList) {
   Buffer.assign(1, '\0');
-  // A listed source's ID is its index in the compiler's list, the index that
-  // the plug-in callback replacing a source's text takes.
-  if (!noList && Compiler) {
-    F_ID = static_cast<uint32_t>(Compiler->FileList().size());
-    Compiler->FileList().push_back(this);
-  }
+  if (!noList && Compiler) addToFileList();
+}
+
+void TAFile::addToFileList() {
+  // The index that the plug-in callback replacing a source's text takes.
+  F_ID = static_cast<uint32_t>(Compiler->FileList().size());
+  Compiler->FileList().push_back(this);
 }
 
 TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {

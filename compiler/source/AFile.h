@@ -37,6 +37,9 @@ class TAFile {
   bool loadBuffer(const std::string& name, const std::string& buf, TAFile* par);
 
   uint32_t ID() const { return F_ID; }
+  // Files the source last in the compiler's list; its ID becomes its index
+  // there, the number plug-ins name it by.
+  void addToFileList();
   const std::string& FileName() const { return F_FileName; }
   bool Assembled() const { return F_Assembled; }
   void setAssembled(bool v) { F_Assembled = v; }

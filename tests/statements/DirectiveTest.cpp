@@ -9,6 +9,7 @@
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/VarManager.h"
+#include "plugins/PluginManager.h"
 #include "statements/CompileFixture.h"
 
 namespace vorak::test {
@@ -202,6 +203,29 @@ TEST_F(DirectiveTest, IncludedTextIsCompiledInPlace) {
   write("part.vor", "int3\n");
   compileBody("nop\n#include 'part.vor'\nnop\n");
   EXPECT_EQ(code(), "\x90\xCC\x90");
+}
+
+// Each included file's ID is its index in the compiler's list, so a plug-in
+// that replaces a source's text by its ID reaches that very file (every
+// include used to keep ID 0, the index of the master macro's text).
+TEST_F(DirectiveTest, IncludedFilesAreNamedByTheirListIndex) {
+  write("a.vor", "nop\n");
+  write("b.vor", "int3\n");
+  compileBody("#include 'a.vor'\n#include 'b.vor'\n");
+  const auto& files = Compiler->FileList();
+  std::vector<TAFile*> included;
+  for (TAFile* f : files)
+    if (f->IsFile() && (f->FileName().ends_with("/a.vor") || f->FileName().ends_with("/b.vor"))) included.push_back(f);
+  ASSERT_EQ(included.size(), 2u);
+  for (TAFile* f : included) {
+    ASSERT_LT(f->ID(), files.size()) << f->FileName();
+    EXPECT_EQ(files[f->ID()], f) << f->FileName();
+  }
+  const auto* vk = reinterpret_cast<const TVorakCallbacks*>(pluginCallbackTable());
+  TAFile* b = included[1];
+  ASSERT_TRUE(vk->vorak_file_setbuffer(b->ID(), "hlt\n", 4));
+  EXPECT_EQ(b->Buffer, std::string("hlt\n\0", 5));
+  EXPECT_EQ(included[0]->Buffer, std::string("nop\n\0", 5));
 }
 
 TEST_F(DirectiveTest, IncludeSearchOrder) {
