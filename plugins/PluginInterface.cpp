@@ -76,7 +76,7 @@ int32_t cbRegisterBuilder(const char* name, TRBCallback cb) {
 }
 void cbFile_Commit() {
   guarded([] {
-    if (fWriter) fWriter->Commit();
+    if (Plugins) Plugins->commitOutput();
   });
 }
 uint32_t cbFile_AddBytes(const void* bytes, uint32_t len) {

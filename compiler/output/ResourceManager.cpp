@@ -177,6 +177,7 @@ void TResourceManager::readResourceFile(const std::string& path) {
     }
     if (!ok) Log->FatalError("[13024] Resource file " + name + " cannot be read");
   }
+  if (Settings) Settings->noteInputFile(path);
 
   const uint64_t size = file.size();
   uint64_t offset = 0;

@@ -10,6 +10,7 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Settings.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 
@@ -56,6 +57,7 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   Buffer.push_back('\0');
   F_IsFile = true;
   ++fileCounter;
+  if (Settings) Settings->noteInputFile(strFile);
   return true;
 }
 
