@@ -27,6 +27,8 @@ struct TokenCase {
   std::vector<Tok> tokens;  // ttEOF follows
 };
 
+void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.name; }
+
 class TokenTable : public test::SourceTest, public ::testing::WithParamInterface<TokenCase> {};
 
 TEST_P(TokenTable, ReadsTheTokens) {
@@ -109,6 +111,8 @@ struct MemCase {
   TRegister base, index;
   int32_t disp, scale;
 };
+
+void PrintTo(const MemCase& c, std::ostream* os) { *os << c.name; }
 
 class MemoryOperand : public test::SourceTest, public ::testing::WithParamInterface<MemCase> {};
 
@@ -199,6 +203,8 @@ struct ErrorCase {
   const char* source;
   const char* message;  // the first line printed
 };
+
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
 
 class TokenError : public test::SourceTest, public ::testing::WithParamInterface<ErrorCase> {
  protected:
@@ -360,6 +366,8 @@ struct OpCase {
   TMathOp op;
   const char* rest;  // the next token's text afterwards
 };
+
+void PrintTo(const OpCase& c, std::ostream* os) { *os << "'" << c.source << "'" << (c.isSigned ? " signed" : " unsigned"); }
 
 class MathOps : public test::SourceTest, public ::testing::WithParamInterface<OpCase> {};
 
