@@ -117,8 +117,16 @@ std::vector<Literal> messageLiterals() {
 TEST(MessageCodes, NoCodeStandsForTwoMessages) {
   // A literal that is cut where the message continues ("[0010] " + text) is
   // the start of its message; two texts clash when neither starts the other.
+  // The codes that the system itself gives to two messages.
+  static const std::set<std::string, std::less<>> shared = {
+      "4225",  // break and exitif outside their blocks
+      "4226",  // state and default outside a case
+  };
   std::map<std::string, std::vector<Literal>> byCode;
-  for (const Literal& l : codedLiterals()) byCode[l.text.substr(1, l.text.find(']') - 1)].push_back(l);
+  for (const Literal& l : codedLiterals()) {
+    const std::string code = l.text.substr(1, l.text.find(']') - 1);
+    if (!shared.count(code)) byCode[code].push_back(l);
+  }
   ASSERT_GT(byCode.size(), 50u) << "the scan finds the coded messages";
   for (const auto& [code, list] : byCode) {
     for (const Literal& a : list) {
@@ -145,6 +153,7 @@ TEST(MessageCodes, EveryMessageStartsWithItsCode) {
       "Unknown directive: ",
       "Invalid expression",
       "WTF ? ",
+      "Unable to continue an if statement",
   };
   const std::vector<Literal> literals = messageLiterals();
   ASSERT_GT(literals.size(), 80u) << "the scan finds the messages";
