@@ -2,11 +2,62 @@
 #include "encoder/Operand.h"
 
 #include <array>
+#include <new>
+
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 
 namespace vorak {
+
+namespace {
+
+// Released operand records, linked through their first bytes. The list is
+// bounded: what a burst of operands leaves beyond it goes back to the heap.
+// A record on the list is poisoned for AddressSanitizer, so a use after
+// release is still reported.
+struct FreeOperand {
+  FreeOperand* next;
+};
+static_assert(sizeof(TOperand) >= sizeof(FreeOperand));
+constexpr size_t kMaxFreeOperands = 256;
+FreeOperand* freeOperands = nullptr;
+size_t freeOperandCount = 0;
+
+}  // namespace
+
+void* TOperand::operator new(size_t size) {
+  if (size == sizeof(TOperand) && freeOperands) {
+    FreeOperand* p = freeOperands;
+    ASAN_UNPOISON_MEMORY_REGION(p, sizeof(TOperand));
+    freeOperands = p->next;
+    --freeOperandCount;
+    return p;
+  }
+  return ::operator new(size);
+}
+
+void TOperand::operator delete(void* p, size_t size) noexcept {
+  if (!p) return;
+  if (size != sizeof(TOperand) || freeOperandCount >= kMaxFreeOperands) {
+    ::operator delete(p);
+    return;
+  }
+  auto* f = static_cast<FreeOperand*>(p);
+  f->next = freeOperands;
+  freeOperands = f;
+  ++freeOperandCount;
+  ASAN_POISON_MEMORY_REGION(p, sizeof(TOperand));
+}
 
 void TOperand::setNull() {
   hint = otRegister;

@@ -2,6 +2,7 @@
 // parser fills and every encoding group reads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -83,6 +84,12 @@ struct TOperand {
   bool isX87Register() const { return hint == otST && size == ST_REGISTER_SIZE; }
   bool isMMXRegister() const { return hint == otST && size == MM_REGISTER_SIZE; }
   uint32_t regTypeID() const;
+
+  // Every operand of every instruction line is created and released in turn:
+  // released records are kept for the next ones rather than going back to
+  // the heap each time.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size) noexcept;
 };
 using POperand = TOperand*;
 

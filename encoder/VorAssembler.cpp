@@ -101,16 +101,20 @@ bool TVorAssembler::addBytes(std::span<const uint8_t> bytes, uint32_t len) {
 
 bool TVorAssembler::addBytes(uint64_t value, uint32_t len) {
   if (len > 8) return false;
-  char text[8 * 3];
-  for (uint32_t i = 0; i < len; ++i) {
-    const uint8_t b = static_cast<uint8_t>(value >> (8 * i));
-    F_strBuffer.push_back(static_cast<char>(b));
-    text[3 * i] = kHex[b >> 4];
-    text[3 * i + 1] = kHex[b & 15];
-    text[3 * i + 2] = ' ';
-  }
+  char raw[8];
+  for (uint32_t i = 0; i < len; ++i) raw[i] = static_cast<char>(static_cast<uint8_t>(value >> (8 * i)));
+  F_strBuffer.append(raw, len);
   F_curPosition += len;
-  if (len && listing()) listText(std::string_view(text, 3 * len));
+  if (len && listing()) {
+    char text[8 * 3];
+    for (uint32_t i = 0; i < len; ++i) {
+      const auto b = static_cast<uint8_t>(raw[i]);
+      text[3 * i] = kHex[b >> 4];
+      text[3 * i + 1] = kHex[b & 15];
+      text[3 * i + 2] = ' ';
+    }
+    listText(std::string_view(text, 3 * len));
+  }
   return true;
 }
 

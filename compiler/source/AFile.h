@@ -66,13 +66,14 @@ class TAFile {
   // when skipControlChars. #0 at the end and for a 0 byte in the content. A
   // block comment that is never closed is a fatal error.
   char moveNextChar(bool skipControlChars, bool inStr) {
-    if (CurChar < FileLen) {
+    // Plain bytes, and the blanks before them, without leaving the line;
+    // line feeds, comments and the end take the slow path.
+    while (CurChar < FileLen) {
       const char c = Buffer[CurChar];
-      if (c != '/' && c != '\n' && !(skipControlChars && isControl(c))) {
-        ++CurChar;
-        ++CurLineChar;
-        return c;
-      }
+      if (c == '/' || c == '\n') break;
+      ++CurChar;
+      ++CurLineChar;
+      if (!(skipControlChars && isControl(c))) return c;
     }
     return moveNextCharSlow(skipControlChars, inStr);
   }
@@ -163,6 +164,7 @@ class TAFile {
   TVorToken readIdent(TCurrentToken& ct, char first, bool cleanIdent);
   TVorToken readDollar(TCurrentToken& ct);
   TVorToken readBracket(TCurrentToken& ct);
+  bool registerNameAt(uint32_t index) const;
   void readMemoryOperand(TCurrentToken& ct, const TFilePos& open);
   TVorToken expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent = false);
 
