@@ -23,8 +23,9 @@ namespace {
 
 // Released operand records, linked through their first bytes. The list is
 // bounded: what a burst of operands leaves beyond it goes back to the heap.
-// A record on the list is poisoned for AddressSanitizer, so a use after
-// release is still reported.
+// A record on the list is poisoned for AddressSanitizer past its link, so a
+// use after release is still reported, while the leak checker still follows
+// the links (it does not read poisoned memory).
 struct FreeOperand {
   FreeOperand* next;
 };
@@ -56,7 +57,7 @@ void TOperand::operator delete(void* p, size_t size) noexcept {
   f->next = freeOperands;
   freeOperands = f;
   ++freeOperandCount;
-  ASAN_POISON_MEMORY_REGION(p, sizeof(TOperand));
+  ASAN_POISON_MEMORY_REGION(static_cast<char*>(p) + sizeof(FreeOperand), sizeof(TOperand) - sizeof(FreeOperand));
 }
 
 void TOperand::setNull() {

@@ -65,24 +65,28 @@ constexpr char kHex[] = "0123456789ABCDEF";
 }  // namespace
 
 // Keeps the nesting depth of assemble, and puts the buffer back when a group
-// rule raises (a fatal error of the log) halfway through an instruction.
+// rule raises (a fatal error of the log) halfway through an instruction:
+// assemble marks each of its own returns, so only an exception leaves the
+// guard unmarked.
 class TVorAssembler::TNesting {
  public:
-  explicit TNesting(TVorAssembler& a) : a_(a), entry_(a.mark()), uncaught_(std::uncaught_exceptions()) {
-    ++a_.F_depth;
-  }
+  explicit TNesting(TVorAssembler& a) : a_(a), entry_(a.mark()) { ++a_.F_depth; }
   ~TNesting() {
     --a_.F_depth;
-    if (std::uncaught_exceptions() > uncaught_) a_.rollback(entry_);
+    if (!returned_) a_.rollback(entry_);
   }
   TNesting(const TNesting&) = delete;
   TNesting& operator=(const TNesting&) = delete;
   const TMark& entry() const { return entry_; }
+  uint32_t returning(uint32_t rc) {
+    returned_ = true;
+    return rc;
+  }
 
  private:
   TVorAssembler& a_;
   TMark entry_;
-  int uncaught_;
+  bool returned_ = false;
 };
 
 TVorAssembler::TVorAssembler() {
@@ -343,7 +347,7 @@ uint32_t TVorAssembler::assemble(PInstruction opCode, POperand opPAR1, POperand 
   if (rc != ASSEMBLE_OK) {
     // Nothing of a refused instruction may reach the next one.
     rollback(entry);
-    return rc;
+    return nesting.returning(rc);
   }
   F_lastInstruction = opCode;
   if (listing())
@@ -352,7 +356,7 @@ uint32_t TVorAssembler::assemble(PInstruction opCode, POperand opPAR1, POperand 
     commitFixups();
     flushListing();
   }
-  return ASSEMBLE_OK;
+  return nesting.returning(ASSEMBLE_OK);
 }
 
 }  // namespace vorak

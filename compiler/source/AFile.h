@@ -66,13 +66,18 @@ class TAFile {
   // when skipControlChars. #0 at the end and for a 0 byte in the content. A
   // block comment that is never closed is a fatal error.
   char moveNextChar(bool skipControlChars, bool inStr) {
-    // Plain bytes, and the blanks before them, without leaving the line;
-    // line feeds, comments and the end take the slow path.
+    // Plain bytes, blanks and line feeds; a "/" (a comment may start
+    // there) and the end take the slow path.
     while (CurChar < FileLen) {
       const char c = Buffer[CurChar];
-      if (c == '/' || c == '\n') break;
+      if (c == '/') break;
       ++CurChar;
       ++CurLineChar;
+      if (c == '\n') {
+        ++CurLine;
+        ++F_TotalLines;
+        CurLineChar = 0;
+      }
       if (!(skipControlChars && isControl(c))) return c;
     }
     return moveNextCharSlow(skipControlChars, inStr);
