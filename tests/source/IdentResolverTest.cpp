@@ -2,6 +2,8 @@
 // paths, and the token made from an assembler operand.
 #include <gtest/gtest.h>
 
+#include "compiler/preprocessor/MacroManager.h"
+
 #include <clocale>
 #include <string>
 
@@ -405,14 +407,16 @@ TEST_F(ResolverTest, DefineBecomesItsToken) {
   EXPECT_EQ(t.F_DefName, "Greeting");
 }
 
-TEST_F(ResolverTest, MacroIsKeptInAPeekAndNotYetExpandable) {
-  int macro = 0;
-  Idents->addIdent(itMacro, "mac", &macro);
+TEST_F(ResolverTest, MacroIsKeptInAPeekAndExpandedWhenRead) {
+  TMacro* macro = MacMan->newMacro("mac", mtFunc, false);
+  macro->code = new TAFile(false);  // the compiler's list owns it
+  macro->code->loadBuffer("mac", "{ #return 5;", nullptr);
   TAFile* f = load("mac");
   ASSERT_EQ(f->peekNextToken(), ttIdent);
   EXPECT_EQ(peek().F_IdentType, itMacro);
-  EXPECT_EQ(peek().F_Pointer, &macro);
-  EXPECT_EQ(fatalLine([&] { f->moveNextToken(); }), "[1,3]: [57333] Not implemented yet in [t.vor]");
+  EXPECT_EQ(peek().F_Pointer, macro);
+  ASSERT_EQ(f->moveNextToken(), ttNumber);
+  EXPECT_EQ(Compiler->CurToken()->F_Integer, 5);
 }
 
 TEST_F(ResolverTest, UnknownIdentifierTypeIsFatal) {
