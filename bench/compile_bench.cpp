@@ -11,11 +11,14 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <utility>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
 #include "plugins/PluginManager.h"
 
 #include "AllocCounter.h"
@@ -80,6 +83,8 @@ std::string generateSource(size_t lines) {
 struct CompileCost {
   double seconds = 0;
   uint64_t allocations = 0;
+  uint64_t codeBytes = 0;
+  uint64_t checksum = 0;  // FNV-1a of the main function's code
 };
 
 // Best time of three compiles of the text; the allocations of the last.
@@ -100,6 +105,10 @@ CompileCost compileCost(const std::string& text) {
     }
     const auto t1 = std::chrono::steady_clock::now();
     cost.allocations = allocations.load() - before;
+    const std::string_view code = vorStrView(Compiler->MainFunc()->Buffer);
+    cost.codeBytes = code.size();
+    cost.checksum = 14695981039346656037ull;
+    for (char c : code) cost.checksum = (cost.checksum ^ static_cast<uint8_t>(c)) * 1099511628211ull;
     cost.seconds = std::min(cost.seconds, std::chrono::duration<double>(t1 - t0).count());
     DeinitVorak();
   }
@@ -115,10 +124,10 @@ int main(int argc, char** argv) {
   const std::string two = generateSource(2 * lines);
   const CompileCost a = compileCost(one);
   const CompileCost b = compileCost(two);
-  std::fprintf(stderr, "%zu lines: best of 3 %.3f s, %llu heap allocations\n", lines, a.seconds,
-               static_cast<unsigned long long>(a.allocations));
-  std::fprintf(stderr, "%zu lines: best of 3 %.3f s, %llu heap allocations\n", 2 * lines, b.seconds,
-               static_cast<unsigned long long>(b.allocations));
+  for (const auto& [n, c] : {std::pair{lines, a}, std::pair{2 * lines, b}})
+    std::fprintf(stderr, "%zu lines: best of 3 %.3f s, %llu heap allocations, %llu bytes of code, checksum %016llx\n",
+                 n, c.seconds, static_cast<unsigned long long>(c.allocations),
+                 static_cast<unsigned long long>(c.codeBytes), static_cast<unsigned long long>(c.checksum));
   const double perLine = (static_cast<double>(b.allocations) - static_cast<double>(a.allocations)) /
                          static_cast<double>(lines);
   std::fprintf(stderr, "heap allocations per added line: %.4f (a label every 50 lines)\n", perLine);
