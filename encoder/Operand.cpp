@@ -165,16 +165,6 @@ uint8_t regID(TRegister r) {
   return 0;
 }
 
-uint8_t regSize(TRegister r) {
-  if (r <= REG_BH) return 1;
-  if (r <= REG_DI) return 2;
-  if (r <= REG_EDI) return 4;
-  if (r <= REG_R15) return 8;
-  if (r <= REG_R15D) return 4;
-  if (r <= REG_R15W) return 2;
-  if (r <= REG_SPL) return 1;
-  return 0;
-}
 
 TRegister regScale(TRegister r, uint8_t size) {
   const uint8_t n = r <= REG_R15 ? regID(r) : 0;

@@ -95,7 +95,17 @@ using POperand = TOperand*;
 
 // x86 number including bit 3. Only registers 0-39 have one; others give 0.
 uint8_t regID(TRegister r);
-uint8_t regSize(TRegister r);
+// Inline: every register operand and token asks for it.
+inline uint8_t regSize(TRegister r) {
+  if (r <= REG_BH) return 1;
+  if (r <= REG_DI) return 2;
+  if (r <= REG_EDI) return 4;
+  if (r <= REG_R15) return 8;
+  if (r <= REG_R15D) return 4;
+  if (r <= REG_R15W) return 2;
+  if (r <= REG_SPL) return 1;
+  return 0;
+}
 TRegister regScale(TRegister r, uint8_t size);
 // Name lookups fold A-Z only; answer NOT_A_REG / NOT_A_FLAG / NOT_A_SEG.
 uint8_t strToReg(std::string_view s);
