@@ -37,6 +37,21 @@ enum class TLoopEnd : uint8_t { EndOfSource, Brace, Directive };
 // The directive that closed the last statement loop a directive closed.
 enum class TClosingDirective : uint8_t { None, End, Else, Elseif, Return };
 
+// Around a return instruction with its epilogue: the epilogue's pops leave
+// the function there, while the code after the return is reached with
+// everything still pushed, so the stack depth goes back to what it was.
+class TReturnDepth {
+ public:
+  TReturnDepth(TFunction* fn, PInstruction inst);
+  ~TReturnDepth();
+  TReturnDepth(const TReturnDepth&) = delete;
+  TReturnDepth& operator=(const TReturnDepth&) = delete;
+
+ private:
+  TFunction* F_Fn;
+  uint32_t F_Depth = 0;
+};
+
 class TCompiler {
  public:
   TCompiler();
@@ -133,6 +148,12 @@ class TCompiler {
   // for popCode. The shared step of every emission road.
   uint32_t encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
                       bool optimise);
+  // Appends the encoder's bytes of the row just encoded to fn, noting where
+  // a return instruction ends.
+  void appendEncoded(TFunction* fn, PInstruction inst);
+  // fn's code ends with a return instruction that no label follows (a label
+  // at the end is jumped to and would run off the end).
+  bool endsWithReturn(const TFunction* fn) const;
 
   // ---- Labels ----
   // A label record for a name used before its label is placed (ltRef),
@@ -168,6 +189,8 @@ class TCompiler {
   // Label records are no place for a buffer pointer (their Address is 32
   // bits), so first references are kept here, keyed by the label record.
   std::unordered_map<const TFunction*, TLabelReference> F_LabelRefs;
+  // Per function, the code length right after its last return instruction.
+  std::unordered_map<const TFunction*, uint32_t> F_ReturnEnds;
 };
 
 }  // namespace vorak

@@ -55,7 +55,7 @@ void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool o
   TFunction* fn = Compiler->CurFunc();
   const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
   if (rc != ASSEMBLE_OK) fatal("[" + std::string(code) + "] " + TVorAssembler::errorCodeToString(rc));
-  appendCode(fn, Compiler->Assembler_().popCode());
+  Compiler->appendEncoded(fn, inst);
 }
 
 void unaryStatement(std::string_view mnemonic, std::string_view code) {
@@ -308,6 +308,7 @@ void handle_NEG() { unaryStatement("neg", "6520"); }
 void handle_INSTRUCTION() {
   const PInstruction inst = mnemonicRow(cur().F_String);
   if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());
+  const TReturnDepth keep(Compiler->CurFunc(), inst);
   if (inst->group == igRET) Compiler->retTriggered(Compiler->CurFunc());
   // Instructions written in the source are encoded as written.
   if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");

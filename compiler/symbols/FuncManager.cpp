@@ -2,6 +2,7 @@
 // reachability.
 #include "compiler/symbols/FuncManager.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "compiler/driver/Common.h"
@@ -26,13 +27,11 @@ void aliasParamRegister(std::string_view paramName, std::string_view regName) {
   DefMan->addDefine(paramName, tk);
 }
 
+// Frees what a record owns outside its slot; the slot (the record and its
+// lists) goes with its block.
 void disposeFunction(TFunction* f) noexcept {
-  if (f->FixupList) {
+  if (f->FixupList)
     for (TFixup* x : fixupList(f)) delete x;
-    delete &fixupList(f);
-  }
-  if (f->DependFuncs) delete &dependFuncs(f);
-  if (f->UsesList) delete &usesList(f);
   for (TFuncParam& p : vorArrSpan(f->Params)) vorStrFree(p.name);
   vorArrFree(f->Params);
   for (TOperand* op : vorArrSpan(f->DefaultParams)) delete op;
@@ -40,7 +39,6 @@ void disposeFunction(TFunction* f) noexcept {
   vorStrFree(f->Buffer);
   vorStrFree(f->Name);
   vorStrFree(f->ImportName);
-  delete f;
 }
 
 }  // namespace
@@ -125,7 +123,6 @@ void setCalled(TFunction* f, TFunction* from) {
 TFuncManager::~TFuncManager() {
   for (TFunction* f : F_List) disposeFunction(f);
   F_List.clear();
-  F_Records.clear();
 }
 
 TFunction* TFuncManager::getFunc(uint32_t index) const {
@@ -133,10 +130,18 @@ TFunction* TFuncManager::getFunc(uint32_t index) const {
 }
 
 TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
-  auto* f = new TFunction();
-  f->FixupList = new TFixupList();
-  f->UsesList = new TUsesList();
-  f->DependFuncs = new TFuncList();
+  const size_t n = F_List.size();
+  if (n % kSlotsPerBlock == 0) {
+    F_Blocks.emplace_back(new TFunctionSlot[kSlotsPerBlock]());
+    const std::pair<uintptr_t, size_t> at{reinterpret_cast<uintptr_t>(F_Blocks.back().get()), F_Blocks.size() - 1};
+    F_BlockAt.insert(std::upper_bound(F_BlockAt.begin(), F_BlockAt.end(), at), at);
+  }
+  TFunctionSlot& slot = F_Blocks[n / kSlotsPerBlock][n % kSlotsPerBlock];
+  TFunction* f = &slot.f;
+  *f = TFunction{};
+  f->FixupList = &slot.fixups;
+  f->UsesList = &slot.uses;
+  f->DependFuncs = &slot.depends;
   f->Parent = parent;
   f->Address = adUnallocated;
   f->DLLIndex = -1;
@@ -144,8 +149,20 @@ TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
   f->DeclParent = Compiler ? Compiler->CurFunc() : nullptr;
   f->FuncIndex = static_cast<uint32_t>(F_List.size());
   F_List.push_back(f);
-  F_Records.insert(f);
   return f;
+}
+
+bool TFuncManager::owns(const TFunction* f) const {
+  if (!f) return false;
+  const auto addr = reinterpret_cast<uintptr_t>(f);
+  auto it = std::upper_bound(F_BlockAt.begin(), F_BlockAt.end(), addr,
+                             [](uintptr_t a, const std::pair<uintptr_t, size_t>& b) { return a < b.first; });
+  if (it == F_BlockAt.begin()) return false;
+  --it;
+  const uintptr_t offset = addr - it->first;
+  if (offset % sizeof(TFunctionSlot) != 0 || offset / sizeof(TFunctionSlot) >= kSlotsPerBlock) return false;
+  const size_t index = it->second * kSlotsPerBlock + offset / sizeof(TFunctionSlot);
+  return index < F_List.size() && F_List[index] == f;
 }
 
 }  // namespace vorak
