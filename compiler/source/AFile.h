@@ -69,13 +69,19 @@ class TAFile {
   // when skipControlChars. #0 at the end and for a 0 byte in the content. A
   // block comment that is never closed is a fatal error.
   char moveNextChar(bool skipControlChars, bool inStr) {
-    if (CurChar < FileLen) {
+    // Plain bytes, blanks and line feeds; a "/" (a comment may start
+    // there) and the end take the slow path.
+    while (CurChar < FileLen) {
       const char c = Buffer[CurChar];
-      if (c != '/' && c != '\n' && !(skipControlChars && isControl(c))) {
-        ++CurChar;
-        ++CurLineChar;
-        return c;
+      if (c == '/') break;
+      ++CurChar;
+      ++CurLineChar;
+      if (c == '\n') {
+        ++CurLine;
+        ++F_TotalLines;
+        CurLineChar = 0;
       }
+      if (!(skipControlChars && isControl(c))) return c;
     }
     return moveNextCharSlow(skipControlChars, inStr);
   }
@@ -170,6 +176,7 @@ class TAFile {
   TVorToken readIdent(TCurrentToken& ct, char first, bool cleanIdent);
   TVorToken readDollar(TCurrentToken& ct);
   TVorToken readBracket(TCurrentToken& ct);
+  bool registerNameAt(uint32_t index) const;
   void readMemoryOperand(TCurrentToken& ct, const TFilePos& open);
   TVorToken expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent = false);
 

@@ -386,9 +386,27 @@ TVorToken TAFile::readDollar(TCurrentToken& ct) {
   return handle_INBUILT(copy, ct);
 }
 
+// Whether the bytes from the 0-based index on are blanks and then a plain
+// register name: a name that no declaration can take (registers are resolved
+// before the identifier table), with no field path or comment after it.
+bool TAFile::registerNameAt(uint32_t i) const {
+  const char* b = Buffer.data();
+  while (i < FileLen && isControl(b[i])) ++i;
+  const uint32_t first = i;
+  if (i >= FileLen || !isIdentStart(b[i])) return false;
+  while (i < FileLen && isIdentChar(b[i])) ++i;
+  if (i < FileLen && (b[i] == '.' || b[i] == '/')) return false;
+  return strToReg(std::string_view(b + first, i - first)) != NOT_A_REG;
+}
+
 TVorToken TAFile::readBracket(TCurrentToken& ct) {
   const TFilePos open = position();
-  // A type cast: "[" type "]" and the token it applies to.
+  // A type cast: "[" type "]" and the token it applies to. A register name
+  // cannot be one, so the usual memory operand is read without a look ahead.
+  if (registerNameAt(CurChar)) {
+    readMemoryOperand(ct, open);
+    return ct.F_Type;
+  }
   peekNextToken(false);
   const TCurrentToken& pk = *Compiler->PeekToken();
   if (pk.F_Type == ttIdent && pk.F_IdentType == itType) {

@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <memory>
+#include <set>
 #include <string>
+#include <vector>
 
 #include <unistd.h>
 
@@ -59,6 +62,45 @@ TEST_F(EncoderCore, ErrorTextsAreTheDocumentedOnes) {
   for (const auto& [code, text] : table) EXPECT_EQ(TVorAssembler::errorCodeToString(code), text) << code;
   setMode(64);
   EXPECT_EQ(TVorAssembler::errorCodeToString(4115), "Instruction not available in 64 bit mode!");
+}
+
+// Operand records are kept for reuse when released: a record that comes
+// back starts exactly as a new one, and live records never share memory,
+// also past the number of records kept.
+TEST(OperandRecords, ReusedRecordsStartAsNewOnes) {
+  const TOperand fresh;
+  for (int round = 0; round < 3; ++round) {
+    std::vector<std::unique_ptr<TOperand>> live;
+    std::set<const TOperand*> seen;
+    for (int i = 0; i < 600; ++i) {
+      auto op = std::make_unique<TOperand>();
+      EXPECT_EQ(op->hint, fresh.hint);
+      EXPECT_EQ(op->size, fresh.size);
+      EXPECT_EQ(op->seg, fresh.seg);
+      EXPECT_EQ(op->reg_base, fresh.reg_base);
+      EXPECT_EQ(op->reg_index, fresh.reg_index);
+      EXPECT_EQ(op->reg_count, fresh.reg_count);
+      EXPECT_EQ(op->scale, fresh.scale);
+      EXPECT_EQ(op->displacement, fresh.displacement);
+      EXPECT_EQ(op->ptr, fresh.ptr);
+      EXPECT_EQ(op->optype, fresh.optype);
+      EXPECT_EQ(op->issigned, fresh.issigned);
+      EXPECT_EQ(op->method, fresh.method);
+      EXPECT_EQ(op->value, fresh.value);
+      EXPECT_TRUE(seen.insert(op.get()).second) << "two live operands at one address";
+      // Fill every field, so that a record handed out again unreset shows.
+      op->setMemory(true, 4, -8, 2, {REG_EBX, REG_ESI}, op.get(), otVar, op.get());
+      op->method = op.get();
+      op->value = -1;
+      live.push_back(std::move(op));
+      // Release some on the way, as the operand parser does.
+      if (i % 3 == 2) {
+        seen.erase(live.front().get());
+        live.erase(live.begin());
+      }
+    }
+    for (const auto& op : live) EXPECT_EQ(op->value, -1);
+  }
 }
 
 TEST_F(EncoderCore, IsImm8ReadsTheGivenWidth) {

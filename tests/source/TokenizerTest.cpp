@@ -150,6 +150,15 @@ const MemCase kMemCases[] = {
     {"AllBitsDisplacement", "[0xFFFFFFFF]", 0, REG_NONE, REG_NONE, -1, 0},
     {"BlanksAndLines", "[ ebx +\n esi * 8 - 0x10 ]", 2, REG_EBX, REG_ESI, -16, 8},
     {"ScaleOne", "[eax+ebx*1]", 2, REG_EAX, REG_EBX, 0, 1},
+    // What stands between "[" and its first register: blanks, a line break,
+    // comments, or a comment right after the name.
+    {"TabBeforeRegister", "[\tesi+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"LineBreakBeforeRegister", "[\r\n esi+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"CommentBeforeRegister", "[/* c */esi+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"CommentAfterRegister", "[esi/* c */+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"LineCommentAfterRegister", "[esi // c\n+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"RegisterInCapitals", "[ESI+EAX*4]", 2, REG_ESI, REG_EAX, 0, 4},
+    {"RegisterAloneBeforeTheEnd", "[ edi ]", 1, REG_EDI, REG_NONE, 0, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tokens, MemoryOperand, ::testing::ValuesIn(kMemCases),
