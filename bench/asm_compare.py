@@ -5,11 +5,16 @@ Generates one large stream of plain 32-bit instruction lines (mov, add, sub,
 lea, push, pop, cmp, xor, memory operands, labels and backward jumps) in the
 syntax of each assembler (NASM, YASM, FASM, GNU as, Vorak), assembles each
 into a flat binary, checks that every output decodes to the same
-instructions, and times each whole process (wall time and peak memory, best
-of several runs). It then compares the output sizes, in all and by kind of
-instruction (mnemonic and operand shape), byte for byte.
+instructions, and times each whole process (wall time and peak memory, the
+median of several runs that alternate between the assemblers, so that all of
+them meet the same load of the machine). It then compares the output sizes,
+in all and by kind of instruction (mnemonic and operand shape), byte for
+byte, runs Vorak and FASM again on the stream at twice and four times its
+length to show how the cost grows, and prints the SHA-256 of Vorak's output
+for each length, so that a change to the compiler can be checked to leave
+every output byte as it was.
 
-    bench/asm_compare.py --vorak build-rel/bin/vorak [--lines 500000] [--runs 3]
+    bench/asm_compare.py --vorak build-rel/bin/vorak [--lines 500000] [--runs 5] [--no-scaling]
 
 With --structured it also compiles, with Vorak alone, a generated stream of
 structured statements (nested if/elseif/else, while and case blocks with
@@ -21,6 +26,7 @@ forms (their sizes are compared by kind). Any NOP in an output is counted as
 a kind of its own; the source writes none.
 """
 import argparse
+import hashlib
 import os
 import random
 import re
@@ -28,6 +34,7 @@ import shutil
 import subprocess
 import sys
 import tempfile
+import statistics
 import time
 
 REGS = ["eax", "ebx", "ecx", "edx", "esi", "edi", "ebp"]
@@ -293,11 +300,44 @@ def sizes_by_kind(decoded):
     return by
 
 
+def write_sources(work, stmts, tools):
+    """Writes each tool's source into its own folder; returns the folders."""
+    srcs = sources(stmts)
+    dirs = {}
+    for tool in tools:
+        cwd = os.path.join(work, tool)
+        os.makedirs(cwd, exist_ok=True)
+        name, text = srcs[tool]
+        with open(os.path.join(cwd, name), "w") as f:
+            f.write(text)
+        dirs[tool] = (cwd, name)
+    return dirs, len(srcs["vorak"][1])
+
+
+def measure(tools, dirs, runs, vorak):
+    """Median wall time and median peak memory of each tool; the runs
+    alternate between the tools."""
+    times = {t: [] for t in tools}
+    rss = {t: [] for t in tools}
+    for _ in range(runs):
+        for tool in tools:
+            cwd, name = dirs[tool]
+            seconds, kib = run(commands(tool, name, "out.bin", vorak), cwd)
+            times[tool].append(seconds)
+            rss[tool].append(kib)
+    return {t: (statistics.median(times[t]), statistics.median(rss[t])) for t in tools}
+
+
+def sha256(data):
+    return hashlib.sha256(data).hexdigest()
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--vorak", required=True)
     ap.add_argument("--lines", type=int, default=500000)
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--no-scaling", action="store_true", help="skip the runs at 2x and 4x the length")
     ap.add_argument("--structured", action="store_true",
                     help="also time a structured stream against the plain one (Vorak only)")
     args = ap.parse_args()
@@ -305,35 +345,57 @@ def main():
     tools = ["vorak"] + [t for t, exe in (("nasm", "nasm"), ("yasm", "yasm"), ("fasm", "fasm"), ("gas", "as"))
                          if shutil.which(exe)]
     stmts = generate(args.lines)
-    srcs = sources(stmts)
     results = {}
     sizes = {}
     reference = None
+    checksums = []
+    scaling = []
     with tempfile.TemporaryDirectory() as work:
+        dirs, size = write_sources(os.path.join(work, "x1"), stmts, tools)
+        timing = measure(tools, dirs, args.runs, vorak)
         for tool in tools:
-            cwd = os.path.join(work, tool)
-            os.makedirs(cwd)
-            name, text = srcs[tool]
-            with open(os.path.join(cwd, name), "w") as f:
-                f.write(text)
-            out = "out.bin"
-            best = None
-            for _ in range(args.runs):
-                seconds, rss = run(commands(tool, name, out, vorak), cwd)
-                best = (seconds, rss) if best is None or seconds < best[0] else best
-            image = flat_bytes(tool, out, cwd)
+            cwd, _ = dirs[tool]
+            image = flat_bytes(tool, "out.bin", cwd)
+            if tool == "vorak":
+                checksums.append((args.lines, len(image), sha256(image)))
             decoded = decode(image)
             if reference is None:
                 reference = texts(decoded)
             same = texts(decoded) == reference
-            results[tool] = (best[0], best[1], len(texts(decoded)), same)
+            results[tool] = (timing[tool][0], timing[tool][1], len(texts(decoded)), same)
             sizes[tool] = (len(image), sizes_by_kind(decoded))
-    size = len(srcs["vorak"][1])
+        if not args.no_scaling:
+            pair = [t for t in ("vorak", "fasm") if t in tools]
+            for factor in (2, 4):
+                lines = args.lines * factor
+                d, _ = write_sources(os.path.join(work, "x%d" % factor), generate(lines), pair)
+                timed = measure(pair, d, args.runs, vorak)
+                image = flat_bytes("vorak", "out.bin", d["vorak"][0])
+                checksums.append((lines, len(image), sha256(image)))
+                scaling.append((factor, lines, timed))
     print("%d lines, %.1f MB of Vorak source" % (args.lines, size / 1e6))
-    print("| Assembler | Wall time (best of %d) | Peak memory | Instructions | Same as Vorak |" % args.runs)
+    print("| Assembler | Wall time (median of %d) | Peak memory | Instructions | Same as Vorak |" % args.runs)
     print("|---|---|---|---|---|")
     for tool, (s, rss, n, same) in results.items():
         print("| %s | %.3f s | %.1f MiB | %d | %s |" % (tool, s, rss / 1024, n, "yes" if same else "NO"))
+    if "fasm" in results:
+        print()
+        print("Vorak's wall time is %.2f of FASM's." % (results["vorak"][0] / results["fasm"][0]))
+    if scaling:
+        print()
+        print("Growth with the length (median of %d; ratios to the plain length):" % args.runs)
+        print("| Lines | Assembler | Wall time | Time ratio | Peak memory | Memory ratio |")
+        print("|---|---|---|---|---|---|")
+        for factor, lines, timed in scaling:
+            for tool, (t, rss) in timed.items():
+                print("| %d | %s | %.3f s | %.2fx | %.1f MiB | %.2fx |" % (
+                    lines, tool, t, t / results[tool][0], rss / 1024, rss / results[tool][1]))
+    print()
+    print("SHA-256 of Vorak's output:")
+    print("| Lines | Bytes | SHA-256 |")
+    print("|---|---|---|")
+    for lines, n, digest in checksums:
+        print("| %d | %d | %s |" % (lines, n, digest))
     print()
     print("Output size in bytes, in all and by kind of instruction (count of that kind in Vorak's output):")
     print("| Kind | Count | " + " | ".join(results) + " |")
@@ -351,26 +413,26 @@ def main():
 
 
 def structured(vorak, lines, runs, plain):
-    """Times the structured stream and compares its time per emitted
-    instruction with the plain stream's."""
+    """Times the structured stream (median of the runs) and compares its time
+    per emitted instruction with the plain stream's; prints the SHA-256 of
+    its output."""
     text = generate_structured(lines)
     with tempfile.TemporaryDirectory() as cwd:
         with open(os.path.join(cwd, "prog.vor"), "w") as f:
             f.write(text)
-        best = None
-        for _ in range(runs):
-            seconds, rss = run(commands("vorak", "prog.vor", "out.bin", vorak), cwd)
-            best = (seconds, rss) if best is None or seconds < best[0] else best
-        count = len(texts(decode(flat_bytes("vorak", "out.bin", cwd))))
+        timed = measure(["vorak"], {"vorak": (cwd, "prog.vor")}, runs, vorak)["vorak"]
+        image = flat_bytes("vorak", "out.bin", cwd)
+        count = len(texts(decode(image)))
     plain_per = plain[0] / plain[2]
-    struct_per = best[0] / count
+    struct_per = timed[0] / count
     print()
-    print("| Vorak stream | Lines | Wall time (best of %d) | Peak memory | Instructions | Time per instruction |" % runs)
+    print("| Vorak stream | Lines | Wall time (median of %d) | Peak memory | Instructions | Time per instruction |" % runs)
     print("|---|---|---|---|---|---|")
     print("| plain | %d | %.3f s | %.1f MiB | %d | %.0f ns |" % (lines, plain[0], plain[1] / 1024, plain[2], plain_per * 1e9))
-    print("| structured | %d | %.3f s | %.1f MiB | %d | %.0f ns |" % (text.count("\n"), best[0], best[1] / 1024, count,
+    print("| structured | %d | %.3f s | %.1f MiB | %d | %.0f ns |" % (text.count("\n"), timed[0], timed[1] / 1024, count,
                                                                       struct_per * 1e9))
     print("Structured / plain time per instruction: %.2f" % (struct_per / plain_per))
+    print("SHA-256 of the structured stream's output: %d bytes, %s" % (len(image), sha256(image)))
 
 
 if __name__ == "__main__":

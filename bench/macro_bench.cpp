@@ -72,7 +72,7 @@ int main(int argc, char** argv) {
   std::ofstream(project, std::ios::binary) << text;
 
   double best = 1e30;
-  uint64_t allocs = 0, codeBytes = 0, lines = 0;
+  uint64_t allocs = 0, codeBytes = 0, lines = 0, checksum = 0;
   for (int round = 0; round < 5; ++round) {
     InitVorak();
     Settings->setProjectPath(dir.string() + "/");
@@ -85,7 +85,12 @@ int main(int argc, char** argv) {
     const uint64_t used = allocations.load() - before;
     allocs = round == 0 ? used : std::min(allocs, used);
     best = std::min(best, std::chrono::duration<double>(t1 - t0).count());
-    codeBytes = vorStrView(Compiler->MainFunc()->Buffer).size();
+    const std::string_view code = vorStrView(Compiler->MainFunc()->Buffer);
+    codeBytes = code.size();
+    // FNV-1a of the code, so that a change to the compiler can be checked to
+    // leave every byte as it was.
+    checksum = 14695981039346656037ull;
+    for (char c : code) checksum = (checksum ^ static_cast<uint8_t>(c)) * 1099511628211ull;
     lines = Compiler->GetTotalLines();
     DeinitVorak();
   }
@@ -94,6 +99,7 @@ int main(int argc, char** argv) {
                plain ? "plain" : "macro", text.size(),
                static_cast<unsigned long long>(lines), static_cast<unsigned long long>(made),
                static_cast<unsigned long long>(codeBytes));
+  std::fprintf(stderr, "code checksum (FNV-1a): %016llx\n", static_cast<unsigned long long>(checksum));
   std::fprintf(stderr, "best of 5: %.3f s, %.2f M calls/s\n", best, made / best / 1e6);
   std::fprintf(stderr, "heap allocations per compile: %llu (%.3f per call)\n", static_cast<unsigned long long>(allocs),
                static_cast<double>(allocs) / made);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -2,11 +2,63 @@
 #include "encoder/Operand.h"
 
 #include <array>
+#include <new>
+
+#if defined(__has_include)
+#if __has_include(<sanitizer/asan_interface.h>)
+#include <sanitizer/asan_interface.h>
+#endif
+#endif
+#ifndef ASAN_POISON_MEMORY_REGION
+#define ASAN_POISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
+#endif
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 
 namespace vorak {
+
+namespace {
+
+// Released operand records, linked through their first bytes. The list is
+// bounded: what a burst of operands leaves beyond it goes back to the heap.
+// A record on the list is poisoned for AddressSanitizer past its link, so a
+// use after release is still reported, while the leak checker still follows
+// the links (it does not read poisoned memory).
+struct FreeOperand {
+  FreeOperand* next;
+};
+static_assert(sizeof(TOperand) >= sizeof(FreeOperand));
+constexpr size_t kMaxFreeOperands = 256;
+FreeOperand* freeOperands = nullptr;
+size_t freeOperandCount = 0;
+
+}  // namespace
+
+void* TOperand::operator new(size_t size) {
+  if (size == sizeof(TOperand) && freeOperands) {
+    FreeOperand* p = freeOperands;
+    ASAN_UNPOISON_MEMORY_REGION(p, sizeof(TOperand));
+    freeOperands = p->next;
+    --freeOperandCount;
+    return p;
+  }
+  return ::operator new(size);
+}
+
+void TOperand::operator delete(void* p, size_t size) noexcept {
+  if (!p) return;
+  if (size != sizeof(TOperand) || freeOperandCount >= kMaxFreeOperands) {
+    ::operator delete(p);
+    return;
+  }
+  auto* f = static_cast<FreeOperand*>(p);
+  f->next = freeOperands;
+  freeOperands = f;
+  ++freeOperandCount;
+  ASAN_POISON_MEMORY_REGION(static_cast<char*>(p) + sizeof(FreeOperand), sizeof(TOperand) - sizeof(FreeOperand));
+}
 
 void TOperand::setNull() {
   hint = otRegister;
@@ -113,16 +165,6 @@ uint8_t regID(TRegister r) {
   return 0;
 }
 
-uint8_t regSize(TRegister r) {
-  if (r <= REG_BH) return 1;
-  if (r <= REG_DI) return 2;
-  if (r <= REG_EDI) return 4;
-  if (r <= REG_R15) return 8;
-  if (r <= REG_R15D) return 4;
-  if (r <= REG_R15W) return 2;
-  if (r <= REG_SPL) return 1;
-  return 0;
-}
 
 TRegister regScale(TRegister r, uint8_t size) {
   const uint8_t n = r <= REG_R15 ? regID(r) : 0;

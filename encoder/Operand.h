@@ -2,6 +2,7 @@
 // parser fills and every encoding group reads.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -83,12 +84,28 @@ struct TOperand {
   bool isX87Register() const { return hint == otST && size == ST_REGISTER_SIZE; }
   bool isMMXRegister() const { return hint == otST && size == MM_REGISTER_SIZE; }
   uint32_t regTypeID() const;
+
+  // Every operand of every instruction line is created and released in turn:
+  // released records are kept for the next ones rather than going back to
+  // the heap each time.
+  static void* operator new(size_t size);
+  static void operator delete(void* p, size_t size) noexcept;
 };
 using POperand = TOperand*;
 
 // x86 number including bit 3. Only registers 0-39 have one; others give 0.
 uint8_t regID(TRegister r);
-uint8_t regSize(TRegister r);
+// Inline: every register operand and token asks for it.
+inline uint8_t regSize(TRegister r) {
+  if (r <= REG_BH) return 1;
+  if (r <= REG_DI) return 2;
+  if (r <= REG_EDI) return 4;
+  if (r <= REG_R15) return 8;
+  if (r <= REG_R15D) return 4;
+  if (r <= REG_R15W) return 2;
+  if (r <= REG_SPL) return 1;
+  return 0;
+}
 TRegister regScale(TRegister r, uint8_t size);
 // Name lookups fold A-Z only; answer NOT_A_REG / NOT_A_FLAG / NOT_A_SEG.
 uint8_t strToReg(std::string_view s);

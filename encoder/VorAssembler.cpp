@@ -65,24 +65,28 @@ constexpr char kHex[] = "0123456789ABCDEF";
 }  // namespace
 
 // Keeps the nesting depth of assemble, and puts the buffer back when a group
-// rule raises (a fatal error of the log) halfway through an instruction.
+// rule raises (a fatal error of the log) halfway through an instruction:
+// assemble marks each of its own returns, so only an exception leaves the
+// guard unmarked.
 class TVorAssembler::TNesting {
  public:
-  explicit TNesting(TVorAssembler& a) : a_(a), entry_(a.mark()), uncaught_(std::uncaught_exceptions()) {
-    ++a_.F_depth;
-  }
+  explicit TNesting(TVorAssembler& a) : a_(a), entry_(a.mark()) { ++a_.F_depth; }
   ~TNesting() {
     --a_.F_depth;
-    if (std::uncaught_exceptions() > uncaught_) a_.rollback(entry_);
+    if (!returned_) a_.rollback(entry_);
   }
   TNesting(const TNesting&) = delete;
   TNesting& operator=(const TNesting&) = delete;
   const TMark& entry() const { return entry_; }
+  uint32_t returning(uint32_t rc) {
+    returned_ = true;
+    return rc;
+  }
 
  private:
   TVorAssembler& a_;
   TMark entry_;
-  int uncaught_;
+  bool returned_ = false;
 };
 
 TVorAssembler::TVorAssembler() {
@@ -101,16 +105,20 @@ bool TVorAssembler::addBytes(std::span<const uint8_t> bytes, uint32_t len) {
 
 bool TVorAssembler::addBytes(uint64_t value, uint32_t len) {
   if (len > 8) return false;
-  char text[8 * 3];
-  for (uint32_t i = 0; i < len; ++i) {
-    const uint8_t b = static_cast<uint8_t>(value >> (8 * i));
-    F_strBuffer.push_back(static_cast<char>(b));
-    text[3 * i] = kHex[b >> 4];
-    text[3 * i + 1] = kHex[b & 15];
-    text[3 * i + 2] = ' ';
-  }
+  char raw[8];
+  for (uint32_t i = 0; i < len; ++i) raw[i] = static_cast<char>(static_cast<uint8_t>(value >> (8 * i)));
+  F_strBuffer.append(raw, len);
   F_curPosition += len;
-  if (len && listing()) listText(std::string_view(text, 3 * len));
+  if (len && listing()) {
+    char text[8 * 3];
+    for (uint32_t i = 0; i < len; ++i) {
+      const auto b = static_cast<uint8_t>(raw[i]);
+      text[3 * i] = kHex[b >> 4];
+      text[3 * i + 1] = kHex[b & 15];
+      text[3 * i + 2] = ' ';
+    }
+    listText(std::string_view(text, 3 * len));
+  }
   return true;
 }
 
@@ -339,7 +347,7 @@ uint32_t TVorAssembler::assemble(PInstruction opCode, POperand opPAR1, POperand 
   if (rc != ASSEMBLE_OK) {
     // Nothing of a refused instruction may reach the next one.
     rollback(entry);
-    return rc;
+    return nesting.returning(rc);
   }
   F_lastInstruction = opCode;
   if (listing())
@@ -348,7 +356,7 @@ uint32_t TVorAssembler::assemble(PInstruction opCode, POperand opPAR1, POperand 
     commitFixups();
     flushListing();
   }
-  return ASSEMBLE_OK;
+  return nesting.returning(ASSEMBLE_OK);
 }
 
 }  // namespace vorak

@@ -11,7 +11,7 @@
 
 #include "encoder/InstructionTable.h"
 #include "encoder/Operand.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

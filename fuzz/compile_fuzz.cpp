@@ -11,6 +11,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"
 #include "plugins/PluginManager.h"
@@ -33,6 +34,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                            std::string(reinterpret_cast<const char*>(data + 1), size - 1);
   InitVorak();
   Plugins->registerBuilder("TEST", &acceptBuild);
+  // Macros that call themselves twice per body double up to the whole
+  // budget before they stop; a small one keeps each input fast.
+  MacMan->setCallBudget(1 << 14);
   auto* f = new TAFile(false);
   f->loadBuffer("fuzz.vor", text, nullptr);
   try {

@@ -2,9 +2,13 @@
 #include "platform/Platform.h"
 
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -14,6 +18,43 @@
 #endif
 
 namespace vorak::platform {
+
+bool replaceFile(const std::string& path, std::string_view data, std::string* error, bool* writeFailed) {
+  *writeFailed = false;
+  std::string temp = path + ".XXXXXX";
+  const int fd = mkstemp(temp.data());
+  if (fd < 0) {
+    *error = std::strerror(errno);
+    return false;
+  }
+  // mkstemp makes the file private; the output gets the usual permissions.
+  const mode_t mask = umask(0);
+  umask(mask);
+  int err = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+  size_t done = 0;
+  while (err == 0 && done < data.size()) {
+    const ssize_t n = write(fd, data.data() + done, data.size() - done);
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) err = n == 0 ? EIO : errno;
+    if (n > 0) done += static_cast<size_t>(n);
+  }
+  if (close(fd) != 0 && err == 0) err = errno;
+  if (err != 0) {
+    *writeFailed = true;
+  } else if (rename(temp.c_str(), path.c_str()) != 0) {
+    err = errno;
+  }
+  if (err == 0) return true;
+  *error = std::strerror(err);
+  unlink(temp.c_str());
+  return false;
+}
+
+bool sameFile(const std::string& a, const std::string& b) {
+  struct stat sa, sb;
+  if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;
+  return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
+}
 
 bool stdoutIsTerminal() {
   static const bool tty = isatty(STDOUT_FILENO) == 1;

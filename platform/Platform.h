@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vorak::platform {
 
@@ -29,6 +30,16 @@ std::string fileVersion();
 
 // Flushes standard output and ends the process at once with the given code.
 [[noreturn]] void exitProcess(int code);
+
+// Writes data as the whole new content of the file path: into a temporary
+// file in the same folder, renamed over path once complete, so a failure
+// leaves whatever path held before whole and no partial file behind. False
+// with the reason in *error when the file cannot be created or written;
+// *writeFailed tells the second case from the first.
+bool replaceFile(const std::string& path, std::string_view data, std::string* error, bool* writeFailed);
+
+// True when both paths name one existing file (through links as well).
+bool sameFile(const std::string& a, const std::string& b);
 
 // Dynamic libraries. Errors are reported as text; nothing throws.
 void* loadLibrary(const std::string& path, std::string* error);

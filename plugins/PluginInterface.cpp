@@ -76,7 +76,7 @@ int32_t cbRegisterBuilder(const char* name, TRBCallback cb) {
 }
 void cbFile_Commit() {
   guarded([] {
-    if (fWriter) fWriter->Commit();
+    if (Plugins) Plugins->commitOutput();
   });
 }
 uint32_t cbFile_AddBytes(const void* bytes, uint32_t len) {
@@ -204,7 +204,7 @@ uint32_t cbfile_writeresources(uint32_t rva) {
     if (!fWriter || !ResMan) return 0;
     const std::string section = ResMan->buildRes(rva);
     if (section.empty()) return 0;
-    if (!bufferTakes(section.size())) Log->FatalError("The output file would be larger than 4 GB");
+    if (!bufferTakes(section.size())) Log->FatalError("[13030] The output file would be larger than 4 GB");
     fWriter->addFileBytes(section);
     return static_cast<uint32_t>(section.size());
   });

@@ -7,6 +7,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/source/AFile.h"
@@ -119,8 +120,16 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
   OutputBuffer buffer(outputFileName());
   const bool ok = F_CurBuilder(teComplete, static_cast<uint32_t>(F_CurBuilderID)) != 0;
   fWriter->setFilename(outputFileName());
-  fWriter->Commit();
+  commitOutput();
   return ok;
+}
+
+void TPluginManager::commitOutput() {
+  if (!fWriter) return;
+  const std::string& name = fWriter->Filename();
+  if (Settings && Settings->readsFile(name))
+    Log->FatalError("[13031] The output file \"" + name + "\" is a file that the build reads", false);
+  fWriter->Commit();
 }
 
 uint32_t TPluginManager::registerKeyword(std::string_view name, TKeywordEvent handler) {

@@ -35,6 +35,9 @@ class TPluginManager {
   // Runs the selected builder into a new output buffer and writes the file;
   // false when no builder is selected or the builder fails.
   bool callBuilder(const std::string& strFile);
+  // Writes the output buffer under its current name; a fatal error, and
+  // nothing written, when that name is a file the build reads.
+  void commitOutput();
   // Enters a lower-cased copy of name (the plug-in's own text may be
   // read-only) and returns the number of keywords registered before it.
   uint32_t registerKeyword(std::string_view name, TKeywordEvent handler);

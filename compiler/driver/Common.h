@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "encoder/Operand.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -53,8 +53,27 @@ class TLog {
   uint32_t F_WarningCount = 0;
 };
 
+// The short forms every handler stops the compile with: a fatal message, or
+// the unexpected-token error for a digit code. Without a log (a unit test
+// that runs a piece alone) they abort silently.
+[[noreturn]] void fatal(std::string_view msg);
+[[noreturn]] void unexpected(std::string_view code);
+
 // The source line around a 1-based buffer position, trimmed of blanks and
-// control characters at both ends. Lines end at CR or LF.
+// control characters at both ends, as boundedText shows it. Lines end at CR
+// or LF.
 std::string sourceExcerpt(std::string_view buffer, uint32_t pos);
+
+// How many bytes of a source line or a token a message shows, and of a
+// whole message text.
+inline constexpr size_t kExcerptWidth = 200;
+inline constexpr size_t kMessageWidth = 1000;
+
+// text with every byte that is not part of well-formed UTF-8, and every
+// control character but the tab, written as \xNN.
+std::string printableText(std::string_view text);
+// printableText of at most width bytes of text around byte focus, cut at
+// character boundaries; "..." marks a cut end.
+std::string boundedText(std::string_view text, size_t focus, size_t width);
 
 }  // namespace vorak

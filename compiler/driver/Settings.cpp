@@ -23,6 +23,12 @@ TSettings::~TSettings() noexcept(false) {
   delete w;
 }
 
+bool TSettings::readsFile(const std::string& path) const {
+  for (const std::string& f : F_InputFiles)
+    if (platform::sameFile(f, path)) return true;
+  return false;
+}
+
 void TSettings::SetWriteLog(bool value) {
   F_WriteLog = value;
   if (value && Log) Log->MakeLogFile();
@@ -30,11 +36,10 @@ void TSettings::SetWriteLog(bool value) {
 
 void TSettings::SetASMDebug(bool value, const std::string& fileName) {
   F_ASMDebug = value;
-  if (value) {
-    // A repeated -asmdebug replaces the writer; the listing is written once.
-    delete DebugASM;
-    DebugASM = new TFileWriter(F_ProjectPath + fileName);
-  }
+  // A repeated -asmdebug replaces the writer; the listing is written once.
+  // Switched off, nothing is written.
+  delete DebugASM;
+  DebugASM = value ? new TFileWriter(F_ProjectPath + fileName) : nullptr;
 }
 
 }  // namespace vorak

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace vorak {
 
@@ -27,6 +28,11 @@ class TSettings {
   const std::string& ProgramStr() const { return F_ProgramStr; }
   void setProgramStr(const std::string& v) { F_ProgramStr = v; }
 
+  // The files the build has read (project, includes, resources): the output
+  // and the listing never overwrite one of them.
+  void noteInputFile(const std::string& path) { F_InputFiles.push_back(path); }
+  bool readsFile(const std::string& path) const;
+
  private:
   std::string F_CompilerPath;
   std::string F_ProjectPath;
@@ -34,6 +40,7 @@ class TSettings {
   bool F_WriteLog = false;
   bool F_ASMDebug = false;
   std::string F_ProgramStr;
+  std::vector<std::string> F_InputFiles;
 };
 
 }  // namespace vorak

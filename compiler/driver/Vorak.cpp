@@ -36,13 +36,49 @@ std::string fileNamePart(const std::string& path) {
   return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
+// A word for the shell that means exactly text: single quotes, and each
+// quote in text closed, escaped and reopened.
+std::string shellQuoted(std::string_view text) {
+  std::string out = "'";
+  for (char c : text) {
+    if (c == '\'')
+      out += "'\\''";
+    else
+      out += c;
+  }
+  return out + "'";
+}
+
 void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
   const std::string name = withoutExtension(strInFile) + ".build.bat";
   std::error_code ec;
   if (fs::exists(name, ec)) return;
   TFileWriter batFile(name);
-  batFile.addFileText("\"" + platform::executablePath() + "\" \"" + strInRaw + "\"");
+  // The file is run by a shell: a path is one word, whatever it holds.
+  batFile.addFileText(shellQuoted(platform::executablePath()) + " " + shellQuoted(strInRaw));
   batFile.Commit();
+}
+
+// The value of -out: a name for the output file, which the build extends by
+// "." and the builder's extension. An option in its place, or a folder (the
+// output would be a hidden file inside it, or a name of dots), is refused.
+void checkOutputName(const std::string& value) {
+  const std::string quoted = "\"" + value + "\"";
+  if (!value.empty() && value[0] == '-')
+    Log->FatalError("[13033] The option -out needs a file name, " + quoted + " is an option");
+  const std::string last = fileNamePart(value);
+  std::error_code ec;
+  if (value.empty() || last.empty() || last == "." || last == ".." || fs::is_directory(value, ec))
+    Log->FatalError("[13034] The option -out needs a file name, " + quoted + " names a folder");
+}
+
+// The listing must not replace a file the build reads; asked before each
+// stage that can write it, it leaves no listing behind when it stops.
+void checkListingName() {
+  if (!DebugASM || !Settings->readsFile(DebugASM->Filename())) return;
+  const std::string name = DebugASM->Filename();
+  Settings->SetASMDebug(false, std::string());
+  Log->FatalError("[13032] The listing file \"" + name + "\" is a file that the build reads", false);
 }
 
 // The run between start-up and shut-down. Returns normally at its end; any
@@ -76,7 +112,9 @@ void run(const std::vector<std::string>& args) {
     const std::string& a = args[i];
     const bool hasNext = i + 1 < args.size();
     if (a == "-out") {
+      // As the last argument it leaves the default name in force.
       strOutFile = hasNext ? args[++i] : std::string();
+      if (hasNext) checkOutputName(strOutFile);
     } else if (a == "-i") {
       Settings->setIncludePath((hasNext ? args[++i] : std::string()) + "/");
     } else if (a == "-nopause") {
@@ -93,9 +131,11 @@ void run(const std::vector<std::string>& args) {
 
   Plugins->initPlugins(strVORAK_PATH + "plugins/");
   Compiler->LoadProject(strInFile);
+  checkListingName();
 
   const int64_t startTime64 = platform::performanceCounter();
   Compiler->Compile();
+  checkListingName();
   int64_t endTime64 = platform::performanceCounter();
   double elapsedSeconds = static_cast<double>(endTime64 - startTime64) / static_cast<double>(frequency64);
   Log->Message("Compile OK - " + std::to_string(Compiler->GetTotalLines()) + " lines, " +

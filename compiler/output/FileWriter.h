@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -32,16 +31,17 @@ class TFileWriter {
   bool replaceFileData(uint32_t position, const void* p, size_t count);
   // Pads with zero bytes up to exactly size; false when already longer.
   bool alignFileToSize(uint32_t size);
-  // Creates the file (anew, under the current name) and writes the whole
-  // buffer; a later call does the same again, and removes the file of the
-  // earlier call when the name has changed since. Throws EFCreateError when
-  // the file cannot be created, EInOutError on a failed write.
+  // Writes the whole buffer as the file's new content (under the current
+  // name), replacing it only once complete; a later call does the same
+  // again, and removes the file of the earlier call when the name has
+  // changed since. Throws EFCreateError when the file cannot be created or
+  // is one the build reads, EInOutError on a failed write; either way the
+  // file keeps what it held before.
   void Commit();
 
  private:
   std::string file_out;
-  std::FILE* file_stream = nullptr;
-  std::string file_committed;  // the name file_stream was created under
+  std::string file_committed;  // the name of the last commit
   std::string file_data;
 };
 

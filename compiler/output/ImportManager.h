@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "compiler/source/SuperStringList.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -54,7 +54,7 @@ std::string inQuotes(std::string_view s) { return "\"" + std::string(s) + "\""; 
 uint32_t TResourceManager::addBytes(TResType t, const void* bytes, uint32_t n) {
   std::string& target = t == rtData ? dataStr : resStr;
   uint32_t& len = t == rtData ? dataSize : resSize;
-  if (uint64_t(len) + n >= kFourGB) Log->FatalError("Resource section exceeds 4 GB");
+  if (uint64_t(len) + n >= kFourGB) Log->FatalError("[13020] Resource section exceeds 4 GB");
   const uint32_t before = len;
   target.append(static_cast<const char*>(bytes), n);
   len += n;
@@ -64,11 +64,11 @@ uint32_t TResourceManager::addBytes(TResType t, const void* bytes, uint32_t n) {
 uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langID,
                                        std::string_view rtName, const void* data, uint32_t size) {
   if (rtType < 0 || rtType >= kMaxTypes)
-    Log->FatalError("Resource type " + std::to_string(rtType) + " is not supported, type numbers go from 0 to " +
+    Log->FatalError("[13021] Resource type " + std::to_string(rtType) + " is not supported, type numbers go from 0 to " +
                     std::to_string(kMaxTypes - 1));
   int32_t& count = cnt[rtType];
   if (count >= kMaxPerType)
-    Log->FatalError("Too many resources of type " + std::to_string(rtType) + ", at most " +
+    Log->FatalError("[13022] Too many resources of type " + std::to_string(rtType) + ", at most " +
                     std::to_string(kMaxPerType) + " are supported");
 
   auto r = std::make_unique<TResource>();
@@ -113,7 +113,7 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
   // Every data address below is RVA + directory + data offset; refusing a
   // section that would run past 4 GB keeps all of them exact.
   if (uint64_t(RVA) + arResSize + dataSize > kFourGB)
-    Log->FatalError("Resource section does not fit at RVA " + std::to_string(RVA));
+    Log->FatalError("[13023] Resource section does not fit at RVA " + std::to_string(RVA));
 
   // A repeated call starts from nothing, so that it too yields a valid section.
   resStr.clear();
@@ -175,13 +175,14 @@ void TResourceManager::readResourceFile(const std::string& path) {
       in.read(file.data(), static_cast<std::streamsize>(len));
       ok = static_cast<uint64_t>(in.gcount()) == len;
     }
-    if (!ok) Log->FatalError("Resource file " + name + " cannot be read");
+    if (!ok) Log->FatalError("[13024] Resource file " + name + " cannot be read");
   }
+  if (Settings) Settings->noteInputFile(path);
 
   const uint64_t size = file.size();
   uint64_t offset = 0;
   auto truncated = [&](const std::string& what) {
-    Log->FatalError("Resource file " + name + " is truncated: the entry at offset " + std::to_string(offset) +
+    Log->FatalError("[13025] Resource file " + name + " is truncated: the entry at offset " + std::to_string(offset) +
                     what);
   };
   while (offset < size) {
@@ -207,10 +208,10 @@ void TResourceManager::readResourceFile(const std::string& path) {
 
     const int32_t type = getU16(file, offset + 10);
     if (type >= kMaxTypes)
-      Log->FatalError("Resource file " + name + ": resource type " + std::to_string(type) +
+      Log->FatalError("[13026] Resource file " + name + ": resource type " + std::to_string(type) +
                       " is not supported, type numbers go from 0 to " + std::to_string(kMaxTypes - 1));
     if (cnt[type] >= kMaxPerType)
-      Log->FatalError("Resource file " + name + ": too many resources of type " + std::to_string(type) +
+      Log->FatalError("[13027] Resource file " + name + ": too many resources of type " + std::to_string(type) +
                       ", at most " + std::to_string(kMaxPerType) + " are supported");
 
     addResource(type, getU16(file, offset + 14), getU16(file, offset + 22), {},

@@ -37,7 +37,6 @@ TCurrentToken& cur() { return *Compiler->CurToken(); }
 
 TVorToken readToken(bool cleanIdent = false) { return Compiler->CurFile()->moveNextToken(cleanIdent); }
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
 
 enum class TDirective : uint8_t {
   If, Set, End, Else, Eval, Echo, Ifdef, Raise, Mpush, Mcall, Align, Define, Return, Elseif,
@@ -312,7 +311,7 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
   if (found) {
     auto* f = new TAFile(true);
     if (f->loadFile(found->file.string(), Compiler->CurFile())) {
-      Compiler->FileList().push_back(f);
+      f->addToFileList();
       Compiler->setCurFile(f);
     } else {
       delete f;
@@ -403,7 +402,7 @@ void skipString(TAFile& f, char quote) {
   auto next = [&] {
     const char c = f.moveNextChar(false, true);
     if (c == '\0' && f.CurChar > f.FileLen)
-      Log->FatalError("Unterminated string", true, open.chr, open.line, open.lineChar, &f);
+      Log->FatalError("[13005] Unterminated string", true, open.chr, open.line, open.lineChar, &f);
     return c;
   };
   for (char c = next(); c != quote; c = next())

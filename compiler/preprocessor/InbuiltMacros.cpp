@@ -22,8 +22,6 @@ namespace {
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-
 // The next byte other than blanks and line breaks must be c.
 void expectChar(char c, std::string_view code) {
   const char got = curFile().moveNextChar(true, false);

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -25,9 +25,6 @@ namespace {
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
-
 bool isSymbol(const TCurrentToken& tk, char c) {
   return tk.F_Type == ttSymbol && tk.F_String.size() == 1 && tk.F_String[0] == c;
 }

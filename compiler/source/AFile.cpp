@@ -1,15 +1,15 @@
 // Loading of source buffers and the character reader over them.
 #include "compiler/source/AFile.h"
 
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <system_error>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Settings.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 
@@ -17,12 +17,13 @@ namespace vorak {
 
 TAFile::TAFile(bool noList) {
   Buffer.assign(1, '\0');
-  // A listed source's ID is its index in the compiler's list, the index that
-  // the plug-in callback replacing a source's text takes.
-  if (!noList && Compiler) {
-    F_ID = static_cast<uint32_t>(Compiler->FileList().size());
-    Compiler->FileList().push_back(this);
-  }
+  if (!noList && Compiler) addToFileList();
+}
+
+void TAFile::addToFileList() {
+  // The index that the plug-in callback replacing a source's text takes.
+  F_ID = static_cast<uint32_t>(Compiler->FileList().size());
+  Compiler->FileList().push_back(this);
 }
 
 TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
@@ -31,30 +32,56 @@ TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
   return f;
 }
 
+namespace {
+
+// The whole content of a file, read in one piece into a buffer sized from the
+// file's length (and on, should the file have grown meanwhile), with room
+// left for the 0 byte that ends a source buffer. False on a read error.
+bool readWholeFile(const std::string& path, std::string& data) {
+  std::FILE* f = std::fopen(path.c_str(), "rb");
+  if (!f) return false;
+  struct Closer {
+    std::FILE* f;
+    ~Closer() { std::fclose(f); }
+  } closer{f};
+  std::error_code ec;
+  const auto size = std::filesystem::file_size(path, ec);
+  size_t want = ec || size >= UINT32_MAX ? 0 : static_cast<size_t>(size);
+  size_t have = 0;
+  data.clear();
+  for (;;) {
+    // One byte more than is left, so that the end is seen by the read itself.
+    data.resize(have + want + 1);
+    const size_t got = std::fread(data.data() + have, 1, want + 1, f);
+    have += got;
+    if (got < want + 1) break;
+    // The reader counts positions in 32 bits: no need to read much further.
+    if (have >= UINT32_MAX) break;
+    want = 64 * 1024;
+  }
+  data.resize(have);
+  return !std::ferror(f);
+}
+
+}  // namespace
+
 bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   F_Parent = par;
   std::error_code ec;
   if (!std::filesystem::is_regular_file(strFile, ec)) return false;
-  std::ifstream in(strFile, std::ios::binary);
-  if (!in) return false;
+  // A file that exists but cannot be read means the same as a missing file.
   std::string data;
-  // A read error surfaces as an exception from the stream buffer (a file
-  // that exists but cannot be read): it means the same as a missing file.
-  try {
-    data.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  } catch (const std::ios_base::failure&) {
-    return false;
-  }
-  if (in.bad()) return false;
+  if (!readWholeFile(strFile, data)) return false;
   // The reader counts positions in 32 bits.
   if (data.size() >= UINT32_MAX) return false;
   F_FileName = strFile;
-  size_t skip = data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0 ? 3 : 0;
-  Buffer.assign(data, skip, std::string::npos);
-  FileLen = static_cast<uint32_t>(Buffer.size());
-  Buffer.push_back('\0');
+  if (data.size() >= 3 && data.compare(0, 3, "\xEF\xBB\xBF") == 0) data.erase(0, 3);
+  FileLen = static_cast<uint32_t>(data.size());
+  data.push_back('\0');
+  Buffer = std::move(data);
   F_IsFile = true;
   ++fileCounter;
+  if (Settings) Settings->noteInputFile(strFile);
   return true;
 }
 
@@ -94,7 +121,7 @@ void TAFile::skipBlockComment() {
   for (;;) {
     ++i;
     ++col;
-    if (i > FileLen) fatalAt("Unterminated comment", open);
+    if (i > FileLen) fatalAt("[13001] Unterminated comment", open);
     const char b = base[i - 1];
     if (b == '\n') {
       ++CurLine;

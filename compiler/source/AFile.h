@@ -8,7 +8,7 @@
 #include <string>
 
 #include "compiler/driver/Global.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 
@@ -37,6 +37,9 @@ class TAFile {
   bool loadBuffer(const std::string& name, const std::string& buf, TAFile* par);
 
   uint32_t ID() const { return F_ID; }
+  // Files the source last in the compiler's list; its ID becomes its index
+  // there, the number plug-ins name it by.
+  void addToFileList();
   const std::string& FileName() const { return F_FileName; }
   bool Assembled() const { return F_Assembled; }
   void setAssembled(bool v) { F_Assembled = v; }
@@ -66,13 +69,19 @@ class TAFile {
   // when skipControlChars. #0 at the end and for a 0 byte in the content. A
   // block comment that is never closed is a fatal error.
   char moveNextChar(bool skipControlChars, bool inStr) {
-    if (CurChar < FileLen) {
+    // Plain bytes, blanks and line feeds; a "/" (a comment may start
+    // there) and the end take the slow path.
+    while (CurChar < FileLen) {
       const char c = Buffer[CurChar];
-      if (c != '/' && c != '\n' && !(skipControlChars && isControl(c))) {
-        ++CurChar;
-        ++CurLineChar;
-        return c;
+      if (c == '/') break;
+      ++CurChar;
+      ++CurLineChar;
+      if (c == '\n') {
+        ++CurLine;
+        ++F_TotalLines;
+        CurLineChar = 0;
       }
+      if (!(skipControlChars && isControl(c))) return c;
     }
     return moveNextCharSlow(skipControlChars, inStr);
   }
@@ -167,6 +176,7 @@ class TAFile {
   TVorToken readIdent(TCurrentToken& ct, char first, bool cleanIdent);
   TVorToken readDollar(TCurrentToken& ct);
   TVorToken readBracket(TCurrentToken& ct);
+  bool registerNameAt(uint32_t index) const;
   void readMemoryOperand(TCurrentToken& ct, const TFilePos& open);
   TVorToken expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent = false);
 

@@ -1,6 +1,7 @@
 // The token record: setters, deep copy, message texts and the keyword list.
 #include "compiler/source/CurTokenUnit.h"
 
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <iterator>
@@ -76,30 +77,6 @@ int64_t roundHalfEven(long double x) {
 TCurrentToken::TCurrentToken() = default;
 
 TCurrentToken::~TCurrentToken() { delete F_Operand; }
-
-TVorToken TCurrentToken::setNull() {
-  delete F_Operand;
-  F_Operand = nullptr;
-  F_Type = ttEOF;
-  F_Keyword = keyNone;
-  F_IdentType = itNone;
-  F_String.clear();
-  F_DefName.clear();
-  F_Register = REG_EAX;
-  F_Register_2 = REG_EAX;
-  F_Segment = SEG_CS;
-  F_Integer = 0;
-  F_Count = 0;
-  F_Extended = 0;
-  F_ByteCount = 0;
-  F_BitCount = 0;
-  F_Scale = 0;
-  F_Extra.Offset = 0;
-  F_CastType = nullptr;
-  F_Pointer = nullptr;
-  F_VarPtr = nullptr;
-  return ttEOF;
-}
 
 void TCurrentToken::setSize(int32_t bytecount) {
   F_ByteCount = bytecount;
@@ -203,10 +180,17 @@ TVorToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
   F_Extra.Displacement = disp;
   F_VarPtr = va;
   setSize(size);
+  // The text for messages, "(4) [ebx+esi*4+16]", with the numbers written
+  // in place (the token's text keeps its capacity from token to token).
   std::string& t = F_String;
+  auto number = [&t](int64_t v) {
+    char digits[24];
+    const auto r = std::to_chars(digits, digits + sizeof digits, v);
+    t.append(digits, static_cast<size_t>(r.ptr - digits));
+  };
   if (regCount > 0) {
     t += '(';
-    t += std::to_string(size);
+    number(size);
     t += ") [";
     t += regToStr(reg1);
   }
@@ -216,14 +200,14 @@ TVorToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
   }
   if (scale > 0) {
     t += '*';
-    t += std::to_string(scale);
+    number(scale);
   }
   if (disp > 0) {
     t += '+';
-    t += std::to_string(disp);
+    number(disp);
   } else if (disp < 0) {
     t += '-';
-    t += std::to_string(-static_cast<int64_t>(disp));
+    number(-static_cast<int64_t>(disp));
   }
   t += ']';
   return F_Type;

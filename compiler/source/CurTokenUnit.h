@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "encoder/Operand.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 
@@ -41,7 +41,7 @@ class TCurrentToken {
 
   // Resets every field but ParType and releases the owned operand; the
   // setters below start with it, so nothing of the previous token survives.
-  TVorToken setNull();
+  TVorToken setNull();  // inline below: every setter starts with it
   TVorToken setInteger(int32_t bytecount, int64_t Int, std::string_view str);
   // Value becomes fl's nearest integer, ties to even (saturating at the Int64 bounds).
   TVorToken setFloat(int32_t bytecount, long double fl, std::string_view str);
@@ -96,6 +96,30 @@ class TCurrentToken {
  private:
   void setSize(int32_t bytecount);
 };
+
+inline TVorToken TCurrentToken::setNull() {
+  delete F_Operand;
+  F_Operand = nullptr;
+  F_Type = ttEOF;
+  F_Keyword = keyNone;
+  F_IdentType = itNone;
+  F_String.clear();
+  F_DefName.clear();
+  F_Register = REG_EAX;
+  F_Register_2 = REG_EAX;
+  F_Segment = SEG_CS;
+  F_Integer = 0;
+  F_Count = 0;
+  F_Extended = 0;
+  F_ByteCount = 0;
+  F_BitCount = 0;
+  F_Scale = 0;
+  F_Extra.Offset = 0;
+  F_CastType = nullptr;
+  F_Pointer = nullptr;
+  F_VarPtr = nullptr;
+  return ttEOF;
+}
 
 // Keyword spelled by a text (A-Z folded), or keyNone.
 TKeyword findKeyword(std::string_view key);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "compiler/source/SuperStringList.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -28,16 +28,6 @@ namespace vorak {
 
 namespace {
 
-[[noreturn]] void unexpected(std::string_view code) {
-  if (!Log) throw EAbort();
-  Log->FatalUnexpectedToken(code);
-}
-
-[[noreturn]] void fatal(std::string_view msg) {
-  if (!Log) throw EAbort();
-  Log->FatalError(msg);
-}
-
 // The decimal text of a value, without a heap string.
 class DecimalText {
  public:
@@ -441,11 +431,25 @@ TVorToken TCurrentToken::setIdentifier(std::string_view str) {
     const std::string own(str);
     return setIdentifier(own);
   }
+  // Registers first: they are the most frequent names, and no register name
+  // is a keyword. Every register name starts with one of these (a-d, e,
+  // gp_, r, s).
+  const char c0 = str.empty() ? '\0' : lowerChar(str[0]);
+  const uint8_t reg = (c0 >= 'a' && c0 <= 'e') || c0 == 'g' || c0 == 'r' || c0 == 's' ? strToReg(str) : NOT_A_REG;
+  if (reg != NOT_A_REG) {
+    const auto r = static_cast<TRegister>(reg);
+    TVarType* assumed = registerAssumedType(r);
+    if (!assumed || byteAfterName() != '.') return setRegister(r, str);
+  }
   setNull();
   F_Type = ttIdent;
   F_String.assign(str);
   F_ByteCount = static_cast<int32_t>(str.size() + 1);
   F_BitCount = F_ByteCount * 8;
+  if (reg != NOT_A_REG) {
+    const auto r = static_cast<TRegister>(reg);
+    return resolveRegisterPath(*this, r, registerAssumedType(r));
+  }
   F_Keyword = findKeyword(str);
 
   switch (F_Keyword) {
@@ -472,15 +476,6 @@ TVorToken TCurrentToken::setIdentifier(std::string_view str) {
       return F_Type;
   }
 
-  // Every register name starts with one of these (a-d, e, gp_, r, s).
-  const char c0 = str.empty() ? '\0' : lowerChar(str[0]);
-  const uint8_t reg = (c0 >= 'a' && c0 <= 'e') || c0 == 'g' || c0 == 'r' || c0 == 's' ? strToReg(str) : NOT_A_REG;
-  if (reg != NOT_A_REG) {
-    const auto r = static_cast<TRegister>(reg);
-    TVarType* assumed = registerAssumedType(r);
-    if (!assumed || byteAfterName() != '.') return setRegister(r, str);
-    return resolveRegisterPath(*this, r, assumed);
-  }
   const uint8_t seg = strToSeg(str);
   if (seg != NOT_A_SEG) return setSegment(static_cast<TSegment>(seg), str);
   if (str.size() >= 9 && str.size() <= 14) {  // the flag names' lengths

@@ -74,16 +74,6 @@ struct PeekScope {
   PeekScope& operator=(const PeekScope&) = delete;
 };
 
-[[noreturn]] void unexpected(std::string_view code) {
-  if (!Log) throw EAbort();
-  Log->FatalUnexpectedToken(code);
-}
-
-[[noreturn]] void fatal(std::string_view msg) {
-  if (!Log) throw EAbort();
-  Log->FatalError(msg);
-}
-
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 
 // Leaves the token that a form produced in the compiler's current token in
@@ -190,7 +180,7 @@ uint32_t scanRun(TAFile& f, TTextCollector& text, Pred pred) {
 // ---------------------------------------------------------------------------
 
 TVorToken TAFile::setNextToken(TCurrentToken& ct, bool cleanIdent) {
-  if (tokenNesting >= kMaxTokenNesting) fatalAt("Tokens nested too deeply", position());
+  if (tokenNesting >= kMaxTokenNesting) fatalAt("[13002] Tokens nested too deeply", position());
   NestingGuard nest;
   // Whatever the read consumes on its way comes from this buffer.
   if (Compiler->CurFile() != this) {
@@ -309,13 +299,13 @@ TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
       text.add();
       const bool hex = n == 'x';
       if (scanRun(*this, text, hex ? isHexDigit : isBinDigit) == 0)
-        fatalAt(hex ? "Hexadecimal number without digits" : "Binary number without digits", start);
+        fatalAt(hex ? "[13009] Hexadecimal number without digits" : "[13010] Binary number without digits", start);
       const std::string_view digits = text.view().substr(2);
       int64_t value = 0;
       if (!hex)
         value = BinToInt(digits);
       else if (!hexValue(digits, value))
-        fatalAt("Number does not fit 64 bits: " + std::string(text.view()), start);
+        fatalAt("[13003] Number does not fit 64 bits: " + std::string(text.view()), start);
       return ct.setInteger(Int64toSize(value), value, text.view());
     }
     giveBack(before);
@@ -329,12 +319,12 @@ TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
     long double value = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), value);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-      fatalAt("Floating-point number out of range: " + std::string(s), start);
+      fatalAt("[13004] Floating-point number out of range: " + std::string(s), start);
     return ct.setFloat(10, value, s);
   }
   giveBack(before);
   int64_t value = 0;
-  if (!decimalValue(text.view(), value)) fatalAt("Number does not fit 64 bits: " + std::string(text.view()), start);
+  if (!decimalValue(text.view(), value)) fatalAt("[13003] Number does not fit 64 bits: " + std::string(text.view()), start);
   return ct.setInteger(Int64toSize(value), value, text.view());
 }
 
@@ -356,7 +346,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     }
     const char c = moveNextChar(false, true);
     if (c == quote) break;
-    if (c == '\0') fatalAt("Unterminated string", open);
+    if (c == '\0') fatalAt("[13005] Unterminated string", open);
     if (c != '\\') {
       text.add();
       continue;
@@ -364,7 +354,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     const char e = moveNextChar(false, true);
     switch (e) {
       case '\0':
-        fatalAt("Unterminated string", open);
+        fatalAt("[13005] Unterminated string", open);
       case 'n':
         text.put('\n');
         break;
@@ -396,9 +386,27 @@ TVorToken TAFile::readDollar(TCurrentToken& ct) {
   return handle_INBUILT(copy, ct);
 }
 
+// Whether the bytes from the 0-based index on are blanks and then a plain
+// register name: a name that no declaration can take (registers are resolved
+// before the identifier table), with no field path or comment after it.
+bool TAFile::registerNameAt(uint32_t i) const {
+  const char* b = Buffer.data();
+  while (i < FileLen && isControl(b[i])) ++i;
+  const uint32_t first = i;
+  if (i >= FileLen || !isIdentStart(b[i])) return false;
+  while (i < FileLen && isIdentChar(b[i])) ++i;
+  if (i < FileLen && (b[i] == '.' || b[i] == '/')) return false;
+  return strToReg(std::string_view(b + first, i - first)) != NOT_A_REG;
+}
+
 TVorToken TAFile::readBracket(TCurrentToken& ct) {
   const TFilePos open = position();
-  // A type cast: "[" type "]" and the token it applies to.
+  // A type cast: "[" type "]" and the token it applies to. A register name
+  // cannot be one, so the usual memory operand is read without a look ahead.
+  if (registerNameAt(CurChar)) {
+    readMemoryOperand(ct, open);
+    return ct.F_Type;
+  }
   peekNextToken(false);
   const TCurrentToken& pk = *Compiler->PeekToken();
   if (pk.F_Type == ttIdent && pk.F_IdentType == itType) {
@@ -452,7 +460,7 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
   // The operator after an item; a byte that is none stops the compile there.
   auto readOp = [&](std::string_view code) {
     const char c = moveNextChar(true, false);
-    if (c == '\0') fatalAt("Unterminated memory operand", open);
+    if (c == '\0') fatalAt("[13006] Unterminated memory operand", open);
     if (c != '+' && c != '-' && c != '*' && c != ']') {
       cur().setSymbol(c);
       unexpected(code);
@@ -466,15 +474,15 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
   };
   auto setScale = [&](int64_t s, int32_t reg) {
     if (scaled >= 0) unexpected("2495");
-    if (s != 1 && s != 2 && s != 4 && s != 8) fatal("Scale must be 1, 2, 4 or 8");
+    if (s != 1 && s != 2 && s != 4 && s != 8) fatal("[13007] Scale must be 1, 2, 4 or 8");
     scale = s;
     scaled = reg;
   };
   auto addDisp = [&](int64_t v, bool negate) {
     // Bounded to 32 bits below, so the running sum never nears the 64-bit ends.
-    if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("Displacement does not fit 32 bits");
+    if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
     disp += negate ? -v : v;
-    if (disp > (int64_t{1} << 33) || disp < -(int64_t{1} << 33)) fatal("Displacement does not fit 32 bits");
+    if (disp > (int64_t{1} << 33) || disp < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
   };
   // A register, or "@", may only start the operand or follow "+".
   auto needPlus = [&]() {
@@ -499,7 +507,7 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
         const TVorToken t2 = expectToken({ttNumber, ttRegister});
         if (t2 == ttNumber) {
           int64_t p;
-          if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("Displacement does not fit 32 bits");
+          if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("[13008] Displacement does not fit 32 bits");
           v = p;
           numberEnd = position();
           next = readOp(opCode);
@@ -560,13 +568,13 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
     } else if (t == ttSymbol) {
       unexpected("535356");
     } else {
-      if (c.F_Type == ttEOF) fatalAt("Unterminated memory operand", open);
+      if (c.F_Type == ttEOF) fatalAt("[13006] Unterminated memory operand", open);
       unexpected("1134");
     }
     first = false;
     if (op == ']') break;
   }
-  if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("Displacement does not fit 32 bits");
+  if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("[13008] Displacement does not fit 32 bits");
   if (count == 2 && scaled == 0) std::swap(regs[0], regs[1]);
   ct.setBaseExp(0, count, regs[0], regs[1], static_cast<int32_t>(static_cast<uint32_t>(disp)),
                 static_cast<int32_t>(scale), var);

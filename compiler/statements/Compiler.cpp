@@ -46,7 +46,6 @@ void TCompiler::LoadProject(const std::string& projFile) {
 
 namespace {
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
 
 // The program header: "program" TYPE [string] ";". Selects the builder.
 void readProgramHeader() {

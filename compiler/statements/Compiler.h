@@ -14,7 +14,7 @@
 #include "compiler/source/CurTokenUnit.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/Operand.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -17,9 +17,6 @@ namespace vorak {
 
 namespace {
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
-
 TFunction* curFunc() { return Compiler->CurFunc(); }
 
 // The jumps of the jump codes 35-50, in TJmpType order: flipping the lowest

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

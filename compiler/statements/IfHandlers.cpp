@@ -20,9 +20,6 @@ namespace vorak {
 
 namespace {
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
-
 void expect(std::string_view symbol, std::string_view code) {
   if (!Compiler->ExpectSymbol(symbol)) unexpected(code);
 }

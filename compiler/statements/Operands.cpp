@@ -16,7 +16,6 @@ namespace vorak {
 
 namespace {
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
 [[noreturn]] void invalidExpression() { Log->FatalError("Invalid expression"); }
 
 // The record an identifier token points at; a name without one cannot be an

@@ -28,9 +28,6 @@ using OperandPtr = std::unique_ptr<TOperand>;
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
 
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
-
 void emit(std::string_view mnemonic, TOperand* a = nullptr, TOperand* b = nullptr) {
   Compiler->execInstruction(Compiler->CurFunc(), mnemonic, a, b);
 }

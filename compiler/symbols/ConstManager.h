@@ -6,7 +6,7 @@
 #include <string_view>
 
 #include "compiler/source/SuperStringList.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

@@ -4,7 +4,7 @@
 #include <array>
 
 #include "encoder/Operand.h"
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 

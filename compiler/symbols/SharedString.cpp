@@ -79,6 +79,14 @@ void vorStrAssign(char*& s, std::string_view text) {
 void vorStrAppend(char*& s, const void* p, size_t n) {
   if (n == 0) return;
   const size_t len = vorStrLen(s);
+  // The common case, code appended to a function: room is left, so the
+  // bytes go straight in (memmove: they may come from the string itself).
+  if (s && n <= *capacitySlot(s) - len) {
+    std::memmove(s + len, p, n);
+    *lengthSlot(s) = static_cast<uint32_t>(len + n);
+    s[len + n] = 0;
+    return;
+  }
   if (n > kMaxCount - len) throw std::length_error("string longer than 4294967295 bytes");
   const size_t inside = offsetInside(s, len, p);
   s = static_cast<char*>(block::resize(s, 1, len + n, true, true));

@@ -127,6 +127,7 @@ TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, long d
 
 TVarType* TVarManager::registerType(TVarType* t, std::string_view strName) {
   F_VarTypes.push_back(t);
+  if (t->dynSize) F_DynTypes.push_back(t);
   t->ident = Idents->addIdent(itType, strName, t);
   return t;
 }
@@ -135,7 +136,7 @@ TVar* TVarManager::addVar(TVarMode md, std::string_view strName, TVarType* tp, u
                           int32_t addr) {
   const uint64_t bytes = static_cast<uint64_t>(tp ? tp->size : 0) * mult;
   if (bytes > UINT32_MAX)
-    Log->FatalError("Variable \"" + std::string(strName) + "\" is larger than 4294967295 bytes");
+    Log->FatalError("[13011] Variable \"" + std::string(strName) + "\" is larger than 4294967295 bytes");
   auto* v = new TVar();
   v->address = addr;
   vorStrAssign(v->name, strName);
@@ -155,10 +156,11 @@ TVar* TVarManager::getVar(uint32_t index) const {
 
 void TVarManager::resizeVarTypes() {
   const uint32_t bits = static_cast<uint32_t>(ptrSize) * 8;
-  const size_t n = F_VarTypes.size();
+  const size_t n = F_DynTypes.size();
   for (size_t i = 0; i < n; ++i) {
-    TVarType* old = F_VarTypes[i];
-    if (!old->dynSize) continue;
+    TVarType* old = F_DynTypes[i];
+    // Already of this size: the mode did not change for it.
+    if (old->size == static_cast<uint32_t>(ptrSize)) continue;
     const std::string name(vorStrView(old->name));
     vorStrFree(old->name);
     int64_t lower = 0, upper = 0;
@@ -175,6 +177,9 @@ void TVarManager::resizeVarTypes() {
     if (old == F_PtrType) F_PtrType = t;
     if (old == F_IntType) F_IntType = t;
     if (old == F_UIntType) F_UIntType = t;
+    // addType filed the new record last; it takes the old one's place.
+    F_DynTypes.pop_back();
+    F_DynTypes[i] = t;
   }
 }
 

@@ -5,7 +5,7 @@
 #include <string_view>
 #include <vector>
 
-#include "plugins/PluginInterface.h"
+#include "plugins/PluginRecords.h"
 
 namespace vorak {
 
@@ -46,7 +46,9 @@ class TVarManager {
   // bytes is a fatal error.
   TVar* addVar(TVarMode md, std::string_view strName, TVarType* tp, uint32_t mult, int32_t addr);
   TVar* getVar(uint32_t index) const;
-  // Re-creates the pointer-sized types for the current ptrSize.
+  // Re-creates the pointer-sized types for the current ptrSize. Only the
+  // current record of each such type is replaced, and only when its size
+  // differs, so a mode change adds at most the types it replaces.
   void resizeVarTypes();
 
  private:
@@ -54,6 +56,8 @@ class TVarManager {
   TVarType* registerType(TVarType* t, std::string_view strName);
 
   std::vector<TVarType*> F_VarTypes;
+  // The pointer-sized types in force (replaced records drop out).
+  std::vector<TVarType*> F_DynTypes;
   std::vector<TVar*> F_Vars;
   TVarType* F_PtrType = nullptr;
   TVarType* F_IntType = nullptr;

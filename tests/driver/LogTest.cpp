@@ -1,6 +1,8 @@
 // Message forms, source excerpts and the log file.
 #include <gtest/gtest.h>
 
+#include <iconv.h>
+
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -28,6 +30,72 @@ TEST(SourceExcerpt, CutsOneLineAtCrOrLf) {
   EXPECT_EQ(sourceExcerpt(text, 24), "third");
   EXPECT_EQ(sourceExcerpt(text, 9999), "third");  // past the end: the last line
   EXPECT_EQ(sourceExcerpt("", 5), "");
+}
+
+// Whether glibc's converter reads all of text as UTF-8 (an oracle of its own).
+bool validUtf8(const std::string& text) {
+  iconv_t cd = iconv_open("UTF-32LE", "UTF-8");
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  std::string in = text;
+  std::string out(in.size() * 4 + 4, '\0');
+  char* ip = in.data();
+  char* op = out.data();
+  size_t il = in.size(), ol = out.size();
+  const size_t r = iconv(cd, &ip, &il, &op, &ol);
+  iconv_close(cd);
+  return r != static_cast<size_t>(-1) && il == 0;
+}
+
+TEST(SourceExcerpt, AHugeLineIsCutAroundThePosition) {
+  const std::string line = std::string(5'000'000, 'a') + "MARK" + std::string(5'000'000, 'b');
+  const std::string text = "first\n" + line + "\nlast";
+  const uint32_t pos = 6 + 5'000'000 + 2;  // on the A of MARK
+  const std::string e = sourceExcerpt(text, pos);
+  EXPECT_LE(e.size(), kExcerptWidth + 6);
+  EXPECT_EQ(e.substr(0, 3), "...");
+  EXPECT_EQ(e.substr(e.size() - 3), "...");
+  EXPECT_NE(e.find("aMARKb"), std::string::npos);
+  // At either end of the line the window stays inside it.
+  const std::string head = sourceExcerpt(text, 8);
+  EXPECT_EQ(head, std::string(kExcerptWidth, 'a') + "...");
+  const std::string tail = sourceExcerpt(text, static_cast<uint32_t>(6 + line.size()));
+  EXPECT_EQ(tail, "..." + std::string(kExcerptWidth, 'b'));
+}
+
+TEST(SourceExcerpt, BytesThatAreNotUtf8AreEscaped) {
+  const struct {
+    const char* name;
+    std::string line, shown;
+  } cases[] = {
+      {"stray byte", "a\xFF" "b", "a\\xFFb"},
+      {"terminal escape", "x\x1B[31my", "x\\x1B[31my"},
+      {"two- and three-byte characters", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC", "\xC3\xA9t\xC3\xA9 \xE2\x82\xAC"},
+      {"four-byte character", "\xF0\x9F\x98\x80!", "\xF0\x9F\x98\x80!"},
+      {"surrogate", "\xED\xA0\x80" "z", "\\xED\\xA0\\x80z"},
+      {"overlong", "\xC0\xAF" "z", "\\xC0\\xAFz"},
+      {"past U+10FFFF", "\xF4\x90\x80\x80" "z", "\\xF4\\x90\\x80\\x80z"},
+      {"cut short", "z\xE2\x82", "z\\xE2\\x82"},
+  };
+  for (const auto& c : cases) {
+    const std::string e = sourceExcerpt(c.line, 1);
+    EXPECT_EQ(e, c.shown) << c.name;
+    EXPECT_TRUE(validUtf8(e)) << c.name;
+  }
+}
+
+TEST(SourceExcerpt, ACutNeverSplitsACharacter) {
+  // Lines of two-, three- and four-byte characters, cut at every offset.
+  for (const std::string ch : {"\xC3\xA9", "\xE2\x82\xAC", "\xF0\x9F\x98\x80"}) {
+    std::string line;
+    while (line.size() < 3 * kExcerptWidth) line += ch;
+    for (uint32_t pos = 1; pos <= line.size(); pos += 5) {
+      const std::string e = sourceExcerpt(line, pos);
+      EXPECT_TRUE(validUtf8(e)) << ch.size() << "-byte characters, position " << pos;
+      EXPECT_EQ(e.find("\\x"), std::string::npos) << pos;
+      EXPECT_LE(e.size(), kExcerptWidth + 6);
+      EXPECT_GE(e.size(), kExcerptWidth - 3);
+    }
+  }
 }
 
 class LogTest : public test::FreshVorak {
@@ -90,6 +158,17 @@ TEST_F(LogTest, TokenErrors) {
   EXPECT_EQ(captureStdout([] { EXPECT_THROW(Log->FatalReservedToken("12"), EAbort); }),
             pos + "[12] Reserved EOF" + tail);
   EXPECT_EQ(captureStdout([] { EXPECT_THROW(Log->FatalRedeclared(""), EAbort); }), pos + "EOF redeclared" + tail);
+}
+
+// A fatal error on a line of 10 MB that quotes a token of 10 MB prints a
+// few hundred bytes, not the line twice.
+TEST_F(LogTest, HugeLinesAndTokensArePrintedCut) {
+  const std::string huge(10'000'000, 'q');
+  source("big.vor", "program FLAT;\n" + huge + "\n", 2, 1, 14 + 5'000'000);
+  const std::string out = captureStdout([&] { EXPECT_THROW(Log->FatalError("[9000] Unexpected " + huge), EAbort); });
+  EXPECT_LT(out.size(), kMessageWidth + kExcerptWidth + 100);
+  EXPECT_EQ(out.rfind("[2,1]: [9000] Unexpected qqq", 0), 0u) << out.substr(0, 100);
+  EXPECT_NE(out.find("... in [big.vor]\r\nCode: \r\n...qqq"), std::string::npos);
 }
 
 class LogFileTest : public test::FreshVorak {

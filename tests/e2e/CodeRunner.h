@@ -14,7 +14,6 @@
 
 namespace vorak::test {
 
-#ifdef VORAK_HAVE_UNICORN
 class CodeRunner {
  public:
   CodeRunner(const std::vector<uint8_t>& image, int mode) : mode_(mode) {
@@ -116,7 +115,6 @@ class CodeRunner {
   int mode_;
   uc_engine* uc_ = nullptr;
 };
-#endif
 
 // The offset just after the marker "mov ebp, 0x5A5A0000 + n" (BD imm32; in
 // 16-bit mode "mov bp, 0x5A00 + n", BD imm16, n below 256), searched from

@@ -186,7 +186,6 @@ std::ostream& operator<<(std::ostream& os, const Batch& b) { return os << b.mode
 class ConditionTrees : public ::testing::TestWithParam<Batch> {};
 
 TEST_P(ConditionTrees, TakeTheBranchTheirTruthTableGives) {
-  if (!kHaveFlatEmulator || !kHaveDisassembler) GTEST_SKIP() << "no Unicorn or Capstone";
   const Batch& b = GetParam();
   Generator gen(b.seed, b.mode);
   std::vector<Tree> trees;

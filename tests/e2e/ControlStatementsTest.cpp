@@ -42,7 +42,6 @@ std::string inMode(const std::string& text, int mode) {
 class ControlPrograms : public ::testing::TestWithParam<Program> {};
 
 TEST_P(ControlPrograms, ComputeWhatTheSourceSays) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const Program& p = GetParam();
   const FlatRun r = runFlat(p.source, p.mode);
   ASSERT_TRUE(r.built) << r.compile.out;

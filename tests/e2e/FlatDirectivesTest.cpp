@@ -15,7 +15,6 @@ const char* acc(int mode) { return mode == 16 ? "ax" : mode == 32 ? "eax" : "rax
 class FlatDirectives : public ::testing::TestWithParam<int> {};
 
 TEST_P(FlatDirectives, TheBranchOfTheModeIsTheOneCompiled) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const int mode = GetParam();
   const FlatRun r = runFlat(
       "#if bits == 64:\n  mov rax, 64\n#elseif bits == 32:\n  mov eax, 32\n#else\n  mov ax, 16\n#end\nret\n", mode);
@@ -25,7 +24,6 @@ TEST_P(FlatDirectives, TheBranchOfTheModeIsTheOneCompiled) {
 }
 
 TEST_P(FlatDirectives, RepeatedAndEvaluatedText) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const int mode = GetParam();
   const std::string a = acc(mode);
   const FlatRun r = runFlat("xor " + a + ", " + a + "\n#repeat 5:\n  add " + a + ", 3\n#end\n#eval('inc " + a +
@@ -37,7 +35,6 @@ TEST_P(FlatDirectives, RepeatedAndEvaluatedText) {
 }
 
 TEST_P(FlatDirectives, AlignPlacesTheNextLabelOnAPointerBoundary) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const int mode = GetParam();
   const std::string a = acc(mode);
   const std::string b = mode == 16 ? "bx" : mode == 32 ? "ebx" : "rbx";

@@ -19,17 +19,9 @@
 #include "support/Disasm.h"
 #include "support/RunVorak.h"
 
-#ifdef VORAK_HAVE_UNICORN
 #include <unicorn/unicorn.h>
-#endif
 
 namespace vorak::test {
-
-#ifdef VORAK_HAVE_UNICORN
-inline constexpr bool kHaveFlatEmulator = true;
-#else
-inline constexpr bool kHaveFlatEmulator = false;
-#endif
 
 // Memory of the emulated machine: the image at 0, the stack below the
 // return address the image returns to. 16-bit code runs with all segments
@@ -61,7 +53,6 @@ struct FlatRun {
 // x86 register numbers, for FlatRun::reg.
 enum : int { rAX = 0, rCX, rDX, rBX, rSP, rBP, rSI, rDI, r8, r9, r10, r11, r12, r13, r14, r15 };
 
-#ifdef VORAK_HAVE_UNICORN
 // Runs image at address 0 in the given mode (16, 32, 64), entered as by a
 // call from flatReturnAddress, until it returns there or limit instructions
 // have run; fills the emulation part of run.
@@ -111,7 +102,6 @@ inline void emulateFlat(FlatRun& run, int mode, uint64_t limit = 100000) {
   uc_mem_read(uc, 0, run.memory.data(), run.memory.size());
   uc_close(uc);
 }
-#endif
 
 // The offsets of the NOP instructions in an image, read from its first byte
 // to its last as code (Capstone), stepping over bytes it cannot decode.
@@ -176,14 +166,12 @@ inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& o
   run.built = run.compile.exitCode == 0 && fs::exists(dir.path() + "/p.bin");
   // The builder leaves no NOP of its own: jumps and the locals room take
   // exactly their bytes, alignment no more filler than it needs.
-  if (run.built && kHaveDisassembler) {
+  if (run.built) {
     const std::vector<size_t> nops = nopsIn(run.image, mode);
     EXPECT_LE(nops.size(), nopsWritten(source, mode))
         << "the image holds NOPs the source did not write, the first at offset " << (nops.empty() ? 0 : nops[0]);
   }
-#ifdef VORAK_HAVE_UNICORN
   if (run.built) emulateFlat(run, mode, options.instructionLimit);
-#endif
   return run;
 }
 

@@ -21,7 +21,6 @@ void PrintTo(const MacroProgram& p, std::ostream* os) { *os << p.name; }
 class FlatMacros : public ::testing::TestWithParam<MacroProgram> {};
 
 TEST_P(FlatMacros, ComputesTheAnswer) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const MacroProgram& p = GetParam();
   const FlatRun r = runFlat(std::string(p.source) + "\nret\n", 32);
   ASSERT_TRUE(r.built) << r.compile.out;
@@ -116,7 +115,6 @@ INSTANTIATE_TEST_SUITE_P(Programs, FlatMacros, ::testing::ValuesIn(kPrograms),
 class FlatMacroModes : public ::testing::TestWithParam<int> {};
 
 TEST_P(FlatMacroModes, LoopsWithMacroLabels) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const int mode = GetParam();
   const std::string a = mode == 16 ? "ax" : mode == 32 ? "eax" : "rax";
   const std::string c = mode == 16 ? "cx" : mode == 32 ? "ecx" : "rcx";

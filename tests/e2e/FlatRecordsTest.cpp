@@ -113,9 +113,7 @@ class FlatRecords : public FreshVorak {
     FlatRun r;
     r.image = build();
     r.built = true;
-#ifdef VORAK_HAVE_UNICORN
     emulateFlat(r, mode_);
-#endif
     return r;
   }
   // In a child: builds with -nopause in force; the run must end there.
@@ -136,11 +134,7 @@ class FlatRecords : public FreshVorak {
   std::string log_;
 };
 
-#define SKIP_WITHOUT_EMULATOR() \
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn"
-
 TEST_F(FlatRecords, ConstantsThenGlobalsFollowTheCodeAtPointerAlignedAddresses) {
-  SKIP_WITHOUT_EMULATOR();
   TVar* g = global("g", "dword", 1, {0x44, 0x33, 0x22, 0x11});
   TVar* arr = global("arr", "byte", 3, {1, 2, 3});
   TConst* hi = Consts->addConstItem("", "hi", ctAnsiString);
@@ -206,7 +200,6 @@ TEST_F(FlatRecords, ConstantsOfEveryKindAndSize) {
 }
 
 TEST_F(FlatRecords, VariableFixupsPutAddressesIntoTheData) {
-  SKIP_WITHOUT_EMULATOR();
   TVar* g = global("g", "dword", 1, {7, 0, 0, 0});
   TVar* table = global("table", "pointer", 2);
   TConst* s = Consts->addConstItem("", "str", ctAnsiString);
@@ -237,7 +230,6 @@ TEST_F(FlatRecords, VariableFixupsPutAddressesIntoTheData) {
 }
 
 TEST_F(FlatRecords, In64BitCodeDataIsAddressedThroughAbsolute32BitFields) {
-  SKIP_WITHOUT_EMULATOR();
   setMode(64);
   TVar* g = global("g", "qword", 1, {1, 2, 3, 4, 5, 6, 7, 8});
   dataField(main_, {0x48, 0x8B, 0x04, 0x25}, ftVar, g, 4);  // mov rax, [abs g] (SIB, no RIP)
@@ -252,7 +244,6 @@ TEST_F(FlatRecords, In64BitCodeDataIsAddressedThroughAbsolute32BitFields) {
 }
 
 TEST_F(FlatRecords, In16BitCodeAddressesAreTwoBytes) {
-  SKIP_WITHOUT_EMULATOR();
   setMode(16);
   TVar* w = global("w", "word", 1, {0x34, 0x12});
   TFunction* f = function("f");
@@ -285,7 +276,6 @@ void framedFunction(TFunction* f, int mode) {
 // The six-byte room becomes "sub esp, size" (sp, rsp) in its shortest form,
 // or nothing at all, and the code after it moves up or down with it.
 TEST_F(FlatRecords, TheLocalsRoomReservesTheLocalsSize) {
-  SKIP_WITHOUT_EMULATOR();
   struct Case {
     int mode;
     uint32_t size;
@@ -335,7 +325,6 @@ TEST_F(FlatRecords, TheLocalsRoomReservesTheLocalsSize) {
 // lies between main and f, then jumps on to f; f loops back across its own
 // room three times.
 TEST_F(FlatRecords, JumpsAcrossTheLocalsRoomLandWhereTheyShould) {
-  SKIP_WITHOUT_EMULATOR();
   for (int mode : {16, 32, 64}) {
     for (uint32_t locals : {0u, 8u, 200u}) {
       DeinitVorak();
@@ -366,15 +355,12 @@ TEST_F(FlatRecords, JumpsAcrossTheLocalsRoomLandWhereTheyShould) {
       ASSERT_TRUE(r.finished) << r.fault << " mode " << mode << " locals " << locals;
       EXPECT_EQ(r.reg(rCX) & 0xFFFF, 3u) << mode << "/" << locals;
       EXPECT_EQ(r.reg(rSP) & (mode == 16 ? 0xFFFF : ~0ull), flatStackTop(mode)) << mode << "/" << locals;
-      if (kHaveDisassembler) {
-        EXPECT_TRUE(nopsIn(r.image, mode).empty()) << mode << "/" << locals;
-      }
+      EXPECT_TRUE(nopsIn(r.image, mode).empty()) << mode << "/" << locals;
     }
   }
 }
 
 TEST_F(FlatRecords, AlignmentFillerIsCutSoTheNextByteIsAligned) {
-  SKIP_WITHOUT_EMULATOR();
   TFunction* f = function("f");
   // main: a 1-byte nop, align 4, label a, mov eax, a; call f; ret.
   code(main_, {0x90});
@@ -404,7 +390,6 @@ TEST_F(FlatRecords, AlignmentFillerIsCutSoTheNextByteIsAligned) {
 }
 
 TEST_F(FlatRecords, FunctionsReachedOnlyByAJumpAreLaidOutAndUnreachedOnesAreNot) {
-  SKIP_WITHOUT_EMULATOR();
   TFunction* unreached = function("unreached", false);
   code(unreached, {0xCC, 0xCC, 0xCC});
   TFunction* jumpedTo = function("jumpedTo", false);

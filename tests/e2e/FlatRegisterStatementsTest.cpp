@@ -113,7 +113,6 @@ std::vector<RegProgram> programs() {
 class FlatRegisterStatements : public ::testing::TestWithParam<RegProgram> {};
 
 TEST_P(FlatRegisterStatements, ComputeTheirResults) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const RegProgram& p = GetParam();
   const FlatRun r = runFlat(p.source, p.mode);
   ASSERT_TRUE(r.built) << r.compile.out;

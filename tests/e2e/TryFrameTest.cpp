@@ -17,7 +17,6 @@ constexpr uint64_t kRecord = 0x100100;      // an exception record
 constexpr uint32_t kCode = 0xC0000005, kAddress = 0x4567;
 
 TEST(TryFrame, DisassemblesToTheFrameAndItsHandler) {
-  if (!kHaveDisassembler) GTEST_SKIP() << "no Capstone";
   const FlatRun r = runFlat("#define win32 1;\n__try { inc ebx } __except (eax, edx) { inc ecx }\nret\n", 32);
   ASSERT_TRUE(r.built) << r.compile.out;
   std::vector<std::string> code = shapeOf(r.image, 32, 0, r.image.size());
@@ -34,7 +33,6 @@ TEST(TryFrame, DisassemblesToTheFrameAndItsHandler) {
   EXPECT_EQ(code, expected);
 }
 
-#ifdef VORAK_HAVE_UNICORN
 struct Outcome {
   CodeRunner::Result result;
   uint32_t chain = 0;  // fs:[0] after the run
@@ -80,7 +78,6 @@ TEST(TryFrame, HandlerRunsWithCodeAddressAndTheStackOfBeforeTheTry) {
   EXPECT_EQ(o.chain, kChain);
   EXPECT_EQ(o.result.reg(rSP), flatStackTop(32));
 }
-#endif
 
 }  // namespace
 }  // namespace vorak::test

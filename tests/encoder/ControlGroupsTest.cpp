@@ -42,9 +42,7 @@ class ControlGroups : public OperandKitTest {
       return;
     }
     ASSERT_EQ(r.rc, ASSEMBLE_OK) << where << ": " << TVorAssembler::errorCodeToString(r.rc);
-    if (kHaveDisassembler) {
-      EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
-    }
+    EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
   }
 };
 
@@ -259,7 +257,6 @@ TEST_F(ControlGroups, CallToALabelFillsTheRelativeField) {
     EXPECT_EQ(r.fixups[0].size, field);
     EXPECT_EQ(r.fixups[0].index, 9u);
     EXPECT_EQ(r.fixups[0].jmp, jtJMP);
-    if (!kHaveDisassembler) continue;
     const Decoded d = decode(r.bytes, static_cast<int>(bits));
     ASSERT_TRUE(d.ok);
     EXPECT_EQ(d.length, r.bytes.size());
@@ -291,13 +288,11 @@ TEST_F(ControlGroups, AddressPushesCarryTheirFixup) {
       } else {
         EXPECT_EQ(f.data, form.type == ftVar ? static_cast<void*>(&variable) : static_cast<void*>(&constant));
       }
-      if (kHaveDisassembler) {
-        const Decoded d = decode(r.bytes, static_cast<int>(bits));
-        ASSERT_TRUE(d.ok);
-        EXPECT_EQ(d.length, r.bytes.size());
-        EXPECT_EQ(d.mnemonic, "push");
-        EXPECT_TRUE(sameImm(d.ops[0], static_cast<int64_t>(sentinel(field)), field));
-      }
+      const Decoded d = decode(r.bytes, static_cast<int>(bits));
+      ASSERT_TRUE(d.ok);
+      EXPECT_EQ(d.length, r.bytes.size());
+      EXPECT_EQ(d.mnemonic, "push");
+      EXPECT_TRUE(sameImm(d.ops[0], static_cast<int64_t>(sentinel(field)), field));
     }
   }
 }
@@ -420,7 +415,6 @@ class ControlSweep : public ControlGroups {
   // written (expect decides), the whole of bytes decoded.
   template <typename F>
   void single(const Result& r, uint32_t bits, const std::string& where, const char* mnemonic, F expect) {
-    if (!kHaveDisassembler) return;
     const Decoded d = decode(r.bytes, static_cast<int>(bits));
     ASSERT_TRUE(d.ok) << where << " " << hexBytes(r.bytes);
     EXPECT_EQ(d.length, r.bytes.size()) << where << " " << hexBytes(r.bytes);
@@ -486,7 +480,6 @@ TEST_F(ControlSweep, PushAndPopOfRegistersImmediatesAddressesAndVariables) {
         EXPECT_EQ(out.find("[666]") != std::string::npos, words != 1) << out;
         ASSERT_EQ(r.rc, ASSEMBLE_OK);
         ASSERT_EQ(r.fixups.size(), words);
-        if (!kHaveDisassembler) continue;
         const std::vector<Decoded> ds = decodeAll(r.bytes, static_cast<int>(bits));
         ASSERT_EQ(ds.size(), words);
         size_t length = 0;
@@ -567,7 +560,7 @@ TEST_F(ControlSweep, RetAndEnterTakeOnlyImmediatesThatFit) {
     for (int64_t v : {0LL, 1LL, 8LL, 0x7FFFLL, 0xFFFFLL, 0x10000LL, -1LL}) {
       const Result r = run(bits, "ret", I(v));
       EXPECT_EQ(r.rc == ASSEMBLE_OK, v >= 0 && v <= 0xFFFF) << v;
-      if (r.rc != ASSEMBLE_OK || !kHaveDisassembler) continue;
+      if (r.rc != ASSEMBLE_OK) continue;
       const Decoded d = decode(r.bytes, static_cast<int>(bits));
       EXPECT_EQ(d.length, r.bytes.size());
       EXPECT_EQ(d.mnemonic, "ret");
@@ -582,7 +575,7 @@ TEST_F(ControlSweep, RetAndEnterTakeOnlyImmediatesThatFit) {
       for (int64_t level : {0LL, 1LL, 31LL, 0xFFLL, 0x100LL}) {
         const Result r = run(bits, "enter", I(size), I(level));
         EXPECT_EQ(r.rc == ASSEMBLE_OK, size <= 0xFFFF && level <= 0xFF) << size << " " << level;
-        if (r.rc != ASSEMBLE_OK || !kHaveDisassembler) continue;
+        if (r.rc != ASSEMBLE_OK) continue;
         const Decoded d = decode(r.bytes, static_cast<int>(bits));
         EXPECT_EQ(d.length, r.bytes.size());
         ASSERT_EQ(d.ops.size(), 2u);
@@ -595,7 +588,6 @@ TEST_F(ControlSweep, RetAndEnterTakeOnlyImmediatesThatFit) {
 
 // --- Emulated pushes and pops of memory blocks and addresses ------------------------
 
-#ifdef VORAK_HAVE_UNICORN
 class ControlEmulation : public ControlGroups {
  protected:
   // Address registers point into the data area; every other register holds
@@ -736,7 +728,6 @@ TEST_F(ControlEmulation, AddressPushesPushTheEffectiveAddress) {
     }
   }
 }
-#endif
 
 }  // namespace
 }  // namespace vorak

@@ -48,9 +48,7 @@ class DataMovement : public OperandKitTest {
       return;
     }
     ASSERT_EQ(r.rc, ASSEMBLE_OK) << where << ": " << TVorAssembler::errorCodeToString(r.rc);
-    if (kHaveDisassembler) {
-      EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
-    }
+    EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
   }
   TOperand* last1 = nullptr;
   TOperand* last2 = nullptr;
@@ -258,7 +256,6 @@ TEST_F(DataMovement, VariableFieldsAreAbsoluteWithTheirFixup) {
       EXPECT_EQ(f.offset, 6u);
       EXPECT_EQ(f.data, &variable);
       EXPECT_EQ(f.parentfunc, func);
-      if (!kHaveDisassembler) continue;
       const Decoded d = decode(r.bytes, static_cast<int>(bits));
       ASSERT_TRUE(d.ok);
       EXPECT_EQ(d.length, r.bytes.size()) << hexBytes(r.bytes);
@@ -295,11 +292,9 @@ TEST_F(DataMovement, AddressesAsImmediatesCarryTheirFixup) {
       EXPECT_EQ(r.fixups[0].size, w);
       EXPECT_EQ(r.fixups[0].offset, form.offset);
       EXPECT_EQ(r.fixups[0].position + w, r.bytes.size());
-      if (kHaveDisassembler) {
-        const Decoded d = decode(r.bytes, static_cast<int>(bits));
-        EXPECT_EQ(d.length, r.bytes.size());
-        EXPECT_TRUE(sameImm(d.ops[1], static_cast<int64_t>(sentinel(w)), w)) << d.text;
-      }
+      const Decoded d = decode(r.bytes, static_cast<int>(bits));
+      EXPECT_EQ(d.length, r.bytes.size());
+      EXPECT_TRUE(sameImm(d.ops[1], static_cast<int64_t>(sentinel(w)), w)) << d.text;
       if (form.op.kind == Op::Label) continue;
       // Into a pointer-sized variable: C7 /0 with the address field last.
       r = run(bits, "mov", V(w), form.op);
@@ -386,7 +381,6 @@ class MoveSweep : public DataMovement {
   template <typename F>
   void single(const Result& r, uint32_t bits, const std::string& where, std::initializer_list<const char*> mnemonics,
               F expect) {
-    if (!kHaveDisassembler) return;
     const Decoded d = decode(r.bytes, static_cast<int>(bits));
     ASSERT_TRUE(d.ok) << where << " " << hexBytes(r.bytes);
     EXPECT_EQ(d.length, r.bytes.size()) << where << " " << hexBytes(r.bytes);
@@ -397,7 +391,6 @@ class MoveSweep : public DataMovement {
   }
   // Several instructions of the expansions, all of bytes decoded.
   void sequence(const Result& r, uint32_t bits, const std::string& where) {
-    if (!kHaveDisassembler) return;
     size_t length = 0;
     for (const Decoded& d : decodeAll(r.bytes, bits)) {
       length += d.length;
@@ -607,7 +600,6 @@ TEST_F(MoveSweep, MovsxAndMovzx) {
 
 // --- Emulated memory-to-memory moves -----------------------------------------------
 
-#ifdef VORAK_HAVE_UNICORN
 constexpr uint64_t kVarAddress = kEmuData + 0x800, kOtherAddress = kEmuData + 0xA00;
 
 class MoveEmulation : public DataMovement {
@@ -731,7 +723,6 @@ TEST_F(MoveEmulation, SmallerSourceWidensIntoTheVariable) {
     }
   }
 }
-#endif
 
 }  // namespace
 }  // namespace vorak

@@ -344,7 +344,6 @@ class IntegerSweep : public EncoderTest {
 };
 
 TEST_F(IntegerSweep, EveryAcceptedFormDecodesAsWritten) {
-  if (!test::kHaveDisassembler) GTEST_SKIP() << "needs Capstone";
   size_t rows = 0, tried = 0, accepted = 0;
   for (uint32_t bits : {16u, 32u, 64u}) {
     setMode(bits);
@@ -375,7 +374,6 @@ TEST_F(IntegerSweep, EveryAcceptedFormDecodesAsWritten) {
 // that accepts it. Prefix rows are decoded in front of an instruction they
 // apply to; fclex and finit are fwait followed by their no-wait forms.
 TEST_F(IntegerSweep, EveryEmitRowDecodesToItself) {
-  if (!test::kHaveDisassembler) GTEST_SKIP() << "needs Capstone";
   const std::map<std::string, std::pair<std::string, std::string>> prefixed = {
       // row -> (bytes to follow it, Capstone's reading of the pair)
       {"lock", {"\x01\x18", "lock add"}},      {"rep", {"\xA4", "rep movsb"}},

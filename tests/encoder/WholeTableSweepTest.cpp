@@ -992,7 +992,6 @@ class WholeTableSweep : public test::EncoderTest {
         fail(where + ": jump placeholder " + hexBytes(raw));
       return;
     }
-    if (!test::kHaveDisassembler) return;
     if (shape == Sequence) {
       checkSequence(bits, bytes, seq, where);
       emulateSequence(row, bits, d, after, raw, mark, where);
@@ -1057,7 +1056,6 @@ class WholeTableSweep : public test::EncoderTest {
   // popped, the stack pointer, and every register but the ones the rewrite
   // may use (the accumulator, where m2m_reg allows it or a push goes through
   // it).
-#ifdef VORAK_HAVE_UNICORN
   static uint64_t regValue(int bits, int n) {
     if (n == 4) return test::kEmuStackTop;
     if (bits == 16) {
@@ -1114,7 +1112,6 @@ class WholeTableSweep : public test::EncoderTest {
 
   void emulateSequence(const TInstruction& row, int bits, const Od* d, const TOperand* after, const std::string& raw,
                        size_t mark, const std::string& where) {
-    if (!test::kHaveEmulator) return;
     // The builder's part: each variable field gets its variable's address.
     std::string code = raw;
     const TFixupList& list = fixupList(func_);
@@ -1197,25 +1194,16 @@ class WholeTableSweep : public test::EncoderTest {
     }
     ++emulated_;
   }
-#else
-  void emulateSequence(const TInstruction&, int, const Od*, const TOperand*, const std::string&, size_t,
-                       const std::string&) {}
-#endif
 
   // The text oracle judges what Capstone misread, and every SSE memory width.
   void settlePending(int bits) {
     if (pending_.empty()) return;
     std::vector<std::string> code;
     for (const Pending& p : pending_) code.push_back(p.bytes);
-    const bool have = test::haveTextOracle(bits);
-    const std::vector<Decoded> text = have ? textBatch(code, bits) : std::vector<Decoded>(code.size());
+    const std::vector<Decoded> text = textBatch(code, bits);
     const char* oracle = bits == 16 ? "objdump" : "llvm-mc";
     for (size_t i = 0; i < pending_.size(); ++i) {
       const Pending& p = pending_[i];
-      if (!have) {
-        if (!p.capstoneWhy.empty()) fail(p.label + ": Capstone reads " + p.capstoneWhy + " (bytes " + hexBytes(p.bytes) + ")");
-        continue;
-      }
       Decoded t = text[i];
       // objdump writes an absolute address as ds:0x1234.
       for (DecodedOperand& o : t.ops)
@@ -1336,7 +1324,6 @@ class WholeTableSweep : public test::EncoderTest {
 };
 
 TEST_F(WholeTableSweep, EveryRowInEveryModeReadsBackAsWrittenOrIsRefused) {
-  if (!test::kHaveDisassembler) GTEST_SKIP() << "needs Capstone";
   const std::vector<Od> pool = buildPool();
   std::vector<std::vector<Od>> byClass(kClasses);
   for (const Od& o : pool) byClass[o.cls].push_back(o);

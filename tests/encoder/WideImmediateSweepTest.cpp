@@ -55,7 +55,6 @@ class WideImmediates : public EncoderTest {
 bool signed32(int64_t v) { return v >= INT32_MIN && v <= INT32_MAX; }
 
 TEST_F(WideImmediates, EveryRowTakesOnlyWhatItsFieldHoldsAndRefusesTheRestAs32BitCodeDoes) {
-  if (!kHaveDisassembler) GTEST_SKIP() << "no Capstone";
   CompileFlags.imm_roll = 0;
   const std::vector<int64_t> values = {5,           0x7FFFFFFF,          -0x80000000LL, 0x80000000LL,
                                        0xFFFFFFFFLL, 0x100000000LL,      -0x80000001LL, INT64_MAX,

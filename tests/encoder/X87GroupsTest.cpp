@@ -227,16 +227,13 @@ TEST_F(X87Groups, RefusedInstructionLeavesTheBufferAsItWas) {
 class X87Fixups : public test::EncoderFixupSweep {};
 
 TEST_F(X87Fixups, VariableAddressOperandTakesTheTypesSize) {
-  if (!test::kHaveDisassembler) GTEST_SKIP();
   EXPECT_EQ(patched("fld", var(otVarRef, 4, &var_, func_), nullptr, 32, 0), "fld qword ptr [0x12345678]");
   type_.size = 10;
   EXPECT_EQ(patched("fstp", var(otVarRef, 4, &var_, func_, 6), nullptr, 32, 6), "fstp xword ptr [0x12345678]");
   type_.size = 2;
   EXPECT_EQ(patched("fiadd", var(otVarRef, 4, &var_, func_, 2), nullptr, 64, 2), "fiadd word ptr [0x12345678]");
   type_.size = 4;
-  if (test::haveObjdump()) {
-    EXPECT_EQ(patched("fild", var(otVarRef, 2, &var_, func_), nullptr, 16, 0, 'o'), "fild DWORD PTR ds:0x1234");
-  }
+  EXPECT_EQ(patched("fild", var(otVarRef, 2, &var_, func_), nullptr, 16, 0, 'o'), "fild DWORD PTR ds:0x1234");
 }
 
 TEST_F(X87Fixups, VariableAddressOperandBytes) {
@@ -251,7 +248,6 @@ TEST_F(X87Fixups, VariableAddressOperandBytes) {
 }
 
 TEST_F(X87Fixups, MemoryBasedOnAVariable) {
-  if (!test::kHaveDisassembler) GTEST_SKIP();
   EXPECT_EQ(patched("fadd", memVar(8, {REG_EBX}, &var_, func_, 8), nullptr, 32, 8), "fadd qword ptr [ebx + 0x12345678]");
   EXPECT_EQ(patched("fcomp", memVar(4, {REG_ESI}, &var_, func_, 0, 4), nullptr, 32, 0),
             "fcomp dword ptr [esi*4 + 0x12345678]");

@@ -594,7 +594,7 @@ TEST_F(CallbackTableDeathTest, CompileErrorsInsideACallbackEndTheRunToo) {
                 ResMan->addResource(3, 1, 0, "", "data", 4);
                 vk.file_writeresources(0xFFFFFFF0u);  // past 4 GB: fatal
               }),
-              ::testing::ExitedWithCode(1), "Resource section does not fit at RVA 4294967280\n$");
+              ::testing::ExitedWithCode(1), "\\[13023\\] Resource section does not fit at RVA 4294967280\n$");
 }
 
 TEST_F(CallbackTable, NonFatalMessagesGoToTheLog) {

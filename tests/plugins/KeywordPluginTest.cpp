@@ -47,7 +47,6 @@ TEST(KeywordPlugin, KeywordsMatchInAnyCase) {
 }
 
 TEST(KeywordPlugin, EmittedBytesRunWhereTheKeywordStands) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   // emit writes mov eax, 5 byte by byte between two ordinary lines.
   const FlatRun r = withKeywords("mov ebx, 1\nemit 0xB8, 5, 0, 0, 0;\nadd eax, ebx\nret\n");
   ASSERT_TRUE(r.built) << r.compile.out;
@@ -56,7 +55,6 @@ TEST(KeywordPlugin, EmittedBytesRunWhereTheKeywordStands) {
 }
 
 TEST(KeywordPlugin, ADeclinedKeywordIsCompiledAsIfThereWereNone) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   // The handler of "nop" reads the next token and declines: the statement is
   // the instruction nop, and the line after it is read again from its start.
   const FlatRun r = withKeywords("mov eax, 1\nnop\nmov ebx, 2\nret\n");
@@ -75,7 +73,6 @@ TEST(KeywordPlugin, ADeclinedKeywordIsCompiledAsIfThereWereNone) {
 }
 
 TEST(KeywordPlugin, CompiledTextLandsInPlaceAndTheSourceGoesOn) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const FlatRun r =
       withKeywords("mov ecx, 2\ncompile 'mov eax, 7\nadd eax, ecx';\ncompile 'mov edx, eax';\nadd edx, 1\nret\n");
   ASSERT_TRUE(r.built) << r.compile.out;
@@ -85,7 +82,6 @@ TEST(KeywordPlugin, CompiledTextLandsInPlaceAndTheSourceGoesOn) {
 }
 
 TEST(KeywordPlugin, CompiledTextMayHoldLabelsAndKeywords) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   // A label placed by the text, jumped to from the source, and a keyword of
   // the plug-in inside the text.
   const FlatRun r = withKeywords(
@@ -124,7 +120,6 @@ TEST(KeywordPlugin, ACompileErrorInCompiledTextIsReportedInThePluginBuffer) {
 }
 
 TEST(KeywordPlugin, LabelReferencesMadeByAPluginArePlacedLater) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const FlatRun r = withKeywords(
       "mov eax, 1\ncallref twice;\ncallref twice;\nret\ntwice:\nadd eax, eax\ncallref bump;\nret\n"
       "bump:\ninc ebx\nret\n");
@@ -139,7 +134,6 @@ TEST(KeywordPlugin, LabelReferencesMadeByAPluginArePlacedLater) {
 }
 
 TEST(KeywordPlugin, ACallToALabelPlacedBeforeUsesTheKnownRecord) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const FlatRun r = withKeywords("jmp start\nseven:\nmov eax, 7\nret\nstart:\ncallref seven;\nret\n");
   ASSERT_TRUE(r.built) << r.compile.out;
   ASSERT_TRUE(r.finished) << r.fault;
@@ -208,7 +202,6 @@ TEST(KeywordPlugin, ABuilderThatFailsWritesNothing) {
 }
 
 TEST(FileEntryPlugin, IsToldAboutTheProjectFileAndMayReplaceItsText) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   TempDir dir;
   std::ofstream(dir.path() + "/p.vor") << "//swap\nprogram NOTHING;\n";
   const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause"}, dir.path(),
@@ -218,14 +211,12 @@ TEST(FileEntryPlugin, IsToldAboutTheProjectFileAndMayReplaceItsText) {
   EXPECT_EQ(linesStarting(r.out, "PlugSys: FE: "),
             (std::vector<std::string>{"PlugSys: FE: id=1 len=24 starts=//swap",
                                       "PlugSys: FE: setbuffer unknown=0 project=1"}));
-#ifdef VORAK_HAVE_UNICORN
   FlatRun run;
   std::ifstream in(dir.path() + "/p.bin", std::ios::binary);
   run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   emulateFlat(run, 32);
   ASSERT_TRUE(run.finished) << run.fault;
   EXPECT_EQ(run.reg(rAX), 3u);
-#endif
 }
 
 }  // namespace

@@ -43,6 +43,8 @@ struct ResultCase {
   const char* text;
 };
 
+void PrintTo(const ResultCase& c, std::ostream* os) { *os << c.name; }
+
 class EvalResult : public EvaluatorTest, public ::testing::WithParamInterface<ResultCase> {};
 
 TEST_P(EvalResult, GivesANumberOfPointerSize) {
@@ -188,6 +190,8 @@ struct EndCase {
   const char* nextText;
 };
 
+void PrintTo(const EndCase& c, std::ostream* os) { *os << c.name; }
+
 class EvalEnd : public EvaluatorTest, public ::testing::WithParamInterface<EndCase> {};
 
 TEST_P(EvalEnd, LeavesTheRestUnread) {
@@ -257,6 +261,8 @@ struct ErrorCase {
   const char* message;
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class EvalError : public EvaluatorTest, public ::testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(EvalError, StopsWithMessageAndPosition) {
@@ -322,6 +328,8 @@ struct FailureCase {
   std::string source;
   const char* line;
 };
+
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
 
 class EvalFailure : public EvaluatorTest, public ::testing::WithParamInterface<FailureCase> {};
 

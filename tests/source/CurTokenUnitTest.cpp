@@ -59,6 +59,26 @@ TEST(Keywords, EdgeCases) {
   EXPECT_EQ(Key2String(key__TOTAL), "");
 }
 
+// Names are tried as registers before keywords: no keyword may read as a
+// register in any mode, nor any register name as a keyword.
+TEST(Keywords, NoKeywordIsARegisterName) {
+  const uint32_t savedBits = CompileFlags.cpu_bits;
+  for (uint32_t bits : {16u, 32u, 64u}) {
+    CompileFlags.cpu_bits = bits;
+    for (const auto& k : kKeywordTable) EXPECT_EQ(strToReg(k.text), NOT_A_REG) << k.text << " in " << bits;
+  }
+  CompileFlags.cpu_bits = savedBits;
+  for (int r = 0; r < REG_NONE; ++r) {
+    const std::string_view name = regToStr(static_cast<TRegister>(r));
+    if (!name.empty()) {
+      EXPECT_EQ(findKeyword(name), keyNone) << name;
+    }
+  }
+  for (const char* name : {"gp_ax", "gp_bx", "gp_cx", "gp_dx", "gp_sp", "gp_bp", "gp_si", "gp_di", "r8d", "r15w",
+                           "r9b", "sil", "dil", "bpl", "spl"})
+    EXPECT_EQ(findKeyword(name), keyNone) << name;
+}
+
 TEST(Keywords, CallingConventions) {
   EXPECT_EQ(Key2Convention(keyStdcall), ccStdcall);
   EXPECT_EQ(Key2Convention(keyCDecl), ccCDecl);

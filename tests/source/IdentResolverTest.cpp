@@ -99,6 +99,8 @@ struct FpuCase {
   int64_t index;
 };
 
+void PrintTo(const FpuCase& c, std::ostream* os) { *os << c.text; }
+
 class FpuRegisters : public ResolverTest, public ::testing::WithParamInterface<FpuCase> {};
 
 TEST_P(FpuRegisters, AreRecognisedCaseSensitively) {

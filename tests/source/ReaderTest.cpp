@@ -7,6 +7,8 @@
 #include <random>
 #include <string>
 
+#include <unistd.h>
+
 #include "source/SourceFixture.h"
 
 namespace vorak {
@@ -77,6 +79,42 @@ TEST_F(ReaderTest, ByteOrderMarkIsSkipped) {
   std::filesystem::remove_all(dir);
 }
 
+// A file is read in one piece into a buffer sized from its length: every
+// length around the read's steps comes back byte for byte, with the byte
+// order mark left out and the 0 byte behind the content.
+TEST_F(ReaderTest, FilesOfAnyLengthAreReadWhole) {
+  const auto dir = std::filesystem::temp_directory_path() / ("vorak_reader_sizes_" + std::to_string(::getpid()));
+  std::filesystem::create_directories(dir);
+  std::mt19937 rng(99);
+  for (size_t len : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{4095}, size_t{65535}, size_t{65536},
+                     size_t{65537}, size_t{300001}}) {
+    for (bool bom : {false, true}) {
+      std::string content(len, '\0');
+      for (char& c : content) c = static_cast<char>(' ' + rng() % 90);
+      const auto path = dir / ("f" + std::to_string(len) + (bom ? "b" : "") + ".vor");
+      {
+        std::ofstream out(path, std::ios::binary);
+        if (bom) out << "\xEF\xBB\xBF";
+        out << content;
+      }
+      TAFile f(true);
+      ASSERT_TRUE(f.loadFile(path.string(), nullptr)) << len;
+      EXPECT_EQ(f.FileLen, len) << len;
+      ASSERT_EQ(f.Buffer.size(), len + 1) << len;
+      EXPECT_EQ(f.Buffer.compare(0, len, content), 0) << len << (bom ? " with a byte order mark" : "");
+      EXPECT_EQ(f.Buffer.back(), '\0');
+      EXPECT_TRUE(f.IsFile());
+    }
+  }
+  // A folder and a missing file are not read, and leave the buffer empty.
+  TAFile f(true);
+  EXPECT_FALSE(f.loadFile(dir.string(), nullptr));
+  EXPECT_FALSE(f.loadFile((dir / "missing.vor").string(), nullptr));
+  EXPECT_EQ(f.FileLen, 0u);
+  EXPECT_FALSE(f.IsFile());
+  std::filesystem::remove_all(dir);
+}
+
 TEST_F(ReaderTest, LineCommentEndsAtItsLineFeed) {
   TAFile* f = load("//\nx");
   EXPECT_EQ(f->moveNextChar(false, false), '\n');
@@ -139,12 +177,12 @@ TEST_F(ReaderTest, ZeroByteInTheContentReadsAsZeroAndIsPassed) {
 TEST_F(ReaderTest, UnterminatedBlockCommentIsFatalAtItsStart) {
   TAFile* f = load("x\n  /* never closed\nmore");
   EXPECT_EQ(f->moveNextChar(true, false), 'x');
-  EXPECT_EQ(fatalLine([&] { f->moveNextChar(true, false); }), "[2,3]: Unterminated comment in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->moveNextChar(true, false); }), "[2,3]: [13001] Unterminated comment in [t.vor]");
   f = load("/*");
-  EXPECT_EQ(fatalLine([&] { f->moveNextChar(false, false); }), "[1,1]: Unterminated comment in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->moveNextChar(false, false); }), "[1,1]: [13001] Unterminated comment in [t.vor]");
   f = load("a/*/");
   EXPECT_EQ(f->moveNextChar(true, false), 'a');
-  EXPECT_EQ(fatalLine([&] { f->moveNextToken(); }), "[1,2]: Unterminated comment in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->moveNextToken(); }), "[1,2]: [13001] Unterminated comment in [t.vor]");
 }
 
 TEST_F(ReaderTest, IsNextLineBreakLooksPastBlanksOnly) {

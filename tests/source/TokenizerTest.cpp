@@ -27,6 +27,8 @@ struct TokenCase {
   std::vector<Tok> tokens;  // ttEOF follows
 };
 
+void PrintTo(const TokenCase& c, std::ostream* os) { *os << c.name; }
+
 class TokenTable : public test::SourceTest, public ::testing::WithParamInterface<TokenCase> {};
 
 TEST_P(TokenTable, ReadsTheTokens) {
@@ -110,6 +112,8 @@ struct MemCase {
   int32_t disp, scale;
 };
 
+void PrintTo(const MemCase& c, std::ostream* os) { *os << c.name; }
+
 class MemoryOperand : public test::SourceTest, public ::testing::WithParamInterface<MemCase> {};
 
 TEST_P(MemoryOperand, ReadsBaseIndexScaleAndDisplacement) {
@@ -146,6 +150,15 @@ const MemCase kMemCases[] = {
     {"AllBitsDisplacement", "[0xFFFFFFFF]", 0, REG_NONE, REG_NONE, -1, 0},
     {"BlanksAndLines", "[ ebx +\n esi * 8 - 0x10 ]", 2, REG_EBX, REG_ESI, -16, 8},
     {"ScaleOne", "[eax+ebx*1]", 2, REG_EAX, REG_EBX, 0, 1},
+    // What stands between "[" and its first register: blanks, a line break,
+    // comments, or a comment right after the name.
+    {"TabBeforeRegister", "[\tesi+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"LineBreakBeforeRegister", "[\r\n esi+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"CommentBeforeRegister", "[/* c */esi+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"CommentAfterRegister", "[esi/* c */+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"LineCommentAfterRegister", "[esi // c\n+4]", 1, REG_ESI, REG_NONE, 4, 0},
+    {"RegisterInCapitals", "[ESI+EAX*4]", 2, REG_ESI, REG_EAX, 0, 4},
+    {"RegisterAloneBeforeTheEnd", "[ edi ]", 1, REG_EDI, REG_NONE, 0, 0},
 };
 
 INSTANTIATE_TEST_SUITE_P(Tokens, MemoryOperand, ::testing::ValuesIn(kMemCases),
@@ -200,6 +213,8 @@ struct ErrorCase {
   const char* message;  // the first line printed
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class TokenError : public test::SourceTest, public ::testing::WithParamInterface<ErrorCase> {
  protected:
   void SetUp() override {
@@ -217,19 +232,19 @@ TEST_P(TokenError, StopsWithMessageAndPosition) {
 }
 
 const ErrorCase kErrorCases[] = {
-    {"DecimalPast64Bits", "x 18446744073709551616", "[1,3]: Number does not fit 64 bits: 18446744073709551616 in [t.vor]"},
-    {"NegativePast64Bits", "-9223372036854775809", "[1,1]: Number does not fit 64 bits: -9223372036854775809 in [t.vor]"},
-    {"HexPast64Bits", "\n  0x10000000000000000", "[2,3]: Number does not fit 64 bits: 0x10000000000000000 in [t.vor]"},
-    {"HexWithoutDigits", "a, 0x;", "[1,4]: Hexadecimal number without digits in [t.vor]"},
-    {"BinaryWithoutDigits", "0b2", "[1,1]: Binary number without digits in [t.vor]"},
-    {"UnterminatedAnsiString", "a\n 'abc", "[2,2]: Unterminated string in [t.vor]"},
-    {"UnterminatedWideString", "\"abc\\\"", "[1,1]: Unterminated string in [t.vor]"},
-    {"EscapeAtTheEnd", "'abc\\", "[1,1]: Unterminated string in [t.vor]"},
-    {"ZeroByteEndsTheText", "'ab\0'", "[1,1]: Unterminated string in [t.vor]"},
+    {"DecimalPast64Bits", "x 18446744073709551616", "[1,3]: [13003] Number does not fit 64 bits: 18446744073709551616 in [t.vor]"},
+    {"NegativePast64Bits", "-9223372036854775809", "[1,1]: [13003] Number does not fit 64 bits: -9223372036854775809 in [t.vor]"},
+    {"HexPast64Bits", "\n  0x10000000000000000", "[2,3]: [13003] Number does not fit 64 bits: 0x10000000000000000 in [t.vor]"},
+    {"HexWithoutDigits", "a, 0x;", "[1,4]: [13009] Hexadecimal number without digits in [t.vor]"},
+    {"BinaryWithoutDigits", "0b2", "[1,1]: [13010] Binary number without digits in [t.vor]"},
+    {"UnterminatedAnsiString", "a\n 'abc", "[2,2]: [13005] Unterminated string in [t.vor]"},
+    {"UnterminatedWideString", "\"abc\\\"", "[1,1]: [13005] Unterminated string in [t.vor]"},
+    {"EscapeAtTheEnd", "'abc\\", "[1,1]: [13005] Unterminated string in [t.vor]"},
+    {"ZeroByteEndsTheText", "'ab\0'", "[1,1]: [13005] Unterminated string in [t.vor]"},
     {"HexEscapeWithoutNumber", "'\\x;'", "[1,4]: [53552456] Unexpected symbol ; in [t.vor]"},
-    {"UnterminatedMemoryOperand", "mov [eax", "[1,5]: Unterminated memory operand in [t.vor]"},
-    {"UnterminatedAfterOperator", "[eax+\n", "[1,1]: Unterminated memory operand in [t.vor]"},
-    {"UnterminatedComment", "x /* x", "[1,3]: Unterminated comment in [t.vor]"},
+    {"UnterminatedMemoryOperand", "mov [eax", "[1,5]: [13006] Unterminated memory operand in [t.vor]"},
+    {"UnterminatedAfterOperator", "[eax+\n", "[1,1]: [13006] Unterminated memory operand in [t.vor]"},
+    {"UnterminatedComment", "x /* x", "[1,3]: [13001] Unterminated comment in [t.vor]"},
     {"RegisterNotPointerSized", "[ax]", "[1,3]: [64524] Must be a base or index register in [t.vor]"},
     {"ThirdRegister", "[eax+ebx+ecx]", "[1,12]: [1133] Unexpected register ecx in [t.vor]"},
     {"ChainWithoutOperand", "[2*]", "[1,4]: [4655] Unexpected symbol ] in [t.vor]"},
@@ -238,11 +253,11 @@ const ErrorCase kErrorCases[] = {
     {"RegisterAfterMinus", "[eax-ebx]", "[1,8]: [2495] Unexpected register ebx in [t.vor]"},
     {"RegisterAfterStar", "[eax*ebx]", "[1,8]: [2495] Unexpected register ebx in [t.vor]"},
     {"SecondScale", "[eax*2+ebx*4]", "[1,12]: [2495] Unexpected number 4 in [t.vor]"},
-    {"ScaleNotAPowerOfTwo", "[eax*3]", "[1,6]: Scale must be 1, 2, 4 or 8 in [t.vor]"},
+    {"ScaleNotAPowerOfTwo", "[eax*3]", "[1,6]: [13007] Scale must be 1, 2, 4 or 8 in [t.vor]"},
     {"ScaleAfterANumber", "[eax+4*ebx*2]", "[1,12]: [2495] Unexpected number 2 in [t.vor]"},
-    {"DisplacementPast32Bits", "[eax+0x100000000]", "[1,17]: Displacement does not fit 32 bits in [t.vor]"},
-    {"DisplacementSumPast32Bits", "[0xFFFFFFFF+1]", "[1,14]: Displacement does not fit 32 bits in [t.vor]"},
-    {"ProductOverflow", "[0x7FFFFFFFFFFFFFFF*4]", "[1,21]: Displacement does not fit 32 bits in [t.vor]"},
+    {"DisplacementPast32Bits", "[eax+0x100000000]", "[1,17]: [13008] Displacement does not fit 32 bits in [t.vor]"},
+    {"DisplacementSumPast32Bits", "[0xFFFFFFFF+1]", "[1,14]: [13008] Displacement does not fit 32 bits in [t.vor]"},
+    {"ProductOverflow", "[0x7FFFFFFFFFFFFFFF*4]", "[1,21]: [13008] Displacement does not fit 32 bits in [t.vor]"},
     {"OtherSymbolItem", "[eax+;]", "[1,6]: [535356] Unexpected symbol ; in [t.vor]"},
     {"OtherKindItem", "[v]", "[1,2]: [1134] Unexpected global variable v in [t.vor]"},
     {"AtWithoutIdentifier", "[@5]", "[1,3]: [6636667] Unexpected number 5 in [t.vor]"},
@@ -263,7 +278,7 @@ TEST_F(TokenizerTest, DeepNestingStopsBeforeTheStackEnds) {
     for (int i = 0; i < 5000; ++i) text += open;
     TAFile* f = load(text);
     const std::string line = fatalLine([&] { f->moveNextToken(); });
-    EXPECT_NE(line.find("Tokens nested too deeply"), std::string::npos) << open << ": " << line;
+    EXPECT_NE(line.find("[13002] Tokens nested too deeply"), std::string::npos) << open << ": " << line;
   }
 }
 
@@ -292,7 +307,10 @@ TEST_F(TokenizerTest, FloatOutOfRange) {
   const std::string big = "1" + std::string(5000, '0') + ".0";
   TAFile* f = load("  " + big);
   const std::string line = fatalLine([&] { f->moveNextToken(); });
-  EXPECT_EQ(line, "[1,3]: Floating-point number out of range: " + big + " in [t.vor]");
+  // The message quotes the number, cut to the width of a message.
+  EXPECT_EQ(line.rfind("[1,3]: [13004] Floating-point number out of range: 1000", 0), 0u) << line;
+  EXPECT_EQ(line.substr(line.size() - 17), "000... in [t.vor]") << line;
+  EXPECT_LT(line.size(), 1100u);
 }
 
 TEST_F(TokenizerTest, LongBinaryIsTruncatedWithAWarning) {
@@ -357,6 +375,8 @@ struct OpCase {
   TMathOp op;
   const char* rest;  // the next token's text afterwards
 };
+
+void PrintTo(const OpCase& c, std::ostream* os) { *os << "'" << c.source << "'" << (c.isSigned ? " signed" : " unsigned"); }
 
 class MathOps : public test::SourceTest, public ::testing::WithParamInterface<OpCase> {};
 
@@ -507,7 +527,7 @@ TEST_F(TokenizerTest, PeekOfEmptyBracketsGivesTheOpeningSymbol) {
 TEST_F(TokenizerTest, PeekModeIsSetOnlyDuringThePeekAndComesBackAfterAnError) {
   TAFile* f = load("[eax");
   CompileFlags.peek_mode = 0;
-  EXPECT_EQ(fatalLine([&] { f->peekNextToken(); }), "[1,1]: Unterminated memory operand in [t.vor]");
+  EXPECT_EQ(fatalLine([&] { f->peekNextToken(); }), "[1,1]: [13006] Unterminated memory operand in [t.vor]");
   EXPECT_FALSE(CompileFlags.peek_mode);
   EXPECT_EQ(Compiler->CurToken(), &cur());
   // Nested: an outer peek_mode stays on.

@@ -184,6 +184,8 @@ struct ErrorCase {
   const char* message;
 };
 
+void PrintTo(const ErrorCase& c, std::ostream* os) { *os << c.name; }
+
 class ConstError : public ConstHandlersTest, public ::testing::WithParamInterface<ErrorCase> {};
 
 TEST_P(ConstError, StopsWithMessageAndPosition) {
@@ -215,6 +217,8 @@ struct EnumCase {
   std::vector<std::pair<const char*, int64_t>> items;
   uint8_t size;
 };
+
+void PrintTo(const EnumCase& c, std::ostream* os) { *os << c.name; }
 
 class EnumItems : public ConstHandlersTest, public ::testing::WithParamInterface<EnumCase> {};
 

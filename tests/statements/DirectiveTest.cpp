@@ -9,6 +9,7 @@
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/VarManager.h"
+#include "plugins/PluginManager.h"
 #include "statements/CompileFixture.h"
 
 namespace vorak::test {
@@ -51,6 +52,24 @@ TEST_F(DirectiveTest, SetBitsAcceptsTheThreeModesOnly) {
   EXPECT_EQ(fatalBody("#set bits 4294967328\n"), "[2,20]: [7760] Bit mode must be 16, 32 or 64 in [p.vor]");
   reset();
   EXPECT_EQ(fatalBody("#set bits x\n"), "[2,11]: [7757] Unexpected ident x in [p.vor]");
+}
+
+// Ten thousand mode lines leave the type list as one line does; alternating
+// modes add the three replaced types per change and no more. (Each line used
+// to re-create every pointer-sized record ever made, doubling the list.)
+TEST_F(DirectiveTest, RepeatedSetBitsKeepsTheTypeListFlat) {
+  compileBody("#set bits 64\n");
+  const size_t once = VarMan->TypeList().size();
+  reset();
+  std::string body;
+  for (int i = 0; i < 10000; ++i) body += "#set bits 64\n";
+  compileBody(body);
+  EXPECT_EQ(VarMan->TypeList().size(), once);
+  reset();
+  compileBody("#repeat 10000:\n#set bits 16\n#set bits 64\n#end\n");
+  // From 32 bits, each of the 20000 lines changes the mode; "once" made one change.
+  EXPECT_EQ(VarMan->TypeList().size(), once - 3u + 3u * 20000u);
+  EXPECT_EQ(VarMan->PtrType()->size, 8u);
 }
 
 TEST_F(DirectiveTest, SixteenBitsForceTheFrame) {
@@ -139,9 +158,7 @@ TEST_F(DirectiveTest, DefineWithoutValueIsOne) {
   EXPECT_EQ(d->F_String, "1");
   EXPECT_EQ(d->F_ByteCount, 4);
   EXPECT_EQ(define("DEBUG"), nullptr);  // defines are spelled exactly
-  if (kHaveDisassembler) {
-    EXPECT_EQ(disasm(), (std::vector<std::string>{"add eax, 1"}));
-  }
+  EXPECT_EQ(disasm(), (std::vector<std::string>{"add eax, 1"}));
 }
 
 TEST_F(DirectiveTest, DefineWithAValue) {
@@ -149,9 +166,7 @@ TEST_F(DirectiveTest, DefineWithAValue) {
   ASSERT_NE(define("reg"), nullptr);
   EXPECT_EQ(define("reg")->F_Type, ttRegister);
   EXPECT_EQ(defineValue("big"), 0x1000);
-  if (kHaveDisassembler) {
-    EXPECT_EQ(disasm(), (std::vector<std::string>{"add ebx, 0x1000"}));
-  }
+  EXPECT_EQ(disasm(), (std::vector<std::string>{"add ebx, 0x1000"}));
 }
 
 TEST_F(DirectiveTest, DefineErrors) {
@@ -179,6 +194,29 @@ TEST_F(DirectiveTest, IncludedTextIsCompiledInPlace) {
   write("part.vor", "int3\n");
   compileBody("nop\n#include 'part.vor'\nnop\n");
   EXPECT_EQ(code(), "\x90\xCC\x90");
+}
+
+// Each included file's ID is its index in the compiler's list, so a plug-in
+// that replaces a source's text by its ID reaches that very file (every
+// include used to keep ID 0, the index of the master macro's text).
+TEST_F(DirectiveTest, IncludedFilesAreNamedByTheirListIndex) {
+  write("a.vor", "nop\n");
+  write("b.vor", "int3\n");
+  compileBody("#include 'a.vor'\n#include 'b.vor'\n");
+  const auto& files = Compiler->FileList();
+  std::vector<TAFile*> included;
+  for (TAFile* f : files)
+    if (f->IsFile() && (f->FileName().ends_with("/a.vor") || f->FileName().ends_with("/b.vor"))) included.push_back(f);
+  ASSERT_EQ(included.size(), 2u);
+  for (TAFile* f : included) {
+    ASSERT_LT(f->ID(), files.size()) << f->FileName();
+    EXPECT_EQ(files[f->ID()], f) << f->FileName();
+  }
+  const auto* vk = reinterpret_cast<const TVorakCallbacks*>(pluginCallbackTable());
+  TAFile* b = included[1];
+  ASSERT_TRUE(vk->vorak_file_setbuffer(b->ID(), "hlt\n", 4));
+  EXPECT_EQ(b->Buffer, std::string("hlt\n\0", 5));
+  EXPECT_EQ(included[0]->Buffer, std::string("nop\n\0", 5));
 }
 
 TEST_F(DirectiveTest, IncludeSearchOrder) {

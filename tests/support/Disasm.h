@@ -11,9 +11,7 @@
 
 #include <unistd.h>
 
-#ifdef VORAK_HAVE_CAPSTONE
 #include <capstone/capstone.h>
-#endif
 
 namespace vorak::test {
 
@@ -38,9 +36,6 @@ struct Decoded {
   unsigned addrSize = 0;  // address size in bytes
   uint8_t rex = 0;
 };
-
-#ifdef VORAK_HAVE_CAPSTONE
-inline constexpr bool kHaveDisassembler = true;
 
 namespace detail {
 // One handle per mode, opened on first use and kept for the whole run.
@@ -129,12 +124,6 @@ inline std::string disasmText(std::string_view bytes, int bits) {
     return d.text + " <decoded " + std::to_string(d.length) + " of " + std::to_string(bytes.size()) + " bytes>";
   return d.text;
 }
-#else
-inline constexpr bool kHaveDisassembler = false;
-inline Decoded decode(std::string_view, int) { return {}; }
-inline std::vector<Decoded> decodeAll(std::string_view, int) { return {}; }
-inline std::string disasmText(std::string_view, int) { return "<no disassembler>"; }
-#endif
 
 // objdump's Intel-syntax text of the first instruction of bytes, with its
 // length; empty text when objdump is missing or fails. Slow (one process per

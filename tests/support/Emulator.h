@@ -8,9 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#ifdef VORAK_HAVE_UNICORN
 #include <unicorn/unicorn.h>
-#endif
 
 namespace vorak::test {
 
@@ -20,9 +18,6 @@ inline constexpr uint64_t kEmuCode = 0x1000;
 inline constexpr uint64_t kEmuData = 0x4000;
 inline constexpr uint64_t kEmuStackTop = 0xF000;
 inline constexpr uint64_t kEmuMemSize = 0x20000;
-
-#ifdef VORAK_HAVE_UNICORN
-inline constexpr bool kHaveEmulator = true;
 
 // The general registers by x86 number (0 eAX .. 15 r15).
 inline int emuReg(int n) {
@@ -97,8 +92,5 @@ class Emulator {
   int bits_;
   uc_engine* uc_ = nullptr;
 };
-#else
-inline constexpr bool kHaveEmulator = false;
-#endif
 
 }  // namespace vorak::test

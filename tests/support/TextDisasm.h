@@ -193,11 +193,6 @@ inline std::string readCommand(const std::string& cmd) {
   return out;
 }
 
-inline bool haveTool(const char* name) {
-  const std::string cmd = std::string("command -v ") + name + " >/dev/null 2>&1";
-  return std::system(cmd.c_str()) == 0;
-}
-
 inline std::vector<std::string> lines(const std::string& text) {
   std::vector<std::string> r;
   size_t b = 0;
@@ -333,21 +328,12 @@ inline std::vector<Decoded> objdumpRun(const std::vector<std::string>& code, int
 
 }  // namespace textdisasm
 
-inline bool haveLlvmMc() {
-  static const bool have = textdisasm::haveTool("llvm-mc");
-  return have;
-}
-inline bool haveObjdump() {
-  static const bool have = textdisasm::haveTool("objdump");
-  return have;
-}
-
 // The text oracle of a mode: objdump for 16-bit code, llvm-mc otherwise.
-// Entries whose ok is false were not decoded (or the tool is missing).
+// Entries whose ok is false were not decoded. The test build requires both
+// tools, so a missing one shows as failures, never as silence.
 inline std::vector<Decoded> textDecodeBatch(const std::vector<std::string>& code, int bits) {
-  if (bits == 16) return haveObjdump() ? textdisasm::objdumpRun(code, bits) : std::vector<Decoded>(code.size());
-  return haveLlvmMc() ? textdisasm::llvmRun(code, bits) : std::vector<Decoded>(code.size());
+  if (bits == 16) return textdisasm::objdumpRun(code, bits);
+  return textdisasm::llvmRun(code, bits);
 }
-inline bool haveTextOracle(int bits) { return bits == 16 ? haveObjdump() : haveLlvmMc(); }
 
 }  // namespace vorak::test

@@ -163,7 +163,7 @@ TEST_F(VarManagerTest, VariableOverFourGigabytesIsFatal) {
   ::testing::internal::CaptureStdout();
   EXPECT_THROW(VarMan->addVar(vmGlobal, "huge", big, 0x10000, 0), EAbort);  // 2^32 bytes
   const std::string out = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(out.find("Variable \"huge\" is larger than 4294967295 bytes"), std::string::npos) << out;
+  EXPECT_NE(out.find("[13011] Variable \"huge\" is larger than 4294967295 bytes"), std::string::npos) << out;
   EXPECT_TRUE(VarMan->VarList().empty());
   // No elements: no content at all.
   EXPECT_EQ(VarMan->addVar(vmGlobal, "none", big, 0, 0)->content, nullptr);
@@ -249,7 +249,30 @@ TEST_F(VarManagerTest, ResizeIn32BitModeKeepsTheValues) {
   EXPECT_EQ(VarMan->PtrType()->int_upper, 4294967295LL);
   EXPECT_EQ(VarMan->IntType()->int_lower, -2147483648LL);
   EXPECT_EQ(VarMan->UIntType()->size, 4u);
-  EXPECT_NE(VarMan->PtrType(), VarMan->TypeList()[5]);  // still a new record
+  // Nothing changed size, so nothing was re-created.
+  EXPECT_EQ(VarMan->PtrType(), VarMan->TypeList()[5]);
+  EXPECT_EQ(VarMan->TypeList().size(), 23u);
+}
+
+// Each mode change re-creates the three pointer-sized types once: the records
+// an earlier change retired are not re-created again (they used to be, so the
+// list doubled with every change).
+TEST_F(VarManagerTest, ModeChangesAddOnlyTheTypesTheyReplace) {
+  const int32_t sizes[] = {8, 8, 2, 4, 4, 8, 2, 2, 4};
+  size_t expected = VarMan->TypeList().size();
+  int32_t current = ptrSize;
+  for (int round = 0; round < 400; ++round) {
+    for (int32_t size : sizes) {
+      ptrSize = size;
+      VarMan->resizeVarTypes();
+      if (size != current) expected += 3;
+      current = size;
+      ASSERT_EQ(VarMan->TypeList().size(), expected) << "round " << round << ", size " << size;
+    }
+  }
+  EXPECT_EQ(VarMan->PtrType()->size, 4u);
+  EXPECT_EQ(vorStrView(VarMan->PtrType()->name), "pointer");
+  EXPECT_EQ(Idents->findIdent("sysint", 0)->ptr, VarMan->IntType());
 }
 
 }  // namespace

@@ -1,0 +1,253 @@
+// What a build writes, and what it must never do to the files around it: no
+// input overwritten, no partial output, paths a shell takes as one word, and
+// output names that are names of files.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "support/RunVorak.h"
+
+namespace vorak::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string readFile(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+void writeFile(const fs::path& p, const std::string& text) { std::ofstream(p, std::ios::binary) << text; }
+
+// The names in a folder, sorted.
+std::vector<std::string> listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+const RunOptions kFlat{std::vector<std::string>{shippedPlugin("flat")}};
+const RunOptions kOutbuf{std::vector<std::string>{testPlugin("outbuf")}};
+
+// VORAK_OUTBUF for the runs inside one scope (the child inherits it).
+class OutbufSteps {
+ public:
+  explicit OutbufSteps(const char* steps) { setenv("VORAK_OUTBUF", steps, 1); }
+  ~OutbufSteps() { unsetenv("VORAK_OUTBUF"); }
+  OutbufSteps(const OutbufSteps&) = delete;
+  OutbufSteps& operator=(const OutbufSteps&) = delete;
+};
+
+// ---- inputs are never overwritten ----
+
+struct InputCase {
+  const char* name;
+  const char* project;                 // file name of the project
+  std::vector<std::string> files;      // further files: name, text, name, text, ...
+  std::vector<std::string> options;    // after the project path
+  const char* steps;                   // VORAK_OUTBUF, for the OUTBUF builder
+  const char* message;                 // the refusal, up to the file name
+  const char* target;                  // the file the message names
+  const char* body = "nop\nret\n";    // the project after its header
+};
+
+void PrintTo(const InputCase& c, std::ostream* os) { *os << c.name; }
+
+class InputsAreKept : public ::testing::TestWithParam<InputCase> {};
+
+TEST_P(InputsAreKept, RefusedWithNothingWritten) {
+  const InputCase& c = GetParam();
+  TempDir dir;
+  const fs::path d(dir.path());
+  const bool outbuf = c.steps != nullptr;
+  const std::string header = outbuf ? "program OUTBUF;\n" : "program FLAT;\n";
+  std::vector<std::pair<std::string, std::string>> inputs = {{c.project, header + c.body}};
+  for (size_t i = 0; i + 1 < c.files.size(); i += 2) inputs.emplace_back(c.files[i], c.files[i + 1]);
+  for (const auto& [name, text] : inputs) writeFile(d / name, text);
+  const std::vector<std::string> before = listing(d);
+
+  std::vector<std::string> args = {(d / c.project).string(), "-nopause"};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  OutbufSteps steps(outbuf ? c.steps : "");
+  const RunResult r = runVorak(args, dir.path(), outbuf ? kOutbuf : kFlat);
+
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  // The name as the run spelled it: relative to the project folder, or whole.
+  const std::string message = std::string(c.message) + " \"";
+  const size_t at = r.out.find(message);
+  ASSERT_NE(at, std::string::npos) << r.out;
+  const std::string rest = r.out.substr(at + message.size());
+  const std::string tail = std::string(c.target) + "\" is a file that the build reads";
+  EXPECT_TRUE(rest.rfind(tail, 0) == 0 || rest.rfind(d.string() + "/" + tail, 0) == 0) << r.out;
+  for (const auto& [name, text] : inputs) EXPECT_EQ(readFile(d / name), text) << name;
+  // Nothing new beside them but what the run itself brings (the executable
+  // and its folders): no output, no listing, no batch file, no temporary file.
+  std::vector<std::string> after = listing(d);
+  std::erase_if(after, [](const std::string& n) { return n == "vorak" || n == "plugins" || n == "includes"; });
+  EXPECT_EQ(after, before);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Build, InputsAreKept,
+    ::testing::Values(
+        InputCase{"OutputNamedAsTheProject", "prog.bin", {}, {}, nullptr, "[13031] The output file", "prog.bin"},
+        InputCase{"OutputNamedAsAnInclude",
+                  "p.vor",
+                  {"inc.bin", "nop\n"},
+                  {"-out", "inc"},
+                  nullptr,
+                  "[13031] The output file",
+                  "inc.bin",
+                  "#include 'inc.bin'\nret\n"},
+        InputCase{"ListingNamedAsTheProject", "foo.asm", {}, {"-asmdebug"}, nullptr, "[13032] The listing file",
+                  "foo.asm"},
+        InputCase{"BuilderCommitsUnderTheProjectName", "p.vor", {}, {}, "wvc", "[13031] The output file", "p.vor"},
+        InputCase{"BuilderRenamesTheOutputAsTheProject", "p.vor", {}, {}, "wv", "[13031] The output file",
+                  "p.vor"}),
+    [](const ::testing::TestParamInfo<InputCase>& i) { return std::string(i.param.name); });
+
+TEST(InputsAreKept, ListingNamedAsAnIncludeIsRefusedAfterTheCompile) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\n#include 'p.asm'\nret\n");
+  writeFile(d / "p.asm", "nop\n");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause", "-asmdebug"}, dir.path(), kFlat);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("[13032] The listing file \"" + (d / "p.asm").string() + "\" is a file that the build reads"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.asm"), "nop\n");
+  EXPECT_FALSE(fs::exists(d / "p.bin"));
+}
+
+// ---- output is replaced whole or not at all ----
+
+TEST(OutputFile, AFailedWriteKeepsThePreviousOutputAndLeavesNoPartialFile) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program OUTBUF;\n");
+  {
+    OutbufSteps steps("w");
+    const RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), kOutbuf);
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    ASSERT_EQ(readFile(d / "p.bin"), "good output");
+  }
+  const std::vector<std::string> before = listing(d);
+  OutbufSteps steps("z");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), kOutbuf);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("EInOutError: Cannot write file \"p.bin\"."), std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.bin"), "good output");
+  EXPECT_EQ(listing(d), before);
+}
+
+TEST(OutputFile, AnEarlyCommitUnderAnotherNameIsReplacedByTheFinalOne) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program OUTBUF;\n");
+  OutbufSteps steps("wc");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause", "-out", (d / "out").string()}, dir.path(), kOutbuf);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(d / "out.bin"), "good output");
+}
+
+// A builder may patch the buffer from the buffer itself, the ranges
+// overlapping in either direction.
+TEST(OutputFile, PatchesFromTheBufferItselfMayOverlap) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program OUTBUF;\n");
+  OutbufSteps steps("o");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), kOutbuf);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  // "0123456789" -> bytes 3.. to 1.. gives "2345678989" -> bytes 1..7 to 3.. gives "2323456789".
+  EXPECT_EQ(readFile(d / "p.bin"), "2323456789");
+}
+
+// ---- the batch file ----
+
+TEST(BatchFile, EveryPathIsOneWordForTheShell) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  const std::string name = "a$(touch dollar)`touch backquote`\"q'q 'x.vor";
+  writeFile(d / name, "program FLAT;\nnop\nret\n");
+  RunResult r = runVorak({(d / name).string(), "-nopause"}, dir.path(), kFlat);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const fs::path output = d / "a$(touch dollar)`touch backquote`\"q'q 'x.bin";
+  const fs::path bat = d / "a$(touch dollar)`touch backquote`\"q'q 'x.build.bat";
+  ASSERT_TRUE(fs::exists(output));
+  ASSERT_TRUE(fs::exists(bat));
+  fs::remove(output);
+  // Run as the documentation says: by a shell. It rebuilds the output and
+  // runs nothing that the name spells.
+  const std::string cmd = "cd '" + dir.path() + "' && sh ./*.build.bat </dev/null >/dev/null 2>&1";
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  EXPECT_EQ(readFile(output), std::string("\x90\xC3", 2));
+  EXPECT_FALSE(fs::exists(d / "dollar"));
+  EXPECT_FALSE(fs::exists(d / "backquote"));
+}
+
+// ---- -out ----
+
+struct OutCase {
+  const char* name;
+  std::string value;  // "@" stands for the scratch folder
+  const char* message;
+};
+
+void PrintTo(const OutCase& c, std::ostream* os) { *os << c.name; }
+
+class OutOption : public ::testing::TestWithParam<OutCase> {};
+
+TEST_P(OutOption, ValueThatIsNoFileNameIsRefused) {
+  const OutCase& c = GetParam();
+  TempDir dir;
+  const fs::path d(dir.path());
+  fs::create_directory(d / "sub");
+  writeFile(d / "p.vor", "program FLAT;\nret\n");
+  std::string value = c.value;
+  if (value.rfind('@', 0) == 0) value = dir.path() + value.substr(1);
+  const std::vector<std::string> before = listing(d);
+  const RunResult r = runVorak({(d / "p.vor").string(), "-out", value, "-nopause"}, dir.path(), kFlat);
+  // The run stops before the build; -nopause after the refused value is not read.
+  EXPECT_NE(r.out.find(std::string(c.message) + "\"" + value + "\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("Press the [enter] key to exit."), std::string::npos) << r.out;
+  std::vector<std::string> after = listing(d);
+  std::erase_if(after, [](const std::string& n) { return n == "vorak" || n == "plugins" || n == "includes"; });
+  EXPECT_EQ(after, before);
+  EXPECT_FALSE(fs::exists(d / "sub.bin"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    CommandLine, OutOption,
+    ::testing::Values(OutCase{"AnOption", "-nopause", "[13033] The option -out needs a file name, "},
+                      OutCase{"TheRootFolder", "/", "[13034] The option -out needs a file name, "},
+                      OutCase{"TheCurrentFolder", ".", "[13034] The option -out needs a file name, "},
+                      OutCase{"TheParentFolder", "..", "[13034] The option -out needs a file name, "},
+                      OutCase{"ATrailingSlash", "@/out/", "[13034] The option -out needs a file name, "},
+                      OutCase{"AnExistingFolder", "@/sub", "[13034] The option -out needs a file name, "},
+                      OutCase{"DotInAFolder", "@/sub/.", "[13034] The option -out needs a file name, "},
+                      OutCase{"Empty", "", "[13034] The option -out needs a file name, "}),
+    [](const ::testing::TestParamInfo<OutCase>& i) { return std::string(i.param.name); });
+
+TEST(OutOption, AFileNameInAFolderIsTaken) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  fs::create_directory(d / "sub");
+  writeFile(d / "p.vor", "program FLAT;\nret\n");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-out", (d / "sub" / "x").string(), "-nopause"}, dir.path(),
+                               kFlat);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(d / "sub" / "x.bin"), "\xC3");
+}
+
+}  // namespace
+}  // namespace vorak::test
