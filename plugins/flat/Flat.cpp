@@ -57,6 +57,8 @@ struct Edit {
   // Jumps: the near form once the short one fell out of reach (it never
   // goes back).
   bool nearForm = false;
+  uint8_t shortLen = 0;  // jumps: bytes of the short and the near form (the
+  uint8_t nearLen = 0;   // same for jumps that have a short form only)
   uint32_t at = 0;       // offset in the compiled code
   uint32_t oldLen = 0;   // bytes there in the compiled code
   uint32_t newLen = 0;   // bytes in the image, after the last layout
@@ -339,6 +341,11 @@ void FlatBuilder::collectEdits(size_t k) {
       e.newLen = localsLength(p, where);
     } else if (e.kind == Edit::Jump) {
       targetOf(e, where);
+      // Both lengths, worked out once for the layout's rounds.
+      e.nearForm = true;
+      e.nearLen = static_cast<uint8_t>(jumpLength(e));
+      e.nearForm = false;
+      e.shortLen = static_cast<uint8_t>(jumpLength(e));
     }
     p.edits.push_back(e);
   }
@@ -362,6 +369,7 @@ void FlatBuilder::targetOf(Edit& e, const Where& where) {
 // The bytes of a jump in its present form. The count-register jumps and the
 // loops have a short form only.
 uint32_t FlatBuilder::jumpLength(const Edit& e) const {
+  if (e.shortLen) return e.nearForm ? e.nearLen : e.shortLen;
   const int16_t jt = e.fx->jmp;
   if (jt == jtJECXZ) return bits_ == 32 ? 2 : 3;
   if (jt == jtJCXZ) return bits_ == 16 ? 2 : 3;
@@ -417,7 +425,9 @@ bool FlatBuilder::placeCode() {
   for (Placed& p : funcs_) {
     for (size_t i = 0; i < p.edits.size(); ++i) {
       Edit& e = p.edits[i];
-      if (e.kind != Edit::Jump || e.nearForm || e.fx->jmp < 0 || e.fx->jmp > jtJMP) continue;
+      // A jump whose forms have one length (the loops, the count-register
+      // jumps) never grows.
+      if (e.kind != Edit::Jump || e.nearForm || e.nearLen == e.shortLen) continue;
       if (!all) {
         const size_t self = p.firstEdit + i;
         const size_t target = funcs_[e.targetFunc].firstEdit + e.targetEdit;
