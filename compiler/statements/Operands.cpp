@@ -5,6 +5,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
@@ -25,26 +26,6 @@ template <typename T>
 T* record(const TCurrentToken& tk) {
   if (!tk.F_Pointer) unexpected("1200");
   return static_cast<T*>(tk.F_Pointer);
-}
-
-// A local variable (or a local function pointer) on the stack: relative to
-// the frame pointer, or to the stack pointer with the bytes pushed since the
-// frame was laid out. The registers have the mode's pointer width.
-void stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, uint32_t size, void* record) {
-  const auto width = static_cast<uint8_t>(ptrSize);
-  // Wrapping 32-bit arithmetic: displacements are 32 bits, and a stack depth
-  // that went below the frame wraps back here.
-  uint32_t d = static_cast<uint32_t>(v ? v->address : 0) + static_cast<uint32_t>(disp);
-  TRegister base;
-  if (CompileFlags.stackframe_on) {
-    d += static_cast<uint32_t>(ptrSize);
-    base = regScale(REG_EBP, width);
-  } else {
-    const TFunction* fn = Compiler->CurFunc();
-    d += fn ? fn->LocalOffset : 0;
-    base = regScale(REG_ESP, width);
-  }
-  op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
 }
 
 // The registers of a memory expression token, rule for Count 0, 1 and 2.
@@ -138,12 +119,48 @@ void markCallee(TOperand& op, TFunction* callee) { op.method = callee; }
 
 }  // namespace
 
+// Where a stack slot lies. With a frame: locals below the saved frame
+// pointer, parameters above it and the return address. Without one: from the
+// stack pointer, above the bytes pushed since the locals room was reserved
+// (LocalOffset), the room itself and, for parameters, the return address.
+// A parameter's address is the parameter size up to and including it, so its
+// slot starts that size less its own aligned size above the first one.
+void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, uint32_t size, void* record) const {
+  const auto width = static_cast<uint8_t>(ptrSize);
+  const auto word = static_cast<uint32_t>(ptrSize);
+  const TFunction* fn = F_CurFunc;
+  // Wrapping 32-bit arithmetic: displacements are 32 bits, and a stack depth
+  // that went below the frame wraps back here.
+  const uint32_t address = static_cast<uint32_t>(v ? v->address : 0);
+  const bool param = v && v->address > 0;
+  uint32_t d = static_cast<uint32_t>(disp);
+  if (param) {
+    const uint32_t slot = alignSize(v->type_ ? v->type_->size * v->multiplier : word, word);
+    d += address - slot + word;  // the slot, above the return address
+  } else {
+    d += address + word;  // below the return address (and the frame pointer)
+  }
+  TRegister base;
+  if (usesFrame(fn)) {
+    if (param) d += word;  // the saved frame pointer
+    base = regScale(REG_EBP, width);
+  } else {
+    d += fn ? fn->LocalSize + fn->LocalOffset : 0;
+    base = regScale(REG_ESP, width);
+  }
+  op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
+}
+
 std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
   if (!first && !ExpectSymbol(",")) unexpected("3123");
   const TVorToken kind = ExpectToken({ttFlag, ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp,
                                       ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
   if (kind == ttNone) unexpected("1201");
+  return operandFromToken(regLblRef);
+}
 
+std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
+  const TVorToken kind = F_CurToken->F_Type;
   auto op = std::make_unique<TOperand>();
   TCurrentToken& tk = *F_CurToken;
   const bool iss = tk.getSigned();
