@@ -113,6 +113,52 @@ void globalVariable(TOperand& op, const TCurrentToken& tk) {
   op.setMemory(iss, s, d, static_cast<uint8_t>(typeSize), {reg}, v, otVar, fn);
 }
 
+// "[" on the variable's line: an element index, a number or a register
+// (scaled by the element size). False when no index follows.
+bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
+  TAFile* f = Compiler->CurFile();
+  if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') return false;
+  f->setPosition(f->lastPeek());
+  const TVorToken t = Compiler->ExpectToken({ttNumber, ttRegister});
+  if (t == ttNone) unexpected("65412");
+  n = Compiler->CurToken()->F_Integer;
+  reg = Compiler->CurToken()->F_Register;
+  isRegister = t == ttRegister;
+  if (!Compiler->ExpectSymbol("]")) unexpected("2344");
+  return true;
+}
+
+bool scalable(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+
+// A local variable or parameter, with an optional element index as a
+// global's.
+void localVariable(TOperand& op, const TCurrentToken& tk) {
+  TVar* v = record<TVar>(tk);
+  v->active = 1;
+  const bool iss = tk.getSigned();
+  const int32_t d = tk.F_Extra.Displacement;
+  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
+  int64_t n = 0;
+  TRegister reg = REG_NONE;
+  bool isRegister = false;
+  if (!readIndex(n, reg, isRegister)) {
+    Compiler->stackSlot(op, iss, v, d, s, nullptr);
+    return;
+  }
+  if (!isRegister) {
+    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
+    Compiler->stackSlot(op, iss, v, static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n)), s,
+                        nullptr);
+    return;
+  }
+  if (v->multiplier < 2 || !scalable(typeSize)) Log->FatalError("[6523] offset invalid");
+  Compiler->stackSlot(op, iss, v, d, s, nullptr);
+  op.reg_index = reg;
+  op.reg_count = 2;
+  op.scale = static_cast<uint8_t>(typeSize);
+}
+
 // The function a function-pointer operand reaches, for the stack depth after
 // a call through it.
 void markCallee(TOperand& op, TFunction* callee) { op.method = callee; }
@@ -284,12 +330,9 @@ std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
         case itGlobalVar:
           globalVariable(*op, tk);
           break;
-        case itLocalVar: {
-          TVar* v = record<TVar>(tk);
-          v->active = 1;
-          stackSlot(*op, iss, v, tk.F_Extra.Displacement, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+        case itLocalVar:
+          localVariable(*op, tk);
           break;
-        }
         case itGlobalVarPtr: {
           TVar* v = record<TVar>(tk);
           v->active = 1;

@@ -1,0 +1,170 @@
+// Functions, variables and calls compiled by the executable with the FLAT
+// builder and run in the emulator: what each program computes, and the stack
+// pointer being back where it was after its calls, are the oracle.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e/FlatHarness.h"
+
+namespace vorak::test {
+namespace {
+
+struct Program {
+  const char* name;
+  int mode;
+  std::string source;  // between "mov <si>, <sp>" and "sub <si>, <sp>" / "ret"
+  std::vector<std::pair<int, uint64_t>> regs;
+};
+
+std::ostream& operator<<(std::ostream& os, const Program& p) { return os << p.name << "/" << p.mode; }
+
+std::string programName(const ::testing::TestParamInfo<Program>& info) {
+  return std::string(info.param.name) + "_" + std::to_string(info.param.mode);
+}
+
+// The source runs with the stack pointer saved in SI: SI ends as the
+// difference, 0 when every call left the stack as it found it.
+FlatRun runWrapped(const Program& p) {
+  const std::string si = p.mode == 16 ? "si" : p.mode == 32 ? "esi" : "rsi";
+  const std::string sp = p.mode == 16 ? "sp" : p.mode == 32 ? "esp" : "rsp";
+  return runFlat("mov " + si + ", " + sp + "\n" + p.source + "\nsub " + si + ", " + sp + "\nret\n", p.mode);
+}
+
+class FunctionPrograms : public ::testing::TestWithParam<Program> {};
+
+TEST_P(FunctionPrograms, ComputeTheirResultsWithTheStackBalanced) {
+  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
+  const Program& p = GetParam();
+  const FlatRun r = runWrapped(p);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  for (const auto& [reg, value] : p.regs) EXPECT_EQ(r.reg(reg), value) << "register " << reg;
+  EXPECT_EQ(r.reg(rSI), 0u) << "the stack pointer moved";
+}
+
+// Functions in each convention with parameters and locals, called from the
+// main program; the same shapes in 16- and 32-bit mode (BP frames).
+std::vector<Program> narrowPrograms() {
+  std::vector<Program> v;
+  for (int mode : {16, 32}) {
+    const bool m16 = mode == 16;
+    const std::string a = m16 ? "ax" : "eax", b = m16 ? "bx" : "ebx", c = m16 ? "cx" : "ecx";
+    const std::string w = m16 ? "word" : "dword";
+    v.push_back({"StdcallParametersInOrder", mode,
+                 "function Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "Sub2(10, 3);\nmov " + b + ", " + a + "\nSub2(100, 1);\n",
+                 {{rAX, 99}, {rBX, 7}}});
+    v.push_back({"CdeclCallerRemovesArguments", mode,
+                 "function cdecl Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "Sub2(10, 3);\nmov " + b + ", " + a + "\nSub2(" + a + ", 2);\n",
+                 {{rAX, 5}, {rBX, 7}}});
+    v.push_back({"LocalsBelowTheFrame", mode,
+                 "function Mix(" + w + " x): " + w + " {\n" + w + " t;\n" + w + " u[2];\nmov " + a +
+                     ", x\nmov t, " + a + "\nadd t, 5\nmov u[1], 100\nmov " + a + ", t\nadd " + a + ", u[1]\n}\n" +
+                     "Mix(1);\n",
+                 {{rAX, 106}}});
+    v.push_back({"AssignedResults", mode,
+                 w + " g;\n" + w + " h = 9;\nfunction Three(): " + w + " {\nmov " + a + ", 3\n}\n" +
+                     "g = Three();\nh += 1;\nmov " + b + ", g\nmov " + c + ", h\n",
+                 {{rBX, 3}, {rCX, 10}}});
+    v.push_back({"DefaultsUsedTwiceInARow", mode,
+                 "function Lin(" + w + " x; " + w + " k = 10; " + w + " d = 7): " + w + " {\nmov " + a +
+                     ", x\nadd " + a + ", k\nadd " + a + ", d\n}\n" + "Lin(1);\nmov " + b + ", " + a +
+                     "\nLin(2);\nadd " + b + ", " + a + "\nLin(3, 0);\nmov " + c + ", " + a + "\n",
+                 {{rBX, 18 + 19}, {rCX, 10}}});
+    v.push_back({"NestedCallsAsArguments", mode,
+                 "function Dbl(" + w + " x): " + w + " {\nmov " + a + ", x\nadd " + a + ", " + a + "\n}\n" +
+                     "function cdecl Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "Sub2(Dbl(Dbl(5)), Sub2(9, 4));\n",
+                 {{rAX, 15}}});
+    // 1000 calls deep: each level adds its argument on the way back.
+    v.push_back({"RecursionThousandDeep", mode,
+                 "function Sum(" + w + " n): " + w + " {\nmov " + a + ", n\ncmp " + a + ", 0\nje done\ndec " + a +
+                     "\nSum(" + a + ")\nadd " + a + ", n\ndone:\n}\nSum(1000);\n",
+                 {{rAX, 500500 & (m16 ? 0xFFFF : 0xFFFFFFFF)}}});
+    v.push_back({"ProcedureWithEarlyRet", mode,
+                 "procedure Set(" + w + " x) {\nmov " + b + ", x\nret " + (m16 ? "2" : "4") + "\nmov " + b +
+                     ", 0\n}\nSet(42);\n",
+                 {{rBX, 42}}});
+  }
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Narrow, FunctionPrograms, ::testing::ValuesIn(narrowPrograms()), programName);
+
+std::vector<Program> wideArgumentPrograms() {
+  std::vector<Program> v;
+  // A qword parameter takes two stack words, read at the start of its slot.
+  v.push_back({"QwordParameterStartOfSlot", 32,
+               "function Hi(dword a; qword q; dword c): dword {\nmov eax, dword [ebp+12]\nadd eax, c\n"
+               "mov edx, dword [ebp+16]\n}\nqword big = 0x0000000500000007;\nHi(1, big, 100);\n",
+               {{rAX, 107}, {rDX, 5}}});
+  v.push_back({"QwordParameterByName", 32,
+               "function cdecl Lo(dword a; qword q): dword {\nmov eax, dword [ebp+12]\nadd eax, a\n"
+               "mov edx, dword [ebp+16]\n}\nLo(3, 0x0000000900000004);\n",
+               {{rAX, 7}, {rDX, 9}}});
+  // A record parameter: its whole bytes are pushed.
+  v.push_back({"RecordParameter", 32,
+               "block Pair {\ndword x;\ndword y;\n}\nPair p;\nfunction Sum(Pair r): dword {\nmov eax, dword [ebp+8]\n"
+               "add eax, dword [ebp+12]\n}\nmov p.x, 30\nmov p.y, 12\nSum(p);\n",
+               {{rAX, 42}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(WideArguments, FunctionPrograms, ::testing::ValuesIn(wideArgumentPrograms()), programName);
+
+// Bodies without a frame: locals and parameters from the stack pointer, also
+// after pushes inside the body and while arguments are pushed.
+std::vector<Program> framelessPrograms() {
+  std::vector<Program> v;
+  v.push_back({"LocalsAndParametersFromTheStackPointer", 32,
+               "#set frame 0\nfunction Calc(dword x, y): dword {\ndword t;\ndword u;\nmov eax, x\nmov t, eax\n"
+               "push ebx\nmov ebx, y\nmov u, ebx\npop ebx\nmov eax, t\nadd eax, u\n}\n#set frame 1\nCalc(20, 22);\n",
+               {{rAX, 42}}});
+  v.push_back({"ArgumentsReadFromSlotsWhilePushing", 32,
+               "function cdecl Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\n#set frame 0\n"
+               "function Swap(dword x, y): dword {\ndword t;\nmov t, 1\nSub2(y, x);\nadd eax, t\n}\n#set frame 1\n"
+               "Swap(5, 50);\n",
+               {{rAX, 46}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Frameless, FunctionPrograms, ::testing::ValuesIn(framelessPrograms()), programName);
+
+// 64-bit mode: msx64 passes four arguments in RCX, RDX, R8, R9 and the rest
+// above the 32-byte shadow room; stdcall and cdecl push, with RBP frames.
+std::vector<Program> wideModePrograms() {
+  std::vector<Program> v;
+  const std::string sum6 =
+      "function msx64 Sum6(qword a, b, c, d, e, f): qword {\nmov rax, a\nadd rax, b\nadd rax, c\nadd rax, d\n"
+      "add rax, e\nadd rax, f\n}\n";
+  v.push_back({"Msx64SixArguments", 64, sum6 + "Sum6(1, 20, 300, 4000, 50000, 600000);\n", {{rAX, 654321}}});
+  v.push_back({"Msx64CallsInARow", 64,
+               sum6 + "Sum6(1, 2, 3, 4, 5, 6);\nmov rbx, rax\nSum6(10, 20, 30, 40, 50, 60);\nadd rbx, rax\n",
+               {{rBX, 231}}});
+  v.push_back({"Msx64InnerCallsOfEachConvention", 64,
+               sum6 + "function Dbl(qword x): qword {\nmov rax, x\nadd rax, rax\n}\n"
+                      "function cdecl Neg(qword x): qword {\nmov rax, 0\nsub rax, x\n}\n"
+                      "Sum6(Dbl(1), 2, Neg(3), 4, Dbl(5), Neg(6));\n",
+               {{rAX, 2 + 2 - 3 + 4 + 10 - 6}}});
+  v.push_back({"StdcallAndCdeclCallMsx64", 64,
+               sum6 + "function Outer(qword x): qword {\nSum6(x, x, x, x, x, x);\n}\n"
+                      "function cdecl Outer2(qword x, y): qword {\nSum6(x, y, 0, 0, 0, 1);\nadd rax, y\n}\n"
+                      "Outer(7);\nmov rbx, rax\nOuter2(100, 10);\n",
+               {{rBX, 42}, {rAX, 121}}});
+  v.push_back({"Msx64LocalsWithoutFrame", 64,
+               "function msx64 F(qword a, b): qword {\nqword t;\nmov t, a\nadd t, b\npush rbx\nmov rbx, t\n"
+               "mov rax, rbx\npop rbx\n}\nF(40, 2);\n",
+               {{rAX, 42}}});
+  v.push_back({"DwordParametersPushedAsQwords", 64,
+               "function Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\nSub2(10, 3);\n", {{rAX, 7}}});
+  v.push_back({"RecursionThousandDeep", 64,
+               "function msx64 Sum(qword n): qword {\nqword keep;\nmov keep, n\nmov rax, n\ncmp rax, 0\nje done\n"
+               "dec rax\nSum(rax)\nadd rax, keep\ndone:\n}\nSum(1000);\n",
+               {{rAX, 500500}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Wide, FunctionPrograms, ::testing::ValuesIn(wideModePrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
