@@ -168,3 +168,53 @@ INSTANTIATE_TEST_SUITE_P(Wide, FunctionPrograms, ::testing::ValuesIn(wideModePro
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Initial data of globals, read back by the program.
+std::vector<Program> initialiserPrograms() {
+  std::vector<Program> v;
+  v.push_back({"StringsIntoBytes", 32,
+               "byte s[] = 'abc';\nbyte t[8] = 'abc';\ndword w = 'ab';\nbyte one[1] = 'xyz';\n"
+               "movzx eax, s[2]\nmov ebx, sizeof s\nmov ecx, sizeof t\nmovzx edx, t[3]\nmov edi, w\n"
+               "add edx, sizeof one\n",
+               {{rAX, 'c'}, {rBX, 3}, {rCX, 8}, {rDX, 1}, {rDI, 0x6261}}});
+  v.push_back({"Lists", 32,
+               "dword arr[] = [1, 2, 3];\ndword l = [4, 5];\nword fixed[3] = [7, 8];\n"
+               "mov eax, arr[2]\nmov ebx, sizeof arr\nmov ecx, l[1]\nmovzx edx, fixed[1]\nmovzx edi, fixed[2]\n",
+               {{rAX, 3}, {rBX, 12}, {rCX, 5}, {rDX, 8}, {rDI, 0}}});
+  v.push_back({"FloatingValues", 32,
+               "single f = 1.5;\ndouble d = -2.0;\nextended e = 1.5;\nsingle fromInt = 2;\ndword fromFloat = 3.75;\n"
+               "mov eax, f\nmov ebx, @d\nmov ebx, [ebx+4]\nmov ecx, @e\nmovzx edx, word [ecx+8]\nmov ecx, [ecx+4]\n"
+               "mov edi, fromInt\nadd edi, fromFloat\n",
+               {{rAX, 0x3FC00000}, {rBX, 0xC0000000}, {rCX, 0xC0000000}, {rDX, 0x3FFF}, {rDI, 0x40000000 + 4}}});
+  v.push_back({"AddressesOfGlobals", 32,
+               "block Pair {\ndword a;\ndword b;\n}\nPair rec;\ndword g;\ndword pg = @g;\ndword pb = @rec.b;\n"
+               "mov eax, pg\nmov ebx, @g\nsub eax, ebx\nmov ecx, pb\nmov edx, @rec\nadd edx, 4\nsub ecx, edx\n",
+               {{rAX, 0}, {rCX, 0}}});
+  v.push_back({"StringsIntoPointers", 32,
+               "pointer names[] = ['ab', 'cd'];\nmov eax, names[1]\nmovzx eax, byte [eax+1]\n"
+               "mov ebx, names[0]\nmovzx ebx, byte [ebx]\n",
+               {{rAX, 'd'}, {rBX, 'a'}}});
+  v.push_back({"RunTimeInitialisers", 32,
+               "mov ecx, 77\ndword r = ecx;\nfunction Nine(): dword {\nmov eax, 9\n}\ndword n = Nine();\n"
+               "mov eax, r\nmov ebx, n\n",
+               {{rAX, 77}, {rBX, 9}}});
+  v.push_back({"AssignmentOperators", 32,
+               "dword g;\ng = 5;\ng += 3;\ng -= 1;\ng << 2;\ng++;\ng |= 0x100;\ng ^= 1;\ng &= 0x1FF;\n"
+               "g >> 1;\nmov eax, g\n",
+               {{rAX, (((((((5 + 3 - 1) << 2) + 1) | 0x100) ^ 1) & 0x1FF) >> 1)}}});
+  v.push_back({"RecordFieldsAndLocalRecords", 32,
+               "block Pair {\ndword a;\nword b[2];\nunion {\ndword u;\nbyte bytes[8];\n}\ndword after;\n}\nPair g;\n"
+               "function F(): dword {\nPair l;\nmov l.a, 1\nmov l.after, 2\nmov eax, l.a\nadd eax, l.after\n}\n"
+               "mov g.after, 40\nF();\nadd eax, g.after\nmov ebx, sizeof g\n",
+               {{rAX, 43}, {rBX, 4 + 4 + 8 + 4}}});
+  v.push_back({"TypeAlias", 32, "type counter = dword;\ncounter c = 6;\nmov eax, c\nmov ebx, sizeof c\n",
+               {{rAX, 6}, {rBX, 4}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Initialisers, FunctionPrograms, ::testing::ValuesIn(initialiserPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
