@@ -218,3 +218,88 @@ INSTANTIATE_TEST_SUITE_P(Initialisers, FunctionPrograms, ::testing::ValuesIn(ini
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+struct Refused {
+  const char* name;
+  int mode;
+  std::string source;
+  int line;             // of the source given (1 = its first line)
+  std::string message;  // the text between "]: " and " in ["
+};
+
+std::ostream& operator<<(std::ostream& os, const Refused& r) { return os << r.name; }
+
+class RefusedPrograms : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(RefusedPrograms, StopWithTheirMessageAtTheirLine) {
+  const Refused& r = GetParam();
+  const FlatRun run = runFlat(r.source, r.mode);
+  EXPECT_FALSE(run.built);
+  EXPECT_NE(run.compile.exitCode, 0);
+  // Two header lines stand before the source.
+  const std::string where = "[" + std::to_string(r.line + 2) + ",";
+  const size_t at = run.compile.out.find("]: " + r.message + " in [p.vor]");
+  ASSERT_NE(at, std::string::npos) << run.compile.out;
+  const size_t start = run.compile.out.rfind('[', run.compile.out.rfind(',', at));
+  EXPECT_EQ(run.compile.out.compare(start, where.size(), where), 0) << run.compile.out;
+}
+
+std::vector<Refused> refused() {
+  return {
+      {"InitialisedLocal", 32, "function f(): dword {\ndword x = 5;\n}\n", 2,
+       "[4891] Local variables can not be initialized"},
+      {"TooManyArguments", 32, "procedure f(dword a) {\n}\nf(1, 2);\n", 3, "[6311] Too many parameters"},
+      {"TooFewArguments", 32, "procedure f(dword a, b) {\n}\nf(1);\n", 3, "[6312] Not enough parameters"},
+      {"TooFewUncounted", 32, "procedure* cdecl pr(dword a; []);\npr();\n", 2, "[6313] Not enough parameters"},
+      {"ProcedureAsArgument", 32, "procedure p() {\n}\nprocedure f(dword a) {\n}\nf(p);\n", 5,
+       "[31354] \"p\" is a procedure"},
+      {"InnerCallTooManyArguments", 32,
+       "function g(dword a): dword {\n}\nprocedure f(dword a) {\n}\nf(g(1, 2));\n", 5, "[6355] Too many parameters"},
+      {"InnerCallTooFewArguments", 32,
+       "function g(dword a): dword {\n}\nprocedure f(dword a) {\n}\nf(g());\n", 5, "[6355] Not enough parameters"},
+      {"MissingDefaultAfterDefault", 32, "procedure f(dword a = 1; dword b) {\n}\n", 1,
+       "[313533] Param \"b\" is missing default value."},
+      {"UncountedOutsideCdecl", 32, "block T {\nprocedure m(dword a; []);\n}\nprocedure T.m(dword a) {\n}\n", 4,
+       "[23421] Only cdecl calling convention support uncounted arguments[]"},
+      {"VariableRedeclared", 32, "dword x;\ndword x;\n", 2, "[4545743] global variable x redeclared"},
+      {"ListBeyondItsCount", 32, "dword a[2] = [1, 2, 3];\n", 1, "[5322] Array out of bounds"},
+      {"AddressIntoArray", 32, "dword g;\ndword p[2] = @g;\n", 2, "[356251] Constant size mismatch"},
+      {"AddressIntoNarrowVariable", 32, "dword g;\nword p = @g;\n", 2, "[356252] Constant size mismatch"},
+      {"NumberTooWide", 32, "byte b = 300;\n", 1, "[3452143] Initalized data size is too large"},
+      {"NoOperator", 32, "dword x;\nx 5;\n", 2, "[423741] Expected a math operator"},
+      {"MultiplyAssignOnVariable", 32, "dword x;\nx *= 2;\n", 2,
+       "[42341] \"*=\" does not apply to a variable: multiply in a register"},
+      {"ArrayOver4GiB", 32, "byte big[65536][65536];\n", 1, "[5323] big is larger than 4 GiB"},
+      {"ProcedureResultAssigned", 32, "procedure p() {\n}\ndword x = p();\n", 3,
+       "[4236] Procedures do not return values"},
+      {"LocalAfterFirstInstructionWithoutFrame", 32, "#set frame 0\nprocedure p() {\nnop\ndword x;\n}\n", 4,
+       "[4892] x: the locals of a function without a stack frame are declared before its first instruction"},
+      {"Msx64Outside64BitMode", 32, "procedure msx64 p() {\n}\n", 1,
+       "[23422] The msx64 calling convention needs 64-bit mode"},
+      {"MethodNotInBlock", 32, "block T {\nprocedure m();\n}\nprocedure T.x() {\n}\n", 4,
+       "[35353] The var type \"T\" does not have a method \"x\""},
+      {"MemberIsNoMethod", 32, "block T {\ndword a;\n}\nprocedure T.a() {\n}\n", 4,
+       "[35354] T member \"a\" is not a method"},
+      {"MethodDefinedTwice", 32, "block T {\nprocedure m();\n}\nprocedure T.m() {\n}\nprocedure T.m() {\n}\n", 6,
+       "[35355] T:m has already been declared or is not a valid method"},
+      {"Msx64ArgumentReadsALoadedRegister", 64,
+       "procedure msx64 g(qword a, b) {\n}\nprocedure msx64 f(qword a, b) {\ng(b, a);\n}\n", 4,
+       "[6668] Argument 1 of g reads rdx, which argument 2 of this call has changed"},
+      {"ArgumentReadsTheResultOfAnInnerCall", 32,
+       "function g(dword a): dword {\n}\nprocedure f(dword a, b) {\n}\nf(eax, g(1));\n", 5,
+       "[6668] Argument 1 of f reads eax, which argument 2 of this call has changed"},
+      {"NarrowMemoryArgument", 64, "byte b;\nprocedure p(dword x) {\n}\np(b);\n", 4,
+       "[6670] Argument 1 of p is a 1-byte memory operand, which cannot be pushed in 64-bit mode: load it into a "
+       "register first"},
+      {"DefaultNamesAStackSlot", 32, "procedure q(dword a) {\nprocedure r(dword x = [ebp+8]) {\n}\n}\n", 2,
+       "[313534] The default value of param \"x\" names a stack slot"},
+  };
+}
+INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused()),
+                         [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vorak::test
