@@ -303,3 +303,59 @@ INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+std::vector<Program> regressionPrograms() {
+  std::vector<Program> v;
+  // The variable statement works on the token already read: no re-reading
+  // of its text, whatever produced it.
+  v.push_back({"VariableFromADefineAndWithSpaces", 32,
+               "block P {\ndword a;\ndword b;\n}\nP rec;\ndword counter;\n#define C counter;\nC += 5;\n"
+               "rec . b = 7;\nrec/* here */.a = 1;\nmov eax, counter\nmov ebx, rec.b\nmov ecx, rec.a\n",
+               {{rAX, 5}, {rBX, 7}, {rCX, 1}}});
+  // A default's fixup goes into the function that calls with it.
+  v.push_back({"DefaultAddressUsedInAnotherFunction", 32,
+               "dword g = 31;\nfunction Deref(pointer p = @g): dword {\nmov eax, p\nmov eax, [eax]\n}\n"
+               "function Caller(): dword {\nDeref();\n}\nCaller();\nmov ebx, eax\nDeref();\n",
+               {{rAX, 31}, {rBX, 31}}});
+  // Bytes of an instruction that look like "add rsp, 40" are no clean-up; a
+  // label between two calls keeps both.
+  v.push_back({"Msx64ReserveKeptWhereItMustBe", 64,
+               "function msx64 One(): qword {\nmov rax, 1\n}\nxor rbx, rbx\nOne();\nmov eax, 0x28C48348\n"
+               "One();\nadd rbx, rax\njmp there\nback:\nOne();\nadd rbx, rax\njmp out\nthere:\nOne();\njmp back\n"
+               "out:\n",
+               {{rBX, 2}}});
+  // A method: "this" first, in every convention; a default in the
+  // declaration is read and dropped, the definition's applies.
+  v.push_back({"MethodsGetThis", 32,
+               "block Acc {\ndword total;\nprocedure add(dword n = 100);\nfunction get(): dword;\n}\nAcc a;\n"
+               "procedure Acc.add(dword n = 2) {\nmov eax, this\nmov ecx, n\nadd [eax], ecx\n}\n"
+               "function Acc.get(): dword {\nmov eax, this\nmov eax, [eax]\n}\n"
+               "a.add(5);\na.add();\na.get();\nmov ebx, eax\n",
+               {{rBX, 7}}});
+  v.push_back({"MethodsGetThisInRcx", 64,
+               "block Acc {\nqword total;\nprocedure msx64 add(qword n);\n}\nAcc a;\n"
+               "procedure msx64 Acc:add(qword n) {\nadd [this], n\n}\na.add(5);\na.add(6);\nmov rbx, a.total\n",
+               {{rBX, 11}}});
+  v.push_back({"FunctionPointerAssignedAndCalled", 32,
+               "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\nfunction* Fn(dword x): dword;\n"
+               "Fn = @Bump;\nFn(41);\n",
+               {{rAX, 42}}});
+  // A change of the frame setting inside a body does not change how it
+  // ends or how it reads its slots.
+  v.push_back({"FrameSettingChangedInsideABody", 32,
+               "function F(dword x): dword {\ndword t;\n#set frame 0\nmov t, 5\nmov eax, x\nadd eax, t\n}\n"
+               "#set frame 1\nF(1);\n",
+               {{rAX, 6}}});
+  v.push_back({"LabelAtTheEndGetsTheReturn", 32,
+               "function F(dword x): dword {\nmov eax, x\ncmp eax, 0\nje zero\nret 4\nzero:\n}\nF(0);\nmov ebx, 1\n"
+               "F(3);\n",
+               {{rAX, 3}, {rBX, 1}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Regressions, FunctionPrograms, ::testing::ValuesIn(regressionPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
