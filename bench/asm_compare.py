@@ -10,6 +10,11 @@ of several runs).
 
     bench/asm_compare.py --vorak build-rel/bin/vorak [--lines 500000] [--runs 3]
 
+With --structured it also compiles, with Vorak alone, a generated stream of
+structured statements (nested if/elseif/else, while and case blocks with
+register statements inside) of the same number of lines, and compares its
+time per emitted instruction with the plain stream's.
+
 Jumps are compared by mnemonic only: the assemblers pick their own jump
 forms, and Vorak's flat builder pads a short jump's placeholder with NOPs,
 which the comparison skips.
@@ -69,6 +74,101 @@ def generate(lines, seed=7):
         else:
             out.append(("ins", "xor", r1, r2))
     return out
+
+
+STRUCT_REGS = ["eax", "ebx", "ecx", "edx", "esi", "edi"]
+FLAGS = ["carry_flag", "zero_flag", "sign_flag", "overflow_flag"]
+
+
+def generate_structured(lines, seed=11):
+    """Vorak source of about `lines` lines: nested if/elseif/else, while and
+    case statements whose bodies are register statements."""
+    rng = random.Random(seed)
+    out = ["program FLAT;"]
+
+    def reg():
+        return rng.choice(STRUCT_REGS)
+
+    def comparison():
+        op = rng.choice(["==", "!=", "<", ">", "<=", ">="])
+        right = rng.choice([str(rng.randrange(0, 300)), reg()])
+        return "(%s %s %s)" % (reg(), op, right)
+
+    def condition():
+        k = rng.randrange(4)
+        if k == 0:
+            return "(%s and %s)" % (comparison(), comparison())
+        if k == 1:
+            return "(%s or %s)" % (comparison(), comparison())
+        return comparison()
+
+    def register_statement(ind):
+        r = reg()
+        k = rng.randrange(12)
+        if k == 0:
+            s = "%s = %s + %d - %s;" % (r, rng.choice([x for x in STRUCT_REGS if x != r]), rng.randrange(1, 99),
+                                        rng.choice([x for x in STRUCT_REGS if x != r]))
+        elif k == 1:
+            s = "%s = 0;" % r
+        elif k == 2:
+            s = "%s += %d;" % (r, rng.randrange(1, 1000))
+        elif k == 3:
+            s = "%s -= %s;" % (r, reg())
+        elif k == 4:
+            s = "%s++;" % r
+        elif k == 5:
+            s = "%s << %d;" % (r, rng.randrange(1, 8))
+        elif k == 6:
+            s = "%s &= 0x%x;" % (r, rng.randrange(1, 0xFFFF))
+        elif k == 7:
+            s = "%s = %s;" % (r, rng.choice(FLAGS))
+        elif k == 8:
+            s = "dword [%s + %d] += %s;" % (r, 4 * rng.randrange(0, 16), reg())
+        elif k == 9:
+            s = "%s *= %s;" % (r, reg())
+        elif k == 10:
+            s = "%s = ~%s;" % (r, reg())
+        else:
+            s = "mov %s, [%s + %d]" % (r, reg(), 4 * rng.randrange(0, 16))
+        out.append(ind + s)
+
+    def body(depth, ind, n):
+        for _ in range(n):
+            if depth < 3 and rng.randrange(4) == 0:
+                block(depth + 1, ind)
+            else:
+                register_statement(ind)
+
+    def block(depth, ind):
+        k = rng.randrange(3)
+        inner = ind + "  "
+        if k == 0:
+            out.append(ind + "if %s {" % condition())
+            body(depth, inner, rng.randrange(2, 6))
+            if rng.randrange(2):
+                out.append(ind + "} elseif %s {" % condition())
+                body(depth, inner, rng.randrange(1, 4))
+            out.append(ind + "} else {")
+            body(depth, inner, rng.randrange(1, 4))
+            out.append(ind + "}")
+        elif k == 1:
+            out.append(ind + "while %s {" % condition())
+            body(depth, inner, rng.randrange(2, 6))
+            out.append(ind + "}")
+        else:
+            out.append(ind + "case (%s) {" % reg())
+            for value in range(rng.randrange(2, 5)):
+                out.append(ind + "state %d%s:" % (value, ", %d" % (value + 100) if rng.randrange(3) == 0 else ""))
+                body(depth, inner, rng.randrange(1, 4))
+                out.append(inner + "break;")
+            out.append(ind + "default:")
+            body(depth, inner, 1)
+            out.append(ind + "}")
+
+    while len(out) < lines:
+        block(0, "")
+    out.append("ret")
+    return "\n".join(out) + "\n"
 
 
 def mem_text(m):
@@ -171,6 +271,8 @@ def main():
     ap.add_argument("--vorak", required=True)
     ap.add_argument("--lines", type=int, default=500000)
     ap.add_argument("--runs", type=int, default=5)
+    ap.add_argument("--structured", action="store_true",
+                    help="also time a structured stream against the plain one (Vorak only)")
     args = ap.parse_args()
     vorak = os.path.abspath(args.vorak)
     tools = ["vorak"] + [t for t, exe in (("nasm", "nasm"), ("yasm", "yasm"), ("fasm", "fasm"), ("gas", "as"))
@@ -202,8 +304,33 @@ def main():
     print("|---|---|---|---|---|")
     for tool, (s, rss, n, same) in results.items():
         print("| %s | %.3f s | %.1f MiB | %d | %s |" % (tool, s, rss / 1024, n, "yes" if same else "NO"))
+    if args.structured:
+        structured(vorak, args.lines, args.runs, results["vorak"])
     if not all(r[3] for r in results.values()):
         sys.exit(1)
+
+
+def structured(vorak, lines, runs, plain):
+    """Times the structured stream and compares its time per emitted
+    instruction with the plain stream's."""
+    text = generate_structured(lines)
+    with tempfile.TemporaryDirectory() as cwd:
+        with open(os.path.join(cwd, "prog.vor"), "w") as f:
+            f.write(text)
+        best = None
+        for _ in range(runs):
+            seconds, rss = run(commands("vorak", "prog.vor", "out.bin", vorak), cwd)
+            best = (seconds, rss) if best is None or seconds < best[0] else best
+        count = len(decode(flat_bytes("vorak", "out.bin", cwd)))
+    plain_per = plain[0] / plain[2]
+    struct_per = best[0] / count
+    print()
+    print("| Vorak stream | Lines | Wall time (best of %d) | Peak memory | Instructions | Time per instruction |" % runs)
+    print("|---|---|---|---|---|---|")
+    print("| plain | %d | %.3f s | %.1f MiB | %d | %.0f ns |" % (lines, plain[0], plain[1] / 1024, plain[2], plain_per * 1e9))
+    print("| structured | %d | %.3f s | %.1f MiB | %d | %.0f ns |" % (text.count("\n"), best[0], best[1] / 1024, count,
+                                                                      struct_per * 1e9))
+    print("Structured / plain time per instruction: %.2f" % (struct_per / plain_per))
 
 
 if __name__ == "__main__":

@@ -92,10 +92,9 @@ uint32_t TCompiler::Compile() {
   if (F_LoopEnd == TLoopEnd::Directive)
     Log->FatalError("[0004] #" + lowerCase(F_CurToken->F_String) + " without an open conditional or repeat");
 
-  if (CompileFlags.entry_funcid != 0) {
-    const std::string_view code = vorStrView(F_MainFunc->Buffer);
-    if (code.empty() || static_cast<uint8_t>(code.back()) != 0xC3) appendCode(F_MainFunc, "\xC3");
-  }
+  // A last byte C3 may belong to any instruction (add ebx, eax is 01 C3),
+  // and a label at the end is jumped to past the return before it.
+  if (CompileFlags.entry_funcid != 0 && !endsWithReturn(F_MainFunc)) appendCode(F_MainFunc, "\xC3");
   Consts->clearInactive();
 
   for (TFunction* f : FuncMan->FuncList()) {

@@ -171,6 +171,12 @@ class TCompiler {
   // for popCode. The shared step of every emission road.
   uint32_t encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
                       bool optimise);
+  // Appends the encoder's bytes of the row just encoded to fn, noting where
+  // a return instruction ends.
+  void appendEncoded(TFunction* fn, PInstruction inst);
+  // fn's code ends with a return instruction that no label follows (a label
+  // at the end is jumped to and would run off the end).
+  bool endsWithReturn(const TFunction* fn) const;
 
   // ---- Labels ----
   // A label record for a name used before its label is placed (ltRef),
@@ -211,6 +217,8 @@ class TCompiler {
     size_t records = 0;
     uint32_t placed = 0;
   } F_LastReturn;
+  // Per function, the code length right after its last return instruction.
+  std::unordered_map<const TFunction*, uint32_t> F_ReturnEnds;
 };
 
 }  // namespace vorak

@@ -43,6 +43,26 @@ TFunction* calleeOf(const TOperand* op) {
   return nullptr;
 }
 
+// Bytes that a row emitted as raw bytes (the flag and all-register pushes and
+// pops) moves on the stack, read from the bytes themselves: 9C/9D push and pop
+// one word, 60/61 eight; a 66 prefix makes the word the mode's other size
+// (2 bytes, or 4 in 16-bit mode).
+int32_t rawStackBytes(std::string_view code) {
+  int32_t word = static_cast<int32_t>(ptrSize);
+  if (!code.empty() && static_cast<uint8_t>(code[0]) == 0x66) {
+    word = word == 2 ? 4 : 2;
+    code.remove_prefix(1);
+  }
+  if (code.size() != 1) return 0;
+  switch (static_cast<uint8_t>(code[0])) {
+    case 0x9C: return word;
+    case 0x9D: return -word;
+    case 0x60: return 8 * word;
+    case 0x61: return -8 * word;
+    default: return 0;
+  }
+}
+
 }  // namespace
 
 uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
@@ -50,7 +70,7 @@ uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, 
   const uint32_t rc = F_Assembler->assemble(inst, op1, op2, op3, optimise);
   if (rc != ASSEMBLE_OK || !fn || CompileFlags.peek_mode) return rc;
   if (inst->group == igRET) F_LastReturn = {fn, FuncMan->FuncList().size(), F_LabelsPlaced};
-  if (!op1) return rc;
+  if (!op1 && inst->group != igEMIT) return rc;
   // LocalOffset counts the bytes pushed since the frame was laid out;
   // unsigned arithmetic keeps a pop below the frame (or a callee that
   // removes more than was counted) exact modulo 2^32, as the 32-bit
@@ -61,6 +81,9 @@ uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, 
       break;
     case igPOP:
       fn->LocalOffset -= stackBytes(*op1, false);
+      break;
+    case igEMIT:
+      fn->LocalOffset += static_cast<uint32_t>(rawStackBytes(F_Assembler->getCode()));
       break;
     case igCALL:
       // A stdcall callee removes its own parameters; the others leave them
@@ -82,8 +105,21 @@ uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOp
   if (inst->group == igRET) retTriggered(fn);
   const uint32_t rc = encodeInto(fn, inst, op1, op2, op3, CompileFlags.optimise);
   if (rc != ASSEMBLE_OK) Log->FatalError("[124412] " + TVorAssembler::errorCodeToString(rc));
-  appendCode(fn, F_Assembler->popCode());
+  appendEncoded(fn, inst);
   return rc;
+}
+
+void TCompiler::appendEncoded(TFunction* fn, PInstruction inst) {
+  appendCode(fn, F_Assembler->popCode());
+  if (inst->group == igRET && fn && !CompileFlags.peek_mode) F_ReturnEnds[fn] = fn->BufLen;
+}
+
+bool TCompiler::endsWithReturn(const TFunction* fn) const {
+  const auto it = F_ReturnEnds.find(fn);
+  if (it == F_ReturnEnds.end() || it->second != fn->BufLen) return false;
+  for (const TFunction* f : FuncMan->FuncList())
+    if (f->Parent == fn && f->Type_ == ltLabel && f->Address == fn->BufLen) return false;
+  return true;
 }
 
 std::string TCompiler::buildInstruction(TFunction* fn, std::string_view strName, TOperand* op1, TOperand* op2,
@@ -96,20 +132,19 @@ std::string TCompiler::buildInstruction(TFunction* fn, std::string_view strName,
 }
 
 void TCompiler::retTriggered(TFunction* fn) {
+  // The epilogue's pops leave the function here; the code after this return
+  // is reached with everything still pushed.
+  struct KeepDepth {
+    TFunction* fn;
+    uint32_t depth;
+    ~KeepDepth() { fn->LocalOffset = depth; }
+  } keep{fn, fn->LocalOffset};
   // The stack and frame registers of the mode's width.
   const auto width = static_cast<uint8_t>(ptrSize);
   const TRegister sp = regScale(REG_ESP, width);
   const TRegister bp = regScale(REG_EBP, width);
   // The layout the body began with, whatever the frame setting is now.
   const bool frame = usesFrame(fn);
-  // Code after this way out (reached by a jump) still has the registers
-  // pushed: the stack depth it is compiled with stays.
-  const uint32_t depth = fn->LocalOffset;
-  struct KeepDepth {
-    TFunction* fn;
-    uint32_t depth;
-    ~KeepDepth() { fn->LocalOffset = depth; }
-  } keep{fn, depth};
   // The saved registers were pushed below the locals room: they come back
   // first, then the room is released.
   const TUsesList& uses = usesList(fn);

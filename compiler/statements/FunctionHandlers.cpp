@@ -9,6 +9,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
+#include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"
@@ -302,7 +303,15 @@ TFunction* handle_PROCEDURE(bool isFunc) {
   fn->LocalOffset = 0;
   Compiler->setBodyFrame(fn, TBodyFrame{frame, fn->BufLen});
 
-  Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex));
+  {
+    // A body sees none of the blocks open around its definition: a break
+    // inside it cannot leave an outer loop.
+    struct HideBlocks {
+      TBlockStack::THidden hidden = blStack->hide();
+      ~HideBlocks() { blStack->restore(hidden); }
+    } hide;
+    Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex));
+  }
   if (Compiler->LastLoopEnd() != TLoopEnd::Brace) {
     if (Compiler->LastLoopEnd() == TLoopEnd::Directive) fatal("[4534] A directive ends the body of a function");
     fatal("[4535] The body of " + std::string(vorStrView(fn->Name)) + " is not closed by \"}\"");

@@ -1,16 +1,515 @@
-// Statements on registers, segment registers and memory operands, and uses.
+// Statements on registers, segment registers and memory operands, and uses:
+// "eax = ebx + 4;", "ecx <<= 2", "[ebx + 8] += ecx;", "ds = ax;", "uses ebx, flags;".
 #include "compiler/statements/RegisterHandlers.h"
 
+#include <memory>
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Global.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/statements/Conditions.h"
+#include "compiler/statements/FuncCallHandlers.h"
 #include "compiler/statements/Statements.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/RegisterManager.h"
+#include "compiler/symbols/SharedString.h"
 
 namespace vorak {
 
-void handle_REGISTER(TOperand* exop) { fatalNotAvailable("register statements"); }
+namespace {
 
-void handle_SEGMENT() { fatalNotAvailable("segment register statements"); }
+using OperandPtr = std::unique_ptr<TOperand>;
 
-void handle_BASEEXP() { fatalNotAvailable("memory operand statements"); }
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+TAFile& curFile() { return *Compiler->CurFile(); }
 
-void handle_USES() { fatalNotAvailable("the uses statement"); }
+[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
+[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
+
+void emit(std::string_view mnemonic, TOperand* a = nullptr, TOperand* b = nullptr) {
+  Compiler->execInstruction(Compiler->CurFunc(), mnemonic, a, b);
+}
+
+// A prefix of a loaded value: "-" negates it, "~" and "!" invert it.
+enum TExMode : uint8_t { exNone, exNeg, exNot };
+
+// The target of an assignment is visible to what its right side reads (a
+// macro may ask for it), and only for as long as the statement runs.
+struct AssignTarget {
+  AssignTarget(TOperand* op, std::string_view text) {
+    assignOperand = op;
+    assignOperandText.assign(text);
+  }
+  ~AssignTarget() {
+    assignOperand = nullptr;
+    assignOperandText.clear();
+  }
+  AssignTarget(const AssignTarget&) = delete;
+  AssignTarget& operator=(const AssignTarget&) = delete;
+};
+
+// Which of the sixteen general registers r lives in (-1 for none), and
+// whether it is the high byte AH..BH of it.
+int registerFile(TRegister r, bool& high) {
+  high = r >= REG_AH && r <= REG_BH;
+  if (r <= REG_BL) return r;
+  if (r <= REG_BH) return r - REG_AH;
+  if (r <= REG_R15) return regID(r);
+  if (r <= REG_R15D) return 8 + (r - REG_R8D);
+  if (r <= REG_R15W) return 8 + (r - REG_R8W);
+  if (r <= REG_R15B) return 8 + (r - REG_R8B);
+  switch (r) {
+    case REG_SIL: return 6;
+    case REG_DIL: return 7;
+    case REG_BPL: return 5;
+    case REG_SPL: return 4;
+    default: return -1;
+  }
+}
+
+// The prefix before a value, consumed. A "-" that is the sign of a number
+// belongs to the number.
+TExMode readPrefix() {
+  TAFile& f = curFile();
+  const char c = f.peekNextRealChar(true);
+  if (c == '~' || c == '!') {
+    f.setPosition(f.lastPeek());
+    return exNot;
+  }
+  if (c == '-' && f.peekNextToken(false) == ttSymbol) {
+    f.setPosition(f.lastPeek());
+    return exNeg;
+  }
+  return exNone;
+}
+
+void applyPrefix(TExMode mode, TOperand& target) {
+  if (mode == exNeg) emit("neg", &target);
+  if (mode == exNot) emit("not", &target);
+}
+
+// The next token is the keyword as: consumed.
+bool nextIsAs() {
+  TAFile& f = curFile();
+  if (f.peekNextToken(false) != ttIdent || Compiler->PeekToken()->F_Keyword != keyAs) return false;
+  f.moveLastPeek();
+  return true;
+}
+
+// True, with the token consumed into the current token, when the token
+// just peeked names a function or procedure (a call); false with nothing
+// consumed.
+bool peekedIsCall(TVorToken peeked) {
+  if (peeked != ttIdent) return false;
+  switch (Compiler->PeekToken()->F_IdentType) {
+    case itFunc:
+    case itProc:
+    case itFuncThis:
+    case itProcThis: break;
+    default: return false;
+  }
+  curFile().moveLastPeek();
+  return true;
+}
+
+// text, A-Z folded, is lower (which is in lower case).
+bool equalsFolded(std::string_view text, std::string_view lower) {
+  if (text.size() != lower.size()) return false;
+  for (size_t i = 0; i < text.size(); ++i)
+    if (lowerChar(text[i]) != lower[i]) return false;
+  return true;
+}
+
+bool isProcedureToken() { return cur().F_IdentType == itProc || cur().F_IdentType == itProcThis; }
+
+// Compiles the call named by the current token; its result is left in the
+// accumulator.
+void compileCall() { handle_FUNCCALL(true, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr); }
+
+// The accumulator of a size (AL, AX, EAX, RAX); REG_NONE for other sizes.
+TRegister accumulator(uint32_t size) {
+  switch (size) {
+    case 1: return REG_AL;
+    case 2: return REG_AX;
+    case 4: return REG_EAX;
+    case 8: return REG_RAX;
+    default: return REG_NONE;
+  }
+}
+
+// A flag loaded into a register: 1 when the flag's condition holds, else 0.
+struct FlagLoad {
+  uint8_t bit;
+  const char* set;     // sets a byte when the flag is set
+  const char* setNot;  // ... when it is clear
+  const char* jClear;  // jumps when the flag is clear
+  const char* jSet;    // ... when it is set
+};
+constexpr FlagLoad kFlagLoads[] = {
+    {FLAG_CF, "setc", "setnc", "jnc", "jc"}, {FLAG_PF, "setp", "setnp", "jnp", "jp"},
+    {FLAG_ZF, "sete", "setne", "jne", "je"}, {FLAG_SF, "sets", "setns", "jns", "js"},
+    {FLAG_OF, "seto", "setno", "jno", "jo"},
+};
+
+// A label of the current function for a jump inside a statement.
+TFunction* statementLabel(std::string_view name) {
+  TFunction* label = FuncMan->CreateFunction(ltLabel, Compiler->CurFunc());
+  vorStrAssign(label->Name, name);
+  vorStrAssign(label->ImportName, name);
+  label->IsCalled = 1;
+  return label;
+}
+
+void jumpTo(std::string_view mnemonic, const TFunction* label) {
+  TOperand op;
+  op.setLabel(false, Compiler->CurFunc(), label->FuncIndex);
+  emit(mnemonic, &op);
+}
+
+// "reg = flag": the set instruction writes one byte. A wider target takes it
+// from its own low byte when it has one the set instruction reaches without
+// a REX prefix (AL..BL); SI, DI, BP, SP and R8..R15 have none (their numbers
+// would name AH..BH, or the wrong register), so they are loaded by a jump
+// over "mov 1", which leaves the flags as they are.
+void loadFlag(TOperand& target, const TOperand& source, TExMode mode) {
+  const auto bit = static_cast<uint8_t>(source.value);
+  const FlagLoad* load = nullptr;
+  for (const FlagLoad& l : kFlagLoads)
+    if (l.bit == bit) load = &l;
+  if (!load) fatal("[952134] Flag not supported with operation.");
+  const bool whenSet = mode != exNot;
+  const char* set = whenSet ? load->set : load->setNot;
+  bool high = false;
+  const int file = registerFile(target.reg_base, high);
+  if (target.size == 1) {
+    emit(set, &target);
+  } else if (file >= 0 && file <= 3) {
+    TOperand low;
+    low.setRegister(false, static_cast<TRegister>(REG_AL + file));
+    emit(set, &low);
+    emit(target.issigned ? "movsx" : "movzx", &target, &low);
+  } else {
+    TOperand zero, one;
+    zero.setImm(false, 0, 1);
+    one.setImm(false, 1, 1);
+    TFunction* skip = statementLabel("#setflag");
+    emit("mov", &target, &zero);
+    jumpTo(whenSet ? load->jClear : load->jSet, skip);
+    emit("mov", &target, &one);
+    Compiler->placeLabel(skip);
+  }
+  if (mode == exNeg) emit("neg", &target);
+}
+
+// An operand of a "+"/"-" chain may not read the register being assigned:
+// the chain has changed it by then.
+void checkChainOperand(const TOperand& target, const TOperand& op) {
+  if (target.hint != otRegister) return;
+  const TRegister t = target.reg_base;
+  if (op.hint == otRegister) {
+    if (registersOverlap(t, op.reg_base)) fatal("[43521] Expressions do not support referencing assignment operand");
+    return;
+  }
+  if (op.hint != otMem && op.hint != otMemRef) return;
+  if (op.reg_count == 1 && registersOverlap(t, op.reg_base))
+    fatal("[43522] Expressions do not support referencing assignment operand");
+  if (op.reg_count == 2 && (registersOverlap(t, op.reg_base) || registersOverlap(t, op.reg_index)))
+    fatal("[43523] Expressions do not support referencing assignment operand");
+}
+
+// One value of a conditional value: an optional prefix and an operand,
+// loaded into the target.
+void conditionalLoad(TOperand& target, bool fromExop) {
+  const TExMode mode = readPrefix();
+  const OperandPtr value = Compiler->moveNextOperand(true, false);
+  if (fromExop) target.issigned = value->issigned;
+  emit("mov", &target, value.get());
+  applyPrefix(mode, target);
+}
+
+// reg = [if] ( condition ) [?] [value] [: value] ;
+// The condition has its own and/or links: it goes on after its jump when it
+// holds and to the second value when it fails, whatever block it stands in.
+// The token peeked last is the "(" or the keyword if.
+void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
+  TAFile& f = curFile();
+  f.moveLastPeek();
+  if (withIf && !Compiler->ExpectSymbol("(")) unexpected("849228");
+  TFunction* holds = statementLabel("ifcode");
+  TFunction* otherwise = statementLabel("else");
+  TFunction* done = statementLabel("exitif");
+  const auto cc = std::make_unique<TCondContext>(holds, otherwise);
+  const TMathOp res = handle_IFEXPRESSION(*cc, 0);
+  handle_IFJUMP(true, res, otherwise);
+  Compiler->placeLabel(holds);
+  if (!Compiler->ExpectSymbol(")")) unexpected("849198");
+  if (f.peekNextRealChar(true) == '?') f.setPosition(f.lastPeek());
+  if (f.peekNextRealChar(true) != ':') conditionalLoad(target, fromExop);
+  jumpTo("jmp", done);
+  Compiler->placeLabel(otherwise);
+  if (f.peekNextRealChar(true) != ';') {
+    if (!Compiler->ExpectSymbol(":")) unexpected("849200");
+    if (f.peekNextRealChar(true) != ';') conditionalLoad(target, fromExop);
+  }
+  if (!Compiler->ExpectSymbol(";")) unexpected("849201");
+  Compiler->placeLabel(done);
+  updateLabelStack(*cc);
+}
+
+// The right side of "reg = ..." (current token: the "=", or the statement's
+// first token when the target came from exop).
+void assignRegister(TOperand& target, bool fromExop, std::string_view targetText) {
+  AssignTarget guard(&target, targetText);
+  TAFile& f = curFile();
+  const TVorToken next = f.peekNextToken(false);
+  const TCurrentToken& pk = *Compiler->PeekToken();
+  const bool withIf = next == ttIdent && pk.F_Keyword == keyIf;
+  if (withIf || (next == ttSymbol && pk.F_String == "(")) {
+    conditionalValue(target, fromExop, withIf);
+    return;
+  }
+  // What the register is known to point to follows what it is loaded with.
+  TRegState scratch;
+  const bool isRegister = target.hint == otRegister;
+  TRegState& state = isRegister ? RegMan->Registers[target.reg_base] : scratch;
+
+  if (peekedIsCall(next)) {
+    if (isProcedureToken()) fatal("[423] Procedures do not return values");
+    const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
+    state.assume = callee ? callee->ReturnType : nullptr;
+    compileCall();
+    const TRegister acc = accumulator(target.size);
+    if (acc == REG_NONE) fatal("[77888] Unknown error");
+    TOperand result;
+    result.setRegister(false, acc);
+    if (fromExop) target.issigned = result.issigned;
+    emit("mov", &target, &result);
+  } else {
+    const TExMode mode = readPrefix();
+    OperandPtr source = Compiler->moveNextOperand(true, true);
+    if (fromExop) target.issigned = source->issigned;
+    if (source->hint == otFlag) {
+      loadFlag(target, *source, mode);
+    } else {
+      const bool variable = (source->hint == otVar || source->hint == otVarRef) && source->data;
+      state.assume = variable ? static_cast<TVar*>(source->data)->type_ : nullptr;
+      if (target.hint == otRegister && source->hint == otImm && source->value == 0)
+        emit("xor", &target, &target);
+      else
+        emit("mov", &target, source.get());
+      applyPrefix(mode, target);
+    }
+    for (;;) {
+      const TMathOp op = f.moveNextIfInMathOp(target.issigned, {moAdd, moSub});
+      if (op == moNone) break;
+      source = Compiler->moveNextOperand(true, true);
+      checkChainOperand(target, *source);
+      emit(op == moAdd ? "add" : "sub", &target, source.get());
+    }
+  }
+  if (isRegister && nextIsAs()) handle_regAs(target.reg_base);
+}
+
+// [42340] for an operator that a statement has no instruction for.
+[[noreturn]] void invalidOperator(TMathOp op) {
+  fatal("[42340] Invalid math operator \"" + std::string(mo2str(op)) + "\"");
+}
+
+}  // namespace
+
+bool registersOverlap(TRegister a, TRegister b) {
+  bool highA = false, highB = false;
+  const int fa = registerFile(a, highA);
+  const int fb = registerFile(b, highB);
+  if (fa < 0 || fa != fb) return false;
+  // AL and AH are the two separate bytes; any wider form holds both.
+  if (highA != highB && regSize(a) == 1 && regSize(b) == 1) return false;
+  return true;
+}
+
+// register operator [value] ;   |   register as TYPE ;
+void handle_REGISTER(TOperand* exop) {
+  const OperandPtr owned(exop);
+  const bool fromExop = exop != nullptr;
+  TOperand local;
+  TOperand* target = fromExop ? exop : &local;
+  // Register names are static texts: nothing is copied per statement.
+  std::string_view targetText;
+  TMathOp op = moAssign;
+  if (!fromExop) {
+    const TCurrentToken& tk = cur();
+    target->setRegister(tk.getSigned(), tk.F_Register);
+    targetText = regToStr(tk.F_Register);
+    if (nextIsAs()) {
+      handle_regAs(target->reg_base);
+      return;
+    }
+    op = curFile().moveNextIfMathOp(false);
+    if (op == moNone) {
+      if (curFile().peekNextRealChar(true) != ';') fatal("[423431] Expected a math operator");
+      return;
+    }
+  } else if (target->hint == otRegister) {
+    targetText = regToStr(target->reg_base);
+  }
+
+  const char* mnemonic = nullptr;
+  bool readsValue = true;
+  bool labelRef = true;
+  switch (op) {
+    case moAssign: return assignRegister(*target, fromExop, targetText);
+    case moIsEqual:
+    case moNotEqual:
+      mnemonic = "cmp";
+      labelRef = false;
+      break;
+    case moAddBy: mnemonic = "add"; break;
+    case moSubBy: mnemonic = "sub"; break;
+    case moMulByU:
+    case moMulByS:
+      // Two-operand imul: the low half of a product is the same signed or
+      // unsigned. There is no such form for a byte register.
+      if (target->size == 1) invalidOperator(op);
+      mnemonic = "imul";
+      break;
+    case moInc:
+      mnemonic = "inc";
+      readsValue = false;
+      break;
+    case moDec:
+      mnemonic = "dec";
+      readsValue = false;
+      break;
+    case moShiftLeft: mnemonic = target->issigned ? "sal" : "shl"; break;
+    case moShiftRight: mnemonic = target->issigned ? "sar" : "shr"; break;
+    case moAndEqual: mnemonic = "and"; break;
+    case moOrEqual: mnemonic = "or"; break;
+    case moXorEqual: mnemonic = "xor"; break;
+    default: invalidOperator(op);
+  }
+  if (!readsValue) return emit(mnemonic, target);
+  const OperandPtr source = Compiler->moveNextOperand(true, labelRef);
+  emit(mnemonic, target, source.get());
+}
+
+void handle_regAs(TRegister reg) {
+  const TVorToken t = Compiler->ExpectToken({ttIdent, ttNumber});
+  if (t == ttNone) unexpected("67452");
+  const TCurrentToken& tk = cur();
+  TVarType* type = nullptr;
+  if (t == ttIdent) {
+    if (tk.F_IdentType != itType) unexpected("67453");
+    type = static_cast<TVarType*>(tk.F_Pointer);
+  } else if (tk.F_Integer != 0) {
+    unexpected("67454");
+  }
+  if (reg < REG_NONE) RegMan->Registers[reg].assume = type;
+  if (!Compiler->ExpectSymbol(";")) unexpected("7645");
+}
+
+// segment = operand ;
+void handle_SEGMENT() {
+  const TCurrentToken& tk = cur();
+  TOperand target;
+  target.setSegment(tk.getSigned(), tk.F_Segment);
+  AssignTarget guard(&target, tk.F_String);
+  if (!Compiler->ExpectSymbol("=")) unexpected("64211");
+  const OperandPtr source = Compiler->moveNextOperand(true, false);
+  emit("mov", &target, source.get());
+}
+
+// [ memory ] operator [value] ;
+void handle_BASEEXP() {
+  const TCurrentToken& tk = cur();
+  if (tk.F_Count < 0 || tk.F_Count > 2) fatal("Invalid expression");
+  // As the operand parser reads the same token: a memory operand on a
+  // variable pointer is a pointer-sized slot of the variable's signedness.
+  bool iss = tk.getSigned();
+  auto size = static_cast<uint32_t>(tk.F_ByteCount);
+  if (tk.F_VarPtr) {
+    size = static_cast<uint32_t>(ptrSize);
+    iss = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
+  }
+  const int32_t disp = tk.F_Extra.Displacement;
+  const auto scale = static_cast<uint8_t>(tk.F_Scale);
+  TFunction* fn = Compiler->CurFunc();
+  TOperand target;
+  switch (tk.F_Count) {
+    case 0: target.setMemory(iss, size, disp, scale, {}, tk.F_VarPtr, otVar, fn); break;
+    case 1: target.setMemory(iss, size, disp, scale, {tk.F_Register}, tk.F_VarPtr, otVar, fn); break;
+    default: target.setMemory(iss, size, disp, scale, {tk.F_Register, tk.F_Register_2}, tk.F_VarPtr, otVar, fn); break;
+  }
+  // Set before the operator overwrites the token's text; it stays only for "=".
+  AssignTarget guard(&target, tk.F_String);
+
+  const TMathOp op = curFile().moveNextIfMathOp(false);
+  const char* mnemonic = nullptr;
+  switch (op) {
+    case moNone:
+      if (curFile().peekNextRealChar(true) != ';') fatal("[42341] Expected a math operator");
+      return;
+    case moAssign: {
+      if (peekedIsCall(curFile().peekNextToken(false))) {
+        if (isProcedureToken()) fatal("[4234] Procedures do not return values");
+        compileCall();
+        // The accumulator of the slot's size; a slot of no known size takes
+        // the pointer-sized one.
+        TRegister acc = accumulator(target.size);
+        if (acc == REG_NONE) acc = accumulator(static_cast<uint32_t>(ptrSize));
+        TOperand result;
+        result.setRegister(false, acc);
+        emit("mov", &target, &result);
+        return;
+      }
+      const OperandPtr value = Compiler->moveNextOperand(true, false);
+      emit("mov", &target, value.get());
+      return;
+    }
+    case moIsEqual:
+    case moNotEqual: mnemonic = "cmp"; break;
+    case moAddBy: mnemonic = "add"; break;
+    case moSubBy: mnemonic = "sub"; break;
+    // Increments read no value: "[esp]++;" is complete as it stands.
+    case moInc: return emit("inc", &target);
+    case moDec: return emit("dec", &target);
+    case moShiftLeft: mnemonic = "shl"; break;
+    case moShiftRight: mnemonic = "shr"; break;
+    default: invalidOperator(op);
+  }
+  assignOperand = nullptr;
+  assignOperandText.clear();
+  const OperandPtr value = Compiler->moveNextOperand(true, false);
+  emit(mnemonic, &target, value.get());
+}
+
+// uses entry { [,] entry } ;   where an entry is a register or "flags"
+void handle_USES() {
+  TAFile& f = curFile();
+  for (;;) {
+    const TVorToken t = Compiler->ExpectToken({ttIdent, ttRegister});
+    if (t == ttNone) unexpected("423");
+    const TCurrentToken& tk = cur();
+    if (t == ttIdent) {
+      if (!equalsFolded(tk.F_String, "flags")) unexpected("53763");
+      // The flags word of the mode: the epilogue pops it with the same width.
+      emit(CompileFlags.cpu_bits == 64 ? "pushfq" : "pushfd");
+      usesList(Compiler->CurFunc()).emplace_back("flags");
+    } else {
+      TOperand reg;
+      reg.setRegister(tk.getSigned(), tk.F_Register);
+      emit("push", &reg);
+      // The register's own name: the epilogue finds it again by that name.
+      usesList(Compiler->CurFunc()).emplace_back(regToStr(tk.F_Register));
+    }
+    const char next = f.peekNextRealChar(true);
+    if (next == ',' || next == ';') f.setPosition(f.lastPeek());
+    if (next == ';') return;
+  }
+}
 
 }  // namespace vorak

@@ -1,10 +1,47 @@
 // The return statement.
 #include "compiler/statements/ReturnHandlers.h"
 
-#include "compiler/statements/Statements.h"
+#include <memory>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/statements/BlockStack.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/statements/RegisterHandlers.h"
+#include "compiler/symbols/FuncManager.h"
 
 namespace vorak {
 
-void handle_RETURN() { fatalNotAvailable("the return statement"); }
+namespace {
+
+// The accumulator of the pointer size: AL, AX, EAX or RAX.
+TRegister accumulator() {
+  switch (ptrSize) {
+    case 1: return REG_AL;
+    case 2: return REG_AX;
+    case 8: return REG_RAX;
+    default: return REG_EAX;
+  }
+}
+
+}  // namespace
+
+// return value ;
+void handle_RETURN() {
+  TFunction* fn = Compiler->CurFunc();
+  if (blStack->tryOpenIn(fn)) Log->FatalError("[564325] Return cannot leave a __try block");
+  // The rest of the statement is the right side of an assignment to the
+  // accumulator (a value, a sum, a call, a flag, a conditional value).
+  auto acc = std::make_unique<TOperand>();
+  acc->setRegister(false, accumulator());
+  handle_REGISTER(acc.release());
+  if (fn->CallConvention == ccStdcall) {
+    TOperand size;
+    size.setImm(false, fn->ParamSize, 4);
+    Compiler->execInstruction(fn, "ret", &size);
+  } else {
+    Compiler->execInstruction(fn, "retn");
+  }
+}
 
 }  // namespace vorak

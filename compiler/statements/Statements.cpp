@@ -55,7 +55,7 @@ void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool o
   TFunction* fn = Compiler->CurFunc();
   const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
   if (rc != ASSEMBLE_OK) fatal("[" + std::string(code) + "] " + TVorAssembler::errorCodeToString(rc));
-  appendCode(fn, Compiler->Assembler_().popCode());
+  Compiler->appendEncoded(fn, inst);
 }
 
 void unaryStatement(std::string_view mnemonic, std::string_view code) {

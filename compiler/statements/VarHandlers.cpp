@@ -11,6 +11,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"
 #include "compiler/statements/Statements.h"
 #include "compiler/symbols/ConstManager.h"
@@ -170,6 +171,18 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
   if (rc != ASSEMBLE_OK) fatal("[24352] " + TVorAssembler::errorCodeToString(rc));
 }
 
+// Set when a conditional value has read the ";" that ends its statement.
+bool conditionEndedStatement = false;
+
+// A label of a conditional value: reached only from its own code.
+TFunction* conditionLabel(std::string_view name) {
+  TFunction* label = FuncMan->CreateFunction(ltLabel, Compiler->CurFunc());
+  vorStrAssign(label->Name, name);
+  vorStrAssign(label->ImportName, name);
+  label->IsCalled = 1;
+  return label;
+}
+
 // The assignment target, valid while one statement runs.
 struct TargetScope {
   explicit TargetScope(TOperand* op, const std::string& text) {
@@ -235,7 +248,9 @@ void handle_VARTYPE() {
     if (sym == ";") return;
     if (sym != "=") unexpected("101");
     if (local) fatal("[4891] Local variables can not be initialized");
+    conditionEndedStatement = false;
     initialiser(v, bracketed, uncounted);
+    if (conditionEndedStatement) return;
     const char c = curFile().moveNextChar(true, false);
     if (c == ';') return;
     if (c != ',') {
@@ -317,8 +332,41 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
 }
 
 uint32_t handle_VARCONDITION(TOperand* o1) {
-  (void)o1;
-  fatalNotAvailable("conditional values");
+  TAFile& f = curFile();
+  // The keyword if, or the "(" itself, was peeked last.
+  const bool withIf = Compiler->PeekToken()->F_Type == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
+  f.moveLastPeek();
+  if (withIf && !Compiler->ExpectSymbol("(")) unexpected("651981");
+  TFunction* holds = conditionLabel("ifcode");
+  TFunction* otherwise = conditionLabel("else");
+  TFunction* done = conditionLabel("exitif");
+  // The condition has links of its own, whatever block it stands in.
+  const auto cc = std::make_unique<TCondContext>(holds, otherwise);
+  handle_IFJUMP(true, handle_IFEXPRESSION(*cc, 0), otherwise);
+  Compiler->placeLabel(holds);
+  if (!Compiler->ExpectSymbol(")")) unexpected("475787");
+  if (peekChar() == '?') takePeeked();
+  uint32_t rc = ASSEMBLE_OK;
+  auto load = [&] {
+    std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, false);
+    rc = emit("mov", o1, value.get());
+    if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
+  };
+  if (peekChar() != ':') load();
+  TOperand jump;
+  jump.setLabel(false, Compiler->CurFunc(), done->FuncIndex);
+  if (emit("jmp", &jump) != ASSEMBLE_OK) fatal("[65158] jmp");
+  Compiler->placeLabel(otherwise);
+  if (peekChar() != ';') {
+    if (!Compiler->ExpectSymbol(":")) unexpected("67678");
+    if (peekChar() != ';') load();
+  }
+  // The ";" ends the statement here.
+  if (!Compiler->ExpectSymbol(";")) unexpected("77878");
+  Compiler->placeLabel(done);
+  updateLabelStack(*cc);
+  conditionEndedStatement = true;
+  return rc;
 }
 
 }  // namespace vorak

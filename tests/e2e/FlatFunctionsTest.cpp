@@ -296,6 +296,9 @@ std::vector<Refused> refused() {
        "register first"},
       {"DefaultNamesAStackSlot", 32, "procedure q(dword a) {\nprocedure r(dword x = [ebp+8]) {\n}\n}\n", 2,
        "[313534] The default value of param \"x\" names a stack slot"},
+      // A body hides the blocks around its definition.
+      {"BreakInABodyInsideALoop", 32, "while (eax == 0) {\nprocedure p() {\nbreak;\n}\nbreak;\n}\n", 3,
+       "[4225] Break is only valid used inside block statements such as while, repeat or case statements"},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused()),
@@ -356,6 +359,43 @@ std::vector<Program> regressionPrograms() {
   return v;
 }
 INSTANTIATE_TEST_SUITE_P(Regressions, FunctionPrograms, ::testing::ValuesIn(regressionPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Results of calls into registers and memory, returns from inside a body,
+// conditional values on variables.
+std::vector<Program> resultPrograms() {
+  std::vector<Program> v;
+  for (int mode : {16, 32, 64}) {
+    const bool m16 = mode == 16, m64 = mode == 64;
+    const std::string a = m16 ? "ax" : m64 ? "rax" : "eax", b = m16 ? "bx" : m64 ? "rbx" : "ebx";
+    const std::string d = m16 ? "di" : m64 ? "rdi" : "edi", w = m16 ? "word" : m64 ? "qword" : "dword";
+    const std::string cc = m64 ? "msx64 " : "";
+    v.push_back({"CallResultsIntoRegistersAndMemory", mode,
+                 w + " slot;\nfunction " + cc + "Five(): " + w + " {\nmov " + a + ", 5\n}\n" + b + " = Five();\nmov " +
+                     d + ", @slot\n[" + d + "] = Five();\nmov " + d + ", slot\nadd " + d + ", " + b + "\n",
+                 {{rBX, 5}, {rDI, 10}}});
+    v.push_back({"ReturnFromInsideABody", mode,
+                 "function " + cc + "Pick(" + w + " x): " + w + " {\nmov " + a + ", x\ncmp " + a +
+                     ", 3\njne other\nreturn 30;\nother:\nreturn 40;\n}\nPick(3);\nmov " + b + ", " + a +
+                     "\nPick(4);\n",
+                 {{rBX, 30}, {rAX, 40}}});
+    v.push_back({"ConditionalValueOnVariable", mode,
+                 w + " r;\nmov " + a + ", 2\nr = (" + a + " == 2) ? 11 : 22;\nmov " + b + ", r\nr = if (" + a +
+                     " == 3) 11 : 22;\nmov " + d + ", r\n",
+                 {{rBX, 11}, {rDI, 22}}});
+    v.push_back({"ConditionalValueInitialisesAGlobal", mode,
+                 "mov " + a + ", 2\n" + w + " r = if (" + a + " == 2) 11 : 22;\n" + w + " q = 4;\nmov " + b + ", r\nadd " + b +
+                     ", q\n",
+                 {{rBX, 15}}});
+  }
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Results, FunctionPrograms, ::testing::ValuesIn(resultPrograms()), programName);
 
 }  // namespace
 }  // namespace vorak::test

@@ -1,0 +1,46 @@
+// Open if, while, repeat and case statements on one stack.
+#include "compiler/statements/BlockStack.h"
+
+namespace vorak {
+
+std::unique_ptr<TBlockStackItem> TBlockStack::pop() {
+  if (F_Items.empty()) return nullptr;
+  std::unique_ptr<TBlockStackItem> top = std::move(F_Items.back());
+  F_Items.pop_back();
+  return top;
+}
+
+PBlockStackItem TBlockStack::getTopRepType() const {
+  for (auto it = F_Items.rbegin(); it != F_Items.rend(); ++it)
+    if ((*it)->type_ != bstIF) return it->get();
+  return nullptr;
+}
+
+PBlockStackItem TBlockStack::getTopIfType() const {
+  for (auto it = F_Items.rbegin(); it != F_Items.rend(); ++it)
+    if ((*it)->type_ == bstIF) return it->get();
+  return nullptr;
+}
+
+PBlockStackItem TBlockStack::getTopCaseType() const {
+  for (auto it = F_Items.rbegin(); it != F_Items.rend(); ++it)
+    if ((*it)->type_ == bstCASE) return it->get();
+  return nullptr;
+}
+
+bool TBlockStack::tryInside(PBlockStackItem b) const {
+  size_t depth = 0;  // records up to and including b
+  while (depth < F_Items.size() && F_Items[depth].get() != b) ++depth;
+  ++depth;
+  for (const TryMark& t : F_Tries)
+    if (t.depth >= depth) return true;
+  return false;
+}
+
+bool TBlockStack::tryOpenIn(const TFunction* fn) const {
+  for (const TryMark& t : F_Tries)
+    if (t.fn == fn) return true;
+  return false;
+}
+
+}  // namespace vorak
