@@ -352,6 +352,16 @@ std::vector<Program> regressionPrograms() {
                "function F(dword x): dword {\ndword t;\n#set frame 0\nmov t, 5\nmov eax, x\nadd eax, t\n}\n"
                "#set frame 1\nF(1);\n",
                {{rAX, 6}}});
+  // Saved registers come back, with and without a frame, on every way out.
+  v.push_back({"UsesRestoredOnEveryReturn", 32,
+               "#set frame 0\nfunction Clobber(dword x): dword {\ndword t;\nuses ebx, edi, flags;\nmov t, 9\n"
+               "mov ebx, 1\nmov edi, 2\nmov eax, x\ncmp eax, 0\njne other\nreturn t;\nother:\nmov eax, t\n"
+               "add eax, x\n}\n#set frame 1\nfunction Framed(dword x): dword {\ndword t;\nuses ebx;\nmov ebx, 5\n"
+               "mov t, ebx\nmov eax, t\n}\nmov ebx, 100\nmov edi, 200\nClobber(0);\nmov ecx, eax\nClobber(1);\n"
+               "mov edx, eax\nFramed(0);\n",
+               {{rBX, 100}, {rDI, 200}, {rCX, 9}, {rDX, 10}, {rAX, 5}}});
+  v.push_back({"ReturnWithoutValueInAProcedure", 32,
+               "procedure P(dword x) {\nmov ebx, x\nreturn;\nmov ebx, 0\n}\nP(8);\n", {{rBX, 8}}});
   v.push_back({"LabelAtTheEndGetsTheReturn", 32,
                "function F(dword x): dword {\nmov eax, x\ncmp eax, 0\nje zero\nret 4\nzero:\n}\nF(0);\nmov ebx, 1\n"
                "F(3);\n",
