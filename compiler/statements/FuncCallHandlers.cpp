@@ -49,8 +49,24 @@ uint32_t depthNow() { return Compiler->CurFunc() ? Compiler->CurFunc()->LocalOff
 
 void readArgs(std::vector<TArg>& out);
 
+// Calls written inside each other's argument lists, read and compiled
+// recursively: a bound, not the end of the stack, stops a deeper text.
+constexpr uint32_t kMaxCallNesting = 500;
+uint32_t callNesting = 0;
+struct NestingGuard {
+  NestingGuard() {
+    if (callNesting >= kMaxCallNesting)
+      fatal("[6356] Calls nested deeper than " + std::to_string(kMaxCallNesting) + " inside arguments");
+    ++callNesting;
+  }
+  ~NestingGuard() { --callNesting; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+};
+
 // An inner call read as an argument: the current token names the function.
 TArg readInnerCall() {
+  NestingGuard nesting;
   TArg a;
   a.callee = static_cast<TFunction*>(cur().F_Pointer);
   if (!a.callee) unexpected("1200");

@@ -6,6 +6,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
@@ -86,6 +87,9 @@ void readParams(TFunction* fn, bool definition, bool record) {
       const std::string name = cur().F_String;
       if (findKeyword(name) != keyNone || paramExists(fn, name)) unexpected();
       // c. The parameter.
+      const uint64_t slot = alignSize(type ? type->size : 0, static_cast<uint32_t>(ptrSize));
+      if (uint64_t{fn->ParamSize} + slot > 0x7FFFFFFFull)
+        fatal("[313535] The parameters of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
       if (record) addParam(fn, type, name, definition);
       // d. Its default value.
       if (peekChar() == '=') {

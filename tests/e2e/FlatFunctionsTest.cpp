@@ -247,6 +247,14 @@ TEST_P(RefusedPrograms, StopWithTheirMessageAtTheirLine) {
   EXPECT_EQ(run.compile.out.compare(start, where.size(), where), 0) << run.compile.out;
 }
 
+// g(g(g(...g(1)...))) with depth calls.
+std::string nestedCalls(int depth) {
+  std::string s;
+  for (int i = 0; i < depth; ++i) s += "g(";
+  s += "1";
+  return s + std::string(static_cast<size_t>(depth), ')');
+}
+
 std::vector<Refused> refused() {
   return {
       {"InitialisedLocal", 32, "function f(): dword {\ndword x = 5;\n}\n", 2,
@@ -296,6 +304,8 @@ std::vector<Refused> refused() {
        "register first"},
       {"DefaultNamesAStackSlot", 32, "procedure q(dword a) {\nprocedure r(dword x = [ebp+8]) {\n}\n}\n", 2,
        "[313534] The default value of param \"x\" names a stack slot"},
+      {"CallsNestedTooDeep", 32, "function g(dword a): dword {\n}\n" + nestedCalls(600) + ";\n", 3,
+       "[6356] Calls nested deeper than 500 inside arguments"},
       // A body hides the blocks around its definition.
       {"BreakInABodyInsideALoop", 32, "while (eax == 0) {\nprocedure p() {\nbreak;\n}\nbreak;\n}\n", 3,
        "[4225] Break is only valid used inside block statements such as while, repeat or case statements"},
