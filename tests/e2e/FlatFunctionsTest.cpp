@@ -85,6 +85,13 @@ std::vector<Program> narrowPrograms() {
                  "function Sum(" + w + " n): " + w + " {\nmov " + a + ", n\ncmp " + a + ", 0\nje done\ndec " + a +
                      "\nSum(" + a + ")\nadd " + a + ", n\ndone:\n}\nSum(1000);\n",
                  {{rAX, 500500 & (m16 ? 0xFFFF : 0xFFFFFFFF)}}});
+      // stdcall calls cdecl calls stdcall, each with a local of its own.
+    v.push_back({"EachConventionCallsTheOther", mode,
+                 "function S0(" + w + " x): " + w + " {\nmov " + a + ", x\nadd " + a + ", " + a + "\n}\n" +
+                     "function cdecl C0(" + w + " x): " + w + " {\n" + w + " t;\nmov t, 1\nS0(x);\nadd " + a +
+                     ", t\n}\nfunction S1(" + w + " x): " + w + " {\n" + w + " t;\nmov t, 2\nC0(x);\nadd " + a +
+                     ", t\n}\nS1(5);\n",
+                 {{rAX, 13}}});
     v.push_back({"ProcedureWithEarlyRet", mode,
                  "procedure Set(" + w + " x) {\nmov " + b + ", x\nret " + (m16 ? "2" : "4") + "\nmov " + b +
                      ", 0\n}\nSet(42);\n",
@@ -158,6 +165,11 @@ std::vector<Program> wideModePrograms() {
                {{rAX, 42}}});
   v.push_back({"DwordParametersPushedAsQwords", 64,
                "function Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\nSub2(10, 3);\n", {{rAX, 7}}});
+  v.push_back({"UsesFlagsTakesEightBytes", 64,
+               "function Keep(qword x): qword {\nqword t;\nuses rbx, flags;\nmov rbx, x\nmov t, rbx\nmov rax, t\n}\n"
+               "#set frame 0\nfunction cdecl Bare(qword x): qword {\nqword t;\nuses rbx, flags;\nmov rbx, x\n"
+               "mov t, rbx\nmov rax, t\n}\n#set frame 1\nmov rbx, 3\nKeep(40);\nmov rcx, rax\nBare(2);\n",
+               {{rBX, 3}, {rCX, 40}, {rAX, 2}}});
   v.push_back({"RecursionThousandDeep", 64,
                "function msx64 Sum(qword n): qword {\nqword keep;\nmov keep, n\nmov rax, n\ncmp rax, 0\nje done\n"
                "dec rax\nSum(rax)\nadd rax, keep\ndone:\n}\nSum(1000);\n",
