@@ -28,6 +28,8 @@ TEST(RecordsPlugin, ReadsFunctionsVariablesAndImportsOfACompile) {
       "imports ('kernel32.dll') {\n"
       "  procedure ExitProcess(dword code);\n"
       "  procedure Unused();\n"
+      "  procedure Quit = TerminateProcess(dword code);\n"
+      "  function cdecl Old(): dword;\n  stdcall;\n"
       "}\n"
       "imports ('user32.dll') {\n"
       "  function cdecl wsprintf(pointer buf; pointer fmt; []): dword;\n"
@@ -38,7 +40,7 @@ TEST(RecordsPlugin, ReadsFunctionsVariablesAndImportsOfACompile) {
       "dword g = 5;\npointer pg = @g;\npointer names[] = ['a', 'b'];\nbyte s[] = 'abc';\n"
       "exports Add;\n"
       "entry procedure main() {\n"
-      "  Add(1);\n  wsprintf(@s, 'x', 1, 2, 3);\n  wsprintf(@s, 'y');\n  ExitProcess(0);\n"
+      "  Add(1);\n  wsprintf(@s, 'x', 1, 2, 3);\n  wsprintf(@s, 'y');\n  TerminateProcess(1);\n  ExitProcess(0);\n"
       "}\n",
       log);
   ASSERT_FALSE(records.empty()) << log;
@@ -63,10 +65,16 @@ TEST(RecordsPlugin, ReadsFunctionsVariablesAndImportsOfACompile) {
            "varfixup names hint=5 pos=0 size=4\n",
            "varfixup names hint=5 pos=4 size=4\n",
            // Only what the reachable code calls is imported.
-           "lib kernel32.dll ExitProcess\n",
+           "lib kernel32.dll TerminateProcess ExitProcess\n",
+           // Declared under two names; the second is the one in the library.
+           "fn Quit cc=0 params=1/4 min=0 locals=0/0 called=1 exported=0 dll=0 defaults=0 code:dword\n",
+           // The convention after the declaration, the old way, is stdcall.
+           "fn Old cc=0 params=0/0 min=0 locals=0/0 called=0 exported=0 dll=0 defaults=0\n",
            "lib user32.dll wsprintf\n",
        })
     EXPECT_NE(records.find(line), std::string::npos) << line << "in\n" << records;
+  EXPECT_NE(log.find("Warning: Declaration depreciated, correct syntax: procedure stdcall Old(..."), std::string::npos)
+      << log;
 }
 
 }  // namespace
