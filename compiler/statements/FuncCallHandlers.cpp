@@ -11,6 +11,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/statements/Statements.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"
@@ -104,7 +105,7 @@ void readArgs(std::vector<TArg>& out) {
     const char c = f.moveNextChar(true, false);
     if (c == ')') return;
     if (c != ',') {
-      cur().setSymbol(c);
+      setCharToken(c);
       unexpected("1127");
     }
   }

@@ -12,6 +12,7 @@
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/statements/Statements.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"
 #include "compiler/symbols/VarManager.h"
@@ -127,17 +128,17 @@ void readParams(TFunction* fn, bool definition, bool record) {
       } else if (c == ';') {
         break;
       } else if (!(c == '[' && !definition)) {
-        cur().setSymbol(c);
+        setCharToken(c);
         unexpected();
       }
       // f. Uncounted arguments.
-      if (curFile().moveNextChar(true, false) != ']') {
-        cur().setSymbol(curFile().at(curFile().CurChar ? curFile().CurChar - 1 : 0));
+      if (const char close = curFile().moveNextChar(true, false); close != ']') {
+        setCharToken(close);
         unexpected("453214");
       }
       fn->bMinParams = 1;
-      if (curFile().moveNextChar(true, false) != ')') {
-        cur().setSymbol(curFile().at(curFile().CurChar ? curFile().CurChar - 1 : 0));
+      if (const char close = curFile().moveNextChar(true, false); close != ')') {
+        setCharToken(close);
         unexpected("453215");
       }
       return;

@@ -254,7 +254,7 @@ void handle_VARTYPE() {
     const char c = curFile().moveNextChar(true, false);
     if (c == ';') return;
     if (c != ',') {
-      cur().setSymbol(c);
+      setCharToken(c);
       unexpected("63542");
     }
   }

@@ -318,6 +318,9 @@ std::vector<Refused> refused() {
        "[313534] The default value of param \"x\" names a stack slot"},
       {"CallsNestedTooDeep", 32, "function g(dword a): dword {\n}\n" + nestedCalls(600) + ";\n", 3,
        "[6356] Calls nested deeper than 500 inside arguments"},
+      // A character read by hand at the end of the source is reported as the end.
+      {"ParameterListAtTheEnd", 32, "function f(dword a", 1, "Unexpected EOF"},
+      {"InitialiserAtTheEnd", 32, "dword x = 'abc'", 1, "[63542] Unexpected EOF"},
       // A body hides the blocks around its definition.
       {"BreakInABodyInsideALoop", 32, "while (eax == 0) {\nprocedure p() {\nbreak;\n}\nbreak;\n}\n", 3,
        "[4225] Break is only valid used inside block statements such as while, repeat or case statements"},
