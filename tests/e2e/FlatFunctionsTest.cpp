@@ -159,6 +159,11 @@ std::vector<Program> wideModePrograms() {
                       "function cdecl Outer2(qword x, y): qword {\nSum6(x, y, 0, 0, 0, 1);\nadd rax, y\n}\n"
                       "Outer(7);\nmov rbx, rax\nOuter2(100, 10);\n",
                {{rBX, 42}, {rAX, 121}}});
+  // Slots read from the stack pointer while the call's room is reserved.
+  v.push_back({"Msx64PassesItsLocalsAndStackParameters", 64,
+               sum6 + "function msx64 Pass(qword a, b, c, d, e): qword {\nqword t;\nqword u;\nmov t, 100\nmov u, 20\n"
+                      "Sum6(t, u, e, t, u, e);\n}\nPass(0, 0, 0, 0, 3);\n",
+               {{rAX, 246}}});
   v.push_back({"Msx64LocalsWithoutFrame", 64,
                "function msx64 F(qword a, b): qword {\nqword t;\nmov t, a\nadd t, b\npush rbx\nmov rbx, t\n"
                "mov rax, rbx\npop rbx\n}\nF(40, 2);\n",
@@ -419,6 +424,11 @@ std::vector<Program> resultPrograms() {
                      ", 3\njne other\nreturn 30;\nother:\nreturn 40;\n}\nPick(3);\nmov " + b + ", " + a +
                      "\nPick(4);\n",
                  {{rBX, 30}, {rAX, 40}}});
+    v.push_back({"ReturnOfACall", mode,
+                 "function " + cc + "Dbl(" + w + " x): " + w + " {\nmov " + a + ", x\nadd " + a + ", " + a + "\n}\n" +
+                     "function " + cc + "Fwd(" + w + " x): " + w + " {\nreturn Dbl(x);\n}\n" +
+                     "function Twice(" + w + " x): " + w + " {\nreturn Fwd(x);\n}\nTwice(3);\n",
+                 {{rAX, 6}}});
     v.push_back({"ConditionalValueOnVariable", mode,
                  w + " r;\nmov " + a + ", 2\nr = (" + a + " == 2) ? 11 : 22;\nmov " + b + ", r\nr = if (" + a +
                      " == 3) 11 : 22;\nmov " + d + ", r\n",
