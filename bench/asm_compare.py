@@ -6,7 +6,8 @@ lea, push, pop, cmp, xor, memory operands, labels and backward jumps) in the
 syntax of each assembler (NASM, YASM, FASM, GNU as, Vorak), assembles each
 into a flat binary, checks that every output decodes to the same
 instructions, and times each whole process (wall time and peak memory, best
-of several runs).
+of several runs). It then compares the output sizes, in all and by kind of
+instruction (mnemonic and operand shape), byte for byte.
 
     bench/asm_compare.py --vorak build-rel/bin/vorak [--lines 500000] [--runs 3]
 
@@ -16,8 +17,8 @@ register statements inside) of the same number of lines, and compares its
 time per emitted instruction with the plain stream's.
 
 Jumps are compared by mnemonic only: the assemblers pick their own jump
-forms, and Vorak's flat builder pads a short jump's placeholder with NOPs,
-which the comparison skips.
+forms (their sizes are compared by kind). Any NOP in an output is counted as
+a kind of its own; the source writes none.
 """
 import argparse
 import os
@@ -244,26 +245,52 @@ def flat_bytes(tool, out, cwd):
         return f.read()
 
 
+def shape(ins):
+    """The kind of an instruction: its mnemonic and the classes of its
+    operands (r register, i immediate, m memory), "jcc" for the jumps."""
+    parts = ins.split(" ", 1)
+    if parts[0].startswith("j"):
+        return "jcc"
+    if parts[0] in ("nop", "xchg") and (len(parts) == 1 or parts[1] == "ax,ax" or parts[0] == "nop"):
+        return "nop"
+    ops = parts[1].split(",") if len(parts) > 1 else []
+    cls = "".join("m" if "[" in o else "i" if re.match(r"^-?(0x)?[0-9a-f]+$", o.strip()) else "r" for o in ops)
+    return parts[0] + " " + cls if cls else parts[0]
+
+
 def decode(code):
-    """Instruction texts, with jump targets and NOP padding dropped."""
+    """(text, kind, length) of every instruction; texts without jump targets
+    and with NOPs left out, so that the outputs compare."""
     with tempfile.NamedTemporaryFile(suffix=".bin") as f:
         f.write(code)
         f.flush()
-        text = subprocess.run(["objdump", "-D", "-b", "binary", "-m", "i386", "-M", "intel", f.name],
-                              check=True, capture_output=True, text=True).stdout
+        text = subprocess.run(["objdump", "-D", "-b", "binary", "-m", "i386", "-M", "intel", "--insn-width=16",
+                               f.name], check=True, capture_output=True, text=True).stdout
     result = []
     for line in text.splitlines():
-        m = re.match(r"\s*[0-9a-f]+:\s+(?:[0-9a-f]{2} )+\s*(.*)$", line)
-        if not m or not m.group(1):
+        m = re.match(r"\s*[0-9a-f]+:\s+((?:[0-9a-f]{2} )+)\s*(.*)$", line)
+        if not m or not m.group(2):
             continue
-        ins = re.sub(r"\s+", " ", m.group(1).strip())
-        if ins == "nop" or ins.startswith("xchg ax,ax") or ins.startswith("nop "):
-            continue
+        length = len(m.group(1).split())
+        ins = re.sub(r"\s+", " ", m.group(2).strip())
+        kind = shape(ins)
         if ins.startswith("j"):
             ins = ins.split()[0]
         ins = ins.replace("DWORD PTR ", "")
-        result.append(ins)
+        result.append((ins, kind, length))
     return result
+
+
+def texts(decoded):
+    return [ins for ins, kind, _ in decoded if kind != "nop"]
+
+
+def sizes_by_kind(decoded):
+    by = {}
+    for _, kind, length in decoded:
+        count, total = by.get(kind, (0, 0))
+        by[kind] = (count + 1, total + length)
+    return by
 
 
 def main():
@@ -280,6 +307,7 @@ def main():
     stmts = generate(args.lines)
     srcs = sources(stmts)
     results = {}
+    sizes = {}
     reference = None
     with tempfile.TemporaryDirectory() as work:
         for tool in tools:
@@ -293,17 +321,29 @@ def main():
             for _ in range(args.runs):
                 seconds, rss = run(commands(tool, name, out, vorak), cwd)
                 best = (seconds, rss) if best is None or seconds < best[0] else best
-            decoded = decode(flat_bytes(tool, out, cwd))
+            image = flat_bytes(tool, out, cwd)
+            decoded = decode(image)
             if reference is None:
-                reference = decoded
-            same = decoded == reference
-            results[tool] = (best[0], best[1], len(decoded), same)
+                reference = texts(decoded)
+            same = texts(decoded) == reference
+            results[tool] = (best[0], best[1], len(texts(decoded)), same)
+            sizes[tool] = (len(image), sizes_by_kind(decoded))
     size = len(srcs["vorak"][1])
     print("%d lines, %.1f MB of Vorak source" % (args.lines, size / 1e6))
     print("| Assembler | Wall time (best of %d) | Peak memory | Instructions | Same as Vorak |" % args.runs)
     print("|---|---|---|---|---|")
     for tool, (s, rss, n, same) in results.items():
         print("| %s | %.3f s | %.1f MiB | %d | %s |" % (tool, s, rss / 1024, n, "yes" if same else "NO"))
+    print()
+    print("Output size in bytes, in all and by kind of instruction (count of that kind in Vorak's output):")
+    print("| Kind | Count | " + " | ".join(results) + " |")
+    print("|---|---|" + "---|" * len(results))
+    print("| whole output | | " + " | ".join(str(sizes[t][0]) for t in results) + " |")
+    kinds = sorted(set(k for t in results for k in sizes[t][1]))
+    for kind in kinds:
+        count = sizes["vorak"][1].get(kind, (0, 0))[0]
+        cells = [str(sizes[t][1].get(kind, (0, 0))[1]) for t in results]
+        print("| %s | %d | %s |" % (kind, count, " | ".join(cells)))
     if args.structured:
         structured(vorak, args.lines, args.runs, results["vorak"])
     if not all(r[3] for r in results.values()):

@@ -16,18 +16,13 @@ namespace vorak {
 namespace {
 
 // A 64-bit stack word or branch offset is a 4-byte field that the processor
-// sign-extends: the value (read as signed when held in 32 bits) must lie in
-// the signed 32-bit range. false when it does not.
+// sign-extends: the value must lie in the signed 32-bit range, since 64-bit
+// values arrive whole (2147483648 is no -2147483648 there). false when it
+// does not.
 bool signExtended32(int64_t v, int64_t& out) {
-  if (v >= INT32_MIN && v <= INT32_MAX) {
-    out = v;
-    return true;
-  }
-  if ((v >> 32) == 0) {
-    out = asSigned32(v);
-    return true;
-  }
-  return false;
+  if (v < INT32_MIN || v > INT32_MAX) return false;
+  out = v;
+  return true;
 }
 
 // The immediate (or relative offset) width of the mode: 2, 4, and 4 again in
@@ -194,25 +189,15 @@ uint32_t TVorAssembler::pushPopBlock(const TInstruction& r, POperand o1) {
 // The top rem bytes of a block as one zero-extended stack word, built from
 // the top down in 2-byte pieces: zero words (66 68 00 00) above the data,
 // then an odd top byte, then word pushes (66 FF /6). The odd byte is a word
-// push of the two top bytes shifted right by 8 on the stack; a block of one
-// byte, and 16-bit code (no SP-based operand), load it with movzx into the
-// accumulator instead, which is then pushed whole.
+// push of the two top bytes shifted right by 8 on the stack. A block of one
+// byte has no second byte to push with it, and 16-bit code cannot address
+// the stack top to shift it: both would need a register loaded behind the
+// program's back, so they are refused.
 uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& moved) {
   const uint32_t w = ptrWidth(), size = o1->size;
   const int64_t top = static_cast<int64_t>(size) - rem;  // offset of the remainder
-  static const PInstruction movzx = row("movzx"), push = row("push"), shr = row("shr");
-  if (mode16() || size == 1) {
-    // rem is 1 here: the whole remainder is the one byte.
-    TOperand byte, acc, accWord;
-    if (!pieceOf(*o1, size - 1, moved, byte)) return ERROR_OPERAND_INVALID;
-    byte.size = 1;
-    acc.setRegister(false, mode16() ? REG_AX : REG_EAX);
-    accWord.setRegister(false, regScale(REG_AL, static_cast<uint8_t>(w)));
-    uint32_t rc = innerAssemble(movzx, &acc, &byte);
-    if (rc == ASSEMBLE_OK) rc = innerAssemble(push, &accWord, nullptr);
-    if (rc == ASSEMBLE_OK) moved += w;
-    return rc;
-  }
+  static const PInstruction shr = row("shr");
+  if ((rem & 1) && (mode16() || size == 1)) return ERROR_PUSH_BYTE;
   const uint32_t pads = (w - rem - (rem & 1)) / 2;
   for (uint32_t i = 0; i < pads; ++i) {
     uint32_t rc = emitOpcode(0x68, 2);

@@ -423,8 +423,8 @@ uint32_t TVorAssembler::emitMMU(uint32_t opcode, bool rexw, uint8_t firstOP, POp
   if (operand->hint == otMem) {
     uint32_t rc = buildRM(operand, f);
     if (rc != ASSEMBLE_OK) return rc;
-  } else if (operand->hint == otST || operand->hint == otXMM) {
-    // mm registers are 0-7; xmm 8-15 take REX.B.
+  } else if (operand->isMMXRegister() || operand->hint == otXMM) {
+    // mm registers are 0-7; xmm 8-15 take REX.B. An st(n) has no place here.
     const uint64_t n = static_cast<uint64_t>(operand->value);
     if (n > (operand->hint == otST ? 7u : 15u)) return ERROR_OPERAND_INVALID;
     f.mod = 3;

@@ -30,11 +30,13 @@ bool goneIn64(uint8_t op) {
 }
 
 // An 8-byte operand takes a 4-byte field that the processor sign-extends,
-// which no setting can stretch.
+// which no setting can stretch. Numbers reach an 8-byte operand with their
+// full 64 bits (a negative one keeps its sign), so 0xFFFFFFFF is 4294967295
+// here and has no such field: read as -1 it would add or compare another
+// number than the one written.
 bool immFitsOperand(int64_t v, uint32_t opSize) {
   if (opSize != 8) return immFits(v, opSize);
-  auto signed32 = [](int64_t x) { return x >= INT32_MIN && x <= INT32_MAX; };
-  return signed32(v) || ((v >> 32) == 0 && signed32(asSigned32(v)));
+  return v >= INT32_MIN && v <= INT32_MAX;
 }
 
 bool isReg(POperand o) { return o && o->hint == otRegister; }

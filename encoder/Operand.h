@@ -43,6 +43,11 @@ enum TOperandType : uint8_t {
   otLabel, otSegLabel, otLabelRef, otConst, otFlag, otEFlag
 };
 
+// st(n) and mm(n) share the operand type otST; the operand's size tells which
+// register file the name came from: the width of an x87 stack register or of
+// an MMX register. An x87 row takes only the first, an MMX row the second.
+inline constexpr uint32_t ST_REGISTER_SIZE = 10, MM_REGISTER_SIZE = 8;
+
 // One instruction operand. Field order is shared with plug-ins.
 struct TOperand {
   TOperandType hint = otRegister;
@@ -75,6 +80,8 @@ struct TOperand {
                  std::initializer_list<TRegister> regs, void* op, TOperandType ot, void* cf);
   bool isRegister(uint32_t sz) const { return hint == otRegister && size == sz; }
   bool isRegType() const { return hint == otRegister || hint == otST || hint == otXMM; }
+  bool isX87Register() const { return hint == otST && size == ST_REGISTER_SIZE; }
+  bool isMMXRegister() const { return hint == otST && size == MM_REGISTER_SIZE; }
   uint32_t regTypeID() const;
 };
 using POperand = TOperand*;

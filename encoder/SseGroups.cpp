@@ -12,7 +12,8 @@ namespace {
 
 constexpr uint8_t REX_W = 8, REX_R = 4, REX_B = 1;
 
-bool isMM(POperand o) { return o && o->hint == otST; }
+// mm(n) only: st(n) shares the operand type and is no MMX register.
+bool isMM(POperand o) { return o && o->isMMXRegister(); }
 bool isXMM(POperand o) { return o && o->hint == otXMM; }
 bool isMemory(POperand o) { return o && o->hint == otMem; }
 bool isGeneral(POperand o) { return o && o->hint == otRegister; }
@@ -26,7 +27,7 @@ bool isMandatoryPrefix(uint8_t b) { return b == 0x66 || b == 0xF2 || b == 0xF3; 
 bool registerNumber(POperand o, uint8_t& n) {
   switch (o->hint) {
     case otST:
-      if (o->value < 0 || o->value > 7) return false;
+      if (!o->isMMXRegister() || o->value < 0 || o->value > 7) return false;
       break;
     case otXMM:
       if (o->value < 0 || o->value > 15) return false;
@@ -123,7 +124,9 @@ uint32_t moveClass(POperand o, bool& ok) {
   ok = true;
   switch (o->hint) {
     case otMem: return OP_MEM;
-    case otST: return OP_MM;
+    case otST:
+      if (isMM(o)) return OP_MM;
+      break;
     case otXMM: return OP_XMM;
     case otRegister:
       if (o->size == 4) return OP_REG32;
@@ -136,6 +139,14 @@ uint32_t moveClass(POperand o, bool& ok) {
 }
 
 constexpr uint32_t kMovq2dq = 0xF30FD600;  // F3 0F D6 /r: movq2dq xmm, mm
+
+// An x87 stack register where an MMX row reads an mm register: the two files
+// share an operand type, and the bytes would name the mm register.
+uint32_t refuseStackRegisters(POperand o1, POperand o2) {
+  if (o1 && o1->hint == otST && !isMM(o1)) return ERROR_OPERAND1_INVALID;
+  if (o2 && o2->hint == otST && !isMM(o2)) return ERROR_OPERAND2_INVALID;
+  return ASSEMBLE_OK;
+}
 
 }  // namespace
 
@@ -181,6 +192,7 @@ uint32_t TVorAssembler::emitSimd(const uint8_t* opcode, uint32_t count, bool rex
 // movq2dq (F3 0F D6): movq has no such form, so it is refused here.
 uint32_t TVorAssembler::encodeMMU_MOVQ(const TEncodeArgs& a) {
   const POperand o1 = a.o1, o2 = a.o2;
+  if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;
   uint32_t word = 0;
   POperand regOp = nullptr, rmOp = nullptr;
   if (isMM(o1) && (isMM(o2) || isMemory(o2))) {
@@ -223,6 +235,7 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
     if (Log) Log->FatalError("FLAGS NOT SET");
     return ERROR_OPERAND_INVALID;
   }
+  if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;
   if (!isGeneral(o1) && !isMM(o1) && !isXMM(o1)) return ERROR_OPERAND_INVALID;
   if (isMM(o1) && !(row.flags & OP_ST)) return ERROR_OPERAND1_INVALID;
   if (isXMM(o1) && !(row.flags & OP_XMM)) return ERROR_OPERAND1_INVALID;
@@ -295,6 +308,7 @@ uint32_t TVorAssembler::simdMove(const TInstruction& row, POperand o1, POperand 
     if (Log) Log->FatalError("Assertion failure");
     return ERROR_OPERAND_INVALID;
   }
+  if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;
   bool ok = false;
   const uint32_t c1 = moveClass(o1, ok);
   if (!ok || !(row.flags & c1)) return ERROR_OPERAND1_INVALID;

@@ -137,6 +137,7 @@ std::string TVorAssembler::errorCodeToString(uint32_t code) {
     case ERROR_OPERAND_TYPE_MISMATCH: return "Operand type mismatch!";
     case ERROR_MODE_SUPPORT:
       return "Instruction not available in " + std::to_string(CompileFlags.cpu_bits) + " bit" + " mode!";
+    case ERROR_PUSH_BYTE: return "A single byte cannot be pushed: push takes whole stack words";
     case ERROR_OPCODE_UNKNOWN: return "Unknown instruction";
     case ERROR_OPCODE_NULL: return "Instruction required!";
     case ERROR_NOT_SUPPORTED: return "Instruction usage is not supported!";

@@ -28,6 +28,8 @@ inline constexpr uint32_t ERROR_OPERAND_COUNT_MIN = 0x1010;
 inline constexpr uint32_t ERROR_OPERAND_COUNT_MAX = 0x1011;
 inline constexpr uint32_t ERROR_OPERAND_TYPE_MISMATCH = 0x1012;
 inline constexpr uint32_t ERROR_MODE_SUPPORT = 0x1013;
+// push moves whole stack words: a lone byte has no push of its own.
+inline constexpr uint32_t ERROR_PUSH_BYTE = 0x1014;
 inline constexpr uint32_t ERROR_OPCODE_UNKNOWN = 0x10000000;
 inline constexpr uint32_t ERROR_OPCODE_NULL = 0x10000001;
 inline constexpr uint32_t ERROR_NOT_SUPPORTED = 0x10000002;

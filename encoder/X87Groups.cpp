@@ -8,7 +8,10 @@ namespace {
 
 constexpr int64_t kStackRegisters = 8;
 
-bool isStackRegister(POperand o) { return o && o->hint == otST && o->value >= 0 && o->value < kStackRegisters; }
+// st(n) only: mm(n) shares the operand type and is no x87 register.
+bool isStackRegister(POperand o) {
+  return o && o->isX87Register() && o->value >= 0 && o->value < kStackRegisters;
+}
 
 uint8_t stackIndex(POperand o) { return static_cast<uint8_t>(o->value); }
 

@@ -1,8 +1,7 @@
 // Directives: the dispatcher over the directive names, #set, #include and
 // #tryinclude, #define, the conditionals with the skipping of dead text,
-// #repeat, #eval, #echo, #depreciated, #raise, #align and #resource; the
-// directives of the macro machinery still to come stop the compile with a
-// message that names them.
+// #repeat, #eval, #echo, #depreciated, #raise, #align, #resource and the
+// directives of the macro machinery.
 #include "compiler/preprocessor/DirectiveHandlers.h"
 
 #include <cstdint>
@@ -18,9 +17,11 @@
 #include "compiler/driver/Utils.h"
 #include "compiler/output/ResourceManager.h"
 #include "compiler/preprocessor/MacroHandlers.h"
+#include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
+#include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/VarManager.h"
@@ -37,10 +38,6 @@ TCurrentToken& cur() { return *Compiler->CurToken(); }
 TVorToken readToken(bool cleanIdent = false) { return Compiler->CurFile()->moveNextToken(cleanIdent); }
 
 [[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-
-[[noreturn]] void notAvailable(std::string_view directive) {
-  Log->FatalError("[9951] Directive #" + std::string(directive) + " is not available yet");
-}
 
 enum class TDirective : uint8_t {
   If, Set, End, Else, Eval, Echo, Ifdef, Raise, Mpush, Mcall, Align, Define, Return, Elseif,
@@ -605,11 +602,11 @@ bool handle_DIRECTIVE_eval() {
 
   // The text is a buffer of its own whose end ends its loop: the compile
   // goes on after the directive in the loop that met it, whether that
-  // compiles a block, a branch or the top level. Until macros run, the
-  // master macro is the current one.
+  // compiles a block, a branch, a macro body or the top level. The text is
+  // named after the running macro.
   TAFile* const holder = Compiler->CurFile();
   auto buffer = std::make_unique<TAFile>(true);
-  buffer->loadBuffer("master.$eval", text, holder);
+  buffer->loadBuffer(MacMan->CurMacro()->name + ".$eval", text, holder);
   buffer->setEndsLoop(true);
   struct Back {
     TAFile* holder;
@@ -667,13 +664,121 @@ void handle_DIRECTIVE_resource() {
   ResMan->readResourceFile(path);
 }
 
-// ---- Directives still to come ----
+// ---- The directives of the macro machinery ----
 
-void handle_DIRECTIVE_mpush(bool master) { notAvailable(master ? "gmpush" : "mpush"); }
-void handle_DIRECTIVE_mcall() { notAvailable("mcall"); }
-bool handle_DIRECTIVE_return() { notAvailable("return"); }
-void handle_DIRECTIVE_labelstart() { notAvailable("labelstart"); }
-void handle_DIRECTIVE_handlemacro() { notAvailable("handlemacro"); }
-void handle_DIRECTIVE_movenexttext() { notAvailable("movenexttext"); }
+namespace {
+
+// A name read clean, looked up without expanding it: a "$name" variable
+// gives its value, any other name its identifier.
+const TCurrentToken& readCleanName() {
+  TCurrentToken& tk = cur();
+  if (readToken(true) == ttIdent && tk.F_IdentType == itNone && tk.F_Keyword == keyNone) {
+    if (const PIdent id = Idents->findIdent(tk.F_String, Idents->CurrentScope())) {
+      tk.F_IdentType = id->type_;
+      tk.F_Pointer = id->ptr;
+    }
+  }
+  return tk;
+}
+
+}  // namespace
+
+void handle_DIRECTIVE_mpush(bool master) {
+  readToken();
+  if (CompileFlags.peek_mode) return;
+  TMacroActivation& a = master ? *MacMan->MasterActivation() : *MacMan->Current();
+  TCurrentToken* v = MacMan->newToken();
+  v->setCurToken(cur());
+  a.values.push_back(v);
+}
+
+void handle_DIRECTIVE_mcall() {
+  TMacro* m = nullptr;
+  {
+    // The macro's name is read, not expanded.
+    const vbool prev = CompileFlags.peek_mode;
+    CompileFlags.peek_mode = 1;
+    struct Back {
+      vbool prev;
+      ~Back() { CompileFlags.peek_mode = prev; }
+    } back{prev};
+    if (readToken() != ttIdent || cur().F_IdentType != itMacro || !cur().F_Pointer) unexpected("5434456");
+    m = static_cast<TMacro*>(cur().F_Pointer);
+  }
+  if (!Compiler->ExpectSymbol(",")) unexpected("5434457");
+  if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected("5434458");
+  const uint32_t count = lowWord(cur().F_Integer);
+  if (!Compiler->ExpectSymbol(";")) unexpected("5434459");
+  handle_MACROCALL(m, count, MacMan->CurMacro());
+}
+
+bool handle_DIRECTIVE_return() {
+  TMacroActivation& a = *MacMan->Current();
+  if (a.blocks > 0) Log->FatalError("[32238] #return inside the block of an extended macro");
+  if (MacMan->atTopLevel()) Log->FatalError("[32237] #return outside a macro");
+  readToken();
+  // A procedure macro has no result: the value is read and dropped. The
+  // result is a value: the variable it came from ends with the call.
+  if (TCurrentToken* result = a.macro->result.get()) {
+    result->setCurToken(cur());
+    result->F_DefName.clear();
+  }
+  return true;
+}
+
+void handle_DIRECTIVE_labelstart() {
+  if (!Compiler->ExpectSymbol("(")) unexpected("534656");
+  const TCurrentToken& name = readCleanName();
+  if (name.F_Type != ttIdent || name.F_IdentType != itLabel || !name.F_Pointer) unexpected("856643");
+  auto* label = static_cast<TFunction*>(name.F_Pointer);
+  TCurrentToken saved;
+  saved.setCurToken(name);
+  if (!Compiler->ExpectSymbol(")")) unexpected("461435");
+  if (!Compiler->ExpectSymbol(";")) unexpected("545732");
+  if (label->Type_ != ltRef) {
+    cur().setCurToken(saved);
+    Log->FatalReservedToken("1345");
+  }
+  Compiler->placeLabel(label);
+}
+
+void handle_DIRECTIVE_handlemacro() {
+  if (!Compiler->ExpectSymbol("(")) unexpected("534515");
+  const TCurrentToken& name = readCleanName();
+  if (name.F_Type != ttIdent || name.F_IdentType != itMacro || !name.F_Pointer) unexpected("53323535");
+  auto* m = static_cast<TMacro*>(name.F_Pointer);
+  if (!Compiler->ExpectSymbol(")")) unexpected("534516");
+  if (!Compiler->ExpectSymbol(";")) unexpected("534517");
+  auto* invoker = static_cast<TAFile*>(MacMan->parentStack.top());
+  if (!invoker) Log->FatalError("[534518] #handlemacro outside a macro");
+  // The macro reads its arguments from the text that invoked the running one.
+  TAFile* const here = Compiler->CurFile();
+  struct Back {
+    TAFile* here;
+    ~Back() { Compiler->setCurFile(here); }
+  } back{here};
+  Compiler->setCurFile(invoker);
+  handle_MACROCALL(m, 0, nullptr);
+}
+
+void handle_DIRECTIVE_movenexttext() {
+  TAFile& f = *Compiler->CurFile();
+  const char open = f.moveNextChar(true, false);
+  if (open != '(') {
+    cur().setSymbol(open);
+    unexpected("541691");
+  }
+  const char close = f.moveNextChar(true, false);
+  if (close != ')') {
+    cur().setSymbol(close);
+    unexpected("19819");
+  }
+  auto* invoker = static_cast<TAFile*>(MacMan->parentStack.top());
+  if (!invoker) return;
+  if (CompileFlags.peek_mode)
+    invoker->peekNextToken(true);
+  else
+    invoker->moveNextToken(true);
+}
 
 }  // namespace vorak

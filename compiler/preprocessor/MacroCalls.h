@@ -2,7 +2,7 @@
 // "$" followed by a name, and a macro name read outside a peek.
 #pragma once
 
-#include <string>
+#include <string_view>
 
 #include "plugins/PluginInterface.h"
 
@@ -16,7 +16,11 @@ struct TMacro;
 // macro consumes the name and fills ct. A name that is none of them leaves ct
 // as the symbol "$" and the name unread (so "$set" and the other directives
 // reach the statement loop). Returns ct's kind.
-TVorToken handle_INBUILT(const std::string& name, TCurrentToken& ct);
+TVorToken handle_INBUILT(std::string_view name, TCurrentToken& ct);
+// The variables of the running macro, then its parameters: a copy of the
+// value with the define name "$" + name, the name consumed. A name that is
+// neither leaves ct as the symbol "$" and the name unread.
+TVorToken handle_PARAMVAR(std::string_view name, TCurrentToken& ct);
 
 // A macro name read outside peek mode: the macro is expanded at once and ct
 // becomes a copy of its result token, or the symbol ";" when it has none.

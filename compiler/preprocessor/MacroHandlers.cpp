@@ -1,16 +1,506 @@
 // Macro definitions, macro calls and macro variables.
 #include "compiler/preprocessor/MacroHandlers.h"
 
-#include "compiler/statements/Statements.h"
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/preprocessor/Evaluator.h"
+#include "compiler/preprocessor/MacroCalls.h"
+#include "compiler/preprocessor/MacroManager.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/IdentManager.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/RegisterManager.h"
+#include "compiler/symbols/SharedString.h"
 
 namespace vorak {
 
-TMacro* handle_INLINE(bool extendedm, bool anonymous) {
-  fatalNotAvailable(extendedm ? "extended macros" : "inline macros");
+namespace {
+
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+TAFile& curFile() { return *Compiler->CurFile(); }
+
+[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
+[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
+
+bool isSymbol(const TCurrentToken& tk, char c) {
+  return tk.F_Type == ttSymbol && tk.F_String.size() == 1 && tk.F_String[0] == c;
 }
 
-void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) { fatalNotAvailable("macro calls"); }
+// Consumes the byte that the last peekNextRealChar looked at.
+void consumePeekedChar() {
+  TAFile& f = curFile();
+  f.setPosition(f.lastPeek());
+}
 
-void handle_DIRECTIVE_macrovar() { fatalNotAvailable("macro variables"); }
+// The next byte that is not a blank or a line break, not consumed.
+char nextRealChar() { return curFile().peekNextRealChar(true); }
+
+// Peek mode for as long as it lives: names read meanwhile are not expanded.
+struct PeekModeOn {
+  vbool prev = CompileFlags.peek_mode;
+  PeekModeOn() { CompileFlags.peek_mode = 1; }
+  ~PeekModeOn() { CompileFlags.peek_mode = prev; }
+  PeekModeOn(const PeekModeOn&) = delete;
+  PeekModeOn& operator=(const PeekModeOn&) = delete;
+};
+
+// A name read clean (nothing expanded) is free when it is no keyword and
+// resolves to nothing: no register, type, variable, macro, define ...
+bool isFreeName(std::string_view name) {
+  if (findKeyword(name) != keyNone) return false;
+  TCurrentToken probe;
+  PeekModeOn peek;
+  const TFilePos at = curFile().position();
+  probe.setIdentifier(name);
+  curFile().setPosition(at);
+  return probe.F_Type == ttIdent && probe.F_IdentType == itNone;
+}
+
+// ---- Definition ----
+
+// Passes over a string literal whose opening quote was just read, escapes
+// included; false when the text ends first.
+bool skipString(TAFile& f, char quote) {
+  for (;;) {
+    const char c = f.moveNextChar(false, true);
+    if (c == '\0' && f.CurChar > f.FileLen) return false;
+    if (c == quote) return true;
+    if (c == '\\' && f.moveNextChar(false, true) == '\0' && f.CurChar > f.FileLen) return false;
+  }
+}
+
+// The cursor stands on the body's "{": reads up to the matching "}" and
+// returns the text from the "{" up to, not including, the "}". Braces in
+// comments and strings do not count.
+std::string captureBody() {
+  TAFile& f = curFile();
+  const uint32_t open = f.CurChar;
+  uint32_t depth = 1;
+  for (;;) {
+    const char c = f.moveNextChar(false, false);
+    if (c == '\0' && f.CurChar > f.FileLen) {
+      cur().setNull();
+      unexpected("12300");
+    }
+    if (c == '\'' || c == '"') {
+      if (!skipString(f, c)) {
+        cur().setNull();
+        unexpected("12300");
+      }
+    } else if (c == '{') {
+      ++depth;
+    } else if (c == '}' && --depth == 0) {
+      return f.Buffer.substr(open - 1, f.CurChar - open);
+    }
+  }
+}
+
+// The parameter list after "(": none, "$a, $b", "$a, $b, ;" or ";".
+void readParams(TMacro& m) {
+  TAFile& f = curFile();
+  const char first = nextRealChar();
+  if (first == ';') {
+    if (!m.parens_req) fatal("[6481] Inline op macros can not have uncounted arguments");
+    consumePeekedChar();
+    m.paramcount = kUncountedParams;
+    return;
+  }
+  if (first != '$') return;
+  consumePeekedChar();
+  for (;;) {
+    // Read clean: a parameter may be named like a register or a macro.
+    if (f.moveNextToken(true) != ttIdent) unexpected("234");
+    m.addParam(cur().F_String);
+    if (nextRealChar() != ',') return;
+    consumePeekedChar();
+    const char c = f.moveNextChar(true, false);
+    if (c == ';') {
+      m.paramcount = kUncountedParams;
+      return;
+    }
+    if (c != '$') {
+      cur().setSymbol(c);
+      unexpected("1432");
+    }
+  }
+}
+
+// ---- Calls ----
+
+// Leaves the macro stack, the assignment target and the register states as
+// the caller had them, however the call ends.
+class TCallScope {
+ public:
+  TCallScope(TMacro* m, TMacroActivation* frame)
+      : m_(m),
+        frame_(frame),
+        caller_(MacMan->Current()),
+        callerFile_(Compiler->CurFile()),
+        target_(assignOperand) {
+    targetText_.swap(assignOperandText);
+    assignOperand = nullptr;
+    if (m->running > 0) {
+      frame->bodySaved = true;
+      frame->bodyPos = m->code->position();
+    }
+    ++m->running;
+    RegMan->saveState(&frame->regs);
+    MacMan->parentStack.push(callerFile_);
+  }
+  ~TCallScope() {
+    MacMan->parentStack.pop();
+    // The body's lines count once, where it was written.
+    if (frame_->bodySaved)
+      m_->code->setPosition(frame_->bodyPos);
+    else
+      m_->code->setPosition(TFilePos{1, 0, 0, 0});
+    --m_->running;
+    RegMan->restoreState(&frame_->regs);
+    MacMan->setCurrent(caller_);
+    MacMan->popFrame();
+    assignOperand = target_;
+    assignOperandText.swap(targetText_);
+    Compiler->setCurFile(callerFile_);
+  }
+  TCallScope(const TCallScope&) = delete;
+  TCallScope& operator=(const TCallScope&) = delete;
+
+  TMacroActivation* caller() const { return caller_; }
+  TAFile* callerFile() const { return callerFile_; }
+  TOperand* target() const { return target_; }
+  const std::string& targetText() const { return targetText_; }
+
+ private:
+  TMacro* m_;
+  TMacroActivation* frame_;
+  TMacroActivation* caller_;
+  TAFile* callerFile_;
+  TOperand* target_;
+  std::string targetText_;
+};
+
+// Compiles the body once from its start, in the current function.
+void runBody(TMacro& m, TAFile* callerFile) {
+  m.code->setPosition(TFilePos{1, 1, 1, 0});
+  Compiler->setCurFile(m.code);
+  Compiler->HandleDeclarations(-1);
+  if (Compiler->LastLoopEnd() == TLoopEnd::Brace)
+    fatal("[32239] Unexpected symbol \"}\" in the body of macro \"" + m.name + "\"");
+  Compiler->setCurFile(callerFile);
+}
+
+// An extended macro's block: the caller's statements up to the matching
+// "}", compiled in the caller's activation.
+void runCallerBlock(TCallScope& scope) {
+  if (!Compiler->ExpectSymbol("{")) unexpected("");
+  TMacroActivation* caller = scope.caller();
+  TMacroActivation* self = MacMan->Current();
+  struct Block {
+    TMacroActivation* caller;
+    TMacroActivation* self;
+    ~Block() {
+      --caller->blocks;
+      MacMan->setCurrent(self);
+    }
+  } block{caller, self};
+  ++caller->blocks;
+  MacMan->setCurrent(caller);
+  Compiler->HandleDeclarations(-1);
+  if (Compiler->LastLoopEnd() != TLoopEnd::Brace) {
+    cur().setNull();
+    unexpected("7652");
+  }
+}
+
+// Reads the arguments of an ordinary call into frame; returns their number.
+uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
+  const bool declared = m.counted() && m.paramcount != 0;
+  bool parenthesis = false;
+  if (m.parens_req) {
+    if (declared) {
+      if (!Compiler->ExpectSymbol("(")) unexpected("312");
+      parenthesis = true;
+    } else if (nextRealChar() == '(') {
+      consumePeekedChar();
+      parenthesis = true;
+    }
+    // Without its parenthesis a macro that needs none takes no arguments.
+    if (!parenthesis) return 0;
+  } else if (m.paramcount == 0) {
+    return 0;
+  }
+
+  uint32_t index = 0;
+  bool closed = false;
+  for (;;) {
+    curFile().moveNextToken(false);
+    TCurrentToken& tk = cur();
+    // ")" first in the list, or before ";", closes it.
+    if (parenthesis && isSymbol(tk, ')') && (m.extendedmacro || index == 0 || nextRealChar() == ';')) {
+      closed = true;
+      break;
+    }
+    if (isSymbol(tk, '@')) {
+      TAFile& f = curFile();
+      if (f.peekNextToken(false) == ttBaseExp) {
+        f.moveLastPeek();
+        TCurrentToken& e = cur();
+        e.F_Type = ttIdent;
+        e.F_IdentType = itBaseExpPtr;
+        e.F_ByteCount = ptrSize;
+        e.F_BitCount = ptrSize * 8;
+        e.F_String.insert(0, 1, '@');
+      } else {
+        f.moveNextToken(false);
+        TCurrentToken& v = cur();
+        if (v.F_Type != ttIdent || (v.F_IdentType != itGlobalVar && v.F_IdentType != itLocalVar)) unexpected("7521");
+        v.F_IdentType = v.F_IdentType == itGlobalVar ? itGlobalVarPtr : itLocalVarPtr;
+        v.F_String.insert(0, 1, '@');
+      }
+    }
+    TCurrentToken* arg = MacMan->newToken();
+    arg->setCurToken(cur());
+    frame.values.push_back(arg);
+    ++index;
+    if (nextRealChar() != ',') break;
+    consumePeekedChar();
+  }
+  if (parenthesis && !closed) {
+    if (declared) {
+      if (!Compiler->ExpectSymbol(")")) unexpected("313");
+    } else if (nextRealChar() == ')') {
+      consumePeekedChar();
+    }
+  }
+  return index;
+}
+
+}  // namespace
+
+TMacro* handle_INLINE(bool extendedm, bool anonymous) {
+  TAFile& f = curFile();
+  TMacroType type = mtFunc;
+  bool parens = true;
+  if (!extendedm) {
+    if (f.peekNextToken(true) == ttIdent && lowerCase(Compiler->PeekToken()->F_String) == "op") {
+      f.setPosition(f.lastPeek());
+      parens = false;
+    }
+    if (f.moveNextToken(true) != ttIdent) unexpected("12456");
+    const TKeyword k = findKeyword(cur().F_String);
+    if (k != keyProcedure && k != keyFunction) unexpected("12456");
+    type = k == keyProcedure ? mtProc : mtFunc;
+  }
+  std::string name;
+  if (!anonymous) {
+    // Read clean and looked up: a name that is taken is reported before
+    // anything of it is expanded.
+    if (f.moveNextToken(true) != ttIdent || !isFreeName(cur().F_String)) Log->FatalRedeclared("7444");
+    name = cur().F_String;
+  }
+  TMacro* m = MacMan->newMacro(name, type, anonymous);
+  m->parens_req = parens;
+  m->extendedmacro = extendedm;
+  if (!Compiler->ExpectSymbol("(")) unexpected("123442");
+  Idents->upScope();
+  struct Scope {
+    ~Scope() { Idents->deleteScope(SSL_SCOPE_MAX); }
+  } scope;
+  readParams(*m);
+  if (!Compiler->ExpectSymbol(")")) unexpected("123443");
+  if (!Compiler->ExpectSymbol("{")) unexpected("123444");
+  const std::string body = captureBody();
+  m->code = new TAFile(false);  // the compiler's file list owns it
+  m->code->loadBuffer(name, body, nullptr);
+  m->code->setPosition(TFilePos{1, 1, 1, 0});
+  return m;
+}
+
+void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
+  if (!macro) {
+    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro || !cur().F_Pointer) unexpected("32233");
+    macro = static_cast<TMacro*>(cur().F_Pointer);
+  }
+  TMacro& m = *macro;
+  if (!m.code) fatal("[32236] Macro \"" + m.name + "\" has no body");
+  TMacroActivation* caller = MacMan->Current();
+  TMacroActivation* frame = MacMan->pushFrame(macro);
+  if (!frame && MacMan->budgetSpent())
+    fatal("[32240] More than " + std::to_string(MacMan->CallBudget()) + " macro calls in one compile");
+  if (!frame)
+    fatal("[32235] Macro \"" + m.name + "\" nested deeper than " + std::to_string(TMacroManager::kMaxDepth) +
+          " calls");
+  // Until the call is entered the frame is only filled; a failure on the
+  // way still gives it back.
+  struct Pending {
+    bool armed = true;
+    ~Pending() {
+      if (armed) MacMan->popFrame();
+    }
+  } pending;
+
+  uint32_t received;
+  if (source) {
+    if (caller->values.size() < count)
+      fatal("[325432] Directive mcall did not find enough parameters from parent stack.");
+    for (size_t i = caller->values.size() - count; i < caller->values.size(); ++i) {
+      TCurrentToken* arg = nullptr;
+      if (const TCurrentToken* v = caller->values[i]) {
+        arg = MacMan->newToken();
+        arg->setCurToken(*v);
+      }
+      frame->values.push_back(arg);
+    }
+    received = count;
+  } else {
+    received = readArguments(m, *frame);
+  }
+  if (m.counted() && received != m.paramcount)
+    fatal("[32234] Macro \"" + m.name + "\" expected " + std::to_string(m.paramcount) + " params, received " +
+          std::to_string(received));
+
+  pending.armed = false;
+  TCallScope scope(macro, frame);
+  frame->argc = received;
+  MacMan->setCurrent(frame);
+  frame->operand = MacMan->newToken();
+  if (scope.target()) {
+    // A label target is looked up by its name; nothing of it is expanded.
+    PeekModeOn peek;
+    frame->operand->setFromOperand(scope.target(), scope.targetText());
+  }
+  if (m.extendedmacro) {
+    frame->state = MacMan->newToken();
+    frame->state->setInteger(1, 0, "0");
+  }
+  runBody(m, scope.callerFile());
+  if (m.extendedmacro) {
+    runCallerBlock(scope);
+    frame->state->setInteger(1, 1, "1");
+    runBody(m, scope.callerFile());
+  }
+}
+
+TVorToken expandMacroName(TMacro* macro, TCurrentToken& ct) {
+  if (!macro) Log->FatalError("[000090] Unknown ident type");
+  handle_MACROCALL(macro, 0, nullptr);
+  if (macro->result) {
+    ct.setCurToken(*macro->result);
+    return ct.F_Type;
+  }
+  return ct.setSymbol(';');
+}
+
+// ---- Macro variables ----
+
+namespace {
+
+// Whether a running call of the macro whose body is buf stands suspended at
+// or past the 1-based index, to read on from there later.
+bool suspendedReaderPast(const TAFile* buf, uint32_t index) {
+  for (uint32_t i = 1; i <= MacMan->Depth(); ++i) {
+    const TMacroActivation* a = MacMan->frame(i);
+    if (a->bodySaved && a->macro && a->macro->code == buf && a->bodyPos.chr >= index) return true;
+  }
+  return false;
+}
+
+// "$name = inline ...": an anonymous macro held in the variable. Its
+// definition in the text is replaced by a reference to it, so that compiling
+// the text again uses the same macro; unless a suspended call is to read on
+// in that text past it, whose place there must not move.
+void anonymousMacro(const std::string& name, bool extended) {
+  TAFile& f = curFile();
+  const TFilePos at = f.position();
+  const uint32_t start = f.CurChar + 1;
+  f.setPosition(f.lastPeek());  // the keyword
+  TMacro* m = handle_INLINE(extended, true);
+  // Named after its variable, for messages and the body's file name.
+  m->name = "$" + name;
+  m->code->F_FileName = m->name;
+  const uint32_t end = f.CurChar + 1;
+  if (!suspendedReaderPast(&f, start)) {
+    const std::string removed = f.Buffer.substr(start - 1, end - start);
+    // Line breaks stay, so later lines keep their numbers.
+    std::string text = "$_internal_get_macro(" + std::to_string(m->index) + ");";
+    for (char c : removed)
+      if (c == '\n') text.push_back('\n');
+    f.Buffer.replace(start - 1, end - start, text);
+    f.FileLen = static_cast<uint32_t>(f.Buffer.size() - 1);
+    f.setPosition(at);
+    f.moveNextToken(true);
+    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro) fatal("WTF ? " + cur().F_String);
+  }
+  TCurrentToken tk;
+  tk.setCleanIdent(m->name);
+  tk.F_IdentType = itMacro;
+  tk.F_Pointer = m;
+  tk.F_DefName = m->name;
+  MacMan->setVar(*MacMan->Current(), name, tk);
+}
+
+}  // namespace
+
+void handle_DIRECTIVE_macrovar() {
+  TMacroActivation& a = *MacMan->Current();
+  const std::string name = lowerCase(cur().F_String);
+  auto labelName = [&name] { return "$_macro_label_" + name; };
+  TFunction* fn = Compiler->CurFunc();
+
+  // A variable that holds a label: the label is placed here, once.
+  if (cur().F_Type == ttIdent && cur().F_IdentType == itLabel) {
+    auto* label = static_cast<TFunction*>(cur().F_Pointer);
+    if (!Compiler->ExpectSymbol(":")) unexpected("36432515");
+    if (!label || label->Type_ != ltRef) fatal("[555347643] Macro label $" + name + " redeclared!");
+    vorStrAssign(label->Name, labelName());
+    Compiler->placeLabel(label);
+    return;
+  }
+
+  // "$name:" declares a label of this expansion.
+  if (nextRealChar() == ':') {
+    if (MacMan->findVar(a, name)) fatal("[555347643] Macro label $" + name + " redeclared!");
+    consumePeekedChar();
+    TFunction* label = FuncMan->CreateFunction(ltLabel, fn);
+    vorStrAssign(label->Name, labelName());
+    vorStrAssign(label->ImportName, vorStrView(label->Name));
+    label->Address = fn ? fn->BufLen : 0;
+    label->LocalCount = 0;
+    label->LocalSize = 0;
+    TCurrentToken tk;
+    tk.setCleanIdent("");
+    tk.F_IdentType = itLabel;
+    tk.F_DefName = "$" + name;
+    tk.F_Pointer = label;
+    MacMan->setVar(a, name, tk);
+    return;
+  }
+
+  if (curFile().moveNextIfMathOp(false) != moAssign) unexpected("19423");
+  TAFile& f = curFile();
+  if (f.peekNextToken(true) == ttIdent) {
+    const std::string word = lowerCase(Compiler->PeekToken()->F_String);
+    if (word == "inline" || word == "emacro") return anonymousMacro(name, word == "emacro");
+  }
+  handle_MACROVAR_tokens();
+  TCurrentToken& v = cur();
+  if (v.F_Type == ttIdent && v.F_IdentType == itLabel && v.F_String.empty()) {
+    // A fresh $labelref(): the label is named after the variable.
+    v.F_String = labelName();
+    if (auto* label = static_cast<TFunction*>(v.F_Pointer);
+        label && label->Type_ == ltRef && vorStrView(label->Name).empty()) {
+      vorStrAssign(label->Name, v.F_String);
+      vorStrAssign(label->ImportName, v.F_String);
+    }
+  }
+  MacMan->setVar(*MacMan->Current(), name, v);
+  if (!Compiler->ExpectSymbol(";")) unexpected("435");
+}
 
 }  // namespace vorak

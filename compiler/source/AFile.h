@@ -93,6 +93,10 @@ class TAFile {
   bool isNextLineBreak() const;
   void save();
   void restore();
+  // The reader has passed the last byte of the text, or only 0 bytes and
+  // blanks stand after it: an end-of-file token read here is the real end,
+  // not an empty value.
+  bool atEnd() const { return CurChar >= FileLen || onlyBlanksFrom(CurChar); }
 
   TFilePos position() const { return {CurLine, CurChar, CurLineChar, F_TotalLines}; }
   void setPosition(const TFilePos& p) {

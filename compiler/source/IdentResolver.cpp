@@ -485,7 +485,11 @@ TVorToken TCurrentToken::setIdentifier(std::string_view str) {
   }
   TVorToken kind;
   int64_t index;
-  if (fpuRegister(str, kind, index)) return setType(kind, 0, index, str);
+  // The byte count keeps the register file apart: st and mm share a kind.
+  if (fpuRegister(str, kind, index)) {
+    const uint32_t width = kind == ttXMMreg ? 0 : str[0] == 'm' ? MM_REGISTER_SIZE : ST_REGISTER_SIZE;
+    return setType(kind, static_cast<int32_t>(width), index, str);
+  }
   return resolveFromTable(*this, str);
 }
 
@@ -512,6 +516,7 @@ TVorToken TCurrentToken::setFromOperand(const TOperand* op, std::string_view nam
       // The register's own name, so that it resolves as that register again.
       char text[8] = {'s', 't'};
       size_t n = 2;
+      if (op->isMMXRegister()) text[0] = text[1] = 'm';
       if (op->hint == otXMM) {
         text[0] = 'x';
         text[1] = 'm';

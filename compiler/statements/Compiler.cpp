@@ -200,10 +200,13 @@ TFunction* TCompiler::createForwardLabel(std::string_view name) {
   setCalled(label, F_CurFunc);
   // A reference read from a temporary buffer (an evaluated text) is reported
   // where that text was invoked: the temporary buffer is gone by the end.
-  if (TAFile* f = nearestListedFile())
-    F_LabelRefs[label] = {f, f->CurLine, f->CurLineChar, f->CurChar};
+  noteLabelReference(label);
   Idents->addIdent(itLabel, name, label);
   return label;
+}
+
+void TCompiler::noteLabelReference(TFunction* label) {
+  if (TAFile* f = nearestListedFile()) F_LabelRefs[label] = {f, f->CurLine, f->CurLineChar, f->CurChar};
 }
 
 void TCompiler::placeLabel(TFunction* label) {

@@ -185,6 +185,9 @@ class TCompiler {
   TFunction* createForwardLabel(std::string_view name);
   // Makes a referenced label a placed one at the end of CurFunc's code.
   void placeLabel(TFunction* label);
+  // Notes the reader's place as where a label not placed yet was first
+  // referred to.
+  void noteLabelReference(TFunction* label);
   // The place of the first reference to a label not placed yet, or nil.
   const TLabelReference* labelReference(const TFunction* label) const;
 

@@ -226,7 +226,10 @@ std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
       op->hint = otFlag;
       break;
     case ttSTreg:
+      // The register file the name came from: x87 and MMX rows each take
+      // their own.
       op->setIntType(iss, otST, tk.F_Integer);
+      op->size = tk.F_ByteCount == static_cast<int32_t>(MM_REGISTER_SIZE) ? MM_REGISTER_SIZE : ST_REGISTER_SIZE;
       break;
     case ttXMMreg:
       op->setIntType(iss, otXMM, tk.F_Integer);

@@ -197,6 +197,12 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     TCurrentToken& tk = *F_CurToken;
     switch (kind) {
       case ttEOF:
+        // An empty value (a macro variable or a pop with nothing in it) is
+        // no end of the text: only the statement of a variable may start so.
+        if (!F_CurFile->atEnd()) {
+          if (!macroVariableStatement()) Log->FatalError("[12003] Empty value at the start of a statement");
+          break;
+        }
         // A text compiled on its own (an evaluated string) ends its loop
         // instead of reading on in the text that holds it.
         if (F_CurFile->Parent() && !F_CurFile->EndsLoop())

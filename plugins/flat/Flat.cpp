@@ -46,38 +46,64 @@ std::string hex(uint64_t v) {
   return "0x" + s;
 }
 
-// One function laid out in the image: a copy of its code with the alignment
-// filler cut to size, and where it stands.
-struct Cut {
-  uint32_t at;       // old offset of the first removed byte
-  uint32_t removed;  // bytes removed there
+// A stretch of a function's code whose length the builder chooses once the
+// layout is known: a jump's 7-byte placeholder (its short or near form), the
+// room the prologue leaves for the locals (the shortest "sub esp" for their
+// size, or nothing) and alignment filler (cut to what aligns the code after
+// it). Everything after such a stretch moves with it.
+struct Edit {
+  enum Kind : uint8_t { Jump, Locals, Align };
+  Kind kind = Jump;
+  uint32_t at = 0;       // offset in the compiled code
+  uint32_t oldLen = 0;   // bytes there in the compiled code
+  uint32_t newLen = 0;   // bytes in the image, after the last layout
+  int64_t shift = 0;     // what the edits before it added (negative: removed)
+  const TFixup* fx = nullptr;
+  // Jumps: the near form once the short one fell out of reach (it never
+  // goes back), and the target: a laid-out function and an offset in it.
+  bool nearForm = false;
+  size_t targetFunc = 0;
+  uint32_t targetOld = 0;
+  int64_t targetOffset = 0;
 };
+
+// One function laid out in the image: its compiled code, the stretches whose
+// length the layout decides, where it stands, and finally its image bytes.
 struct Placed {
   const TFunction* fn = nullptr;
-  std::vector<uint8_t> code;  // after the cuts
+  const uint8_t* src = nullptr;  // the compiled code, read in place
   uint32_t oldLen = 0;
   uint64_t base = 0;
-  std::vector<Cut> cuts;  // in offset order
+  uint64_t newLen = 0;
+  std::vector<Edit> edits;    // in offset order, none overlapping
+  std::vector<uint8_t> code;  // the image bytes, built after the layout
 
-  // New offset of an old one. An offset inside removed filler moves to the
-  // start of the filler that stays.
-  uint32_t map(uint32_t old) const {
-    uint32_t gone = 0;
-    for (const Cut& c : cuts) {
-      if (old >= c.at + c.removed) {
-        gone += c.removed;
-      } else {
-        if (old > c.at) old = c.at;
-        break;
-      }
-    }
-    return old - gone;
+  // The first edit that does not end at or before old.
+  size_t editAfter(uint32_t old) const {
+    return static_cast<size_t>(
+        std::partition_point(edits.begin(), edits.end(),
+                             [old](const Edit& e) { return uint64_t(e.at) + e.oldLen <= old; }) -
+        edits.begin());
   }
-  // Whether the old range [pos, pos + len) lost a byte to a cut.
-  bool cutInto(uint32_t pos, uint32_t len) const {
-    for (const Cut& c : cuts)
-      if (pos < c.at + c.removed && c.at < pos + len) return true;
-    return false;
+  // New offset of an old one. An offset inside a stretch keeps its distance
+  // from the stretch's end as far as the new length allows: inside cut
+  // filler it moves to the start of the filler that stays.
+  uint64_t map(uint32_t old) const {
+    const size_t k = editAfter(old);
+    if (k < edits.size() && old > edits[k].at) {
+      const Edit& e = edits[k];
+      const int64_t fromEnd = int64_t(e.at) + e.oldLen - old;
+      const int64_t inside = std::max<int64_t>(0, int64_t(e.newLen) - fromEnd);
+      return static_cast<uint64_t>(int64_t(e.at) + e.shift + inside);
+    }
+    const int64_t shift = k < edits.size() ? edits[k].shift : int64_t(newLen) - oldLen;
+    return static_cast<uint64_t>(int64_t(old) + shift);
+  }
+  // The edit the old range [pos, pos + len) overlaps, if any.
+  const Edit* overlap(uint32_t pos, uint32_t len) const {
+    const size_t k = editAfter(pos);
+    if (k < edits.size() && edits[k].at < uint64_t(pos) + len) return &edits[k];
+    return nullptr;
   }
 };
 
@@ -94,7 +120,10 @@ class FlatBuilder {
  private:
   void checkContents();
   void chooseFunctions();
-  void placeFunction(Placed& p, uint64_t base);
+  void collectEdits(size_t k);
+  void layOut();
+  bool placeCode();
+  void buildCode(Placed& p);
   void placeData();
   void resolveCode(Placed& p);
   void resolveVariableFixup(const TFixup* fx, Data* owner);
@@ -104,12 +133,18 @@ class FlatBuilder {
   const TFunction* topOf(const TFunction* f) const;
   bool layable(const TFunction* f) const;
   uint64_t addressOf(const TFunction* target, const std::string& where);
+  size_t placeOf(const TFunction* target, const std::string& where, uint32_t& offset);
   uint64_t dataAddress(const TFixup* fx, const std::string& where);
   void put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, uint32_t size);
   void putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
                    const std::string& where);
-  void resolveJump(Placed& p, const TFixup* fx, uint32_t pos, const std::string& where);
-  void resolveLocals(Placed& p, uint32_t pos, const std::string& where);
+  void targetOf(Edit& e, const std::string& where);
+  uint32_t jumpLength(const Edit& e) const;
+  int64_t jumpDistance(const Placed& p, const Edit& e) const;
+  void writeJump(const Placed& p, const Edit& e, uint8_t* out);
+  uint32_t localsLength(const Placed& p, const std::string& where) const;
+  void writeLocals(const Placed& p, uint8_t* out) const;
+  std::string whereOf(const Placed& p, const TFixup* fx) const;
 
   uint32_t bits_ = 32;
   uint32_t ptr_ = 4;
@@ -209,52 +244,170 @@ void FlatBuilder::chooseFunctions() {
             [](const TFunction* a, const TFunction* b) { return a->FuncIndex < b->FuncIndex; });
 
   funcs_.resize(chosen.size());
-  uint64_t at = 0;
   for (size_t k = 0; k < chosen.size(); ++k) {
-    funcs_[k].fn = chosen[k];
+    Placed& p = funcs_[k];
+    p.fn = chosen[k];
     funcAt_[chosen[k]] = k;
-    placeFunction(funcs_[k], at);
-    at += funcs_[k].code.size();
+    uint32_t len = 0;
+    p.src = static_cast<const uint8_t*>(vk->Code_Get(p.fn->FuncIndex, &len));
+    if (!p.src && len != 0) fail("cannot read the code of " + nameOf(p.fn));
+    p.oldLen = p.src ? len : 0;
+    p.newLen = p.oldLen;
   }
-  end_ = at;
+  for (size_t k = 0; k < chosen.size(); ++k) collectEdits(k);
+  layOut();
 }
 
-// Copies the code and cuts each alignment filler down to what aligns the
-// bytes after it, now that the function's address is known.
-void FlatBuilder::placeFunction(Placed& p, uint64_t base) {
-  TFunction* f = const_cast<TFunction*>(p.fn);
-  uint32_t len = 0;
-  const uint8_t* code = static_cast<const uint8_t*>(vk->Code_Get(f->FuncIndex, &len));
-  if (!code) fail("cannot read the code of " + nameOf(f));
-  p.base = base;
-  p.oldLen = len;
+std::string FlatBuilder::whereOf(const Placed& p, const TFixup* fx) const {
+  return "the fixup at offset " + std::to_string(fx->position) + " of " + nameOf(p.fn);
+}
 
-  std::vector<const TFixup*> aligns;
+// Finds the stretches of a function's code the layout sizes: jump
+// placeholders, the locals room and alignment filler.
+void FlatBuilder::collectEdits(size_t k) {
+  Placed& p = funcs_[k];
+  TFunction* f = const_cast<TFunction*>(p.fn);
   for (uint32_t j = 0, m = vk->Fixup_Count(f); j < m; ++j) {
     const TFixup* fx = vk->Fixup_Get(f, j);
-    if (fx && fx->hint == ftAlignment) aligns.push_back(fx);
+    if (!fx || (fx->hint != ftJmp && fx->hint != ftLocals && fx->hint != ftAlignment)) continue;
+    Edit e;
+    e.fx = fx;
+    e.at = fx->position;
+    std::string where;
+    switch (fx->hint) {
+      case ftJmp:
+        where = whereOf(p, fx);
+        if (fx->size != 7) fail(where + " is a jump whose placeholder is not 7 bytes");
+        e.kind = Edit::Jump;
+        e.oldLen = 7;
+        break;
+      case ftLocals:
+        where = whereOf(p, fx);
+        e.kind = Edit::Locals;
+        e.oldLen = 6;
+        break;
+      default:
+        where = "the alignment at offset " + std::to_string(fx->position) + " of " + nameOf(f);
+        if (fx->size == 0) fail(where + " does not lie inside the code");
+        e.kind = Edit::Align;
+        e.oldLen = fx->size;
+        break;
+    }
+    if (uint64_t(e.at) + e.oldLen > p.oldLen) fail(where + " does not lie inside the code");
+    if (e.kind == Edit::Locals) {
+      for (uint32_t i = 0; i < 6; ++i)
+        if (p.src[e.at + i] != 0x90) fail(where + ": the room for the locals is not six NOPs");
+      e.newLen = localsLength(p, where);
+    } else if (e.kind == Edit::Jump) {
+      targetOf(e, where);
+    }
+    p.edits.push_back(e);
   }
-  std::sort(aligns.begin(), aligns.end(),
-            [](const TFixup* a, const TFixup* b) { return a->position < b->position; });
-  uint32_t gone = 0, prevEnd = 0;
-  for (const TFixup* fx : aligns) {
-    const std::string where = "the alignment at offset " + std::to_string(fx->position) + " of " + nameOf(f);
-    if (fx->size == 0 || uint64_t(fx->position) + fx->size > len || fx->position < prevEnd)
-      fail(where + " does not lie inside the code");
-    const uint64_t at = base + fx->position - gone;
-    const uint32_t keep = static_cast<uint32_t>((fx->size - at % fx->size) % fx->size);
-    const uint32_t removed = fx->size - keep;
-    p.cuts.push_back({fx->position, removed});
-    gone += removed;
-    prevEnd = fx->position + fx->size;
+  std::sort(p.edits.begin(), p.edits.end(), [](const Edit& a, const Edit& b) { return a.at < b.at; });
+  for (size_t i = 1; i < p.edits.size(); ++i) {
+    const Edit &a = p.edits[i - 1], &b = p.edits[i];
+    if (uint64_t(a.at) + a.oldLen > b.at)
+      fail("the fixups at offsets " + std::to_string(a.at) + " and " + std::to_string(b.at) + " of " + nameOf(f) +
+           " claim the same bytes");
   }
-  p.code.reserve(len - gone);
+}
+
+// Where a jump goes: a laid-out function and an offset in its compiled code.
+void FlatBuilder::targetOf(Edit& e, const std::string& where) {
+  e.targetFunc = placeOf(vk->Func_Get(e.fx->index), where, e.targetOld);
+  e.targetOffset = static_cast<int32_t>(e.fx->offset);
+}
+
+// The bytes of a jump in its present form. The count-register jumps and the
+// loops have a short form only.
+uint32_t FlatBuilder::jumpLength(const Edit& e) const {
+  const int16_t jt = e.fx->jmp;
+  if (jt == jtJECXZ) return bits_ == 32 ? 2 : 3;
+  if (jt == jtJCXZ) return bits_ == 16 ? 2 : 3;
+  if (jt < 0 || jt > jtJMP) return 2;
+  if (!e.nearForm) return 2;
+  const uint32_t field = bits_ == 16 ? 2 : 4;
+  return (jt == jtJMP ? 1 : 2) + field;
+}
+
+// From the end of the jump to its target, in the present layout.
+int64_t FlatBuilder::jumpDistance(const Placed& p, const Edit& e) const {
+  const Placed& t = funcs_[e.targetFunc];
+  const int64_t target = static_cast<int64_t>(t.base + t.map(e.targetOld)) + e.targetOffset;
+  const int64_t end = static_cast<int64_t>(p.base) + e.at + e.shift + e.newLen;
+  return target - end;
+}
+
+// One pass over the code with the present choice of jump forms: the length
+// of every stretch, and where every function starts. Returns whether a short
+// jump fell out of reach and was made near.
+bool FlatBuilder::placeCode() {
+  uint64_t at = 0;
+  for (Placed& p : funcs_) {
+    p.base = at;
+    int64_t shift = 0;
+    for (Edit& e : p.edits) {
+      e.shift = shift;
+      const uint64_t start = at + static_cast<uint64_t>(int64_t(e.at) + shift);
+      if (e.kind == Edit::Align) e.newLen = static_cast<uint32_t>((e.oldLen - start % e.oldLen) % e.oldLen);
+      else if (e.kind == Edit::Jump) e.newLen = jumpLength(e);
+      shift += int64_t(e.newLen) - int64_t(e.oldLen);
+    }
+    p.newLen = static_cast<uint64_t>(int64_t(p.oldLen) + shift);
+    at += p.newLen;
+  }
+  end_ = at;
+  bool grew = false;
+  for (Placed& p : funcs_) {
+    for (Edit& e : p.edits) {
+      if (e.kind != Edit::Jump || e.nearForm || e.fx->jmp < 0 || e.fx->jmp > jtJMP) continue;
+      const int64_t rel = jumpDistance(p, e);
+      if (rel < -128 || rel > 127) {
+        e.nearForm = true;
+        grew = true;
+      }
+    }
+  }
+  return grew;
+}
+
+// Every jump starts short; one out of reach becomes near, which moves the
+// code after it, so the layout is made again until no jump changes. A jump
+// only ever grows, so this ends; should a long chain keep growing one jump
+// a round, the rest are made near at once, which is always in reach.
+void FlatBuilder::layOut() {
+  size_t rounds = 0;
+  while (placeCode()) {
+    if (++rounds < 64) continue;
+    for (Placed& p : funcs_)
+      for (Edit& e : p.edits)
+        if (e.kind == Edit::Jump) e.nearForm = true;
+    placeCode();
+    break;
+  }
+}
+
+// The image bytes of a function: its code with every stretch in its final
+// form. Jumps are written here; the other fixups are patched afterwards.
+void FlatBuilder::buildCode(Placed& p) {
+  p.code.clear();
+  p.code.reserve(p.newLen);
   uint32_t from = 0;
-  for (const Cut& c : p.cuts) {
-    p.code.insert(p.code.end(), code + from, code + c.at);
-    from = c.at + c.removed;
+  for (const Edit& e : p.edits) {
+    p.code.insert(p.code.end(), p.src + from, p.src + e.at);
+    const size_t pos = p.code.size();
+    p.code.resize(pos + e.newLen);
+    switch (e.kind) {
+      case Edit::Align:
+        // The bytes removed are taken from the start of the filler.
+        std::memcpy(&p.code[pos], p.src + e.at + (e.oldLen - e.newLen), e.newLen);
+        break;
+      case Edit::Jump: writeJump(p, e, &p.code[pos]); break;
+      case Edit::Locals: writeLocals(p, &p.code[pos]); break;
+    }
+    from = e.at + e.oldLen;
   }
-  p.code.insert(p.code.end(), code + from, code + len);
+  p.code.insert(p.code.end(), p.src + from, p.src + p.oldLen);
 }
 
 void FlatBuilder::placeData() {
@@ -356,13 +509,22 @@ void FlatBuilder::placeData() {
 
 // The address of a function or label.
 uint64_t FlatBuilder::addressOf(const TFunction* target, const std::string& where) {
+  uint32_t offset = 0;
+  const Placed& p = funcs_[placeOf(target, where, offset)];
+  return p.base + p.map(offset);
+}
+
+// The laid-out function that holds a function or label, and the label's
+// offset in its compiled code.
+size_t FlatBuilder::placeOf(const TFunction* target, const std::string& where, uint32_t& offset) {
   if (!target) fail(where + " refers to a label that does not exist");
+  offset = 0;
   const auto it = funcAt_.find(target);
   if (it != funcAt_.end()) {
     const Placed& p = funcs_[it->second];
     if (target != main_ && p.oldLen == 0)
       fail(where + " refers to " + nameOf(target) + ", which is declared but has no code");
-    return p.base;
+    return it->second;
   }
   if (target->DLLIndex != -1)
     fail(where + " refers to the imported function " + nameOf(target) + "; a flat binary cannot hold imports");
@@ -375,7 +537,8 @@ uint64_t FlatBuilder::addressOf(const TFunction* target, const std::string& wher
   if (target->Address > p.oldLen)
     fail(where + " refers to the label " + nameOf(target) + ", which lies past the end of " +
          nameOf(target->Parent));
-  return p.base + p.map(target->Address);
+  offset = target->Address;
+  return parent->second;
 }
 
 // The address of the variable or constant a fixup's data points at.
@@ -412,115 +575,104 @@ void FlatBuilder::putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t v
   put(buf, pos, static_cast<uint64_t>(value), size);
 }
 
-// The 7-byte placeholder of a jump to a label becomes its short form when
-// the target is within reach of one byte, else its near form; NOPs fill the
-// rest, so the next instruction stays where it is.
-void FlatBuilder::resolveJump(Placed& p, const TFixup* fx, uint32_t pos, const std::string& where) {
-  if (fx->size != 7) fail(where + " is a jump whose placeholder is not 7 bytes");
-  const int64_t target = static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) +
-                         static_cast<int32_t>(fx->offset);
-  const int64_t at = static_cast<int64_t>(p.base + pos);
-  uint8_t out[7] = {0x90, 0x90, 0x90, 0x90, 0x90, 0x90, 0x90};
+// A jump in the form the layout chose: short (EB, 70+cc, the loops and the
+// count-register jumps) or near (E9, 0F 80+cc; rel16 in 16-bit code).
+void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
+  const std::string where = whereOf(p, e.fx);
+  const int16_t jt = e.fx->jmp;
+  const int64_t rel = jumpDistance(p, e);
   uint32_t n = 0;
-  auto shortForm = [&](std::initializer_list<uint8_t> opcode) -> bool {
-    const int64_t rel = target - (at + static_cast<int64_t>(opcode.size()) + 1);
-    if (rel < -128 || rel > 127) return false;
-    n = 0;
-    for (uint8_t b : opcode) out[n++] = b;
-    out[n++] = static_cast<uint8_t>(rel);
-    return true;
-  };
-  const int16_t jt = fx->jmp;
-  if (jt >= 0 && jt <= 16) {
-    const uint8_t shortOp = jt == jtJMP ? 0xEB : static_cast<uint8_t>(0x70 + jt);
-    if (!shortForm({shortOp})) {
-      n = 0;
-      if (jt == jtJMP) {
-        out[n++] = 0xE9;
-      } else {
-        out[n++] = 0x0F;
-        out[n++] = static_cast<uint8_t>(0x80 + jt);
-      }
-      const uint32_t field = bits_ == 16 ? 2 : 4;
-      const int64_t rel = target - (at + n + field);
-      if (bits_ == 16) {
-        if (target > 0xFFFF || at > 0xFFFF) fail(where + ": the jump leaves the 64 KiB of 16-bit code");
-      } else if (rel < INT32_MIN || rel > INT32_MAX) {
-        fail(where + ": the jump target is out of reach");
-      }
-      for (uint32_t k = 0; k < field; ++k) out[n++] = static_cast<uint8_t>(static_cast<uint64_t>(rel) >> (8 * k));
+  if (jt >= 0 && jt <= jtJMP) {
+    if (!e.nearForm) {
+      // The layout made every short jump that fell out of reach near.
+      if (rel < -128 || rel > 127) fail(where + ": the short jump is out of reach");
+      out[n++] = jt == jtJMP ? 0xEB : static_cast<uint8_t>(0x70 + jt);
+      out[n++] = static_cast<uint8_t>(rel);
+      return;
     }
-  } else {
-    // Only the short form exists for these.
-    std::vector<uint8_t> opcode;
-    const char* mnemonic = "";
-    switch (jt) {
-      case jtLOOPNE: opcode = {0xE0}; mnemonic = "loopne"; break;
-      case jtLOOPE: opcode = {0xE1}; mnemonic = "loope"; break;
-      case jtLOOP: opcode = {0xE2}; mnemonic = "loop"; break;
-      case jtJECXZ:
-        mnemonic = "jecxz";
-        opcode = bits_ == 32 ? std::vector<uint8_t>{0xE3} : std::vector<uint8_t>{0x67, 0xE3};
-        break;
-      case jtJCXZ:
-        mnemonic = "jcxz";
-        if (bits_ == 64) fail(where + ": jcxz does not exist in 64-bit mode");
-        opcode = bits_ == 16 ? std::vector<uint8_t>{0xE3} : std::vector<uint8_t>{0x67, 0xE3};
-        break;
-      default:
-        fail(where + " is a jump of the unknown kind " + std::to_string(jt));
+    if (jt == jtJMP) {
+      out[n++] = 0xE9;
+    } else {
+      out[n++] = 0x0F;
+      out[n++] = static_cast<uint8_t>(0x80 + jt);
     }
-    const int64_t rel = target - (at + static_cast<int64_t>(opcode.size()) + 1);
-    if (rel < -128 || rel > 127)
-      fail(where + ": the target of " + mnemonic + " is " + std::to_string(rel) +
-           " bytes away; it has only a short form, which reaches -128 to 127 bytes");
-    n = 0;
-    for (uint8_t b : opcode) out[n++] = b;
-    out[n++] = static_cast<uint8_t>(rel);
+    const uint32_t field = bits_ == 16 ? 2 : 4;
+    const int64_t at = static_cast<int64_t>(p.base) + e.at + e.shift;
+    if (bits_ == 16) {
+      if (rel + at + e.newLen > 0xFFFF || at > 0xFFFF) fail(where + ": the jump leaves the 64 KiB of 16-bit code");
+    } else if (rel < INT32_MIN || rel > INT32_MAX) {
+      fail(where + ": the jump target is out of reach");
+    }
+    for (uint32_t k = 0; k < field; ++k) out[n++] = static_cast<uint8_t>(static_cast<uint64_t>(rel) >> (8 * k));
+    return;
   }
-  std::memcpy(&p.code[pos], out, 7);
+  const char* mnemonic = "";
+  switch (jt) {
+    case jtLOOPNE: mnemonic = "loopne"; out[n++] = 0xE0; break;
+    case jtLOOPE: mnemonic = "loope"; out[n++] = 0xE1; break;
+    case jtLOOP: mnemonic = "loop"; out[n++] = 0xE2; break;
+    case jtJECXZ:
+      mnemonic = "jecxz";
+      if (bits_ != 32) out[n++] = 0x67;
+      out[n++] = 0xE3;
+      break;
+    case jtJCXZ:
+      mnemonic = "jcxz";
+      if (bits_ == 64) fail(where + ": jcxz does not exist in 64-bit mode");
+      if (bits_ != 16) out[n++] = 0x67;
+      out[n++] = 0xE3;
+      break;
+    default:
+      fail(where + " is a jump of the unknown kind " + std::to_string(jt));
+  }
+  if (rel < -128 || rel > 127)
+    fail(where + ": the target of " + mnemonic + " is " + std::to_string(rel) +
+         " bytes away; it has only a short form, which reaches -128 to 127 bytes");
+  out[n++] = static_cast<uint8_t>(rel);
 }
 
 // The prologue leaves six NOPs where the locals are reserved once their size
-// is known: "sub esp, size" (sp, rsp by mode) in its shortest form.
-void FlatBuilder::resolveLocals(Placed& p, uint32_t pos, const std::string& where) {
-  if (uint64_t(pos) + 6 > p.code.size()) fail(where + ": the room for the locals lies outside the code");
-  for (uint32_t k = 0; k < 6; ++k)
-    if (p.code[pos + k] != 0x90) fail(where + ": the room for the locals is not six NOPs");
+// is known: "sub esp, size" (sp, rsp by mode) in its shortest form, with an
+// 8-bit immediate up to 127 bytes, else a 16-bit (16-bit code) or 32-bit one;
+// nothing at all without locals.
+uint32_t FlatBuilder::localsLength(const Placed& p, const std::string& where) const {
+  const uint32_t size = p.fn->LocalSize;
+  if (size == 0) return 0;
+  if (bits_ == 16 && size > 0xFFFF) fail(where + ": " + std::to_string(size) + " bytes of locals exceed 64 KiB");
+  if (bits_ == 64 && size > 0x7FFFFFFF)
+    fail(where + ": " + std::to_string(size) + " bytes of locals exceed the 2 GiB that sub rsp can reserve");
+  const uint32_t rex = bits_ == 64 ? 1 : 0;
+  if (size <= 127) return rex + 3;
+  return rex + 2 + (bits_ == 16 ? 2 : 4);
+}
+
+void FlatBuilder::writeLocals(const Placed& p, uint8_t* out) const {
   const uint32_t size = p.fn->LocalSize;
   if (size == 0) return;
-  std::vector<uint8_t> ins;
-  if (bits_ == 64) ins.push_back(0x48);
-  if (size <= 127) {
-    ins.insert(ins.end(), {0x83, 0xEC, static_cast<uint8_t>(size)});
-  } else {
-    const uint32_t field = bits_ == 16 ? 2 : 4;
-    if (bits_ == 16 && size > 0xFFFF) fail(where + ": " + std::to_string(size) + " bytes of locals exceed 64 KiB");
-    ins.insert(ins.end(), {0x81, 0xEC});
-    for (uint32_t k = 0; k < field; ++k) ins.push_back(static_cast<uint8_t>(size >> (8 * k)));
-  }
-  if (ins.size() > 6)
-    fail(where + ": " + std::to_string(size) +
-         " bytes of locals need \"sub rsp\" with a 4-byte immediate, which does not fit the six bytes "
-         "that the prologue leaves; 64-bit functions can reserve at most 127 bytes there");
-  std::memcpy(&p.code[pos], ins.data(), ins.size());
+  uint32_t n = 0;
+  if (bits_ == 64) out[n++] = 0x48;
+  out[n++] = size <= 127 ? 0x83 : 0x81;
+  out[n++] = 0xEC;
+  const uint32_t field = size <= 127 ? 1 : bits_ == 16 ? 2 : 4;
+  for (uint32_t k = 0; k < field; ++k) out[n++] = static_cast<uint8_t>(size >> (8 * k));
 }
 
 void FlatBuilder::resolveCode(Placed& p) {
   TFunction* f = const_cast<TFunction*>(p.fn);
+  buildCode(p);
   for (uint32_t j = 0, m = vk->Fixup_Count(f); j < m; ++j) {
     const TFixup* fx = vk->Fixup_Get(f, j);
-    if (!fx || fx->hint == ftAlignment) continue;
-    const std::string where = "the fixup at offset " + std::to_string(fx->position) + " of " + nameOf(f);
-    const uint32_t room = fx->hint == ftLocals ? 6 : fx->size;
-    if (uint64_t(fx->position) + room > p.oldLen || p.cutInto(fx->position, room))
-      fail(where + " does not lie inside the code");
-    const uint32_t pos = p.map(fx->position);
+    // Jumps, the locals room and alignment are in place already.
+    if (!fx || fx->hint == ftAlignment || fx->hint == ftJmp || fx->hint == ftLocals) continue;
+    const std::string where = whereOf(p, fx);
+    if (uint64_t(fx->position) + fx->size > p.oldLen) fail(where + " does not lie inside the code");
+    if (const Edit* e = p.overlap(fx->position, fx->size))
+      fail(where + " lies inside the " +
+           (e->kind == Edit::Jump ? std::string("jump") : e->kind == Edit::Locals ? "locals room" : "alignment filler") +
+           " at offset " + std::to_string(e->at));
+    const uint32_t pos = static_cast<uint32_t>(p.map(fx->position));
     const int64_t offset = static_cast<int32_t>(fx->offset);
     switch (fx->hint) {
-      case ftJmp:
-        resolveJump(p, fx, pos, where);
-        break;
       case ftLabel: {
         // call rel32 (rel16 in 16-bit code), counted from the field's end.
         const int64_t target = static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) + offset;
@@ -550,9 +702,6 @@ void FlatBuilder::resolveCode(Placed& p) {
       case ftVar:
       case ftConst:
         putAbsolute(p.code, pos, static_cast<int64_t>(dataAddress(fx, where)) + offset, fx->size, where);
-        break;
-      case ftLocals:
-        resolveLocals(p, pos, where);
         break;
       default:
         fail(where + " is of the kind " + std::to_string(fx->hint) + ", which a flat binary has no use for");

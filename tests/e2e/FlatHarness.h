@@ -9,9 +9,14 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <cctype>
+#include <string_view>
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
+#include "support/Disasm.h"
 #include "support/RunVorak.h"
 
 #ifdef VORAK_HAVE_UNICORN
@@ -108,6 +113,44 @@ inline void emulateFlat(FlatRun& run, int mode, uint64_t limit = 100000) {
 }
 #endif
 
+// The offsets of the NOP instructions in an image, read from its first byte
+// to its last as code (Capstone), stepping over bytes it cannot decode.
+inline std::vector<size_t> nopsIn(const std::vector<uint8_t>& image, int mode) {
+  std::vector<size_t> at;
+  const std::string_view all(reinterpret_cast<const char*>(image.data()), image.size());
+  for (size_t i = 0; i < all.size();) {
+    const Decoded d = decode(all.substr(i), mode);
+    if (!d.ok || d.length == 0) {
+      ++i;
+      continue;
+    }
+    if (d.mnemonic == "nop") at.push_back(i);
+    i += d.length;
+  }
+  return at;
+}
+
+// How many NOPs a source may put into its image: one for every "nop" it
+// writes, and for every #align directive the most filler that aligning to
+// the pointer size can need.
+inline size_t nopsWritten(const std::string& source, int mode) {
+  auto word = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+  auto count = [&](std::string_view name, bool directive) {
+    size_t n = 0;
+    for (size_t i = 0; i + name.size() <= source.size(); ++i) {
+      bool same = true;
+      for (size_t k = 0; k < name.size() && same; ++k)
+        same = std::tolower(static_cast<unsigned char>(source[i + k])) == name[k];
+      if (!same) continue;
+      const bool startsWord = directive ? i > 0 && source[i - 1] == '#' : i == 0 || !word(source[i - 1]);
+      const bool endsWord = i + name.size() == source.size() || !word(source[i + name.size()]);
+      if (startsWord && endsWord) ++n;
+    }
+    return n;
+  };
+  return count("nop", false) + count("align", true) * static_cast<size_t>(mode / 8 - 1);
+}
+
 struct FlatOptions {
   std::vector<std::string> plugins;  // plug-ins to place besides flat.so
   std::vector<std::string> args;     // further command-line arguments
@@ -131,6 +174,13 @@ inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& o
   std::ifstream in(dir.path() + "/p.bin", std::ios::binary);
   if (in) run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   run.built = run.compile.exitCode == 0 && fs::exists(dir.path() + "/p.bin");
+  // The builder leaves no NOP of its own: jumps and the locals room take
+  // exactly their bytes, alignment no more filler than it needs.
+  if (run.built && kHaveDisassembler) {
+    const std::vector<size_t> nops = nopsIn(run.image, mode);
+    EXPECT_LE(nops.size(), nopsWritten(source, mode))
+        << "the image holds NOPs the source did not write, the first at offset " << (nops.empty() ? 0 : nops[0]);
+  }
 #ifdef VORAK_HAVE_UNICORN
   if (run.built) emulateFlat(run, mode, options.instructionLimit);
 #endif

@@ -3,6 +3,7 @@
 // locals room, alignment, imports): the builder runs in-process, loaded from
 // its shared library like any plug-in, and the image runs in the emulator.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -10,6 +11,8 @@
 #include <fstream>
 #include <functional>
 #include <iterator>
+#include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -279,19 +282,28 @@ void framedFunction(TFunction* f, int mode) {
     appendCode(f, std::string_view("\x89\xE3\x89\xEC\x5D\xC3", 6));
 }
 
+// The six-byte room becomes "sub esp, size" (sp, rsp) in its shortest form,
+// or nothing at all, and the code after it moves up or down with it.
 TEST_F(FlatRecords, TheLocalsRoomReservesTheLocalsSize) {
   SKIP_WITHOUT_EMULATOR();
   struct Case {
     int mode;
     uint32_t size;
-    std::vector<uint8_t> room;  // the six bytes as written
+    std::vector<uint8_t> room;  // the instruction that takes the room's place
   };
   const Case cases[] = {
-      {32, 0, {0x90, 0x90, 0x90, 0x90, 0x90, 0x90}},
-      {32, 8, {0x83, 0xEC, 0x08, 0x90, 0x90, 0x90}},
+      {32, 0, {}},
+      {32, 8, {0x83, 0xEC, 0x08}},
+      {32, 127, {0x83, 0xEC, 0x7F}},
+      {32, 128, {0x81, 0xEC, 0x80, 0x00, 0x00, 0x00}},
       {32, 0x200, {0x81, 0xEC, 0x00, 0x02, 0x00, 0x00}},
-      {16, 0x200, {0x81, 0xEC, 0x00, 0x02, 0x90, 0x90}},
-      {64, 0x10, {0x48, 0x83, 0xEC, 0x10, 0x90, 0x90}},
+      {16, 0, {}},
+      {16, 6, {0x83, 0xEC, 0x06}},
+      {16, 0x200, {0x81, 0xEC, 0x00, 0x02}},
+      {64, 0, {}},
+      {64, 0x10, {0x48, 0x83, 0xEC, 0x10}},
+      {64, 200, {0x48, 0x81, 0xEC, 0xC8, 0x00, 0x00, 0x00}},
+      {64, 0x12340, {0x48, 0x81, 0xEC, 0x40, 0x23, 0x01, 0x00}},
   };
   for (const Case& c : cases) {
     DeinitVorak();
@@ -306,13 +318,58 @@ TEST_F(FlatRecords, TheLocalsRoomReservesTheLocalsSize) {
     ASSERT_TRUE(r.finished) << r.fault << " mode " << c.mode;
     const uint64_t fAt = main_->BufLen;
     const uint64_t roomAt = fAt + (c.mode == 64 ? 4 : 3);
-    EXPECT_EQ(std::vector<uint8_t>(r.image.begin() + roomAt, r.image.begin() + roomAt + 6), c.room)
+    ASSERT_GE(r.image.size(), roomAt + c.room.size());
+    EXPECT_EQ(std::vector<uint8_t>(r.image.begin() + roomAt, r.image.begin() + roomAt + c.room.size()), c.room)
         << c.mode << "/" << c.size;
+    // Then straight on with the body: mov ebx, esp (rbx, rsp).
+    EXPECT_EQ(r.image[roomAt + c.room.size() + (c.mode == 64 ? 1 : 0)], 0x89) << c.mode << "/" << c.size;
     // Inside f, after the room: the return address and the saved frame
     // pointer below the top, then the locals.
     const uint64_t word = c.mode / 8;
     EXPECT_EQ(r.reg(rBX) & (c.mode == 16 ? 0xFFFF : ~0ull), flatStackTop(c.mode) - 2 * word - word - c.size)
         << c.mode << "/" << c.size;
+  }
+}
+
+// Jumps across locals rooms that shrink or grow: main calls g, whose room
+// lies between main and f, then jumps on to f; f loops back across its own
+// room three times.
+TEST_F(FlatRecords, JumpsAcrossTheLocalsRoomLandWhereTheyShould) {
+  SKIP_WITHOUT_EMULATOR();
+  for (int mode : {16, 32, 64}) {
+    for (uint32_t locals : {0u, 8u, 200u}) {
+      DeinitVorak();
+      SetUp();
+      setMode(mode);
+      TFunction* g = function("g");
+      g->LocalSize = locals;
+      framedFunction(g, mode);
+      TFunction* f = function("f");
+      f->LocalSize = locals;
+      TFunction* entry = label(f, "entry");
+      if (mode == 64) appendCode(f, std::string_view("\x55\x48\x89\xE5", 4));  // push rbp; mov rbp, rsp
+      else appendCode(f, std::string_view("\x55\x89\xE5", 3));
+      FixMan->addFixup(ftLocals, f, uint32_t{0}, 0, static_cast<uint8_t>(mode / 8), 0, jtJMP);
+      appendCode(f, std::string(6, '\x90'));
+      if (mode == 64) code(f, {0x48, 0x89, 0xEC});  // mov rsp, rbp
+      else code(f, {0x89, 0xEC});
+      code(f, {0x5D});                                    // pop ebp
+      if (mode == 16) code(f, {0x41});                    // inc cx
+      else code(f, {0xFF, 0xC1});                         // inc ecx
+      code(f, {0x83, 0xF9, 0x03});                        // cmp ecx, 3
+      jump(f, jtJNE, entry);
+      code(f, {0xC3});
+      code(main_, {0x31, 0xC9});                          // xor ecx, ecx
+      labelField(main_, {0xE8}, ftLabel, g, mode == 16 ? 2 : 4);
+      jump(main_, jtJMP, f);
+      const FlatRun r = buildAndRun();
+      ASSERT_TRUE(r.finished) << r.fault << " mode " << mode << " locals " << locals;
+      EXPECT_EQ(r.reg(rCX) & 0xFFFF, 3u) << mode << "/" << locals;
+      EXPECT_EQ(r.reg(rSP) & (mode == 16 ? 0xFFFF : ~0ull), flatStackTop(mode)) << mode << "/" << locals;
+      if (kHaveDisassembler) {
+        EXPECT_TRUE(nopsIn(r.image, mode).empty()) << mode << "/" << locals;
+      }
+    }
   }
 }
 
@@ -356,7 +413,8 @@ TEST_F(FlatRecords, FunctionsReachedOnlyByAJumpAreLaidOutAndUnreachedOnesAreNot)
   const FlatRun r = buildAndRun();
   ASSERT_TRUE(r.finished) << r.fault;
   EXPECT_EQ(r.reg(rAX), 42u);
-  EXPECT_EQ(r.image.size(), 7u + 6u);
+  // The jump to the very next byte: EB 00.
+  EXPECT_EQ(r.image.size(), 2u + 6u);
 }
 
 TEST_F(FlatRecords, ExportedFunctionsAreNotedAsPlainCode) {
@@ -380,6 +438,96 @@ TEST_F(FlatRecords, AFarJumpGetsTheLabelsAbsoluteAddress) {
   appendCode(main_, std::string_view("\0\0\0\0\x08\x00", 6));  // offset, then selector 8
   const std::vector<uint8_t> image = build();
   EXPECT_EQ(image, (std::vector<uint8_t>{0xEA, 7, 0, 0, 0, 8, 0, 0xC3}));
+}
+
+// Records a plug-in or a damaged compile could leave: jumps, alignment and
+// locals rooms at random places, overlapping, past the end, to labels
+// anywhere or nowhere. Each build runs in a child; it either writes its
+// image (exit 0) or stops with a message (exit 1), and never crashes or
+// trips a sanitizer.
+TEST_F(FlatRecords, RandomLayoutRecordsEndInAnImageOrAMessage) {
+  std::mt19937 rng(20261207);
+  auto pick = [&rng](uint32_t n) { return static_cast<uint32_t>(rng() % n); };
+  size_t built = 0;
+  for (int round = 0; round < 120; ++round) {
+    DeinitVorak();
+    SetUp();
+    setMode(pick(3) == 0 ? 16 : pick(2) ? 32 : 64);
+    TFunction* f = function("f");
+    std::vector<TFunction*> targets{main_, f};
+    // Half the rounds hold sound records only.
+    const bool damaged = pick(2) == 0;
+    for (TFunction* fn : {main_, f}) {
+      for (int piece = 0, n = 1 + static_cast<int>(pick(12)); piece < n; ++piece) {
+        const uint32_t kind = pick(6);
+        switch (!damaged && kind == 4 ? 0 : kind) {
+          case 0: appendCode(fn, std::string(pick(140), '\x90')); break;
+          case 1: jump(fn, static_cast<TJmpType>(damaged && pick(4) == 0 ? uint32_t{jtLOOP} : pick(17)), targets[pick(static_cast<uint32_t>(targets.size()))]);
+            break;
+          case 2: {
+            const uint8_t size = static_cast<uint8_t>(damaged && pick(4) == 0 ? pick(3) : 1u << pick(5));
+            FixMan->addFixup(ftAlignment, fn, uint32_t{0}, 0, size, 0, jtJMP);
+            appendCode(fn, std::string(size, '\x90'));
+            break;
+          }
+          case 3:
+            fn->LocalSize = !damaged || pick(2) ? pick(300) : 0x10000u + pick(2);
+            FixMan->addFixup(ftLocals, fn, uint32_t{0}, 0, static_cast<uint8_t>(mode_ / 8), 0, jtJMP);
+            appendCode(fn, std::string(6, !damaged || pick(8) ? '\x90' : '\xCC'));
+            break;
+          case 4: {
+            // A stray record: anywhere, of any of the three kinds.
+            const TFixupType ft = pick(3) == 0 ? ftJmp : pick(2) ? ftAlignment : ftLocals;
+            FixMan->addFixup(ft, fn, f->FuncIndex, -static_cast<int32_t>(pick(fn->BufLen + 10)),
+                             static_cast<uint8_t>(pick(9)), 0, jtJMP);
+            break;
+          }
+          default: {
+            TFunction* l = label(fn, "l");
+            if (damaged && pick(4) == 0) l->Address = fn->BufLen + pick(20);
+            targets.push_back(l);
+            break;
+          }
+        }
+      }
+      code(fn, {0xC3});
+    }
+    labelField(main_, {0xE8}, ftLabel, f, mode_ == 16 ? 2 : 4);
+    code(main_, {0xC3});
+    placePlugins(dir_.path(), {shippedPlugin("flat")});
+    const std::string logFile = dir_.path() + "/child.log";
+    std::fflush(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+      std::freopen(logFile.c_str(), "w", stdout);
+      dup2(1, 2);
+      bPause = false;
+      Plugins->initPlugins(dir_.path() + "/plugins/");
+      Plugins->selectBuilder("flat");
+      const bool ok = Plugins->callBuilder(dir_.path() + "/out");
+      std::fflush(nullptr);
+      _exit(ok ? 0 : 2);
+    }
+    ASSERT_GT(pid, 0);
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    std::stringstream log;
+    log << std::ifstream(logFile).rdbuf();
+    ASSERT_TRUE(WIFEXITED(status)) << "round " << round << " ended by a signal\n" << log.str();
+    EXPECT_EQ(log.str().find("Sanitizer"), std::string::npos) << "round " << round << "\n" << log.str();
+    EXPECT_EQ(log.str().find("runtime error"), std::string::npos) << "round " << round << "\n" << log.str();
+    if (WEXITSTATUS(status) == 0) {
+      ++built;
+      EXPECT_TRUE(outputWritten()) << "round " << round;
+    } else {
+      EXPECT_EQ(WEXITSTATUS(status), 1) << "round " << round << "\n" << log.str();
+      EXPECT_NE(log.str().find("PlugSys: FLAT: "), std::string::npos) << "round " << round << "\n" << log.str();
+    }
+    std::filesystem::remove(dir_.path() + "/out.bin");
+  }
+  // Some rounds build and some are damaged beyond building.
+  EXPECT_GE(built, 40u);
+  EXPECT_LT(built, 110u);
 }
 
 // ---- What a flat binary cannot hold, and damaged records ----
@@ -444,13 +592,33 @@ TEST_F(FlatRecordsDeathTest, DamagedOrUnplaceableReferencesStopTheBuild) {
       {"locals64", [](FlatRecords& t) {
          t.setMode(64);
          TFunction* f = t.function("f");
-         f->LocalSize = 200;
+         f->LocalSize = 0x80000000u;
          framedFunction(f, 64);
          labelField(t.main_, {0xE8}, ftLabel, f, 4);
        },
-       "PlugSys: FLAT: the fixup at offset 4 of f: 200 bytes of locals need \"sub rsp\" with a 4-byte immediate, "
-       "which does not fit the six bytes that the prologue leaves; 64-bit functions can reserve at most 127 "
-       "bytes there\n$"},
+       "PlugSys: FLAT: the fixup at offset 4 of f: 2147483648 bytes of locals exceed the 2 GiB that sub rsp can "
+       "reserve\n$"},
+      {"locals16", [](FlatRecords& t) {
+         t.setMode(16);
+         TFunction* f = t.function("f");
+         f->LocalSize = 0x10000u;
+         framedFunction(f, 16);
+         labelField(t.main_, {0xE8}, ftLabel, f, 2);
+       },
+       "PlugSys: FLAT: the fixup at offset 3 of f: 65536 bytes of locals exceed 64 KiB\n$"},
+      {"jump into a call", [](FlatRecords& t) {
+         TFunction* f = t.function("f");
+         code(f, {0xC3});
+         jump(t.main_, jtJMP, f);
+         FixMan->addFixup(ftLabel, t.main_, f->FuncIndex, -4, 4, 0, jtJMP);  // inside the jump's room
+       },
+       "PlugSys: FLAT: the fixup at offset 3 of rtlmain lies inside the jump at offset 0\n$"},
+      {"two jumps in one room", [](FlatRecords& t) {
+         jump(t.main_, jtJMP, t.main_);
+         FixMan->addFixup(ftJmp, t.main_, t.main_->FuncIndex, -3, 7, 0, jtJMP);
+         appendCode(t.main_, std::string(4, '\x90'));
+       },
+       "PlugSys: FLAT: the fixups at offsets 0 and 4 of rtlmain claim the same bytes\n$"},
       {"16-bit address", [](FlatRecords& t) {
          t.setMode(16);
          TVar* w = t.global("w", "word", 1);

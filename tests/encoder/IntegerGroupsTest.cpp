@@ -108,7 +108,9 @@ const Case kCases[] = {
     {64, "xor", R(REG_R12), M(8, {REG_RSP, REG_R11}, 16, 8), {}, "xor r12, qword ptr [rsp + r11*8 + 0x10]"},
     {64, "cmp", R(REG_BL), M(1, {REG_EBX}), {}, "cmp bl, byte ptr [ebx]"},
     {64, "and", R(REG_EAX), I(0xFFFFFFFF), {}, "and eax, 0xffffffff"},
-    {64, "and", R(REG_RAX), I(0xFFFFFFFF), {}, "and rax, 0xffffffffffffffff"},
+    {64, "and", R(REG_RAX), I(-1), {}, "and rax, 0xffffffffffffffff"},
+    // 4294967295 does not fit the sign-extended field of a qword operand.
+    {64, "and", R(REG_RAX), I(0xFFFFFFFF), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {64, "or", M(8, {}, 0x2000), I(5), {}, "or qword ptr [0x2000], 5"},
     {64, "adc", R(REG_RAX), I(0x7FFFFFFF), {}, "adc rax, 0x7fffffff"},
     {64, "add", R(REG_AH), R(REG_BH), {}, "add ah, bh"},
@@ -387,8 +389,13 @@ TEST_F(IntegerGroups, NumbersHeldIn32BitsReadAsSigned) {
   EncodeResult r = encode("add", reg(REG_AX), imm32(0xFFFFFFFF));
   ASSERT_EQ(r.rc, ASSEMBLE_OK);
   if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText(r.bytes, 32), "add ax, 0xffff"); }
+  // A qword operand gets numbers with all their 64 bits (the parser keeps a
+  // negative one whole): FFFFFFFE is 4294967294 there, which the
+  // sign-extended field cannot hold, and -2 is -2.
   setMode(64);
   r = encode("imul", reg(REG_RCX), reg(REG_RDX), imm32(0xFFFFFFFE));
+  EXPECT_EQ(r.rc, ERROR_OPERAND_SIZE_MISMATCH);
+  r = encode("imul", reg(REG_RCX), reg(REG_RDX), imm(-2));
   ASSERT_EQ(r.rc, ASSEMBLE_OK);
   if (test::kHaveDisassembler) { EXPECT_EQ(test::disasmText(r.bytes, 64), "imul rcx, rdx, -2"); }
 }

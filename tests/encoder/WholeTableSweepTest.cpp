@@ -47,7 +47,7 @@ using test::hexBytes;
 // Classes the sampler draws from; a pair or triple of classes is probed first
 // and sampled densely only where the row accepts something.
 enum Cls {
-  cNone, cGpr8, cGpr16, cGpr32, cGpr64, cBadReg, cSeg, cSt, cXmm, cImm, cMem, cMemVar, cVar, cVarRef,
+  cNone, cGpr8, cGpr16, cGpr32, cGpr64, cBadReg, cSeg, cSt, cMm, cXmm, cImm, cMem, cMemVar, cVar, cVarRef,
   cMemRef, cAddr, cOther, kClasses
 };
 
@@ -111,6 +111,7 @@ std::vector<Od> buildPool() {
   p.push_back(wrongSize);
   for (int64_t s = SEG_ES; s <= SEG_GS + 1; ++s) p.push_back(numbered(cSeg, s));
   for (int64_t n : {0, 1, 3, 7, 8, -1}) p.push_back(numbered(cSt, n));
+  for (int64_t n : {0, 1, 3, 7, 8, -1}) p.push_back(numbered(cMm, n));
   for (int64_t n : {0, 1, 7, 8, 13, 15, 16, -1}) p.push_back(numbered(cXmm, n));
   for (int64_t v : {int64_t{0}, int64_t{1}, int64_t{2}, int64_t{3}, int64_t{127}, int64_t{128}, int64_t{255},
                     int64_t{256}, int64_t{32767}, int64_t{32768}, int64_t{65535}, int64_t{65536},
@@ -232,7 +233,7 @@ bool plausible(const Od& o, int bits) {
   };
   switch (o.cls) {
     case cGpr8: case cGpr16: case cGpr32: case cGpr64: return regOk(o.reg);
-    case cSt: return o.value >= 0 && o.value <= 7;
+    case cSt: case cMm: return o.value >= 0 && o.value <= 7;
     case cXmm: return o.value >= 0 && o.value <= (bits == 64 ? 15 : 7);
     case cSeg: return o.value <= SEG_GS;
     case cMem: case cMemVar: case cMemRef:
@@ -544,7 +545,15 @@ class WholeTableSweep : public test::EncoderTest {
         if (d.size) op.size = d.size;
         break;
       case cSeg: op.setSegment(false, static_cast<TSegment>(d.value)); break;
-      case cSt: op.setIntType(false, otST, d.value); break;
+      // st and mm names share an operand type; the size says which file.
+      case cSt:
+        op.setIntType(false, otST, d.value);
+        op.size = ST_REGISTER_SIZE;
+        break;
+      case cMm:
+        op.setIntType(false, otST, d.value);
+        op.size = MM_REGISTER_SIZE;
+        break;
       case cXmm: op.setIntType(false, otXMM, d.value); break;
       case cImm:
         op.setImm(false, 0, d.size ? d.size : 4);
@@ -613,7 +622,8 @@ class WholeTableSweep : public test::EncoderTest {
         return d.issigned ? "signed " + s : s;
       }
       case cSeg: return d.value <= SEG_GS ? std::string(segToStr(static_cast<uint8_t>(d.value))) : "seg#6";
-      case cSt: return (isX87(row.group) ? "st(" : "mm(") + std::to_string(d.value) + ")";
+      case cSt: return "st(" + std::to_string(d.value) + ")";
+      case cMm: return "mm" + std::to_string(d.value);
       case cXmm: return "xmm" + std::to_string(d.value);
       case cImm: return std::to_string(d.value);
       case cMem: case cMemVar: case cMemRef: case cVar: {
@@ -744,7 +754,10 @@ class WholeTableSweep : public test::EncoderTest {
     switch (d.cls) {
       case cGpr8: case cGpr16: case cGpr32: case cGpr64: case cBadReg: return regWant(std::string(regToStr(d.reg)));
       case cSeg: return regWant(std::string(segToStr(static_cast<uint8_t>(d.value))));
-      case cSt: return regWant(isX87(row.group) ? "st(" + std::to_string(d.value) + ")" : "mm" + std::to_string(d.value));
+      // The register file written: an x87 row reading an mm name (or an MMX
+      // row an st name) decodes to the other file and fails here.
+      case cSt: return regWant("st(" + std::to_string(d.value) + ")");
+      case cMm: return regWant("mm" + std::to_string(d.value));
       case cXmm: return regWant("xmm" + std::to_string(d.value));
       case cImm: return immWant(d.value);
       case cMem: case cMemVar: case cVar: case cMemRef: return memWant(d, after, bits, mark);

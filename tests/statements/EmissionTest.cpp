@@ -106,6 +106,19 @@ TEST_F(EmissionTest, UnknownMnemonicEmitsNothing) {
 TEST_F(EmissionTest, EncoderFailureIsFatal) {
   TOperand al = reg(REG_AL), ebx = reg(REG_EBX);
   EXPECT_EQ(fatalLine([&] { Compiler->execInstruction(fn_, "add", &al, &ebx); }), "[124412] Operand size mismatch!");
+  // A lone byte has no push of its own; the message says why.
+  TOperand byte;
+  byte.setMemory(false, 1, 0, 0, {REG_EBX}, nullptr, otRegister, nullptr);
+  EXPECT_EQ(fatalLine([&] { Compiler->execInstruction(fn_, "push", &byte); }),
+            "[124412] A single byte cannot be pushed: push takes whole stack words");
+  // An MMX register in an x87 row, an x87 register in an MMX row.
+  TOperand mm2, st3;
+  mm2.setIntType(false, otST, 2);
+  mm2.size = MM_REGISTER_SIZE;
+  st3.setIntType(false, otST, 3);
+  st3.size = ST_REGISTER_SIZE;
+  EXPECT_EQ(fatalLine([&] { Compiler->execInstruction(fn_, "fadd", &mm2); }), "[124412] Operand 1 is invalid");
+  EXPECT_EQ(fatalLine([&] { Compiler->execInstruction(fn_, "movq", &mm2, &st3); }), "[124412] Operand 2 is invalid");
   EXPECT_EQ(code(fn_), "");
 }
 

@@ -98,6 +98,11 @@ TEST_F(OperandTest, FlagsAndFloatingRegisters) {
   op = first("st3");
   EXPECT_EQ(op->hint, otST);
   EXPECT_EQ(op->value, 3);
+  EXPECT_TRUE(op->isX87Register());
+  op = first("mm3");
+  EXPECT_EQ(op->hint, otST);
+  EXPECT_EQ(op->value, 3);
+  EXPECT_TRUE(op->isMMXRegister());
   op = first("xmm7");
   EXPECT_EQ(op->hint, otXMM);
   EXPECT_EQ(op->value, 7);

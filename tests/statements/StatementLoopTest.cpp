@@ -163,21 +163,6 @@ TEST_F(LoopTest, FlagStatement) {
 
 // Statements whose handlers come with later work stop with a message that
 // names them: nothing is passed over silently.
-TEST_F(LoopTest, ConstructsStillToComeAreReported) {
-  struct Case {
-    const char* body;
-    const char* message;
-  } cases[] = {
-      {"inline procedure m() { }", "[2,6]: [9950] Not available yet: inline macros in [p.vor]"},
-      {"emacro m() { }", "[2,6]: [9950] Not available yet: extended macros in [p.vor]"},
-      {"#foo", "[2,4]: [9950] Not available yet: macro variables in [p.vor]"},
-  };
-  for (const Case& c : cases) {
-    reset();
-    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
-  }
-}
-
 // A chain of n evaluated texts, each holding the next: e1 compiles int3,
 // eK evaluates e(K-1); the body evaluates en.
 std::string evalChain(int n) {

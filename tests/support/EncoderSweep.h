@@ -26,7 +26,7 @@ namespace vorak::test {
 // One operand of the sweep, as a description (the encoder may change the
 // record it is given, so every call gets a fresh one).
 struct SweepOp {
-  enum Kind { None, ST, XMM, GPR, Mem, Imm } kind = None;
+  enum Kind { None, ST, MM, XMM, GPR, Mem, Imm } kind = None;
   int64_t n = 0;  // ST/XMM number, or the immediate
   TRegister reg = REG_NONE;
   uint32_t size = 0;
@@ -37,7 +37,14 @@ struct SweepOp {
 
 inline void materialize(const SweepOp& s, TOperand& op) {
   switch (s.kind) {
-    case SweepOp::ST: op.setIntType(false, otST, s.n); break;
+    case SweepOp::ST:
+      op.setIntType(false, otST, s.n);
+      op.size = ST_REGISTER_SIZE;
+      break;
+    case SweepOp::MM:
+      op.setIntType(false, otST, s.n);
+      op.size = MM_REGISTER_SIZE;
+      break;
     case SweepOp::XMM: op.setIntType(false, otXMM, s.n); break;
     case SweepOp::GPR: op.setRegister(false, s.reg); break;
     case SweepOp::Imm:
@@ -56,9 +63,10 @@ inline void materialize(const SweepOp& s, TOperand& op) {
   }
 }
 
-inline std::string describe(const SweepOp& s, bool stIsMM) {
+inline std::string describe(const SweepOp& s) {
   switch (s.kind) {
-    case SweepOp::ST: return (stIsMM ? "mm" : "st") + std::to_string(s.n);
+    case SweepOp::ST: return "st" + std::to_string(s.n);
+    case SweepOp::MM: return "mm" + std::to_string(s.n);
     case SweepOp::XMM: return "xmm" + std::to_string(s.n);
     case SweepOp::GPR: return std::string(regToStr(s.reg));
     case SweepOp::Imm: return std::to_string(s.n);
@@ -75,6 +83,7 @@ inline std::string describe(const SweepOp& s, bool stIsMM) {
 
 // Table rows write their operands with these.
 inline SweepOp ST(int64_t n) { return {SweepOp::ST, n}; }
+inline SweepOp MM(int64_t n) { return {SweepOp::MM, n}; }
 inline SweepOp XMM(int64_t n) { return {SweepOp::XMM, n}; }
 inline SweepOp I(int64_t v) { return {SweepOp::Imm, v}; }
 inline SweepOp R(TRegister r) {
@@ -111,6 +120,7 @@ struct TableCase {
 inline std::vector<SweepOp> sweepOperands(int bits) {
   std::vector<SweepOp> v;
   for (int64_t n : {0, 3, 7, 8}) v.push_back({SweepOp::ST, n});
+  for (int64_t n : {0, 3, 7, 8}) v.push_back({SweepOp::MM, n});
   for (int64_t n : {0, 5, 7, 9, 15, 16}) v.push_back({SweepOp::XMM, n});
   auto gpr = [&](TRegister r) {
     SweepOp o;
@@ -161,12 +171,16 @@ inline std::vector<SweepOp> sweepOperands(int bits) {
 }
 
 // What a disassembler must read for an operand. size 0 leaves the width open.
-inline DecodedOperand expectedOperand(const SweepOp& s, const TOperand& after, bool stIsMM) {
+inline DecodedOperand expectedOperand(const SweepOp& s, const TOperand& after) {
   DecodedOperand d;
   switch (s.kind) {
     case SweepOp::ST:
       d.kind = DecodedOperand::Reg;
-      d.reg = stIsMM ? "mm" + std::to_string(s.n) : "st(" + std::to_string(s.n) + ")";
+      d.reg = "st(" + std::to_string(s.n) + ")";
+      break;
+    case SweepOp::MM:
+      d.kind = DecodedOperand::Reg;
+      d.reg = "mm" + std::to_string(s.n);
       break;
     case SweepOp::XMM:
       d.kind = DecodedOperand::Reg;
@@ -250,10 +264,18 @@ inline std::string mismatch(const std::string& mnemonic, std::vector<DecodedOper
 
 class EncoderSweep : public EncoderTest {
  public:
-  // st(n) or mm(n): one operand type, told apart by the instruction.
+  // st(n) and mm(n): one operand type, told apart by its size as the
+  // operand parser gives it.
   TOperand* st(int64_t n) {
     TOperand& op = ops_.emplace_back();
     op.setIntType(false, otST, n);
+    op.size = ST_REGISTER_SIZE;
+    return &op;
+  }
+  TOperand* mm(int64_t n) {
+    TOperand& op = ops_.emplace_back();
+    op.setIntType(false, otST, n);
+    op.size = MM_REGISTER_SIZE;
     return &op;
   }
   TOperand* xmm(int64_t n) {
@@ -279,7 +301,7 @@ class EncoderSweep : public EncoderTest {
       const uint32_t rc = enc.assemble(opcodeLookup(c.name), c.o1.kind == SweepOp::None ? nullptr : &o1,
                                        c.o2.kind == SweepOp::None ? nullptr : &o2, nullptr, true);
       const std::string bytes = enc.popCode();
-      const std::string where = std::string(c.name) + " " + describe(c.o1, false) + ", " + describe(c.o2, false) +
+      const std::string where = std::string(c.name) + " " + describe(c.o1) + ", " + describe(c.o2) +
                                 " in " + std::to_string(c.bits) + "-bit mode";
       if (!c.text) {
         EXPECT_EQ(rc, c.rc) << where;
@@ -316,9 +338,9 @@ class EncoderSweep : public EncoderTest {
     }
   }
 
-  // Sweeps every row of the groups in one mode. stIsMM names st(n) operands
+  // Sweeps every row of the groups in one mode.
   // as mm registers. Returns the number of instructions accepted.
-  size_t sweep(std::initializer_list<TInstructionGroup> groups, int bits, bool stIsMM) {
+  size_t sweep(std::initializer_list<TInstructionGroup> groups, int bits) {
     setMode(static_cast<uint32_t>(bits));
     const std::vector<SweepOp> cands = sweepOperands(bits);
     std::vector<Accepted> accepted;
@@ -347,10 +369,10 @@ class EncoderSweep : public EncoderTest {
           Accepted a;
           a.row = &row;
           a.bytes = bytes;
-          a.label = std::string(row.name) + " " + describe(s1, stIsMM) +
-                    (p2 ? ", " + describe(s2, stIsMM) : "") + " in " + std::to_string(bits) + "-bit mode";
-          a.want.push_back(expectedOperand(s1, o1, stIsMM));
-          if (p2) a.want.push_back(expectedOperand(s2, o2, stIsMM));
+          a.label = std::string(row.name) + " " + describe(s1) +
+                    (p2 ? ", " + describe(s2) : "") + " in " + std::to_string(bits) + "-bit mode";
+          a.want.push_back(expectedOperand(s1, o1));
+          if (p2) a.want.push_back(expectedOperand(s2, o2));
           a.sizeGiven[0] = s1.kind == SweepOp::Mem && s1.size != 0;
           a.sizeGiven[1] = s2.kind == SweepOp::Mem && s2.size != 0;
           accepted.push_back(std::move(a));
