@@ -28,6 +28,26 @@ PBlockStackItem TBlockStack::getTopCaseType() const {
   return nullptr;
 }
 
+std::unique_ptr<TBlockStackItem> TBlockStack::acquire() {
+  if (F_Free.empty()) return std::make_unique<TBlockStackItem>();
+  std::unique_ptr<TBlockStackItem> item = std::move(F_Free.back());
+  F_Free.pop_back();
+  return item;
+}
+
+void TBlockStack::recycle(std::unique_ptr<TBlockStackItem> item) {
+  if (!item) return;
+  item->type_ = bstIF;
+  item->insPos = 0;
+  item->data = nullptr;
+  item->startLbl = item->codeLbl = item->elseLbl = item->endLbl = nullptr;
+  item->cond.clear();
+  item->cond.trueLbl = item->cond.falseLbl = nullptr;
+  item->cond.trueName = "ifcode";
+  item->deferred.clear();
+  F_Free.push_back(std::move(item));
+}
+
 bool TBlockStack::tryInside(PBlockStackItem b) const {
   size_t depth = 0;  // records up to and including b
   while (depth < F_Items.size() && F_Items[depth].get() != b) ++depth;

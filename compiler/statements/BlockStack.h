@@ -55,6 +55,11 @@ class TBlockStack {
   PBlockStackItem getTopCaseType() const;
   size_t Count() const { return F_Items.size(); }
 
+  // A cleared record, reused when one is free: records are large (their
+  // link tables) and one is needed per statement.
+  std::unique_ptr<TBlockStackItem> acquire();
+  void recycle(std::unique_ptr<TBlockStackItem> item);
+
   // Open __try bodies, each with the stack depth and the function at its
   // start: a jump out of one would leave its frame linked.
   void beginTry(const TFunction* fn) { F_Tries.push_back({F_Items.size(), fn}); }
@@ -91,6 +96,7 @@ class TBlockStack {
   };
   std::vector<std::unique_ptr<TBlockStackItem>> F_Items;
   std::vector<TryMark> F_Tries;
+  std::vector<std::unique_ptr<TBlockStackItem>> F_Free;
 };
 
 }  // namespace vorak

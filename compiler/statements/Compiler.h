@@ -56,6 +56,21 @@ enum class TLoopEnd : uint8_t { EndOfSource, Brace, Directive };
 // The directive that closed the last statement loop a directive closed.
 enum class TClosingDirective : uint8_t { None, End, Else, Elseif, Return };
 
+// Around a return instruction with its epilogue: the epilogue's pops leave
+// the function there, while the code after the return is reached with
+// everything still pushed, so the stack depth goes back to what it was.
+class TReturnDepth {
+ public:
+  TReturnDepth(TFunction* fn, PInstruction inst);
+  ~TReturnDepth();
+  TReturnDepth(const TReturnDepth&) = delete;
+  TReturnDepth& operator=(const TReturnDepth&) = delete;
+
+ private:
+  TFunction* F_Fn;
+  uint32_t F_Depth = 0;
+};
+
 class TCompiler {
  public:
   TCompiler();

@@ -115,7 +115,10 @@ TMathOp compareOperands(TOperand a, TOperand b, TMathOp mo, bool fromSource) {
 // Where a group at the level goes when it holds / fails: the statement's
 // targets at level 0, the parent level's pending links deeper down.
 TFunction* trueTarget(TCondContext& cc, uint32_t level) {
-  if (level == 0) return cc.trueLbl;
+  if (level == 0) {
+    if (!cc.trueLbl) cc.trueLbl = newStatementLabel(cc.trueName ? cc.trueName : "ifcode");
+    return cc.trueLbl;
+  }
   return handle_createANDIfNotExist(cc, level - 1, cc.andS[level - 1], false);
 }
 TFunction* falseTarget(TCondContext& cc, uint32_t level) {
@@ -136,6 +139,7 @@ TFunction* linkLabel(TCondContext& cc, bool isAnd, uint32_t level, uint32_t cnt,
   if (level >= TCondContext::kLevels || cnt >= TCondContext::kLinks)
     fatal(std::string(code) + " If statement is too complex");
   TFunction*& slot = isAnd ? cc.andSP[level][cnt] : cc.orSP[level][cnt];
+  cc.touch(level);
   if (!slot) {
     slot = FuncMan->CreateFunction(ltRef, curFunc());
     const std::string name = std::string(isAnd ? "and" : "or") + std::to_string(level) + "_" + std::to_string(cnt);
@@ -157,13 +161,23 @@ TMathOp group(TCondContext& cc, uint32_t level, std::string_view openCode, std::
   return res;
 }
 
+// A link is only ever referred to before it is placed (the count moves on
+// when it is): one that nothing referred to is not made at all.
+void placeLink(TFunction* link) {
+  if (link) placeLabelHere(link);
+}
+
 }  // namespace
 
 void TCondContext::clear() {
-  for (uint32_t l = 0; l < kLevels; ++l) {
+  // Links live at indexes up to the level's count; beyond the used levels
+  // and those indexes everything is empty already.
+  for (uint32_t l = 0; l < levelsUsed; ++l) {
+    for (uint32_t i = 0; i <= andS[l] && i < kLinks; ++i) andSP[l][i] = nullptr;
+    for (uint32_t i = 0; i <= orS[l] && i < kLinks; ++i) orSP[l][i] = nullptr;
     orS[l] = andS[l] = 0;
-    for (uint32_t i = 0; i < kLinks; ++i) orSP[l][i] = andSP[l][i] = nullptr;
   }
+  levelsUsed = 0;
   bound.clear();
 }
 
@@ -213,20 +227,21 @@ TMathOp handle_IFEXPRESSION(TCondContext& cc, uint32_t level) {
     uint32_t* counts = isAnd ? cc.andS : cc.orS;
     if (level >= TCondContext::kLevels || counts[level] + 1 >= TCondContext::kLinks)
       fatal(std::string(isAnd ? "[01010]" : "[01011]") + " If statement is too complex");
+    cc.touch(level);
     ++counts[level];
     if (isAnd) {
       // The left side failing fails this level; the next conjunct starts here.
       TFunction* onFalse = falseTarget(cc, level);
       handle_IFJUMP(true, res, onFalse);
       bindLink(cc, cc.orSP[level][cc.orS[level]], onFalse);
-      handle_createANDIfNotExist(cc, level, cc.andS[level] - 1, true);
+      placeLink(cc.andSP[level][cc.andS[level] - 1]);
       res = level == 0 ? group(cc, level, "87", "769") : group(cc, level, "987987", "789");
     } else {
       // The left side holding makes this level hold; the next disjunct starts here.
       TFunction* onTrue = trueTarget(cc, level);
       handle_IFJUMP(false, res, onTrue);
       bindLink(cc, cc.andSP[level][cc.andS[level]], onTrue);
-      handle_createORIfNotExist(cc, level, cc.orS[level] - 1, true);
+      placeLink(cc.orSP[level][cc.orS[level] - 1]);
       res = level == 0 ? group(cc, level, "75", "70005") : group(cc, level, "123", "532");
     }
   }
@@ -325,11 +340,12 @@ TFunction* handle_createORIfNotExist(TCondContext& cc, uint32_t level, uint32_t 
 void updateLabelStack(TCondContext& cc) {
   // Links a condition left open (none, when it was read to its end) stand
   // for the condition's own targets.
-  for (uint32_t l = 0; l < TCondContext::kLevels; ++l)
-    for (uint32_t i = 0; i < TCondContext::kLinks; ++i) {
-      bindLink(cc, cc.andSP[l][i], cc.trueLbl);
-      bindLink(cc, cc.orSP[l][i], cc.falseLbl);
-    }
+  for (uint32_t l = 0; l < cc.levelsUsed; ++l) {
+    for (uint32_t i = 0; i <= cc.andS[l] && i < TCondContext::kLinks; ++i)
+      if (cc.andSP[l][i] && cc.andSP[l][i]->Type_ == ltRef) bindLink(cc, cc.andSP[l][i], trueTarget(cc, 0));
+    for (uint32_t i = 0; i <= cc.orS[l] && i < TCondContext::kLinks; ++i)
+      if (cc.orSP[l][i] && cc.orSP[l][i]->Type_ == ltRef) bindLink(cc, cc.orSP[l][i], cc.falseLbl);
+  }
   for (auto& [link, target] : cc.bound) {
     // A link may stand for another link: follow the chain to a placed label.
     TFunction* t = target;

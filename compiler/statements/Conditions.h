@@ -46,17 +46,28 @@ struct TCondContext {
 
   TFunction* trueLbl = nullptr;   // taken when the condition holds
   TFunction* falseLbl = nullptr;  // taken when it fails
+  // A statement whose true target is the place right after the condition
+  // leaves trueLbl nil: a label of this name is made when a join first jumps
+  // there, and the statement places it when it is there.
+  const char* trueName = "ifcode";
   uint32_t orS[kLevels] = {};     // "or" joins seen per level
   uint32_t andS[kLevels] = {};    // "and" joins seen per level
   TFunction* orSP[kLevels][kLinks] = {};
   TFunction* andSP[kLevels][kLinks] = {};
   // Links that stand for another label: (link, the label it becomes).
   std::vector<std::pair<TFunction*, TFunction*>> bound;
+  // Levels whose counters or links were touched: clearing and the scans of
+  // the tables stop there.
+  uint32_t levelsUsed = 0;
 
   TCondContext() = default;
   TCondContext(TFunction* t, TFunction* f) : trueLbl(t), falseLbl(f) {}
   // Counters, link tables and bindings back to empty; the targets stay.
   void clear();
+  // Notes that the level's tables are in use.
+  void touch(uint32_t level) {
+    if (level + 1 > levelsUsed) levelsUsed = level + 1;
+  }
 };
 
 // ---- Labels of structured code ----
@@ -87,8 +98,8 @@ void handle_IFJUMP(bool reverse, TMathOp mo, TFunction* target);
 // The link label [level][cnt], made when absent; with bIsDec placed here.
 TFunction* handle_createANDIfNotExist(TCondContext& cc, uint32_t level, uint32_t cnt, bool bIsDec);
 TFunction* handle_createORIfNotExist(TCondContext& cc, uint32_t level, uint32_t cnt, bool bIsDec);
-// Gives every link still open the address of the label it stands for; both
-// targets of the context must be placed.
+// Gives every link still open the address of the label it stands for; the
+// targets that joins jumped to must be placed.
 void updateLabelStack(TCondContext& cc);
 
 }  // namespace vorak

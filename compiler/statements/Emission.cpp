@@ -65,6 +65,13 @@ int32_t rawStackBytes(std::string_view code) {
 
 }  // namespace
 
+TReturnDepth::TReturnDepth(TFunction* fn, PInstruction inst)
+    : F_Fn(inst && inst->group == igRET ? fn : nullptr), F_Depth(F_Fn ? F_Fn->LocalOffset : 0) {}
+
+TReturnDepth::~TReturnDepth() {
+  if (F_Fn) F_Fn->LocalOffset = F_Depth;
+}
+
 uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
                                bool optimise) {
   const uint32_t rc = F_Assembler->assemble(inst, op1, op2, op3, optimise);
@@ -102,6 +109,7 @@ uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOp
   const PInstruction inst = opcodeLookup(strName);
   if (!inst) return ERROR_OPCODE_UNKNOWN;
   if (!fn) Log->FatalError("[124413] No function to emit \"" + std::string(strName) + "\" into");
+  const TReturnDepth keep(fn, inst);
   if (inst->group == igRET) retTriggered(fn);
   const uint32_t rc = encodeInto(fn, inst, op1, op2, op3, CompileFlags.optimise);
   if (rc != ASSEMBLE_OK) Log->FatalError("[124412] " + TVorAssembler::errorCodeToString(rc));
@@ -126,19 +134,13 @@ std::string TCompiler::buildInstruction(TFunction* fn, std::string_view strName,
                                         TOperand* op3) {
   const PInstruction inst = opcodeLookup(strName);
   if (!inst || !fn) return {};
+  const TReturnDepth keep(fn, inst);
   if (inst->group == igRET) retTriggered(fn);
   if (encodeInto(fn, inst, op1, op2, op3, true) != ASSEMBLE_OK) return {};
   return F_Assembler->popCode();
 }
 
 void TCompiler::retTriggered(TFunction* fn) {
-  // The epilogue's pops leave the function here; the code after this return
-  // is reached with everything still pushed.
-  struct KeepDepth {
-    TFunction* fn;
-    uint32_t depth;
-    ~KeepDepth() { fn->LocalOffset = depth; }
-  } keep{fn, fn->LocalOffset};
   // The stack and frame registers of the mode's width.
   const auto width = static_cast<uint8_t>(ptrSize);
   const TRegister sp = regScale(REG_ESP, width);

@@ -53,13 +53,13 @@ void compileBody() {
 class OpenBlock {
  public:
   explicit OpenBlock(TBST kind) {
-    auto item = std::make_unique<TBlockStackItem>();
+    std::unique_ptr<TBlockStackItem> item = blStack->acquire();
     item->type_ = kind;
     item->insPos = curFunc() ? curFunc()->BufLen : 0;
     item_ = item.get();
     blStack->push(std::move(item));
   }
-  ~OpenBlock() { blStack->pop(); }
+  ~OpenBlock() { blStack->recycle(blStack->pop()); }
   OpenBlock(const OpenBlock&) = delete;
   OpenBlock& operator=(const OpenBlock&) = delete;
   TBlockStackItem* operator->() const { return item_; }
@@ -70,10 +70,24 @@ class OpenBlock {
 };
 
 // The block's own condition, read after its "(": jumps to the false target
-// when it fails.
+// when it fails. Its true target, the place after it, exists only when a
+// join jumps there.
 void blockCondition(TBlockStackItem& b) {
   const TMathOp res = handle_IFEXPRESSION(b.cond, 0);
   handle_IFJUMP(true, res, b.cond.falseLbl);
+}
+
+// The end label ("break" target), made when first jumped to: a statement
+// that nothing leaves early has none.
+TFunction* endLabel(TBlockStackItem& b) {
+  // A while loop's false target and its end share their place.
+  if (b.type_ == bstWHILE) return b.elseLbl;
+  if (!b.endLbl) b.endLbl = newStatementLabel(b.type_ == bstREPEAT ? "endrep" : b.type_ == bstCASE ? "#case_end" : "endif");
+  return b.endLbl;
+}
+
+void placeIfMade(TFunction* label) {
+  if (label) placeLabelHere(label);
 }
 
 // The links of the conditions inside the block that jump to its labels.
@@ -130,27 +144,26 @@ TOperand immOperand(uint32_t v, uint32_t size) {
 // if ( condition ) { body } { elseif ( condition ) { body } } [ else { body } ]
 void handle_IF() {
   OpenBlock b(bstIF);
-  b->endLbl = newStatementLabel("endif");
   b->elseLbl = newStatementLabel("else");
-  b->codeLbl = newStatementLabel("ifcode");
-  b->cond.trueLbl = b->codeLbl;
+  b->cond.trueName = "ifcode";
   b->cond.falseLbl = b->elseLbl;
   expect("(", "432765");
   blockCondition(*b);
   expect(")", "70003");
   expect("{", "70444");
-  placeLabelHere(b->codeLbl);
+  b->codeLbl = b->cond.trueLbl;
+  placeIfMade(b->codeLbl);
   compileBody();
 
   for (TKeyword key = peekKeyword(); key == keyElseif || key == keyElse; key = peekKeyword()) {
     consumeAhead();
-    emitJumpTo(b->endLbl);
+    emitJumpTo(endLabel(*b));
     placeLabelHere(b->elseLbl);
     updateLabelStack(b->cond);
-    b->elseLbl = newStatementLabel("else");
-    b->codeLbl = newStatementLabel("ifcode");
+    // An else branch has no condition to fail.
+    b->elseLbl = key == keyElseif ? newStatementLabel("else") : nullptr;
     b->cond.clear();
-    b->cond.trueLbl = b->codeLbl;
+    b->cond.trueLbl = nullptr;
     b->cond.falseLbl = b->elseLbl;
     if (key == keyElseif) {
       expect("(", "432765");
@@ -158,12 +171,13 @@ void handle_IF() {
       expect(")", "70003");
     }
     expect("{", "70444");
-    placeLabelHere(b->codeLbl);
+    b->codeLbl = b->cond.trueLbl;
+    placeIfMade(b->codeLbl);
     compileBody();
     if (key == keyElse) break;
   }
-  placeLabelHere(b->elseLbl);
-  placeLabelHere(b->endLbl);
+  placeIfMade(b->elseLbl);
+  placeIfMade(b->endLbl);
   updateLabelStack(b->cond);
   resolveDeferred(*b);
 }
@@ -171,22 +185,21 @@ void handle_IF() {
 // while ( condition ) { body }
 void handle_WHILE() {
   OpenBlock b(bstWHILE);
-  b->endLbl = newStatementLabel("endif");
   b->elseLbl = newStatementLabel("else");
-  b->codeLbl = newStatementLabel("ifcode");
   b->startLbl = newStatementLabel("start");
-  b->cond.trueLbl = b->codeLbl;
+  b->cond.trueName = "ifcode";
   b->cond.falseLbl = b->elseLbl;
   expect("(", "432765");
   placeLabelHere(b->startLbl);
   blockCondition(*b);
   expect(")", "70003");
   expect("{", "70444");
-  placeLabelHere(b->codeLbl);
+  b->codeLbl = b->cond.trueLbl;
+  placeIfMade(b->codeLbl);
   compileBody();
   emitJumpTo(b->startLbl);
   placeLabelHere(b->elseLbl);
-  placeLabelHere(b->endLbl);
+  placeIfMade(b->endLbl);
   updateLabelStack(b->cond);
   resolveDeferred(*b);
 }
@@ -194,20 +207,19 @@ void handle_WHILE() {
 // repeat [ if ( condition ) ] { body } [ until ( condition ) ]
 void handle_REPEAT() {
   OpenBlock b(bstREPEAT);
-  b->endLbl = newStatementLabel("endrep");
   b->elseLbl = newStatementLabel("continue");
-  b->codeLbl = newStatementLabel("repcode");
   b->startLbl = newStatementLabel("start");
-  b->cond.trueLbl = b->codeLbl;
+  b->cond.trueName = "repcode";
   b->cond.falseLbl = b->elseLbl;
   if (peekKeyword() == keyIf) {
     consumeAhead();
     // The pre-test enters the body when it holds and skips the loop when it
     // fails; its links are its own.
-    auto pre = std::make_unique<TCondContext>(newStatementLabel("repcode"), b->endLbl);
+    auto pre = std::make_unique<TCondContext>(nullptr, endLabel(*b));
+    pre->trueName = "repcode";
     const TMathOp res = handle_IFEXPRESSION(*pre, 0);
     handle_IFJUMP(true, res, b->endLbl);
-    placeLabelHere(pre->trueLbl);
+    placeIfMade(pre->trueLbl);
     b->deferred.push_back(std::move(pre));
   }
   b->insPos = curFunc()->BufLen;
@@ -223,8 +235,9 @@ void handle_REPEAT() {
   } else {
     emitJumpTo(b->elseLbl);
   }
-  placeLabelHere(b->codeLbl);
-  placeLabelHere(b->endLbl);
+  b->codeLbl = b->cond.trueLbl;
+  placeIfMade(b->codeLbl);
+  placeIfMade(b->endLbl);
   updateLabelStack(b->cond);
   resolveDeferred(*b);
 }
@@ -244,12 +257,12 @@ void handle_BREAK() {
   if (!b) fatal("[4225] Break is only valid used inside block statements such as while, repeat or case statements");
   refuseLeavingTry(blStack->tryInside(b), "Break");
   if (nextChar() == ';') {
-    emitJumpTo(b->endLbl);
+    emitJumpTo(endLabel(*b));
     return;
   }
   if (Compiler->ExpectIdentType({itReservedKeyword}) == itNone) unexpected("643");
   if (Compiler->CurToken()->F_Keyword != keyIf) unexpected("43557");
-  exitCondition(*b, b->endLbl, "6445", "5334");
+  exitCondition(*b, endLabel(*b), "6445", "5334");
 }
 
 // exitif [ [ if ] ( condition ) ] ;
@@ -258,7 +271,7 @@ void handle_EXITIF() {
   if (!b) fatal("[4225] exitif is only valid used inside of if statements");
   refuseLeavingTry(blStack->tryInside(b), "Exitif");
   if (nextChar() == ';') {
-    emitJumpTo(b->endLbl);
+    emitJumpTo(endLabel(*b));
     return;
   }
   if (Compiler->CurFile()->peekNextToken(false) == ttIdent) {
@@ -266,14 +279,14 @@ void handle_EXITIF() {
     if (Compiler->CurToken()->F_IdentType != itReservedKeyword) unexpected("613");
     if (Compiler->CurToken()->F_Keyword != keyIf) unexpected("43567");
   }
-  exitCondition(*b, b->endLbl, "6145", "5314");
+  exitCondition(*b, endLabel(*b), "6145", "5314");
 }
 
 // case ( selector ) { state a, b: ... default: ... }
 void handle_CASE() {
   OpenBlock b(bstCASE);
-  b->elseLbl = newStatementLabel("#case_state");
-  b->endLbl = newStatementLabel("#case_end");
+  // Each state line makes its own "#case_state" label when it comes.
+  TFunction* end = endLabel(*b);
   TFunction* scan = newStatementLabel("#case_scan");
   expect("(", "53456");
   std::unique_ptr<TOperand> selector = Compiler->moveNextOperand(true, false);
@@ -297,15 +310,14 @@ void handle_CASE() {
   compileBody();
   // The last state's code ends the statement; running into the scan would
   // match a state again.
-  emitJumpTo(b->endLbl);
+  emitJumpTo(end);
   placeLabelHere(scan);
   for (const auto& state : manager->StateList) {
     const TMathOp res = handle_EXECCMP(*manager->opCase, *state->operand, moNotEqual);
     handle_IFJUMP(true, res, state->code_label);
   }
   if (manager->default_) emitJumpTo(manager->default_);
-  placeLabelHere(b->elseLbl);
-  placeLabelHere(b->endLbl);
+  placeLabelHere(end);
   resolveDeferred(*b);
   b->data = nullptr;
 }
@@ -314,13 +326,17 @@ void handle_CASE() {
 void handle_STATE() {
   TBlockStackItem* b = blStack->getTopCaseType();
   if (!b || !b->data) fatal("[4226] STATE is only valid used inside of CASE statements");
+  // All values of one line label the same position: one label serves them.
+  TFunction* here = nullptr;
   for (;;) {
     auto state = std::make_unique<TCaseState>();
     state->operand = Compiler->moveNextOperand(true, false);
-    placeLabelHere(b->elseLbl);
-    state->code_label = b->elseLbl;
+    if (!here) {
+      here = newStatementLabel("#case_state");
+      placeLabelHere(here);
+    }
+    state->code_label = here;
     b->data->StateList.push_back(std::move(state));
-    b->elseLbl = newStatementLabel("#case_state");
     TAFile* f = Compiler->CurFile();
     if (f->peekNextRealChar(true) != ',') break;
     f->setPosition(f->lastPeek());
@@ -334,9 +350,8 @@ void handle_DEFAULT() {
   if (!b || !b->data) fatal("[4226] DEFAULT is only valid used inside of CASE statements");
   expect(":", "189849");
   if (b->data->default_) fatal("[4227] CASE statements can only have 1 default state");
-  b->data->default_ = b->elseLbl;
-  placeLabelHere(b->elseLbl);
-  b->elseLbl = newStatementLabel("#case_state");
+  b->data->default_ = newStatementLabel("#case_state");
+  placeLabelHere(b->data->default_);
 }
 
 // __try { body } __except ( exceptionReg , addressReg ) { handler }
@@ -367,9 +382,13 @@ void handle_TRY() {
   appendCode(fn, std::string_view("\x64\x89\x25\x00\x00\x00\x00", 7));  // mov fs:[0], esp
   fn->LocalOffset = depth + 48;
 
-  blStack->beginTry(fn);
-  compileBody();
-  blStack->endTry();
+  {
+    struct OpenTry {
+      explicit OpenTry(const TFunction* f) { blStack->beginTry(f); }
+      ~OpenTry() { blStack->endTry(); }
+    } open(fn);
+    compileBody();
+  }
 
   appendCode(fn, std::string_view("\x64\x8F\x05\x00\x00\x00\x00", 7));  // pop dword fs:[0]
   TOperand fortyFour = immOperand(44, 1);

@@ -93,9 +93,14 @@ void applyPrefix(TExMode mode, TOperand& target) {
   if (mode == exNot) emit("not", &target);
 }
 
-// The next token is the keyword as: consumed.
+bool isNameStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
+
+// The next token is the keyword as: consumed. Only a name starting with "a"
+// is read ahead, so most statements read no token twice.
 bool nextIsAs() {
   TAFile& f = curFile();
+  const char c = f.peekNextRealChar(true);
+  if (c != 'a' && c != 'A') return false;
   if (f.peekNextToken(false) != ttIdent || Compiler->PeekToken()->F_Keyword != keyAs) return false;
   f.moveLastPeek();
   return true;
@@ -235,16 +240,22 @@ void conditionalLoad(TOperand& target, bool fromExop) {
 // reg = [if] ( condition ) [?] [value] [: value] ;
 // The condition has its own and/or links: it goes on after its jump when it
 // holds and to the second value when it fails, whatever block it stands in.
-// The token peeked last is the "(" or the keyword if.
+// The last look-ahead was the "(" (a character) or the keyword if (a token).
 void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   TAFile& f = curFile();
-  f.moveLastPeek();
-  if (withIf && !Compiler->ExpectSymbol("(")) unexpected("849228");
+  if (withIf) {
+    f.moveLastPeek();
+    if (!Compiler->ExpectSymbol("(")) unexpected("849228");
+  } else {
+    f.setPosition(f.lastPeek());
+  }
   TFunction* holds = statementLabel("ifcode");
   TFunction* otherwise = statementLabel("else");
   TFunction* done = statementLabel("exitif");
-  const auto cc = std::make_unique<TCondContext>(holds, otherwise);
-  const TMathOp res = handle_IFEXPRESSION(*cc, 0);
+  // On the stack: the statement reads no nested statements, and a large heap
+  // block per conditional value would cost more than the value's code.
+  TCondContext cc(holds, otherwise);
+  const TMathOp res = handle_IFEXPRESSION(cc, 0);
   handle_IFJUMP(true, res, otherwise);
   Compiler->placeLabel(holds);
   if (!Compiler->ExpectSymbol(")")) unexpected("849198");
@@ -258,7 +269,7 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   }
   if (!Compiler->ExpectSymbol(";")) unexpected("849201");
   Compiler->placeLabel(done);
-  updateLabelStack(*cc);
+  updateLabelStack(cc);
 }
 
 // The right side of "reg = ..." (current token: the "=", or the statement's
@@ -266,10 +277,12 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
 void assignRegister(TOperand& target, bool fromExop, std::string_view targetText) {
   AssignTarget guard(&target, targetText);
   TAFile& f = curFile();
-  const TVorToken next = f.peekNextToken(false);
-  const TCurrentToken& pk = *Compiler->PeekToken();
-  const bool withIf = next == ttIdent && pk.F_Keyword == keyIf;
-  if (withIf || (next == ttSymbol && pk.F_String == "(")) {
+  // Only a name is read ahead (the keyword if, or a function to call).
+  const char c = f.peekNextRealChar(true);
+  TVorToken next = ttNone;
+  if (isNameStart(c)) next = f.peekNextToken(false);
+  const bool withIf = next == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
+  if (withIf || c == '(') {
     conditionalValue(target, fromExop, withIf);
     return;
   }

@@ -317,6 +317,7 @@ void handle_NEG() { unaryStatement("neg", "6520"); }
 void handle_INSTRUCTION() {
   const PInstruction inst = mnemonicRow(cur().F_String);
   if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());
+  const TReturnDepth keep(Compiler->CurFunc(), inst);
   if (inst->group == igRET) Compiler->retTriggered(Compiler->CurFunc());
   // Instructions written in the source are encoded as written.
   if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");

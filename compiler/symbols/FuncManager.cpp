@@ -26,13 +26,11 @@ void aliasParamRegister(std::string_view paramName, std::string_view regName) {
   DefMan->addDefine(paramName, tk);
 }
 
+// Frees what a record owns outside its slot; the slot (the record and its
+// lists) goes with its block.
 void disposeFunction(TFunction* f) noexcept {
-  if (f->FixupList) {
+  if (f->FixupList)
     for (TFixup* x : fixupList(f)) delete x;
-    delete &fixupList(f);
-  }
-  if (f->DependFuncs) delete &dependFuncs(f);
-  if (f->UsesList) delete &usesList(f);
   for (TFuncParam& p : vorArrSpan(f->Params)) vorStrFree(p.name);
   vorArrFree(f->Params);
   for (TOperand* op : vorArrSpan(f->DefaultParams)) delete op;
@@ -40,7 +38,6 @@ void disposeFunction(TFunction* f) noexcept {
   vorStrFree(f->Buffer);
   vorStrFree(f->Name);
   vorStrFree(f->ImportName);
-  delete f;
 }
 
 }  // namespace
@@ -127,7 +124,6 @@ void setCalled(TFunction* f, TFunction* from) {
 TFuncManager::~TFuncManager() {
   for (TFunction* f : F_List) disposeFunction(f);
   F_List.clear();
-  F_Records.clear();
 }
 
 TFunction* TFuncManager::getFunc(uint32_t index) const {
@@ -135,10 +131,17 @@ TFunction* TFuncManager::getFunc(uint32_t index) const {
 }
 
 TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
-  auto* f = new TFunction();
-  f->FixupList = new TFixupList();
-  f->UsesList = new TUsesList();
-  f->DependFuncs = new TFuncList();
+  const size_t n = F_List.size();
+  if (n % kSlotsPerBlock == 0) {
+    F_Blocks.emplace_back(new TFunctionSlot[kSlotsPerBlock]());
+    F_BlockAt.emplace(reinterpret_cast<uintptr_t>(F_Blocks.back().get()), F_Blocks.size() - 1);
+  }
+  TFunctionSlot& slot = F_Blocks[n / kSlotsPerBlock][n % kSlotsPerBlock];
+  TFunction* f = &slot.f;
+  *f = TFunction{};
+  f->FixupList = &slot.fixups;
+  f->UsesList = &slot.uses;
+  f->DependFuncs = &slot.depends;
   f->Parent = parent;
   f->Address = adUnallocated;
   f->DLLIndex = -1;
@@ -146,8 +149,19 @@ TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
   f->DeclParent = Compiler ? Compiler->CurFunc() : nullptr;
   f->FuncIndex = static_cast<uint32_t>(F_List.size());
   F_List.push_back(f);
-  F_Records.insert(f);
   return f;
+}
+
+bool TFuncManager::owns(const TFunction* f) const {
+  if (!f) return false;
+  const auto addr = reinterpret_cast<uintptr_t>(f);
+  auto it = F_BlockAt.upper_bound(addr);
+  if (it == F_BlockAt.begin()) return false;
+  --it;
+  const uintptr_t offset = addr - it->first;
+  if (offset % sizeof(TFunctionSlot) != 0 || offset / sizeof(TFunctionSlot) >= kSlotsPerBlock) return false;
+  const size_t index = it->second * kSlotsPerBlock + offset / sizeof(TFunctionSlot);
+  return index < F_List.size() && F_List[index] == f;
 }
 
 }  // namespace vorak

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
+#include <memory>
 #include <string>
 #include <string_view>
-#include <unordered_set>
 #include <vector>
 
 #include "plugins/PluginInterface.h"
@@ -67,12 +68,25 @@ class TFuncManager {
   // DeclParent the function being compiled. Declares no identifier.
   TFunction* CreateFunction(TLabelType lType, TFunction* parent);
   // Whether f is one of this manager's records: pointers that plug-ins hand
-  // back are checked with it before anything reads them.
-  bool owns(const TFunction* f) const { return f && F_Records.count(f) != 0; }
+  // back are checked with it, by their address alone, before anything reads
+  // them.
+  bool owns(const TFunction* f) const;
 
  private:
+  // A record and its three lists are made together, in blocks that never
+  // move: a program makes a label record for every structured statement, and
+  // one allocation per block instead of four per record keeps that cheap.
+  struct TFunctionSlot {
+    TFunction f;
+    TFixupList fixups;
+    TUsesList uses;
+    TFuncList depends;
+  };
+  static constexpr size_t kSlotsPerBlock = 256;
+
   std::vector<TFunction*> F_List;
-  std::unordered_set<const TFunction*> F_Records;
+  std::vector<std::unique_ptr<TFunctionSlot[]>> F_Blocks;
+  std::map<uintptr_t, size_t> F_BlockAt;  // a block's address -> its number
 };
 
 }  // namespace vorak

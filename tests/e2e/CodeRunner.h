@@ -35,6 +35,7 @@ class CodeRunner {
 
   struct Result {
     bool returned = false;  // came back to the caller within the limit
+    std::string fault;      // the emulator's complaint, if any
     uint64_t regs[16] = {};
     uint64_t reg(int n) const { return regs[n & 15]; }
   };
@@ -59,6 +60,8 @@ class CodeRunner {
     uc_reg_read(uc_, mode_ == 64 ? UC_X86_REG_RIP : mode_ == 32 ? UC_X86_REG_EIP : UC_X86_REG_IP, &pc);
     if (mode_ == 16) pc &= 0xFFFF;
     r.returned = err == UC_ERR_OK && pc == ret;
+    if (err != UC_ERR_OK) r.fault = uc_strerror(err);
+    if (!r.returned) r.fault += " stopped at " + std::to_string(pc);
     for (int i = 0; i < n; ++i) {
       uint64_t v = 0;
       uc_reg_read(uc_, regId(i), &v);
@@ -79,20 +82,25 @@ class CodeRunner {
       uc_reg_write(uc_, UC_X86_REG_FS_BASE, &base);
       return;
     }
-    // Outside 64-bit mode: a flat data descriptor in a small GDT.
+    // Outside 64-bit mode: a data descriptor at base in a small GDT, and a
+    // flat 32-bit one for SS (loading a selector otherwise leaves the stack
+    // pointer read as 16 bits).
     const uint64_t gdt = 0x1E0000;
     const uint64_t limit = 0xFFFFF;
     const uint64_t desc = (limit & 0xFFFF) | ((base & 0xFFFFFF) << 16) | (0x93ull << 40) |
                           (((limit >> 16) & 0xF) << 48) | (0xCull << 52) | (((base >> 24) & 0xFF) << 56);
+    const uint64_t flat = 0xFFFF | (0x93ull << 40) | (0xFull << 48) | (0xCull << 52);
     const uint64_t zero = 0;
     uc_mem_write(uc_, gdt, &zero, 8);
     uc_mem_write(uc_, gdt + 8, &desc, 8);
+    uc_mem_write(uc_, gdt + 16, &flat, 8);
     uc_x86_mmr g{};
     g.base = gdt;
-    g.limit = 16 - 1;
+    g.limit = 24 - 1;
     uc_reg_write(uc_, UC_X86_REG_GDTR, &g);
-    const uint64_t sel = 8;
-    uc_reg_write(uc_, UC_X86_REG_FS, &sel);
+    const uint64_t fs = 8, ss = 16;
+    uc_reg_write(uc_, UC_X86_REG_FS, &fs);
+    uc_reg_write(uc_, UC_X86_REG_SS, &ss);
   }
 
  private:

