@@ -175,6 +175,10 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   if (isPointer) {
     TFunction* owner = Compiler->CurFunc();
     if (owner && owner->FuncIndex != 0) {
+      const TBodyFrame* body = Compiler->bodyFrame(owner);
+      if (body && !body->frame && owner->BufLen != body->roomEnd)
+        fatal("[4892] " + name + "$: the locals of a function without a stack frame are declared before its first "
+              "instruction");
       const auto word = static_cast<uint32_t>(ptrSize);
       pointer = VarMan->addVar(vmLocal, name + "$", VarMan->PtrType(), 1,
                                -static_cast<int32_t>(owner->LocalSize + 2 * word));

@@ -328,7 +328,15 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
   }
   if (peekChar() == '(') return handle_VARCONDITION(o1);
   std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, true);
-  return emit("mov", o1, value.get());
+  const uint32_t rc = emit("mov", o1, value.get());
+  // An address into a stack slot has no "mov" form: it goes through the
+  // stack, which changes no register (pop reads its address after the pop).
+  const bool address = value->hint == otLabelRef || value->hint == otVarRef || value->hint == otLabel;
+  if (rc != ASSEMBLE_OK && address && o1->hint == otMem && o1->size == static_cast<uint32_t>(ptrSize)) {
+    const uint32_t pushed = emit("push", value.get());
+    return pushed != ASSEMBLE_OK ? pushed : emit("pop", o1);
+  }
+  return rc;
 }
 
 uint32_t handle_VARCONDITION(TOperand* o1) {

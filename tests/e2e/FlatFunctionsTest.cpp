@@ -372,6 +372,15 @@ std::vector<Program> regressionPrograms() {
                "block Acc {\nqword total;\nprocedure msx64 add(qword n);\n}\nAcc a;\n"
                "procedure msx64 Acc:add(qword n) {\nadd [this], n\n}\na.add(5);\na.add(6);\nmov rbx, a.total\n",
                {{rBX, 11}}});
+  v.push_back({"LocalFunctionPointer", 32,
+               "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\nfunction Via(dword x): dword {\n"
+               "function* Fn(dword x): dword;\nFn = @Bump;\nFn(x);\n}\nVia(9);\n",
+               {{rAX, 10}}});
+  v.push_back({"LocalFunctionPointerWithoutFrame", 32,
+               "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\n#set frame 0\nfunction Via(dword x): dword {\n"
+               "dword t;\nfunction* Fn(dword x): dword;\nmov t, 5\nFn = @Bump;\nFn(x);\nadd eax, t\n}\n#set frame 1\n"
+               "Via(9);\n",
+               {{rAX, 15}}});
   v.push_back({"FunctionPointerAssignedAndCalled", 32,
                "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\nfunction* Fn(dword x): dword;\n"
                "Fn = @Bump;\nFn(41);\n",

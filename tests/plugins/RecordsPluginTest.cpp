@@ -77,5 +77,15 @@ TEST(RecordsPlugin, ReadsFunctionsVariablesAndImportsOfACompile) {
       << log;
 }
 
+TEST(RecordsPlugin, EntryLabelInTheMainProgram) {
+  std::string log;
+  const std::string records =
+      compileForRecords("program Records;\nprocedure P() {\n}\nnop\nentry:\nP();\nret\n", log);
+  ASSERT_FALSE(records.empty()) << log;
+  EXPECT_NE(records.find("entry entry\n"), std::string::npos) << records;
+  // Reached from the entry label: the main program's code calls it.
+  EXPECT_NE(records.find("fn P cc=0 params=0/0 min=0 locals=0/0 called=1"), std::string::npos) << records;
+}
+
 }  // namespace
 }  // namespace vorak::test
