@@ -361,7 +361,7 @@ def structured(vorak, lines, runs, plain):
         for _ in range(runs):
             seconds, rss = run(commands("vorak", "prog.vor", "out.bin", vorak), cwd)
             best = (seconds, rss) if best is None or seconds < best[0] else best
-        count = len(decode(flat_bytes("vorak", "out.bin", cwd)))
+        count = len(texts(decode(flat_bytes("vorak", "out.bin", cwd))))
     plain_per = plain[0] / plain[2]
     struct_per = best[0] / count
     print()

@@ -2,6 +2,7 @@
 // reachability.
 #include "compiler/symbols/FuncManager.h"
 
+#include <algorithm>
 #include <utility>
 
 #include "compiler/driver/Common.h"
@@ -134,7 +135,8 @@ TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
   const size_t n = F_List.size();
   if (n % kSlotsPerBlock == 0) {
     F_Blocks.emplace_back(new TFunctionSlot[kSlotsPerBlock]());
-    F_BlockAt.emplace(reinterpret_cast<uintptr_t>(F_Blocks.back().get()), F_Blocks.size() - 1);
+    const std::pair<uintptr_t, size_t> at{reinterpret_cast<uintptr_t>(F_Blocks.back().get()), F_Blocks.size() - 1};
+    F_BlockAt.insert(std::upper_bound(F_BlockAt.begin(), F_BlockAt.end(), at), at);
   }
   TFunctionSlot& slot = F_Blocks[n / kSlotsPerBlock][n % kSlotsPerBlock];
   TFunction* f = &slot.f;
@@ -155,7 +157,8 @@ TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
 bool TFuncManager::owns(const TFunction* f) const {
   if (!f) return false;
   const auto addr = reinterpret_cast<uintptr_t>(f);
-  auto it = F_BlockAt.upper_bound(addr);
+  auto it = std::upper_bound(F_BlockAt.begin(), F_BlockAt.end(), addr,
+                             [](uintptr_t a, const std::pair<uintptr_t, size_t>& b) { return a < b.first; });
   if (it == F_BlockAt.begin()) return false;
   --it;
   const uintptr_t offset = addr - it->first;

@@ -2,10 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "plugins/PluginInterface.h"
@@ -86,7 +86,9 @@ class TFuncManager {
 
   std::vector<TFunction*> F_List;
   std::vector<std::unique_ptr<TFunctionSlot[]>> F_Blocks;
-  std::map<uintptr_t, size_t> F_BlockAt;  // a block's address -> its number
+  // (a block's address, its number), sorted by address: a plug-in's pointer
+  // is checked by a binary search over contiguous memory.
+  std::vector<std::pair<uintptr_t, size_t>> F_BlockAt;
 };
 
 }  // namespace vorak

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "compiler/driver/Common.h"
 #include "compiler/output/ImportManager.h"
@@ -58,6 +59,29 @@ TEST_F(FuncManagerTest, GetFuncPastTheEndIsNil) {
   TFunction* f = FuncMan->CreateFunction(ltProc, nullptr);
   EXPECT_EQ(FuncMan->getFunc(0), f);
   EXPECT_EQ(FuncMan->getFunc(1), nullptr);
+}
+
+// Records come in blocks; each is its own, with lists of its own, and only
+// a record's own address counts as one of the manager's records.
+TEST_F(FuncManagerTest, ManyRecordsStayDistinctAndOwned) {
+  std::vector<TFunction*> made;
+  for (int i = 0; i < 1000; ++i) made.push_back(FuncMan->CreateFunction(ltLabel, nullptr));
+  for (size_t i = 0; i < made.size(); ++i) {
+    TFunction* f = made[i];
+    EXPECT_EQ(FuncMan->getFunc(f->FuncIndex), f);
+    EXPECT_TRUE(FuncMan->owns(f));
+    EXPECT_EQ(f->Address, adUnallocated);
+    EXPECT_TRUE(fixupList(f).empty() && usesList(f).empty() && dependFuncs(f).empty());
+    usesList(f).push_back(std::to_string(i));
+  }
+  for (size_t i = 0; i < made.size(); ++i) EXPECT_EQ(usesList(made[i]), (TUsesList{std::to_string(i)}));
+  TFunction elsewhere{};
+  EXPECT_FALSE(FuncMan->owns(&elsewhere));
+  EXPECT_FALSE(FuncMan->owns(nullptr));
+  const auto* inside = reinterpret_cast<const TFunction*>(reinterpret_cast<const char*>(made[300]) + 8);
+  EXPECT_FALSE(FuncMan->owns(inside));
+  const auto* list = static_cast<const TFunction*>(made[5]->FixupList);
+  EXPECT_FALSE(FuncMan->owns(list));
 }
 
 TEST_F(FuncManagerTest, ConventionNames) {
