@@ -1,6 +1,7 @@
 // Calls of functions and procedures.
 #include "compiler/statements/FuncCallHandlers.h"
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
@@ -263,6 +264,17 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
       emitOrFail(fn_, "push", &w, nullptr, failure, false);
     }
   } else {
+    // push takes a 32-bit immediate, sign-extended to a 64-bit stack word:
+    // enough for a parameter of 4 bytes or less, not for a wider one.
+    const TVarType* type = i < F->ParamCount ? F->Params[i].type_ : nullptr;
+    const bool narrow = type && type->size <= 4;
+    if (op.hint == otImm && word == 8 &&
+        (op.value < INT32_MIN || op.value > (narrow ? int64_t{UINT32_MAX} : int64_t{INT32_MAX})))
+      fatal("[6672] Argument " + std::to_string(i + 1) + " of " + nameOf(F) +
+            " is a number that a push cannot take: load it into a register first");
+    // The low 4 bytes are what a narrow parameter reads: pushed sign-extended.
+    if (op.hint == otImm && word == 8 && op.value > INT32_MAX)
+      op.value = static_cast<int32_t>(static_cast<uint32_t>(op.value));
     const bool memory = op.hint == otVar || op.hint == otMem;
     if (memory && op.size < word)
       fatal("[6670] Argument " + std::to_string(i + 1) + " of " + nameOf(F) + " is a " + std::to_string(op.size) +

@@ -169,7 +169,9 @@ std::vector<Program> wideModePrograms() {
                "mov rax, rbx\npop rbx\n}\nF(40, 2);\n",
                {{rAX, 42}}});
   v.push_back({"DwordParametersPushedAsQwords", 64,
-               "function Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\nSub2(10, 3);\n", {{rAX, 7}}});
+               "function Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\nSub2(10, 3);\nmov ebx, eax\n"
+               "Sub2(0xFFFFFFFF, 1);\n",
+               {{rBX, 7}, {rAX, 0xFFFFFFFE}}});
   v.push_back({"UsesFlagsTakesEightBytes", 64,
                "function Keep(qword x): qword {\nqword t;\nuses rbx, flags;\nmov rbx, x\nmov t, rbx\nmov rax, t\n}\n"
                "#set frame 0\nfunction cdecl Bare(qword x): qword {\nqword t;\nuses rbx, flags;\nmov rbx, x\n"
@@ -323,6 +325,8 @@ std::vector<Refused> refused() {
        "[313534] The default value of param \"x\" names a stack slot"},
       {"CallsNestedTooDeep", 32, "function g(dword a): dword {\n}\n" + nestedCalls(600) + ";\n", 3,
        "[6356] Calls nested deeper than 500 inside arguments"},
+      {"WideNumberPushedIn64BitMode", 64, "procedure f(qword a) {\n}\nf(0x123456789);\n", 3,
+       "[6672] Argument 1 of f is a number that a push cannot take: load it into a register first"},
       // A character read by hand at the end of the source is reported as the end.
       {"ParameterListAtTheEnd", 32, "function f(dword a", 1, "Unexpected EOF"},
       {"InitialiserAtTheEnd", 32, "dword x = 'abc'", 1, "[63542] Unexpected EOF"},
