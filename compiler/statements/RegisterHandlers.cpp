@@ -161,15 +161,6 @@ constexpr FlagLoad kFlagLoads[] = {
     {FLAG_OF, "seto", "setno", "jno", "jo"},
 };
 
-// A label of the current function for a jump inside a statement.
-TFunction* statementLabel(std::string_view name) {
-  TFunction* label = FuncMan->CreateFunction(ltLabel, Compiler->CurFunc());
-  vorStrAssign(label->Name, name);
-  vorStrAssign(label->ImportName, name);
-  label->IsCalled = 1;
-  return label;
-}
-
 void jumpTo(std::string_view mnemonic, const TFunction* label) {
   TOperand op;
   op.setLabel(false, Compiler->CurFunc(), label->FuncIndex);
@@ -202,7 +193,7 @@ void loadFlag(TOperand& target, const TOperand& source, TExMode mode) {
     TOperand zero, one;
     zero.setImm(false, 0, 1);
     one.setImm(false, 1, 1);
-    TFunction* skip = statementLabel("#setflag");
+    TFunction* skip = newStatementLabel("#setflag");
     emit("mov", &target, &zero);
     jumpTo(whenSet ? load->jClear : load->jSet, skip);
     emit("mov", &target, &one);
@@ -249,9 +240,9 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   } else {
     f.setPosition(f.lastPeek());
   }
-  TFunction* holds = statementLabel("ifcode");
-  TFunction* otherwise = statementLabel("else");
-  TFunction* done = statementLabel("exitif");
+  TFunction* holds = newStatementLabel("ifcode");
+  TFunction* otherwise = newStatementLabel("else");
+  TFunction* done = newStatementLabel("exitif");
   // On the stack: the statement reads no nested statements, and a large heap
   // block per conditional value would cost more than the value's code.
   TCondContext cc(holds, otherwise);
@@ -261,7 +252,7 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   if (!Compiler->ExpectSymbol(")")) unexpected("849198");
   if (f.peekNextRealChar(true) == '?') f.setPosition(f.lastPeek());
   if (f.peekNextRealChar(true) != ':') conditionalLoad(target, fromExop);
-  jumpTo("jmp", done);
+  emitJumpTo(done);
   Compiler->placeLabel(otherwise);
   if (f.peekNextRealChar(true) != ';') {
     if (!Compiler->ExpectSymbol(":")) unexpected("849200");
