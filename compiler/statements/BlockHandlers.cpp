@@ -21,8 +21,6 @@ namespace {
 
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
 
 // A new member name: not declared, and a name at all.
 std::string memberName(std::string_view notIdentReserved, std::string_view declaredCode) {
@@ -40,9 +38,9 @@ uint32_t memberCount(std::string_view noNumber, std::string_view noClose) {
     curFile().setPosition(curFile().lastPeek());
     if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(noNumber);
     const int64_t n = cur().F_Integer;
-    if (n < 1) fatal("[5324] Array dimension must be at least 1");
+    if (n < 1) fatal("[13043] Array dimension must be at least 1");
     count *= static_cast<uint64_t>(n);
-    if (count > 0xFFFFFFFFull) fatal("[5323] A member is larger than 4 GiB");
+    if (count > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
     if (!Compiler->ExpectSymbol("]")) unexpected(noClose);
   }
   return static_cast<uint32_t>(count);
@@ -58,7 +56,7 @@ TVarField& appendField(TVarType* t) {
 // Byte size of count elements of type, refused above 4 GiB.
 uint32_t memberBytes(const TVarType* type, uint32_t count) {
   const uint64_t bytes = uint64_t{type ? type->size : 0} * count;
-  if (bytes > 0xFFFFFFFFull) fatal("[5323] A member is larger than 4 GiB");
+  if (bytes > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
   return static_cast<uint32_t>(bytes);
 }
 
@@ -73,7 +71,7 @@ void addDataMember(TVarType* t, const std::string& name, TVarType* type, uint32_
 
 uint64_t grow(uint64_t offset, uint32_t bytes) {
   offset += bytes;
-  if (offset > 0xFFFFFFFFull) fatal("[5323] The record is larger than 4 GiB");
+  if (offset > 0xFFFFFFFFull) fatal("[13042] The record is larger than 4 GiB");
   return offset;
 }
 

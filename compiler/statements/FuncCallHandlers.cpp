@@ -25,8 +25,6 @@ namespace {
 
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
 
 std::string nameOf(const TFunction* f) { return std::string(vorStrView(f->Name)); }
 

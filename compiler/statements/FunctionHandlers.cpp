@@ -25,8 +25,6 @@ namespace {
 
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
-[[noreturn]] void unexpected(std::string_view code = {}) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
 
 // The next byte that is not a blank (control bytes skipped), not consumed.
 char peekChar() { return curFile().peekNextRealChar(true); }

@@ -20,7 +20,6 @@ namespace {
 
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
-[[noreturn]] void unexpected(std::string_view code = {}) { Log->FatalUnexpectedToken(code); }
 
 void makeEntry(TFunction* fn) {
   setCalled(fn, nullptr);

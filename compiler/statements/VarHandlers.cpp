@@ -27,8 +27,6 @@ namespace {
 
 TCurrentToken& cur() { return *Compiler->CurToken(); }
 TAFile& curFile() { return *Compiler->CurFile(); }
-[[noreturn]] void unexpected(std::string_view code) { Log->FatalUnexpectedToken(code); }
-[[noreturn]] void fatal(const std::string& msg) { Log->FatalError(msg); }
 
 char peekChar() { return curFile().peekNextRealChar(true); }
 void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
@@ -297,7 +295,7 @@ void handle_VAR() {
     case moXorEqual: v2 = value(true); rc = emit("xor", op.get(), v2.get()); break;
     case moMulByU:
     case moMulByS:
-      fatal("[42341] \"*=\" does not apply to a variable: multiply in a register");
+      fatal("[13040] \"*=\" does not apply to a variable: multiply in a register");
     default:
       fatal("[42340] Invalid math operator \"" + std::string(mo2str(mo)) + "\"");
   }

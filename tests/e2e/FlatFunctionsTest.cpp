@@ -36,7 +36,6 @@ FlatRun runWrapped(const Program& p) {
 class FunctionPrograms : public ::testing::TestWithParam<Program> {};
 
 TEST_P(FunctionPrograms, ComputeTheirResultsWithTheStackBalanced) {
-  if (!kHaveFlatEmulator) GTEST_SKIP() << "no Unicorn";
   const Program& p = GetParam();
   const FlatRun r = runWrapped(p);
   ASSERT_TRUE(r.built) << r.compile.out;
@@ -298,8 +297,12 @@ std::vector<Refused> refused() {
       {"NumberTooWide", 32, "byte b = 300;\n", 1, "[3452143] Initalized data size is too large"},
       {"NoOperator", 32, "dword x;\nx 5;\n", 2, "[423741] Expected a math operator"},
       {"MultiplyAssignOnVariable", 32, "dword x;\nx *= 2;\n", 2,
-       "[42341] \"*=\" does not apply to a variable: multiply in a register"},
+       "[13040] \"*=\" does not apply to a variable: multiply in a register"},
       {"ArrayOver4GiB", 32, "byte big[65536][65536];\n", 1, "[5323] big is larger than 4 GiB"},
+      {"MemberArrayOfNothing", 32, "block T {\ndword a[0];\n}\n", 2, "[13043] Array dimension must be at least 1"},
+      {"MemberOver4GiB", 32, "block T {\nbyte a[65536][65536];\n}\n", 2, "[13041] A member is larger than 4 GiB"},
+      {"RecordOver4GiB", 32, "block T {\nbyte a[65536][32768];\nbyte b[65536][32768];\n}\n", 3,
+       "[13042] The record is larger than 4 GiB"},
       {"ProcedureResultAssigned", 32, "procedure p() {\n}\ndword x = p();\n", 3,
        "[4236] Procedures do not return values"},
       {"LocalAfterFirstInstructionWithoutFrame", 32, "#set frame 0\nprocedure p() {\nnop\ndword x;\n}\n", 4,
