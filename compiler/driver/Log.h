@@ -57,7 +57,7 @@ class TLog {
 // the unexpected-token error for a digit code. Without a log (a unit test
 // that runs a piece alone) they abort silently.
 [[noreturn]] void fatal(std::string_view msg);
-[[noreturn]] void unexpected(std::string_view code);
+[[noreturn]] void unexpected(std::string_view code = {});
 
 // The source line around a 1-based buffer position, trimmed of blanks and
 // control characters at both ends, as boundedText shows it. Lines end at CR

@@ -278,12 +278,8 @@ TVorToken resolveVariablePath(TCurrentToken& self, const TIdent& id, TVar* v) {
   auto* op = new TOperand();
   TFunction* fn = Compiler->CurFunc();
   if (id.type_ == itLocalVar) {
-    // The object's address: the frame register of the pointer size.
-    const bool frame = CompileFlags.stackframe_on;
-    const TRegister base = regScale(frame ? REG_EBP : REG_ESP, static_cast<uint8_t>(ptrSize));
-    const int64_t disp = int64_t{v->address} + p.offset + (frame ? ptrSize : (fn ? fn->LocalOffset : 0));
-    op->setMemory(iss, static_cast<uint32_t>(ptrSize), static_cast<int32_t>(disp), 0, {base}, nullptr,
-                  otRegister, nullptr);
+    // The object's address: its stack slot, at the member's offset.
+    Compiler->stackSlot(*op, iss, v, static_cast<int32_t>(p.offset), static_cast<uint32_t>(ptrSize), nullptr);
     op->hint = otMemRef;
   } else {
     op->setPointer(iss, otVarRef, fn, v, 0);

@@ -1,12 +1,164 @@
 // Type aliases and record blocks.
 #include "compiler/statements/BlockHandlers.h"
 
-#include "compiler/statements/Statements.h"
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/IdentManager.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/statements/FunctionHandlers.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/VarManager.h"
 
 namespace vorak {
 
-void handle_TYPE() { fatalNotAvailable("type declarations"); }
+namespace {
 
-void handle_BLOCK() { fatalNotAvailable("block declarations"); }
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+TAFile& curFile() { return *Compiler->CurFile(); }
+
+// A new member name: not declared, and a name at all.
+std::string memberName(std::string_view notIdentReserved, std::string_view declaredCode) {
+  if (!Compiler->ExpectFreeIdent()) {
+    if (cur().F_Type != ttIdent) Log->FatalReservedToken(notIdentReserved);
+    unexpected(declaredCode);
+  }
+  return cur().F_String;
+}
+
+// "[n]" dimensions after a member name: the element count.
+uint32_t memberCount(std::string_view noNumber, std::string_view noClose) {
+  uint64_t count = 1;
+  while (curFile().peekNextRealChar(true) == '[') {
+    curFile().setPosition(curFile().lastPeek());
+    if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(noNumber);
+    const int64_t n = cur().F_Integer;
+    if (n < 1) fatal("[13043] Array dimension must be at least 1");
+    count *= static_cast<uint64_t>(n);
+    if (count > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
+    if (!Compiler->ExpectSymbol("]")) unexpected(noClose);
+  }
+  return static_cast<uint32_t>(count);
+}
+
+TVarField& appendField(TVarType* t) {
+  vorArrResize(t->fields, t->fieldcount + 1);
+  TVarField& f = t->fields[t->fieldcount];
+  t->fieldcount += 1;
+  return f;
+}
+
+// Byte size of count elements of type, refused above 4 GiB.
+uint32_t memberBytes(const TVarType* type, uint32_t count) {
+  const uint64_t bytes = uint64_t{type ? type->size : 0} * count;
+  if (bytes > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
+  return static_cast<uint32_t>(bytes);
+}
+
+void addDataMember(TVarType* t, const std::string& name, TVarType* type, uint32_t count, uint32_t offset) {
+  TVarField& f = appendField(t);
+  f.ft = vftType;
+  vorStrAssign(f.variable.name, lowerCase(name));
+  f.variable.address = static_cast<int32_t>(offset);
+  f.variable.multiplier = count;
+  f.variable.type_ = type;
+}
+
+uint64_t grow(uint64_t offset, uint32_t bytes) {
+  offset += bytes;
+  if (offset > 0xFFFFFFFFull) fatal("[13042] The record is larger than 4 GiB");
+  return offset;
+}
+
+}  // namespace
+
+void handle_TYPE() {
+  if (!Compiler->ExpectFreeIdent()) Log->FatalRedeclared("11225435");
+  const std::string name = cur().F_String;
+  if (!Compiler->ExpectSymbol("=")) unexpected("561");
+  if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("64");
+  void* type = cur().F_Pointer;
+  if (!Compiler->ExpectSymbol(";")) unexpected("562");
+  Idents->addIdent(itType, lowerCase(name), type);
+}
+
+void handle_BLOCK() {
+  if (!Compiler->ExpectFreeIdent()) {
+    if (cur().F_Type != ttIdent) Log->FatalReservedToken("60001");
+    unexpected("60002");
+  }
+  const std::string typeName = cur().F_String;
+  TVarType* t = VarMan->addType(typeName, 0, int64_t{0}, int64_t{0}, false, false);
+  if (!Compiler->ExpectSymbol("{")) unexpected("122");
+  uint64_t offset = 0;
+  TAFile& f = curFile();
+  if (f.peekNextToken(false) == ttSymbol && Compiler->PeekToken()->F_String == "}") {
+    f.moveLastPeek();
+  } else {
+    Idents->upScope();
+    for (;;) {
+      f.moveNextToken(false);
+      TCurrentToken& tk = cur();
+      if (tk.F_Type == ttSymbol && tk.F_String == "}") break;
+      if (tk.F_Type == ttIdent && (tk.F_Keyword == keyProcedure || tk.F_Keyword == keyFunction)) {
+        TFunction* fn = handle_FUNCDECL(-1, t);
+        const std::string method(vorStrView(fn->Name));
+        TVarField& field = appendField(t);
+        field.ft = vftFunc;
+        vorStrAssign(field.variable.name, lowerCase(method));
+        field.func = fn;
+        const std::string full = std::string(vorStrView(t->name)) + "$" + method;
+        vorStrAssign(fn->Name, full);
+        vorStrAssign(fn->ImportName, full);
+        continue;
+      }
+      if (tk.F_Type == ttIdent && tk.F_Keyword == keyUnion) {
+        if (!Compiler->ExpectSymbol("{")) unexpected("34");
+        uint32_t largest = 0;
+        for (;;) {
+          if (f.peekNextToken(false) == ttSymbol && Compiler->PeekToken()->F_String == "}") {
+            f.moveLastPeek();
+            break;
+          }
+          if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("8490");
+          auto* type = static_cast<TVarType*>(cur().F_Pointer);
+          const std::string name = memberName("6423", "75345");
+          const uint32_t count = memberCount("7558", "425634");
+          if (!Compiler->ExpectSymbol(";")) unexpected("5845");
+          const uint32_t bytes = memberBytes(type, count);
+          addDataMember(t, name, type, count, static_cast<uint32_t>(offset));
+          Idents->addIdent(itType, name, nullptr);
+          if (bytes > largest) largest = bytes;
+          if (bytes > t->largestfield) t->largestfield = bytes;
+        }
+        offset = grow(offset, largest);
+        t->size = static_cast<uint32_t>(offset);
+        continue;
+      }
+      if (tk.F_Type != ttIdent || tk.F_IdentType != itType) unexpected("342543");
+      auto* type = static_cast<TVarType*>(tk.F_Pointer);
+      const std::string name = memberName("60001", "586483");
+      const uint32_t count = memberCount("60006", "60007");
+      if (!Compiler->ExpectSymbol(";")) unexpected("60003");
+      const uint32_t bytes = memberBytes(type, count);
+      addDataMember(t, name, type, count, static_cast<uint32_t>(offset));
+      Idents->addIdent(itType, name, type);
+      if (bytes > t->largestfield) t->largestfield = bytes;
+      offset = grow(offset, bytes);
+      t->size = static_cast<uint32_t>(offset);
+    }
+    Idents->deleteScope(SSL_SCOPE_MAX);
+  }
+  if (offset == 0) {
+    addDataMember(t, "", VarMan->PtrType(), 1, 0);
+    t->size = static_cast<uint32_t>(ptrSize);
+    t->largestfield = static_cast<uint32_t>(ptrSize);
+  }
+}
 
 }  // namespace vorak

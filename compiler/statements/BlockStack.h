@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <utility>
 #include <vector>
 
 #include "compiler/statements/Conditions.h"
@@ -64,6 +65,24 @@ class TBlockStack {
   void beginTry(const TFunction* fn) { F_Tries.push_back({F_Items.size(), fn}); }
   void endTry() {
     if (!F_Tries.empty()) F_Tries.pop_back();
+  }
+  // What a function body must not see: the blocks and __try bodies open
+  // around it. hide takes them away until restore gives them back.
+  struct THidden {
+    std::vector<std::unique_ptr<TBlockStackItem>> items;
+    std::vector<std::pair<size_t, const TFunction*>> tries;
+  };
+  THidden hide() {
+    THidden h;
+    h.items.swap(F_Items);
+    for (const TryMark& t : F_Tries) h.tries.emplace_back(t.depth, t.fn);
+    F_Tries.clear();
+    return h;
+  }
+  void restore(THidden& h) {
+    F_Items.swap(h.items);
+    F_Tries.clear();
+    for (const auto& [depth, fn] : h.tries) F_Tries.push_back({depth, fn});
   }
   // A __try body opened inside block b is still open.
   bool tryInside(PBlockStackItem b) const;

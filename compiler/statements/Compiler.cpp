@@ -209,6 +209,7 @@ void TCompiler::noteLabelReference(TFunction* label) {
 }
 
 void TCompiler::placeLabel(TFunction* label) {
+  ++F_LabelsPlaced;
   label->Type_ = ltLabel;
   label->Address = F_CurFunc ? F_CurFunc->BufLen : 0;
   label->Parent = F_CurFunc;
@@ -219,6 +220,21 @@ void TCompiler::placeLabel(TFunction* label) {
   label->ParamSize = 0;
   vorStrAssign(label->ImportName, vorStrView(label->Name));
   F_LabelRefs.erase(label);
+}
+
+const TBodyFrame* TCompiler::bodyFrame(const TFunction* fn) const {
+  const auto it = F_Bodies.find(fn);
+  return it == F_Bodies.end() ? nullptr : &it->second;
+}
+
+bool TCompiler::lastReturnHolds(const TFunction* fn) const {
+  return F_LastReturn.fn == fn && F_LastReturn.records == FuncMan->FuncList().size() &&
+         F_LastReturn.placed == F_LabelsPlaced;
+}
+
+bool TCompiler::usesFrame(const TFunction* fn) const {
+  const TBodyFrame* b = bodyFrame(fn);
+  return b ? b->frame : CompileFlags.stackframe_on != 0;
 }
 
 const TLabelReference* TCompiler::labelReference(const TFunction* label) const {

@@ -31,6 +31,25 @@ struct TLabelReference {
   uint32_t chr = 0;
 };
 
+// How a function body lays out its stack, fixed when the body begins.
+struct TBodyFrame {
+  bool frame = true;     // locals and parameters addressed from the frame pointer
+  uint32_t roomEnd = 0;  // code length right after the locals room
+};
+
+// The clean-up "add rsp, n" of the last msx64 call, which the next call may
+// take back instead of reserving again: valid only while nothing else was
+// emitted, placed or filed after it.
+struct TReserveMark {
+  TFunction* fn = nullptr;
+  uint32_t end = 0;        // the function's code length after the clean-up
+  uint32_t bytes = 0;      // what the clean-up released
+  uint32_t len = 0;        // its length in bytes
+  size_t fixups = 0;       // the function's fixups then
+  size_t records = 0;      // function records then (a new label is one)
+  uint32_t placed = 0;     // labels placed then
+};
+
 // How the last statement loop ended.
 enum class TLoopEnd : uint8_t { EndOfSource, Brace, Directive };
 
@@ -129,6 +148,25 @@ class TCompiler {
   // Reads one operand (after its "," unless first). regLblRef: a name not
   // declared yet becomes a forward label. Errors are fatal.
   std::unique_ptr<TOperand> moveNextOperand(bool first, bool regLblRef);
+  // The operand that the current token (already read) stands for.
+  std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
+  // A local variable, parameter or local function pointer of CurFunc as a
+  // memory operand: displacement disp into it, size bytes; record goes into
+  // the operand's data (a function pointer's callee), nil otherwise.
+  void stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, uint32_t size, void* record) const;
+
+  // ---- Function bodies ----
+  // The layout of fn's body; nil for the main program and for functions
+  // whose body has not begun.
+  const TBodyFrame* bodyFrame(const TFunction* fn) const;
+  void setBodyFrame(const TFunction* fn, const TBodyFrame& b) { F_Bodies[fn] = b; }
+  // Whether fn addresses its stack from the frame pointer.
+  bool usesFrame(const TFunction* fn) const;
+  TReserveMark& reserveMark() { return F_Reserve; }
+  uint32_t labelsPlaced() const { return F_LabelsPlaced; }
+  // Whether the last return instruction encoded went into fn and no label
+  // has been made or placed since (so it still ends fn's code).
+  bool lastReturnHolds(const TFunction* fn) const;
 
   // ---- Emission (Emission.cpp) ----
   // Encodes one instruction by mnemonic and appends it to fn, keeping fn's
@@ -189,6 +227,14 @@ class TCompiler {
   // Label records are no place for a buffer pointer (their Address is 32
   // bits), so first references are kept here, keyed by the label record.
   std::unordered_map<const TFunction*, TLabelReference> F_LabelRefs;
+  std::unordered_map<const TFunction*, TBodyFrame> F_Bodies;
+  TReserveMark F_Reserve;
+  uint32_t F_LabelsPlaced = 0;
+  struct {
+    const TFunction* fn = nullptr;
+    size_t records = 0;
+    uint32_t placed = 0;
+  } F_LastReturn;
   // Per function, the code length right after its last return instruction.
   std::unordered_map<const TFunction*, uint32_t> F_ReturnEnds;
 };

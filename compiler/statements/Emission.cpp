@@ -76,6 +76,7 @@ uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, 
                                bool optimise) {
   const uint32_t rc = F_Assembler->assemble(inst, op1, op2, op3, optimise);
   if (rc != ASSEMBLE_OK || !fn || CompileFlags.peek_mode) return rc;
+  if (inst->group == igRET) F_LastReturn = {fn, FuncMan->FuncList().size(), F_LabelsPlaced};
   if (!op1 && inst->group != igEMIT) return rc;
   // LocalOffset counts the bytes pushed since the frame was laid out;
   // unsigned arithmetic keeps a pop below the frame (or a callee that
@@ -144,12 +145,10 @@ void TCompiler::retTriggered(TFunction* fn) {
   const auto width = static_cast<uint8_t>(ptrSize);
   const TRegister sp = regScale(REG_ESP, width);
   const TRegister bp = regScale(REG_EBP, width);
-  if (fn->LocalSize != 0 && !CompileFlags.stackframe_on) {
-    TOperand reg, imm;
-    reg.setRegister(false, sp);
-    imm.setImm(false, fn->LocalSize, width);
-    execInstruction(fn, "add", &reg, &imm);
-  }
+  // The layout the body began with, whatever the frame setting is now.
+  const bool frame = usesFrame(fn);
+  // The saved registers were pushed below the locals room: they come back
+  // first, then the room is released.
   const TUsesList& uses = usesList(fn);
   for (auto it = uses.rbegin(); it != uses.rend(); ++it) {
     if (*it == "flags") {
@@ -163,7 +162,13 @@ void TCompiler::retTriggered(TFunction* fn) {
     op.setRegister(false, static_cast<TRegister>(reg));
     execInstruction(fn, "pop", &op);
   }
-  if (fn->CallConvention != ccMSX64 && CompileFlags.stackframe_on && fn->FuncIndex != 0) {
+  if (fn->LocalSize != 0 && !frame) {
+    TOperand reg, imm;
+    reg.setRegister(false, sp);
+    imm.setImm(false, fn->LocalSize, width == 8 ? 4 : width);
+    execInstruction(fn, "add", &reg, &imm);
+  }
+  if (fn->CallConvention != ccMSX64 && frame && fn->FuncIndex != 0) {
     if (CompileFlags.cpu_mode >= 686) {
       TOperand spOp, bpOp;
       spOp.setRegister(false, sp);

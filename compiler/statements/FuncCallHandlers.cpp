@@ -1,10 +1,498 @@
 // Calls of functions and procedures.
 #include "compiler/statements/FuncCallHandlers.h"
 
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/statements/Compiler.h"
 #include "compiler/statements/Statements.h"
+#include "compiler/statements/VarHandlers.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/VarManager.h"
+#include "encoder/VorAssembler.h"
 
 namespace vorak {
 
-void handle_FUNCCALL(bool first, TOperand* thisPar) { fatalNotAvailable("function calls"); }
+namespace {
+
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+TAFile& curFile() { return *Compiler->CurFile(); }
+
+std::string nameOf(const TFunction* f) { return std::string(vorStrView(f->Name)); }
+
+// One argument: an operand, or a call whose result is the argument.
+struct TArg {
+  std::unique_ptr<TOperand> op;
+  uint32_t depth = 0;  // the stack depth the operand was read at
+  TFunction* callee = nullptr;
+  std::unique_ptr<TOperand> thisOp;
+  std::vector<TArg> args;
+};
+
+bool isFunctionIdent(TIdentType it) { return it == itFunc || it == itProc || it == itFuncThis || it == itProcThis; }
+
+// A copy of the object operand of a method call: the token that owns it is
+// overwritten by the next token read.
+std::unique_ptr<TOperand> copyOperand(const TOperand* op) {
+  return op ? std::make_unique<TOperand>(*op) : nullptr;
+}
+
+uint32_t depthNow() { return Compiler->CurFunc() ? Compiler->CurFunc()->LocalOffset : 0; }
+
+void readArgs(std::vector<TArg>& out);
+
+// Calls written inside each other's argument lists, read and compiled
+// recursively: a bound, not the end of the stack, stops a deeper text.
+constexpr uint32_t kMaxCallNesting = 500;
+uint32_t callNesting = 0;
+struct NestingGuard {
+  NestingGuard() {
+    if (callNesting >= kMaxCallNesting)
+      fatal("[6356] Calls nested deeper than " + std::to_string(kMaxCallNesting) + " inside arguments");
+    ++callNesting;
+  }
+  ~NestingGuard() { --callNesting; }
+  NestingGuard(const NestingGuard&) = delete;
+  NestingGuard& operator=(const NestingGuard&) = delete;
+};
+
+// An inner call read as an argument: the current token names the function.
+TArg readInnerCall() {
+  NestingGuard nesting;
+  TArg a;
+  a.callee = static_cast<TFunction*>(cur().F_Pointer);
+  if (!a.callee) unexpected("1200");
+  const TIdentType it = cur().F_IdentType;
+  if (it == itProc || it == itProcThis) fatal("[31354] \"" + nameOf(a.callee) + "\" is a procedure");
+  if (it == itFuncThis) a.thisOp = copyOperand(cur().F_Operand);
+  a.depth = depthNow();
+  readArgs(a.args);
+  const uint32_t count = static_cast<uint32_t>(a.args.size()) + (a.thisOp ? 1 : 0);
+  if (count > a.callee->ParamCount && !(a.callee->bMinParams && a.callee->CallConvention == ccCDecl))
+    fatal("[6355] Too many parameters");
+  if (count < a.callee->ParamCount) fatal("[6355] Not enough parameters");
+  return a;
+}
+
+// The argument list after a function's name: "(" arguments ")", or nothing.
+void readArgs(std::vector<TArg>& out) {
+  TAFile& f = curFile();
+  if (f.peekNextRealChar(true) != '(') return;
+  f.setPosition(f.lastPeek());
+  if (f.peekNextRealChar(true) == ')') {
+    f.setPosition(f.lastPeek());
+    return;
+  }
+  for (;;) {
+    if (f.peekNextToken(false) == ttIdent && isFunctionIdent(Compiler->PeekToken()->F_IdentType)) {
+      f.moveLastPeek();
+      out.push_back(readInnerCall());
+    } else {
+      TArg a;
+      a.depth = depthNow();
+      a.op = Compiler->moveNextOperand(true, false);
+      out.push_back(std::move(a));
+    }
+    const char c = f.moveNextChar(true, false);
+    if (c == ')') return;
+    if (c != ',') {
+      setCharToken(c);
+      unexpected("1127");
+    }
+  }
+}
+
+bool isStackPointer(TRegister r) { return r == REG_SP || r == REG_ESP || r == REG_RSP; }
+
+// An operand read before pushes that the call made since: a slot addressed
+// from the stack pointer moves up by them.
+void followStack(TOperand& op, uint32_t depth) {
+  if (op.hint == otRegister || op.hint == otImm) return;
+  if (isStackPointer(op.reg_base))
+    op.displacement = static_cast<int32_t>(static_cast<uint32_t>(op.displacement) + depthNow() - depth);
+}
+
+// The x86 number (0-15) of the register family r belongs to.
+uint32_t familyOf(TRegister r) {
+  if (r >= REG_AH && r <= REG_BH) return r - REG_AH;  // the high bytes of A..B
+  if (r >= REG_R8D && r <= REG_R15D) return 8 + (r - REG_R8D);
+  if (r >= REG_R8W && r <= REG_R15W) return 8 + (r - REG_R8W);
+  if (r >= REG_R8B && r <= REG_R15B) return 8 + (r - REG_R8B);
+  if (r >= REG_SIL && r <= REG_SPL) {
+    static constexpr uint32_t kLow[4] = {6, 7, 5, 4};  // SIL, DIL, BPL, SPL
+    return kLow[r - REG_SIL];
+  }
+  return regID(r) & 15;
+}
+
+// The register families an operand reads, as a bit mask.
+uint32_t readsMask(const TOperand& op) {
+  uint32_t m = 0;
+  auto add = [&](TRegister r) {
+    if (r != REG_NONE) m |= 1u << familyOf(r);
+  };
+  if (op.hint == otImm) return 0;
+  add(op.reg_base);
+  if (op.hint != otRegister) add(op.reg_index);
+  return m;
+}
+
+TRegister accumulator() { return regScale(REG_EAX, static_cast<uint8_t>(ptrSize)); }
+
+// Registers that a call leaves changed: the result and the scratch registers.
+uint32_t clobberedByCall() {
+  uint32_t m = (1u << 0) | (1u << 1) | (1u << 2);  // A, C, D
+  if (CompileFlags.cpu_bits == 64) m |= (1u << 8) | (1u << 9) | (1u << 10) | (1u << 11);
+  return m;
+}
+
+std::string regName(uint32_t bit) {
+  return std::string(regToStr(regScale(static_cast<TRegister>(REG_RAX + bit), static_cast<uint8_t>(ptrSize))));
+}
+
+// The lowest register of mask, as a bit number.
+uint32_t firstBit(uint32_t mask) {
+  uint32_t b = 0;
+  while (!(mask & (1u << b))) ++b;
+  return b;
+}
+
+void emitOrFail(TFunction* fn, std::string_view mnemonic, TOperand* a, TOperand* b, const std::string& prefix,
+                bool withText) {
+  const uint32_t rc = Compiler->encodeInto(fn, opcodeLookup(mnemonic), a, b, nullptr, CompileFlags.optimise);
+  if (rc != ASSEMBLE_OK) fatal(withText ? prefix + TVorAssembler::errorCodeToString(rc) : prefix);
+  appendCode(fn, Compiler->Assembler_().popCode());
+}
+
+class TCallCompiler {
+ public:
+  TCallCompiler(TFunction* callee, std::vector<TArg>& args, std::unique_ptr<TOperand> thisOp, uint32_t thisDepth)
+      : F(callee), args_(args), this_(std::move(thisOp)), thisDepth_(thisDepth), fn_(Compiler->CurFunc()) {}
+
+  void compile(bool outer);
+
+ private:
+  void fillDefaults(bool outer);
+  uint32_t slotOf(size_t i) const;
+  void checkReads(const TOperand& op, size_t i);
+  void pushArg(size_t i);
+  void pushOperand(TOperand& op, size_t i, const std::string& failure);
+  void compileStack();
+  void compileMSX64();
+  void emitTarget();
+  TOperand* argOp(size_t i);
+
+  TFunction* F;
+  std::vector<TArg>& args_;
+  std::unique_ptr<TOperand> this_;
+  uint32_t thisDepth_;
+  TFunction* fn_;
+  // All arguments, "this" first: an index into args_ or -1 for "this".
+  std::vector<long> order_;
+  std::vector<std::unique_ptr<TOperand>> defaults_;
+  // Registers changed since by what was already compiled for this call,
+  // and which argument changed them.
+  uint32_t clobbered_ = 0;
+  size_t clobberedBy_ = 0;
+};
+
+TOperand* TCallCompiler::argOp(size_t i) {
+  const long k = order_[i];
+  if (k < 0) return this_.get();
+  if (static_cast<size_t>(k) >= args_.size()) return defaults_[static_cast<size_t>(k) - args_.size()].get();
+  return args_[static_cast<size_t>(k)].op.get();
+}
+
+void TCallCompiler::fillDefaults(bool outer) {
+  const uint32_t given = static_cast<uint32_t>(args_.size()) + (this_ ? 1 : 0);
+  const bool uncounted = F->CallConvention == ccCDecl && F->bMinParams;
+  if (outer && given > F->ParamCount && !uncounted) fatal("[6311] Too many parameters");
+  const char* missing = uncounted ? "[6313] Not enough parameters" : "[6312] Not enough parameters";
+  if (this_) order_.push_back(-1);
+  for (size_t k = 0; k < args_.size(); ++k) order_.push_back(static_cast<long>(k));
+  // The defaults of the parameters not given, each a copy of its own whose
+  // fixup goes into the calling function.
+  for (uint32_t i = given; i < F->ParamCount; ++i) {
+    const TOperand* def = i < vorArrCount(F->DefaultParams) ? F->DefaultParams[i] : nullptr;
+    if (!def) fatal(missing);
+    auto copy = std::make_unique<TOperand>(*def);
+    if (copy->ptr) copy->ptr = fn_;
+    if (copy->hint == otLabel || copy->hint == otLabelRef)
+      setCalled(FuncMan->getFunc(static_cast<uint32_t>(copy->value)), fn_);
+    order_.push_back(static_cast<long>(args_.size() + defaults_.size()));
+    defaults_.push_back(std::move(copy));
+  }
+}
+
+// The stack bytes of parameter i; 0 for an uncounted argument.
+uint32_t TCallCompiler::slotOf(size_t i) const {
+  if (i >= F->ParamCount) return 0;
+  const TVarType* t = F->Params[i].type_;
+  return alignSize(t ? t->size : static_cast<uint32_t>(ptrSize), static_cast<uint32_t>(ptrSize));
+}
+
+// An argument must not read a register that what was compiled for this call
+// before it has changed.
+void TCallCompiler::checkReads(const TOperand& op, size_t i) {
+  const uint32_t hit = readsMask(op) & clobbered_;
+  if (!hit) return;
+  fatal("[6668] Argument " + std::to_string(i + 1) + " of " + nameOf(F) + " reads " + regName(firstBit(hit)) +
+        ", which argument " + std::to_string(clobberedBy_ + 1) + " of this call has changed");
+}
+
+void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failure) {
+  const auto word = static_cast<uint32_t>(ptrSize);
+  const uint32_t slot = slotOf(i);
+  const uint32_t before = fn_->LocalOffset;
+  if (op.hint == otImm && slot > word) {
+    // A number for a wide parameter: its words from the top down.
+    const auto v = static_cast<uint64_t>(op.value);
+    for (uint32_t k = slot / word; k-- > 0;) {
+      TOperand w;
+      const uint64_t part = k * word * 8 < 64 ? v >> (k * word * 8) : 0;
+      w.setImm(false, static_cast<uint32_t>(word == 2 ? part & 0xFFFF : part & 0xFFFFFFFF), word == 8 ? 4 : word);
+      emitOrFail(fn_, "push", &w, nullptr, failure, false);
+    }
+  } else {
+    // push takes a 32-bit immediate, sign-extended to a 64-bit stack word:
+    // enough for a parameter of 4 bytes or less, not for a wider one.
+    const TVarType* type = i < F->ParamCount ? F->Params[i].type_ : nullptr;
+    const bool narrow = type && type->size <= 4;
+    if (op.hint == otImm && word == 8 &&
+        (op.value < INT32_MIN || op.value > (narrow ? int64_t{UINT32_MAX} : int64_t{INT32_MAX})))
+      fatal("[6672] Argument " + std::to_string(i + 1) + " of " + nameOf(F) +
+            " is a number that a push cannot take: load it into a register first");
+    // The low 4 bytes are what a narrow parameter reads: pushed sign-extended.
+    if (op.hint == otImm && word == 8 && op.value > INT32_MAX)
+      op.value = static_cast<int32_t>(static_cast<uint32_t>(op.value));
+    const bool memory = op.hint == otVar || op.hint == otMem;
+    if (memory && op.size < word)
+      fatal("[6670] Argument " + std::to_string(i + 1) + " of " + nameOf(F) + " is a " + std::to_string(op.size) +
+            "-byte memory operand, which cannot be pushed in " + std::to_string(CompileFlags.cpu_bits) +
+            "-bit mode: load it into a register first");
+    emitOrFail(fn_, "push", &op, nullptr, failure, false);
+  }
+  const uint32_t pushed = fn_->LocalOffset - before;
+  if (slot && pushed != slot)
+    fatal("[6671] Parameter " + std::to_string(i + 1) + " of " + nameOf(F) + " takes " + std::to_string(slot) +
+          " bytes, the argument gives " + std::to_string(pushed));
+}
+
+void TCallCompiler::pushArg(size_t i) {
+  const long k = order_[i];
+  const bool frame = Compiler->usesFrame(fn_);
+  const std::string failure = frame ? "[6666] Invalid operand" : "[6665] Invalid operand";
+  if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee) {
+    TArg& a = args_[static_cast<size_t>(k)];
+    TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
+    inner.compile(false);
+    TOperand acc;
+    acc.setRegister(false, accumulator());
+    pushOperand(acc, i, failure);
+    clobbered_ |= clobberedByCall();
+    clobberedBy_ = i;
+    return;
+  }
+  TOperand* op = argOp(i);
+  if (k < 0) {
+    followStack(*op, thisDepth_);
+  } else if (static_cast<size_t>(k) < args_.size()) {
+    followStack(*op, args_[static_cast<size_t>(k)].depth);
+  }
+  checkReads(*op, i);
+  pushOperand(*op, i, k < 0 ? "[5656] Invalid operand" : failure);
+}
+
+void TCallCompiler::emitTarget() {
+  TOperand target;
+  if (!F->CallData) {
+    target.setLabel(false, fn_, F->FuncIndex);
+  } else if (F->CallData->mode == vmGlobal) {
+    target.setPointer(false, otVar, fn_, F->CallData, 0);
+    target.method = F;
+  } else {
+    Compiler->stackSlot(target, false, F->CallData, 0, static_cast<uint32_t>(ptrSize), F);
+    target.method = F;
+  }
+  emitOrFail(fn_, "call", &target, nullptr, "[6667] ", true);
+}
+
+void TCallCompiler::compileStack() {
+  const uint32_t before = fn_->LocalOffset;
+  for (size_t i = order_.size(); i-- > 0;) pushArg(i);
+  const uint32_t pushed = fn_->LocalOffset - before;
+  emitTarget();
+  if (F->CallConvention == ccCDecl && pushed) {
+    TOperand sp, imm;
+    sp.setRegister(false, regScale(REG_ESP, static_cast<uint8_t>(ptrSize)));
+    imm.setImm(false, pushed, ptrSize == 8 ? 4 : static_cast<uint32_t>(ptrSize));
+    emitOrFail(fn_, "add", &sp, &imm, "[6669] ", true);
+    fn_->LocalOffset -= pushed;
+  } else if (F->CallConvention == ccStdcall && pushed != F->ParamSize) {
+    // The callee removes ParamSize; the depth follows what was pushed.
+    fn_->LocalOffset += F->ParamSize - pushed;
+  }
+}
+
+// Loads a register parameter from an operand, widened to 64 bits.
+void loadRegister(TFunction* fn, TRegister reg, TOperand& op, const std::string& failure) {
+  TOperand dst;
+  const bool wideSource = op.hint == otImm || op.hint == otVarRef || op.hint == otMemRef || op.hint == otLabel ||
+                          op.hint == otLabelRef || op.hint == otConst || op.size >= 8 || op.size == 0;
+  if (wideSource) {
+    dst.setRegister(false, reg);
+    emitOrFail(fn, "mov", &dst, &op, failure, false);
+  } else if (op.size == 4) {
+    dst.setRegister(false, regScale(reg, 4));  // writing the low half clears the rest
+    emitOrFail(fn, "mov", &dst, &op, failure, false);
+  } else {
+    dst.setRegister(false, regScale(reg, 4));
+    emitOrFail(fn, op.issigned ? "movsx" : "movzx", &dst, &op, failure, false);
+  }
+}
+
+void TCallCompiler::compileMSX64() {
+  if (CompileFlags.cpu_bits != 64) fatal("[23422] The msx64 calling convention needs 64-bit mode");
+  const size_t n = order_.size();
+  const uint32_t stackArgs = n > 4 ? static_cast<uint32_t>(n - 4) : 0;
+  // The shadow room of the four register parameters, the slots of the
+  // others above it, and the stack kept at a multiple of 16 at the call.
+  uint32_t reserve = 32 + 8 * stackArgs;
+  if (reserve % 16 == 0) reserve += 8;
+  TOperand rsp, imm;
+  rsp.setRegister(false, REG_RSP);
+  imm.setImm(false, reserve, 4);
+  TReserveMark& mark = Compiler->reserveMark();
+  if (mark.fn == fn_ && mark.end == fn_->BufLen && mark.bytes == reserve && mark.len <= fn_->BufLen &&
+      mark.fixups == fixupList(fn_).size() && mark.records == FuncMan->FuncList().size() &&
+      mark.placed == Compiler->labelsPlaced()) {
+    // The previous call's clean-up ends the code: it is taken back, and its
+    // room serves this call.
+    const std::string_view code = vorStrView(fn_->Buffer);
+    vorStrAssign(fn_->Buffer, code.substr(0, code.size() - mark.len));
+    fn_->BufLen -= mark.len;
+    fn_->LocalOffset += reserve;
+  } else {
+    emitOrFail(fn_, "sub", &rsp, &imm, "[6169] ", true);
+    fn_->LocalOffset += reserve;
+  }
+  mark = TReserveMark{};
+  const uint32_t base = fn_->LocalOffset;
+  // A slot of this call's room, while the room is at the top of the stack.
+  auto slotOp = [&](size_t i, uint32_t size) {
+    TOperand m;
+    m.setMemory(false, size, static_cast<int32_t>(8 * i + (fn_->LocalOffset - base)), 0, {REG_RSP}, nullptr,
+                otRegister, nullptr);
+    return m;
+  };
+  std::vector<bool> fromSlot(n, false);
+  const std::string failure = "[6666] Invalid operand";
+  for (size_t i = n; i-- > 0;) {
+    const long k = order_[i];
+    if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee) {
+      TArg& a = args_[static_cast<size_t>(k)];
+      TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
+      inner.compile(false);
+      TOperand acc;
+      acc.setRegister(false, REG_RAX);
+      TOperand slot = slotOp(i, 8);
+      emitOrFail(fn_, "mov", &slot, &acc, failure, false);
+      fromSlot[i] = true;
+      clobbered_ |= clobberedByCall();
+      clobberedBy_ = i;
+      continue;
+    }
+    if (i < 4) continue;
+    TOperand* op = argOp(i);
+    if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
+    if (k < 0) followStack(*op, thisDepth_);
+    checkReads(*op, i);
+    TOperand slot = slotOp(i, 8);
+    if (op->hint == otRegister && op->size == 8) {
+      emitOrFail(fn_, "mov", &slot, op, failure, false);
+    } else {
+      // Through R11, which no parameter uses.
+      loadRegister(fn_, REG_R11, *op, failure);
+      TOperand r11;
+      r11.setRegister(false, REG_R11);
+      emitOrFail(fn_, "mov", &slot, &r11, failure, false);
+      clobbered_ |= 1u << 11;
+      clobberedBy_ = i;
+    }
+  }
+  static constexpr TRegister kParamRegs[4] = {REG_RCX, REG_RDX, REG_R8, REG_R9};
+  for (size_t i = n < 4 ? n : 4; i-- > 0;) {
+    const TRegister reg = kParamRegs[i];
+    if (fromSlot[i]) {
+      TOperand dst, slot = slotOp(i, 8);
+      dst.setRegister(false, reg);
+      emitOrFail(fn_, "mov", &dst, &slot, "[6667] Invalid operand", false);
+    } else {
+      const long k = order_[i];
+      TOperand* op = argOp(i);
+      if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
+      if (k < 0) followStack(*op, thisDepth_);
+      checkReads(*op, i);
+      loadRegister(fn_, reg, *op, "[6667] Invalid operand");
+    }
+    // Later (lower) arguments must not read what this one loaded.
+    clobbered_ |= 1u << regID(reg);
+    clobberedBy_ = i;
+  }
+  emitTarget();
+  emitOrFail(fn_, "add", &rsp, &imm, "[6167] ", true);
+  fn_->LocalOffset -= reserve;
+  mark = TReserveMark{fn_, fn_->BufLen, reserve, static_cast<uint32_t>(reserve > 127 ? 7 : 4),
+                      fixupList(fn_).size(), FuncMan->FuncList().size(), Compiler->labelsPlaced()};
+}
+
+void TCallCompiler::compile(bool outer) {
+  setCalled(F, fn_);
+  fillDefaults(outer);
+  if (F->CallConvention == ccMSX64)
+    compileMSX64();
+  else
+    compileStack();
+}
+
+}  // namespace
+
+void handle_FUNCCALL(bool first, TOperand* thisPar) {
+  if (!first) return;
+  auto* F = static_cast<TFunction*>(cur().F_Pointer);
+  if (!F) unexpected("1200");
+  // Copied before anything else is read: the next token releases it.
+  std::unique_ptr<TOperand> thisOp = copyOperand(thisPar);
+  const uint32_t depth = depthNow();
+  setCalled(F, Compiler->CurFunc());
+  TAFile& f = curFile();
+  if (F->CallData && f.peekNextRealChar(true) == '=') {
+    // An assignment to (or comparison of) the function pointer itself.
+    TVar* v = F->CallData;
+    const std::string name(vorStrView(F->Name));
+    TCurrentToken& tk = cur();
+    tk.setNull();
+    tk.F_Type = ttIdent;
+    tk.F_IdentType = v->mode == vmLocal ? itLocalVar : itGlobalVar;
+    tk.F_Pointer = v;
+    tk.F_ByteCount = v->type_ ? static_cast<int32_t>(v->type_->size) : ptrSize;
+    tk.F_BitCount = tk.F_ByteCount * 8;
+    tk.F_String = name;
+    handle_VAR();
+    return;
+  }
+  std::vector<TArg> args;
+  readArgs(args);
+  TCallCompiler call(F, args, std::move(thisOp), depth);
+  call.compile(true);
+}
 
 }  // namespace vorak

@@ -93,6 +93,14 @@ void resolveDeferred(TBlockStackItem& b) {
   b.deferred.clear();
 }
 
+// The end of a loop or if block: its end label, then the links of its own
+// condition and of the conditions inside it.
+void closeBlock(TBlockStackItem& b) {
+  placeIfMade(b.endLbl);
+  updateLabelStack(b.cond);
+  resolveDeferred(b);
+}
+
 // A jump out of the block b (or out of the function) must not leave a
 // __try frame linked.
 void refuseLeavingTry(bool leaves, std::string_view statement) {
@@ -174,9 +182,7 @@ void handle_IF() {
     if (key == keyElse) break;
   }
   placeIfMade(b->elseLbl);
-  placeIfMade(b->endLbl);
-  updateLabelStack(b->cond);
-  resolveDeferred(*b);
+  closeBlock(*b);
 }
 
 // while ( condition ) { body }
@@ -196,9 +202,7 @@ void handle_WHILE() {
   compileBody();
   emitJumpTo(b->startLbl);
   placeLabelHere(b->elseLbl);
-  placeIfMade(b->endLbl);
-  updateLabelStack(b->cond);
-  resolveDeferred(*b);
+  closeBlock(*b);
 }
 
 // repeat [ if ( condition ) ] { body } [ until ( condition ) ]
@@ -234,9 +238,7 @@ void handle_REPEAT() {
   }
   b->codeLbl = b->cond.trueLbl;
   placeIfMade(b->codeLbl);
-  placeIfMade(b->endLbl);
-  updateLabelStack(b->cond);
-  resolveDeferred(*b);
+  closeBlock(*b);
 }
 
 // continue

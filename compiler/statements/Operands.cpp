@@ -5,6 +5,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
@@ -24,26 +25,6 @@ template <typename T>
 T* record(const TCurrentToken& tk) {
   if (!tk.F_Pointer) unexpected("1200");
   return static_cast<T*>(tk.F_Pointer);
-}
-
-// A local variable (or a local function pointer) on the stack: relative to
-// the frame pointer, or to the stack pointer with the bytes pushed since the
-// frame was laid out. The registers have the mode's pointer width.
-void stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, uint32_t size, void* record) {
-  const auto width = static_cast<uint8_t>(ptrSize);
-  // Wrapping 32-bit arithmetic: displacements are 32 bits, and a stack depth
-  // that went below the frame wraps back here.
-  uint32_t d = static_cast<uint32_t>(v ? v->address : 0) + static_cast<uint32_t>(disp);
-  TRegister base;
-  if (CompileFlags.stackframe_on) {
-    d += static_cast<uint32_t>(ptrSize);
-    base = regScale(REG_EBP, width);
-  } else {
-    const TFunction* fn = Compiler->CurFunc();
-    d += fn ? fn->LocalOffset : 0;
-    base = regScale(REG_ESP, width);
-  }
-  op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
 }
 
 // The registers of a memory expression token, rule for Count 0, 1 and 2.
@@ -131,18 +112,100 @@ void globalVariable(TOperand& op, const TCurrentToken& tk) {
   op.setMemory(iss, s, d, static_cast<uint8_t>(typeSize), {reg}, v, otVar, fn);
 }
 
+// "[" on the variable's line: an element index, a number or a register
+// (scaled by the element size). False when no index follows.
+bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
+  TAFile* f = Compiler->CurFile();
+  if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') return false;
+  f->setPosition(f->lastPeek());
+  const TVorToken t = Compiler->ExpectToken({ttNumber, ttRegister});
+  if (t == ttNone) unexpected("65412");
+  n = Compiler->CurToken()->F_Integer;
+  reg = Compiler->CurToken()->F_Register;
+  isRegister = t == ttRegister;
+  if (!Compiler->ExpectSymbol("]")) unexpected("2344");
+  return true;
+}
+
+bool scalable(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+
+// A local variable or parameter, with an optional element index as a
+// global's.
+void localVariable(TOperand& op, const TCurrentToken& tk) {
+  TVar* v = record<TVar>(tk);
+  v->active = 1;
+  const bool iss = tk.getSigned();
+  const int32_t d = tk.F_Extra.Displacement;
+  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
+  int64_t n = 0;
+  TRegister reg = REG_NONE;
+  bool isRegister = false;
+  if (!readIndex(n, reg, isRegister)) {
+    Compiler->stackSlot(op, iss, v, d, s, nullptr);
+    return;
+  }
+  if (!isRegister) {
+    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
+    Compiler->stackSlot(op, iss, v, static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n)), s,
+                        nullptr);
+    return;
+  }
+  if (v->multiplier < 2 || !scalable(typeSize)) Log->FatalError("[6523] offset invalid");
+  Compiler->stackSlot(op, iss, v, d, s, nullptr);
+  op.reg_index = reg;
+  op.reg_count = 2;
+  op.scale = static_cast<uint8_t>(typeSize);
+}
+
 // The function a function-pointer operand reaches, for the stack depth after
 // a call through it.
 void markCallee(TOperand& op, TFunction* callee) { op.method = callee; }
 
 }  // namespace
 
+// Where a stack slot lies. With a frame: locals below the saved frame
+// pointer, parameters above it and the return address. Without one: from the
+// stack pointer, above the bytes pushed since the locals room was reserved
+// (LocalOffset), the room itself and, for parameters, the return address.
+// A parameter's address is the parameter size up to and including it, so its
+// slot starts that size less its own aligned size above the first one.
+void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, uint32_t size, void* record) const {
+  const auto width = static_cast<uint8_t>(ptrSize);
+  const auto word = static_cast<uint32_t>(ptrSize);
+  const TFunction* fn = F_CurFunc;
+  // Wrapping 32-bit arithmetic: displacements are 32 bits, and a stack depth
+  // that went below the frame wraps back here.
+  const uint32_t address = static_cast<uint32_t>(v ? v->address : 0);
+  const bool param = v && v->address > 0;
+  uint32_t d = static_cast<uint32_t>(disp);
+  if (param) {
+    const uint32_t slot = alignSize(v->type_ ? v->type_->size * v->multiplier : word, word);
+    d += address - slot + word;  // the slot, above the return address
+  } else {
+    d += address + word;  // below the return address (and the frame pointer)
+  }
+  TRegister base;
+  if (usesFrame(fn)) {
+    if (param) d += word;  // the saved frame pointer
+    base = regScale(REG_EBP, width);
+  } else {
+    d += fn ? fn->LocalSize + fn->LocalOffset : 0;
+    base = regScale(REG_ESP, width);
+  }
+  op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
+}
+
 std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
   if (!first && !ExpectSymbol(",")) unexpected("3123");
   const TVorToken kind = ExpectToken({ttFlag, ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp,
                                       ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
   if (kind == ttNone) unexpected("1201");
+  return operandFromToken(regLblRef);
+}
 
+std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
+  const TVorToken kind = F_CurToken->F_Type;
   auto op = std::make_unique<TOperand>();
   TCurrentToken& tk = *F_CurToken;
   const bool iss = tk.getSigned();
@@ -269,12 +332,9 @@ std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef)
         case itGlobalVar:
           globalVariable(*op, tk);
           break;
-        case itLocalVar: {
-          TVar* v = record<TVar>(tk);
-          v->active = 1;
-          stackSlot(*op, iss, v, tk.F_Extra.Displacement, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+        case itLocalVar:
+          localVariable(*op, tk);
           break;
-        }
         case itGlobalVarPtr: {
           TVar* v = record<TVar>(tk);
           v->active = 1;

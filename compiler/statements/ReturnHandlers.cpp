@@ -5,6 +5,7 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/source/AFile.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/RegisterHandlers.h"
@@ -32,9 +33,12 @@ void handle_RETURN() {
   if (blStack->tryOpenIn(fn)) Log->FatalError("[564325] Return cannot leave a __try block");
   // The rest of the statement is the right side of an assignment to the
   // accumulator (a value, a sum, a call, a flag, a conditional value).
-  auto acc = std::make_unique<TOperand>();
-  acc->setRegister(false, accumulator());
-  handle_REGISTER(acc.release());
+  // "return;" leaves without a value (the end of a procedure).
+  if (Compiler->CurFile()->peekNextRealChar(true) != ';') {
+    auto acc = std::make_unique<TOperand>();
+    acc->setRegister(false, accumulator());
+    handle_REGISTER(acc.release());
+  }
   if (fn->CallConvention == ccStdcall) {
     TOperand size;
     size.setImm(false, fn->ParamSize, 4);

@@ -154,6 +154,15 @@ void identifierStatement() {
 
 }  // namespace
 
+void setCharToken(char c) {
+  if (c != '\0') {
+    cur().setSymbol(c);
+    return;
+  }
+  cur().setNull();
+  cur().F_Type = ttEOF;
+}
+
 void fatalNotAvailable(std::string_view construct) {
   Log->FatalError("[9950] Not available yet: " + std::string(construct));
 }

@@ -10,6 +10,10 @@ namespace vorak {
 // "[9950] Not available yet: " + construct.
 [[noreturn]] void fatalNotAvailable(std::string_view construct);
 
+// Makes the current token describe a character read by hand, for a message:
+// the symbol, or the end of the source for 0.
+void setCharToken(char c);
+
 // A name followed by ":" at the start of a statement (current token: the
 // name): a new label, or the placing of one that was referred to before.
 void handle_LABEL();

@@ -1,12 +1,378 @@
 // Variable declarations and statements on variables.
 #include "compiler/statements/VarHandlers.h"
 
+#include <cstring>
+#include <memory>
+#include <string>
+
+#include "compiler/driver/Common.h"
+#include "compiler/driver/Global.h"
+#include "compiler/driver/Log.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurTokenUnit.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/statements/Conditions.h"
+#include "compiler/statements/FuncCallHandlers.h"
 #include "compiler/statements/Statements.h"
+#include "compiler/symbols/ConstManager.h"
+#include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/VarManager.h"
+#include "encoder/FixupManager.h"
+#include "encoder/VorAssembler.h"
 
 namespace vorak {
 
-void handle_VARTYPE() { fatalNotAvailable("variable declarations"); }
+namespace {
 
-void handle_VAR() { fatalNotAvailable("statements on variables"); }
+TCurrentToken& cur() { return *Compiler->CurToken(); }
+TAFile& curFile() { return *Compiler->CurFile(); }
+
+char peekChar() { return curFile().peekNextRealChar(true); }
+void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
+
+// Encodes into CurFunc without a message of its own; the result code.
+uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
+  TFunction* fn = Compiler->CurFunc();
+  const uint32_t rc = Compiler->encodeInto(fn, opcodeLookup(mnemonic), a, b, nullptr, CompileFlags.optimise);
+  if (rc == ASSEMBLE_OK) appendCode(fn, Compiler->Assembler_().popCode());
+  return rc;
+}
+
+bool inFunction() {
+  const TFunction* fn = Compiler->CurFunc();
+  return fn && fn->FuncIndex != 0;
+}
+
+// A number's value as the bytes of a variable of type t: integers as their
+// low bytes, floating types in their IEEE form; the other kind is converted
+// by value.
+void storeNumber(uint8_t* dst, uint32_t room, const TVarType* t, const TCurrentToken& tk) {
+  const bool isFloat = tk.F_Type == ttFloat;
+  if (t && t->vt == dtFloat) {
+    const long double v = isFloat ? tk.F_Extended : static_cast<long double>(tk.F_Integer);
+    if (t->size == 4 && room >= 4) {
+      const float f = static_cast<float>(v);
+      std::memcpy(dst, &f, 4);
+    } else if (t->size == 8 && room >= 8) {
+      const double d = static_cast<double>(v);
+      std::memcpy(dst, &d, 8);
+    } else if (t->size == 10 && room >= 10) {
+      static_assert(sizeof(long double) >= 10, "80-bit extended values");
+      std::memcpy(dst, &v, 10);
+    }
+    return;
+  }
+  const uint64_t v = static_cast<uint64_t>(tk.F_Integer);
+  const uint32_t n = room < 8 ? room : 8;
+  for (uint32_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(v >> (8 * i));
+}
+
+// A number too wide for the element it initialises.
+void checkNumberSize(const TVarType* t, const TCurrentToken& tk) {
+  if (tk.F_Type != ttNumber || !t || t->vt == dtFloat || CompileFlags.imm_roll) return;
+  if (static_cast<uint32_t>(tk.F_ByteCount) > t->size) fatal("[3452143] Initalized data size is too large");
+}
+
+uint32_t typeSize(const TVar* v) { return v->type_ ? v->type_->size : 0; }
+
+void growTo(TVar* v, uint32_t elements) {
+  const uint64_t bytes = uint64_t{typeSize(v)} * elements;
+  if (bytes > 0xFFFFFFFFull) fatal("[5323] " + std::string(vorStrView(v->name)) + " is larger than 4 GiB");
+  vorArrResize(v->content, static_cast<size_t>(bytes));
+  v->multiplier = elements;
+}
+
+// "[" e1 "," e2 ... "]" for a global (the "[" is next).
+void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
+  TAFile& f = curFile();
+  const uint32_t size = typeSize(v);
+  const bool pointers = v->type_ && v->type_->isPointer;
+  uint32_t n = 0;
+  for (;;) {
+    // The "[" before the first element, a "," before every other one.
+    f.moveNextChar(true, false);
+    if (fixedCount && n >= count) fatal("[5322] Array out of bounds");
+    const TVorToken t = Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString});
+    if (t == ttNone) unexpected("106");
+    v->initialised = 1;
+    if (!fixedCount && n >= v->multiplier) growTo(v, n + 1);
+    const uint32_t at = n * size;
+    const TCurrentToken& tk = cur();
+    if (t == ttAnsiString) {
+      if (pointers) {
+        TConst* c = Consts->addConstItem("", tk.F_String, ctAnsiString);
+        c->active = 1;
+        FixMan->addVarFixup(ftConst, v, c, static_cast<int32_t>(at), static_cast<uint8_t>(ptrSize), 0, jtJMP);
+      } else {
+        const size_t len = tk.F_String.size() < size ? tk.F_String.size() : size;
+        std::memcpy(v->content + at, tk.F_String.data(), len);
+      }
+    } else {
+      checkNumberSize(v->type_, tk);
+      storeNumber(v->content + at, size, v->type_, tk);
+    }
+    ++n;
+    if (peekChar() != ',') break;
+  }
+  if (!fixedCount && n >= 2) v->multiplier = n;
+  if (!Compiler->ExpectSymbol("]")) unexpected("6542");
+}
+
+// "= value" for a global (the "=" is read).
+void initialiser(TVar* v, bool bracketed, bool uncounted) {
+  TAFile& f = curFile();
+  if (peekChar() == '[') return listInitialiser(v, !uncounted, v->multiplier);
+  const TVorToken next = f.peekNextToken(false);
+  if (next == ttSymbol) {
+    f.moveLastPeek();
+    if (cur().F_String != "@") unexpected("636436");
+    if (Compiler->ExpectIdentType({itGlobalVar}) == itNone) unexpected("626677");
+    auto* target = static_cast<TVar*>(cur().F_Pointer);
+    const uint32_t member = cur().F_Extra.Offset;
+    v->initialised = 1;
+    if (v->multiplier != 1) fatal("[356251] Constant size mismatch");
+    if (typeSize(v) != static_cast<uint32_t>(ptrSize)) fatal("[356252] Constant size mismatch");
+    target->active = 1;
+    auto* x = new TFixup();
+    x->hint = ftVar;
+    x->position = 0;
+    x->size = static_cast<uint8_t>(typeSize(v));
+    x->offset = member;
+    x->jmp = jtIGNORE;
+    x->parentfunc = nullptr;
+    x->data = target;
+    delete v->fixup;
+    v->fixup = x;
+    return;
+  }
+  if (next == ttNumber || next == ttFloat || next == ttAnsiString) {
+    f.moveLastPeek();
+    v->initialised = 1;
+    const TCurrentToken& tk = cur();
+    if (next != ttAnsiString) {
+      checkNumberSize(v->type_, tk);
+      storeNumber(v->content, vorArrCount(v->content), v->type_, tk);
+      return;
+    }
+    const std::string& s = tk.F_String;
+    if (bracketed && uncounted && !s.empty()) growTo(v, static_cast<uint32_t>(s.size()));
+    const size_t room = vorArrCount(v->content);
+    std::memcpy(v->content, s.data(), s.size() < room ? s.size() : room);
+    return;
+  }
+  // A value known at run time: stored by code.
+  v->active = 1;
+  TOperand op;
+  op.setPointer(v->type_ && v->type_->signed_, otVar, Compiler->CurFunc(), v, typeSize(v));
+  const uint32_t rc = handle_VARASSIGN(&op);
+  if (rc != ASSEMBLE_OK) fatal("[24352] " + TVorAssembler::errorCodeToString(rc));
+}
+
+// Set when a conditional value has read the ";" that ends its statement.
+bool conditionEndedStatement = false;
+
+// A label of a conditional value: reached only from its own code.
+TFunction* conditionLabel(std::string_view name) {
+  TFunction* label = FuncMan->CreateFunction(ltLabel, Compiler->CurFunc());
+  vorStrAssign(label->Name, name);
+  vorStrAssign(label->ImportName, name);
+  label->IsCalled = 1;
+  return label;
+}
+
+// The assignment target, valid while one statement runs.
+struct TargetScope {
+  explicit TargetScope(TOperand* op, const std::string& text) {
+    assignOperand = op;
+    assignOperandText = text;
+  }
+  ~TargetScope() {
+    assignOperand = nullptr;
+    assignOperandText.clear();
+  }
+};
+
+}  // namespace
+
+void handle_VARTYPE() {
+  auto* type = static_cast<TVarType*>(cur().F_Pointer);
+  if (!type) unexpected("100");
+  TFunction* fn = Compiler->CurFunc();
+  const bool local = inFunction();
+  for (;;) {
+    if (Compiler->ExpectToken({ttIdent}) == ttNone) unexpected("100");
+    if (cur().F_Keyword != keyNone || (cur().F_IdentType != itNone && !(local && cur().F_IdentType == itGlobalVar)))
+      Log->FatalRedeclared("4545743");
+    const std::string name = cur().F_String;
+    // Dimensions.
+    uint64_t count = 1;
+    bool bracketed = false, uncounted = true;
+    while (peekChar() == '[') {
+      takePeeked();
+      bracketed = true;
+      if (peekChar() == ']') {
+        takePeeked();
+        break;
+      }
+      if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected("105");
+      const int64_t dim = cur().F_Integer;
+      if (dim < 1) fatal("[5324] Array dimension of " + name + " must be at least 1");
+      count *= static_cast<uint64_t>(dim);
+      if (count * (type->size ? type->size : 1) > 0xFFFFFFFFull)
+        fatal("[5323] " + name + " is larger than 4 GiB");
+      uncounted = false;
+      if (!Compiler->ExpectSymbol("]")) unexpected("106");
+    }
+    const uint64_t bytes = count * type->size;
+    TVar* v;
+    if (local) {
+      const TBodyFrame* body = Compiler->bodyFrame(fn);
+      if (body && !body->frame && fn->BufLen != body->roomEnd)
+        fatal("[4892] " + name +
+              ": the locals of a function without a stack frame are declared before its first instruction");
+      if (fn->LocalSize + bytes + static_cast<uint64_t>(ptrSize) > 0x7FFFFFFFull)
+        fatal("[5325] The locals of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
+      const auto end = static_cast<int32_t>(fn->LocalSize + bytes);
+      v = VarMan->addVar(vmLocal, name, type, static_cast<uint32_t>(count), -end - ptrSize);
+      fn->LocalSize += static_cast<uint32_t>(bytes);
+      fn->LocalCount += 1;
+    } else {
+      v = VarMan->addVar(vmGlobal, name, type, static_cast<uint32_t>(count), 0);
+    }
+    if (Compiler->ExpectToken({ttSymbol}) == ttNone) unexpected("102");
+    const std::string sym = cur().F_String;
+    if (sym == ",") continue;
+    if (sym == ";") return;
+    if (sym != "=") unexpected("101");
+    if (local) fatal("[4891] Local variables can not be initialized");
+    conditionEndedStatement = false;
+    initialiser(v, bracketed, uncounted);
+    if (conditionEndedStatement) return;
+    const char c = curFile().moveNextChar(true, false);
+    if (c == ';') return;
+    if (c != ',') {
+      setCharToken(c);
+      unexpected("63542");
+    }
+  }
+}
+
+void handle_VAR() {
+  TCurrentToken& tk = cur();
+  auto* v = static_cast<TVar*>(tk.F_Pointer);
+  if (!v) unexpected("1200");
+  v->active = 1;
+  const std::string text = tk.F_String;
+  // The operand from the token already read: indexes and members follow it.
+  std::unique_ptr<TOperand> op = Compiler->operandFromToken(true);
+  const TMathOp mo = curFile().moveNextIfMathOp(op->issigned);
+  auto value = [&](bool regLblRef) { return Compiler->moveNextOperand(true, regLblRef); };
+  uint32_t rc = ASSEMBLE_OK;
+  std::unique_ptr<TOperand> v2;
+  switch (mo) {
+    case moNone:
+      if (peekChar() == ';') return;
+      fatal("[423741] Expected a math operator");
+    case moAssign: {
+      TargetScope target(op.get(), text);
+      rc = handle_VARASSIGN(op.get());
+      break;
+    }
+    case moIsEqual:
+    case moNotEqual:
+      v2 = value(false);
+      rc = emit("cmp", op.get(), v2.get());
+      break;
+    case moAddBy: v2 = value(true); rc = emit("add", op.get(), v2.get()); break;
+    case moSubBy: v2 = value(true); rc = emit("sub", op.get(), v2.get()); break;
+    case moInc: rc = emit("inc", op.get()); break;
+    case moDec: rc = emit("dec", op.get()); break;
+    case moShiftLeft: v2 = value(true); rc = emit(op->issigned ? "sal" : "shl", op.get(), v2.get()); break;
+    case moShiftRight: v2 = value(true); rc = emit(op->issigned ? "sar" : "shr", op.get(), v2.get()); break;
+    case moAndEqual: v2 = value(true); rc = emit("and", op.get(), v2.get()); break;
+    case moOrEqual: v2 = value(true); rc = emit("or", op.get(), v2.get()); break;
+    case moXorEqual: v2 = value(true); rc = emit("xor", op.get(), v2.get()); break;
+    case moMulByU:
+    case moMulByS:
+      fatal("[13040] \"*=\" does not apply to a variable: multiply in a register");
+    default:
+      fatal("[42340] Invalid math operator \"" + std::string(mo2str(mo)) + "\"");
+  }
+  if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
+}
+
+uint32_t handle_VARASSIGN(TOperand* o1) {
+  TAFile& f = curFile();
+  if (f.peekNextToken(false) == ttIdent) {
+    const TIdentType it = Compiler->PeekToken()->F_IdentType;
+    if (it == itFunc || it == itProc || it == itFuncThis || it == itProcThis) {
+      f.moveLastPeek();
+      if (it == itProc || it == itProcThis) fatal("[4236] Procedures do not return values");
+      handle_FUNCCALL(true, it == itFuncThis ? cur().F_Operand : nullptr);
+      TRegister acc;
+      switch (o1->size) {
+        case 1: acc = REG_AL; break;
+        case 2: acc = REG_AX; break;
+        case 4: acc = REG_EAX; break;
+        case 8: acc = REG_RAX; break;
+        default: fatal("[45177] Unknown error");
+      }
+      TOperand a;
+      a.setRegister(o1->issigned, acc);
+      return emit("mov", o1, &a);
+    }
+    if (Compiler->PeekToken()->F_Keyword == keyIf) return handle_VARCONDITION(o1);
+  }
+  if (peekChar() == '(') return handle_VARCONDITION(o1);
+  std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, true);
+  const uint32_t rc = emit("mov", o1, value.get());
+  // An address into a stack slot has no "mov" form: it goes through the
+  // stack, which changes no register (pop reads its address after the pop).
+  const bool address = value->hint == otLabelRef || value->hint == otVarRef || value->hint == otLabel;
+  if (rc != ASSEMBLE_OK && address && o1->hint == otMem && o1->size == static_cast<uint32_t>(ptrSize)) {
+    const uint32_t pushed = emit("push", value.get());
+    return pushed != ASSEMBLE_OK ? pushed : emit("pop", o1);
+  }
+  return rc;
+}
+
+uint32_t handle_VARCONDITION(TOperand* o1) {
+  TAFile& f = curFile();
+  // The keyword if, or the "(" itself, was peeked last.
+  const bool withIf = Compiler->PeekToken()->F_Type == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
+  f.moveLastPeek();
+  if (withIf && !Compiler->ExpectSymbol("(")) unexpected("651981");
+  TFunction* holds = conditionLabel("ifcode");
+  TFunction* otherwise = conditionLabel("else");
+  TFunction* done = conditionLabel("exitif");
+  // The condition has links of its own, whatever block it stands in.
+  const auto cc = std::make_unique<TCondContext>(holds, otherwise);
+  handle_IFJUMP(true, handle_IFEXPRESSION(*cc, 0), otherwise);
+  Compiler->placeLabel(holds);
+  if (!Compiler->ExpectSymbol(")")) unexpected("475787");
+  if (peekChar() == '?') takePeeked();
+  uint32_t rc = ASSEMBLE_OK;
+  auto load = [&] {
+    std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, false);
+    rc = emit("mov", o1, value.get());
+    if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
+  };
+  if (peekChar() != ':') load();
+  TOperand jump;
+  jump.setLabel(false, Compiler->CurFunc(), done->FuncIndex);
+  if (emit("jmp", &jump) != ASSEMBLE_OK) fatal("[65158] jmp");
+  Compiler->placeLabel(otherwise);
+  if (peekChar() != ';') {
+    if (!Compiler->ExpectSymbol(":")) unexpected("67678");
+    if (peekChar() != ';') load();
+  }
+  // The ";" ends the statement here.
+  if (!Compiler->ExpectSymbol(";")) unexpected("77878");
+  Compiler->placeLabel(done);
+  updateLabelStack(*cc);
+  conditionEndedStatement = true;
+  return rc;
+}
 
 }  // namespace vorak

@@ -79,7 +79,9 @@ uint32_t addParam(TFunction* f, TVarType* type, std::string_view name, bool addV
   vorArrResize(f->Params, f->ParamCount, true);
   vorArrResize(f->DefaultParams, f->ParamCount, true);
   if (addVar) {
-    if (CompileFlags.cpu_bits != 64 || f->ParamCount > 4) {
+    // Only msx64 passes parameters in registers; stdcall and cdecl callers
+    // push them in every mode.
+    if (CompileFlags.cpu_bits != 64 || f->CallConvention != ccMSX64 || f->ParamCount > 4) {
       VarMan->addVar(vmLocal, name, type, 1, static_cast<int32_t>(f->ParamSize));
     } else {
       aliasParamRegister(name, TMSX64intParam[f->ParamCount - 1]);

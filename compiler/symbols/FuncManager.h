@@ -43,7 +43,8 @@ void insertCode(TFunction* f, std::string_view code, uint32_t position);
 bool paramExists(const TFunction* f, std::string_view name);
 // Declares one more parameter and returns the new ParamCount; with addVar set
 // (a definition with a body) the parameter also becomes addressable: a local
-// variable, or in 64-bit mode for the first four an alias of its register.
+// variable, or in 64-bit mode for the first four of an msx64 function an
+// alias of its register (set CallConvention first).
 // Nothing at all in peek mode. The new DefaultParams entry is nullptr; a
 // default operand stored there later belongs to the function record, which
 // deletes it: a call that uses it must not free it.

@@ -352,7 +352,9 @@ TEST_F(ResolverTest, MethodThroughALocalVariable) {
   CompileFlags.stackframe_on = 0;
   read("l.next.m");
   EXPECT_EQ(cur().F_Operand->reg_base, REG_ESP);
-  EXPECT_EQ(cur().F_Operand->displacement, -16 + 8 + 12);
+  // Without a frame: above the pushes (12) and the locals room (none here),
+  // below the return address (4), at the member's offset (8).
+  EXPECT_EQ(cur().F_Operand->displacement, -16 + 4 + 12 + 8);
 }
 
 TEST_F(ResolverTest, RegisterFieldPath) {

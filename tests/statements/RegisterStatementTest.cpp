@@ -239,11 +239,5 @@ TEST_F(RegisterStatementTest, ChainsReadOtherRegistersFreely) {
             (Lines{"mov al, bl", "add al, ah", "mov ax, bx", "add ax, word ptr [esi + edi]"}));
 }
 
-TEST_F(RegisterStatementTest, TheCallSeamReachesTheCallHandler) {
-  TFunction* fn = FuncMan->CreateFunction(ltFunc, nullptr);
-  Idents->addIdent(itFunc, "f", fn);
-  EXPECT_EQ(fatalBody("eax = f();"), "[2,7]: [9950] Not available yet: function calls in [p.vor]");
-}
-
 }  // namespace
 }  // namespace vorak::test

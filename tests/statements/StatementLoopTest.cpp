@@ -155,30 +155,6 @@ TEST_F(LoopTest, FlagStatement) {
   }
 }
 
-// Statements whose handlers come with later work stop with a message that
-// names them: nothing is passed over silently.
-TEST_F(LoopTest, ConstructsStillToComeAreReported) {
-  struct Case {
-    const char* body;
-    const char* message;
-  } cases[] = {
-      {"type t = dword;", "[2,4]: [9950] Not available yet: type declarations in [p.vor]"},
-      {"block b { }", "[2,5]: [9950] Not available yet: block declarations in [p.vor]"},
-      {"imports 'k.dll' { }", "[2,7]: [9950] Not available yet: import declarations in [p.vor]"},
-      {"exports f;", "[2,7]: [9950] Not available yet: export declarations in [p.vor]"},
-      {"entry procedure main() { }", "[2,5]: [9950] Not available yet: the entry declaration in [p.vor]"},
-      {"procedure p() { }", "[2,9]: [9950] Not available yet: procedure declarations in [p.vor]"},
-      {"function f(): dword { }", "[2,8]: [9950] Not available yet: function declarations in [p.vor]"},
-      {"procedure* p();", "[2,9]: [9950] Not available yet: function prototypes in [p.vor]"},
-      {"dword x;", "[2,5]: [9950] Not available yet: variable declarations in [p.vor]"},
-      {"rtlmain();", "[2,7]: [9950] Not available yet: function calls in [p.vor]"},
-  };
-  for (const Case& c : cases) {
-    reset();
-    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
-  }
-}
-
 // A chain of n evaluated texts, each holding the next: e1 compiles int3,
 // eK evaluates e(K-1); the body evaluates en.
 std::string evalChain(int n) {
@@ -209,12 +185,6 @@ TEST_F(LoopTest, ATextThatCompilesItselfStopsAtTheBound) {
 TEST_F(LoopTest, ConstAndEnumStatementsReachTheirHandlers) {
   compileBody("const five = 5;\nenum colour: byte { red, green }\nadd eax, five\nadd ecx, green\n");
   EXPECT_EQ(disasm(), (Lines{"add eax, 5", "add ecx, 1"}));
-}
-
-TEST_F(LoopTest, StatementOnAVariableGoesToItsHandler) {
-  CompileFlags.cpu_bits = 32;
-  VarMan->addVar(vmGlobal, "counter", VarMan->UIntType(), 1, 0);
-  EXPECT_EQ(fatalBody("counter += 1;"), "[2,7]: [9950] Not available yet: statements on variables in [p.vor]");
 }
 
 TEST_F(LoopTest, IdentifierOfAKindNoStatementStartsWith) {

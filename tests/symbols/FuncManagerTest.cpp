@@ -157,10 +157,24 @@ TEST_F(FuncManagerTest, ParametersOfADefinitionBecomeLocalsAtTheirRunningSize) {
   EXPECT_EQ(vorStrView(vars[1]->name), "second");
 }
 
+TEST_F(FuncManagerTest, In64BitModeStdcallAndCdeclParametersAreLocals) {
+  CompileFlags.cpu_bits = 64;
+  ptrSize = 8;
+  for (TCallingConvention cc : {ccStdcall, ccCDecl}) {
+    TFunction* f = FuncMan->CreateFunction(ltProc, nullptr);
+    f->CallConvention = cc;
+    addParam(f, typeNamed("qword"), "a", true);
+    EXPECT_EQ(DefMan->getDefine("a"), nullptr);
+  }
+  ASSERT_EQ(VarMan->VarList().size(), 2u);
+  EXPECT_EQ(VarMan->VarList()[1]->address, 8);
+}
+
 TEST_F(FuncManagerTest, In64BitModeOnlyTheFifthParameterIsALocal) {
   CompileFlags.cpu_bits = 64;
   ptrSize = 8;
   TFunction* f = FuncMan->CreateFunction(ltProc, nullptr);
+  f->CallConvention = ccMSX64;
   for (const char* n : {"a", "b", "c", "d", "e"}) addParam(f, typeNamed("qword"), n, true);
   const auto& vars = VarMan->VarList();
   ASSERT_EQ(vars.size(), 1u);

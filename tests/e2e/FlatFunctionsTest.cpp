@@ -1,0 +1,462 @@
+// Functions, variables and calls compiled by the executable with the FLAT
+// builder and run in the emulator: what each program computes, and the stack
+// pointer being back where it was after its calls, are the oracle.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "e2e/FlatHarness.h"
+
+namespace vorak::test {
+namespace {
+
+struct Program {
+  const char* name;
+  int mode;
+  std::string source;  // between "mov <si>, <sp>" and "sub <si>, <sp>" / "ret"
+  std::vector<std::pair<int, uint64_t>> regs;
+};
+
+std::ostream& operator<<(std::ostream& os, const Program& p) { return os << p.name << "/" << p.mode; }
+
+std::string programName(const ::testing::TestParamInfo<Program>& info) {
+  return std::string(info.param.name) + "_" + std::to_string(info.param.mode);
+}
+
+// The source runs with the stack pointer saved in SI: SI ends as the
+// difference, 0 when every call left the stack as it found it.
+FlatRun runWrapped(const Program& p) {
+  const std::string si = p.mode == 16 ? "si" : p.mode == 32 ? "esi" : "rsi";
+  const std::string sp = p.mode == 16 ? "sp" : p.mode == 32 ? "esp" : "rsp";
+  return runFlat("mov " + si + ", " + sp + "\n" + p.source + "\nsub " + si + ", " + sp + "\nret\n", p.mode);
+}
+
+class FunctionPrograms : public ::testing::TestWithParam<Program> {};
+
+TEST_P(FunctionPrograms, ComputeTheirResultsWithTheStackBalanced) {
+  const Program& p = GetParam();
+  const FlatRun r = runWrapped(p);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  for (const auto& [reg, value] : p.regs) EXPECT_EQ(r.reg(reg), value) << "register " << reg;
+  EXPECT_EQ(r.reg(rSI), 0u) << "the stack pointer moved";
+}
+
+// Functions in each convention with parameters and locals, called from the
+// main program; the same shapes in 16- and 32-bit mode (BP frames).
+std::vector<Program> narrowPrograms() {
+  std::vector<Program> v;
+  for (int mode : {16, 32}) {
+    const bool m16 = mode == 16;
+    const std::string a = m16 ? "ax" : "eax", b = m16 ? "bx" : "ebx", c = m16 ? "cx" : "ecx";
+    const std::string w = m16 ? "word" : "dword";
+    v.push_back({"StdcallParametersInOrder", mode,
+                 "function Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "Sub2(10, 3);\nmov " + b + ", " + a + "\nSub2(100, 1);\n",
+                 {{rAX, 99}, {rBX, 7}}});
+    v.push_back({"CdeclCallerRemovesArguments", mode,
+                 "function cdecl Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "Sub2(10, 3);\nmov " + b + ", " + a + "\nSub2(" + a + ", 2);\n",
+                 {{rAX, 5}, {rBX, 7}}});
+    v.push_back({"LocalsBelowTheFrame", mode,
+                 "function Mix(" + w + " x): " + w + " {\n" + w + " t;\n" + w + " u[2];\nmov " + a +
+                     ", x\nmov t, " + a + "\nadd t, 5\nmov u[1], 100\nmov " + a + ", t\nadd " + a + ", u[1]\n}\n" +
+                     "Mix(1);\n",
+                 {{rAX, 106}}});
+    v.push_back({"AssignedResults", mode,
+                 w + " g;\n" + w + " h = 9;\nfunction Three(): " + w + " {\nmov " + a + ", 3\n}\n" +
+                     "g = Three();\nh += 1;\nmov " + b + ", g\nmov " + c + ", h\n",
+                 {{rBX, 3}, {rCX, 10}}});
+    v.push_back({"DefaultsUsedTwiceInARow", mode,
+                 "function Lin(" + w + " x; " + w + " k = 10; " + w + " d = 7): " + w + " {\nmov " + a +
+                     ", x\nadd " + a + ", k\nadd " + a + ", d\n}\n" + "Lin(1);\nmov " + b + ", " + a +
+                     "\nLin(2);\nadd " + b + ", " + a + "\nLin(3, 0);\nmov " + c + ", " + a + "\n",
+                 {{rBX, 18 + 19}, {rCX, 10}}});
+    v.push_back({"NestedCallsAsArguments", mode,
+                 "function Dbl(" + w + " x): " + w + " {\nmov " + a + ", x\nadd " + a + ", " + a + "\n}\n" +
+                     "function cdecl Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "Sub2(Dbl(Dbl(5)), Sub2(9, 4));\n",
+                 {{rAX, 15}}});
+    // 1000 calls deep: each level adds its argument on the way back.
+    v.push_back({"RecursionThousandDeep", mode,
+                 "function Sum(" + w + " n): " + w + " {\nmov " + a + ", n\ncmp " + a + ", 0\nje done\ndec " + a +
+                     "\nSum(" + a + ")\nadd " + a + ", n\ndone:\n}\nSum(1000);\n",
+                 {{rAX, 500500 & (m16 ? 0xFFFF : 0xFFFFFFFF)}}});
+      // stdcall calls cdecl calls stdcall, each with a local of its own.
+    v.push_back({"EachConventionCallsTheOther", mode,
+                 "function S0(" + w + " x): " + w + " {\nmov " + a + ", x\nadd " + a + ", " + a + "\n}\n" +
+                     "function cdecl C0(" + w + " x): " + w + " {\n" + w + " t;\nmov t, 1\nS0(x);\nadd " + a +
+                     ", t\n}\nfunction S1(" + w + " x): " + w + " {\n" + w + " t;\nmov t, 2\nC0(x);\nadd " + a +
+                     ", t\n}\nS1(5);\n",
+                 {{rAX, 13}}});
+    v.push_back({"ProcedureWithEarlyRet", mode,
+                 "procedure Set(" + w + " x) {\nmov " + b + ", x\nret " + (m16 ? "2" : "4") + "\nmov " + b +
+                     ", 0\n}\nSet(42);\n",
+                 {{rBX, 42}}});
+  }
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Narrow, FunctionPrograms, ::testing::ValuesIn(narrowPrograms()), programName);
+
+std::vector<Program> wideArgumentPrograms() {
+  std::vector<Program> v;
+  // A qword parameter takes two stack words, read at the start of its slot.
+  v.push_back({"QwordParameterStartOfSlot", 32,
+               "function Hi(dword a; qword q; dword c): dword {\nmov eax, dword [ebp+12]\nadd eax, c\n"
+               "mov edx, dword [ebp+16]\n}\nqword big = 0x0000000500000007;\nHi(1, big, 100);\n",
+               {{rAX, 107}, {rDX, 5}}});
+  v.push_back({"QwordParameterByName", 32,
+               "function cdecl Lo(dword a; qword q): dword {\nmov eax, dword [ebp+12]\nadd eax, a\n"
+               "mov edx, dword [ebp+16]\n}\nLo(3, 0x0000000900000004);\n",
+               {{rAX, 7}, {rDX, 9}}});
+  // A record parameter: its whole bytes are pushed.
+  v.push_back({"RecordParameter", 32,
+               "block Pair {\ndword x;\ndword y;\n}\nPair p;\nfunction Sum(Pair r): dword {\nmov eax, dword [ebp+8]\n"
+               "add eax, dword [ebp+12]\n}\nmov p.x, 30\nmov p.y, 12\nSum(p);\n",
+               {{rAX, 42}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(WideArguments, FunctionPrograms, ::testing::ValuesIn(wideArgumentPrograms()), programName);
+
+// Bodies without a frame: locals and parameters from the stack pointer, also
+// after pushes inside the body and while arguments are pushed.
+std::vector<Program> framelessPrograms() {
+  std::vector<Program> v;
+  v.push_back({"LocalsAndParametersFromTheStackPointer", 32,
+               "#set frame 0\nfunction Calc(dword x, y): dword {\ndword t;\ndword u;\nmov eax, x\nmov t, eax\n"
+               "push ebx\nmov ebx, y\nmov u, ebx\npop ebx\nmov eax, t\nadd eax, u\n}\n#set frame 1\nCalc(20, 22);\n",
+               {{rAX, 42}}});
+  v.push_back({"ArgumentsReadFromSlotsWhilePushing", 32,
+               "function cdecl Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\n#set frame 0\n"
+               "function Swap(dword x, y): dword {\ndword t;\nmov t, 1\nSub2(y, x);\nadd eax, t\n}\n#set frame 1\n"
+               "Swap(5, 50);\n",
+               {{rAX, 46}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Frameless, FunctionPrograms, ::testing::ValuesIn(framelessPrograms()), programName);
+
+// 64-bit mode: msx64 passes four arguments in RCX, RDX, R8, R9 and the rest
+// above the 32-byte shadow room; stdcall and cdecl push, with RBP frames.
+std::vector<Program> wideModePrograms() {
+  std::vector<Program> v;
+  const std::string sum6 =
+      "function msx64 Sum6(qword a, b, c, d, e, f): qword {\nmov rax, a\nadd rax, b\nadd rax, c\nadd rax, d\n"
+      "add rax, e\nadd rax, f\n}\n";
+  v.push_back({"Msx64SixArguments", 64, sum6 + "Sum6(1, 20, 300, 4000, 50000, 600000);\n", {{rAX, 654321}}});
+  v.push_back({"Msx64CallsInARow", 64,
+               sum6 + "Sum6(1, 2, 3, 4, 5, 6);\nmov rbx, rax\nSum6(10, 20, 30, 40, 50, 60);\nadd rbx, rax\n",
+               {{rBX, 231}}});
+  v.push_back({"Msx64InnerCallsOfEachConvention", 64,
+               sum6 + "function Dbl(qword x): qword {\nmov rax, x\nadd rax, rax\n}\n"
+                      "function cdecl Neg(qword x): qword {\nmov rax, 0\nsub rax, x\n}\n"
+                      "Sum6(Dbl(1), 2, Neg(3), 4, Dbl(5), Neg(6));\n",
+               {{rAX, 2 + 2 - 3 + 4 + 10 - 6}}});
+  v.push_back({"StdcallAndCdeclCallMsx64", 64,
+               sum6 + "function Outer(qword x): qword {\nSum6(x, x, x, x, x, x);\n}\n"
+                      "function cdecl Outer2(qword x, y): qword {\nSum6(x, y, 0, 0, 0, 1);\nadd rax, y\n}\n"
+                      "Outer(7);\nmov rbx, rax\nOuter2(100, 10);\n",
+               {{rBX, 42}, {rAX, 121}}});
+  // Slots read from the stack pointer while the call's room is reserved.
+  v.push_back({"Msx64PassesItsLocalsAndStackParameters", 64,
+               sum6 + "function msx64 Pass(qword a, b, c, d, e): qword {\nqword t;\nqword u;\nmov t, 100\nmov u, 20\n"
+                      "Sum6(t, u, e, t, u, e);\n}\nPass(0, 0, 0, 0, 3);\n",
+               {{rAX, 246}}});
+  v.push_back({"Msx64LocalsWithoutFrame", 64,
+               "function msx64 F(qword a, b): qword {\nqword t;\nmov t, a\nadd t, b\npush rbx\nmov rbx, t\n"
+               "mov rax, rbx\npop rbx\n}\nF(40, 2);\n",
+               {{rAX, 42}}});
+  v.push_back({"DwordParametersPushedAsQwords", 64,
+               "function Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\nSub2(10, 3);\nmov ebx, eax\n"
+               "Sub2(0xFFFFFFFF, 1);\n",
+               {{rBX, 7}, {rAX, 0xFFFFFFFE}}});
+  v.push_back({"UsesFlagsTakesEightBytes", 64,
+               "function Keep(qword x): qword {\nqword t;\nuses rbx, flags;\nmov rbx, x\nmov t, rbx\nmov rax, t\n}\n"
+               "#set frame 0\nfunction cdecl Bare(qword x): qword {\nqword t;\nuses rbx, flags;\nmov rbx, x\n"
+               "mov t, rbx\nmov rax, t\n}\n#set frame 1\nmov rbx, 3\nKeep(40);\nmov rcx, rax\nBare(2);\n",
+               {{rBX, 3}, {rCX, 40}, {rAX, 2}}});
+  v.push_back({"RecursionThousandDeep", 64,
+               "function msx64 Sum(qword n): qword {\nqword keep;\nmov keep, n\nmov rax, n\ncmp rax, 0\nje done\n"
+               "dec rax\nSum(rax)\nadd rax, keep\ndone:\n}\nSum(1000);\n",
+               {{rAX, 500500}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Wide, FunctionPrograms, ::testing::ValuesIn(wideModePrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Initial data of globals, read back by the program.
+std::vector<Program> initialiserPrograms() {
+  std::vector<Program> v;
+  v.push_back({"StringsIntoBytes", 32,
+               "byte s[] = 'abc';\nbyte t[8] = 'abc';\ndword w = 'ab';\nbyte one[1] = 'xyz';\n"
+               "movzx eax, s[2]\nmov ebx, sizeof s\nmov ecx, sizeof t\nmovzx edx, t[3]\nmov edi, w\n"
+               "add edx, sizeof one\n",
+               {{rAX, 'c'}, {rBX, 3}, {rCX, 8}, {rDX, 1}, {rDI, 0x6261}}});
+  v.push_back({"Lists", 32,
+               "dword arr[] = [1, 2, 3];\ndword l = [4, 5];\nword fixed[3] = [7, 8];\n"
+               "mov eax, arr[2]\nmov ebx, sizeof arr\nmov ecx, l[1]\nmovzx edx, fixed[1]\nmovzx edi, fixed[2]\n",
+               {{rAX, 3}, {rBX, 12}, {rCX, 5}, {rDX, 8}, {rDI, 0}}});
+  v.push_back({"FloatingValues", 32,
+               "single f = 1.5;\ndouble d = -2.0;\nextended e = 1.5;\nsingle fromInt = 2;\ndword fromFloat = 3.75;\n"
+               "mov eax, f\nmov ebx, @d\nmov ebx, [ebx+4]\nmov ecx, @e\nmovzx edx, word [ecx+8]\nmov ecx, [ecx+4]\n"
+               "mov edi, fromInt\nadd edi, fromFloat\n",
+               {{rAX, 0x3FC00000}, {rBX, 0xC0000000}, {rCX, 0xC0000000}, {rDX, 0x3FFF}, {rDI, 0x40000000 + 4}}});
+  v.push_back({"AddressesOfGlobals", 32,
+               "block Pair {\ndword a;\ndword b;\n}\nPair rec;\ndword g;\ndword pg = @g;\ndword pb = @rec.b;\n"
+               "mov eax, pg\nmov ebx, @g\nsub eax, ebx\nmov ecx, pb\nmov edx, @rec\nadd edx, 4\nsub ecx, edx\n",
+               {{rAX, 0}, {rCX, 0}}});
+  v.push_back({"StringsIntoPointers", 32,
+               "pointer names[] = ['ab', 'cd'];\nmov eax, names[1]\nmovzx eax, byte [eax+1]\n"
+               "mov ebx, names[0]\nmovzx ebx, byte [ebx]\n",
+               {{rAX, 'd'}, {rBX, 'a'}}});
+  v.push_back({"RunTimeInitialisers", 32,
+               "mov ecx, 77\ndword r = ecx;\nfunction Nine(): dword {\nmov eax, 9\n}\ndword n = Nine();\n"
+               "mov eax, r\nmov ebx, n\n",
+               {{rAX, 77}, {rBX, 9}}});
+  v.push_back({"AssignmentOperators", 32,
+               "dword g;\ng = 5;\ng += 3;\ng -= 1;\ng << 2;\ng++;\ng |= 0x100;\ng ^= 1;\ng &= 0x1FF;\n"
+               "g >> 1;\nmov eax, g\n",
+               {{rAX, (((((((5 + 3 - 1) << 2) + 1) | 0x100) ^ 1) & 0x1FF) >> 1)}}});
+  v.push_back({"RecordFieldsAndLocalRecords", 32,
+               "block Pair {\ndword a;\nword b[2];\nunion {\ndword u;\nbyte bytes[8];\n}\ndword after;\n}\nPair g;\n"
+               "function F(): dword {\nPair l;\nmov l.a, 1\nmov l.after, 2\nmov eax, l.a\nadd eax, l.after\n}\n"
+               "mov g.after, 40\nF();\nadd eax, g.after\nmov ebx, sizeof g\n",
+               {{rAX, 43}, {rBX, 4 + 4 + 8 + 4}}});
+  v.push_back({"TypeAlias", 32, "type counter = dword;\ncounter c = 6;\nmov eax, c\nmov ebx, sizeof c\n",
+               {{rAX, 6}, {rBX, 4}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Initialisers, FunctionPrograms, ::testing::ValuesIn(initialiserPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+struct Refused {
+  const char* name;
+  int mode;
+  std::string source;
+  int line;             // of the source given (1 = its first line)
+  std::string message;  // the text between "]: " and " in ["
+};
+
+std::ostream& operator<<(std::ostream& os, const Refused& r) { return os << r.name; }
+
+class RefusedPrograms : public ::testing::TestWithParam<Refused> {};
+
+TEST_P(RefusedPrograms, StopWithTheirMessageAtTheirLine) {
+  const Refused& r = GetParam();
+  const FlatRun run = runFlat(r.source, r.mode);
+  EXPECT_FALSE(run.built);
+  EXPECT_NE(run.compile.exitCode, 0);
+  // Two header lines stand before the source.
+  const std::string where = "[" + std::to_string(r.line + 2) + ",";
+  const size_t at = run.compile.out.find("]: " + r.message + " in [p.vor]");
+  ASSERT_NE(at, std::string::npos) << run.compile.out;
+  const size_t start = run.compile.out.rfind('[', run.compile.out.rfind(',', at));
+  EXPECT_EQ(run.compile.out.compare(start, where.size(), where), 0) << run.compile.out;
+}
+
+// g(g(g(...g(1)...))) with depth calls.
+std::string nestedCalls(int depth) {
+  std::string s;
+  for (int i = 0; i < depth; ++i) s += "g(";
+  s += "1";
+  return s + std::string(static_cast<size_t>(depth), ')');
+}
+
+std::vector<Refused> refused() {
+  return {
+      {"InitialisedLocal", 32, "function f(): dword {\ndword x = 5;\n}\n", 2,
+       "[4891] Local variables can not be initialized"},
+      {"TooManyArguments", 32, "procedure f(dword a) {\n}\nf(1, 2);\n", 3, "[6311] Too many parameters"},
+      {"TooFewArguments", 32, "procedure f(dword a, b) {\n}\nf(1);\n", 3, "[6312] Not enough parameters"},
+      {"TooFewUncounted", 32, "procedure* cdecl pr(dword a; []);\npr();\n", 2, "[6313] Not enough parameters"},
+      {"ProcedureAsArgument", 32, "procedure p() {\n}\nprocedure f(dword a) {\n}\nf(p);\n", 5,
+       "[31354] \"p\" is a procedure"},
+      {"InnerCallTooManyArguments", 32,
+       "function g(dword a): dword {\n}\nprocedure f(dword a) {\n}\nf(g(1, 2));\n", 5, "[6355] Too many parameters"},
+      {"InnerCallTooFewArguments", 32,
+       "function g(dword a): dword {\n}\nprocedure f(dword a) {\n}\nf(g());\n", 5, "[6355] Not enough parameters"},
+      {"MissingDefaultAfterDefault", 32, "procedure f(dword a = 1; dword b) {\n}\n", 1,
+       "[313533] Param \"b\" is missing default value."},
+      {"UncountedOutsideCdecl", 32, "block T {\nprocedure m(dword a; []);\n}\nprocedure T.m(dword a) {\n}\n", 4,
+       "[23421] Only cdecl calling convention support uncounted arguments[]"},
+      {"VariableRedeclared", 32, "dword x;\ndword x;\n", 2, "[4545743] global variable x redeclared"},
+      {"ListBeyondItsCount", 32, "dword a[2] = [1, 2, 3];\n", 1, "[5322] Array out of bounds"},
+      {"AddressIntoArray", 32, "dword g;\ndword p[2] = @g;\n", 2, "[356251] Constant size mismatch"},
+      {"AddressIntoNarrowVariable", 32, "dword g;\nword p = @g;\n", 2, "[356252] Constant size mismatch"},
+      {"NumberTooWide", 32, "byte b = 300;\n", 1, "[3452143] Initalized data size is too large"},
+      {"NoOperator", 32, "dword x;\nx 5;\n", 2, "[423741] Expected a math operator"},
+      {"MultiplyAssignOnVariable", 32, "dword x;\nx *= 2;\n", 2,
+       "[13040] \"*=\" does not apply to a variable: multiply in a register"},
+      {"ArrayOver4GiB", 32, "byte big[65536][65536];\n", 1, "[5323] big is larger than 4 GiB"},
+      {"MemberArrayOfNothing", 32, "block T {\ndword a[0];\n}\n", 2, "[13043] Array dimension must be at least 1"},
+      {"MemberOver4GiB", 32, "block T {\nbyte a[65536][65536];\n}\n", 2, "[13041] A member is larger than 4 GiB"},
+      {"RecordOver4GiB", 32, "block T {\nbyte a[65536][32768];\nbyte b[65536][32768];\n}\n", 3,
+       "[13042] The record is larger than 4 GiB"},
+      {"ProcedureResultAssigned", 32, "procedure p() {\n}\ndword x = p();\n", 3,
+       "[4236] Procedures do not return values"},
+      {"LocalAfterFirstInstructionWithoutFrame", 32, "#set frame 0\nprocedure p() {\nnop\ndword x;\n}\n", 4,
+       "[4892] x: the locals of a function without a stack frame are declared before its first instruction"},
+      {"Msx64Outside64BitMode", 32, "procedure msx64 p() {\n}\n", 1,
+       "[23422] The msx64 calling convention needs 64-bit mode"},
+      {"MethodNotInBlock", 32, "block T {\nprocedure m();\n}\nprocedure T.x() {\n}\n", 4,
+       "[35353] The var type \"T\" does not have a method \"x\""},
+      {"MemberIsNoMethod", 32, "block T {\ndword a;\n}\nprocedure T.a() {\n}\n", 4,
+       "[35354] T member \"a\" is not a method"},
+      {"MethodDefinedTwice", 32, "block T {\nprocedure m();\n}\nprocedure T.m() {\n}\nprocedure T.m() {\n}\n", 6,
+       "[35355] T:m has already been declared or is not a valid method"},
+      {"Msx64ArgumentReadsALoadedRegister", 64,
+       "procedure msx64 g(qword a, b) {\n}\nprocedure msx64 f(qword a, b) {\ng(b, a);\n}\n", 4,
+       "[6668] Argument 1 of g reads rdx, which argument 2 of this call has changed"},
+      {"ArgumentReadsTheResultOfAnInnerCall", 32,
+       "function g(dword a): dword {\n}\nprocedure f(dword a, b) {\n}\nf(eax, g(1));\n", 5,
+       "[6668] Argument 1 of f reads eax, which argument 2 of this call has changed"},
+      {"NarrowMemoryArgument", 64, "byte b;\nprocedure p(dword x) {\n}\np(b);\n", 4,
+       "[6670] Argument 1 of p is a 1-byte memory operand, which cannot be pushed in 64-bit mode: load it into a "
+       "register first"},
+      {"DefaultNamesAStackSlot", 32, "procedure q(dword a) {\nprocedure r(dword x = [ebp+8]) {\n}\n}\n", 2,
+       "[313534] The default value of param \"x\" names a stack slot"},
+      {"CallsNestedTooDeep", 32, "function g(dword a): dword {\n}\n" + nestedCalls(600) + ";\n", 3,
+       "[6356] Calls nested deeper than 500 inside arguments"},
+      {"WideNumberPushedIn64BitMode", 64, "procedure f(qword a) {\n}\nf(0x123456789);\n", 3,
+       "[6672] Argument 1 of f is a number that a push cannot take: load it into a register first"},
+      // A character read by hand at the end of the source is reported as the end.
+      {"ParameterListAtTheEnd", 32, "function f(dword a", 1, "Unexpected EOF"},
+      {"InitialiserAtTheEnd", 32, "dword x = 'abc'", 1, "[63542] Unexpected EOF"},
+      // A body hides the blocks around its definition.
+      {"BreakInABodyInsideALoop", 32, "while (eax == 0) {\nprocedure p() {\nbreak;\n}\nbreak;\n}\n", 3,
+       "[4225] Break is only valid used inside block statements such as while, repeat or case statements"},
+  };
+}
+INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused()),
+                         [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+std::vector<Program> regressionPrograms() {
+  std::vector<Program> v;
+  // The variable statement works on the token already read: no re-reading
+  // of its text, whatever produced it.
+  v.push_back({"VariableFromADefineAndWithSpaces", 32,
+               "block P {\ndword a;\ndword b;\n}\nP rec;\ndword counter;\n#define C counter;\nC += 5;\n"
+               "rec . b = 7;\nrec/* here */.a = 1;\nmov eax, counter\nmov ebx, rec.b\nmov ecx, rec.a\n",
+               {{rAX, 5}, {rBX, 7}, {rCX, 1}}});
+  // A default's fixup goes into the function that calls with it.
+  v.push_back({"DefaultAddressUsedInAnotherFunction", 32,
+               "dword g = 31;\nfunction Deref(pointer p = @g): dword {\nmov eax, p\nmov eax, [eax]\n}\n"
+               "function Caller(): dword {\nDeref();\n}\nCaller();\nmov ebx, eax\nDeref();\n",
+               {{rAX, 31}, {rBX, 31}}});
+  // Bytes of an instruction that look like "add rsp, 40" are no clean-up; a
+  // label between two calls keeps both.
+  v.push_back({"Msx64ReserveKeptWhereItMustBe", 64,
+               "function msx64 One(): qword {\nmov rax, 1\n}\nxor rbx, rbx\nOne();\nmov eax, 0x28C48348\n"
+               "One();\nadd rbx, rax\njmp there\nback:\nOne();\nadd rbx, rax\njmp out\nthere:\nOne();\njmp back\n"
+               "out:\n",
+               {{rBX, 2}}});
+  // A method: "this" first, in every convention; a default in the
+  // declaration is read and dropped, the definition's applies.
+  v.push_back({"MethodsGetThis", 32,
+               "block Acc {\ndword total;\nprocedure add(dword n = 100);\nfunction get(): dword;\n}\nAcc a;\n"
+               "procedure Acc.add(dword n = 2) {\nmov eax, this\nmov ecx, n\nadd [eax], ecx\n}\n"
+               "function Acc.get(): dword {\nmov eax, this\nmov eax, [eax]\n}\n"
+               "a.add(5);\na.add();\na.get();\nmov ebx, eax\n",
+               {{rBX, 7}}});
+  v.push_back({"MethodsGetThisInRcx", 64,
+               "block Acc {\nqword total;\nprocedure msx64 add(qword n);\n}\nAcc a;\n"
+               "procedure msx64 Acc:add(qword n) {\nadd [this], n\n}\na.add(5);\na.add(6);\nmov rbx, a.total\n",
+               {{rBX, 11}}});
+  v.push_back({"LocalFunctionPointer", 32,
+               "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\nfunction Via(dword x): dword {\n"
+               "function* Fn(dword x): dword;\nFn = @Bump;\nFn(x);\n}\nVia(9);\n",
+               {{rAX, 10}}});
+  v.push_back({"LocalFunctionPointerWithoutFrame", 32,
+               "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\n#set frame 0\nfunction Via(dword x): dword {\n"
+               "dword t;\nfunction* Fn(dword x): dword;\nmov t, 5\nFn = @Bump;\nFn(x);\nadd eax, t\n}\n#set frame 1\n"
+               "Via(9);\n",
+               {{rAX, 15}}});
+  v.push_back({"FunctionPointerAssignedAndCalled", 32,
+               "function Bump(dword x): dword {\nmov eax, x\ninc eax\n}\nfunction* Fn(dword x): dword;\n"
+               "Fn = @Bump;\nFn(41);\n",
+               {{rAX, 42}}});
+  // A change of the frame setting inside a body does not change how it
+  // ends or how it reads its slots.
+  v.push_back({"FrameSettingChangedInsideABody", 32,
+               "function F(dword x): dword {\ndword t;\n#set frame 0\nmov t, 5\nmov eax, x\nadd eax, t\n}\n"
+               "#set frame 1\nF(1);\n",
+               {{rAX, 6}}});
+  // Saved registers come back, with and without a frame, on every way out.
+  v.push_back({"UsesRestoredOnEveryReturn", 32,
+               "#set frame 0\nfunction Clobber(dword x): dword {\ndword t;\nuses ebx, edi, flags;\nmov t, 9\n"
+               "mov ebx, 1\nmov edi, 2\nmov eax, x\ncmp eax, 0\njne other\nreturn t;\nother:\nmov eax, t\n"
+               "add eax, x\n}\n#set frame 1\nfunction Framed(dword x): dword {\ndword t;\nuses ebx;\nmov ebx, 5\n"
+               "mov t, ebx\nmov eax, t\n}\nmov ebx, 100\nmov edi, 200\nClobber(0);\nmov ecx, eax\nClobber(1);\n"
+               "mov edx, eax\nFramed(0);\n",
+               {{rBX, 100}, {rDI, 200}, {rCX, 9}, {rDX, 10}, {rAX, 5}}});
+  v.push_back({"ReturnWithoutValueInAProcedure", 32,
+               "procedure P(dword x) {\nmov ebx, x\nreturn;\nmov ebx, 0\n}\nP(8);\n", {{rBX, 8}}});
+  v.push_back({"LabelAtTheEndGetsTheReturn", 32,
+               "function F(dword x): dword {\nmov eax, x\ncmp eax, 0\nje zero\nret 4\nzero:\n}\nF(0);\nmov ebx, 1\n"
+               "F(3);\n",
+               {{rAX, 3}, {rBX, 1}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Regressions, FunctionPrograms, ::testing::ValuesIn(regressionPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Results of calls into registers and memory, returns from inside a body,
+// conditional values on variables.
+std::vector<Program> resultPrograms() {
+  std::vector<Program> v;
+  for (int mode : {16, 32, 64}) {
+    const bool m16 = mode == 16, m64 = mode == 64;
+    const std::string a = m16 ? "ax" : m64 ? "rax" : "eax", b = m16 ? "bx" : m64 ? "rbx" : "ebx";
+    const std::string d = m16 ? "di" : m64 ? "rdi" : "edi", w = m16 ? "word" : m64 ? "qword" : "dword";
+    const std::string cc = m64 ? "msx64 " : "";
+    v.push_back({"CallResultsIntoRegistersAndMemory", mode,
+                 w + " slot;\nfunction " + cc + "Five(): " + w + " {\nmov " + a + ", 5\n}\n" + b + " = Five();\nmov " +
+                     d + ", @slot\n[" + d + "] = Five();\nmov " + d + ", slot\nadd " + d + ", " + b + "\n",
+                 {{rBX, 5}, {rDI, 10}}});
+    v.push_back({"ReturnFromInsideABody", mode,
+                 "function " + cc + "Pick(" + w + " x): " + w + " {\nmov " + a + ", x\ncmp " + a +
+                     ", 3\njne other\nreturn 30;\nother:\nreturn 40;\n}\nPick(3);\nmov " + b + ", " + a +
+                     "\nPick(4);\n",
+                 {{rBX, 30}, {rAX, 40}}});
+    v.push_back({"ReturnOfACall", mode,
+                 "function " + cc + "Dbl(" + w + " x): " + w + " {\nmov " + a + ", x\nadd " + a + ", " + a + "\n}\n" +
+                     "function " + cc + "Fwd(" + w + " x): " + w + " {\nreturn Dbl(x);\n}\n" +
+                     "function Twice(" + w + " x): " + w + " {\nreturn Fwd(x);\n}\nTwice(3);\n",
+                 {{rAX, 6}}});
+    v.push_back({"ConditionalValueOnVariable", mode,
+                 w + " r;\nmov " + a + ", 2\nr = (" + a + " == 2) ? 11 : 22;\nmov " + b + ", r\nr = if (" + a +
+                     " == 3) 11 : 22;\nmov " + d + ", r\n",
+                 {{rBX, 11}, {rDI, 22}}});
+    v.push_back({"ConditionalValueInitialisesAGlobal", mode,
+                 "mov " + a + ", 2\n" + w + " r = if (" + a + " == 2) 11 : 22;\n" + w + " q = 4;\nmov " + b + ", r\nadd " + b +
+                     ", q\n",
+                 {{rBX, 15}}});
+  }
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Results, FunctionPrograms, ::testing::ValuesIn(resultPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
