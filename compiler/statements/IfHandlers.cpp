@@ -93,6 +93,15 @@ void resolveDeferred(TBlockStackItem& b) {
   b.deferred.clear();
 }
 
+// The labels a loop starts with: its start, and the one its condition
+// fails to (the loop's else label), named as the loop kind names them.
+void startLoop(TBlockStackItem& b, const char* elseName, const char* trueName) {
+  b.elseLbl = newStatementLabel(elseName);
+  b.startLbl = newStatementLabel("start");
+  b.cond.trueName = trueName;
+  b.cond.falseLbl = b.elseLbl;
+}
+
 // The end of a loop or if block: its end label, then the links of its own
 // condition and of the conditions inside it.
 void closeBlock(TBlockStackItem& b) {
@@ -188,10 +197,7 @@ void handle_IF() {
 // while ( condition ) { body }
 void handle_WHILE() {
   OpenBlock b(bstWHILE);
-  b->elseLbl = newStatementLabel("else");
-  b->startLbl = newStatementLabel("start");
-  b->cond.trueName = "ifcode";
-  b->cond.falseLbl = b->elseLbl;
+  startLoop(*b, "else", "ifcode");
   expect("(", "432765");
   placeLabelHere(b->startLbl);
   blockCondition(*b);
@@ -208,10 +214,7 @@ void handle_WHILE() {
 // repeat [ if ( condition ) ] { body } [ until ( condition ) ]
 void handle_REPEAT() {
   OpenBlock b(bstREPEAT);
-  b->elseLbl = newStatementLabel("continue");
-  b->startLbl = newStatementLabel("start");
-  b->cond.trueName = "repcode";
-  b->cond.falseLbl = b->elseLbl;
+  startLoop(*b, "continue", "repcode");
   if (peekKeyword() == keyIf) {
     consumeAhead();
     // The pre-test enters the body when it holds and skips the loop when it
