@@ -290,7 +290,7 @@ uint32_t TVorAssembler::encodeCALL(const TEncodeArgs& a) {
 // short or near form of the row's jump (its TJmpType is in opcode1). Only the
 // row "jmp" has the other forms: E9 rel, FF /4, EA ptr16:16/32.
 void TVorAssembler::addJumpPlaceholder(void* func, uint32_t index, TJmpType jt) {
-  F_pending.push_back({ftJmp, func, true, index, nullptr, F_curPosition, 7, 0, jt});
+  F_pending.push_back({ftJmp, func, true, index, nullptr, position(), 7, 0, jt});
   addBytes(0x90909090909090ull, 7);
 }
 

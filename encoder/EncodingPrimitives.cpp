@@ -92,6 +92,38 @@ uint32_t checkAddressRegisters(TRegister base, TRegister index, bool& prefix67) 
   return width == 4 ? ASSEMBLE_OK : ERROR_OPERAND_INVALID;
 }
 
+// The fixed bytes of one instruction (prefixes, opcode, ModRM, SIB and a
+// displacement: 13 at most), gathered on the stack and appended at once.
+struct TBytes {
+  uint8_t b[16];
+  uint32_t n = 0;
+  void put(uint8_t x) {
+    if (n < sizeof b) b[n++] = x;
+  }
+};
+
+// [67] [66] [B1] [REX] [B2] [B3] B4+add: B1 is a mandatory prefix (F3 of
+// popcnt) and so goes before the REX, which must be the last byte ahead of
+// the opcode proper.
+void opcodeBytes(TBytes& t, bool p67, bool p66, uint8_t rex, uint32_t opcode, uint8_t add) {
+  if (p67) t.put(0x67);
+  if (p66) t.put(0x66);
+  if (const uint8_t b1 = opByte<1>(opcode)) t.put(b1);
+  if (rex) t.put(static_cast<uint8_t>(0x40 | rex));
+  if (const uint8_t b2 = opByte<2>(opcode)) t.put(b2);
+  if (const uint8_t b3 = opByte<3>(opcode)) t.put(b3);
+  t.put(static_cast<uint8_t>(opByte<4>(opcode) + add));
+}
+
+// ModRM, SIB and a displacement that is no fixup field.
+void rmBytes(TBytes& t, uint8_t reg, const TRMFields& f) {
+  t.put(static_cast<uint8_t>(((f.mod & 3) << 6) | ((reg & 7) << 3) | (f.rm & 7)));
+  if (f.hasSib) t.put(f.sib);
+  if (f.dispFixup) return;
+  const auto d = static_cast<uint32_t>(f.disp);
+  for (uint32_t i = 0; i < f.dispSize; ++i) t.put(static_cast<uint8_t>(d >> (8 * i)));
+}
+
 void setDisp32(TRMFields& f, const TOperand& op, int64_t value, bool fixup) {
   f.dispSize = 4;
   f.disp = static_cast<int32_t>(value);
@@ -297,12 +329,10 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
 }
 
 void TVorAssembler::emitRMFields(uint8_t reg, const TRMFields& f) {
-  emitMOD(f.mod, reg, f.rm);
-  if (f.hasSib) addBytes(static_cast<uint64_t>(f.sib), 1);
-  if (f.dispFixup)
-    addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, jtJMP);
-  else if (f.dispSize)
-    addBytes(static_cast<uint64_t>(static_cast<int64_t>(f.disp)), f.dispSize);
+  TBytes t;
+  rmBytes(t, reg, f);
+  putBytes(t.b, t.n);
+  if (f.dispFixup) addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, jtJMP);
 }
 
 uint32_t TVorAssembler::emitLoneModM(uint8_t reg, POperand op) {
@@ -346,17 +376,10 @@ uint32_t TVorAssembler::emitRexRM(bool w, uint8_t reg, POperand rm) {
   return rc;
 }
 
-// [67] [66] [B1] [REX] [B2] [B3] B4+add: B1 is a mandatory prefix (F3 of
-// popcnt) and so goes before the REX, which must be the last byte ahead of
-// the opcode proper.
 void TVorAssembler::emitOpcodeBytes(bool p67, bool p66, uint8_t rex, uint32_t opcode, uint8_t add) {
-  if (p67) addBytes(0x67u, 1);
-  if (p66) addBytes(0x66u, 1);
-  if (const uint8_t b1 = opByte<1>(opcode)) addBytes(b1, 1);
-  if (rex) addBytes(static_cast<uint64_t>(0x40 | rex), 1);
-  if (const uint8_t b2 = opByte<2>(opcode)) addBytes(b2, 1);
-  if (const uint8_t b3 = opByte<3>(opcode)) addBytes(b3, 1);
-  addBytes(static_cast<uint64_t>(static_cast<uint8_t>(opByte<4>(opcode) + add)), 1);
+  TBytes t;
+  opcodeBytes(t, p67, p66, rex, opcode, add);
+  putBytes(t.b, t.n);
 }
 
 uint32_t TVorAssembler::emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t regNo, bool regHigh,
@@ -372,8 +395,11 @@ uint32_t TVorAssembler::emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t reg
   rex |= static_cast<uint8_t>(((regNo & 8) ? REX_R : 0) | f.rexXB);
   if ((rc = rexAllowed(rex, regHigh || f.highByte)) != ASSEMBLE_OK) return rc;
   // Stage 2: the bytes.
-  emitOpcodeBytes(f.addrPrefix, p66, rex, opcode, 0);
-  emitRMFields(regNo, f);
+  TBytes t;
+  opcodeBytes(t, f.addrPrefix, p66, rex, opcode, 0);
+  rmBytes(t, regNo, f);
+  putBytes(t.b, t.n);
+  if (f.dispFixup) addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, jtJMP);
   return ASSEMBLE_OK;
 }
 

@@ -157,14 +157,6 @@ uint32_t TOperand::regTypeID() const {
   }
 }
 
-uint8_t regID(TRegister r) {
-  if (r <= REG_BH) return r;
-  if (r <= REG_DI) return r - 8;
-  if (r <= REG_EDI) return r - 16;
-  if (r <= REG_R15) return r - 24;
-  return 0;
-}
-
 
 TRegister regScale(TRegister r, uint8_t size) {
   const uint8_t n = r <= REG_R15 ? regID(r) : 0;

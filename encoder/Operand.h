@@ -93,19 +93,28 @@ struct TOperand {
 };
 using POperand = TOperand*;
 
-// x86 number including bit 3. Only registers 0-39 have one; others give 0.
-uint8_t regID(TRegister r);
-// Inline: every register operand and token asks for it.
-inline uint8_t regSize(TRegister r) {
-  if (r <= REG_BH) return 1;
-  if (r <= REG_DI) return 2;
-  if (r <= REG_EDI) return 4;
-  if (r <= REG_R15) return 8;
-  if (r <= REG_R15D) return 4;
-  if (r <= REG_R15W) return 2;
-  if (r <= REG_SPL) return 1;
-  return 0;
+namespace detail {
+// Width and x86 number (with bit 3) of every TRegister and REG_NONE; the
+// table lookups below are asked for every register operand and token.
+struct TRegFacts {
+  uint8_t size[REG_NONE + 1];
+  uint8_t id[REG_NONE + 1];
+};
+constexpr TRegFacts makeRegFacts() {
+  TRegFacts t{};
+  for (int r = 0; r <= REG_NONE; ++r) {
+    t.size[r] = r <= REG_BH ? 1 : r <= REG_DI ? 2 : r <= REG_EDI ? 4 : r <= REG_R15 ? 8 : r <= REG_R15D ? 4
+              : r <= REG_R15W ? 2 : r <= REG_SPL ? 1 : 0;
+    t.id[r] = static_cast<uint8_t>(r <= REG_BH ? r : r <= REG_DI ? r - 8 : r <= REG_EDI ? r - 16 : r <= REG_R15 ? r - 24 : 0);
+  }
+  return t;
 }
+inline constexpr TRegFacts kRegFacts = makeRegFacts();
+}  // namespace detail
+
+// x86 number including bit 3. Only registers 0-39 have one; others give 0.
+inline uint8_t regID(TRegister r) { return r <= REG_NONE ? detail::kRegFacts.id[r] : 0; }
+inline uint8_t regSize(TRegister r) { return r <= REG_NONE ? detail::kRegFacts.size[r] : 0; }
 TRegister regScale(TRegister r, uint8_t size);
 // Name lookups fold A-Z only; answer NOT_A_REG / NOT_A_FLAG / NOT_A_SEG.
 uint8_t strToReg(std::string_view s);

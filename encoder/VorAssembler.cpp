@@ -89,45 +89,47 @@ class TVorAssembler::TNesting {
   bool returned_ = false;
 };
 
-TVorAssembler::TVorAssembler() {
+TVorAssembler::TVorAssembler() : F_code(std::make_unique<uint8_t[]>(64)), F_codeCap(64) {
   // Sized for the longest instruction and its listing, so encoding one
   // instruction does not allocate.
-  F_strBuffer.reserve(64);
   F_pending.reserve(16);
   F_listing.reserve(256);
 }
 
+void TVorAssembler::growCode(size_t need) {
+  size_t cap = 2 * F_codeCap;
+  while (cap - F_codeLen < need) cap *= 2;
+  auto bigger = std::make_unique<uint8_t[]>(cap);
+  std::memcpy(bigger.get(), F_code.get(), F_codeLen);
+  F_code = std::move(bigger);
+  F_codeCap = cap;
+}
+
 bool TVorAssembler::addBytes(std::span<const uint8_t> bytes, uint32_t len) {
   if (len > bytes.size()) return false;
-  for (uint32_t i = 0; i < len; ++i) addBytes(static_cast<uint64_t>(bytes[i]), 1);
+  putBytes(bytes.data(), len);
   return true;
 }
 
-bool TVorAssembler::addBytes(uint64_t value, uint32_t len) {
-  if (len > 8) return false;
-  char raw[8];
-  for (uint32_t i = 0; i < len; ++i) raw[i] = static_cast<char>(static_cast<uint8_t>(value >> (8 * i)));
-  F_strBuffer.append(raw, len);
-  F_curPosition += len;
-  if (len && listing()) {
-    char text[8 * 3];
-    for (uint32_t i = 0; i < len; ++i) {
-      const auto b = static_cast<uint8_t>(raw[i]);
-      text[3 * i] = kHex[b >> 4];
-      text[3 * i + 1] = kHex[b & 15];
+void TVorAssembler::listBytes(const uint8_t* bytes, uint32_t len) {
+  if (F_depth == 0 ? !listing() : !F_listOn) return;
+  char text[16 * 3];
+  while (len) {
+    const uint32_t n = len < 16 ? len : 16;
+    for (uint32_t i = 0; i < n; ++i) {
+      text[3 * i] = kHex[bytes[i] >> 4];
+      text[3 * i + 1] = kHex[bytes[i] & 15];
       text[3 * i + 2] = ' ';
     }
-    listText(std::string_view(text, 3 * len));
+    listText(std::string_view(text, 3 * n));
+    bytes += n;
+    len -= n;
   }
-  return true;
 }
 
 std::string TVorAssembler::popCode() {
-  // Copied rather than moved, so the buffer keeps its capacity; an
-  // instruction fits the string's inline storage.
-  std::string code(F_strBuffer);
-  F_strBuffer.clear();
-  F_curPosition = 0;
+  std::string code(getCode());
+  clearCode();
   return code;
 }
 
@@ -153,43 +155,28 @@ std::string TVorAssembler::errorCodeToString(uint32_t code) {
   }
 }
 
-bool TVorAssembler::isImm8(uint32_t range, int64_t val) {
-  switch (range) {
-    case 1: return true;
-    case 2: {
-      const int16_t v = static_cast<int16_t>(static_cast<uint16_t>(val));
-      return v >= -128 && v <= 127;
-    }
-    case 4: {
-      const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(val));
-      return v >= -128 && v <= 127;
-    }
-    default: return val >= -128 && val <= 127;
-  }
-}
-
 void TVorAssembler::addFixupField(TFixupType ft, void* func, uint32_t index, uint8_t size,
                                   uint32_t ofs, TJmpType jt) {
-  F_pending.push_back({ft, func, true, index, nullptr, F_curPosition, size, ofs, jt});
+  F_pending.push_back({ft, func, true, index, nullptr, position(), size, ofs, jt});
   addBytes(0, size);
   if (F_depth == 0) commitFixups();
 }
 
 void TVorAssembler::addFixupField(TFixupType ft, void* func, void* data, uint8_t size, uint32_t ofs,
                                   TJmpType jt) {
-  F_pending.push_back({ft, func, false, 0, data, F_curPosition, size, ofs, jt});
+  F_pending.push_back({ft, func, false, 0, data, position(), size, ofs, jt});
   addBytes(0, size);
   if (F_depth == 0) commitFixups();
 }
 
 void TVorAssembler::rollback(const TMark& m) {
-  F_strBuffer.resize(m.bytes);
-  F_curPosition = static_cast<uint32_t>(m.bytes);
+  F_codeLen = m.bytes;
   F_pending.resize(m.fixups);
   F_listing.resize(m.listing);
 }
 
 void TVorAssembler::commitFixups() {
+  if (F_pending.empty()) return;
   if (FixMan) {
     for (const TPendingFixup& p : F_pending) {
       TFunction* func = static_cast<TFunction*>(p.func);
@@ -205,13 +192,16 @@ void TVorAssembler::commitFixups() {
 
 void TVorAssembler::commitRegisterAssumptions(POperand o1, POperand o2, POperand o3) {
   if (!RegMan) return;
-  for (POperand op : {o1, o2, o3}) {
-    if (!op || op->hint != otRegister || op->reg_base > REG_NONE) continue;
+  const auto commit = [](POperand op) {
+    if (!op || op->hint != otRegister || op->reg_base > REG_NONE) return;
     TRegState& state = RegMan->Registers[op->reg_base];
-    if (!state.tempAssume) continue;
+    if (!state.tempAssume) return;
     state.assume = state.tempAssume;
     state.tempAssume = nullptr;
-  }
+  };
+  commit(o1);
+  commit(o2);
+  commit(o3);
 }
 
 // --- Listing -----------------------------------------------------------------
@@ -320,12 +310,12 @@ uint32_t TVorAssembler::checkEntry(PInstruction opCode, POperand o1, POperand o2
   if (opCode->group >= ig__TOTAL) return ERROR_OPCODE_UNKNOWN;
   // A register operand must be one the encoder has a number for, with its
   // own width: the rules read the width from size.
-  const POperand ops[3] = {o1, o2, o3};
-  for (uint32_t i = 0; i < 3; ++i) {
-    const POperand op = ops[i];
-    if (op && op->hint == otRegister && (op->reg_base > REG_R15 || op->size != regSize(op->reg_base)))
-      return ERROR_OPERAND1_INVALID + i;
-  }
+  const auto badRegister = [](POperand op) {
+    return op && op->hint == otRegister && (op->reg_base > REG_R15 || op->size != regSize(op->reg_base));
+  };
+  if (badRegister(o1)) return ERROR_OPERAND1_INVALID;
+  if (badRegister(o2)) return ERROR_OPERAND2_INVALID;
+  if (badRegister(o3)) return ERROR_OPERAND3_INVALID;
   return ASSEMBLE_OK;
 }
 
@@ -337,11 +327,12 @@ uint32_t TVorAssembler::assemble(PInstruction opCode, POperand opPAR1, POperand 
                                  bool optimise) {
   TNesting nesting(*this);
   const TMark& entry = nesting.entry();
+  if (F_depth == 1) F_listOn = listing();
   // Before any check: a refused instruction still commits the assumption.
   commitRegisterAssumptions(opPAR1, opPAR2, opPAR3);
   uint32_t rc = checkEntry(opCode, opPAR1, opPAR2, opPAR3);
   if (rc == ASSEMBLE_OK) {
-    if (F_depth == 1 && listing()) listFunctionHeader();
+    if (F_depth == 1 && F_listOn) listFunctionHeader();
     rc = dispatch({opCode, opPAR1, opPAR2, opPAR3, optimise});
   }
   if (rc != ASSEMBLE_OK) {
@@ -350,11 +341,10 @@ uint32_t TVorAssembler::assemble(PInstruction opCode, POperand opPAR1, POperand 
     return nesting.returning(rc);
   }
   F_lastInstruction = opCode;
-  if (listing())
-    listLine(opCode, static_cast<uint32_t>(F_strBuffer.size() - entry.bytes), opPAR1, opPAR2, opPAR3);
+  if (F_listOn) listLine(opCode, static_cast<uint32_t>(F_codeLen - entry.bytes), opPAR1, opPAR2, opPAR3);
   if (F_depth == 1) {
-    commitFixups();
-    flushListing();
+    if (!F_pending.empty()) commitFixups();
+    if (F_listOn) flushListing();
   }
   return nesting.returning(ASSEMBLE_OK);
 }

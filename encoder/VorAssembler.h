@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <span>
 #include <string>
 #include <string_view>
@@ -79,19 +80,56 @@ class TVorAssembler {
   // more than the list holds.
   bool addBytes(std::span<const uint8_t> bytes, uint32_t len);
   // Appends the len low-order bytes of value, least significant first; false
-  // (and nothing appended) for len above 8.
-  bool addBytes(uint64_t value, uint32_t len);
-  std::string_view getCode() const { return F_strBuffer; }
+  // (and nothing appended) for len above 8. Every byte of every instruction
+  // comes through here, so the common case stays inline: room in the buffer
+  // and no listing to write.
+  bool addBytes(uint64_t value, uint32_t len) {
+    if (len > 8) return false;
+    if (F_codeCap - F_codeLen < 8) growCode(8);
+    uint8_t* at = F_code.get() + F_codeLen;
+    for (uint32_t i = 0; i < len; ++i) at[i] = static_cast<uint8_t>(value >> (8 * i));
+    F_codeLen += len;
+    // Outside assemble the listing setting is read afresh each time.
+    if (len && (F_listOn || F_depth == 0)) listBytes(at, len);
+    return true;
+  }
+  // Appends count bytes (count may be 0).
+  void putBytes(const uint8_t* bytes, uint32_t count) {
+    if (F_codeCap - F_codeLen < count) growCode(count);
+    uint8_t* at = F_code.get() + F_codeLen;
+    for (uint32_t i = 0; i < count; ++i) at[i] = bytes[i];
+    F_codeLen += count;
+    if (count && (F_listOn || F_depth == 0)) listBytes(at, count);
+  }
+  std::string_view getCode() const {
+    return {reinterpret_cast<const char*>(F_code.get()), F_codeLen};
+  }
   // The bytes since the last popCode; the buffer is emptied.
   std::string popCode();
-  uint32_t position() const { return F_curPosition; }
+  // Empties the buffer, as popCode does, for a caller that has already taken
+  // the bytes through getCode.
+  void clearCode() { F_codeLen = 0; }
+  uint32_t position() const { return static_cast<uint32_t>(F_codeLen); }
   PInstruction lastinstruction() const { return F_lastInstruction; }
   void setLastinstruction(PInstruction row) { F_lastInstruction = row; }
 
   static std::string errorCodeToString(uint32_t code);
   // Whether val fits one signed byte when read at the given width (1, 2, 4;
   // any other range reads the whole value). Range 1 is always true.
-  static bool isImm8(uint32_t range, int64_t val);
+  static bool isImm8(uint32_t range, int64_t val) {
+    switch (range) {
+      case 1: return true;
+      case 2: {
+        const int16_t v = static_cast<int16_t>(static_cast<uint16_t>(val));
+        return v >= -128 && v <= 127;
+      }
+      case 4: {
+        const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(val));
+        return v >= -128 && v <= 127;
+      }
+      default: return val >= -128 && val <= 127;
+    }
+  }
 
   // --- Raw ModRM and SIB bytes ---------------------------------------------
   void emitMOD(uint8_t m, uint8_t o, uint8_t r);
@@ -211,7 +249,7 @@ class TVorAssembler {
   };
   class TNesting;
 
-  TMark mark() const { return {F_strBuffer.size(), F_pending.size(), F_listing.size()}; }
+  TMark mark() const { return {F_codeLen, F_pending.size(), F_listing.size()}; }
   void rollback(const TMark& m);
   uint32_t checkEntry(PInstruction opCode, POperand o1, POperand o2, POperand o3) const;
   uint32_t dispatch(const TEncodeArgs& a);
@@ -220,6 +258,10 @@ class TVorAssembler {
 
   // Listing of -asmdebug.
   bool listing() const;
+  // The hex column of bytes just appended, when a listing is written.
+  void listBytes(const uint8_t* bytes, uint32_t len);
+  // Makes room for at least need more bytes; the bytes written so far stay.
+  void growCode(size_t need);
   void listText(std::string_view text);
   void listFunctionHeader();
   void listLine(PInstruction row, uint32_t bytes, POperand o1, POperand o2, POperand o3);
@@ -275,8 +317,12 @@ class TVorAssembler {
   uint32_t buildMem16(const TOperand& op, TRMFields& f);
   uint32_t emitLoneModM(uint8_t reg, POperand op);
 
-  std::string F_strBuffer;
-  uint32_t F_curPosition = 0;
+  // The instruction's bytes. Never shrinks, so that encoding allocates only
+  // for an instruction longer than any before it; addBytes keeps 8 bytes of
+  // room ahead.
+  std::unique_ptr<uint8_t[]> F_code;
+  size_t F_codeLen = 0;
+  size_t F_codeCap = 0;
   PInstruction F_lastInstruction = nullptr;
   // Fixups of the instruction being built, filed once the outermost
   // assemble has succeeded; the vector keeps its capacity between calls.
@@ -284,6 +330,9 @@ class TVorAssembler {
   // Listing text of the instruction being built, kept back until it succeeds.
   std::string F_listing;
   uint32_t F_depth = 0;  // nesting of assemble calls
+  // Whether a listing is written, read once when the outermost assemble
+  // starts: nothing an instruction does changes the setting.
+  bool F_listOn = false;
 };
 
 }  // namespace vorak

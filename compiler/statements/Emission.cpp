@@ -118,7 +118,10 @@ uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOp
 }
 
 void TCompiler::appendEncoded(TFunction* fn, PInstruction inst) {
-  appendCode(fn, F_Assembler->popCode());
+  // Straight from the encoder's buffer into the function's code.
+  const std::string_view code = F_Assembler->getCode();
+  appendCode(fn, code.data(), static_cast<uint32_t>(code.size()));
+  F_Assembler->clearCode();
   if (inst->group == igRET && fn && !CompileFlags.peek_mode) F_ReturnEnds[fn] = fn->BufLen;
 }
 
