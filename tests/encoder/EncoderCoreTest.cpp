@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <memory>
+#include <cctype>
 #include <set>
 #include <string>
 #include <vector>
@@ -140,6 +141,79 @@ TEST_F(EncoderCore, AddBytesListsEveryByteWhenAsmDebugIsOn) {
   listingOn();
   enc.addBytes(0x1234, 2);
   EXPECT_EQ(DebugASM->Data(), "34 12 ");
+}
+
+// An instruction longer than the buffer's first room (a block pushed word by
+// word) keeps every byte, in order, through the growth; a refused
+// instruction after it takes none of them away; and the listing shows them
+// all, sixteen to a line piece.
+TEST_F(EncoderCore, LongInstructionGrowsTheBufferAndKeepsEveryByte) {
+  listingOn();
+  constexpr uint32_t kWords = 100;
+  enc.addBytes(0xCC, 1);
+  ASSERT_EQ(enc.assemble(opcodeLookup("push"), mem(4 * kWords, {REG_EBX}), nullptr, nullptr, true), ASSEMBLE_OK);
+  EXPECT_EQ(enc.assemble(opcodeLookup("int"), imm(300), nullptr, nullptr, true), ERROR_OPERAND_SIZE_MISMATCH);
+  const std::string bytes = enc.popCode();
+  ASSERT_GT(bytes.size(), 256u);
+  const std::vector<test::Decoded> all = test::decodeAll(bytes, 32);
+  ASSERT_EQ(all.size(), kWords + 1);
+  EXPECT_EQ(all[0].text, "int3");
+  size_t decodedBytes = all[0].length;
+  for (uint32_t i = 0; i < kWords; ++i) {
+    // The top word first, so the block lies in memory order on the stack.
+    const test::Decoded& d = all[i + 1];
+    EXPECT_EQ(d.mnemonic, "push") << i;
+    ASSERT_EQ(d.ops.size(), 1u) << i;
+    EXPECT_EQ(d.ops[0].kind, test::DecodedOperand::Mem) << i;
+    EXPECT_EQ(d.ops[0].base, "ebx") << i;
+    EXPECT_EQ(d.ops[0].index, "") << i;
+    EXPECT_EQ(d.ops[0].size, 4u) << i;
+    EXPECT_EQ(d.ops[0].disp, 4 * (kWords - 1 - i)) << i;
+    decodedBytes += all[i + 1].length;
+  }
+  EXPECT_EQ(decodedBytes, bytes.size());
+  // The listing: the int3 byte written outside assemble, then every byte of
+  // the push and its line.
+  std::string hex;
+  for (unsigned char c : bytes) {
+    static const char digits[] = "0123456789ABCDEF";
+    hex += digits[c >> 4];
+    hex += digits[c & 15];
+    hex += ' ';
+  }
+  EXPECT_EQ(DebugASM->Data(), hex + "\t\t\t; push mem\r\n");
+}
+
+// regSize and regID read the register's name: e.. is 4 bytes, r.. 8, other
+// two-letter names 2 unless they end in l or h; the number is the position
+// in the x86 order, r8-r15 8-15. Registers past r15 have a width and no
+// number of their own.
+TEST(RegisterFacts, WidthAndNumberFollowTheName) {
+  const std::string order[] = {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"};
+  const std::string low[] = {"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"};
+  for (int r = 0; r <= REG_R15; ++r) {
+    const auto reg = static_cast<TRegister>(r);
+    const std::string name(regToStr(reg));
+    ASSERT_FALSE(name.empty()) << r;
+    uint8_t size = 2, id = 0;
+    if (name[0] == 'e') size = 4;
+    if (name[0] == 'r') size = 8;
+    if (name.size() == 2 && (name[1] == 'l' || name[1] == 'h')) size = 1;
+    if (name[0] == 'r' && std::isdigit(static_cast<unsigned char>(name[1]))) {
+      id = static_cast<uint8_t>(std::stoi(name.substr(1)));
+    } else {
+      const std::string tail = name.size() == 3 ? name.substr(1) : name;
+      for (uint8_t k = 0; k < 8; ++k)
+        if (order[k] == tail || low[k] == tail) id = k;
+    }
+    EXPECT_EQ(regSize(reg), size) << name;
+    EXPECT_EQ(regID(reg), id) << name;
+  }
+  for (int r = REG_R8D; r <= REG_R15D; ++r) EXPECT_EQ(regSize(static_cast<TRegister>(r)), 4) << r;
+  for (int r = REG_R8W; r <= REG_R15W; ++r) EXPECT_EQ(regSize(static_cast<TRegister>(r)), 2) << r;
+  for (int r = REG_R8B; r <= REG_SPL; ++r) EXPECT_EQ(regSize(static_cast<TRegister>(r)), 1) << r;
+  for (int r = REG_R8D; r <= 255; ++r) EXPECT_EQ(regID(static_cast<TRegister>(r)), 0) << r;
+  for (int r = REG_NONE; r <= 255; ++r) EXPECT_EQ(regSize(static_cast<TRegister>(r)), 0) << r;
 }
 
 // --- ModRM, SIB and displacement ---------------------------------------------------
