@@ -137,6 +137,8 @@ uint32_t TPluginManager::registerKeyword(std::string_view name, TKeywordEvent ha
   return keywordIDs++;
 }
 
+bool TPluginManager::keywordsHoldMnemonic() const { return F_keywordList && F_keywordList->holdsMnemonic(); }
+
 TKeywordEvent TPluginManager::findKeyword(std::string_view name) const {
   PIdent id = F_keywordList->findIdent(name, 0);
   return id ? reinterpret_cast<TKeywordEvent>(id->ptr) : nullptr;

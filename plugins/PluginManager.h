@@ -43,6 +43,8 @@ class TPluginManager {
   uint32_t registerKeyword(std::string_view name, TKeywordEvent handler);
   // The handler of a plug-in keyword (A-Z folded), or nullptr.
   TKeywordEvent findKeyword(std::string_view name) const;
+  // Whether a keyword spelled like an instruction mnemonic was registered.
+  bool keywordsHoldMnemonic() const;
   // All registered builder names, in registration order, joined by ", ".
   std::string builderNames() const;
 

@@ -231,14 +231,6 @@ char TAFile::moveBackToChar(char c) {
   }
 }
 
-char TAFile::peekNextRealChar(bool skipControlChars) {
-  const TFilePos saved = position();
-  const char c = moveNextChar(skipControlChars, false);
-  setLastPeek(position());
-  setPosition(saved);
-  return c;
-}
-
 void TAFile::moveLastPeek() {
   setPosition(lastPeek());
   if (Compiler && Compiler->CurToken() && Compiler->PeekToken())

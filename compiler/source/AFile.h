@@ -93,7 +93,13 @@ class TAFile {
   char moveBackToChar(char c);
   // The byte moveNextChar(skipControlChars, false) would return; the reader
   // stays, and where the read ended becomes the last-peek position.
-  char peekNextRealChar(bool skipControlChars);
+  char peekNextRealChar(bool skipControlChars) {
+    const TFilePos saved = position();
+    const char c = moveNextChar(skipControlChars, false);
+    setLastPeek(position());
+    setPosition(saved);
+    return c;
+  }
   // Moves to the last-peek position and copies the compiler's peek token into
   // its current token: consumes what the last peek looked at.
   void moveLastPeek();

@@ -2,6 +2,7 @@
 #include "compiler/source/IdentManager.h"
 
 #include "compiler/driver/Utils.h"
+#include "encoder/InstructionTable.h"
 
 namespace vorak {
 
@@ -37,7 +38,10 @@ uint32_t TIdentManager::addIdent(TIdentType ty, std::string_view strName, void* 
   const uint32_t n = F_List.Count();
   uint32_t index;
   try {
-    index = F_List.Add(lowerCase(strName), id, F_CurrentScope);
+    std::string lowered = lowerCase(strName);
+    if (!F_HoldsMnemonic && lowered.size() <= sizeof(TInstruction::name) && opcodeLookup(lowered))
+      F_HoldsMnemonic = true;
+    index = F_List.Add(lowered, id, F_CurrentScope);
   } catch (...) {
     delete id;
     throw;

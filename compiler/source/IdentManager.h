@@ -48,6 +48,10 @@ class TIdentManager {
   // Appends, newest first, the local variables of exactly that level
   // (SSL_SCOPE_MAX: the current level).
   void getLocalVars(std::vector<PIdent>& identList, uint32_t level) const;
+  // Whether a name spelled like an instruction mnemonic was ever declared
+  // here: until one is, a mnemonic at the start of a statement names nothing
+  // but its instruction.
+  bool holdsMnemonic() const { return F_HoldsMnemonic; }
 
  private:
   uint32_t F_CurrentScope = 0;
@@ -55,6 +59,7 @@ class TIdentManager {
   // True while levels never decrease from older to newer entries (always, as
   // long as scopes nest); closing a scope then only looks at the newest entries.
   bool F_Nested = true;
+  bool F_HoldsMnemonic = false;
 };
 
 }  // namespace vorak

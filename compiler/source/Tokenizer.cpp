@@ -13,6 +13,7 @@
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/source/AFile.h"
+#include "compiler/source/CharClass.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/VarManager.h"
@@ -20,28 +21,6 @@
 namespace vorak {
 
 namespace {
-
-enum : uint8_t { kIdentStart = 1, kDigit = 2, kHex = 4 };
-
-constexpr auto kClass = [] {
-  struct {
-    uint8_t v[256] = {};
-  } t;
-  for (int c = 'a'; c <= 'z'; ++c) t.v[c] = kIdentStart;
-  for (int c = 'A'; c <= 'Z'; ++c) t.v[c] = kIdentStart;
-  t.v[static_cast<uint8_t>('_')] = kIdentStart;
-  for (int c = '0'; c <= '9'; ++c) t.v[c] = kDigit | kHex;
-  for (int c = 'a'; c <= 'f'; ++c) t.v[c] |= kHex;
-  for (int c = 'A'; c <= 'F'; ++c) t.v[c] |= kHex;
-  return t;
-}();
-
-inline uint8_t cls(char c) { return kClass.v[static_cast<uint8_t>(c)]; }
-inline bool isIdentStart(char c) { return cls(c) & kIdentStart; }
-inline bool isIdentChar(char c) { return cls(c) & (kIdentStart | kDigit); }
-inline bool isDigit(char c) { return cls(c) & kDigit; }
-inline bool isHexDigit(char c) { return cls(c) & kHex; }
-inline bool isBinDigit(char c) { return c == '0' || c == '1'; }
 
 // Token reads nest (a bracket item, a string escape, a pseudo-function's
 // argument, a macro body); the bound keeps hostile input off the stack's end.

@@ -150,6 +150,15 @@ class TCompiler {
   std::unique_ptr<TOperand> moveNextOperand(bool first, bool regLblRef);
   // The operand that the current token (already read) stands for.
   std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
+  // moveNextOperand for an instruction line: a plain operand is read
+  // straight from the buffer (see directLines), the current token then
+  // left as it was; any other through the tokenizer.
+  std::unique_ptr<TOperand> moveNextInstructionOperand(bool first, bool regLblRef);
+  // Whether plain instruction lines are read straight from the buffer
+  // rather than token by token (the same code and messages either way; off
+  // only to compare the two).
+  bool directLines() const { return F_DirectLines; }
+  void setDirectLines(bool on) { F_DirectLines = on; }
   // A local variable, parameter or local function pointer of CurFunc as a
   // memory operand: displacement disp into it, size bytes; record goes into
   // the operand's data (a function pointer's callee), nil otherwise.
@@ -224,6 +233,7 @@ class TCompiler {
   TLoopEnd F_LoopEnd = TLoopEnd::EndOfSource;
   TClosingDirective F_ClosingDirective = TClosingDirective::None;
   uint32_t F_LoopDepth = 0;
+  bool F_DirectLines = true;
   // Label records are no place for a buffer pointer (their Address is 32
   // bits), so first references are kept here, keyed by the label record.
   std::unordered_map<const TFunction*, TLabelReference> F_LabelRefs;

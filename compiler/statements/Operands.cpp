@@ -8,9 +8,11 @@
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/DirectReader.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/TokenSymbols.h"
 #include "compiler/symbols/VarManager.h"
 
 namespace vorak {
@@ -202,6 +204,35 @@ std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef)
                                       ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
   if (kind == ttNone) unexpected("1201");
   return operandFromToken(regLblRef);
+}
+
+std::unique_ptr<TOperand> TCompiler::moveNextInstructionOperand(bool first, bool regLblRef) {
+  TPlainOperand plain;
+  if (!F_DirectLines || !TDirectReader(*F_CurFile).operand(first, plain)) return moveNextOperand(first, regLblRef);
+  // The operand the token of the same text gives.
+  auto op = std::make_unique<TOperand>();
+  switch (plain.kind) {
+    case TPlainKind::Register: {
+      const TVarType* assumed = registerAssumedType(plain.reg);
+      op->setRegister(assumed && typeSigned(assumed), plain.reg);
+      break;
+    }
+    case TPlainKind::Number:
+      immediate(*op, true, plain.value, static_cast<uint32_t>(Int64toSize(plain.value)));
+      break;
+    case TPlainKind::Memory: {
+      const TPlainMemory& m = plain.mem;
+      const auto scale = static_cast<uint8_t>(m.scale);
+      if (m.count == 1)
+        op->setMemory(false, 0, m.disp, scale, {m.regs[0]}, nullptr, otVar, F_CurFunc);
+      else
+        op->setMemory(false, 0, m.disp, scale, {m.regs[0], m.regs[1]}, nullptr, otVar, F_CurFunc);
+      break;
+    }
+    case TPlainKind::None:
+      unexpected("1201");
+  }
+  return op;
 }
 
 std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {

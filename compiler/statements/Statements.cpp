@@ -13,6 +13,7 @@
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/DirectReader.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/BlockHandlers.h"
 #include "compiler/statements/Compiler.h"
@@ -54,6 +55,41 @@ void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool o
   const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
   if (rc != ASSEMBLE_OK) fatal("[" + std::string(code) + "] " + TVorAssembler::errorCodeToString(rc));
   Compiler->appendEncoded(fn, inst);
+}
+
+// A statement that starts with a plain mnemonic, read straight from the
+// buffer: only while no declaration (and no plug-in keyword) is spelled like
+// a mnemonic, since such a name would take the statement, and not while
+// reading ahead.
+PInstruction directMnemonic(TAFile& f) {
+  if (!Compiler->directLines() || CompileFlags.peek_mode) return nullptr;
+  if ((Idents && Idents->holdsMnemonic()) || (Plugins && Plugins->keywordsHoldMnemonic())) return nullptr;
+  return TDirectReader(f).mnemonic();
+}
+
+// The operands of a mnemonic (the reader after it) and its code.
+void compileInstruction(PInstruction inst) {
+  const TReturnDepth keep(Compiler->CurFunc(), inst);
+  if (inst->group == igRET) Compiler->retTriggered(Compiler->CurFunc());
+  // Instructions written in the source are encoded as written.
+  if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
+
+  std::unique_ptr<TOperand> o1, o2, o3;
+  bool operands = true;
+  if (inst->minpar == 0) {
+    // The end of the statement, the block or the text also ends the operands.
+    const char next = curFile().peekNextRealChar(true);
+    operands = !(next == ';' || next == '}' || next == '\0' || curFile().isNextLineBreak());
+  }
+  if (operands) {
+    // An operand may leave the reader in another text (a macro's result).
+    o1 = Compiler->moveNextInstructionOperand(true, inst->group == igCALL || inst->group == igGOTO);
+    if (curFile().peekNextRealChar(true) == ',') {
+      o2 = Compiler->moveNextInstructionOperand(false, false);
+      if (curFile().peekNextRealChar(true) == ',') o3 = Compiler->moveNextInstructionOperand(false, false);
+    }
+  }
+  emitRow(inst, o1.get(), o2.get(), o3.get(), false, "9999");
 }
 
 void unaryStatement(std::string_view mnemonic, std::string_view code) {
@@ -191,6 +227,10 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     ~Depth() { --depth; }
   } depth{++F_LoopDepth};
   for (bool running = F_CurFile != nullptr; running;) {
+    if (const PInstruction inst = directMnemonic(*F_CurFile)) {
+      compileInstruction(inst);
+      continue;
+    }
     const TVorToken kind = F_CurFile->moveNextToken(false);
     TCurrentToken& tk = *F_CurToken;
     switch (kind) {
@@ -315,26 +355,7 @@ void handle_NEG() { unaryStatement("neg", "6520"); }
 void handle_INSTRUCTION() {
   const PInstruction inst = mnemonicRow(cur().F_String);
   if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());
-  const TReturnDepth keep(Compiler->CurFunc(), inst);
-  if (inst->group == igRET) Compiler->retTriggered(Compiler->CurFunc());
-  // Instructions written in the source are encoded as written.
-  if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
-
-  std::unique_ptr<TOperand> o1, o2, o3;
-  bool operands = true;
-  if (inst->minpar == 0) {
-    // The end of the statement, the block or the text also ends the operands.
-    const char next = curFile().peekNextRealChar(true);
-    operands = !(next == ';' || next == '}' || next == '\0' || curFile().isNextLineBreak());
-  }
-  if (operands) {
-    o1 = Compiler->moveNextOperand(true, inst->group == igCALL || inst->group == igGOTO);
-    if (curFile().peekNextRealChar(true) == ',') {
-      o2 = Compiler->moveNextOperand(false, false);
-      if (curFile().peekNextRealChar(true) == ',') o3 = Compiler->moveNextOperand(false, false);
-    }
-  }
-  emitRow(inst, o1.get(), o2.get(), o3.get(), false, "9999");
+  compileInstruction(inst);
 }
 
 }  // namespace vorak
