@@ -97,9 +97,8 @@ uint32_t checkAddressRegisters(TRegister base, TRegister index, bool& prefix67) 
 struct TBytes {
   uint8_t b[16];
   uint32_t n = 0;
-  void put(uint8_t x) {
-    if (n < sizeof b) b[n++] = x;
-  }
+  // The mask keeps every write inside b; no form comes near 16 bytes.
+  void put(uint8_t x) { b[n++ & 15] = x; }
 };
 
 // [67] [66] [B1] [REX] [B2] [B3] B4+add: B1 is a mandatory prefix (F3 of
@@ -119,9 +118,14 @@ void opcodeBytes(TBytes& t, bool p67, bool p66, uint8_t rex, uint32_t opcode, ui
 void rmBytes(TBytes& t, uint8_t reg, const TRMFields& f) {
   t.put(static_cast<uint8_t>(((f.mod & 3) << 6) | ((reg & 7) << 3) | (f.rm & 7)));
   if (f.hasSib) t.put(f.sib);
-  if (f.dispFixup) return;
+  if (f.dispFixup || f.dispSize == 0) return;
   const auto d = static_cast<uint32_t>(f.disp);
-  for (uint32_t i = 0; i < f.dispSize; ++i) t.put(static_cast<uint8_t>(d >> (8 * i)));
+  t.put(static_cast<uint8_t>(d));
+  if (f.dispSize == 1) return;
+  t.put(static_cast<uint8_t>(d >> 8));
+  if (f.dispSize == 2) return;
+  t.put(static_cast<uint8_t>(d >> 16));
+  t.put(static_cast<uint8_t>(d >> 24));
 }
 
 void setDisp32(TRMFields& f, const TOperand& op, int64_t value, bool fixup) {
@@ -331,7 +335,7 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
 void TVorAssembler::emitRMFields(uint8_t reg, const TRMFields& f) {
   TBytes t;
   rmBytes(t, reg, f);
-  putBytes(t.b, t.n);
+  putBlock16(t.b, t.n);
   if (f.dispFixup) addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, jtJMP);
 }
 
@@ -379,7 +383,7 @@ uint32_t TVorAssembler::emitRexRM(bool w, uint8_t reg, POperand rm) {
 void TVorAssembler::emitOpcodeBytes(bool p67, bool p66, uint8_t rex, uint32_t opcode, uint8_t add) {
   TBytes t;
   opcodeBytes(t, p67, p66, rex, opcode, add);
-  putBytes(t.b, t.n);
+  putBlock16(t.b, t.n);
 }
 
 uint32_t TVorAssembler::emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t regNo, bool regHigh,
@@ -398,7 +402,7 @@ uint32_t TVorAssembler::emitRMForm(uint32_t opcode, uint32_t opSize, uint8_t reg
   TBytes t;
   opcodeBytes(t, f.addrPrefix, p66, rex, opcode, 0);
   rmBytes(t, regNo, f);
-  putBytes(t.b, t.n);
+  putBlock16(t.b, t.n);
   if (f.dispFixup) addFixupField(ftVar, f.fixFunc, f.fixData, f.dispSize, f.fixOffset, jtJMP);
   return ASSEMBLE_OK;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <span>
 #include <string>
@@ -100,6 +101,16 @@ class TVorAssembler {
     for (uint32_t i = 0; i < count; ++i) at[i] = bytes[i];
     F_codeLen += count;
     if (count && (F_listOn || F_depth == 0)) listBytes(at, count);
+  }
+  // Appends the first count (16 at most) of the 16 bytes at block: a whole
+  // instruction gathered in a fixed array goes in with one copy.
+  void putBlock16(const uint8_t* block, uint32_t count) {
+    if (F_codeCap - F_codeLen < 16) growCode(16);
+    uint8_t* at = F_code.get() + F_codeLen;
+    std::memcpy(at, block, 16);
+    const uint32_t n = count < 16 ? count : 16;
+    F_codeLen += n;
+    if (n && (F_listOn || F_depth == 0)) listBytes(at, n);
   }
   std::string_view getCode() const {
     return {reinterpret_cast<const char*>(F_code.get()), F_codeLen};

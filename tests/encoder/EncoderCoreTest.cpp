@@ -216,6 +216,51 @@ TEST(RegisterFacts, WidthAndNumberFollowTheName) {
   for (int r = REG_NONE; r <= 255; ++r) EXPECT_EQ(regSize(static_cast<TRegister>(r)), 0) << r;
 }
 
+// strToReg against a plain reading of the rules, for every text of up to
+// three characters over an alphabet that spells every register name in
+// either case, and for the gp_ forms: two-letter names (r8 and r9 too) in
+// every mode, e.. from 32-bit mode on, r.. of three letters in 64-bit mode
+// only; gp_ and a 16-bit name reads as the mode's general register.
+TEST(RegisterNames, LookupAgreesWithTheRulesForEveryShortText) {
+  auto reference = [](std::string_view s, uint32_t bits) -> uint8_t {
+    std::string w;
+    for (char c : s) w += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;
+    if (w.size() == 5) {
+      if (bits != 16 && bits != 32 && bits != 64) return NOT_A_REG;
+      if (w.compare(0, 3, "gp_") != 0 || s[2] != '_') return NOT_A_REG;
+      for (int r = REG_AX; r <= REG_DI; ++r)
+        if (regToStr(static_cast<TRegister>(r)) == w.substr(3))
+          return static_cast<uint8_t>(r + (bits == 32 ? 8 : bits == 64 ? 16 : 0));
+      return NOT_A_REG;
+    }
+    for (int r = 0; r <= REG_R15; ++r) {
+      if (regToStr(static_cast<TRegister>(r)) != w) continue;
+      if (w.size() == 2) return static_cast<uint8_t>(r);
+      if (r >= REG_EAX && r <= REG_EDI) return bits >= 32 ? static_cast<uint8_t>(r) : NOT_A_REG;
+      return bits >= 64 ? static_cast<uint8_t>(r) : NOT_A_REG;
+    }
+    return NOT_A_REG;
+  };
+  // Bytes that differ from a name's bytes in bit 5 only (control bytes, @, [,
+  // `, {) must not pass for them.
+  const std::string alphabet = "abcdehilpqrstwxABDEHLPRSX0125689_\xE1\x18\x11\x05@[`{";
+  const uint32_t saved = CompileFlags.cpu_bits;
+  for (uint32_t bits : {16u, 32u, 64u}) {
+    CompileFlags.cpu_bits = bits;
+    std::vector<std::string> texts = {"", "gp_ax", "GP_SI", "gp_di", "gp_al", "gp-ax", "gq_ax", "gp_r8", "eaxx",
+                                      std::string("a\0", 2), std::string("\0\0", 2), std::string("e\0x", 3)};
+    for (char a : alphabet) {
+      texts.emplace_back(1, a);
+      for (char b : alphabet) {
+        texts.push_back({a, b});
+        for (char c : alphabet) texts.push_back({a, b, c});
+      }
+    }
+    for (const std::string& t : texts) ASSERT_EQ(strToReg(t), reference(t, bits)) << t << " in " << bits;
+  }
+  CompileFlags.cpu_bits = saved;
+}
+
 // --- ModRM, SIB and displacement ---------------------------------------------------
 
 struct ModMCase {
