@@ -190,7 +190,8 @@ void TVorAssembler::commitFixups() {
   F_pending.clear();
 }
 
-void TVorAssembler::commitRegisterAssumptions(POperand o1, POperand o2, POperand o3) {
+[[gnu::always_inline]] inline void TVorAssembler::commitRegisterAssumptions(POperand o1, POperand o2,
+                                                                              POperand o3) {
   if (!RegMan) return;
   const auto commit = [](POperand op) {
     if (!op || op->hint != otRegister || op->reg_base > REG_NONE) return;
@@ -295,7 +296,8 @@ void TVorAssembler::listLine(PInstruction row, uint32_t bytes, POperand o1, POpe
 
 // --- assemble ----------------------------------------------------------------
 
-uint32_t TVorAssembler::checkEntry(PInstruction opCode, POperand o1, POperand o2, POperand o3) const {
+[[gnu::always_inline]] inline uint32_t TVorAssembler::checkEntry(PInstruction opCode, POperand o1, POperand o2,
+                                                                POperand o3) const {
   if (!opCode) return ERROR_OPCODE_NULL;
   const uint32_t bits = CompileFlags.cpu_bits;
   if (((opCode->flags & MINMODE64) && bits != 64) ||
@@ -319,7 +321,7 @@ uint32_t TVorAssembler::checkEntry(PInstruction opCode, POperand o1, POperand o2
   return ASSEMBLE_OK;
 }
 
-uint32_t TVorAssembler::dispatch(const TEncodeArgs& a) {
+[[gnu::always_inline]] inline uint32_t TVorAssembler::dispatch(const TEncodeArgs& a) {
   return (this->*kGroupRules[a.row->group])(a);
 }
 

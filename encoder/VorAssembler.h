@@ -112,6 +112,8 @@ class TVorAssembler {
     F_codeLen += n;
     if (n && (F_listOn || F_depth == 0)) listBytes(at, n);
   }
+  // The bytes since the last popCode. Its data() always has 16 readable
+  // bytes, however few it holds, so a caller may copy them as one block.
   std::string_view getCode() const {
     return {reinterpret_cast<const char*>(F_code.get()), F_codeLen};
   }

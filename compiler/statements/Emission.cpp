@@ -6,6 +6,7 @@
 #include "compiler/driver/Log.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
+#include "compiler/symbols/SharedString.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
@@ -120,7 +121,16 @@ uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOp
 void TCompiler::appendEncoded(TFunction* fn, PInstruction inst) {
   // Straight from the encoder's buffer into the function's code.
   const std::string_view code = F_Assembler->getCode();
-  appendCode(fn, code.data(), static_cast<uint32_t>(code.size()));
+  if (code.size() <= 16) {
+    // The common case: one instruction of 16 bytes at most, copied as one
+    // block (the encoder's buffer always holds 16 readable bytes).
+    if (!CompileFlags.peek_mode && !code.empty()) {
+      vorStrAppend16(fn->Buffer, code.data(), code.size());
+      fn->BufLen += static_cast<uint32_t>(code.size());
+    }
+  } else {
+    appendCode(fn, code.data(), static_cast<uint32_t>(code.size()));
+  }
   F_Assembler->clearCode();
   if (inst->group == igRET && fn && !CompileFlags.peek_mode) F_ReturnEnds[fn] = fn->BufLen;
 }

@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <type_traits>
@@ -47,6 +48,22 @@ void vorStrAppend(char*& s, const void* p, size_t n);
 // Inserts n bytes before byte pos (0-based, clamped to the length).
 void vorStrInsert(char*& s, size_t pos, const void* p, size_t n);
 void vorStrFree(char*& s) noexcept;
+// Appends n bytes (16 at most) from p, which has 16 readable bytes and lies
+// outside s: one fixed-size copy while the block has room for 16 more, the
+// general append otherwise. For code appended instruction by instruction.
+inline void vorStrAppend16(char*& s, const void* p, size_t n) {
+  if (s && n <= 16) {
+    auto* const header = reinterpret_cast<uint32_t*>(s);
+    const uint32_t len = header[-1], capacity = header[-2];
+    if (capacity - len >= 16) {
+      std::memcpy(s + len, p, 16);
+      header[-1] = len + static_cast<uint32_t>(n);
+      s[len + n] = 0;
+      return;
+    }
+  }
+  vorStrAppend(s, p, n);
+}
 
 // ---- dynamic arrays (T* fields) of plain C elements ----
 
