@@ -19,6 +19,14 @@ TFixup* TFixupManager::getFixup(const TFunction* func, uint32_t index) const {
   return index < list.size() ? list[index] : nullptr;
 }
 
+TFixup* TFixupManager::newCodeFixup() {
+  if (F_UsedInLast == kFixupsPerBlock) {
+    F_Blocks.push_back(std::make_unique<TFixup[]>(kFixupsPerBlock));
+    F_UsedInLast = 0;
+  }
+  return &F_Blocks.back()[F_UsedInLast++];
+}
+
 TFixup* TFixupManager::fileInFunction(TFixupType ft, TFunction* func, int32_t pos, uint8_t size,
                                       uint32_t ofs, TJmpType jt, uint32_t& listIndex) {
   TFunction* owner = func;
@@ -30,7 +38,7 @@ TFixup* TFixupManager::fileInFunction(TFixupType ft, TFunction* func, int32_t po
     owner = FuncMan ? FuncMan->getFunc(0) : nullptr;
     if (!owner) throw std::logic_error("fixup without a function to hold it");
   }
-  auto* x = new TFixup();
+  TFixup* x = newCodeFixup();
   x->hint = ft;
   x->position = position;
   x->size = size;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "plugins/PluginRecords.h"
@@ -11,8 +12,10 @@ namespace vorak {
 using PFixup = TFixup*;
 
 // Creates fixup records and files them: a code fixup in its function's
-// FixupList (owned and freed with the function), a variable fixup in the one
-// variable list, whose records this manager owns.
+// FixupList, a variable fixup in the one variable list. This manager owns
+// both kinds of record; the code fixups live in blocks that never move (a
+// structured program leaves a fixup for every jump, and one allocation per
+// block instead of one per record keeps that cheap), freed with the manager.
 class TFixupManager {
  public:
   TFixupManager() = default;
@@ -41,7 +44,13 @@ class TFixupManager {
   TFixup* fileInFunction(TFixupType ft, TFunction* func, int32_t pos, uint8_t size, uint32_t ofs,
                          TJmpType jt, uint32_t& listIndex);
 
+  // A fresh, zeroed record from the blocks.
+  TFixup* newCodeFixup();
+
+  static constexpr size_t kFixupsPerBlock = 1024;
   std::vector<TFixup*> F_VarFixupList;
+  std::vector<std::unique_ptr<TFixup[]>> F_Blocks;
+  size_t F_UsedInLast = kFixupsPerBlock;  // records handed out from the last block
 };
 
 }  // namespace vorak

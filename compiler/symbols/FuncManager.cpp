@@ -28,10 +28,8 @@ void aliasParamRegister(std::string_view paramName, std::string_view regName) {
 }
 
 // Frees what a record owns outside its slot; the slot (the record and its
-// lists) goes with its block.
+// lists) goes with its block, the fixup records with the fixup manager.
 void disposeFunction(TFunction* f) noexcept {
-  if (f->FixupList)
-    for (TFixup* x : fixupList(f)) delete x;
   for (TFuncParam& p : vorArrSpan(f->Params)) vorStrFree(p.name);
   vorArrFree(f->Params);
   for (TOperand* op : vorArrSpan(f->DefaultParams)) delete op;

@@ -20,7 +20,8 @@ inline constexpr uint32_t adUnallocated = 0xFFFFFFFF;
 inline constexpr std::string_view TMSX64intParam[4] = {"rcx", "rdx", "r8", "r9"};
 
 // The host lists behind a function's opaque list fields. Each record owns its
-// three lists; FuncMan frees them, and the fixups in FixupList, with it.
+// three lists; FuncMan frees them with it. The fixups in FixupList belong
+// to the fixup manager.
 using TFixupList = std::vector<TFixup*>;
 using TUsesList = std::vector<std::string>;  // register names, "flags" for the flags
 using TFuncList = std::vector<TFunction*>;

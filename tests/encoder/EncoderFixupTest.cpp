@@ -35,7 +35,7 @@ class EncoderFixups : public EncoderTest {
   }
   const TFixupList& fixups() const { return fixupList(func_); }
   void clearFixups() {
-    for (TFixup* f : fixupList(func_)) delete f;
+    // The records belong to the fixup manager: only the list is emptied.
     fixupList(func_).clear();
   }
 

@@ -961,7 +961,7 @@ class WholeTableSweep : public test::EncoderTest {
   }
 
   void clearFixups() {
-    for (TFixup* f : fixupList(func_)) delete f;
+    // The records belong to the fixup manager: only the list is emptied.
     fixupList(func_).clear();
   }
 

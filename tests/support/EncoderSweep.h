@@ -446,7 +446,7 @@ class EncoderFixupSweep : public EncoderSweep {
   // patches the marker in and returns the oracle's text.
   std::string patched(const char* name, TOperand* o1, TOperand* o2, int bits, uint32_t offset, char oracle = 'c') {
     setMode(static_cast<uint32_t>(bits));
-    for (TFixup* f : fixups()) delete f;
+    // The records belong to the fixup manager: only the list is emptied.
     fixups().clear();
     const EncodeResult r = encode(name, o1, o2);
     EXPECT_EQ(r.rc, ASSEMBLE_OK) << name << ": " << TVorAssembler::errorCodeToString(r.rc);

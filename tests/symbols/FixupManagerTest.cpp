@@ -1,7 +1,9 @@
 // Fixup records: where they are filed and at which position.
 #include <gtest/gtest.h>
 
+#include <set>
 #include <stdexcept>
+#include <vector>
 
 #include "compiler/driver/Common.h"
 #include "compiler/symbols/FuncManager.h"
@@ -61,6 +63,40 @@ TEST_F(FixupManagerTest, WithoutAFunctionItGoesToTheFirstFunctionAtPosUnchanged)
 
 TEST_F(FixupManagerTest, WithoutAnyFunctionItIsRefused) {
   EXPECT_THROW(FixMan->addFixup(ftAlignment, nullptr, 0u, 0, 3, 0, jtJMP), std::logic_error);
+}
+
+// Records come from blocks of many: past several blocks every record is its
+// own, keeps what was filed in it and stays where it was
+// while later ones are added, in two functions' lists at once.
+TEST_F(FixupManagerTest, ManyRecordsStayDistinctAndInPlace) {
+  TFunction* a = FuncMan->CreateFunction(ltProc, nullptr);
+  TFunction* b = FuncMan->CreateFunction(ltProc, nullptr);
+  constexpr uint32_t kCount = 5000;
+  std::vector<const TFixup*> seen;
+  for (uint32_t i = 0; i < kCount; ++i) {
+    TFunction* f = i % 3 ? a : b;
+    const uint32_t at = i % 2 ? FixMan->addFixup(ftLabel, f, i, static_cast<int32_t>(i), 4, i * 7, jtJMP)
+                              : FixMan->addFixup(ftVar, f, static_cast<void*>(nullptr), static_cast<int32_t>(i), 2,
+                                                 i * 7, jtJNE);
+    const TFixup* x = fixupList(f)[at];
+    EXPECT_EQ(x->position, i) << i;
+    if (i % 2 == 0) {
+      EXPECT_EQ(x->data, nullptr) << i;
+    }
+    seen.push_back(x);
+  }
+  EXPECT_EQ(std::set<const TFixup*>(seen.begin(), seen.end()).size(), size_t{kCount});
+  EXPECT_EQ(fixupList(a).size() + fixupList(b).size(), size_t{kCount});
+  for (uint32_t i = 0; i < kCount; ++i) {
+    const TFixup* x = seen[i];
+    EXPECT_EQ(x->parentfunc, i % 3 ? a : b) << i;
+    EXPECT_EQ(x->offset, i * 7) << i;
+    EXPECT_EQ(x->hint, i % 2 ? ftLabel : ftVar) << i;
+    EXPECT_EQ(x->size, i % 2 ? 4 : 2) << i;
+    if (i % 2) {
+      EXPECT_EQ(x->index, i) << i;
+    }
+  }
 }
 
 TEST_F(FixupManagerTest, VariableFixupsKeepPosAndGoToTheVariableList) {

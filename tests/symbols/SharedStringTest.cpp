@@ -58,6 +58,27 @@ TEST(SharedString, AppendGrowsAndKeepsPrefixInStep) {
   vorStrFree(s);
 }
 
+// The block append of instruction bytes: pieces of 0 to 16 bytes, read from
+// a 16-byte source, through every growth; only the bytes asked for arrive,
+// each followed by the 0 byte, and a nil string starts a block.
+TEST(SharedString, BlockAppendTakesOnlyTheBytesAskedFor) {
+  char* s = nullptr;
+  std::string expect;
+  for (int i = 0; i < 3000; ++i) {
+    char block[16];
+    for (int k = 0; k < 16; ++k) block[k] = static_cast<char>('A' + (i + k) % 50);
+    const size_t n = static_cast<size_t>(i % 17);
+    vorStrAppend16(s, block, n);
+    expect.append(block, n);
+    ASSERT_EQ(vorStrLen(s), expect.size()) << i;
+    if (s) {
+      ASSERT_EQ(s[expect.size()], '\0') << i;
+    }
+  }
+  EXPECT_EQ(vorStrView(s), expect);
+  vorStrFree(s);
+}
+
 TEST(SharedString, AppendAndAssignFromItself) {
   char* s = nullptr;
   vorStrAssign(s, "0123456789");
