@@ -155,13 +155,19 @@ TFunction* TFuncManager::CreateFunction(TLabelType lType, TFunction* parent) {
 bool TFuncManager::owns(const TFunction* f) const {
   if (!f) return false;
   const auto addr = reinterpret_cast<uintptr_t>(f);
-  auto it = std::upper_bound(F_BlockAt.begin(), F_BlockAt.end(), addr,
-                             [](uintptr_t a, const std::pair<uintptr_t, size_t>& b) { return a < b.first; });
-  if (it == F_BlockAt.begin()) return false;
-  --it;
-  const uintptr_t offset = addr - it->first;
-  if (offset % sizeof(TFunctionSlot) != 0 || offset / sizeof(TFunctionSlot) >= kSlotsPerBlock) return false;
-  const size_t index = it->second * kSlotsPerBlock + offset / sizeof(TFunctionSlot);
+  constexpr uintptr_t kBlockBytes = sizeof(TFunctionSlot) * kSlotsPerBlock;
+  std::pair<uintptr_t, size_t> block = F_LastBlock;
+  if (block.first == 0 || addr < block.first || addr - block.first >= kBlockBytes) {
+    auto it = std::upper_bound(F_BlockAt.begin(), F_BlockAt.end(), addr,
+                               [](uintptr_t a, const std::pair<uintptr_t, size_t>& b) { return a < b.first; });
+    if (it == F_BlockAt.begin()) return false;
+    block = *--it;
+    if (addr - block.first >= kBlockBytes) return false;
+    F_LastBlock = block;
+  }
+  const uintptr_t offset = addr - block.first;
+  if (offset % sizeof(TFunctionSlot) != 0) return false;
+  const size_t index = block.second * kSlotsPerBlock + offset / sizeof(TFunctionSlot);
   return index < F_List.size() && F_List[index] == f;
 }
 

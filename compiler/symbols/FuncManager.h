@@ -90,6 +90,10 @@ class TFuncManager {
   // (a block's address, its number), sorted by address: a plug-in's pointer
   // is checked by a binary search over contiguous memory.
   std::vector<std::pair<uintptr_t, size_t>> F_BlockAt;
+  // The block that owns answered last (its address, its number): a builder
+  // asks about one function many times in a row. Blocks never move, so the
+  // pair stays true.
+  mutable std::pair<uintptr_t, size_t> F_LastBlock{0, 0};
 };
 
 }  // namespace vorak

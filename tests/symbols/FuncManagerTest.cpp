@@ -84,6 +84,32 @@ TEST_F(FuncManagerTest, ManyRecordsStayDistinctAndOwned) {
   EXPECT_FALSE(FuncMan->owns(list));
 }
 
+// The answer does not depend on what was asked before: records of every
+// block in a scattered order, each followed by addresses near it that are no
+// record (inside it, past the last record of its block, before it).
+TEST_F(FuncManagerTest, OwnsAnswersAlikeInAnyOrder) {
+  std::vector<TFunction*> made;
+  for (int i = 0; i < 1100; ++i) made.push_back(FuncMan->CreateFunction(ltLabel, nullptr));
+  const ptrdiff_t slot = reinterpret_cast<const char*>(made[1]) - reinterpret_cast<const char*>(made[0]);
+  ASSERT_GT(slot, 0);
+  const auto at = [](const TFunction* f, ptrdiff_t bytes) {
+    return reinterpret_cast<const TFunction*>(reinterpret_cast<const char*>(f) + bytes);
+  };
+  for (size_t k = 0; k < made.size(); ++k) {
+    const TFunction* f = made[(k * 397) % made.size()];
+    EXPECT_TRUE(FuncMan->owns(f)) << k;
+    EXPECT_FALSE(FuncMan->owns(at(f, 8))) << k;
+    EXPECT_FALSE(FuncMan->owns(at(f, -8))) << k;
+    EXPECT_TRUE(FuncMan->owns(f)) << k;
+  }
+  // One slot past the last record is inside its block but no record yet.
+  EXPECT_TRUE(FuncMan->owns(made.back()));
+  EXPECT_FALSE(FuncMan->owns(at(made.back(), slot)));
+  TFunction elsewhere{};
+  EXPECT_FALSE(FuncMan->owns(&elsewhere));
+  EXPECT_TRUE(FuncMan->owns(made.front()));
+}
+
 TEST_F(FuncManagerTest, ConventionNames) {
   EXPECT_EQ(Convention2String(ccStdcall), "stdcall");
   EXPECT_EQ(Convention2String(ccCDecl), "cdecl");
