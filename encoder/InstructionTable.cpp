@@ -620,9 +620,9 @@ static_assert(namesAreIndexed(), "every mnemonic must fit the packed key");
 PInstruction opcodeLookup(std::string_view text) {
   const size_t len = text.size();
   if (len < kMinNameLength || len > kMaxNameLength || len > kPackedMax) return nullptr;
-  uint64_t key = 0;
-  static_assert(std::endian::native == std::endian::little, "byte i of the key is bits 8i");
-  std::memcpy(&key, text.data(), len);
+  // Byte by byte rather than a memcpy of a length known only now: names are
+  // short, and this stays inline.
+  const uint64_t key = packName(text.data(), len);
   for (size_t h = slotOf(key);; h = (h + 1) & (kSlots - 1)) {
     const TNameSlot& slot = kNameIndex[h];
     if (!slot.row) return nullptr;
