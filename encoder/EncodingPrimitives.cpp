@@ -95,7 +95,7 @@ uint32_t checkAddressRegisters(TRegister base, TRegister index, bool& prefix67) 
 // The fixed bytes of one instruction (prefixes, opcode, ModRM, SIB and a
 // displacement: 13 at most), gathered on the stack and appended at once.
 struct TBytes {
-  uint8_t b[16];
+  uint8_t b[16] = {};
   uint32_t n = 0;
   // The mask keeps every write inside b; no form comes near 16 bytes.
   void put(uint8_t x) { b[n++ & 15] = x; }
