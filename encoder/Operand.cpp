@@ -205,6 +205,35 @@ uint8_t findIn(uint32_t key, uint8_t first, uint8_t count) {
     if (kRegKeys[i] == key) return i;
   return NOT_A_REG;
 }
+
+// The names of two and three bytes in one open-addressed table, each with
+// the least mode that knows it: one probe or two per name looked up.
+struct RegSlot {
+  uint32_t key = 0;
+  uint8_t reg = NOT_A_REG;
+  uint8_t minBits = 0;
+};
+constexpr size_t kRegSlots = 128;
+constexpr uint32_t regSlotOf(uint32_t key) { return (key * 2654435761u) >> 25; }
+static_assert(kRegSlots == size_t{1} << (32 - 25));
+
+constexpr std::array<RegSlot, kRegSlots> makeRegTable() {
+  std::array<RegSlot, kRegSlots> t{};
+  auto put = [&t](uint8_t reg, uint8_t minBits) {
+    const uint32_t key = kRegKeys[reg];
+    uint32_t s = regSlotOf(key);
+    while (t[s].key != 0) s = (s + 1) % kRegSlots;
+    t[s] = {key, reg, minBits};
+  };
+  for (uint8_t r = REG_AL; r <= REG_DI; ++r) put(r, 0);  // the 8- and 16-bit names
+  put(REG_R8, 0);
+  put(REG_R9, 0);
+  for (uint8_t r = REG_EAX; r <= REG_EDI; ++r) put(r, 32);
+  for (uint8_t r = REG_RAX; r <= REG_RDI; ++r) put(r, 64);
+  for (uint8_t r = REG_R10; r <= REG_R15; ++r) put(r, 64);
+  return t;
+}
+constexpr auto kRegTable = makeRegTable();
 }  // namespace
 
 uint8_t strToReg(std::string_view s) {
@@ -221,20 +250,11 @@ uint8_t strToReg(std::string_view s) {
   if (s.size() == 4) return NOT_A_REG;
   uint32_t key = 0;
   for (size_t i = 0; i < s.size(); ++i) key |= static_cast<uint32_t>(static_cast<uint8_t>(lowerChar(s[i]))) << (8 * i);
-  if (s.size() == 2) {
-    uint8_t r = findIn(key, 8, 8);
-    if (r == NOT_A_REG) r = findIn(key, 0, 8);
-    if (r == NOT_A_REG) r = findIn(key, REG_R8, 2);
-    return r;
+  for (uint32_t slot = regSlotOf(key);; slot = (slot + 1) % kRegSlots) {
+    const RegSlot& e = kRegTable[slot];
+    if (e.key == key) return bits >= e.minBits ? e.reg : NOT_A_REG;
+    if (e.key == 0) return NOT_A_REG;
   }
-  // Three bytes.
-  if (bits >= 64) {
-    uint8_t r = findIn(key, 24, 8);
-    if (r == NOT_A_REG) r = findIn(key, 34, 6);
-    if (r != NOT_A_REG) return r;
-  }
-  if (bits >= 32) return findIn(key, 16, 8);
-  return NOT_A_REG;
 }
 
 std::string_view regToStr(TRegister r) { return r <= REG_R15 ? kRegNames[r] : std::string_view{}; }

@@ -38,17 +38,6 @@ PInstruction TDirectReader::mnemonic() {
   return inst;
 }
 
-// Blanks within the line; false at a line end (an operand continued on the
-// next line is left to the tokenizer).
-bool TDirectReader::blanks(uint32_t& i) const {
-  const char* b = f_.Buffer.data();
-  while (i < f_.FileLen && isBlankByte(b[i])) {
-    if (b[i] == '\n') return false;
-    ++i;
-  }
-  return true;
-}
-
 // A register name at b[i] that ends at a byte that is neither "." (a field
 // path through the register's assumed type) nor "/" (a comment that may join
 // the name to more bytes).

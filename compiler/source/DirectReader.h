@@ -54,7 +54,16 @@ class TDirectReader {
   bool operand(bool first, TPlainOperand& out);
 
  private:
-  bool blanks(uint32_t& i) const;
+  // Blanks within the line; false at a line end (an operand continued on
+  // the next line is left to the tokenizer).
+  bool blanks(uint32_t& i) const {
+    const char* b = f_.Buffer.data();
+    while (i < f_.FileLen && static_cast<uint8_t>(b[i] - 1) < 32) {
+      if (b[i] == '\n') return false;
+      ++i;
+    }
+    return true;
+  }
   bool registerAt(uint32_t& i, TRegister& reg) const;
   bool numberAt(uint32_t& i, int64_t& value, bool allowSign) const;
   bool memoryAt(uint32_t& i, TPlainMemory& mem) const;

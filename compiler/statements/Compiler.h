@@ -151,9 +151,10 @@ class TCompiler {
   // The operand that the current token (already read) stands for.
   std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
   // moveNextOperand for an instruction line: a plain operand is read
-  // straight from the buffer (see directLines), the current token then
-  // left as it was; any other through the tokenizer.
-  std::unique_ptr<TOperand> moveNextInstructionOperand(bool first, bool regLblRef);
+  // straight from the buffer (see directLines) into local, the current
+  // token then left as it was; any other through the tokenizer into owned.
+  // Returns the operand read.
+  TOperand* readInstructionOperand(bool first, bool regLblRef, TOperand& local, std::unique_ptr<TOperand>& owned);
   // Whether plain instruction lines are read straight from the buffer
   // rather than token by token (the same code and messages either way; off
   // only to compare the two).

@@ -74,7 +74,10 @@ void compileInstruction(PInstruction inst) {
   // Instructions written in the source are encoded as written.
   if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
 
-  std::unique_ptr<TOperand> o1, o2, o3;
+  // Plain operands are read into these, any other into owned records.
+  TOperand local[3];
+  std::unique_ptr<TOperand> owned[3];
+  TOperand* ops[3] = {};
   bool operands = true;
   if (inst->minpar == 0) {
     // The end of the statement, the block or the text also ends the operands.
@@ -83,13 +86,15 @@ void compileInstruction(PInstruction inst) {
   }
   if (operands) {
     // An operand may leave the reader in another text (a macro's result).
-    o1 = Compiler->moveNextInstructionOperand(true, inst->group == igCALL || inst->group == igGOTO);
+    const bool label = inst->group == igCALL || inst->group == igGOTO;
+    ops[0] = Compiler->readInstructionOperand(true, label, local[0], owned[0]);
     if (curFile().peekNextRealChar(true) == ',') {
-      o2 = Compiler->moveNextInstructionOperand(false, false);
-      if (curFile().peekNextRealChar(true) == ',') o3 = Compiler->moveNextInstructionOperand(false, false);
+      ops[1] = Compiler->readInstructionOperand(false, false, local[1], owned[1]);
+      if (curFile().peekNextRealChar(true) == ',')
+        ops[2] = Compiler->readInstructionOperand(false, false, local[2], owned[2]);
     }
   }
-  emitRow(inst, o1.get(), o2.get(), o3.get(), false, "9999");
+  emitRow(inst, ops[0], ops[1], ops[2], false, "9999");
 }
 
 void unaryStatement(std::string_view mnemonic, std::string_view code) {
