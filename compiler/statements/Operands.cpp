@@ -206,13 +206,14 @@ std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef)
   return operandFromToken(regLblRef);
 }
 
-TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperand& local,
+TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperandRoom& room,
                                             std::unique_ptr<TOperand>& owned) {
   TPlainOperand plain;
   if (!F_DirectLines || !TDirectReader(*F_CurFile).operand(first, plain)) {
     owned = moveNextOperand(first, regLblRef);
     return owned.get();
   }
+  TOperand& local = room.make();
   // The operand the token of the same text gives.
   switch (plain.kind) {
     case TPlainKind::Register: {

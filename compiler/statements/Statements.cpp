@@ -75,7 +75,7 @@ void compileInstruction(PInstruction inst) {
   if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
 
   // Plain operands are read into these, any other into owned records.
-  TOperand local[3];
+  TOperandRoom local[3];
   std::unique_ptr<TOperand> owned[3];
   TOperand* ops[3] = {};
   bool operands = true;
