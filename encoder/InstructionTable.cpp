@@ -623,6 +623,11 @@ PInstruction opcodeLookup(std::string_view text) {
   uint64_t key = 0;
   static_assert(std::endian::native == std::endian::little, "byte i of the key is bits 8i");
   std::memcpy(&key, text.data(), len);
+  return opcodeLookupPacked(key, len);
+}
+
+PInstruction opcodeLookupPacked(uint64_t key, size_t len) {
+  if (len < kMinNameLength || len > kMaxNameLength || len > kPackedMax) return nullptr;
   for (size_t h = slotOf(key);; h = (h + 1) & (kSlots - 1)) {
     const TNameSlot& slot = kNameIndex[h];
     if (!slot.row) return nullptr;

@@ -30,10 +30,11 @@ PInstruction TDirectReader::mnemonic() {
   uint32_t j = i + 1;
   while (isIdentChar(b[j])) ++j;
   const uint32_t n = j - i;
-  if (n > sizeof(TInstruction::name) || b[j] == ':' || b[j] == '/') return nullptr;
-  char low[sizeof(TInstruction::name)];
-  for (uint32_t k = 0; k < n; ++k) low[k] = lowerChar(b[i + k]);
-  const PInstruction inst = opcodeLookup(std::string_view(low, n));
+  if (n > 8 || b[j] == ':' || b[j] == '/') return nullptr;
+  // The name, A-Z folded, packed as the instruction index keys it.
+  uint64_t key = 0;
+  for (uint32_t k = 0; k < n; ++k) key |= static_cast<uint64_t>(static_cast<uint8_t>(lowerChar(b[i + k]))) << (8 * k);
+  const PInstruction inst = opcodeLookupPacked(key, n);
   if (inst) commit(j);
   return inst;
 }
