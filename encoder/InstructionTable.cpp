@@ -617,6 +617,22 @@ static_assert(namesAreIndexed(), "every mnemonic must fit the packed key");
 
 }  // namespace
 
+namespace {
+
+constexpr std::array<uint16_t, 26> buildLengthsByFirst() {
+  std::array<uint16_t, 26> t{};
+  for (size_t i = 0; i < instructionCount; ++i) {
+    const char c = instructions[i].name[0];
+    if (c < 'a' || c > 'z') throw "a mnemonic starts with a lower-case letter";
+    t[static_cast<size_t>(c - 'a')] |= static_cast<uint16_t>(1u << nameLength(instructions[i]));
+  }
+  return t;
+}
+
+}  // namespace
+
+constinit const std::array<uint16_t, 26> mnemonicLengths = buildLengthsByFirst();
+
 PInstruction opcodeLookup(std::string_view text) {
   const size_t len = text.size();
   if (len < kMinNameLength || len > kMaxNameLength || len > kPackedMax) return nullptr;

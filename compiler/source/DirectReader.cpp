@@ -12,12 +12,14 @@ namespace vorak {
 // The source buffer always holds a 0 byte after its content, so a scan may
 // look at the byte at FileLen: no class but "other" takes it.
 
-PInstruction TDirectReader::mnemonic() {
+PInstruction TDirectReader::mnemonicAhead(uint32_t& end) {
   const char* b = f_.Buffer.data();
-  const uint32_t end = f_.FileLen;
+  const uint32_t len = f_.FileLen;
   uint32_t i = f_.CurChar;
+  if (i >= len) return nullptr;
+  // Blanks and line ends, counted as the reader counts them.
   uint32_t col = f_.CurLineChar, line = f_.CurLine, total = f_.F_TotalLines;
-  while (i < end && isBlankByte(b[i])) {
+  while (i < len && isBlankByte(b[i])) {
     ++col;
     if (b[i++] == '\n') {
       ++line;
@@ -26,17 +28,19 @@ PInstruction TDirectReader::mnemonic() {
     }
   }
   f_.setPosition({line, i, col, total});
-  if (i >= end || !isIdentStart(b[i])) return nullptr;
+  if (i >= len) return nullptr;
+  // A mnemonic starts with a letter; "_" and the other bytes fall outside.
+  const auto first = static_cast<uint32_t>(static_cast<uint8_t>(b[i]) | 0x20) - 'a';
+  if (first >= 26) return nullptr;
   uint32_t j = i + 1;
   while (isIdentChar(b[j])) ++j;
   const uint32_t n = j - i;
-  if (n > 8 || b[j] == ':' || b[j] == '/') return nullptr;
+  if (n > 8 || !((mnemonicLengths[first] >> n) & 1) || b[j] == ':' || b[j] == '/') return nullptr;
   // The name, A-Z folded, packed as the instruction index keys it.
   uint64_t key = 0;
   for (uint32_t k = 0; k < n; ++k) key |= static_cast<uint64_t>(static_cast<uint8_t>(lowerChar(b[i + k]))) << (8 * k);
-  const PInstruction inst = opcodeLookupPacked(key, n);
-  if (inst) commit(j);
-  return inst;
+  end = j;
+  return opcodeLookupPacked(key, n);
 }
 
 // A register name at b[i] that ends at a byte that is neither "." (a field

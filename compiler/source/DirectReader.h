@@ -39,12 +39,14 @@ class TDirectReader {
   explicit TDirectReader(TAFile& f) : f_(f) {}
 
   // Skips the blanks and line ends before a statement, as the tokenizer
-  // would, and reads a name that is an instruction mnemonic, not followed by
-  // ":" (a label) or "/" (a comment that may join it to more name bytes).
-  // Nil when the statement starts otherwise; the reader then stands after
-  // the blanks only. The caller makes sure that no declaration can take the
-  // name.
-  PInstruction mnemonic();
+  // would, and looks at the name there: the row of an instruction mnemonic
+  // not followed by ":" (a label) or "/" (a comment that may join it to
+  // more name bytes), with end set to where the name ends; nil when the
+  // statement starts otherwise. Either way the reader stands after the
+  // blanks; take(end) takes the name, once the caller has made sure that no
+  // declaration can take it.
+  PInstruction mnemonicAhead(uint32_t& end);
+  void take(uint32_t end) { commit(end); }
 
   // One operand of a plain form; with first false, the "," before it too.
   // The operand must end where the tokenizer's token would: at a byte that

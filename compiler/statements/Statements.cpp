@@ -62,9 +62,14 @@ void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool o
 // a mnemonic, since such a name would take the statement, and not while
 // reading ahead.
 PInstruction directMnemonic(TAFile& f) {
-  if (!Compiler->directLines() || CompileFlags.peek_mode) return nullptr;
+  if (!Compiler->directLines()) return nullptr;
+  TDirectReader reader(f);
+  uint32_t end;
+  const PInstruction inst = reader.mnemonicAhead(end);
+  if (!inst || CompileFlags.peek_mode) return nullptr;
   if ((Idents && Idents->holdsMnemonic()) || (Plugins && Plugins->keywordsHoldMnemonic())) return nullptr;
-  return TDirectReader(f).mnemonic();
+  reader.take(end);
+  return inst;
 }
 
 // The operands of a mnemonic (the reader after it) and its code.
