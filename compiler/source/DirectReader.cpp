@@ -144,6 +144,7 @@ bool TDirectReader::memoryAt(uint32_t& i, TPlainMemory& mem) const {
 bool TDirectReader::operand(bool first, TPlainOperand& out) {
   const char* b = f_.Buffer.data();
   uint32_t i = f_.CurChar;
+  if (i >= f_.FileLen) return false;
   if (!first) {
     if (!blanks(i) || b[i] != ',') return false;
     ++i;
