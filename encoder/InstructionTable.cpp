@@ -617,12 +617,32 @@ static_assert(namesAreIndexed(), "every mnemonic must fit the packed key");
 
 }  // namespace
 
+namespace {
+
+constexpr std::array<uint16_t, 26> buildLengthsByFirst() {
+  std::array<uint16_t, 26> t{};
+  for (size_t i = 0; i < instructionCount; ++i) {
+    const char c = instructions[i].name[0];
+    if (c < 'a' || c > 'z') throw "a mnemonic starts with a lower-case letter";
+    t[static_cast<size_t>(c - 'a')] |= static_cast<uint16_t>(1u << nameLength(instructions[i]));
+  }
+  return t;
+}
+
+}  // namespace
+
+constinit const std::array<uint16_t, 26> mnemonicLengths = buildLengthsByFirst();
+
 PInstruction opcodeLookup(std::string_view text) {
   const size_t len = text.size();
   if (len < kMinNameLength || len > kMaxNameLength || len > kPackedMax) return nullptr;
   // Byte by byte rather than a memcpy of a length known only now: names are
   // short, and this stays inline.
-  const uint64_t key = packName(text.data(), len);
+  return opcodeLookupPacked(packName(text.data(), len), len);
+}
+
+PInstruction opcodeLookupPacked(uint64_t key, size_t len) {
+  if (len < kMinNameLength || len > kMaxNameLength || len > kPackedMax) return nullptr;
   for (size_t h = slotOf(key);; h = (h + 1) & (kSlots - 1)) {
     const TNameSlot& slot = kNameIndex[h];
     if (!slot.row) return nullptr;

@@ -2,6 +2,7 @@
 // and the name list that "-listinstructions" prints.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -128,6 +129,13 @@ extern const TInstruction empty_instruction;
 // The row named exactly text (case-sensitive), the first one when a name
 // occurs twice; nullptr when there is none.
 PInstruction opcodeLookup(std::string_view text);
+// The same for a name of len bytes packed into an integer, byte i in bits
+// 8i (a mnemonic has at most 8 bytes; a longer name finds nothing).
+PInstruction opcodeLookupPacked(uint64_t key, size_t len);
+// For each first letter a-z, a bit (1 << length) for every length of the
+// mnemonics that start with it: most names that are no mnemonic are told
+// apart without a lookup.
+extern const std::array<uint16_t, 26> mnemonicLengths;
 
 // Byte index (1..4, 1 the most significant) of an opcode word. Any other
 // index is an internal fault and ends the compile.

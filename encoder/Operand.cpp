@@ -158,6 +158,7 @@ uint32_t TOperand::regTypeID() const {
 }
 
 
+
 TRegister regScale(TRegister r, uint8_t size) {
   const uint8_t n = r <= REG_R15 ? regID(r) : 0;
   switch (size) {
@@ -178,85 +179,75 @@ constexpr std::string_view kRegNames[40] = {
 
 // Register names are at most three bytes: each packs into one integer, so a
 // lookup compares integers, not texts (every identifier of a source passes
-// through here), and a multiplicative hash finds the one candidate.
+// through here).
 constexpr uint32_t pack(std::string_view s) {
   uint32_t k = 0;
   for (size_t i = 0; i < s.size(); ++i) k |= static_cast<uint32_t>(static_cast<uint8_t>(s[i])) << (8 * i);
   return k;
 }
 
-constexpr uint32_t kHashBits = 7;
-constexpr uint32_t hashSlot(uint32_t key, uint32_t mul) { return (key * mul) >> (32 - kHashBits); }
-
-struct TRegSlot {
-  uint32_t key = 0;   // 0: empty (no name packs to 0)
-  uint32_t fold = 0;  // 0x20 in the bytes that hold a letter: the case bit
-  uint8_t reg = NOT_A_REG;
-};
-
-// Every byte of a register name has bit 5 set (lower-case letters, digits),
-// so a text folded with it finds the one candidate; the candidate matches
-// when the text differs from it in the case bit of its letters only.
-constexpr uint32_t kCaseBits = 0x00202020u;
-
-// The first odd multiplier (from a fixed start) that gives each of the 40
-// names a slot of its own.
-constexpr uint32_t findMultiplier() {
-  for (uint32_t mul = 0x9E3779B1u;; mul += 2) {
-    bool used[1u << kHashBits] = {};
-    bool clash = false;
-    for (size_t i = 0; i < 40 && !clash; ++i) {
-      const uint32_t h = hashSlot(pack(kRegNames[i]), mul);
-      clash = used[h];
-      used[h] = true;
-    }
-    if (!clash) return mul;
-  }
+constexpr std::array<uint32_t, 40> makeKeys() {
+  std::array<uint32_t, 40> keys{};
+  for (size_t i = 0; i < 40; ++i) keys[i] = pack(kRegNames[i]);
+  return keys;
 }
-constexpr uint32_t kMultiplier = findMultiplier();
+constexpr auto kRegKeys = makeKeys();
 
-constexpr std::array<TRegSlot, (1u << kHashBits)> makeSlots() {
-  std::array<TRegSlot, (1u << kHashBits)> t{};
-  for (size_t i = 0; i < 40; ++i) {
-    const std::string_view name = kRegNames[i];
-    const uint32_t key = pack(name);
-    uint32_t fold = 0;
-    for (size_t k = 0; k < name.size(); ++k)
-      if (name[k] >= 'a' && name[k] <= 'z') fold |= 0x20u << (8 * k);
-    t[hashSlot(key, kMultiplier)] = {key, fold, static_cast<uint8_t>(i)};
-  }
+uint8_t findIn(uint32_t key, uint8_t first, uint8_t count) {
+  for (uint8_t i = first; i < first + count; ++i)
+    if (kRegKeys[i] == key) return i;
+  return NOT_A_REG;
+}
+
+// The names of two and three bytes in one open-addressed table, each with
+// the least mode that knows it: one probe or two per name looked up.
+struct RegSlot {
+  uint32_t key = 0;
+  uint8_t reg = NOT_A_REG;
+  uint8_t minBits = 0;
+};
+constexpr size_t kRegSlots = 128;
+constexpr uint32_t regSlotOf(uint32_t key) { return (key * 2654435761u) >> 25; }
+static_assert(kRegSlots == size_t{1} << (32 - 25));
+
+constexpr std::array<RegSlot, kRegSlots> makeRegTable() {
+  std::array<RegSlot, kRegSlots> t{};
+  auto put = [&t](uint8_t reg, uint8_t minBits) {
+    const uint32_t key = kRegKeys[reg];
+    uint32_t s = regSlotOf(key);
+    while (t[s].key != 0) s = (s + 1) % kRegSlots;
+    t[s] = {key, reg, minBits};
+  };
+  for (uint8_t r = REG_AL; r <= REG_DI; ++r) put(r, 0);  // the 8- and 16-bit names
+  put(REG_R8, 0);
+  put(REG_R9, 0);
+  for (uint8_t r = REG_EAX; r <= REG_EDI; ++r) put(r, 32);
+  for (uint8_t r = REG_RAX; r <= REG_RDI; ++r) put(r, 64);
+  for (uint8_t r = REG_R10; r <= REG_R15; ++r) put(r, 64);
   return t;
 }
-constexpr auto kRegSlots = makeSlots();
-static_assert((pack("r15") & kCaseBits) == (0x20202020u & kCaseBits), "every name byte has bit 5 set");
-
-// The register whose name is the text packed in raw (A-Z read as a-z),
-// whatever the mode; NOT_A_REG for none. width masks the text's bytes.
-uint8_t findRaw(uint32_t raw, uint32_t width) {
-  const TRegSlot& slot = kRegSlots[hashSlot(raw | (kCaseBits & width), kMultiplier)];
-  return ((raw ^ slot.key) & ~slot.fold) == 0 ? slot.reg : NOT_A_REG;
-}
+constexpr auto kRegTable = makeRegTable();
 }  // namespace
 
 uint8_t strToReg(std::string_view s) {
-  const size_t n = s.size();
-  const auto byte = [&](size_t i) { return static_cast<uint32_t>(static_cast<uint8_t>(s[i])); };
-  if (n == 2 || n == 3) {
-    uint32_t raw = byte(0) | (byte(1) << 8);
-    if (n == 3) raw |= byte(2) << 16;
-    const uint8_t r = findRaw(raw, n == 3 ? 0xFFFFFFu : 0xFFFFu);
-    if (n == 2 || r == NOT_A_REG) return r;  // two-letter names (r8, r9 too) hold in every mode
-    const uint32_t bits = CompileFlags.cpu_bits;
-    if (r >= REG_EAX && r <= REG_EDI) return bits >= 32 ? r : NOT_A_REG;
-    return bits >= 64 ? r : NOT_A_REG;  // rax-rdi, r10-r15
-  }
-  if (n != 5) return NOT_A_REG;
+  if (s.size() < 2 || s.size() > 5) return NOT_A_REG;
   const uint32_t bits = CompileFlags.cpu_bits;
-  if (bits != 16 && bits != 32 && bits != 64) return NOT_A_REG;
-  if (lowerChar(s[0]) != 'g' || lowerChar(s[1]) != 'p' || s[2] != '_') return NOT_A_REG;
-  const uint8_t r = findRaw(byte(3) | (byte(4) << 8), 0xFFFFu);
-  if (r < REG_AX || r > REG_DI) return NOT_A_REG;
-  return static_cast<uint8_t>(r + (bits == 32 ? 8 : bits == 64 ? 16 : 0));
+  if (s.size() == 5) {
+    if (bits != 16 && bits != 32 && bits != 64) return NOT_A_REG;
+    if (lowerChar(s[0]) != 'g' || lowerChar(s[1]) != 'p' || s[2] != '_') return NOT_A_REG;
+    const char tail[2] = {lowerChar(s[3]), lowerChar(s[4])};
+    const uint8_t r = findIn(pack({tail, 2}), 8, 8);
+    if (r == NOT_A_REG) return NOT_A_REG;
+    return static_cast<uint8_t>(r + (bits == 32 ? 8 : bits == 64 ? 16 : 0));
+  }
+  if (s.size() == 4) return NOT_A_REG;
+  uint32_t key = 0;
+  for (size_t i = 0; i < s.size(); ++i) key |= static_cast<uint32_t>(static_cast<uint8_t>(lowerChar(s[i]))) << (8 * i);
+  for (uint32_t slot = regSlotOf(key);; slot = (slot + 1) % kRegSlots) {
+    const RegSlot& e = kRegTable[slot];
+    if (e.key == key) return bits >= e.minBits ? e.reg : NOT_A_REG;
+    if (e.key == 0) return NOT_A_REG;
+  }
 }
 
 std::string_view regToStr(TRegister r) { return r <= REG_R15 ? kRegNames[r] : std::string_view{}; }

@@ -94,6 +94,14 @@ class TAFile {
   // The byte moveNextChar(skipControlChars, false) would return; the reader
   // stays, and where the read ended becomes the last-peek position.
   char peekNextRealChar(bool skipControlChars) {
+    // Most often the very next byte is a plain one (a "," after an operand).
+    if (CurChar < FileLen) {
+      const char c = Buffer[CurChar];
+      if (static_cast<uint8_t>(c) > ' ' && c != '/') {
+        setLastPeek({CurLine, CurChar + 1, CurLineChar + 1, F_TotalLines});
+        return c;
+      }
+    }
     const TFilePos saved = position();
     const char c = moveNextChar(skipControlChars, false);
     setLastPeek(position());

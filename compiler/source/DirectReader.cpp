@@ -12,12 +12,14 @@ namespace vorak {
 // The source buffer always holds a 0 byte after its content, so a scan may
 // look at the byte at FileLen: no class but "other" takes it.
 
-PInstruction TDirectReader::mnemonic() {
+PInstruction TDirectReader::mnemonicAhead(uint32_t& end) {
   const char* b = f_.Buffer.data();
-  const uint32_t end = f_.FileLen;
+  const uint32_t len = f_.FileLen;
   uint32_t i = f_.CurChar;
+  if (i >= len) return nullptr;
+  // Blanks and line ends, counted as the reader counts them.
   uint32_t col = f_.CurLineChar, line = f_.CurLine, total = f_.F_TotalLines;
-  while (i < end && isBlankByte(b[i])) {
+  while (i < len && isBlankByte(b[i])) {
     ++col;
     if (b[i++] == '\n') {
       ++line;
@@ -26,27 +28,19 @@ PInstruction TDirectReader::mnemonic() {
     }
   }
   f_.setPosition({line, i, col, total});
-  if (i >= end || !isIdentStart(b[i])) return nullptr;
+  if (i >= len) return nullptr;
+  // A mnemonic starts with a letter; "_" and the other bytes fall outside.
+  const auto first = static_cast<uint32_t>(static_cast<uint8_t>(b[i]) | 0x20) - 'a';
+  if (first >= 26) return nullptr;
   uint32_t j = i + 1;
   while (isIdentChar(b[j])) ++j;
   const uint32_t n = j - i;
-  if (n > sizeof(TInstruction::name) || b[j] == ':' || b[j] == '/') return nullptr;
-  char low[sizeof(TInstruction::name)];
-  for (uint32_t k = 0; k < n; ++k) low[k] = lowerChar(b[i + k]);
-  const PInstruction inst = opcodeLookup(std::string_view(low, n));
-  if (inst) commit(j);
-  return inst;
-}
-
-// Blanks within the line; false at a line end (an operand continued on the
-// next line is left to the tokenizer).
-bool TDirectReader::blanks(uint32_t& i) const {
-  const char* b = f_.Buffer.data();
-  while (i < f_.FileLen && isBlankByte(b[i])) {
-    if (b[i] == '\n') return false;
-    ++i;
-  }
-  return true;
+  if (n > 8 || !((mnemonicLengths[first] >> n) & 1) || b[j] == ':' || b[j] == '/') return nullptr;
+  // The name, A-Z folded, packed as the instruction index keys it.
+  uint64_t key = 0;
+  for (uint32_t k = 0; k < n; ++k) key |= static_cast<uint64_t>(static_cast<uint8_t>(lowerChar(b[i + k]))) << (8 * k);
+  end = j;
+  return opcodeLookupPacked(key, n);
 }
 
 // A register name at b[i] that ends at a byte that is neither "." (a field
@@ -150,6 +144,7 @@ bool TDirectReader::memoryAt(uint32_t& i, TPlainMemory& mem) const {
 bool TDirectReader::operand(bool first, TPlainOperand& out) {
   const char* b = f_.Buffer.data();
   uint32_t i = f_.CurChar;
+  if (i >= f_.FileLen) return false;
   if (!first) {
     if (!blanks(i) || b[i] != ',') return false;
     ++i;

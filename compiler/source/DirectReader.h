@@ -39,12 +39,14 @@ class TDirectReader {
   explicit TDirectReader(TAFile& f) : f_(f) {}
 
   // Skips the blanks and line ends before a statement, as the tokenizer
-  // would, and reads a name that is an instruction mnemonic, not followed by
-  // ":" (a label) or "/" (a comment that may join it to more name bytes).
-  // Nil when the statement starts otherwise; the reader then stands after
-  // the blanks only. The caller makes sure that no declaration can take the
-  // name.
-  PInstruction mnemonic();
+  // would, and looks at the name there: the row of an instruction mnemonic
+  // not followed by ":" (a label) or "/" (a comment that may join it to
+  // more name bytes), with end set to where the name ends; nil when the
+  // statement starts otherwise. Either way the reader stands after the
+  // blanks; take(end) takes the name, once the caller has made sure that no
+  // declaration can take it.
+  PInstruction mnemonicAhead(uint32_t& end);
+  void take(uint32_t end) { commit(end); }
 
   // One operand of a plain form; with first false, the "," before it too.
   // The operand must end where the tokenizer's token would: at a byte that
@@ -54,7 +56,16 @@ class TDirectReader {
   bool operand(bool first, TPlainOperand& out);
 
  private:
-  bool blanks(uint32_t& i) const;
+  // Blanks within the line; false at a line end (an operand continued on
+  // the next line is left to the tokenizer).
+  bool blanks(uint32_t& i) const {
+    const char* b = f_.Buffer.data();
+    while (i < f_.FileLen && static_cast<uint8_t>(b[i] - 1) < 32) {
+      if (b[i] == '\n') return false;
+      ++i;
+    }
+    return true;
+  }
   bool registerAt(uint32_t& i, TRegister& reg) const;
   bool numberAt(uint32_t& i, int64_t& value, bool allowSign) const;
   bool memoryAt(uint32_t& i, TPlainMemory& mem) const;

@@ -6,8 +6,10 @@
 #include <cstdint>
 #include <initializer_list>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
@@ -69,6 +71,18 @@ class TReturnDepth {
  private:
   TFunction* F_Fn;
   uint32_t F_Depth = 0;
+};
+
+// Room for one operand record on the stack, made only when an operand is
+// read into it (an instruction line keeps room for three and mostly uses
+// one or two).
+class TOperandRoom {
+ public:
+  TOperand& make() { return *::new (static_cast<void*>(bytes_)) TOperand(); }
+
+ private:
+  static_assert(std::is_trivially_destructible_v<TOperand>);
+  alignas(TOperand) unsigned char bytes_[sizeof(TOperand)];
 };
 
 class TCompiler {
@@ -151,9 +165,10 @@ class TCompiler {
   // The operand that the current token (already read) stands for.
   std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
   // moveNextOperand for an instruction line: a plain operand is read
-  // straight from the buffer (see directLines), the current token then
-  // left as it was; any other through the tokenizer.
-  std::unique_ptr<TOperand> moveNextInstructionOperand(bool first, bool regLblRef);
+  // straight from the buffer (see directLines) into room, the current
+  // token then left as it was; any other through the tokenizer into owned.
+  // Returns the operand read.
+  TOperand* readInstructionOperand(bool first, bool regLblRef, TOperandRoom& room, std::unique_ptr<TOperand>& owned);
   // Whether plain instruction lines are read straight from the buffer
   // rather than token by token (the same code and messages either way; off
   // only to compare the two).

@@ -206,33 +206,37 @@ std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef)
   return operandFromToken(regLblRef);
 }
 
-std::unique_ptr<TOperand> TCompiler::moveNextInstructionOperand(bool first, bool regLblRef) {
+TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperandRoom& room,
+                                            std::unique_ptr<TOperand>& owned) {
   TPlainOperand plain;
-  if (!F_DirectLines || !TDirectReader(*F_CurFile).operand(first, plain)) return moveNextOperand(first, regLblRef);
+  if (!F_DirectLines || !TDirectReader(*F_CurFile).operand(first, plain)) {
+    owned = moveNextOperand(first, regLblRef);
+    return owned.get();
+  }
+  TOperand& local = room.make();
   // The operand the token of the same text gives.
-  auto op = std::make_unique<TOperand>();
   switch (plain.kind) {
     case TPlainKind::Register: {
       const TVarType* assumed = registerAssumedType(plain.reg);
-      op->setRegister(assumed && typeSigned(assumed), plain.reg);
+      local.setRegister(assumed && typeSigned(assumed), plain.reg);
       break;
     }
     case TPlainKind::Number:
-      immediate(*op, true, plain.value, static_cast<uint32_t>(Int64toSize(plain.value)));
+      immediate(local, true, plain.value, static_cast<uint32_t>(Int64toSize(plain.value)));
       break;
     case TPlainKind::Memory: {
       const TPlainMemory& m = plain.mem;
       const auto scale = static_cast<uint8_t>(m.scale);
       if (m.count == 1)
-        op->setMemory(false, 0, m.disp, scale, {m.regs[0]}, nullptr, otVar, F_CurFunc);
+        local.setMemory(false, 0, m.disp, scale, {m.regs[0]}, nullptr, otVar, F_CurFunc);
       else
-        op->setMemory(false, 0, m.disp, scale, {m.regs[0], m.regs[1]}, nullptr, otVar, F_CurFunc);
+        local.setMemory(false, 0, m.disp, scale, {m.regs[0], m.regs[1]}, nullptr, otVar, F_CurFunc);
       break;
     }
     case TPlainKind::None:
       unexpected("1201");
   }
-  return op;
+  return &local;
 }
 
 std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {

@@ -62,9 +62,14 @@ void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool o
 // a mnemonic, since such a name would take the statement, and not while
 // reading ahead.
 PInstruction directMnemonic(TAFile& f) {
-  if (!Compiler->directLines() || CompileFlags.peek_mode) return nullptr;
+  if (!Compiler->directLines()) return nullptr;
+  TDirectReader reader(f);
+  uint32_t end;
+  const PInstruction inst = reader.mnemonicAhead(end);
+  if (!inst || CompileFlags.peek_mode) return nullptr;
   if ((Idents && Idents->holdsMnemonic()) || (Plugins && Plugins->keywordsHoldMnemonic())) return nullptr;
-  return TDirectReader(f).mnemonic();
+  reader.take(end);
+  return inst;
 }
 
 // The operands of a mnemonic (the reader after it) and its code.
@@ -74,7 +79,10 @@ void compileInstruction(PInstruction inst) {
   // Instructions written in the source are encoded as written.
   if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
 
-  std::unique_ptr<TOperand> o1, o2, o3;
+  // Plain operands are read into these, any other into owned records.
+  TOperandRoom local[3];
+  std::unique_ptr<TOperand> owned[3];
+  TOperand* ops[3] = {};
   bool operands = true;
   if (inst->minpar == 0) {
     // The end of the statement, the block or the text also ends the operands.
@@ -83,13 +91,15 @@ void compileInstruction(PInstruction inst) {
   }
   if (operands) {
     // An operand may leave the reader in another text (a macro's result).
-    o1 = Compiler->moveNextInstructionOperand(true, inst->group == igCALL || inst->group == igGOTO);
+    const bool label = inst->group == igCALL || inst->group == igGOTO;
+    ops[0] = Compiler->readInstructionOperand(true, label, local[0], owned[0]);
     if (curFile().peekNextRealChar(true) == ',') {
-      o2 = Compiler->moveNextInstructionOperand(false, false);
-      if (curFile().peekNextRealChar(true) == ',') o3 = Compiler->moveNextInstructionOperand(false, false);
+      ops[1] = Compiler->readInstructionOperand(false, false, local[1], owned[1]);
+      if (curFile().peekNextRealChar(true) == ',')
+        ops[2] = Compiler->readInstructionOperand(false, false, local[2], owned[2]);
     }
   }
-  emitRow(inst, o1.get(), o2.get(), o3.get(), false, "9999");
+  emitRow(inst, ops[0], ops[1], ops[2], false, "9999");
 }
 
 void unaryStatement(std::string_view mnemonic, std::string_view code) {

@@ -221,7 +221,7 @@ TEST(RegisterFacts, WidthAndNumberFollowTheName) {
 // either case, and for the gp_ forms: two-letter names (r8 and r9 too) in
 // every mode, e.. from 32-bit mode on, r.. of three letters in 64-bit mode
 // only; gp_ and a 16-bit name reads as the mode's general register.
-TEST(RegisterNames, LookupAgreesWithTheRulesForEveryShortText) {
+TEST(RegisterNameLookup, AgreesWithTheRulesForEveryShortText) {
   auto reference = [](std::string_view s, uint32_t bits) -> uint8_t {
     std::string w;
     for (char c : s) w += (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <map>
 #include <sstream>
@@ -111,6 +112,25 @@ TEST(InstructionLookup, ReadsOnlyTheGivenCharacters) {
   // Embedded NUL bytes never match the padding of a shorter name.
   EXPECT_EQ(opcodeLookup(std::string_view("or\0", 3)), nullptr);
   EXPECT_EQ(opcodeLookup(std::string_view("mov\0\0", 5)), nullptr);
+}
+
+// Every row is found by its packed name, and the lengths by first letter
+// let through every row's name while refusing lengths no row has.
+TEST(InstructionLookup, PackedNamesAndTheLengthIndexCoverEveryRow) {
+  uint16_t seen[26] = {};
+  for (const TInstruction& row : instructions) {
+    const size_t len = strnlen(row.name, sizeof row.name);
+    uint64_t key = 0;
+    std::memcpy(&key, row.name, std::min<size_t>(len, 8));
+    ASSERT_LE(len, 8u) << row.name;
+    ASSERT_TRUE(row.name[0] >= 'a' && row.name[0] <= 'z') << row.name;
+    EXPECT_EQ(opcodeLookupPacked(key, len), opcodeLookup(std::string_view(row.name, len))) << row.name;
+    EXPECT_NE((mnemonicLengths[static_cast<size_t>(row.name[0] - 'a')] >> len) & 1, 0) << row.name;
+    seen[row.name[0] - 'a'] |= static_cast<uint16_t>(1u << len);
+  }
+  for (size_t c = 0; c < 26; ++c) EXPECT_EQ(mnemonicLengths[c], seen[c]) << static_cast<char>('a' + c);
+  EXPECT_EQ(opcodeLookupPacked(0, 0), nullptr);
+  EXPECT_EQ(opcodeLookupPacked(~uint64_t{0}, 9), nullptr);
 }
 
 // ---------------------------------------------------------------- rows
