@@ -314,18 +314,23 @@ def write_sources(work, stmts, tools):
     return dirs, len(srcs["vorak"][1])
 
 
+def measure_jobs(jobs, runs, vorak):
+    """Median wall time and median peak memory of each job (key: (tool, cwd,
+    source name)); the runs alternate between the jobs."""
+    times = {k: [] for k in jobs}
+    rss = {k: [] for k in jobs}
+    for _ in range(runs):
+        for key, (tool, cwd, name) in jobs.items():
+            seconds, kib = run(commands(tool, name, "out.bin", vorak), cwd)
+            times[key].append(seconds)
+            rss[key].append(kib)
+    return {k: (statistics.median(times[k]), statistics.median(rss[k])) for k in jobs}
+
+
 def measure(tools, dirs, runs, vorak):
     """Median wall time and median peak memory of each tool; the runs
     alternate between the tools."""
-    times = {t: [] for t in tools}
-    rss = {t: [] for t in tools}
-    for _ in range(runs):
-        for tool in tools:
-            cwd, name = dirs[tool]
-            seconds, kib = run(commands(tool, name, "out.bin", vorak), cwd)
-            times[tool].append(seconds)
-            rss[tool].append(kib)
-    return {t: (statistics.median(times[t]), statistics.median(rss[t])) for t in tools}
+    return measure_jobs({t: (t, dirs[t][0], dirs[t][1]) for t in tools}, runs, vorak)
 
 
 def sha256(data):
@@ -365,14 +370,21 @@ def main():
             results[tool] = (timing[tool][0], timing[tool][1], len(texts(decoded)), same)
             sizes[tool] = (len(image), sizes_by_kind(decoded))
         if not args.no_scaling:
+            # The three lengths are timed in one alternating series, so that
+            # each ratio compares runs of the same moment.
             pair = [t for t in ("vorak", "fasm") if t in tools]
+            jobs = {(t, 1): (t, dirs[t][0], dirs[t][1]) for t in pair}
+            scaled = {}
             for factor in (2, 4):
-                lines = args.lines * factor
-                d, _ = write_sources(os.path.join(work, "x%d" % factor), generate(lines), pair)
-                timed = measure(pair, d, args.runs, vorak)
-                image = flat_bytes("vorak", "out.bin", d["vorak"][0])
-                checksums.append((lines, len(image), sha256(image)))
-                scaling.append((factor, lines, timed))
+                d, _ = write_sources(os.path.join(work, "x%d" % factor), generate(args.lines * factor), pair)
+                scaled[factor] = d
+                jobs.update({(t, factor): (t, d[t][0], d[t][1]) for t in pair})
+            timed = measure_jobs(jobs, args.runs, vorak)
+            for factor in (2, 4):
+                image = flat_bytes("vorak", "out.bin", scaled[factor]["vorak"][0])
+                checksums.append((args.lines * factor, len(image), sha256(image)))
+                scaling.append((factor, args.lines * factor,
+                                {t: (timed[(t, factor)], timed[(t, 1)]) for t in pair}))
     print("%d lines, %.1f MB of Vorak source" % (args.lines, size / 1e6))
     print("| Assembler | Wall time (median of %d) | Peak memory | Instructions | Same as Vorak |" % args.runs)
     print("|---|---|---|---|---|")
@@ -383,13 +395,14 @@ def main():
         print("Vorak's wall time is %.2f of FASM's." % (results["vorak"][0] / results["fasm"][0]))
     if scaling:
         print()
-        print("Growth with the length (median of %d; ratios to the plain length):" % args.runs)
+        print("Growth with the length (median of %d, the three lengths run alternately; ratios to the"
+              " plain length in the same series):" % args.runs)
         print("| Lines | Assembler | Wall time | Time ratio | Peak memory | Memory ratio |")
         print("|---|---|---|---|---|---|")
         for factor, lines, timed in scaling:
-            for tool, (t, rss) in timed.items():
+            for tool, ((t, rss), (t1, rss1)) in timed.items():
                 print("| %d | %s | %.3f s | %.2fx | %.1f MiB | %.2fx |" % (
-                    lines, tool, t, t / results[tool][0], rss / 1024, rss / results[tool][1]))
+                    lines, tool, t, t / t1, rss / 1024, rss / rss1))
     print()
     print("SHA-256 of Vorak's output:")
     print("| Lines | Bytes | SHA-256 |")

@@ -49,7 +49,7 @@ TSSLItem* TSuperStringList::at(uint32_t Index) const {
 }
 
 void TSuperStringList::link(TSSLItem* e) noexcept {
-  Bucket& b = F_Buckets[static_cast<uint32_t>(e->hash * 0x9E3779B1u) >> F_Shift];
+  Bucket& b = bucketFor(e->hash);
   e->newer_ = nullptr;
   e->older_ = b.newest;
   if (b.newest)
@@ -60,7 +60,7 @@ void TSuperStringList::link(TSSLItem* e) noexcept {
 }
 
 void TSuperStringList::unlink(TSSLItem* e) noexcept {
-  Bucket& b = F_Buckets[static_cast<uint32_t>(e->hash * 0x9E3779B1u) >> F_Shift];
+  Bucket& b = bucketFor(e->hash);
   if (e->older_)
     e->older_->newer_ = e->newer_;
   else

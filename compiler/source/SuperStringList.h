@@ -73,9 +73,18 @@ class TSuperStringList {
   };
 
   TSSLItem* at(uint32_t Index) const;
-  const Bucket* bucketFor(uint32_t hash) const {
-    return &F_Buckets[static_cast<uint32_t>(hash * 0x9E3779B1u) >> F_Shift];
+  // The text hash is built a byte at a time, so names that differ only in
+  // their last bytes (L1, L2, ...) differ in few bits: the bucket is picked
+  // from the hash mixed through all its bits.
+  static uint32_t mixed(uint32_t h) {
+    h ^= h >> 16;
+    h *= 0x85EBCA6Bu;
+    h ^= h >> 13;
+    h *= 0xC2B2AE35u;
+    return h ^ (h >> 16);
   }
+  Bucket& bucketFor(uint32_t hash) { return F_Buckets[mixed(hash) >> F_Shift]; }
+  const Bucket* bucketFor(uint32_t hash) const { return &F_Buckets[mixed(hash) >> F_Shift]; }
   void link(TSSLItem* e) noexcept;
   void unlink(TSSLItem* e) noexcept;
   void rebucket(std::vector<Bucket>&& buckets, uint32_t bits) noexcept;
