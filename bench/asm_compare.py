@@ -9,8 +9,8 @@ instructions, and times each whole process (wall time and peak memory, the
 median of several runs that alternate between the assemblers, so that all of
 them meet the same load of the machine). It then compares the output sizes,
 in all and by kind of instruction (mnemonic and operand shape), byte for
-byte, runs Vorak and FASM again on the stream at twice and four times its
-length to show how the cost grows, and prints the SHA-256 of Vorak's output
+byte, runs Vorak and FASM again on the stream at one, two and four times its
+length, alternately, to show how the cost grows, and prints the SHA-256 of Vorak's output
 for each length, so that a change to the compiler can be checked to leave
 every output byte as it was.
 
