@@ -71,49 +71,6 @@ void labelOperand(TOperand& op, TFunction* label) {
   op.setLabel(false, Compiler->CurFunc(), label->FuncIndex);
 }
 
-// A global variable, with an optional element index in square brackets:
-// a number picks an element, a register indexes (scaled by the element size).
-void globalVariable(TOperand& op, const TCurrentToken& tk) {
-  TVar* v = record<TVar>(tk);
-  v->active = 1;
-  // Everything from the variable's token is read before the index is.
-  const bool iss = tk.getSigned();
-  const int32_t d = tk.F_Extra.Displacement;
-  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
-  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
-  TFunction* fn = Compiler->CurFunc();
-
-  // The index stands on the variable's line: a "[" on a later line starts
-  // a statement of its own (a memory operand statement).
-  TAFile* f = Compiler->CurFile();
-  if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') {
-    op.setPointer(iss, otVar, fn, v, 0);
-    op.displacement = d;
-    op.scale = 1;
-    op.size = s;
-    return;
-  }
-  f->setPosition(f->lastPeek());
-  const TVorToken t = Compiler->ExpectToken({ttNumber, ttRegister});
-  if (t == ttNone) unexpected("65412");
-  const int64_t n = Compiler->CurToken()->F_Integer;
-  const TRegister reg = Compiler->CurToken()->F_Register;
-  if (!Compiler->ExpectSymbol("]")) unexpected("2344");
-  if (t == ttNumber) {
-    // An element of the variable: 0 up to its element count less 1.
-    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
-    op.setPointer(iss, otVar, fn, v, 0);
-    op.displacement = static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n));
-    op.scale = 1;
-    op.size = s;
-    return;
-  }
-  // A register index needs an array, and elements the processor can scale by.
-  if (v->multiplier < 2 || (typeSize != 1 && typeSize != 2 && typeSize != 4 && typeSize != 8))
-    Log->FatalError("[6523] offset invalid");
-  op.setMemory(iss, s, d, static_cast<uint8_t>(typeSize), {reg}, v, otVar, fn);
-}
-
 // "[" on the variable's line: an element index, a number or a register
 // (scaled by the element size). False when no index follows.
 bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
@@ -130,6 +87,37 @@ bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
 }
 
 bool scalable(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+
+// A global variable, with an optional element index in square brackets:
+// a number picks an element, a register indexes (scaled by the element size).
+void globalVariable(TOperand& op, const TCurrentToken& tk) {
+  TVar* v = record<TVar>(tk);
+  v->active = 1;
+  // Everything from the variable's token is read before the index is.
+  const bool iss = tk.getSigned();
+  const int32_t d = tk.F_Extra.Displacement;
+  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
+  TFunction* fn = Compiler->CurFunc();
+  auto element = [&](int32_t disp) {
+    op.setPointer(iss, otVar, fn, v, 0);
+    op.displacement = disp;
+    op.scale = 1;
+    op.size = s;
+  };
+  int64_t n = 0;
+  TRegister reg = REG_NONE;
+  bool isRegister = false;
+  if (!readIndex(n, reg, isRegister)) return element(d);
+  if (!isRegister) {
+    // An element of the variable: 0 up to its element count less 1.
+    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
+    return element(static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n)));
+  }
+  // A register index needs an array, and elements the processor can scale by.
+  if (v->multiplier < 2 || !scalable(typeSize)) Log->FatalError("[6523] offset invalid");
+  op.setMemory(iss, s, d, static_cast<uint8_t>(typeSize), {reg}, v, otVar, fn);
+}
 
 // A local variable or parameter, with an optional element index as a
 // global's.
