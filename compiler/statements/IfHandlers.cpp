@@ -155,19 +155,33 @@ TOperand immOperand(uint32_t v, uint32_t size) {
 
 }  // namespace
 
+namespace {
+
+// "( condition )" of an if or elseif branch.
+void branchCondition(TBlockStackItem& b) {
+  expect("(", "432765");
+  blockCondition(b);
+  expect(")", "70003");
+}
+
+// "{ body }" of a branch, entered where its condition holds.
+void branchBody(TBlockStackItem& b) {
+  expect("{", "70444");
+  b.codeLbl = b.cond.trueLbl;
+  placeIfMade(b.codeLbl);
+  compileBody();
+}
+
+}  // namespace
+
 // if ( condition ) { body } { elseif ( condition ) { body } } [ else { body } ]
 void handle_IF() {
   OpenBlock b(bstIF);
   b->elseLbl = newStatementLabel("else");
   b->cond.trueName = "ifcode";
   b->cond.falseLbl = b->elseLbl;
-  expect("(", "432765");
-  blockCondition(*b);
-  expect(")", "70003");
-  expect("{", "70444");
-  b->codeLbl = b->cond.trueLbl;
-  placeIfMade(b->codeLbl);
-  compileBody();
+  branchCondition(*b);
+  branchBody(*b);
 
   for (TKeyword key = peekKeyword(); key == keyElseif || key == keyElse; key = peekKeyword()) {
     consumeAhead();
@@ -179,15 +193,8 @@ void handle_IF() {
     b->cond.clear();
     b->cond.trueLbl = nullptr;
     b->cond.falseLbl = b->elseLbl;
-    if (key == keyElseif) {
-      expect("(", "432765");
-      blockCondition(*b);
-      expect(")", "70003");
-    }
-    expect("{", "70444");
-    b->codeLbl = b->cond.trueLbl;
-    placeIfMade(b->codeLbl);
-    compileBody();
+    if (key == keyElseif) branchCondition(*b);
+    branchBody(*b);
     if (key == keyElse) break;
   }
   placeIfMade(b->elseLbl);
