@@ -39,7 +39,7 @@ uint32_t memberCount(std::string_view noNumber, std::string_view noClose) {
     if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(noNumber);
     const int64_t n = cur().F_Integer;
     if (n < 1) fatal("[13043] Array dimension must be at least 1");
-    count *= static_cast<uint64_t>(n);
+    count = mulCapped(count, static_cast<uint64_t>(n));
     if (count > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
     if (!Compiler->ExpectSymbol("]")) unexpected(noClose);
   }
