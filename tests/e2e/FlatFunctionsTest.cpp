@@ -528,6 +528,11 @@ std::vector<Refused> refusedEdges() {
        "[13041] A member is larger than 4 GiB"},
       {"RecordArrayWrapsToNothing", 32, "block P {\ndword x;\ndword y;\n}\nP ps[2305843009213693952];\n", 5,
        "[5323] ps is larger than 4 GiB"},
+      // A record has no size while its own members are read.
+      {"RecordHoldingItself", 32, "block T {\nT inner;\ndword k;\n}\n", 2,
+       "[13046] The record T cannot hold a member of its own type"},
+      {"UnionHoldingItsRecord", 32, "block T {\nunion {\nT a[2];\n}\n}\n", 3,
+       "[13046] The record T cannot hold a member of its own type"},
       {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
        "[313535] The parameters of f exceed 2 GiB"},
   };
