@@ -336,6 +336,22 @@ std::vector<Refused> refused() {
       // A body hides the blocks around its definition.
       {"BreakInABodyInsideALoop", 32, "while (eax == 0) {\nprocedure p() {\nbreak;\n}\nbreak;\n}\n", 3,
        "[4225] Break is only valid used inside block statements such as while, repeat or case statements"},
+      // Sizes whose product wraps 64 bits.
+      {"ArrayWrapsToNothing", 32, "qword a[2305843009213693952];\ndword b;\n", 1, "[5323] a is larger than 4 GiB"},
+      {"LocalArrayWrapsToNothing", 32, "function f(): dword {\nqword a[2305843009213693952];\n}\n", 2,
+       "[5323] a is larger than 4 GiB"},
+      {"DimensionsWrapToNothing", 32, "byte a[4][4611686018427387904];\n", 1, "[5323] a is larger than 4 GiB"},
+      {"MemberWrapsToNothing", 32, "block T {\nbyte a[4][4611686018427387904];\ndword z;\n}\n", 2,
+       "[13041] A member is larger than 4 GiB"},
+      {"RecordArrayWrapsToNothing", 32, "block P {\ndword x;\ndword y;\n}\nP ps[2305843009213693952];\n", 5,
+       "[5323] ps is larger than 4 GiB"},
+      // A record has no size while its own members are read.
+      {"RecordHoldingItself", 32, "block T {\nT inner;\ndword k;\n}\n", 2,
+       "[13046] The record T cannot hold a member of its own type"},
+      {"UnionHoldingItsRecord", 32, "block T {\nunion {\nT a[2];\n}\n}\n", 3,
+       "[13046] The record T cannot hold a member of its own type"},
+      {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
+       "[313535] The parameters of f exceed 2 GiB"},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused()),
@@ -516,29 +532,6 @@ std::vector<Program> unsizedArgumentPrograms() {
 }
 INSTANTIATE_TEST_SUITE_P(UnsizedArguments, FunctionPrograms, ::testing::ValuesIn(unsizedArgumentPrograms()),
                          programName);
-
-std::vector<Refused> refusedEdges() {
-  return {
-      // Sizes whose product wraps 64 bits.
-      {"ArrayWrapsToNothing", 32, "qword a[2305843009213693952];\ndword b;\n", 1, "[5323] a is larger than 4 GiB"},
-      {"LocalArrayWrapsToNothing", 32, "function f(): dword {\nqword a[2305843009213693952];\n}\n", 2,
-       "[5323] a is larger than 4 GiB"},
-      {"DimensionsWrapToNothing", 32, "byte a[4][4611686018427387904];\n", 1, "[5323] a is larger than 4 GiB"},
-      {"MemberWrapsToNothing", 32, "block T {\nbyte a[4][4611686018427387904];\ndword z;\n}\n", 2,
-       "[13041] A member is larger than 4 GiB"},
-      {"RecordArrayWrapsToNothing", 32, "block P {\ndword x;\ndword y;\n}\nP ps[2305843009213693952];\n", 5,
-       "[5323] ps is larger than 4 GiB"},
-      // A record has no size while its own members are read.
-      {"RecordHoldingItself", 32, "block T {\nT inner;\ndword k;\n}\n", 2,
-       "[13046] The record T cannot hold a member of its own type"},
-      {"UnionHoldingItsRecord", 32, "block T {\nunion {\nT a[2];\n}\n}\n", 3,
-       "[13046] The record T cannot hold a member of its own type"},
-      {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
-       "[313535] The parameters of f exceed 2 GiB"},
-  };
-}
-INSTANTIATE_TEST_SUITE_P(Edges, RefusedPrograms, ::testing::ValuesIn(refusedEdges()),
-                         [](const ::testing::TestParamInfo<Refused>& info) { return std::string(info.param.name); });
 
 }  // namespace
 }  // namespace vorak::test
