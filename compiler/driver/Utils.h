@@ -12,6 +12,12 @@ int64_t BinToInt(std::string_view Value);
 uint64_t calcUpper(uint8_t bits);
 int64_t StrOrd(std::string_view str);
 uint32_t alignSize(uint32_t size, uint32_t align);
+// a * b, or UINT64_MAX when the product does not fit 64 bits: a size made of
+// counts and element sizes is compared with its limit without wrapping below it.
+inline uint64_t mulCapped(uint64_t a, uint64_t b) {
+  uint64_t p;
+  return __builtin_mul_overflow(a, b, &p) ? UINT64_MAX : p;
+}
 std::string GetVersion(const std::string& sFileName);
 int64_t log2_int(int64_t value);
 

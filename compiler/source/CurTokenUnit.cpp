@@ -237,6 +237,8 @@ void TCurrentToken::setCurToken(const TCurrentToken& tk) {
   F_Scale = tk.F_Scale;
   F_VarPtr = tk.F_VarPtr;
   F_Extra = tk.F_Extra;
+  F_MemberCount = tk.F_MemberCount;
+  F_MemberType = tk.F_MemberType;
 }
 
 std::string TCurrentToken::getTokenStr() const {

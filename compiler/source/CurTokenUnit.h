@@ -92,6 +92,10 @@ class TCurrentToken {
   int32_t F_Scale = 0;
   TVar* F_VarPtr = nullptr;
   TTokenExtra F_Extra{0};
+  // The data member a variable's field path ends at: its element count and
+  // type, which an element index counts in; 0 and nil for a whole variable.
+  uint32_t F_MemberCount = 0;
+  TVarType* F_MemberType = nullptr;
 
  private:
   void setSize(int32_t bytecount);
@@ -118,6 +122,8 @@ inline TVorToken TCurrentToken::setNull() {
   F_CastType = nullptr;
   F_Pointer = nullptr;
   F_VarPtr = nullptr;
+  F_MemberCount = 0;
+  F_MemberType = nullptr;
   return ttEOF;
 }
 

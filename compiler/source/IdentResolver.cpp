@@ -201,6 +201,8 @@ struct FieldPath {
   int32_t size = 0;
   bool sized = false;
   const TVarField* method = nullptr;
+  uint32_t count = 0;  // of the last data member
+  TVarType* type = nullptr;
 };
 
 // Reads ".name" steps while the next byte that is not a blank is "." and
@@ -224,6 +226,8 @@ FieldPath readFieldPath(TVarType* type, std::string_view notIdentCode, std::stri
     type = field->variable.type_;
     p.size = sizeOfType(type);
     p.sized = true;
+    p.count = field->variable.multiplier;
+    p.type = type;
   }
   return p;
 }
@@ -271,7 +275,11 @@ TVorToken resolveVariablePath(TCurrentToken& self, const TIdent& id, TVar* v) {
   self.F_Extra.Offset = p.offset;
   setSize(self, p.sized ? p.size : sizeOfType(v->type_));
   self.F_String.assign(text);
-  if (!p.method) return self.F_Type;
+  if (!p.method) {
+    self.F_MemberCount = p.count;
+    self.F_MemberType = p.type;
+    return self.F_Type;
+  }
 
   v->active = 1;
   const bool iss = self.getSigned();

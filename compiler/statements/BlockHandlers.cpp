@@ -39,7 +39,7 @@ uint32_t memberCount(std::string_view noNumber, std::string_view noClose) {
     if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(noNumber);
     const int64_t n = cur().F_Integer;
     if (n < 1) fatal("[13043] Array dimension must be at least 1");
-    count *= static_cast<uint64_t>(n);
+    count = mulCapped(count, static_cast<uint64_t>(n));
     if (count > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
     if (!Compiler->ExpectSymbol("]")) unexpected(noClose);
   }
@@ -67,6 +67,15 @@ void addDataMember(TVarType* t, const std::string& name, TVarType* type, uint32_
   f.variable.address = static_cast<int32_t>(offset);
   f.variable.multiplier = count;
   f.variable.type_ = type;
+}
+
+// A member's type, just read: the record being declared has no size yet, so
+// it cannot be one of its own members (a pointer to it can).
+TVarType* memberType(const TVarType* record) {
+  auto* type = static_cast<TVarType*>(cur().F_Pointer);
+  if (type == record)
+    fatal("[13046] The record " + std::string(vorStrView(record->name)) + " cannot hold a member of its own type");
+  return type;
 }
 
 uint64_t grow(uint64_t offset, uint32_t bytes) {
@@ -126,7 +135,7 @@ void handle_BLOCK() {
             break;
           }
           if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("8490");
-          auto* type = static_cast<TVarType*>(cur().F_Pointer);
+          TVarType* type = memberType(t);
           const std::string name = memberName("6423", "75345");
           const uint32_t count = memberCount("7558", "425634");
           if (!Compiler->ExpectSymbol(";")) unexpected("5845");
@@ -141,7 +150,7 @@ void handle_BLOCK() {
         continue;
       }
       if (tk.F_Type != ttIdent || tk.F_IdentType != itType) unexpected("342543");
-      auto* type = static_cast<TVarType*>(tk.F_Pointer);
+      TVarType* type = memberType(t);
       const std::string name = memberName("60001", "586483");
       const uint32_t count = memberCount("60006", "60007");
       if (!Compiler->ExpectSymbol(";")) unexpected("60003");

@@ -274,6 +274,8 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
     if (op.hint == otImm && word == 8 && op.value > INT32_MAX)
       op.value = static_cast<int32_t>(static_cast<uint32_t>(op.value));
     const bool memory = op.hint == otVar || op.hint == otMem;
+    // A memory operand written with no size is one stack word, as push reads it.
+    if (op.hint == otMem && op.size == 0) op.size = word;
     if (memory && op.size < word)
       fatal("[6670] Argument " + std::to_string(i + 1) + " of " + nameOf(F) + " is a " + std::to_string(op.size) +
             "-byte memory operand, which cannot be pushed in " + std::to_string(CompileFlags.cpu_bits) +

@@ -13,6 +13,7 @@
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Statements.h"
+#include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"
 #include "compiler/symbols/VarManager.h"
@@ -86,7 +87,9 @@ void readParams(TFunction* fn, bool definition, bool record) {
       const std::string name = cur().F_String;
       if (findKeyword(name) != keyNone || paramExists(fn, name)) unexpected();
       // c. The parameter.
-      const uint64_t slot = alignSize(type ? type->size : 0, static_cast<uint32_t>(ptrSize));
+      // Aligned in 64 bits: a record near 4 GiB must not wrap to a small slot.
+      const uint64_t word = static_cast<uint64_t>(ptrSize), size = type ? type->size : 0;
+      const uint64_t slot = ((size > word ? size : word) + word - 1) / word * word;
       if (uint64_t{fn->ParamSize} + slot > 0x7FFFFFFFull)
         fatal("[313535] The parameters of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
       if (record) addParam(fn, type, name, definition);
@@ -173,15 +176,8 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   if (isPointer) {
     TFunction* owner = Compiler->CurFunc();
     if (owner && owner->FuncIndex != 0) {
-      const TBodyFrame* body = Compiler->bodyFrame(owner);
-      if (body && !body->frame && owner->BufLen != body->roomEnd)
-        fatal("[4892] " + name + "$: the locals of a function without a stack frame are declared before its first "
-              "instruction");
-      const auto word = static_cast<uint32_t>(ptrSize);
-      pointer = VarMan->addVar(vmLocal, name + "$", VarMan->PtrType(), 1,
-                               -static_cast<int32_t>(owner->LocalSize + 2 * word));
-      owner->LocalSize += word;
-      owner->LocalCount += 1;
+      const int32_t address = reserveLocal(owner, name + "$", static_cast<uint64_t>(ptrSize));
+      pointer = VarMan->addVar(vmLocal, name + "$", VarMan->PtrType(), 1, address);
     } else {
       pointer = VarMan->addVar(vmGlobal, name + "$", VarMan->PtrType(), 1, 0);
     }

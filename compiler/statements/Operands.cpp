@@ -88,35 +88,58 @@ bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
 
 bool scalable(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
 
-// A global variable, with an optional element index in square brackets:
-// a number picks an element, a register indexes (scaled by the element size).
+// An element index after a variable token. It counts in what the token
+// names: the member its field path ends at, else the whole variable. A
+// number picks the s-byte element n, which must lie inside that; a register
+// needs an array whose elements the processor can scale by.
+struct TElementIndex {
+  TRegister reg = REG_NONE;  // REG_NONE: a number
+  int32_t disp = 0;          // the token's displacement, with a number's element added
+  uint8_t scale = 0;         // the element size a register is scaled by
+};
+
+// Reads the index; tk is the variable's token, read before the index
+// replaces it.
+TElementIndex elementIndex(const TCurrentToken& tk, const TVar* v) {
+  const bool member = tk.F_MemberType != nullptr;
+  const uint32_t count = member ? tk.F_MemberCount : v->multiplier;
+  const uint32_t elementSize = member ? tk.F_MemberType->size : v->type_ ? v->type_->size : 0;
+  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  TElementIndex x;
+  x.disp = tk.F_Extra.Displacement;
+  int64_t n = 0;
+  bool isRegister = false;
+  TRegister reg = REG_NONE;
+  if (!readIndex(n, reg, isRegister)) return x;
+  if (!isRegister) {
+    if (n < 0 || mulCapped(static_cast<uint64_t>(n) + 1, s) > uint64_t{count} * elementSize)
+      Log->FatalError("[6523] offset invalid");
+    x.disp = static_cast<int32_t>(static_cast<uint32_t>(x.disp) + s * static_cast<uint32_t>(n));
+    return x;
+  }
+  if (count < 2 || !scalable(elementSize)) Log->FatalError("[6523] offset invalid");
+  x.reg = reg;
+  x.scale = static_cast<uint8_t>(elementSize);
+  return x;
+}
+
+// A global variable, with an optional element index in square brackets.
 void globalVariable(TOperand& op, const TCurrentToken& tk) {
   TVar* v = record<TVar>(tk);
   v->active = 1;
   // Everything from the variable's token is read before the index is.
   const bool iss = tk.getSigned();
-  const int32_t d = tk.F_Extra.Displacement;
   const auto s = static_cast<uint32_t>(tk.F_ByteCount);
-  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
   TFunction* fn = Compiler->CurFunc();
-  auto element = [&](int32_t disp) {
+  const TElementIndex x = elementIndex(tk, v);
+  if (x.reg == REG_NONE) {
     op.setPointer(iss, otVar, fn, v, 0);
-    op.displacement = disp;
+    op.displacement = x.disp;
     op.scale = 1;
     op.size = s;
-  };
-  int64_t n = 0;
-  TRegister reg = REG_NONE;
-  bool isRegister = false;
-  if (!readIndex(n, reg, isRegister)) return element(d);
-  if (!isRegister) {
-    // An element of the variable: 0 up to its element count less 1.
-    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
-    return element(static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n)));
+    return;
   }
-  // A register index needs an array, and elements the processor can scale by.
-  if (v->multiplier < 2 || !scalable(typeSize)) Log->FatalError("[6523] offset invalid");
-  op.setMemory(iss, s, d, static_cast<uint8_t>(typeSize), {reg}, v, otVar, fn);
+  op.setMemory(iss, s, x.disp, x.scale, {x.reg}, v, otVar, fn);
 }
 
 // A local variable or parameter, with an optional element index as a
@@ -125,27 +148,13 @@ void localVariable(TOperand& op, const TCurrentToken& tk) {
   TVar* v = record<TVar>(tk);
   v->active = 1;
   const bool iss = tk.getSigned();
-  const int32_t d = tk.F_Extra.Displacement;
   const auto s = static_cast<uint32_t>(tk.F_ByteCount);
-  const uint32_t typeSize = v->type_ ? v->type_->size : 0;
-  int64_t n = 0;
-  TRegister reg = REG_NONE;
-  bool isRegister = false;
-  if (!readIndex(n, reg, isRegister)) {
-    Compiler->stackSlot(op, iss, v, d, s, nullptr);
-    return;
-  }
-  if (!isRegister) {
-    if (n < 0 || static_cast<uint64_t>(n) >= v->multiplier) Log->FatalError("[6523] offset invalid");
-    Compiler->stackSlot(op, iss, v, static_cast<int32_t>(static_cast<uint32_t>(d) + s * static_cast<uint32_t>(n)), s,
-                        nullptr);
-    return;
-  }
-  if (v->multiplier < 2 || !scalable(typeSize)) Log->FatalError("[6523] offset invalid");
-  Compiler->stackSlot(op, iss, v, d, s, nullptr);
-  op.reg_index = reg;
+  const TElementIndex x = elementIndex(tk, v);
+  Compiler->stackSlot(op, iss, v, x.disp, s, nullptr);
+  if (x.reg == REG_NONE) return;
+  op.reg_index = x.reg;
   op.reg_count = 2;
-  op.scale = static_cast<uint8_t>(typeSize);
+  op.scale = x.scale;
 }
 
 // The function a function-pointer operand reaches, for the stack depth after
@@ -264,7 +273,9 @@ std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
       if (tk.F_Count < 0 || tk.F_Count > 2) invalidExpression();
       bool signedness = iss;
       if (tk.F_VarPtr) {
-        tk.F_ByteCount = ptrSize;
+        // A type name before the bracket sized it; a bare bracket is a
+        // pointer-sized word.
+        if (tk.F_ByteCount == 0) tk.F_ByteCount = ptrSize;
         signedness = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
       }
       memoryExpression(*op, tk, signedness);

@@ -8,6 +8,7 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Global.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
@@ -19,6 +20,7 @@
 #include "compiler/symbols/SharedString.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"
+#include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
@@ -68,19 +70,23 @@ void storeNumber(uint8_t* dst, uint32_t room, const TVarType* t, const TCurrentT
   for (uint32_t i = 0; i < n; ++i) dst[i] = static_cast<uint8_t>(v >> (8 * i));
 }
 
-// A number too wide for the element it initialises.
+// A number its element cannot hold: one that fits the element's bytes
+// neither as a signed nor as an unsigned value, as an instruction's
+// immediate is judged (-1 into a dword is FF FF FF FF).
 void checkNumberSize(const TVarType* t, const TCurrentToken& tk) {
   if (tk.F_Type != ttNumber || !t || t->vt == dtFloat || CompileFlags.imm_roll) return;
-  if (static_cast<uint32_t>(tk.F_ByteCount) > t->size) fatal("[3452143] Initalized data size is too large");
+  if (!inField(tk.F_Integer, t->size)) fatal("[3452143] Initalized data size is too large");
 }
 
 uint32_t typeSize(const TVar* v) { return v->type_ ? v->type_->size : 0; }
 
-void growTo(TVar* v, uint32_t elements) {
-  const uint64_t bytes = uint64_t{typeSize(v)} * elements;
-  if (bytes > 0xFFFFFFFFull) fatal("[5323] " + std::string(vorStrView(v->name)) + " is larger than 4 GiB");
-  vorArrResize(v->content, static_cast<size_t>(bytes));
-  v->multiplier = elements;
+[[noreturn]] void tooLarge(std::string_view name) { fatal("[5323] " + std::string(name) + " is larger than 4 GiB"); }
+
+// The element count stays within 32 bits even for elements of no size.
+void growTo(TVar* v, uint64_t elements) {
+  if (elements > 0xFFFFFFFFull || mulCapped(typeSize(v), elements) > 0xFFFFFFFFull) tooLarge(vorStrView(v->name));
+  vorArrResize(v->content, static_cast<size_t>(typeSize(v) * elements));
+  v->multiplier = static_cast<uint32_t>(elements);
 }
 
 // "[" e1 "," e2 ... "]" for a global (the "[" is next).
@@ -96,7 +102,7 @@ void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
     const TVorToken t = Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString});
     if (t == ttNone) unexpected("106");
     v->initialised = 1;
-    if (!fixedCount && n >= v->multiplier) growTo(v, n + 1);
+    if (!fixedCount && n >= v->multiplier) growTo(v, uint64_t{n} + 1);
     const uint32_t at = n * size;
     const TCurrentToken& tk = cur();
     if (t == ttAnsiString) {
@@ -152,11 +158,13 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
     const TCurrentToken& tk = cur();
     if (next != ttAnsiString) {
       checkNumberSize(v->type_, tk);
-      storeNumber(v->content, vorArrCount(v->content), v->type_, tk);
+      // One element's bytes: a number into an array sets its first element.
+      storeNumber(v->content, typeSize(v) < vorArrCount(v->content) ? typeSize(v) : vorArrCount(v->content),
+                  v->type_, tk);
       return;
     }
     const std::string& s = tk.F_String;
-    if (bracketed && uncounted && !s.empty()) growTo(v, static_cast<uint32_t>(s.size()));
+    if (bracketed && uncounted && !s.empty()) growTo(v, s.size());
     const size_t room = vorArrCount(v->content);
     std::memcpy(v->content, s.data(), s.size() < room ? s.size() : room);
     return;
@@ -218,25 +226,15 @@ void handle_VARTYPE() {
       if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected("105");
       const int64_t dim = cur().F_Integer;
       if (dim < 1) fatal("[5324] Array dimension of " + name + " must be at least 1");
-      count *= static_cast<uint64_t>(dim);
-      if (count * (type->size ? type->size : 1) > 0xFFFFFFFFull)
-        fatal("[5323] " + name + " is larger than 4 GiB");
+      count = mulCapped(count, static_cast<uint64_t>(dim));
+      if (mulCapped(count, type->size ? type->size : 1) > 0xFFFFFFFFull) tooLarge(name);
       uncounted = false;
       if (!Compiler->ExpectSymbol("]")) unexpected("106");
     }
     const uint64_t bytes = count * type->size;
     TVar* v;
     if (local) {
-      const TBodyFrame* body = Compiler->bodyFrame(fn);
-      if (body && !body->frame && fn->BufLen != body->roomEnd)
-        fatal("[4892] " + name +
-              ": the locals of a function without a stack frame are declared before its first instruction");
-      if (fn->LocalSize + bytes + static_cast<uint64_t>(ptrSize) > 0x7FFFFFFFull)
-        fatal("[5325] The locals of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
-      const auto end = static_cast<int32_t>(fn->LocalSize + bytes);
-      v = VarMan->addVar(vmLocal, name, type, static_cast<uint32_t>(count), -end - ptrSize);
-      fn->LocalSize += static_cast<uint32_t>(bytes);
-      fn->LocalCount += 1;
+      v = VarMan->addVar(vmLocal, name, type, static_cast<uint32_t>(count), reserveLocal(fn, name, bytes));
     } else {
       v = VarMan->addVar(vmGlobal, name, type, static_cast<uint32_t>(count), 0);
     }
@@ -256,6 +254,18 @@ void handle_VARTYPE() {
       unexpected("63542");
     }
   }
+}
+
+int32_t reserveLocal(TFunction* fn, const std::string& name, uint64_t bytes) {
+  const TBodyFrame* body = Compiler->bodyFrame(fn);
+  if (body && !body->frame && fn->BufLen != body->roomEnd)
+    fatal("[4892] " + name + ": the locals of a function without a stack frame are declared before its first instruction");
+  if (fn->LocalSize + bytes + static_cast<uint64_t>(ptrSize) > 0x7FFFFFFFull)
+    fatal("[5325] The locals of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
+  const auto end = static_cast<int32_t>(fn->LocalSize + bytes);
+  fn->LocalSize += static_cast<uint32_t>(bytes);
+  fn->LocalCount += 1;
+  return -end - ptrSize;
 }
 
 void handle_VAR() {

@@ -2,10 +2,13 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "encoder/Operand.h"
 
 namespace vorak {
+
+struct TFunction;
 
 // A declaration: the current token is the type name.
 void handle_VARTYPE();
@@ -17,5 +20,9 @@ void handle_VAR();
 uint32_t handle_VARASSIGN(TOperand* o1);
 // "(condition) ? a : b" or "if (condition) ? a : b" into o1.
 uint32_t handle_VARCONDITION(TOperand* o1);
+// Room for a local named name of bytes in fn's body, below the locals
+// declared before it; returns its address. The room is refused past 2 GiB,
+// and after the first instruction of a body without a frame.
+int32_t reserveLocal(TFunction* fn, const std::string& name, uint64_t bytes);
 
 }  // namespace vorak

@@ -336,6 +336,22 @@ std::vector<Refused> refused() {
       // A body hides the blocks around its definition.
       {"BreakInABodyInsideALoop", 32, "while (eax == 0) {\nprocedure p() {\nbreak;\n}\nbreak;\n}\n", 3,
        "[4225] Break is only valid used inside block statements such as while, repeat or case statements"},
+      // Sizes whose product wraps 64 bits.
+      {"ArrayWrapsToNothing", 32, "qword a[2305843009213693952];\ndword b;\n", 1, "[5323] a is larger than 4 GiB"},
+      {"LocalArrayWrapsToNothing", 32, "function f(): dword {\nqword a[2305843009213693952];\n}\n", 2,
+       "[5323] a is larger than 4 GiB"},
+      {"DimensionsWrapToNothing", 32, "byte a[4][4611686018427387904];\n", 1, "[5323] a is larger than 4 GiB"},
+      {"MemberWrapsToNothing", 32, "block T {\nbyte a[4][4611686018427387904];\ndword z;\n}\n", 2,
+       "[13041] A member is larger than 4 GiB"},
+      {"RecordArrayWrapsToNothing", 32, "block P {\ndword x;\ndword y;\n}\nP ps[2305843009213693952];\n", 5,
+       "[5323] ps is larger than 4 GiB"},
+      // A record has no size while its own members are read.
+      {"RecordHoldingItself", 32, "block T {\nT inner;\ndword k;\n}\n", 2,
+       "[13046] The record T cannot hold a member of its own type"},
+      {"UnionHoldingItsRecord", 32, "block T {\nunion {\nT a[2];\n}\n}\n", 3,
+       "[13046] The record T cannot hold a member of its own type"},
+      {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
+       "[313535] The parameters of f exceed 2 GiB"},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused()),
@@ -457,6 +473,65 @@ std::vector<Program> resultPrograms() {
   return v;
 }
 INSTANTIATE_TEST_SUITE_P(Results, FunctionPrograms, ::testing::ValuesIn(resultPrograms()), programName);
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Sizes, indexes, sized memory operands and initial values that sit at the
+// edges of their rules.
+std::vector<Program> edgePrograms() {
+  std::vector<Program> v;
+  // A number is stored when it fits its element signed or unsigned.
+  v.push_back({"NegativeInitialValues", 32,
+               "int32 x = -3;\nsbyte y = -3;\ndword z = -1;\nint32 t[3] = [5, -3, 7];\nbyte hi = 255;\n"
+               "sbyte lo = -128;\nword pair[2] = -1;\nmov eax, x\nmovzx ebx, y\nshl ebx, 8\nmov bl, hi\n"
+               "mov ecx, z\nmov edx, t[1]\nadd edx, t[2]\nmovzx edi, lo\nshl edi, 16\nmov di, pair[1]\n"
+               "add di, pair[0]\n",
+               {{rAX, 0xFFFFFFFD}, {rBX, 0xFDFF}, {rCX, 0xFFFFFFFF}, {rDX, 4}, {rDI, 0x80FFFF}}});
+  // An explicit size before a bracket on a variable is kept; only the bare
+  // bracket takes the pointer size.
+  v.push_back({"SizedBracketOnAVariable", 32,
+               "dword arr[4] = [0x11111111, 0x22222222, 0x33333333, 0x44444444];\nmov ebx, 4\n"
+               "mov byte [@arr + ebx + 1], 0\nmov word [@arr + 8], 0\nmov [@arr + ebx + 8], 5\n"
+               "cmp byte [@arr + ebx + 2], 0x22\nsete al\nmovzx eax, al\nmov ecx, arr[1]\nmov edx, arr[2]\n"
+               "mov edi, arr[3]\n",
+               {{rAX, 1}, {rCX, 0x22220022}, {rDX, 0x33330000}, {rDI, 5}}});
+  // Elements of a record's member array, by number and by register, in a
+  // global and in a local record.
+  v.push_back({"MemberArrayElements", 32,
+               "block B {\ndword pre;\ndword a[4];\nword w[3];\n}\nB r;\nB rs[2];\nmov r.a[1], 5\nmov ecx, 3\n"
+               "mov r.a[ecx], 7\nr.w[2] = 9;\nmov rs.a[3], 11\nfunction F(): dword {\nB l;\nmov l.a[3], 20\n"
+               "mov ecx, 2\nmov l.a[ecx], 22\nmov eax, l.a[3]\nadd eax, l.a[ecx]\n}\nF();\nmov ecx, eax\neax = r.a[1];\n"
+               "mov ebx, r.a[3]\nmovzx edx, r.w[2]\nmov edi, rs.a[3]\n",
+               {{rAX, 5}, {rBX, 7}, {rCX, 42}, {rDX, 9}, {rDI, 11}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Edges, FunctionPrograms, ::testing::ValuesIn(edgePrograms()), programName);
+
+// A memory operand without a size, passed as an argument: a stack word.
+std::vector<Program> unsizedArgumentPrograms() {
+  std::vector<Program> v;
+  for (int mode : {16, 32, 64}) {
+    const bool m16 = mode == 16, m64 = mode == 64;
+    const std::string a = m16 ? "ax" : m64 ? "rax" : "eax", b = m16 ? "bx" : m64 ? "rbx" : "ebx";
+    const std::string w = m16 ? "word" : m64 ? "qword" : "dword";
+    v.push_back({"UnsizedMemoryArgument", mode,
+                 w + " g = 40;\nfunction Sub2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nsub " + a + ", y\n}\n" +
+                     "mov " + b + ", @g\nSub2([" + b + "], 2);\n",
+                 {{rAX, 38}}});
+  }
+  // Slots of a frameless body read from the stack pointer while pushing.
+  v.push_back({"StackPointerArgumentsWithoutFrame", 32,
+               "function cdecl Sub2(dword x, y): dword {\nmov eax, x\nsub eax, y\n}\n#set frame 0\n"
+               "function Swap(dword x, y): dword {\nSub2([esp+8], [esp+4]);\n}\n#set frame 1\nSwap(5, 50);\n",
+               {{rAX, 45}}});
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(UnsizedArguments, FunctionPrograms, ::testing::ValuesIn(unsizedArgumentPrograms()),
+                         programName);
 
 }  // namespace
 }  // namespace vorak::test
