@@ -158,9 +158,9 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
     const TCurrentToken& tk = cur();
     if (next != ttAnsiString) {
       checkNumberSize(v->type_, tk);
-      // One element's bytes: a number into an array sets its first element.
-      storeNumber(v->content, typeSize(v) < vorArrCount(v->content) ? typeSize(v) : vorArrCount(v->content),
-                  v->type_, tk);
+      // The value is judged by its element but written over the variable's
+      // first bytes (at most eight): word x[2] = -1 sets both words.
+      storeNumber(v->content, vorArrCount(v->content), v->type_, tk);
       return;
     }
     const std::string& s = tk.F_String;

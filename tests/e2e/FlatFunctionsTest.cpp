@@ -490,7 +490,7 @@ std::vector<Program> edgePrograms() {
                "sbyte lo = -128;\nword pair[2] = -1;\nmov eax, x\nmovzx ebx, y\nshl ebx, 8\nmov bl, hi\n"
                "mov ecx, z\nmov edx, t[1]\nadd edx, t[2]\nmovzx edi, lo\nshl edi, 16\nmov di, pair[1]\n"
                "add di, pair[0]\n",
-               {{rAX, 0xFFFFFFFD}, {rBX, 0xFDFF}, {rCX, 0xFFFFFFFF}, {rDX, 4}, {rDI, 0x80FFFF}}});
+               {{rAX, 0xFFFFFFFD}, {rBX, 0xFDFF}, {rCX, 0xFFFFFFFF}, {rDX, 4}, {rDI, 0x80FFFE}}});
   // An explicit size before a bracket on a variable is kept; only the bare
   // bracket takes the pointer size.
   v.push_back({"SizedBracketOnAVariable", 32,

@@ -32,8 +32,8 @@ struct InitialValue {
 };
 
 // A number is taken when it fits its element's bytes as a signed or as an
-// unsigned value, whatever the type's sign; a single number sets the first
-// element of an array.
+// unsigned value, whatever the type's sign; a single number into an array
+// fills its first bytes, at most eight.
 TEST_F(DeclarationLimits, InitialValuesFitTheirElementSignedOrUnsigned) {
   const std::vector<InitialValue> rows = {
       {"int32 x = -3;", {0xFD, 0xFF, 0xFF, 0xFF}},
@@ -44,8 +44,9 @@ TEST_F(DeclarationLimits, InitialValuesFitTheirElementSignedOrUnsigned) {
       {"word x = -32768;", {0x00, 0x80}},
       {"qword x = -2;", {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}},
       {"int32 x[3] = [5, -3, 7];", {5, 0, 0, 0, 0xFD, 0xFF, 0xFF, 0xFF, 7, 0, 0, 0}},
-      {"word x[2] = -1;", {0xFF, 0xFF, 0, 0}},
-      {"#set imm_roll 1\nword x[2] = -1;", {0xFF, 0xFF, 0, 0}},
+      {"word x[2] = -1;", {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"#set imm_roll 1\nword x[2] = -1;", {0xFF, 0xFF, 0xFF, 0xFF}},
+      {"byte x[10] = -2;", {0xFE, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}},
       {"#set imm_roll 1\nbyte x = 300;", {0x2C}},
       {"sbyte x = -129;", {}},
       {"byte x = 256;", {}},
