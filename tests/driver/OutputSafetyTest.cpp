@@ -108,6 +108,17 @@ INSTANTIATE_TEST_SUITE_P(
                   "#include 'inc.bin'\nret\n"},
         InputCase{"ListingNamedAsTheProject", "foo.asm", {}, {"-asmdebug"}, nullptr, "[13032] The listing file",
                   "foo.asm"},
+        // The log is appended to log.txt in the compiler folder, here the
+        // project folder.
+        InputCase{"LogNamedAsTheProject", "log.txt", {}, {"-writelog"}, nullptr, "[13035] The log file", "log.txt"},
+        InputCase{"LogNamedAsAnInclude",
+                  "p.vor",
+                  {"log.txt", "nop\n"},
+                  {"-writelog"},
+                  nullptr,
+                  "[13035] The log file",
+                  "log.txt",
+                  "#include 'log.txt'\nret\n"},
         InputCase{"BuilderCommitsUnderTheProjectName", "p.vor", {}, {}, "wvc", "[13031] The output file", "p.vor"},
         InputCase{"BuilderRenamesTheOutputAsTheProject", "p.vor", {}, {}, "wv", "[13031] The output file",
                   "p.vor"}),
@@ -126,6 +137,42 @@ TEST(InputsAreKept, ListingNamedAsAnIncludeIsRefusedAfterTheCompile) {
   EXPECT_EQ(readFile(d / "p.asm"), "nop\n");
   EXPECT_FALSE(fs::exists(d / "p.bin"));
 }
+
+TEST(InputsAreKept, LogLinkedToTheProjectIsRefused) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nret\n");
+  fs::create_symlink("p.vor", d / "log.txt");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause", "-writelog"}, dir.path(), kFlat);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("[13035] The log file \"" + (d / "log.txt").string() + "\" is a file that the build reads"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.vor"), "program FLAT;\nret\n");
+}
+
+// A compile that fails after reading log.txt leaves it as it was, on the
+// immediate exit of -nopause and at the shut-down after the pause alike.
+class LogReadByAFailedCompile : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LogReadByAFailedCompile, IsNotWritten) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\n#include 'log.txt'\nbogus\n");
+  writeFile(d / "log.txt", "nop\n");
+  std::vector<std::string> args = {(d / "p.vor").string(), "-writelog"};
+  if (GetParam()) args.push_back("-nopause");
+  const RunResult r = runVorak(args, dir.path(), kFlat);
+  EXPECT_NE(r.out.find("Unexpected ident bogus"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("EInOutError: Cannot write log file \"" + (d / "log.txt").string() +
+                       "\". The build reads this file"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "log.txt"), "nop\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Exits, LogReadByAFailedCompile, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NoPause" : "AfterThePause"); });
 
 // ---- output is replaced whole or not at all ----
 
