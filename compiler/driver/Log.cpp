@@ -136,7 +136,7 @@ void TLog::MakeLogFile() {
   closeLogFile();
   const std::string path = (Settings ? Settings->CompilerPath() : std::string()) + "log.txt";
   // Opening for appending writes nothing yet.
-  F_LogFile = std::fopen(path.c_str(), "ab");
+  F_LogFile = platform::openForAppending(path);
   if (!F_LogFile) throw EInOutError("Cannot open log file \"" + path + "\". " + std::strerror(errno));
   F_LogPath = path;
   F_Held += "\r\n" + kRule + "\r\nLOG STARTED\r\n";
