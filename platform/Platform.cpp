@@ -50,6 +50,20 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
   return false;
 }
 
+std::FILE* openForAppending(const std::string& path) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_CLOEXEC, 0666);
+  if (fd < 0) return nullptr;
+  // Writes wait as usual once it is open.
+  const int flags = fcntl(fd, F_GETFL);
+  std::FILE* f = flags >= 0 && fcntl(fd, F_SETFL, flags & ~O_NONBLOCK) == 0 ? fdopen(fd, "ab") : nullptr;
+  if (!f) {
+    const int err = errno;
+    close(fd);
+    errno = err;
+  }
+  return f;
+}
+
 bool sameFile(const std::string& a, const std::string& b) {
   struct stat sa, sb;
   if (stat(a.c_str(), &sa) != 0 || stat(b.c_str(), &sb) != 0) return false;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -37,6 +38,11 @@ std::string fileVersion();
 // with the reason in *error when the file cannot be created or written;
 // *writeFailed tells the second case from the first.
 bool replaceFile(const std::string& path, std::string_view data, std::string* error, bool* writeFailed);
+
+// Opens path for appending, creating it when missing, without waiting for
+// a reader when it is a pipe: a pipe that nobody reads fails at once (ENXIO).
+// Null, with errno set, when it cannot be opened.
+std::FILE* openForAppending(const std::string& path);
 
 // True when both paths name one existing file (through links as well).
 bool sameFile(const std::string& a, const std::string& b);

@@ -191,7 +191,16 @@ void finishAfterFailure() {
   if (finishing) platform::exitProcess(bPause ? 0 : 1);
   finishing = true;
   if (!bPause) {
-    if (Log) Log->flush();
+    if (Log) {
+      // The exit skips shut-down: the log is written now, without its
+      // closing lines.
+      try {
+        Log->writeLogFile(false);
+      } catch (...) {
+        reportException(std::current_exception());
+      }
+      Log->flush();
+    }
     platform::exitProcess(1);
   }
   pauseAndShutDown();

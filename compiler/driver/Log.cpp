@@ -119,34 +119,52 @@ TLog::TLog() {
   if (Settings && Settings->WriteLog()) MakeLogFile();
 }
 
-TLog::~TLog() {
-  if (Settings && Settings->WriteLog() && F_LogFile) {
-    std::string closing = "\r\n" + kRule + "\r\n\r\n";
-    std::fwrite(closing.data(), 1, closing.size(), F_LogFile);
-  }
-  closeLogFile();
-}
+TLog::~TLog() noexcept(false) { writeLogFile(true); }
 
 void TLog::closeLogFile() {
   if (F_LogFile) std::fclose(F_LogFile);
   F_LogFile = nullptr;
+  F_LogPath.clear();
+}
+
+void TLog::dropLogFile() {
+  F_Held.clear();
+  closeLogFile();
 }
 
 void TLog::MakeLogFile() {
   closeLogFile();
   const std::string path = (Settings ? Settings->CompilerPath() : std::string()) + "log.txt";
-  F_LogFile = std::fopen(path.c_str(), "ab");
+  // Opening for appending writes nothing yet.
+  F_LogFile = platform::openForAppending(path);
   if (!F_LogFile) throw EInOutError("Cannot open log file \"" + path + "\". " + std::strerror(errno));
-  std::string opening = "\r\n" + kRule + "\r\nLOG STARTED\r\n";
-  if (std::fwrite(opening.data(), 1, opening.size(), F_LogFile) != opening.size())
-    throw EInOutError("Cannot write log file \"" + path + "\". " + std::strerror(errno));
+  F_LogPath = path;
+  F_Held += "\r\n" + kRule + "\r\nLOG STARTED\r\n";
+}
+
+void TLog::writeLogFile(bool closing) {
+  if (!F_LogFile) return;
+  const std::string path = F_LogPath;
+  if (Settings && Settings->readsFile(path)) {
+    dropLogFile();
+    throw EInOutError("Cannot write log file \"" + path + "\". The build reads this file");
+  }
+  if (closing && Settings && Settings->WriteLog()) F_Held += "\r\n" + kRule + "\r\n\r\n";
+  const bool written =
+      std::fwrite(F_Held.data(), 1, F_Held.size(), F_LogFile) == F_Held.size() && std::fflush(F_LogFile) == 0;
+  const int error = errno;
+  F_Held.clear();
+  if (!written) {
+    closeLogFile();
+    throw EInOutError("Cannot write log file \"" + path + "\". " + std::strerror(error));
+  }
+  if (closing) closeLogFile();
 }
 
 void TLog::WriteFile(std::string_view str) {
   if (!F_LogFile || !Settings || !Settings->WriteLog()) return;
-  if (std::fwrite(str.data(), 1, str.size(), F_LogFile) != str.size() ||
-      std::fwrite("\r\n", 1, 2, F_LogFile) != 2)
-    throw EInOutError(std::string("Cannot write log file. ") + std::strerror(errno));
+  F_Held.append(str);
+  F_Held.append("\r\n");
 }
 
 void TLog::Message(std::string_view str, uint16_t col) {
@@ -157,10 +175,7 @@ void TLog::Message(std::string_view str, uint16_t col) {
   WriteFile(str);
 }
 
-void TLog::flush() {
-  std::cout.flush();
-  if (F_LogFile) std::fflush(F_LogFile);
-}
+void TLog::flush() { std::cout.flush(); }
 
 std::string TLog::formatAt(std::string_view kind, std::string_view strError, bool showCode, uint32_t cC,
                            uint32_t cL, uint32_t cLc, TAFile* fn) {

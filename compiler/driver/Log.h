@@ -14,16 +14,29 @@ class TAFile;
 // Console colours, as text attributes.
 inline constexpr uint16_t colPlugin = 6, colNormal = 7, colLoaded = 10, colError = 12, colWarning = 14;
 
+// The log's lines are held while the run goes on and appended to log.txt in
+// one piece when it ends, once every file the build reads is known: the log
+// never grows a file that the build reads or is still to read.
 class TLog {
  public:
   TLog();
-  ~TLog();
+  // Writes the log with its closing lines (see writeLogFile).
+  ~TLog() noexcept(false);
   TLog(const TLog&) = delete;
   TLog& operator=(const TLog&) = delete;
 
-  // Opens (appending) log.txt in the compiler folder and writes its opening lines.
+  // Opens log.txt in the compiler folder for appending and starts a block
+  // with the opening lines; an unopenable file is an EInOutError at once.
   void MakeLogFile();
   void WriteFile(std::string_view str);
+  // The log file while logging is on, else empty.
+  const std::string& LogFileName() const { return F_LogPath; }
+  // Appends what the log holds to its file, with the closing lines when
+  // closing, and clears it. Nothing is written to a file the build reads:
+  // the log is dropped and an EInOutError says so.
+  void writeLogFile(bool closing);
+  // Gives up the log: nothing of it is written.
+  void dropLogFile();
   void Message(std::string_view str, uint16_t col = colNormal);
   void Debug(std::string_view str, uint16_t col = colNormal) { Message(str, col); }
 
@@ -40,7 +53,7 @@ class TLog {
 
   uint32_t errorCount() const { return F_ErrorCount; }
   uint32_t warningCount() const { return F_WarningCount; }
-  // Pushes the console and the log file out, for an exit that skips shut-down.
+  // Pushes the console out, before an abort.
   void flush();
 
  private:
@@ -49,6 +62,8 @@ class TLog {
   void closeLogFile();
 
   std::FILE* F_LogFile = nullptr;
+  std::string F_LogPath;
+  std::string F_Held;  // the lines not yet written
   uint32_t F_ErrorCount = 0;
   uint32_t F_WarningCount = 0;
 };

@@ -72,13 +72,24 @@ void checkOutputName(const std::string& value) {
     Log->FatalError("[13034] The option -out needs a file name, " + quoted + " names a folder");
 }
 
-// The listing must not replace a file the build reads; asked before each
-// stage that can write it, it leaves no listing behind when it stops.
-void checkListingName() {
-  if (!DebugASM || !Settings->readsFile(DebugASM->Filename())) return;
-  const std::string name = DebugASM->Filename();
-  Settings->SetASMDebug(false, std::string());
-  Log->FatalError("[13032] The listing file \"" + name + "\" is a file that the build reads", false);
+// A file the run writes must not be one that the build reads: drop gives up
+// writing it, so that nothing of it is written at shut-down either, and the
+// run stops with the message what + the name.
+template <typename Drop>
+void refuseWritingInput(std::string name, std::string_view what, Drop drop) {
+  if (name.empty() || !Settings->readsFile(name)) return;
+  drop();
+  Log->FatalError(std::string(what) + " \"" + name + "\" is a file that the build reads", false);
+}
+
+// The listing replaces its file and the log appends to its own: asked once
+// the project is loaded and again after the compile, when every file the
+// build reads is known.
+void checkWrittenFiles() {
+  if (DebugASM)
+    refuseWritingInput(DebugASM->Filename(), "[13032] The listing file",
+                       [] { Settings->SetASMDebug(false, std::string()); });
+  refuseWritingInput(Log->LogFileName(), "[13035] The log file", [] { Log->dropLogFile(); });
 }
 
 // The run between start-up and shut-down. Returns normally at its end; any
@@ -131,11 +142,11 @@ void run(const std::vector<std::string>& args) {
 
   Plugins->initPlugins(strVORAK_PATH + "plugins/");
   Compiler->LoadProject(strInFile);
-  checkListingName();
+  checkWrittenFiles();
 
   const int64_t startTime64 = platform::performanceCounter();
   Compiler->Compile();
-  checkListingName();
+  checkWrittenFiles();
   int64_t endTime64 = platform::performanceCounter();
   double elapsedSeconds = static_cast<double>(endTime64 - startTime64) / static_cast<double>(frequency64);
   Log->Message("Compile OK - " + std::to_string(Compiler->GetTotalLines()) + " lines, " +

@@ -22,6 +22,7 @@ constexpr uint32_t kSubdirectory = 0x80000000u;
 constexpr uint64_t kFourGB = uint64_t(1) << 32;
 
 constexpr uint32_t kResHeaderLen = 32;
+constexpr uint32_t kDataSizeLen = 4;  // the first field of a header
 constexpr uint16_t kNumericMarker = 0xFFFF;
 // A name spelled "0": accepted with the following word as its number, but
 // only where the header still has the numeric layout.
@@ -186,12 +187,15 @@ void TResourceManager::readResourceFile(const std::string& path) {
                     what);
   };
   while (offset < size) {
-    if (size - offset < kResHeaderLen) truncated(" has no complete header");
+    // An empty entry is known by its data size alone: a file may end in
+    // one whose header is cut short.
+    if (size - offset < kDataSizeLen) truncated(" has no complete header");
     const uint32_t dataLen = getU32(file, offset);
     if (dataLen == 0) {
       offset += kResHeaderLen;
       continue;
     }
+    if (size - offset < kResHeaderLen) truncated(" has no complete header");
     // These two are raised, not logged: the top-level handler reports them.
     if (getU16(file, offset + 8) != kNumericMarker)
       throw EException("This type of resource id is not supported yet, please ask a developer for details.");

@@ -395,35 +395,18 @@ bool isWordChar(char c) { return isWordStart(c) || (c >= '0' && c <= '9'); }
   unexpected("7652");
 }
 
-// The cursor stands on an opening quote: passes over the string, with its
-// backslash escapes, so that nothing in it reads as a directive.
-void skipString(TAFile& f, char quote) {
-  const TFilePos open = f.position();
-  auto next = [&] {
-    const char c = f.moveNextChar(false, true);
-    if (c == '\0' && f.CurChar > f.FileLen)
-      Log->FatalError("[13005] Unterminated string", true, open.chr, open.line, open.lineChar, &f);
-    return c;
-  };
-  for (char c = next(); c != quote; c = next())
-    if (c == '\\') next();
-}
-
 // Passes over dead text up to the word that ends it. Only a directive word
 // (a name directly after "#" or "$") is looked at, and only as text: nothing
-// is resolved or expanded, comments are passed over by the reader and
-// strings here. depth counts the conditionals and repeats opened in the dead
-// text; taken: a branch of this conditional was compiled already, so only
-// the matching #end stops.
+// is resolved or expanded. Comments are passed over by the reader; quotes
+// are ordinary bytes, since dead text need not be valid source (an
+// apostrophe in prose, a string that a later branch closes). depth counts
+// the conditionals and repeats opened in the dead text; taken: a branch of
+// this conditional was compiled already, so only the matching #end stops.
 TSkipStop skipDead(TSkipRule rule, bool taken) {
   TAFile& f = *Compiler->CurFile();
   uint32_t depth = 1;
   for (;;) {
     const char c = f.moveNextChar(false, false);
-    if (c == '\'' || c == '"') {
-      skipString(f, c);
-      continue;
-    }
     if (c == '\0') {
       if (f.CurChar > f.FileLen) deadTextEnds();
       continue;

@@ -217,10 +217,14 @@ void runCallerBlock(TCallScope& scope) {
 
 // Reads the arguments of an ordinary call into frame; returns their number.
 uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
-  const bool declared = m.counted() && m.paramcount != 0;
+  // A macro that names its number of arguments needs its "("; one that
+  // takes arguments at all, counted or any number, closes with ")" what a
+  // "(" opened.
+  const bool opens = m.counted() && m.paramcount != 0;
+  const bool closes = m.paramcount != 0;
   bool parenthesis = false;
   if (m.parens_req) {
-    if (declared) {
+    if (opens) {
       if (!Compiler->ExpectSymbol("(")) unexpected("312");
       parenthesis = true;
     } else if (nextRealChar() == '(') {
@@ -236,7 +240,8 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
   uint32_t index = 0;
   bool closed = false;
   for (;;) {
-    curFile().moveNextToken(false);
+    // The end of the text is no argument: the call is cut short.
+    if (curFile().moveNextToken(false) == ttEOF) unexpected("32241");
     TCurrentToken& tk = cur();
     // ")" first in the list, or before ";", closes it.
     if (parenthesis && isSymbol(tk, ')') && (m.extendedmacro || index == 0 || nextRealChar() == ';')) {
@@ -269,7 +274,7 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
     consumePeekedChar();
   }
   if (parenthesis && !closed) {
-    if (declared) {
+    if (closes) {
       if (!Compiler->ExpectSymbol(")")) unexpected("313");
     } else if (nextRealChar() == ')') {
       consumePeekedChar();

@@ -1,6 +1,7 @@
 // The executable as a user runs it: usage, options, messages, exit codes and
 // the log file, each run on a private copy of the binary.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -137,6 +138,16 @@ TEST(CommandLine, UnwritableLogFileIsReported) {
   EXPECT_NE(r.out.find("EInOutError: Cannot open log file \""), std::string::npos) << r.out;
   r = runVorak({dir.path() + "/p.vor", "-writelog", "-nopause"}, dir.path());
   EXPECT_EQ(r.exitCode, 0);
+  EXPECT_NE(r.out.find("EInOutError: Cannot open log file \""), std::string::npos) << r.out;
+}
+
+TEST(CommandLine, LogFileThatIsAPipeNobodyReadsIsReported) {
+  TempDir dir;
+  writeFile(fs::path(dir.path()) / "p.vor", "x\n");
+  // Opening a pipe for writing would wait for a reader for ever.
+  ASSERT_EQ(mkfifo((fs::path(dir.path()) / "log.txt").c_str(), 0600), 0);
+  const RunResult r = runVorak({dir.path() + "/p.vor", "-nopause", "-writelog"}, dir.path());
+  EXPECT_EQ(r.exitCode, 1);
   EXPECT_NE(r.out.find("EInOutError: Cannot open log file \""), std::string::npos) << r.out;
 }
 

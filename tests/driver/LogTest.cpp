@@ -216,6 +216,22 @@ TEST_F(LogFileTest, EachRunAppendsAFramedBlock) {
   ::testing::internal::GetCapturedStdout();
 }
 
+TEST_F(LogFileTest, NothingIsAppendedUntilTheRunEnds) {
+  // Files the build reads are known only at the end: a file read after the
+  // log was switched on still gets nothing.
+  captureStdout([] {
+    Settings->SetWriteLog(true);
+    Log->Message("one");
+  });
+  EXPECT_EQ(logText(), "");
+  Settings->noteInputFile((dir_ / "log.txt").string());
+  const std::string out = captureStdout([] { DeinitVorak(); });
+  EXPECT_EQ(out, "EInOutError: Cannot write log file \"" + (dir_ / "log.txt").string() +
+                     "\". The build reads this file\n");
+  EXPECT_EQ(logText(), "");
+  captureStdout([] { InitVorak(); });  // for the fixture's TearDown
+}
+
 TEST_F(LogFileTest, UnopenableLogFileIsAnInOutError) {
   Settings->setCompilerPath((dir_ / "missing" / "deeper").string() + "/");
   EXPECT_THROW(Settings->SetWriteLog(true), EInOutError);

@@ -56,6 +56,7 @@ struct InputCase {
   const char* message;                 // the refusal, up to the file name
   const char* target;                  // the file the message names
   const char* body = "nop\nret\n";    // the project after its header
+  std::vector<std::string> links = {};  // symbolic links: name, target, ...
 };
 
 void PrintTo(const InputCase& c, std::ostream* os) { *os << c.name; }
@@ -71,6 +72,7 @@ TEST_P(InputsAreKept, RefusedWithNothingWritten) {
   std::vector<std::pair<std::string, std::string>> inputs = {{c.project, header + c.body}};
   for (size_t i = 0; i + 1 < c.files.size(); i += 2) inputs.emplace_back(c.files[i], c.files[i + 1]);
   for (const auto& [name, text] : inputs) writeFile(d / name, text);
+  for (size_t i = 0; i + 1 < c.links.size(); i += 2) fs::create_symlink(c.links[i + 1], d / c.links[i]);
   const std::vector<std::string> before = listing(d);
 
   std::vector<std::string> args = {(d / c.project).string(), "-nopause"};
@@ -108,6 +110,26 @@ INSTANTIATE_TEST_SUITE_P(
                   "#include 'inc.bin'\nret\n"},
         InputCase{"ListingNamedAsTheProject", "foo.asm", {}, {"-asmdebug"}, nullptr, "[13032] The listing file",
                   "foo.asm"},
+        // The log is appended to log.txt in the compiler folder, here the
+        // project folder.
+        InputCase{"LogNamedAsTheProject", "log.txt", {}, {"-writelog"}, nullptr, "[13035] The log file", "log.txt"},
+        InputCase{"LogNamedAsAnInclude",
+                  "p.vor",
+                  {"log.txt", "nop\n"},
+                  {"-writelog"},
+                  nullptr,
+                  "[13035] The log file",
+                  "log.txt",
+                  "#include 'log.txt'\nret\n"},
+        InputCase{"LogLinkedToTheProject",
+                  "p.vor",
+                  {},
+                  {"-writelog"},
+                  nullptr,
+                  "[13035] The log file",
+                  "log.txt",
+                  "nop\nret\n",
+                  {"log.txt", "p.vor"}},
         InputCase{"BuilderCommitsUnderTheProjectName", "p.vor", {}, {}, "wvc", "[13031] The output file", "p.vor"},
         InputCase{"BuilderRenamesTheOutputAsTheProject", "p.vor", {}, {}, "wv", "[13031] The output file",
                   "p.vor"}),
@@ -126,6 +148,29 @@ TEST(InputsAreKept, ListingNamedAsAnIncludeIsRefusedAfterTheCompile) {
   EXPECT_EQ(readFile(d / "p.asm"), "nop\n");
   EXPECT_FALSE(fs::exists(d / "p.bin"));
 }
+
+// A compile that fails after reading log.txt leaves it as it was, on the
+// immediate exit of -nopause and at the shut-down after the pause alike.
+class LogReadByAFailedCompile : public ::testing::TestWithParam<bool> {};
+
+TEST_P(LogReadByAFailedCompile, IsNotWritten) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\n#include 'log.txt'\nbogus\n");
+  writeFile(d / "log.txt", "nop\n");
+  std::vector<std::string> args = {(d / "p.vor").string(), "-writelog"};
+  if (GetParam()) args.push_back("-nopause");
+  const RunResult r = runVorak(args, dir.path(), kFlat);
+  EXPECT_NE(r.out.find("Unexpected ident bogus"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("EInOutError: Cannot write log file \"" + (d / "log.txt").string() +
+                       "\". The build reads this file"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "log.txt"), "nop\n");
+}
+
+INSTANTIATE_TEST_SUITE_P(Exits, LogReadByAFailedCompile, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NoPause" : "AfterThePause"); });
 
 // ---- output is replaced whole or not at all ----
 

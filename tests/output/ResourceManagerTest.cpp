@@ -368,6 +368,19 @@ TEST_F(ResourceManagerTest, EmptyEntriesAnywhereAreSkipped) {
   EXPECT_EQ(ResMan->Resource(4, 1)->langID, 9);
 }
 
+// A tail too short for a header but holding the zero data size of an empty
+// entry is that empty entry, whatever length it has.
+class ShortEmptyTailTest : public ResourceManagerTest, public ::testing::WithParamInterface<size_t> {};
+
+TEST_P(ShortEmptyTailTest, IsAnEmptyEntry) {
+  ResMan->readResourceFile(write("t.res", emptyEntry() + entry(4, 1, 9, "abcd") + std::string(GetParam(), '\0')));
+  ASSERT_EQ(ResMan->Count(4), 1);
+  EXPECT_EQ(ResMan->buildRes(0).substr(ResMan->DirectorySize()), "abcd");
+}
+
+INSTANTIATE_TEST_SUITE_P(TailLengths, ShortEmptyTailTest, ::testing::Values(4, 5, 16, 31),
+                         [](const auto& info) { return "Bytes" + std::to_string(info.param); });
+
 TEST_F(ResourceManagerTest, SeveralFilesAddUp) {
   ResMan->readResourceFile(write("a.res", emptyEntry() + entry(4, 1, 9, "abc")));
   ResMan->readResourceFile(write("b.res", emptyEntry() + entry(4, 2, 9, "defgh") + entry(2, 1, 9, "i")));
@@ -435,10 +448,13 @@ const char kNameMsg[] = "This type of resource name is not supported yet, please
 INSTANTIATE_TEST_SUITE_P(
     Cases, BadResourceFileTest,
     ::testing::Values(
-        BadFile{"headerCut", entry(10, 1, 0, "ok") + std::string(20, '\0'),
+        BadFile{"headerCut", entry(10, 1, 0, "ok") + "\x05" + std::string(19, '\0'),
                 "[13025] Resource file %s is truncated: the entry at offset 68 has no complete header", 1},
         BadFile{"oneByteLeft", std::string(1, '\x01'),
                 "[13025] Resource file %s is truncated: the entry at offset 32 has no complete header", 0},
+        // Too short even for the data size of an empty entry.
+        BadFile{"threeZeroBytesLeft", entry(10, 1, 0, "ok") + std::string(3, '\0'),
+                "[13025] Resource file %s is truncated: the entry at offset 68 has no complete header", 1},
         BadFile{"dataCut", header(with(100, 10, 0xFFFF, 0xFFFF)) + std::string(10, 'd'),
                 "[13025] Resource file %s is truncated: the entry at offset 32 announces 100 data bytes, only 10 follow", 0},
         BadFile{"hugeSize", header(with(0xFFFFFFFFu, 10, 0xFFFF, 0xFFFF)) + "abcd",

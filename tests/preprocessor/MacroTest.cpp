@@ -196,6 +196,17 @@ TEST_F(MacroTest, Errors) {
       {"inline function max($a, $b) { #return $a; }\nmov eax, max(1+2, 3)\n",
        "[3,15]: [313] Unexpected symbol + in [p.vor]"},
       {"inline procedure m($a) { }\nm 5;\n", "[3,3]: [312] Unexpected number 5 in [p.vor]"},
+      // A list opened by "(" is closed by ")" for every macro that takes
+      // arguments, a number of them or any.
+      {"inline procedure m(;) { }\nm(1, 2\nnop\n", "[4,3]: [313] Unexpected ident nop in [p.vor]"},
+      {"inline procedure m($a, ;) { }\nm(1, 2\nnop\n", "[4,3]: [313] Unexpected ident nop in [p.vor]"},
+      {"inline function f(;) { #return 1; }\nmov eax, f(1, 2\nnop\n", "[4,3]: [313] Unexpected ident nop in [p.vor]"},
+      {"emacro w(;) { nop }\nw(1, 2\n{ int3 }\n", "[4,1]: [313] Unexpected symbol { in [p.vor]"},
+      {"inline procedure m(;) { }\nm(1,", "[3,5]: [32241] Unexpected EOF in [p.vor]"},
+      // The end of the text is no argument.
+      {"inline op procedure m($a) { nop }\nm", "[3,2]: [32241] Unexpected EOF in [p.vor]"},
+      {"inline op procedure m($a, $b) { nop }\nm 1,", "[3,5]: [32241] Unexpected EOF in [p.vor]"},
+      {"inline procedure m() { }\nm(", "[3,3]: [32241] Unexpected EOF in [p.vor]"},
       {"inline op procedure m(;) { }\n", "[2,22]: [6481] Inline op macros can not have uncounted arguments in [p.vor]"},
       {"inline foo m() { }\n", "[2,10]: [12456] Unexpected ident foo in [p.vor]"},
       {"inline procedure eax() { }\n", "[2,20]: [7444] ident eax redeclared in [p.vor]"},
