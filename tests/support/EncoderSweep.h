@@ -81,7 +81,10 @@ inline std::string describe(const SweepOp& s) {
   }
 }
 
-// Table rows write their operands with these.
+// Table rows write their operands with these. OperandKit.h has builders of
+// the same names and arguments for its own record; the inline namespace
+// keeps the two apart at link time, where the return type does not count.
+inline namespace sweep_builders {
 inline SweepOp ST(int64_t n) { return {SweepOp::ST, n}; }
 inline SweepOp MM(int64_t n) { return {SweepOp::MM, n}; }
 inline SweepOp XMM(int64_t n) { return {SweepOp::XMM, n}; }
@@ -103,6 +106,7 @@ inline SweepOp M(uint32_t size, TRegister base = REG_NONE, TRegister index = REG
   o.scale = scale;
   return o;
 }
+}  // namespace sweep_builders
 
 // One encoding case: the operands and the mode in, and either the oracle's
 // text of the bytes or the refusal code out. The oracle is Capstone ('c'),
