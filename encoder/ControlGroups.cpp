@@ -65,16 +65,15 @@ bool stackBased(const TOperand& o) {
 // A copy of o addressing `offset` bytes further, re-based by `shift` bytes
 // when it is addressed through the stack pointer. Without registers, a scale
 // multiplies the displacement (an element number); the piece's offset is in
-// bytes, so the scale is folded into the displacement first.
-bool pieceOf(const TOperand& o, int64_t offset, int64_t shift, TOperand& out) {
-  out = o;
+// bytes, so the scale is folded into the displacement first. The sum is kept
+// whole: whether the mode's field holds it is the encoding's question.
+TOperand pieceOf(const TOperand& o, int64_t offset, int64_t shift) {
+  TOperand out = o;
   const bool scaledAddress = o.reg_base == REG_NONE && o.scale > 1;
-  const int64_t base = static_cast<int64_t>(o.displacement) * (scaledAddress ? o.scale : 1);
-  const int64_t d = base + offset + (stackBased(o) ? shift : 0);
-  if (d < INT32_MIN || d > INT32_MAX) return false;
-  out.displacement = static_cast<int32_t>(d);
+  const int64_t base = o.displacement * (scaledAddress ? o.scale : 1);
+  out.displacement = base + offset + (stackBased(o) ? shift : 0);
   if (scaledAddress) out.scale = 0;
-  return true;
+  return out;
 }
 
 TRegister stackPointer() { return mode64() ? REG_RSP : REG_ESP; }
@@ -119,18 +118,24 @@ uint32_t TVorAssembler::encodePUSHPOP(const TEncodeArgs& a) {
   }
 }
 
+// 16- and 32-bit code push the low bytes of a number wider than a stack
+// word, and say so; 64-bit code has no wider push than its sign-extended
+// 4-byte field, so there such a number is refused. An operand wider than the
+// stack word whose number fits is narrowed with the same warning when it
+// takes the long form.
 uint32_t TVorAssembler::pushImmediate(POperand o1) {
   int64_t v = 0;
-  if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
-  if (isImm8(ptrWidth(), v)) {
+  const bool cut = !modeImmediate(o1->value, v);
+  if (cut && mode64()) return ERROR_OPERAND_SIZE_MISMATCH;
+  const bool shortForm = isImm8(ptrWidth(), v);
+  if (cut || (!shortForm && o1->size > ptrWidth())) {
+    o1->size = ptrWidth();
+    Log->Warning("Operand has been truncated to fit into DWord");
+  }
+  if (shortForm) {
     addBytes(0x6Au, 1);
     emitImm(v, 1);
   } else {
-    // Only the long form narrows a wider operand to the stack word.
-    if (o1->size > ptrWidth()) {
-      o1->size = ptrWidth();
-      Log->Warning("Operand has been truncated to fit into DWord");
-    }
     addBytes(0x68u, 1);
     emitImm(v, immField());
   }
@@ -152,8 +157,7 @@ uint32_t TVorAssembler::pushPopVariable(const TInstruction& r, POperand o1) {
   const uint32_t words = size / w;
   for (uint32_t i = 0; i < words; ++i) {
     const uint32_t k = push ? words - 1 - i : i;
-    TOperand word;
-    if (!pieceOf(*o1, static_cast<int64_t>(k) * w, 0, word)) return ERROR_OPERAND_INVALID;
+    TOperand word = pieceOf(*o1, static_cast<int64_t>(k) * w, 0);
     const uint32_t rc = emitRMDigit(opByte<4>(r.opcode2), 0, r.opcode_r, &word);
     if (rc != ASSEMBLE_OK) return rc;
   }
@@ -177,9 +181,8 @@ uint32_t TVorAssembler::pushPopBlock(const TInstruction& r, POperand o1) {
   if (rem != 0 && (rc = pushBlockRemainder(o1, rem, moved)) != ASSEMBLE_OK) return rc;
   for (uint32_t i = 0; i < words; ++i) {
     const uint32_t k = push ? words - 1 - i : i;
-    TOperand word;
     const int64_t shift = push ? moved : static_cast<int64_t>(size) - (moved + w);
-    if (!pieceOf(*o1, static_cast<int64_t>(k) * w, shift, word)) return ERROR_OPERAND_INVALID;
+    TOperand word = pieceOf(*o1, static_cast<int64_t>(k) * w, shift);
     if ((rc = emitRMDigit(opByte<4>(r.opcode2), 0, r.opcode_r, &word)) != ASSEMBLE_OK) return rc;
     moved += w;
   }
@@ -207,8 +210,7 @@ uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& m
   }
   uint32_t evenBytes = rem;
   if (rem & 1) {
-    TOperand pair, stackTop, eight;
-    if (!pieceOf(*o1, size - 2, moved, pair)) return ERROR_OPERAND_INVALID;
+    TOperand pair = pieceOf(*o1, size - 2, moved), stackTop, eight;
     uint32_t rc = emitRMDigit(0xFF, 2, 6, &pair);
     if (rc != ASSEMBLE_OK) return rc;
     moved += 2;
@@ -218,8 +220,7 @@ uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& m
     evenBytes = rem - 1;
   }
   for (uint32_t j = evenBytes / 2; j-- > 0;) {
-    TOperand piece;
-    if (!pieceOf(*o1, top + 2 * static_cast<int64_t>(j), moved, piece)) return ERROR_OPERAND_INVALID;
+    TOperand piece = pieceOf(*o1, top + 2 * static_cast<int64_t>(j), moved);
     const uint32_t rc = emitRMDigit(0xFF, 2, 6, &piece);
     if (rc != ASSEMBLE_OK) return rc;
     moved += 2;
@@ -243,11 +244,13 @@ uint32_t TVorAssembler::pushAddress(POperand o1) {
     uint32_t rc = innerAssemble(push, &base, nullptr);
     if (rc != ASSEMBLE_OK) return rc;
     top.setMemory(false, ptrWidth(), 0, 0, {stackPointer()}, nullptr, otRegister, nullptr);
-    const int64_t d = o1->displacement;
+    // The amount is the displacement the address would have had.
+    int32_t d = 0;
+    if (!modeDisplacement(o1->displacement, d)) return ERROR_DISPLACEMENT_RANGE;
     // -INT32_MIN has no 32-bit form; adding the negative value is the same.
     const bool subtract = d < 0 && d != INT32_MIN;
     amount.setImm(false, 0, 4);
-    amount.value = subtract ? -d : d;
+    amount.value = subtract ? -int64_t{d} : d;
     return innerAssemble(subtract ? sub : add, &top, &amount);
   }
   TOperand acc;

@@ -53,13 +53,10 @@ TRegister numbered(uint8_t n, uint32_t width) {
 bool stackBased(const TOperand& o) {
   return o.hint == otMem && (o.reg_base == REG_ESP || o.reg_base == REG_RSP);
 }
-bool rebased(const TOperand& o, int64_t by, TOperand& out) {
-  out = o;
-  if (!stackBased(o) || by == 0) return true;
-  const int64_t d = static_cast<int64_t>(o.displacement) + by;
-  if (d < INT32_MIN || d > INT32_MAX) return false;
-  out.displacement = static_cast<int32_t>(d);
-  return true;
+TOperand rebased(const TOperand& o, int64_t by) {
+  TOperand out = o;
+  if (stackBased(o)) out.displacement += by;
+  return out;
 }
 
 PInstruction row(std::string_view name) { return opcodeLookup(name); }
@@ -340,11 +337,11 @@ uint32_t TVorAssembler::moveMemToMem(POperand o1, POperand o2) {
   }
   const bool save = !(s == 0 && mayClobber);
   const uint32_t saveWidth = std::max(ptrWidth(), size);
-  TOperand scratch, saved, src, dst;
+  TOperand scratch, saved;
   scratch.setRegister(false, numbered(s, size));
   saved.setRegister(false, numbered(s, saveWidth));
   const int64_t shift = save ? saveWidth : 0;
-  if (!rebased(*o2, shift, src) || !rebased(*o1, shift, dst)) return ERROR_OPERAND_INVALID;
+  TOperand src = rebased(*o2, shift), dst = rebased(*o1, shift);
 
   static const PInstruction mov = row("mov"), push = row("push"), pop = row("pop");
   uint32_t rc = save ? innerAssemble(push, &saved, nullptr) : ASSEMBLE_OK;
@@ -361,11 +358,11 @@ uint32_t TVorAssembler::moveWidenedToVariable(POperand o1, POperand o2) {
     return ERROR_OPERAND_SIZE_MISMATCH;
   const bool save = CompileFlags.m2m_reg == REG_NONE;
   const uint32_t saveWidth = std::max(ptrWidth(), size);
-  TOperand scratch, saved, src, dst;
+  TOperand scratch, saved;
   scratch.setRegister(o1->issigned, numbered(0, size));
   saved.setRegister(false, numbered(0, saveWidth));
   const int64_t shift = save ? saveWidth : 0;
-  if (!rebased(*o2, shift, src) || !rebased(*o1, shift, dst)) return ERROR_OPERAND_INVALID;
+  TOperand src = rebased(*o2, shift), dst = rebased(*o1, shift);
 
   static const PInstruction mov = row("mov"), movsx = row("movsx"), movzx = row("movzx"),
                             push = row("push"), pop = row("pop");

@@ -31,4 +31,14 @@ inline bool immFits(int64_t v, uint32_t n) {
   return inField(v, n) || ((v >> 32) == 0 && inField(asSigned32(v), n));
 }
 
+// The 32-bit displacement field that addresses what d names. 64-bit code
+// sign-extends the field, so only -2^31 .. 2^31-1 reach the address written
+// (false for any other value); 16- and 32-bit code wrap addresses at their
+// width, so there any value names the same place as its low 32 bits.
+inline bool modeDisplacement(int64_t d, int32_t& field) {
+  if (mode64() && (d < INT32_MIN || d > INT32_MAX)) return false;
+  field = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(d)));
+  return true;
+}
+
 }  // namespace vorak

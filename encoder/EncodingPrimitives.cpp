@@ -66,15 +66,6 @@ bool isMemoryKind(TOperandType t) {
   return t == otMem || t == otVar || t == otVarRef || t == otMemRef;
 }
 
-// The x86-64 displacement is a signed 32-bit field that the processor
-// sign-extends to 64 bits, so an address of 2 GiB or more would become one
-// near the top of memory; elsewhere the address wraps at 32 bits, so an
-// unsigned reading is as good.
-bool fitsDisp32(int64_t v) {
-  if (mode64()) return v >= INT32_MIN && v <= INT32_MAX;
-  return v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX);
-}
-
 // Address registers of the 32-bit form: 32-bit registers in 32-bit mode;
 // 64-bit registers in 64-bit mode, or 32-bit ones behind the 67 prefix.
 // Base and index must agree; 16-bit registers would need the other form.
@@ -128,9 +119,9 @@ void rmBytes(TBytes& t, uint8_t reg, const TRMFields& f) {
   t.put(static_cast<uint8_t>(d >> 24));
 }
 
-void setDisp32(TRMFields& f, const TOperand& op, int64_t value, bool fixup) {
+void setDisp32(TRMFields& f, const TOperand& op, int32_t value, bool fixup) {
   f.dispSize = 4;
-  f.disp = static_cast<int32_t>(value);
+  f.disp = value;
   f.dispFixup = fixup;
   if (fixup) {
     f.fixFunc = op.ptr;
@@ -179,7 +170,9 @@ uint32_t TVorAssembler::buildRM(POperand op, TRMFields& f) {
     return ASSEMBLE_OK;
   }
   if (!isMemoryKind(op->hint)) return ERROR_OPERAND_INVALID;
-  return mode16() ? buildMem16(*op, f) : buildMem32(*op, f);
+  int32_t disp = 0;
+  if (!modeDisplacement(op->displacement, disp)) return ERROR_DISPLACEMENT_RANGE;
+  return mode16() ? buildMem16(*op, disp, f) : buildMem32(*op, disp, f);
 }
 
 namespace {
@@ -187,27 +180,28 @@ namespace {
 // The displacement's part of the 32-bit form. mod 0 (none) only when there is
 // nothing to add and the base allows it; a byte when it fits and is no
 // variable's address (the builder writes four bytes) nor scaled.
-void setMod32(TRMFields& f, const TOperand& op, bool baseNeedsDisp) {
-  const bool hasDisp = op.displacement != 0 || op.ptr != nullptr;
-  const bool disp8 = TVorAssembler::isImm8(4, op.displacement) && op.ptr == nullptr && op.scale == 0;
+void setMod32(TRMFields& f, const TOperand& op, int32_t disp, bool baseNeedsDisp) {
+  const bool hasDisp = disp != 0 || op.ptr != nullptr;
+  const bool disp8 = TVorAssembler::isImm8(4, disp) && op.ptr == nullptr && op.scale == 0;
   if (!hasDisp && !baseNeedsDisp) {
     f.mod = 0;
   } else if (disp8) {
     f.mod = 1;
     f.dispSize = 1;
-    f.disp = op.displacement;
+    f.disp = disp;
   } else {
     f.mod = 2;
-    setDisp32(f, op, op.displacement, op.ptr != nullptr && op.data != nullptr);
+    setDisp32(f, op, disp, op.ptr != nullptr && op.data != nullptr);
   }
 }
 
 // No register: an absolute address. In 64-bit mode mod 0 r/m 5 means
 // [rip+disp32], so the address goes through a SIB byte with neither base nor
 // index.
-uint32_t absolute32(const TOperand& op, TRMFields& f) {
-  const int64_t v = static_cast<int64_t>(op.displacement) * (op.scale ? op.scale : 1);
-  if (!fitsDisp32(v)) return ERROR_OPERAND_INVALID;
+// A scale multiplies the displacement (an element number) into the address.
+uint32_t absolute32(const TOperand& op, int32_t disp, TRMFields& f) {
+  int32_t v = 0;
+  if (!modeDisplacement(int64_t{disp} * (op.scale ? op.scale : 1), v)) return ERROR_DISPLACEMENT_RANGE;
   f.mod = 0;
   if (mode64()) {
     f.rm = 4;
@@ -223,19 +217,19 @@ uint32_t absolute32(const TOperand& op, TRMFields& f) {
 }
 
 // Base and index: SIB with both; base 101 (EBP, R13) has no mod 0 form.
-uint32_t baseIndex32(const TOperand& op, uint8_t scaleCode, TRMFields& f) {
+uint32_t baseIndex32(const TOperand& op, int32_t disp, uint8_t scaleCode, TRMFields& f) {
   const uint8_t bid = regID(op.reg_base), xid = regID(op.reg_index);
   if ((xid & 7) == 4) return ERROR_OPERAND_INVALID;  // index 100 means "none"
   f.rm = 4;
   f.hasSib = true;
   f.sib = static_cast<uint8_t>((scaleCode << 6) | ((xid & 7) << 3) | (bid & 7));
   f.rexXB = static_cast<uint8_t>(((xid & 8) ? REX_X : 0) | ((bid & 8) ? REX_B : 0));
-  setMod32(f, op, (bid & 7) == 5);
+  setMod32(f, op, disp, (bid & 7) == 5);
   return ASSEMBLE_OK;
 }
 
 // One scaled register is an index without a base: [reg*s + disp32].
-uint32_t scaledIndex32(const TOperand& op, uint8_t scaleCode, TRMFields& f) {
+uint32_t scaledIndex32(const TOperand& op, int32_t disp, uint8_t scaleCode, TRMFields& f) {
   const uint8_t id = regID(op.reg_base);
   if ((id & 7) == 4) return ERROR_OPERAND_INVALID;
   f.mod = 0;
@@ -243,14 +237,14 @@ uint32_t scaledIndex32(const TOperand& op, uint8_t scaleCode, TRMFields& f) {
   f.hasSib = true;
   f.sib = static_cast<uint8_t>((scaleCode << 6) | ((id & 7) << 3) | 5);
   f.rexXB = (id & 8) ? REX_X : 0;
-  setDisp32(f, op, op.displacement, op.ptr != nullptr && op.data != nullptr);
+  setDisp32(f, op, disp, op.ptr != nullptr && op.data != nullptr);
   return ASSEMBLE_OK;
 }
 
 // One register as the base. r/m 100 always means "SIB follows", so ESP, RSP
 // and R12 take SIB 24; r/m 101 with mod 0 is the absolute (or RIP-relative)
 // form, so EBP and R13 always carry a displacement.
-uint32_t base32(const TOperand& op, TRMFields& f) {
+uint32_t base32(const TOperand& op, int32_t disp, TRMFields& f) {
   const uint8_t id = regID(op.reg_base), b = id & 7;
   f.rexXB = (id & 8) ? REX_B : 0;
   f.rm = b;
@@ -258,45 +252,45 @@ uint32_t base32(const TOperand& op, TRMFields& f) {
     f.hasSib = true;
     f.sib = 0x24;
   }
-  setMod32(f, op, b == 5);
+  setMod32(f, op, disp, b == 5);
   return ASSEMBLE_OK;
 }
 
 }  // namespace
 
 // The 32-bit addressing form, also that of 64-bit mode.
-uint32_t TVorAssembler::buildMem32(TOperand& op, TRMFields& f) {
+uint32_t TVorAssembler::buildMem32(TOperand& op, int32_t disp, TRMFields& f) {
   // An index without a base would be dropped silently; nothing builds one.
   if (op.reg_base == REG_NONE && op.reg_index != REG_NONE) return ERROR_OPERAND_INVALID;
   if (op.scale == 1) op.scale = 0;
   uint8_t scaleCode = 0;
   if (!scaleBits(op.scale, scaleCode)) return ERROR_OPERAND_INVALID;
-  if (op.reg_base == REG_NONE) return absolute32(op, f);
+  if (op.reg_base == REG_NONE) return absolute32(op, disp, f);
   uint32_t rc = checkAddressRegisters(op.reg_base, op.reg_index, f.addrPrefix);
   if (rc != ASSEMBLE_OK) return rc;
-  if (op.reg_index != REG_NONE) return baseIndex32(op, scaleCode, f);
-  if (op.scale != 0) return scaledIndex32(op, scaleCode, f);
-  return base32(op, f);
+  if (op.reg_index != REG_NONE) return baseIndex32(op, disp, scaleCode, f);
+  if (op.scale != 0) return scaledIndex32(op, disp, scaleCode, f);
+  return base32(op, disp, f);
 }
 
 // The 16-bit addressing form: BX or BP, plus SI or DI, plus a displacement.
-uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
+uint32_t TVorAssembler::buildMem16(const TOperand& op, int32_t disp, TRMFields& f) {
   const TRegister base = op.reg_base, index = op.reg_index;
   if (base == REG_NONE && index != REG_NONE) return ERROR_OPERAND_INVALID;
   // No scaling in 16-bit addresses; 1 is "none", as the parser marks variables.
   if (op.scale > 1) return ERROR_OPERAND_INVALID;
   // The field is 16 bits wide; a displacement it cannot hold would wrap.
-  if (op.displacement < -32768 || op.displacement > 65535) return ERROR_OPERAND_INVALID;
-  const bool hasDisp = op.displacement != 0 || op.ptr != nullptr;
-  const bool disp8 = isImm8(2, op.displacement) && op.ptr == nullptr;
+  if (disp < -32768 || disp > 65535) return ERROR_OPERAND_INVALID;
+  const bool hasDisp = disp != 0 || op.ptr != nullptr;
+  const bool disp8 = isImm8(2, disp) && op.ptr == nullptr;
   const bool varFixup = op.ptr != nullptr && op.data != nullptr;
   auto disp16 = [&](TRMFields& g) {
     g.dispSize = 2;
-    g.disp = op.displacement;
+    g.disp = disp;
     g.dispFixup = varFixup;
     g.fixFunc = op.ptr;
     g.fixData = op.data;
-    g.fixOffset = static_cast<uint32_t>(op.displacement);
+    g.fixOffset = static_cast<uint32_t>(disp);
   };
 
   if (base == REG_NONE) {  // the direct address: mod 0, r/m 110, disp16
@@ -324,7 +318,7 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, TRMFields& f) {
   } else if (disp8) {
     f.mod = 1;
     f.dispSize = 1;
-    f.disp = op.displacement;
+    f.disp = disp;
   } else {
     f.mod = 2;
     disp16(f);

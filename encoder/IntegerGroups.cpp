@@ -191,6 +191,9 @@ uint32_t TVorAssembler::encodeLEA(const TEncodeArgs& a) {
   const int64_t v = o2->value;
   const bool asSigned = v >= INT32_MIN && v <= INT32_MAX;
   if (!asSigned && !(v >= 0 && v <= static_cast<int64_t>(UINT32_MAX))) return ERROR_OPERAND_SIZE_MISMATCH;
+  // A number for a 4-byte register, read as 4-byte immediates are: a
+  // value held in 32 bits also stands for its signed reading, which is the
+  // field 64-bit code sign-extends (the register keeps the low 32 bits).
   TOperand address;
   address.setMemory(false, 4, static_cast<int32_t>(static_cast<uint32_t>(v)), 0, {}, nullptr, otRegister,
                     nullptr);
@@ -261,21 +264,26 @@ uint32_t TVorAssembler::encodeSHLRD(const TEncodeArgs& a) {
 
 // --- igRM_S --------------------------------------------------------------------
 //
-// setcc r/m8: 0F 90..9F /0. The destination is a byte; no size prefix.
-// EAX, ECX, EDX and EBX stand for their low byte (AL..BL); the other 32-bit
-// registers have no low byte of their own number (4-7 are AH..BH), and the
-// upper bytes of the register keep their contents either way.
+// setcc r/m8: 0F 90..9F /0. The destination is one byte. AX..BX and EAX..EBX
+// stand for their low byte (AL..BL), the word registers behind 66 outside
+// 16-bit code, which changes nothing of what is written; the other word and
+// doubleword registers have no low byte of their own number (4-7 are
+// AH..BH), and the upper bytes of the register keep their contents either
+// way. Memory of another width than a byte is refused: the instruction
+// cannot write the bytes its size names.
 uint32_t TVorAssembler::encodeRM_S(const TEncodeArgs& a) {
   POperand o1 = a.o1;
   if (o1->hint != otRegister && o1->hint != otMem) return ERROR_OPERAND_INVALID;
   TOperand low;
-  if (o1->hint == otRegister && o1->size == 4) {
+  uint32_t opSize = 1;
+  if (o1->hint == otRegister && (o1->size == 2 || o1->size == 4)) {
     if (regID(o1->reg_base) > 3) return ERROR_OPERAND_SIZE_MISMATCH;
+    if (o1->size == 2) opSize = 2;
     low.setRegister(o1->issigned, regScale(o1->reg_base, 1));
     o1 = &low;
   }
   if (!widthAgrees(o1, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
-  return emitRMDigit(a.row->opcode1, 1, 0, o1);
+  return emitRMDigit(a.row->opcode1, opSize, 0, o1);
 }
 
 // --- igBSWAP -------------------------------------------------------------------
@@ -318,17 +326,20 @@ uint32_t TVorAssembler::encodeREGMEM(const TEncodeArgs& a) {
 
 // --- igXCHG --------------------------------------------------------------------
 //
-// xchg r/m,r 86/87 /r; with the accumulator and another register 90+r. Both
-// operands the accumulator take the long form: 90 alone is nop (and in 64-bit
-// mode leaves the upper half of RAX alone, where xchg eax, eax clears it).
+// xchg r/m,r 86/87 /r; with the accumulator and a register 90+r, the
+// accumulator with itself included (90, the byte also read as nop). In 64-bit
+// code xchg eax, eax clears the upper half of RAX and 90 does not, and 90
+// with REX.W reads as a prefixed nop: both keep the long form there.
 // An address (of a variable or a memory expression) is a number and cannot
 // take the other value, so only registers and memory are exchanged.
 uint32_t TVorAssembler::encodeXCHG(const TEncodeArgs& a) {
   const POperand o1 = a.o1, o2 = a.o2;
   if (!isRM(o1) || !isReg(o2)) return ERROR_NOT_SUPPORTED;
   if (!widthAgrees(o1, o2->size)) return ERROR_OPERAND_SIZE_MISMATCH;
-  if (isReg(o1) && o1->size > 1 && isAccumulator(o1) != isAccumulator(o2))
-    return emitOpReg(0x90, o2->size, isAccumulator(o1) ? o2->reg_base : o1->reg_base);
+  const bool self = isAccumulator(o1) && isAccumulator(o2);
+  const bool shortForm = isReg(o1) && o1->size > 1 && (isAccumulator(o1) || isAccumulator(o2)) &&
+                         !(self && mode64() && o2->size > 2);
+  if (shortForm) return emitOpReg(0x90, o2->size, isAccumulator(o1) ? o2->reg_base : o1->reg_base);
   return emitRM(o2->size == 1 ? 0x86 : 0x87, o2->size, o2->reg_base, o1);
 }
 

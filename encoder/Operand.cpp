@@ -125,7 +125,7 @@ void TOperand::setIntType(bool iss, TOperandType tt, int64_t val) {
   value = val;
 }
 
-void TOperand::setMemory(bool iss, uint32_t memsize, int32_t disp, uint8_t scal,
+void TOperand::setMemory(bool iss, uint32_t memsize, int64_t disp, uint8_t scal,
                          std::initializer_list<TRegister> regs, void* op, TOperandType ot, void* cf) {
   setNull();
   issigned = iss;

@@ -58,7 +58,10 @@ struct TOperand {
   TRegister reg_index = REG_NONE;
   uint8_t reg_count = 0;
   uint8_t scale = 0;
-  int32_t displacement = 0;
+  // The displacement as written, in full: 64-bit code takes only what its
+  // sign-extended 32-bit field holds, so the encoder must see the value
+  // before it is cut to 32 bits.
+  int64_t displacement = 0;
   uint32_t segstart = 0;
   void* ptr = nullptr;  // function whose code receives the operand's fixup
   TOperandType optype = otRegister;
@@ -77,7 +80,7 @@ struct TOperand {
   void setRegister(bool iss, TRegister reg);
   void setSegment(bool iss, TSegment sg);
   void setIntType(bool iss, TOperandType tt, int64_t val);
-  void setMemory(bool iss, uint32_t memsize, int32_t disp, uint8_t scal,
+  void setMemory(bool iss, uint32_t memsize, int64_t disp, uint8_t scal,
                  std::initializer_list<TRegister> regs, void* op, TOperandType ot, void* cf);
   bool isRegister(uint32_t sz) const { return hint == otRegister && size == sz; }
   bool isRegType() const { return hint == otRegister || hint == otST || hint == otXMM; }

@@ -188,21 +188,22 @@ uint32_t TVorAssembler::emitSimd(const uint8_t* opcode, uint32_t count, bool rex
 //
 //   movq mm, mm/m64     0F 6F /r        movq m64, mm    0F 7F /r
 //   movq xmm, xmm/m64   F3 0F 7E /r     movq m64, xmm   66 0F D6 /r
-// Between an mm and an xmm register the moves are movdq2q (F2 0F D6) and
-// movq2dq (F3 0F D6): movq has no such form, so it is refused here.
+//   movq xmm, mm        F3 0F D6 /r     movq mm, xmm    F2 0F D6 /r
+// The last two are the quadword moves between the register files that
+// disassemblers name movq2dq and movdq2q.
 uint32_t TVorAssembler::encodeMMU_MOVQ(const TEncodeArgs& a) {
   const POperand o1 = a.o1, o2 = a.o2;
   if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;
   uint32_t word = 0;
-  POperand regOp = nullptr, rmOp = nullptr;
+  POperand regOp = o1, rmOp = o2;
   if (isMM(o1) && (isMM(o2) || isMemory(o2))) {
     word = 0x00000F6F;
-    regOp = o1;
-    rmOp = o2;
   } else if (isXMM(o1) && (isXMM(o2) || isMemory(o2))) {
     word = 0xF3000F7E;
-    regOp = o1;
-    rmOp = o2;
+  } else if (isXMM(o1) && isMM(o2)) {
+    word = 0xF3000FD6;
+  } else if (isMM(o1) && isXMM(o2)) {
+    word = 0xF2000FD6;
   } else if (isMemory(o1) && isXMM(o2)) {
     word = 0x66000FD6;
     regOp = o2;
@@ -329,15 +330,17 @@ uint32_t TVorAssembler::simdMove(const TInstruction& row, POperand o1, POperand 
   if (!registerNumber(regOp, reg)) return load ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
   if (!isMemory(rmOp) && !registerNumber(rmOp, unused)) return ERROR_OPERAND2_INVALID;
 
-  const bool wide = (isGeneral(o1) && o1->size == 8) || (isGeneral(o2) && o2->size == 8);
-  if (wide && ((row.flags | row.flags2) & OP_NOREX)) {
-    // movmskps/pd write a doubleword register (zero-extended in 64-bit mode):
-    // without REX.W the register reads back as its 32-bit name.
-    return isGeneral(o1) && o1->size == 8 ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
-  }
+  const bool wide1 = isGeneral(o1) && o1->size == 8, wide2 = isGeneral(o2) && o2->size == 8;
+  // 16- and 32-bit code have no 64-bit register: without REX.W (refused
+  // there) nothing else would keep RAX from being written as EAX.
+  if ((wide1 || wide2) && !mode64()) return ERROR_OPERAND_INVALID;
+  // movmskps/pd take no REX.W: the doubleword they write fills the whole
+  // 64-bit register, zero-extended, so the disassembler's 32-bit name for it
+  // is the same destination.
+  const bool rexW = (wide1 || wide2) && !((row.flags | row.flags2) & OP_NOREX);
   if (isMemory(rmOp) && !widthMatches(rmOp, moveWidth(word, regOp))) return ERROR_OPERAND_SIZE_MISMATCH;
   const TSimdOpcode op = moveOpcode(word);
-  return emitSimd(op.bytes, op.count, wide, reg, rmOp);
+  return emitSimd(op.bytes, op.count, rexW, reg, rmOp);
 }
 
 // --- igMOVSD -------------------------------------------------------------------

@@ -148,6 +148,8 @@ std::string TVorAssembler::errorCodeToString(uint32_t code) {
     case ERROR_MODE_SUPPORT:
       return "Instruction not available in " + std::to_string(CompileFlags.cpu_bits) + " bit" + " mode!";
     case ERROR_PUSH_BYTE: return "A single byte cannot be pushed: push takes whole stack words";
+    case ERROR_DISPLACEMENT_RANGE:
+      return "Displacement out of range: 64-bit code takes -2147483648 .. 2147483647";
     case ERROR_OPCODE_UNKNOWN: return "Unknown instruction";
     case ERROR_OPCODE_NULL: return "Instruction required!";
     case ERROR_NOT_SUPPORTED: return "Instruction usage is not supported!";

@@ -32,6 +32,9 @@ inline constexpr uint32_t ERROR_OPERAND_TYPE_MISMATCH = 0x1012;
 inline constexpr uint32_t ERROR_MODE_SUPPORT = 0x1013;
 // push moves whole stack words: a lone byte has no push of its own.
 inline constexpr uint32_t ERROR_PUSH_BYTE = 0x1014;
+// 64-bit code sign-extends a 32-bit displacement: 0x80000000 would address
+// 0xFFFFFFFF80000000.
+inline constexpr uint32_t ERROR_DISPLACEMENT_RANGE = 0x1015;
 inline constexpr uint32_t ERROR_OPCODE_UNKNOWN = 0x10000000;
 inline constexpr uint32_t ERROR_OPCODE_NULL = 0x10000001;
 inline constexpr uint32_t ERROR_NOT_SUPPORTED = 0x10000002;
@@ -326,8 +329,9 @@ class TVorAssembler {
   // The two-operand move of igMMU_MOV and igMOVSD.
   uint32_t simdMove(const TInstruction& row, POperand o1, POperand o2);
 
-  uint32_t buildMem32(TOperand& op, TRMFields& f);
-  uint32_t buildMem16(const TOperand& op, TRMFields& f);
+  // disp: the operand's displacement as the mode's field holds it.
+  uint32_t buildMem32(TOperand& op, int32_t disp, TRMFields& f);
+  uint32_t buildMem16(const TOperand& op, int32_t disp, TRMFields& f);
   uint32_t emitLoneModM(uint8_t reg, POperand op);
 
   // The instruction's bytes. Never shrinks, so that encoding allocates only

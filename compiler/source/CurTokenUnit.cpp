@@ -170,7 +170,7 @@ TVorToken TCurrentToken::setLabel(void* lbl, std::string_view str) {
 }
 
 TVorToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2,
-                                    int32_t disp, int32_t scale, TVar* va) {
+                                    int64_t disp, int32_t scale, TVar* va) {
   setNull();
   F_Type = ttBaseExp;
   F_Count = regCount;
@@ -207,7 +207,7 @@ TVorToken TCurrentToken::setBaseExp(int32_t size, int32_t regCount, TRegister re
     number(disp);
   } else if (disp < 0) {
     t += '-';
-    number(-static_cast<int64_t>(disp));
+    number(-disp);
   }
   t += ']';
   return F_Type;

@@ -27,9 +27,12 @@ static_assert(key__TOTAL == 42);
 
 enum TParamType : uint8_t { ptPARAM = 0, ptCALLEE = 1 };
 
+// A variable's member offset, or a memory expression's displacement as
+// written (up to 32 bits either way round; the encoder decides what the
+// mode's field holds). Both fill all 64 bits.
 union TTokenExtra {
-  uint32_t Offset;
-  int32_t Displacement;
+  uint64_t Offset;
+  int64_t Displacement;
 };
 
 class TCurrentToken {
@@ -54,7 +57,7 @@ class TCurrentToken {
   TVorToken setText(std::string_view str, TVorToken textType);
   TVorToken setSymbol(char c);
   TVorToken setLabel(void* lbl, std::string_view str);
-  TVorToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int32_t disp,
+  TVorToken setBaseExp(int32_t size, int32_t regCount, TRegister reg1, TRegister reg2, int64_t disp,
                        int32_t scale, TVar* va);
   // Resolves a name into this token: keywords and the pseudo-functions,
   // registers (with field paths through an assumed type), segments, flags,

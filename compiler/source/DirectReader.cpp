@@ -136,7 +136,7 @@ bool TDirectReader::memoryAt(uint32_t& i, TPlainMemory& mem) const {
   }
   // Displacements the tokenizer would refuse are left to it, for its message.
   if (c != ']' || disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) return false;
-  mem.disp = static_cast<int32_t>(static_cast<uint32_t>(disp));
+  mem.disp = disp;
   i = j + 1;
   return true;
 }

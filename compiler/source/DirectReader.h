@@ -16,12 +16,12 @@ namespace vorak {
 // A memory operand of the plain form "[" base ("+" index ("*" scale)?)?
 // (("+" | "-") number)? "]": registers of the pointer size, in the order the
 // tokenizer gives them, the scale (0 when none is written) and the
-// displacement, as 32 bits.
+// displacement as written.
 struct TPlainMemory {
   TRegister regs[2] = {REG_NONE, REG_NONE};
   int32_t count = 0;
   int32_t scale = 0;
-  int32_t disp = 0;
+  int64_t disp = 0;
 };
 
 // What a plain operand is.

@@ -555,8 +555,7 @@ void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
   }
   if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("[13008] Displacement does not fit 32 bits");
   if (count == 2 && scaled == 0) std::swap(regs[0], regs[1]);
-  ct.setBaseExp(0, count, regs[0], regs[1], static_cast<int32_t>(static_cast<uint32_t>(disp)),
-                static_cast<int32_t>(scale), var);
+  ct.setBaseExp(0, count, regs[0], regs[1], disp, static_cast<int32_t>(scale), var);
 }
 
 // ---------------------------------------------------------------------------

@@ -113,11 +113,12 @@ void readArgs(std::vector<TArg>& out) {
 bool isStackPointer(TRegister r) { return r == REG_SP || r == REG_ESP || r == REG_RSP; }
 
 // An operand read before pushes that the call made since: a slot addressed
-// from the stack pointer moves up by them.
+// from the stack pointer moves up by them. The depths count modulo 2^32;
+// their difference is the signed distance, and a displacement it pushes
+// past what the mode's field holds is the encoder's to refuse.
 void followStack(TOperand& op, uint32_t depth) {
   if (op.hint == otRegister || op.hint == otImm) return;
-  if (isStackPointer(op.reg_base))
-    op.displacement = static_cast<int32_t>(static_cast<uint32_t>(op.displacement) + depthNow() - depth);
+  if (isStackPointer(op.reg_base)) op.displacement += static_cast<int32_t>(depthNow() - depth);
 }
 
 // The x86 number (0-15) of the register family r belongs to.

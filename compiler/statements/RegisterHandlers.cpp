@@ -436,7 +436,7 @@ void handle_BASEEXP() {
     size = static_cast<uint32_t>(ptrSize);
     iss = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
   }
-  const int32_t disp = tk.F_Extra.Displacement;
+  const int64_t disp = tk.F_Extra.Displacement;
   const auto scale = static_cast<uint8_t>(tk.F_Scale);
   TFunction* fn = Compiler->CurFunc();
   TOperand target;

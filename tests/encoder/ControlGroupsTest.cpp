@@ -68,7 +68,10 @@ const Case kCases[] = {
     {32, "push", I(-1), {}, "push -1"},
     {32, "push", I(0xFFFFFF80), {}, "push -0x80"},
     {16, "push", I(0x1234, 2), {}, "push 0x1234"},
-    {16, "push", I(0x12345, 2), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // Wider than the stack word: its low bytes, with a warning (below).
+    {16, "push", I(0x12345, 2), {}, "push 0x2345"},
+    {32, "push", I(0x123456789LL, 8), {}, "push 0x23456789"},
+    {32, "push", I(0x1FFFFFFFFLL, 8), {}, "push -1"},
     {64, "push", I(0x7FFFFFFF), {}, "push 0x7fffffff"},
     {64, "push", I(-2), {}, "push -2"},
     // 4294967294 is no -2 where the field is sign-extended to 64 bits.
@@ -121,6 +124,27 @@ const Case kCases[] = {
     {32, "push", V(4), {}, "push dword ptr [0x12345678]"},
     {64, "push", V(8), {}, "push qword ptr [0x12345678]"},
     {16, "pop", V(2), {}, "pop word ptr [0x1234]"},
+    // Displacements: 64-bit code sign-extends the 32-bit field, so a block,
+    // and every word of it, must lie within -2^31 .. 2^31-1; 32-bit code
+    // wraps at 32 bits, where 0xFFFFFFFC is -4.
+    {64, "push", M(8, {REG_RBX}, 0xFFFFFFFFLL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "pop", M(8, {}, 0x80000000LL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "push", M(16, {REG_RBX}, 0x7FFFFFF8), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "pop", M(16, {REG_RBX}, 0x7FFFFFF8), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "push", M(4, {REG_RBX}, 0x7FFFFFFE), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "push", M(16, {REG_RBX}, 0x7FFFFFF0), {}, "push qword ptr [rbx + 0x7ffffff8]; push qword ptr [rbx + 0x7ffffff0]"},
+    {32, "push", M(8, {REG_EBX}, 0xFFFFFFFCLL), {}, "push dword ptr [ebx]; push dword ptr [ebx - 4]"},
+    {32, "push", M(8, {REG_EBX}, 0x7FFFFFFC), {}, "push dword ptr [ebx - 0x80000000]; push dword ptr [ebx + 0x7ffffffc]"},
+    {64, "jmp", M(8, {REG_RBX}, 0x80000000LL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "call", M(8, {}, 0xFFFFFFF0LL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    // The address pushed: the displacement added on the stack is the one
+    // the address would hold.
+    {64, "push", MR({REG_RBX}, 0x80000000LL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "push", MR({REG_RBX}, 0xFFFFFFFFLL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "push", MR({REG_RBX, REG_RSI}, 0x80000000LL, 2), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "push", MR({REG_RBX}, -0x80000000LL), {}, "push rbx; add qword ptr [rsp], -0x80000000"},
+    {32, "push", MR({REG_EBX}, 0xFFFFFFFFLL), {}, "push ebx; sub dword ptr [esp], 1"},
+    {32, "push", MR({REG_EBX, REG_ESI}, 0xFFFFFFF0LL, 2), {}, "lea eax, [ebx + esi*2 - 0x10]; push eax"},
 
     // call
     {32, "call", R(REG_EAX), {}, "call eax"},
@@ -359,8 +383,8 @@ TEST_F(ControlGroups, FarJumpsAndTruncatedImmediatesWarnOrFix) {
   EXPECT_EQ(fx[0].offset, 7u);
   EXPECT_EQ(fx[0].index, 0x200u);
   EXPECT_EQ(hexBytes(bytes), "EA 00 00 00 00 08 00");
-  // An immediate wider than a stack word is cut with a warning when it takes
-  // the long form; one that fits a signed byte takes 6A and no warning.
+  // An immediate operand wider than a stack word is cut with a warning when it
+  // takes the long form; one that fits a signed byte takes 6A and no warning.
   std::string out = captureStdout([&] {
     TOperand* wide = make(I(500, 8));
     EXPECT_EQ(enc.assemble(opcodeLookup("push"), wide, nullptr, nullptr, true), ASSEMBLE_OK);
@@ -374,6 +398,32 @@ TEST_F(ControlGroups, FarJumpsAndTruncatedImmediatesWarnOrFix) {
     EXPECT_EQ(hexBytes(enc.popCode()), "6A FD");
   });
   EXPECT_EQ(out, "");
+  // A number the stack word cannot hold is cut to its low bytes in 16- and
+  // 32-bit code, whichever form the rest takes, and always with the warning.
+  struct Cut {
+    uint32_t bits;
+    int64_t value;
+    const char* bytes;
+  };
+  for (const Cut& c : {Cut{32, 0x123456789LL, "68 89 67 45 23"}, Cut{32, 0x1FFFFFFFFLL, "6A FF"},
+                       Cut{16, 0x12345, "68 45 23"}, Cut{16, 0x7FFFF, "6A FF"}}) {
+    setMode(c.bits);
+    out = captureStdout([&] {
+      TOperand* cut = make(I(c.value, 8));
+      EXPECT_EQ(enc.assemble(opcodeLookup("push"), cut, nullptr, nullptr, true), ASSEMBLE_OK) << c.value;
+      EXPECT_EQ(hexBytes(enc.popCode()), c.bytes) << c.value;
+      EXPECT_EQ(cut->size, c.bits / 8) << c.value;
+    });
+    EXPECT_NE(out.find("Operand has been truncated to fit into DWord"), std::string::npos) << c.value << out;
+  }
+  // 64-bit code has no push of more than a sign-extended doubleword.
+  setMode(64);
+  out = captureStdout([&] {
+    EXPECT_EQ(enc.assemble(opcodeLookup("push"), make(I(0x123456789LL, 8)), nullptr, nullptr, true),
+              ERROR_OPERAND_SIZE_MISMATCH);
+  });
+  EXPECT_EQ(out, "");
+  EXPECT_TRUE(enc.popCode().empty());
 }
 
 // --- Sweep -----------------------------------------------------------------------
@@ -443,19 +493,18 @@ TEST_F(ControlSweep, PushAndPopOfRegistersImmediatesAddressesAndVariables) {
       for (int64_t v : std::initializer_list<int64_t>{0, 1, 127, 128, -128, 0xFF, 0x7FFF, 0x8000, 0xFFFF, 0x10000,
                                                      0x7FFFFFFF, 0x80000000LL, 0xFFFFFFFFLL, 0x100000000LL, -1,
                                                      INT64_MIN}) {
-        const Result r = run(bits, name, I(v, w));
+        Result r{};
+        captureStdout([&] { r = run(bits, name, I(v, w)); });  // the warnings of cut numbers
         const std::string where = std::string(name) + " " + std::to_string(v) + " in " + std::to_string(bits);
         if (!push) {
           EXPECT_EQ(r.rc, ERROR_OPERAND_INVALID) << where;
           continue;
         }
-        // The value decodes as written, read as the stack word it becomes.
-        // In 64-bit code the 4-byte field is sign-extended: only the signed
-        // 32-bit range reads back as the number written.
-        const bool fits32 = (v >= INT32_MIN && v <= static_cast<int64_t>(UINT32_MAX));
-        const bool ok = bits == 16   ? ((v >= -32768 && v <= 0xFFFF) || (v >= 0xFFFF8000LL && v <= 0xFFFFFFFFLL))
-                        : bits == 64 ? (v >= INT32_MIN && v <= INT32_MAX)
-                                     : fits32;
+        // The value decodes as written, read as the stack word it becomes
+        // (16- and 32-bit code cut a wider number to that word, with a
+        // warning). In 64-bit code the 4-byte field is sign-extended: only
+        // the signed 32-bit range reads back as the number written.
+        const bool ok = bits != 64 || (v >= INT32_MIN && v <= INT32_MAX);
         EXPECT_EQ(r.rc == ASSEMBLE_OK, ok) << where;
         const int64_t held = v;
         if (r.rc == ASSEMBLE_OK)

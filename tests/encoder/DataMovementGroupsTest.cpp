@@ -154,6 +154,23 @@ const Case kCases[] = {
     {32, "mov", M(2, {REG_ESP}, 4), M(2, {REG_ESP}, 8),
      "push eax; mov ax, word ptr [esp + 0xc]; mov word ptr [esp + 8], ax; pop eax"},
     {32, "mov", M(3, {REG_EBX}), M(3, {REG_ESI}), nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // Displacements: 64-bit code sign-extends the 32-bit field, so
+    // 0xFFFFFFFF would be -1 and 0x80000000 the top of memory; 32-bit code
+    // wraps at 32 bits, where they are the places written.
+    {64, "mov", R(REG_RAX), M(8, {REG_RBX}, 0xFFFFFFFFLL), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "mov", R(REG_RAX), M(8, {}, 0x80000000LL), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "mov", M(8, {REG_RBX, REG_RSI}, 0x80000000LL, 8), R(REG_RCX), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "mov", R(REG_RAX), MR({REG_RBX}, 0x80000000LL), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "mov", R(REG_EAX), M(4, {REG_RBX}, -0x80000000LL), "mov eax, dword ptr [rbx - 0x80000000]"},
+    {64, "mov", R(REG_RAX), M(8, {REG_RBX}, 0x7FFFFFFF), "mov rax, qword ptr [rbx + 0x7fffffff]"},
+    {32, "mov", R(REG_EAX), M(4, {REG_EBX}, 0xFFFFFFFFLL), "mov eax, dword ptr [ebx - 1]"},
+    {32, "mov", R(REG_EAX), M(4, {}, 0x80000000LL), "mov eax, dword ptr [0x80000000]"},
+    // Memory to memory: each piece's displacement must fit, as the whole's.
+    {64, "mov", M(8, {REG_RBX}, 0x80000000LL), M(8, {REG_RSI}), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "mov", M(8, {REG_RBX}), M(8, {REG_RSI}, 0xFFFFFFF8LL), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "mov", M(4, {REG_RSP}, 0x7FFFFFFC), M(4, {REG_RSI}), nullptr, ERROR_DISPLACEMENT_RANGE},
+    {32, "mov", M(8, {REG_EBX}, 0xFFFFFFFCLL), M(8, {REG_ESI}),
+     "push dword ptr [esi + 4]; push dword ptr [esi]; pop dword ptr [ebx - 4]; pop dword ptr [ebx]"},
 
     // movsx, movzx
     {32, "movzx", R(REG_EAX), M(2, {REG_EBX}), "movzx eax, word ptr [ebx]"},

@@ -23,7 +23,7 @@ struct Op {
   int64_t value = 0;
   uint32_t size = 0;
   std::vector<TRegister> regs;
-  int32_t disp = 0;
+  int64_t disp = 0;
   uint8_t scale = 0;
 };
 Op R(TRegister r) {
@@ -38,7 +38,7 @@ Op I(int64_t v) {
   o.value = v;
   return o;
 }
-Op M(uint32_t size, std::vector<TRegister> regs, int32_t disp = 0, uint8_t scale = 0) {
+Op M(uint32_t size, std::vector<TRegister> regs, int64_t disp = 0, uint8_t scale = 0) {
   Op o;
   o.kind = Op::Mem;
   o.size = size;
@@ -130,9 +130,24 @@ const Case kCases[] = {
     {64, "imul", R(REG_RAX), M(16, {REG_RBX}), I(3), nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     // A scaled address without registers must stay below 2 GiB in 64-bit
     // code, where the 32-bit field is sign-extended; 32-bit code reaches it.
-    {64, "add", R(REG_EAX), M(4, {}, 0x10000000, 8), {}, nullptr, ERROR_OPERAND_INVALID},
+    {64, "add", R(REG_EAX), M(4, {}, 0x10000000, 8), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
     {64, "add", R(REG_EAX), M(4, {}, 0x1FFFFFFF, 4), {}, "add eax, dword ptr [0x7ffffffc]"},
     {32, "add", R(REG_EAX), M(4, {}, 0x10000000, 8), {}, "add eax, dword ptr [0x80000000]"},
+    // So must any displacement: 0xFFFFFFFF would address [rbx-1] and
+    // 0x80000000 the top of memory. 16- and 32-bit addresses wrap at their
+    // width, where 0xFFFFFFFF is the place -1 names.
+    {64, "add", R(REG_RAX), M(8, {REG_RBX}, 0xFFFFFFFFLL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "add", R(REG_RAX), M(8, {}, 0x80000000LL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "cmp", M(4, {REG_RBX, REG_RSI}, 0x80000000LL, 4), I(1), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "sub", M(4, {REG_R9}, 0xFFFFFFF0LL, 8), R(REG_EAX), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "lea", R(REG_EAX), M(0, {REG_RBX}, 0x80000000LL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "lea", R(REG_EAX), M(0, {REG_EBX}, 0xFFFFFFFFLL), {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "sete", M(1, {REG_RBX}, 0x90000000LL), {}, {}, nullptr, ERROR_DISPLACEMENT_RANGE},
+    {64, "add", R(REG_RAX), M(8, {REG_RBX}, 0x7FFFFFFF), {}, "add rax, qword ptr [rbx + 0x7fffffff]"},
+    {64, "add", R(REG_RAX), M(8, {REG_RBX}, -0x80000000LL), {}, "add rax, qword ptr [rbx - 0x80000000]"},
+    {32, "add", R(REG_EAX), M(4, {REG_EBX}, 0xFFFFFFFFLL), {}, "add eax, dword ptr [ebx - 1]"},
+    {32, "lea", R(REG_EAX), M(0, {REG_EBX}, 0x80000000LL), {}, "lea eax, [ebx - 0x80000000]"},
+    {16, "add", R(REG_AX), M(2, {REG_BX}, 0xFFFFFFFFLL), {}, "add ax, word ptr [bx - 1]"},
     {32, "add", R(REG_AL), I(300), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "cmp", M(1, {REG_EBX}), I(300), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {64, "add", R(REG_RAX), I(0x100000000), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
@@ -212,16 +227,24 @@ const Case kCases[] = {
     {64, "setg", M(0, {REG_R12}), {}, {}, "setg byte ptr [r12]"},
     {64, "setz", R(REG_AH), {}, {}, "sete ah"},
     {16, "setc", M(1, {REG_BX}), {}, {}, "setb byte ptr [bx]"},
-    {32, "seto", R(REG_AX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
-    // EAX..EBX stand for their low byte; the other registers have none of
-    // their own number.
+    // AX..BX and EAX..EBX stand for their low byte (the word registers
+    // behind 66 outside 16-bit code); the other registers have none of their
+    // own number.
+    {32, "seto", R(REG_AX), {}, {}, "seto al"},
+    {16, "seta", R(REG_BX), {}, {}, "seta bl"},
+    {64, "setne", R(REG_DX), {}, {}, "setne dl"},
+    {32, "seta", R(REG_SI), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {16, "seta", R(REG_SP), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", R(REG_ECX), {}, {}, "sete cl"},
     {64, "setne", R(REG_EBX), {}, {}, "setne bl"},
     {16, "setnae", R(REG_EDX), {}, {}, "setb dl"},
     {32, "sete", R(REG_ESI), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {64, "sete", R(REG_ESP), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {64, "sete", R(REG_RAX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    // setcc writes one byte: memory that names another width is refused.
     {32, "setz", M(4, {REG_EAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {32, "setz", M(2, {REG_EAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "setz", M(8, {REG_RAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", M(1, {REG_BX}), {}, {}, nullptr, ERROR_OPERAND_INVALID},
     {32, "sets", I(1), {}, {}, nullptr, ERROR_OPERAND_INVALID},
 
@@ -258,6 +281,17 @@ const Case kCases[] = {
     {32, "xchg", R(REG_AX), R(REG_BX), {}, "xchg ax, bx"},
     {64, "xchg", R(REG_RAX), R(REG_R8), {}, "xchg rax, r8"},
     {64, "xchg", R(REG_R9), R(REG_RAX), {}, "xchg rax, r9"},
+    // The accumulator with itself: 90 (read as nop) in 16- and 32-bit code.
+    // In 64-bit code xchg eax, eax clears the upper half of RAX, which 90
+    // does not, and REX.W 90 reads as a prefixed nop: the long form stays.
+    {32, "xchg", R(REG_EAX), R(REG_EAX), {}, "nop"},
+    {32, "xchg", R(REG_AX), R(REG_AX), {}, "nop"},
+    {16, "xchg", R(REG_AX), R(REG_AX), {}, "nop"},
+    {16, "xchg", R(REG_EAX), R(REG_EAX), {}, "nop"},
+    {64, "xchg", R(REG_AX), R(REG_AX), {}, "nop"},
+    {64, "xchg", R(REG_EAX), R(REG_EAX), {}, "xchg eax, eax"},
+    {64, "xchg", R(REG_RAX), R(REG_RAX), {}, "xchg rax, rax"},
+    {32, "xchg", R(REG_AL), R(REG_AL), {}, "xchg al, al"},
     {64, "xchg", R(REG_EAX), R(REG_EAX), {}, "xchg eax, eax"},
     {32, "xchg", M(4, {REG_EBX}), R(REG_EDX), {}, "xchg dword ptr [ebx], edx"},
     {32, "xchg", R(REG_EAX), R(REG_BL), {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
@@ -360,6 +394,12 @@ const BytesCase kDocumented[] = {
     {64, "cdqe", {}, {}, {}, "48 98"},
     {32, "fclex", {}, {}, {}, "9B DB E2"},
     {32, "pause", {}, {}, {}, "F3 90"},
+    {32, "xchg", R(REG_EAX), R(REG_EAX), {}, "90"},
+    {32, "xchg", R(REG_AX), R(REG_AX), {}, "66 90"},
+    {16, "xchg", R(REG_AX), R(REG_AX), {}, "90"},
+    {64, "xchg", R(REG_EAX), R(REG_EAX), {}, "87 C0"},
+    {32, "seta", R(REG_AX), {}, {}, "66 0F 97 C0"},
+    {16, "seta", R(REG_AX), {}, {}, "0F 97 C0"},
 };
 
 TEST_F(IntegerGroups, DocumentedByteSequences) {

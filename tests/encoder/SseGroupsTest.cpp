@@ -38,9 +38,15 @@ TEST_F(SseGroups, MovqForms) {
       {64, "movq", MM(7), M(8, REG_R8, REG_R15, 0, 8), "movq mm7, qword ptr [r8 + r15*8]"},
       {16, "movq", XMM(1), M(8, REG_BX, REG_SI), "movq xmm1,QWORD PTR [bx+si]", ASSEMBLE_OK, 'o'},
       {16, "movq", M(0, REG_DI), XMM(6), "movq QWORD PTR [di],xmm6", ASSEMBLE_OK, 'o'},
-      // Between mm and xmm the moves are movdq2q and movq2dq.
-      {32, "movq", XMM(0), MM(1), nullptr, ERROR_NOT_SUPPORTED},
-      {32, "movq", MM(0), XMM(1), nullptr, ERROR_NOT_SUPPORTED},
+      // Between mm and xmm the quadword moves that disassemblers name
+      // movq2dq and movdq2q.
+      {32, "movq", XMM(0), MM(1), "movq2dq xmm0, mm1"},
+      {32, "movq", MM(0), XMM(1), "movdq2q mm0, xmm1"},
+      {64, "movq", XMM(9), MM(7), "movq2dq xmm9, mm7"},
+      {64, "movq", MM(2), XMM(12), "movdq2q mm2, xmm12"},
+      {16, "movq", XMM(3), MM(4), "movq2dq xmm3,mm4", ASSEMBLE_OK, 'o'},
+      {32, "movq", XMM(9), MM(1), nullptr, ERROR_OPERAND_INVALID},
+      {64, "movq", MM(8), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
       {32, "movq", M(16, REG_EAX), XMM(0), nullptr, ERROR_OPERAND_SIZE_MISMATCH},
       {32, "movq", MM(0), M(4, REG_EAX), nullptr, ERROR_OPERAND_SIZE_MISMATCH},
       {32, "movq", R(REG_EAX), XMM(0), nullptr, ERROR_NOT_SUPPORTED},
@@ -231,9 +237,14 @@ TEST_F(SseGroups, MoveForms) {
       {64, "movdq2q", MM(8), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
       {64, "movdq2q", MM(0), XMM(16), nullptr, ERROR_OPERAND2_INVALID},
       {64, "movaps", M(16, REG_RAX), XMM(16), nullptr, ERROR_OPERAND2_INVALID},
-      // movmskps writes a doubleword register: rax would read back as eax.
-      {64, "movmskps", R(REG_RAX), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
-      {64, "movmskpd", R(REG_R9), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
+      // movmskps writes a doubleword, zero-extended into a 64-bit register:
+      // without REX.W, rax reads back as the eax that fills it.
+      {64, "movmskps", R(REG_RAX), XMM(1), "movmskps eax, xmm1"},
+      {64, "movmskpd", R(REG_R9), XMM(1), "movmskpd r9d, xmm1"},
+      {64, "movmskpd", R(REG_RDI), XMM(14), "movmskpd edi, xmm14"},
+      // 16- and 32-bit code have no 64-bit register to fill.
+      {32, "movmskpd", R(REG_RAX), XMM(1), nullptr, ERROR_OPERAND_INVALID},
+      {16, "movmskps", R(REG_RBX), XMM(1), nullptr, ERROR_OPERAND_INVALID},
       {32, "movmskps", R(REG_AX), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
       {32, "movmskps", M(4, REG_EAX), XMM(1), nullptr, ERROR_OPERAND1_INVALID},
       {32, "movntdqa", M(16, REG_EAX), XMM(0), nullptr, ERROR_OPERAND1_INVALID},
@@ -302,6 +313,9 @@ TEST_F(SseGroups, DocumentedBytes) {
       {32, "movsd", XMM(1), XMM(2), "F2 0F 10 CA"},
       {32, "movq2dq", XMM(0), MM(1), "F3 0F D6 C1"},
       {32, "movdq2q", MM(0), XMM(1), "F2 0F D6 C1"},
+      {32, "movq", XMM(0), MM(1), "F3 0F D6 C1"},
+      {32, "movq", MM(0), XMM(1), "F2 0F D6 C1"},
+      {64, "movmskpd", R(REG_RAX), XMM(1), "66 0F 50 C1"},
       {64, "addpd", XMM(8), XMM(9), "66 45 0F 58 C1"},
       {64, "pabsb", XMM(10), M(16, REG_R8), "66 45 0F 38 1C 10"},
       {64, "addps", XMM(0), M(16, REG_EAX), "67 0F 58 00"},

@@ -1,12 +1,13 @@
-// Immediates of 8-byte operands in 64-bit code: every row of the table, with
-// every operand form that can carry an immediate (alone, after an 8-byte
-// register or memory operand, and as the third operand), is fed values at
-// the edges of the sign-extended 32-bit field. What the encoder accepts must
-// read back (Capstone) as the very number written; what it refuses must be
-// refused with the code 32-bit code gives an immediate too wide for its field.
+// Immediates of 8-byte operands and displacements in 64-bit code: every row
+// of the table, with every operand form that can carry an immediate (alone,
+// after an 8-byte register or memory operand, and as the third operand) or a
+// displacement, is fed values at the edges of the sign-extended 32-bit field.
+// What the encoder accepts must read back (Capstone) as the very number or
+// address written; what it refuses must be refused with the code for it.
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "encoder/InstructionTable.h"
@@ -170,6 +171,134 @@ TEST_F(WideImmediates, ValuesBeyondTheSignExtendedFieldAreRefused) {
   EXPECT_EQ(hexBytes(encode("mov", reg(REG_RAX), imm(0xFFFFFFFFLL, 8)).bytes), "48 B8 FF FF FF FF 00 00 00 00");
   EXPECT_EQ(hexBytes(encode("add", reg(REG_RBX), imm(-1, 8)).bytes), "48 83 C3 FF");
   EXPECT_EQ(hexBytes(encode("push", imm(-2147483648LL, 8)).bytes), "68 00 00 00 80");
+}
+
+// Displacements in 64-bit code: every row, with every operand form that
+// carries a memory operand (alone, beside a register, an immediate, an mm or
+// xmm register or a second memory operand; based, indexed and absolute), is
+// fed displacements at the edges of the sign-extended 32-bit field. What the
+// encoder accepts must address, in every instruction it emits (Capstone),
+// the block written and no other place; what it refuses must be refused as
+// a displacement out of range. 32-bit code takes the same displacements and
+// wraps them, as its addresses do.
+class WideDisplacements : public EncoderTest {
+ protected:
+  // The operand beside the memory operand, if any.
+  enum Other { None, Reg, Imm, Mm, Xmm, Mem };
+  struct Shape {
+    const char* what;
+    int memAt;  // the position of the memory operand
+    Other other;
+  };
+
+  // The memory operand of a mode: base, base + index*4, or no register.
+  static TOperand memOp(int bits, int form, uint32_t size, int64_t disp) {
+    const TRegister base = bits == 64 ? REG_RBX : REG_EBX, index = bits == 64 ? REG_RSI : REG_ESI;
+    TOperand o;
+    switch (form) {
+      case 0: o.setMemory(false, size, disp, 0, {base}, nullptr, otRegister, nullptr); break;
+      case 1: o.setMemory(false, size, disp, 4, {base, index}, nullptr, otRegister, nullptr); break;
+      default: o.setMemory(false, size, disp, 0, {}, nullptr, otRegister, nullptr); break;
+    }
+    return o;
+  }
+  // The other operands of a shape, of the memory operand's width.
+  static TOperand other(int bits, Other kind, uint32_t size) {
+    TOperand o;
+    switch (kind) {
+      case Imm: o.setImm(false, 1, 1); break;
+      case Mm:
+        o.setIntType(false, otST, 1);
+        o.size = MM_REGISTER_SIZE;
+        break;
+      case Xmm: o.setIntType(false, otXMM, 1); break;
+      case Mem: o.setMemory(false, size, 0, 0, {bits == 64 ? REG_RCX : REG_ECX}, nullptr, otRegister, nullptr); break;
+      default: {
+        const uint32_t width = size == 0 ? static_cast<uint32_t>(bits / 8) : size;
+        o.setRegister(false, width == 1 ? REG_AL : width == 2 ? REG_AX : width == 4 ? REG_EAX : REG_RAX);
+        break;
+      }
+    }
+    return o;
+  }
+  uint32_t run(const TInstruction& row, const Shape& s, int bits, int form, uint32_t size, int64_t disp,
+               std::string& bytes) {
+    setMode(static_cast<uint32_t>(bits));
+    TOperand ops[2] = {memOp(bits, form, size, disp), other(bits, s.other, size)};
+    if (s.memAt == 1) std::swap(ops[0], ops[1]);
+    const uint32_t rc = enc.assemble(&row, &ops[0], s.other == None ? nullptr : &ops[1], nullptr, true);
+    bytes = enc.popCode();
+    return rc;
+  }
+
+  // Every memory operand of the emitted instructions that addresses the
+  // block (through its base or index, or absolutely) must lie within it:
+  // disp .. disp+16, read as the mode's addresses are.
+  static std::string addressesOnlyTheBlock(const std::string& bytes, int bits, int64_t disp) {
+    const std::vector<Decoded> all = decodeAll(bytes, bits);
+    size_t length = 0;
+    for (const Decoded& d : all) {
+      length += d.length;
+      for (const DecodedOperand& o : d.ops) {
+        if (o.kind != DecodedOperand::Mem) continue;
+        const bool block = o.base == "rbx" || o.base == "ebx" || o.index == "rsi" || o.index == "esi" ||
+                           (o.base.empty() && o.index.empty());
+        if (!block) continue;
+        const int64_t offset = bits == 64 ? o.disp - disp : static_cast<int64_t>(static_cast<uint32_t>(o.disp - disp));
+        if (offset < 0 || offset >= 16) return d.text + " addresses " + std::to_string(o.disp);
+      }
+    }
+    if (all.empty() || length != bytes.size()) return "not decoded whole";
+    return {};
+  }
+};
+
+TEST_F(WideDisplacements, EveryRowAddressesTheBlockWrittenOrRefusesTheDisplacement) {
+  const std::vector<Shape> shapes = {{"m", 0, None},     {"m, r", 0, Reg},   {"r, m", 1, Reg},
+                                     {"m, imm", 0, Imm},  {"mm, m", 1, Mm},   {"m, mm", 0, Mm},
+                                     {"xmm, m", 1, Xmm},  {"m, xmm", 0, Xmm}, {"m, m", 0, Mem}};
+  const int64_t wide[] = {0x7FFFFFF0LL, -0x80000000LL, 0x80000000LL, 0xFFFFFFFFLL, 0xFFFFFFF0LL, 0x7FFFFFFFLL};
+  size_t accepted = 0, refused = 0, wrapped = 0;
+  ::testing::internal::CaptureStdout();  // warnings of pushed variables and truncated operands
+  for (const TInstruction& row : instructions) {
+    for (const Shape& s : shapes) {
+      for (int form = 0; form < 3; ++form) {
+        for (uint32_t size : {0u, 1u, 2u, 4u, 8u, 10u, 16u}) {
+          std::string bytes;
+          // Forms the row does not take at all are no concern here.
+          if (run(row, s, 64, form, size, 8, bytes) != ASSEMBLE_OK) continue;
+          const std::string what = std::string(row.name) + " " + s.what + " (form " + std::to_string(form) +
+                                   ", size " + std::to_string(size) + ")";
+          for (int64_t disp : wide) {
+            const std::string where = what + " at " + std::to_string(disp);
+            const uint32_t rc = run(row, s, 64, form, size, disp, bytes);
+            if (rc == ASSEMBLE_OK) {
+              ++accepted;
+              const std::string why = addressesOnlyTheBlock(bytes, 64, disp);
+              EXPECT_EQ(why, "") << where << " (" << hexBytes(bytes) << ")";
+            } else {
+              ++refused;
+              EXPECT_EQ(rc, ERROR_DISPLACEMENT_RANGE) << where << ": " << TVorAssembler::errorCodeToString(rc);
+              EXPECT_TRUE(bytes.empty()) << where;
+            }
+            // 32-bit code takes the same displacement wherever it takes the
+            // form, as the same address.
+            if (run(row, s, 32, form, size, 8, bytes) != ASSEMBLE_OK) continue;
+            const uint32_t rc32 = run(row, s, 32, form, size, disp, bytes);
+            EXPECT_EQ(rc32, ASSEMBLE_OK) << where << " in 32-bit code: " << TVorAssembler::errorCodeToString(rc32);
+            if (rc32 != ASSEMBLE_OK) continue;
+            ++wrapped;
+            EXPECT_EQ(addressesOnlyTheBlock(bytes, 32, disp), "") << where << " in 32-bit code (" << hexBytes(bytes) << ")";
+          }
+        }
+      }
+    }
+  }
+  ::testing::internal::GetCapturedStdout();
+  // The sweep reached both outcomes, across the families.
+  EXPECT_GT(accepted, 1000u);
+  EXPECT_GT(refused, 1000u);
+  EXPECT_GT(wrapped, 1000u);
 }
 
 }  // namespace

@@ -109,7 +109,8 @@ struct MemCase {
   const char* source;
   int32_t count;
   TRegister base, index;
-  int32_t disp, scale;
+  int64_t disp;
+  int32_t scale;
 };
 
 void PrintTo(const MemCase& c, std::ostream* os) { *os << c.name; }
@@ -147,7 +148,9 @@ const MemCase kMemCases[] = {
     {"ProductOfNumbers", "[eax+2*3*4]", 1, REG_EAX, REG_NONE, 24, 0},
     {"DisplacementOnly", "[ 1000 ]", 0, REG_NONE, REG_NONE, 1000, 0},
     {"NegativeNumberItem", "[eax+-4]", 1, REG_EAX, REG_NONE, -4, 0},
-    {"AllBitsDisplacement", "[0xFFFFFFFF]", 0, REG_NONE, REG_NONE, -1, 0},
+    // As written: whether that is -1 depends on the mode, which the encoder knows.
+    {"AllBitsDisplacement", "[0xFFFFFFFF]", 0, REG_NONE, REG_NONE, 0xFFFFFFFFLL, 0},
+    {"LowestDisplacement", "[ebx-0x80000000]", 1, REG_EBX, REG_NONE, -0x80000000LL, 0},
     {"BlanksAndLines", "[ ebx +\n esi * 8 - 0x10 ]", 2, REG_EBX, REG_ESI, -16, 8},
     {"ScaleOne", "[eax+ebx*1]", 2, REG_EAX, REG_EBX, 0, 1},
     // What stands between "[" and its first register: blanks, a line break,

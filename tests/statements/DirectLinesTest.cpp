@@ -300,6 +300,32 @@ TEST_F(DirectLines, EdgeLinesCompileAlikeBothWays) {
   expectSame(header(32) + "  mov");
 }
 
+// 64-bit code sign-extends a 32-bit displacement: one its field cannot hold
+// is refused with the same message whichever way the line is read, and one
+// it holds reads back as written. 32-bit code wraps the same numbers.
+TEST_F(DirectLines, DisplacementsBeyondTheSignExtendedFieldAreRefusedBothWays) {
+  const char* const kRefused[] = {
+      "mov rax, [rbx+0xFFFFFFFF]",   "mov rax, [rbx + 2147483648]", "add [rbx+rsi*8+0x80000000], eax",
+      "lea eax, [rbx+0x80000000]",   "push [rbx+0xFFFFFFF8]",       "mov [rsp+0x90000000], rax",
+      "cmp rax, [rbx - 0 + 0xFFFFFFFF]",
+  };
+  for (const char* line : kRefused) {
+    const Outcome o = expectSame(header(64) + "  nop\n  " + line + "\n  nop\n");
+    EXPECT_FALSE(o.built) << line;
+    EXPECT_NE(o.printed.find("Displacement out of range: 64-bit code takes -2147483648 .. 2147483647"),
+              std::string::npos)
+        << line << "\n" << o.printed;
+  }
+  Outcome o = expectSame(header(64) + "  mov rax, [rbx+0x7FFFFFFF]\n  mov rax, [rbx-0x80000000]\n");
+  ASSERT_TRUE(o.built) << o.printed;
+  EXPECT_EQ(disasm(nullptr, 64), (std::vector<std::string>{"mov rax, qword ptr [rbx + 0x7fffffff]",
+                                                            "mov rax, qword ptr [rbx - 0x80000000]"}));
+  o = expectSame(header(32) + "  mov eax, [ebx+0xFFFFFFFF]\n  mov eax, [ebx + 0x80000000]\n");
+  ASSERT_TRUE(o.built) << o.printed;
+  EXPECT_EQ(disasm(), (std::vector<std::string>{"mov eax, dword ptr [ebx - 1]",
+                                                 "mov eax, dword ptr [ebx - 0x80000000]"}));
+}
+
 // A register with an assumed record type reads its fields with a path; the
 // register alone is not the operand then.
 TEST_F(DirectLines, RegisterFieldPathsStayOperands) {

@@ -52,7 +52,7 @@ class EncoderTest : public FreshVorak {
     op->value = v;
     return op;
   }
-  TOperand* mem(uint32_t size, std::initializer_list<TRegister> regs, int32_t disp = 0, uint8_t scale = 0) {
+  TOperand* mem(uint32_t size, std::initializer_list<TRegister> regs, int64_t disp = 0, uint8_t scale = 0) {
     TOperand& op = ops_.emplace_back();
     op.setMemory(false, size, disp, scale, regs, nullptr, otRegister, nullptr);
     return &op;
@@ -60,13 +60,13 @@ class EncoderTest : public FreshVorak {
   // A memory operand that refers to a variable record (its displacement is
   // the variable's address, filled in by the builder through a fixup).
   TOperand* memVar(uint32_t size, std::initializer_list<TRegister> regs, void* var, void* func,
-                   int32_t disp = 0, uint8_t scale = 0) {
+                   int64_t disp = 0, uint8_t scale = 0) {
     TOperand& op = ops_.emplace_back();
     op.setMemory(false, size, disp, scale, regs, var, otVar, func);
     return &op;
   }
   // A variable's contents (otVar) or address (otVarRef).
-  TOperand* var(TOperandType kind, uint32_t size, void* varRecord, void* func, int32_t disp = 0) {
+  TOperand* var(TOperandType kind, uint32_t size, void* varRecord, void* func, int64_t disp = 0) {
     TOperand& op = ops_.emplace_back();
     op.setPointer(false, kind, func, varRecord, size);
     op.displacement = disp;
@@ -87,6 +87,14 @@ class EncoderTest : public FreshVorak {
   TVorAssembler enc;
   std::deque<TOperand> ops_;
 };
+
+// The disassemblers' name of the doubleword of a 64-bit register: eax for
+// rax, r9d for r9.
+inline std::string doublewordName(TRegister r) {
+  const std::string n(regToStr(r));
+  if (r >= REG_R8 && r <= REG_R15) return n + "d";
+  return "e" + n.substr(1);
+}
 
 // "66 0F AF C3" for the bytes 66 0F AF C3.
 inline std::string hexBytes(std::string_view bytes) {

@@ -22,7 +22,7 @@ struct Op {
   int64_t value = 0;
   uint32_t size = 0;
   std::vector<TRegister> regs;
-  int32_t disp = 0;
+  int64_t disp = 0;
   uint8_t scale = 0;
   uint8_t seg = 0;
   bool issigned = false;
@@ -42,7 +42,7 @@ inline Op I(int64_t v, uint32_t size = 4) {
   o.size = size;
   return o;
 }
-inline Op M(uint32_t size, std::vector<TRegister> regs, int32_t disp = 0, uint8_t scale = 0) {
+inline Op M(uint32_t size, std::vector<TRegister> regs, int64_t disp = 0, uint8_t scale = 0) {
   Op o;
   o.kind = Op::Mem;
   o.size = size;
@@ -51,7 +51,7 @@ inline Op M(uint32_t size, std::vector<TRegister> regs, int32_t disp = 0, uint8_
   o.scale = scale;
   return o;
 }
-inline Op MR(std::vector<TRegister> regs, int32_t disp = 0, uint8_t scale = 0) {
+inline Op MR(std::vector<TRegister> regs, int64_t disp = 0, uint8_t scale = 0) {
   Op o = M(0, std::move(regs), disp, scale);
   o.kind = Op::MemRef;
   return o;
