@@ -7,6 +7,7 @@
  * A process forked by the test binary starts out with the test's pages and
  * keeps them in its peak even after exec; one forked by this small program
  * starts with this program's few. */
+#define _DEFAULT_SOURCE /* wait4 */
 #include <errno.h>
 #include <stdio.h>
 #include <sys/resource.h>
