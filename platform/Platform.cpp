@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -62,6 +63,16 @@ std::FILE* openForAppending(const std::string& path) {
     errno = err;
   }
   return f;
+}
+
+void* growPages(void* block, size_t oldBytes, size_t newBytes) {
+  void* p = block ? mremap(block, oldBytes, newBytes, MREMAP_MAYMOVE)
+                  : mmap(nullptr, newBytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  return p == MAP_FAILED ? nullptr : p;
+}
+
+void freePages(void* block, size_t bytes) {
+  if (block) munmap(block, bytes);
 }
 
 bool sameFile(const std::string& a, const std::string& b) {

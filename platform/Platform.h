@@ -1,8 +1,10 @@
 // The few operating-system services the compiler needs, behind one small
 // interface: console colours and title, a steady clock, the executable's own
-// folder, the file version, process exit and dynamic libraries.
+// folder, the file version, process exit, files, page blocks and dynamic
+// libraries.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -46,6 +48,15 @@ std::FILE* openForAppending(const std::string& path);
 
 // True when both paths name one existing file (through links as well).
 bool sameFile(const std::string& a, const std::string& b);
+
+// Blocks of whole pages for a buffer that may grow very large: fresh pages
+// read as zero and take no memory until written, and growing a block moves
+// its pages instead of copying them (so the content is never held twice).
+// growPages makes a block (from nullptr) or grows one of oldBytes to at
+// least newBytes, keeping its content; nullptr when the system refuses, the
+// old block then unchanged.
+void* growPages(void* block, size_t oldBytes, size_t newBytes);
+void freePages(void* block, size_t bytes);
 
 // Dynamic libraries. Errors are reported as text; nothing throws.
 void* loadLibrary(const std::string& path, std::string* error);

@@ -202,11 +202,16 @@ void* cbfile_getbuf() {
 uint32_t cbfile_writeresources(uint32_t rva) {
   return guarded([&]() -> uint32_t {
     if (!fWriter || !ResMan) return 0;
-    const std::string section = ResMan->buildRes(rva);
-    if (section.empty()) return 0;
-    if (!bufferTakes(section.size())) Log->FatalError("[13030] The output file would be larger than 4 GB");
-    fWriter->addFileBytes(section);
-    return static_cast<uint32_t>(section.size());
+    // The directory and the data go in straight from the manager: the
+    // section is never put together in a copy of its own.
+    const std::string_view directory = ResMan->buildDirectory(rva);
+    if (directory.empty()) return 0;
+    const std::string_view data = ResMan->DataBytes();
+    if (!bufferTakes(directory.size() + data.size()))
+      Log->FatalError("[13030] The output file would be larger than 4 GB");
+    fWriter->addFileBytes(directory);
+    fWriter->addFileBytes(data);
+    return static_cast<uint32_t>(directory.size() + data.size());
   });
 }
 TCompilerFlags* cbget_flags() { return &CompileFlags; }

@@ -1,8 +1,10 @@
 // The in-memory output file.
 #include "compiler/output/FileWriter.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
@@ -11,25 +13,45 @@
 
 namespace vorak {
 
-TFileWriter::~TFileWriter() = default;
+TFileWriter::~TFileWriter() { platform::freePages(file_data, file_cap); }
+
+void TFileWriter::reserveMore(size_t more) {
+  if (more <= file_cap - file_len) return;
+  if (more > SIZE_MAX / 2 - file_len) throw std::bad_alloc();
+  // Doubling keeps appends amortised; the pages past the content are never
+  // touched, so the slack costs address space only.
+  const size_t cap = std::max({file_len + more, file_cap * 2, size_t{64} << 10});
+  void* grown = platform::growPages(file_data, file_cap, cap);
+  if (!grown) throw std::bad_alloc();
+  file_data = static_cast<char*>(grown);
+  file_cap = cap;
+}
 
 uint32_t TFileWriter::addFileData(const void* p, size_t count) {
   const uint32_t pos = Len() + 1;
-  if (count) file_data.append(static_cast<const char*>(p), count);
+  if (!count) return pos;
+  // The bytes may come from the buffer itself, which growing can move.
+  const auto from = reinterpret_cast<uintptr_t>(p), lo = reinterpret_cast<uintptr_t>(file_data);
+  const bool inside = file_data && from >= lo && from < lo + file_len;
+  reserveMore(count);
+  std::memmove(file_data + file_len, inside ? file_data + (from - lo) : p, count);
+  file_len += count;
   return pos;
 }
 
 bool TFileWriter::replaceFileData(uint32_t position, const void* p, size_t count) {
-  if (position < 1 || count > file_data.size() || position - 1 > file_data.size() - count) return false;
+  if (position < 1 || count > file_len || position - 1 > file_len - count) return false;
   // The bytes may come from the buffer itself (a plug-in patching from the
   // address file_getbuf gave it), so the ranges may overlap.
-  if (count) std::memmove(file_data.data() + position - 1, p, count);
+  if (count) std::memmove(file_data + position - 1, p, count);
   return true;
 }
 
 bool TFileWriter::alignFileToSize(uint32_t size) {
-  if (file_data.size() > size) return false;
-  file_data.resize(size, '\0');
+  if (file_len > size) return false;
+  // Nothing ever writes past the content: the pages there still read as zero.
+  reserveMore(size - file_len);
+  file_len = size;
   return true;
 }
 
@@ -43,7 +65,7 @@ void TFileWriter::Commit() {
   // once, under its final name.
   std::string error;
   bool writeFailed = false;
-  if (!platform::replaceFile(file_out, file_data, &error, &writeFailed)) {
+  if (!platform::replaceFile(file_out, Data(), &error, &writeFailed)) {
     if (writeFailed) throw EInOutError("Cannot write file \"" + file_out + "\". " + error);
     throw EFCreateError("Cannot create file \"" + file_out + "\". " + error);
   }

@@ -17,10 +17,10 @@ class TFileWriter {
 
   const std::string& Filename() const { return file_out; }
   void setFilename(std::string name) { file_out = std::move(name); }
-  const std::string& Data() const { return file_data; }
+  std::string_view Data() const { return {file_data, file_len}; }
   // The first byte, for in-place patching; valid until the next append.
-  char* dataPtr() { return file_data.data(); }
-  uint32_t Len() const { return static_cast<uint32_t>(file_data.size()); }
+  char* dataPtr() { return file_data; }
+  uint32_t Len() const { return static_cast<uint32_t>(file_len); }
 
   // Each append returns the 1-based position of its first byte.
   uint32_t addFileText(std::string_view text) { return addFileData(text.data(), text.size()); }
@@ -40,9 +40,16 @@ class TFileWriter {
   void Commit();
 
  private:
+  // Room for at least more bytes behind the content.
+  void reserveMore(size_t more);
+
   std::string file_out;
   std::string file_committed;  // the name of the last commit
-  std::string file_data;
+  // Whole pages (platform::growPages): growing moves them rather than
+  // copying, so an image of any size is held once while it grows.
+  char* file_data = nullptr;
+  size_t file_len = 0;
+  size_t file_cap = 0;
 };
 
 }  // namespace vorak

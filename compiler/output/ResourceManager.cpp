@@ -110,6 +110,14 @@ void TResourceManager::putEntry(uint32_t nameOrId, uint32_t offset) {
 void TResourceManager::patchU32(uint32_t at, uint32_t value) { putU32(resStr.data() + at, value); }
 
 std::string TResourceManager::buildRes(uint32_t RVA) {
+  const std::string_view directory = buildDirectory(RVA);
+  if (directory.empty()) return {};
+  std::string section;
+  section.reserve(directory.size() + dataStr.size());
+  return section.append(directory).append(dataStr);
+}
+
+std::string_view TResourceManager::buildDirectory(uint32_t RVA) {
   if (ttl < 1) return {};
   // Every data address below is RVA + directory + data offset; refusing a
   // section that would run past 4 GB keeps all of them exact.
@@ -150,7 +158,7 @@ std::string TResourceManager::buildRes(uint32_t RVA) {
       addBytes(rtEntry, d, sizeof d);
     }
   }
-  return resStr + dataStr;
+  return resStr;
 }
 
 int32_t TResourceManager::Count(int32_t rtType) const {

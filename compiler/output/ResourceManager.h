@@ -45,6 +45,11 @@ class TResourceManager {
   // the data; empty without resources. Each call builds the directory anew.
   // A section that would end beyond 4 GB is a fatal error.
   std::string buildRes(uint32_t RVA);
+  // The same in two parts, neither of them copied: the directory built for
+  // RVA (empty without resources), then DataBytes. Both stay valid until
+  // the manager changes.
+  std::string_view buildDirectory(uint32_t RVA);
+  std::string_view DataBytes() const { return dataStr; }
   bool hasRes() const { return ttl > 0; }
   // Directory bytes built by the last buildRes; 0 before it.
   uint32_t ResourceSize() const { return resSize; }

@@ -40,6 +40,7 @@ void* resize(void* data, size_t elemSize, size_t count, bool terminated, bool re
   }
   if (count > kMaxCount) throw std::length_error("block longer than 4294967295 elements");
   const size_t oldCount = block::count(data);
+  const bool fresh = !data;
   const size_t capacity = data ? *capacitySlot(data) : 0;
   if (count > capacity) {
     size_t newCap = count;
@@ -47,15 +48,17 @@ void* resize(void* data, size_t elemSize, size_t count, bool terminated, bool re
     const size_t tail = terminated ? 1 : 0;
     if (newCap > (SIZE_MAX - kBlockHeader - tail) / elemSize)
       throw std::length_error("block too large");
-    void* base = data ? baseOf(data) : nullptr;
-    void* grown = std::realloc(base, kBlockHeader + newCap * elemSize + tail);
+    const size_t bytes = kBlockHeader + newCap * elemSize + tail;
+    // A new block comes zeroed from calloc: a large one is fresh pages the
+    // system zero-fills on first touch, so zero content costs no memory
+    // until it is written or copied.
+    void* grown = data ? std::realloc(baseOf(data), bytes) : std::calloc(1, bytes);
     if (!grown) throw std::bad_alloc();
-    if (!base) std::memset(grown, 0, kBlockHeader);
     data = static_cast<char*>(grown) + kBlockHeader;
     *capacitySlot(data) = static_cast<uint32_t>(newCap);
   }
   char* payload = static_cast<char*>(data);
-  if (count > oldCount) std::memset(payload + oldCount * elemSize, 0, (count - oldCount) * elemSize);
+  if (count > oldCount && !fresh) std::memset(payload + oldCount * elemSize, 0, (count - oldCount) * elemSize);
   *lengthSlot(data) = static_cast<uint32_t>(count);
   if (terminated) payload[count * elemSize] = 0;
   return data;

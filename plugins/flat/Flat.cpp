@@ -130,10 +130,24 @@ struct Where {
 };
 std::string operator+(const Where& w, const char* rest);
 
+// An item of the data area. A constant's bytes are made here; a global's
+// initial data is read in place from its record and copied only into the
+// output buffer, so a large global is held twice at most, never more.
 struct Data {
-  std::vector<uint8_t> bytes;
+  std::vector<uint8_t> bytes;    // a constant's bytes
+  const uint8_t* src = nullptr;  // else these bytes in place, or zeros when nullptr
+  uint64_t size = 0;
   uint64_t base = 0;
   std::string name;
+  const uint8_t* data() const { return bytes.empty() ? src : bytes.data(); }
+};
+
+// A field of a global's initial data, written into the output buffer once
+// the data is there.
+struct DataPatch {
+  uint64_t at = 0;  // offset in the image
+  uint64_t value = 0;
+  uint8_t size = 0;
 };
 
 class FlatBuilder {
@@ -162,6 +176,8 @@ class FlatBuilder {
   void put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, uint32_t size);
   void putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
                    const Where& where);
+  uint64_t checkedAbsolute(int64_t value, uint32_t size, const Where& where) const;
+  void append(const void* bytes, uint64_t len);
   void targetOf(Edit& e, const Where& where);
   uint32_t jumpLength(const Edit& e) const;
   int64_t jumpDistance(const Placed& p, const Edit& e) const;
@@ -179,6 +195,7 @@ class FlatBuilder {
   std::unordered_map<const void*, size_t> constAt_;
   std::vector<Data> vars_;
   std::unordered_map<const void*, size_t> varAt_;
+  std::vector<DataPatch> patches_;
   uint64_t end_ = 0;
   // The layout rounds: the count of stretches whose length changed in the
   // last round before each stretch (all functions' stretches in image
@@ -566,8 +583,9 @@ void FlatBuilder::placeData() {
       default:
         fail("the constant " + d.name + " is of an unknown kind " + std::to_string(c->type_));
     }
+    d.size = d.bytes.size();
     d.base = at;
-    at = alignUp(at + d.bytes.size(), ptr_);
+    at = alignUp(at + d.size, ptr_);
     constAt_[c] = consts_.size();
     consts_.push_back(std::move(d));
   }
@@ -578,12 +596,13 @@ void FlatBuilder::placeData() {
     d.name = str(v->name);
     const uint32_t count = vorak_arr_count(v->content);
     if (count) {
-      d.bytes.assign(v->content, v->content + count);
+      d.src = v->content;
+      d.size = count;
     } else if (v->type_) {
-      d.bytes.assign(static_cast<size_t>(v->type_->size) * v->multiplier, 0);
+      d.size = uint64_t{v->type_->size} * v->multiplier;
     }
     d.base = at;
-    at = alignUp(at + d.bytes.size(), ptr_);
+    at = alignUp(at + d.size, ptr_);
     varAt_[v] = vars_.size();
     vars_.push_back(std::move(d));
   }
@@ -647,6 +666,10 @@ void FlatBuilder::put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, u
 // SIB form), so it must stay below 2 GiB.
 void FlatBuilder::putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
                               const Where& where) {
+  put(buf, pos, checkedAbsolute(value, size, where), size);
+}
+
+uint64_t FlatBuilder::checkedAbsolute(int64_t value, uint32_t size, const Where& where) const {
   int64_t limit = 0;
   if (size == 2) limit = 0xFFFF;
   else if (size == 4) limit = bits_ == 64 ? 0x7FFFFFFF : 0xFFFFFFFF;
@@ -655,7 +678,7 @@ void FlatBuilder::putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t v
   if (value < 0 || value > limit)
     fail(where + ": the address " + (value < 0 ? "-" + hex(uint64_t(-value)) : hex(uint64_t(value))) +
          " does not fit its " + std::to_string(size) + "-byte field");
-  put(buf, pos, static_cast<uint64_t>(value), size);
+  return static_cast<uint64_t>(value);
 }
 
 // A jump in the form the layout chose: short (EB, 70+cc, the loops and the
@@ -797,37 +820,63 @@ void FlatBuilder::resolveVariableFixup(const TFixup* fx, Data* owner) {
                             (owner ? owner->name : std::string("a variable"));
   const Where where{&text};
   if (!owner) fail(where + ": the variable is not a global");
-  if (uint64_t(fx->position) + fx->size > owner->bytes.size()) fail(where + " does not lie inside the data");
+  if (uint64_t(fx->position) + fx->size > owner->size) fail(where + " does not lie inside the data");
   const int64_t offset = static_cast<int32_t>(fx->offset);
+  int64_t target = 0;
   switch (fx->hint) {
     case ftVar:
     case ftConst:
-      putAbsolute(owner->bytes, fx->position, static_cast<int64_t>(dataAddress(fx, where)) + offset, fx->size,
-                  where);
+      target = static_cast<int64_t>(dataAddress(fx, where)) + offset;
       break;
     case ftLabelAbs:
     case ftCodeRVA:
-      putAbsolute(owner->bytes, fx->position,
-                  static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) + offset, fx->size, where);
+      target = static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) + offset;
       break;
     default:
       fail(where + " is of the kind " + std::to_string(fx->hint) + ", which data cannot hold");
   }
+  patches_.push_back({owner->base + fx->position, checkedAbsolute(target, fx->size, where), fx->size});
 }
 
+// Appends to the output buffer; nullptr bytes stand for zeros.
+void FlatBuilder::append(const void* bytes, uint64_t len) {
+  static const uint8_t zeros[4096] = {};
+  while (len > 0) {
+    const uint64_t n = bytes ? len : std::min<uint64_t>(len, sizeof zeros);
+    if (vk->File_AddBytes(bytes ? bytes : zeros, static_cast<uint32_t>(n)) == 0)
+      fail("the output buffer did not take the image");
+    len -= n;
+  }
+}
+
+// The pieces go into the output buffer one by one, each read where it is: the
+// image is never assembled in a copy of its own.
 void FlatBuilder::write() {
-  std::vector<uint8_t> image;
-  image.reserve(end_);
-  for (const Placed& p : funcs_) image.insert(image.end(), p.code.begin(), p.code.end());
-  for (std::vector<Data>* list : {&consts_, &vars_}) {
+  uint64_t length = 0;
+  for (const Placed& p : funcs_) length += p.code.size();
+  for (const std::vector<Data>* list : {&consts_, &vars_})
+    for (const Data& d : *list) length = d.base + d.size;
+  if (length > 0xFFFFFFFFu) fail("the image is larger than 4 GiB");
+  const uint64_t origin = vk->File_Len();
+  uint64_t at = 0;
+  for (Placed& p : funcs_) {
+    append(p.code.data(), p.code.size());
+    at += p.code.size();
+    std::vector<uint8_t>().swap(p.code);
+  }
+  for (const std::vector<Data>* list : {&consts_, &vars_}) {
     for (const Data& d : *list) {
-      image.resize(d.base, 0);
-      image.insert(image.end(), d.bytes.begin(), d.bytes.end());
+      append(nullptr, d.base - at);
+      append(d.data(), d.size);
+      at = d.base + d.size;
     }
   }
-  if (image.size() > 0xFFFFFFFFu) fail("the image is larger than 4 GiB");
-  if (!image.empty() && vk->File_AddBytes(image.data(), static_cast<uint32_t>(image.size())) == 0)
-    fail("the output buffer did not take the image");
+  for (const DataPatch& patch : patches_) {
+    uint8_t field[8];
+    for (uint32_t k = 0; k < patch.size; ++k) field[k] = static_cast<uint8_t>(patch.value >> (8 * k));
+    if (vk->File_ReplaceBytes(static_cast<uint32_t>(origin + patch.at + 1), field, patch.size) == 0)
+      fail("the output buffer did not take the image");
+  }
   static const vwchar ext[] = {'b', 'i', 'n', 0};
   vk->set_fileext(ext);
 }

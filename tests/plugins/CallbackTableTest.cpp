@@ -40,7 +40,7 @@ class CallbackTable : public FreshVorak {
   }
   // An output buffer as a build has one.
   void openBuffer() { fWriter = new TFileWriter(dir_.path() + "/out"); }
-  std::string buffer() const { return fWriter->Data(); }
+  std::string buffer() const { return std::string(fWriter->Data()); }
   TFunction* function(std::string_view code = {}) {
     TFunction* f = FuncMan->CreateFunction(ltProc, nullptr);
     appendCode(f, code);

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <stdexcept>
@@ -21,6 +22,7 @@ namespace vorak::test {
 struct RunResult {
   std::string out;  // everything the run wrote to standard output
   int exitCode;     // the process's exit code; 128 + signal when it was killed
+  long peakKiB = 0;  // its peak resident memory, when measured (RunOptions)
 };
 
 // A scratch folder under the system temp folder, removed with its contents.
@@ -68,6 +70,9 @@ struct RunOptions {
   // The plug-ins beside the copied executable: unset, the shipped ones
   // (bin/plugins); set, exactly these files (none for an empty list).
   std::optional<std::vector<std::string>> plugins;
+  // Runs the executable under the peak-memory helper (VORAK_PEAK_RSS) and
+  // fills peakKiB (-1 when the helper gave no figure).
+  bool measurePeak = false;
 };
 
 // Copies the executable (with the includes/ and plugins/ folders that ship
@@ -96,6 +101,8 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
   // async-signal-safe calls are allowed.
   const std::string exePath = exe.string();
   std::vector<std::string> argStore;
+  const std::string report = (fs::path(workDir) / "peak-rss.txt").string();
+  if (options.measurePeak) argStore.insert(argStore.end(), {VORAK_PEAK_RSS, report});
   argStore.push_back(exePath);
   argStore.insert(argStore.end(), args.begin(), args.end());
   std::vector<char*> argv;
@@ -116,7 +123,7 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
     close(fds[0]);
     close(fds[1]);
     close(devNull);
-    execv(exePath.c_str(), argv.data());
+    execv(argv[0], argv.data());
     _exit(127);
   }
   close(fds[1]);
@@ -139,6 +146,11 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
     result.exitCode = WEXITSTATUS(status);
   else if (WIFSIGNALED(status))
     result.exitCode = 128 + WTERMSIG(status);
+  if (options.measurePeak) {
+    std::FILE* f = std::fopen(report.c_str(), "r");
+    if (!f || std::fscanf(f, "%ld", &result.peakKiB) != 1) result.peakKiB = -1;
+    if (f) std::fclose(f);
+  }
   return result;
 }
 
