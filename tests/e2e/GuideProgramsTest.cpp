@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <charconv>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -80,50 +81,68 @@ bool isComplete(const std::string& text) {
   return false;
 }
 
-// The mode the program sets with "#set bits N", 32 when it sets none.
+// "55", "-1", "0x10": a decimal or hexadecimal number, maybe negative.
+bool readNumber(std::string_view text, bool& negative, uint64_t& magnitude) {
+  negative = !text.empty() && text[0] == '-';
+  if (negative) text.remove_prefix(1);
+  const bool hex = text.substr(0, 2) == "0x";
+  if (hex) text.remove_prefix(2);
+  const char* end = text.data() + text.size();
+  const auto [stop, ec] = std::from_chars(text.data(), end, magnitude, hex ? 16 : 10);
+  return !text.empty() && ec == std::errc() && stop == end;
+}
+
+// The mode the program sets with "#set bits N", 32 when it sets none, 0
+// when N is no mode.
 int modeOf(const std::string& text) {
   for (const std::string& line : linesOf(text)) {
     const std::string_view t = trimmed(line);
-    if (t.substr(0, 10) == "#set bits ") return std::stoi(std::string(t.substr(10)));
+    if (t.substr(0, 10) != "#set bits ") continue;
+    bool negative = false;
+    uint64_t bits = 0;
+    std::string_view n = t.substr(10);
+    n = n.substr(0, n.find_first_of(" \t/"));
+    if (!readNumber(n, negative, bits) || negative || (bits != 16 && bits != 32 && bits != 64)) return 0;
+    return static_cast<int>(bits);
   }
   return 32;
 }
 
 struct RegisterCheck {
   std::string name;
-  int number;       // x86 register number
-  unsigned shift;   // 8 for AH..BH
-  unsigned bytes;   // width of the name
-  uint64_t value;   // the stated value, cut to the width
+  int number = 0;      // x86 register number
+  unsigned shift = 0;  // 8 for AH..BH
+  unsigned bytes = 0;  // width of the name
+  uint64_t value = 0;  // the stated value, cut to the width
 };
 
 struct Claims {
   std::vector<RegisterCheck> registers;
-  std::vector<std::string> errors;  // texts the compile must print
+  std::vector<std::string> errors;  // message texts the compile must print
   std::vector<std::string> problems;
 };
 
-bool registerByName(std::string_view name, RegisterCheck& c) {
+// A general-purpose register of the mode by its name.
+bool registerByName(std::string_view name, int mode, RegisterCheck& c) {
   static const char* const names[4][8] = {{"al", "cl", "dl", "bl", "ah", "ch", "dh", "bh"},
                                           {"ax", "cx", "dx", "bx", "sp", "bp", "si", "di"},
                                           {"eax", "ecx", "edx", "ebx", "esp", "ebp", "esi", "edi"},
                                           {"rax", "rcx", "rdx", "rbx", "rsp", "rbp", "rsi", "rdi"}};
-  static const unsigned widths[4] = {1, 2, 4, 8};
-  for (int w = 0; w < 4; ++w)
+  c.name = std::string(name);
+  for (unsigned w = 0; w < 4; ++w)
     for (int n = 0; n < 8; ++n)
       if (name == names[w][n]) {
         c.number = w == 0 ? n & 3 : n;
         c.shift = w == 0 && n >= 4 ? 8 : 0;
-        c.bytes = widths[w];
-        return true;
+        c.bytes = 1u << w;
+        return c.bytes < 8 || mode == 64;
       }
-  if (name.size() >= 2 && name[0] == 'r' && std::isdigit(static_cast<unsigned char>(name[1]))) {
-    const int n = std::stoi(std::string(name.substr(1)));
-    if (n >= 8 && n <= 15 && name == "r" + std::to_string(n)) {
-      c = {std::string(name), n, 0, 8, 0};
-      return true;
+  for (int n = 8; n < 16; ++n)
+    if (name == "r" + std::to_string(n)) {
+      c.number = n;
+      c.bytes = 8;
+      return mode == 64;
     }
-  }
   return false;
 }
 
@@ -132,29 +151,21 @@ uint64_t widthMask(unsigned bytes) { return bytes >= 8 ? ~uint64_t{0} : (uint64_
 // "eax = 55", "ax = -1", "rbx = 0x10": one register and its value.
 void parseRegisterClaim(std::string_view item, int mode, Claims& claims) {
   const size_t eq = item.find('=');
-  const std::string name(trimmed(item.substr(0, eq == std::string_view::npos ? 0 : eq)));
-  const std::string value(trimmed(eq == std::string_view::npos ? std::string_view() : item.substr(eq + 1)));
-  RegisterCheck c{name, 0, 0, 0, 0};
-  if (!registerByName(name, c) || (c.bytes == 8 && mode != 64)) {
+  RegisterCheck c;
+  if (eq == std::string_view::npos || !registerByName(trimmed(item.substr(0, eq)), mode, c)) {
     claims.problems.push_back("no register of " + std::to_string(mode) + "-bit code in \"" + std::string(item) + "\"");
     return;
   }
-  size_t used = 0;
-  int64_t v = 0;
-  try {
-    v = static_cast<int64_t>(std::stoull(value.substr(value[0] == '-' ? 1 : 0), &used, 0));
-  } catch (const std::exception&) {
-    used = 0;
-  }
-  if (value.empty() || used != value.size() - (value[0] == '-' ? 1 : 0)) {
+  bool negative = false;
+  uint64_t magnitude = 0;
+  if (!readNumber(trimmed(item.substr(eq + 1)), negative, magnitude)) {
     claims.problems.push_back("no number in \"" + std::string(item) + "\"");
     return;
   }
-  if (value[0] == '-') v = -v;
   const uint64_t mask = widthMask(c.bytes);
-  const bool fits = value[0] == '-' ? (uint64_t(-v) - 1) <= (mask >> 1) : (uint64_t(v) & ~mask) == 0;
-  if (!fits) claims.problems.push_back(value + " does not fit " + name);
-  c.value = static_cast<uint64_t>(v) & mask;
+  if (negative ? magnitude - 1 > (mask >> 1) : (magnitude & ~mask) != 0)
+    claims.problems.push_back("the value does not fit " + c.name + " in \"" + std::string(item) + "\"");
+  c.value = (negative ? 0 - magnitude : magnitude) & mask;
   claims.registers.push_back(c);
 }
 
@@ -195,6 +206,7 @@ void checkProgram(const DocProgram& p, bool mustClaim) {
   SCOPED_TRACE(p.where);
   const bool complete = isComplete(p.text);
   const int mode = modeOf(p.text);
+  ASSERT_NE(mode, 0) << "\"#set bits\" names no mode";
   const Claims claims = claimsOf(p.text, mode);
   for (const std::string& problem : claims.problems) ADD_FAILURE() << "result line: " << problem;
   if ((complete || mustClaim) && claims.registers.empty() && claims.errors.empty())
