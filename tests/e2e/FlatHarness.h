@@ -147,15 +147,14 @@ struct FlatOptions {
   uint64_t instructionLimit = 100000;
 };
 
-// Compiles a source with the FLAT builder in the given mode: the text gets
-// the header "program FLAT;" and "#set bits <mode>" in front of it. When the
-// build succeeds and the emulator is there, the image runs.
-inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& options = {}) {
+// Compiles a whole project, its own "program" header included, with the
+// FLAT builder; when the build succeeds, the image runs in the given mode.
+inline FlatRun runFlatProject(const std::string& project, int mode, const FlatOptions& options = {}) {
   namespace fs = std::filesystem;
   FlatRun run;
   TempDir dir;
   const std::string src = dir.path() + "/p.vor";
-  std::ofstream(src, std::ios::binary) << "program FLAT;\n#set bits " << mode << "\n" << source;
+  std::ofstream(src, std::ios::binary) << project;
   std::vector<std::string> plugins{shippedPlugin("flat")};
   plugins.insert(plugins.end(), options.plugins.begin(), options.plugins.end());
   std::vector<std::string> args{src, "-nopause"};
@@ -168,11 +167,17 @@ inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& o
   // exactly their bytes, alignment no more filler than it needs.
   if (run.built) {
     const std::vector<size_t> nops = nopsIn(run.image, mode);
-    EXPECT_LE(nops.size(), nopsWritten(source, mode))
+    EXPECT_LE(nops.size(), nopsWritten(project, mode))
         << "the image holds NOPs the source did not write, the first at offset " << (nops.empty() ? 0 : nops[0]);
   }
   if (run.built) emulateFlat(run, mode, options.instructionLimit);
   return run;
+}
+
+// Compiles a source with the FLAT builder in the given mode: the text gets
+// the header "program FLAT;" and "#set bits <mode>" in front of it.
+inline FlatRun runFlat(const std::string& source, int mode, const FlatOptions& options = {}) {
+  return runFlatProject("program FLAT;\n#set bits " + std::to_string(mode) + "\n" + source, mode, options);
 }
 
 }  // namespace vorak::test
