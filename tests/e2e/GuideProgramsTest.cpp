@@ -1,8 +1,9 @@
 // The user guide and the example programs stay true: every example and every
 // program of docs/guide.md is compiled by the executable and run in the
 // emulator, and the registers must hold what its "// Result:" line states; a
-// snippet marked "// Error:" must stop with that message; any other snippet
-// must compile.
+// snippet marked "// Error:" must stop with that message; one marked
+// "// Warning:" must compile and print that warning; any other snippet must
+// compile.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -118,7 +119,8 @@ struct RegisterCheck {
 
 struct Claims {
   std::vector<RegisterCheck> registers;
-  std::vector<std::string> errors;  // message texts the compile must print
+  std::vector<std::string> errors;    // message texts the compile must print
+  std::vector<std::string> warnings;  // "Warning: " and the text, for a compile that succeeds
   std::vector<std::string> problems;
 };
 
@@ -174,7 +176,10 @@ Claims claimsOf(const std::string& text, int mode) {
   for (const std::string& line : linesOf(text)) {
     const size_t result = line.find("// Result:");
     const size_t error = line.find("// Error:");
+    const size_t warning = line.find("// Warning:");
     if (error != std::string::npos) claims.errors.emplace_back(trimmed(std::string_view(line).substr(error + 9)));
+    if (warning != std::string::npos)
+      claims.warnings.push_back("Warning: " + std::string(trimmed(std::string_view(line).substr(warning + 11))));
     if (result == std::string::npos) continue;
     std::string_view list = std::string_view(line).substr(result + 10);
     while (!trimmed(list).empty()) {
@@ -200,6 +205,13 @@ std::vector<std::string> messagesOf(const std::string& out) {
   return texts;
 }
 
+// Each stated text must be one of the messages the compile printed.
+void expectMessages(const std::vector<std::string>& stated, const std::string& out) {
+  const std::vector<std::string> said = messagesOf(out);
+  for (const std::string& e : stated)
+    EXPECT_TRUE(std::find(said.begin(), said.end(), e) != said.end()) << "no message \"" << e << "\" in:\n" << out;
+}
+
 // One program: compiled (a fragment inside a main program that returns),
 // then held against its claims.
 void checkProgram(const DocProgram& p, bool mustClaim) {
@@ -211,20 +223,19 @@ void checkProgram(const DocProgram& p, bool mustClaim) {
   for (const std::string& problem : claims.problems) ADD_FAILURE() << "result line: " << problem;
   if ((complete || mustClaim) && claims.registers.empty() && claims.errors.empty())
     ADD_FAILURE() << "a complete program states no \"// Result:\" and no \"// Error:\"";
-  if (!claims.registers.empty() && !claims.errors.empty()) ADD_FAILURE() << "states a result and an error";
+  if (!claims.errors.empty() && (!claims.registers.empty() || !claims.warnings.empty()))
+    ADD_FAILURE() << "states an error and also a result or a warning";
 
   FlatOptions options;
   options.instructionLimit = 2000000;
   const FlatRun r = runFlatProject(complete ? p.text : "program FLAT;\n" + p.text + "\nret\n", mode, options);
   if (!claims.errors.empty()) {
     EXPECT_FALSE(r.built) << "compiles, but states an error";
-    const std::vector<std::string> said = messagesOf(r.compile.out);
-    for (const std::string& e : claims.errors)
-      EXPECT_TRUE(std::find(said.begin(), said.end(), e) != said.end())
-          << "no message \"" << e << "\" in:\n" << r.compile.out;
+    expectMessages(claims.errors, r.compile.out);
     return;
   }
   ASSERT_TRUE(r.built) << r.compile.out;
+  expectMessages(claims.warnings, r.compile.out);
   if (claims.registers.empty()) return;
   ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
   for (const RegisterCheck& c : claims.registers)
