@@ -33,10 +33,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-
 TVorToken readToken(bool cleanIdent = false) { return Compiler->CurFile()->moveNextToken(cleanIdent); }
-
 
 enum class TDirective : uint8_t {
   If, Set, End, Else, Eval, Echo, Ifdef, Raise, Mpush, Mcall, Align, Define, Return, Elseif,

@@ -19,9 +19,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 // The next byte other than blanks and line breaks must be c.
 void expectChar(char c, std::string_view code) {
   const char got = curFile().moveNextChar(true, false);

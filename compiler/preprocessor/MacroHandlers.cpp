@@ -22,9 +22,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 bool isSymbol(const TCurrentToken& tk, char c) {
   return tk.F_Type == ttSymbol && tk.F_String.size() == 1 && tk.F_String[0] == c;
 }

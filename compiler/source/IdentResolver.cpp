@@ -42,8 +42,6 @@ class DecimalText {
   size_t len_ = 0;
 };
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-
 // Reads any one token from the current file into the current token.
 TVorToken readAny(bool cleanIdent = false) {
   TAFile* f = Compiler->CurFile();

@@ -53,8 +53,6 @@ struct PeekScope {
   PeekScope& operator=(const PeekScope&) = delete;
 };
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-
 // Leaves the token that a form produced in the compiler's current token in
 // the token being filled as well.
 TVorToken deliver(TCurrentToken& ct) {

@@ -19,9 +19,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 // A new member name: not declared, and a name at all.
 std::string memberName(std::string_view notIdentReserved, std::string_view declaredCode) {
   if (!Compiler->ExpectFreeIdent()) {

@@ -13,6 +13,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "compiler/driver/Common.h"
+#include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/Operand.h"
@@ -263,5 +265,15 @@ class TCompiler {
   // Per function, the code length right after its last return instruction.
   std::unordered_map<const TFunction*, uint32_t> F_ReturnEnds;
 };
+
+// The running compile's current token, source and function, as the readers
+// and statement handlers reach them.
+inline TCurrentToken& cur() { return *Compiler->CurToken(); }
+inline TAFile& curFile() { return *Compiler->CurFile(); }
+inline TFunction* curFunc() { return Compiler->CurFunc(); }
+// The next byte that is not a blank (control bytes skipped), not consumed;
+// takePeeked moves past it.
+inline char peekChar() { return curFile().peekNextRealChar(true); }
+inline void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
 
 }  // namespace vorak

@@ -17,8 +17,6 @@ namespace vorak {
 
 namespace {
 
-TFunction* curFunc() { return Compiler->CurFunc(); }
-
 // The jumps of the jump codes 35-50, in TJmpType order: flipping the lowest
 // bit gives the opposite condition.
 constexpr std::string_view kJumps[16] = {"jo", "jno", "jc", "jnc", "jz", "jne", "jbe", "ja",

@@ -23,9 +23,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 std::string nameOf(const TFunction* f) { return std::string(vorStrView(f->Name)); }
 
 // One argument: an operand, or a call whose result is the argument.

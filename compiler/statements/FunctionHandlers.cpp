@@ -24,13 +24,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
-// The next byte that is not a blank (control bytes skipped), not consumed.
-char peekChar() { return curFile().peekNextRealChar(true); }
-void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
-
 bool isConventionKey(TKeyword k) { return k == keyStdcall || k == keyCDecl || k == keyMSX64; }
 
 // A stack or frame register of any width: an operand that names one is a

@@ -24,8 +24,6 @@ void expect(std::string_view symbol, std::string_view code) {
   if (!Compiler->ExpectSymbol(symbol)) unexpected(code);
 }
 
-TFunction* curFunc() { return Compiler->CurFunc(); }
-
 // The keyword of the next token, read ahead (keyNone for anything else);
 // consumeAhead takes it.
 TKeyword peekKeyword() {
@@ -33,8 +31,6 @@ TKeyword peekKeyword() {
   return Compiler->PeekToken()->F_Keyword;
 }
 void consumeAhead() { Compiler->CurFile()->moveLastPeek(); }
-
-char nextChar() { return Compiler->CurFile()->peekNextRealChar(true); }
 
 // The statements of a "{ ... }" body, whose "{" has been read. A body that
 // the end of the source or a directive ends instead of its "}" would compile
@@ -265,7 +261,7 @@ void handle_BREAK() {
   TBlockStackItem* b = blStack->getTopRepType();
   if (!b) fatal("[4225] Break is only valid used inside block statements such as while, repeat or case statements");
   refuseLeavingTry(blStack->tryInside(b), "Break");
-  if (nextChar() == ';') {
+  if (peekChar() == ';') {
     emitJumpTo(endLabel(*b));
     return;
   }
@@ -279,7 +275,7 @@ void handle_EXITIF() {
   TBlockStackItem* b = blStack->getTopIfType();
   if (!b) fatal("[4225] exitif is only valid used inside of if statements");
   refuseLeavingTry(blStack->tryInside(b), "Exitif");
-  if (nextChar() == ';') {
+  if (peekChar() == ';') {
     emitJumpTo(endLabel(*b));
     return;
   }

@@ -18,9 +18,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 void makeEntry(TFunction* fn) {
   setCalled(fn, nullptr);
   CompileFlags.entry_funcid = fn->FuncIndex;

@@ -25,9 +25,6 @@ namespace {
 
 using OperandPtr = std::unique_ptr<TOperand>;
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 void emit(std::string_view mnemonic, TOperand* a = nullptr, TOperand* b = nullptr) {
   Compiler->execInstruction(Compiler->CurFunc(), mnemonic, a, b);
 }

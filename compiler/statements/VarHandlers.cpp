@@ -27,12 +27,6 @@ namespace vorak {
 
 namespace {
 
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
-char peekChar() { return curFile().peekNextRealChar(true); }
-void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
-
 // Encodes into CurFunc without a message of its own; the result code.
 uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
   TFunction* fn = Compiler->CurFunc();
