@@ -18,17 +18,14 @@ namespace vorak {
 
 namespace {
 
-TOperand stackMemory(int32_t disp) {
-  TOperand m;
-  m.setMemory(false, 4, disp, 0, {REG_ESP}, nullptr, otRegister, nullptr);
-  return m;
-}
-
+// A dword at disp from the register base.
 TOperand baseMemory(TRegister base, int32_t disp) {
   TOperand m;
   m.setMemory(false, 4, disp, 0, {base}, nullptr, otRegister, nullptr);
   return m;
 }
+
+TOperand stackMemory(int32_t disp) { return baseMemory(REG_ESP, disp); }
 
 TOperand regOperand(TRegister r) {
   TOperand op;
