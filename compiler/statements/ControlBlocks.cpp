@@ -73,6 +73,12 @@ void refuseLeavingTry(bool leaves, std::string_view statement) {
   if (leaves) fatal("[564325] " + std::string(statement) + " cannot leave a __try block");
 }
 
+bool exitAtOnce(TBlockStackItem& b) {
+  if (peekChar() != ';') return false;
+  emitJumpTo(endLabel(b));
+  return true;
+}
+
 void exitCondition(TBlockStackItem& b, TFunction* target, std::string_view closeCode, std::string_view endCode) {
   expect("(", "643456");
   auto cc = std::make_unique<TCondContext>(target, newStatementLabel("exitif"));

@@ -59,6 +59,10 @@ void closeBlock(TBlockStackItem& b);
 // __try frame linked.
 void refuseLeavingTry(bool leaves, std::string_view statement);
 
+// The bare "break;" and "exitif;": a jump to the block's end. False, with
+// nothing read, when a condition follows instead.
+bool exitAtOnce(TBlockStackItem& b);
+
 // "( condition ) ;" of break if and exitif: jumps to target when it holds.
 // The condition has its own links; target is placed when the block ends.
 void exitCondition(TBlockStackItem& b, TFunction* target, std::string_view closeCode, std::string_view endCode);

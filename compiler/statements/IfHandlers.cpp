@@ -63,10 +63,7 @@ void handle_EXITIF() {
   TBlockStackItem* b = blStack->getTopIfType();
   if (!b) fatal("[4225] exitif is only valid used inside of if statements");
   refuseLeavingTry(blStack->tryInside(b), "Exitif");
-  if (peekChar() == ';') {
-    emitJumpTo(endLabel(*b));
-    return;
-  }
+  if (exitAtOnce(*b)) return;
   if (Compiler->CurFile()->peekNextToken(false) == ttIdent) {
     consumeAhead();
     if (Compiler->CurToken()->F_IdentType != itReservedKeyword) unexpected("613");

@@ -92,10 +92,7 @@ void handle_BREAK() {
   TBlockStackItem* b = blStack->getTopRepType();
   if (!b) fatal("[4225] Break is only valid used inside block statements such as while, repeat or case statements");
   refuseLeavingTry(blStack->tryInside(b), "Break");
-  if (peekChar() == ';') {
-    emitJumpTo(endLabel(*b));
-    return;
-  }
+  if (exitAtOnce(*b)) return;
   if (Compiler->ExpectIdentType({itReservedKeyword}) == itNone) unexpected("643");
   if (Compiler->CurToken()->F_Keyword != keyIf) unexpected("43557");
   exitCondition(*b, endLabel(*b), "6445", "5334");
