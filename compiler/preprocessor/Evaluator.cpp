@@ -13,8 +13,8 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Global.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/MathOps.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
