@@ -11,7 +11,7 @@
 #include <random>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"

@@ -3,7 +3,7 @@
 // small vocabulary.
 #include <cstddef>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 

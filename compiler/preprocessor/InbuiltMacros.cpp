@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/MacroCalls.h"

@@ -3,7 +3,7 @@
 
 #include <algorithm>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"

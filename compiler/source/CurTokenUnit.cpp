@@ -8,7 +8,7 @@
 #include <limits>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/symbols/TokenSymbols.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
 

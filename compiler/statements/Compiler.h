@@ -13,7 +13,7 @@
 #include <unordered_map>
 #include <vector>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "encoder/InstructionTable.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/preprocessor/Evaluator.h"
 #include "compiler/source/AFile.h"

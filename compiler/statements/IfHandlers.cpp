@@ -1,7 +1,7 @@
 // Conditional statements: if with its elseif and else branches, and exitif.
 #include "compiler/statements/IfHandlers.h"
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/source/AFile.h"

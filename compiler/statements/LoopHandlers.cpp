@@ -4,7 +4,7 @@
 
 #include <memory>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/BlockStack.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/SharedString.h"
 

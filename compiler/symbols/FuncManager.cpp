@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <utility>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/source/CurTokenUnit.h"

@@ -9,7 +9,7 @@
 #include <iterator>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/output/ResourceManager.h"

@@ -6,7 +6,7 @@
 #include <limits>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/source/CurTokenUnit.h"
 
 namespace vorak {
