@@ -13,7 +13,7 @@
 
 #include "compiler/driver/Globals.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"

@@ -9,7 +9,7 @@
 #include "compiler/driver/Globals.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "platform/Platform.h"
 

@@ -19,7 +19,7 @@
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"

@@ -17,7 +17,7 @@
 #include "compiler/driver/MathOps.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 
 namespace vorak {

@@ -10,7 +10,7 @@
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"

@@ -5,7 +5,7 @@
 
 #include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 

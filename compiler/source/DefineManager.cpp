@@ -5,7 +5,7 @@
 #include <string>
 
 #include "compiler/driver/Globals.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 
 namespace vorak {

@@ -15,7 +15,7 @@
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"

@@ -14,7 +14,7 @@
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CharClass.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/VarManager.h"
 

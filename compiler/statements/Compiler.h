@@ -15,7 +15,7 @@
 
 #include "compiler/driver/Globals.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/Operand.h"
 #include "plugins/PluginRecords.h"

@@ -10,7 +10,7 @@
 #include "compiler/driver/Log.h"
 #include "compiler/preprocessor/Evaluator.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"

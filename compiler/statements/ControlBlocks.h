@@ -5,7 +5,7 @@
 #include <memory>
 #include <string_view>
 
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/BlockStack.h"
 
 namespace vorak {

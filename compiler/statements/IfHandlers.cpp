@@ -4,7 +4,7 @@
 #include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"

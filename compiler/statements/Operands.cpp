@@ -7,7 +7,7 @@
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DirectReader.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"

@@ -10,7 +10,7 @@
 #include "compiler/driver/MathOps.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"

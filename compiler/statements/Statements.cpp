@@ -12,7 +12,7 @@
 #include "compiler/preprocessor/DirectiveHandlers.h"
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DirectReader.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/BlockHandlers.h"

@@ -8,7 +8,7 @@
 #include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/output/ImportManager.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/SharedString.h"

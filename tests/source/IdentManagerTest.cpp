@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "compiler/driver/Globals.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "support/Fresh.h"

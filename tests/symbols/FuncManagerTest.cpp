@@ -6,7 +6,7 @@
 
 #include "compiler/driver/Globals.h"
 #include "compiler/output/ImportManager.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "compiler/driver/Globals.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 
 namespace vorak {
 namespace {

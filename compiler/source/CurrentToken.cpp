@@ -1,5 +1,5 @@
 // The token record: setters, deep copy, message texts and the keyword list.
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 
 #include <charconv>
 #include <cmath>
