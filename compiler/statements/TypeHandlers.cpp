@@ -1,5 +1,5 @@
-// Type aliases and record blocks.
-#include "compiler/statements/BlockHandlers.h"
+// Type declarations: type aliases ("type") and record types ("block").
+#include "compiler/statements/TypeHandlers.h"
 
 #include <string>
 
