@@ -19,7 +19,7 @@ namespace vorak {
 
 namespace {
 
-// A new member name: not declared, and a name at all.
+// A new name (of a member or a record): not declared, and a name at all.
 std::string memberName(std::string_view notIdentReserved, std::string_view declaredCode) {
   if (!Compiler->ExpectFreeIdent()) {
     if (cur().F_Type != ttIdent) Log->FatalReservedToken(notIdentReserved);
@@ -81,8 +81,89 @@ uint64_t grow(uint64_t offset, uint32_t bytes) {
   return offset;
 }
 
+// "}" next in f: read, and true; nothing read otherwise.
+bool takeClosingBrace(TAFile& f) {
+  if (f.peekNextToken(false) != ttSymbol || Compiler->PeekToken()->F_String != "}") return false;
+  f.moveLastPeek();
+  return true;
+}
+
+// The unexpected-token codes of a data member's line.
+struct TMemberCodes {
+  std::string_view reserved, declared;  // the name
+  std::string_view noNumber, noClose;   // a dimension
+  std::string_view noEnd;               // the ";"
+};
+constexpr TMemberCodes kFieldCodes{"60001", "586483", "60006", "60007", "60003"};
+constexpr TMemberCodes kUnionFieldCodes{"6423", "75345", "7558", "425634", "5845"};
+
+// type name { [ n ] } ;  with the type just read: the member filed at offset
+// (a union's names without their type). Its size in bytes.
+uint32_t dataMember(TVarType* t, uint64_t offset, const TMemberCodes& codes, bool inUnion) {
+  TVarType* type = memberType(t);
+  const std::string name = memberName(codes.reserved, codes.declared);
+  const uint32_t count = memberCount(codes.noNumber, codes.noClose);
+  if (!Compiler->ExpectSymbol(";")) unexpected(codes.noEnd);
+  const uint32_t bytes = memberBytes(type, count);
+  addDataMember(t, name, type, count, static_cast<uint32_t>(offset));
+  Idents->addIdent(itType, name, inUnion ? nullptr : type);
+  if (bytes > t->largestfield) t->largestfield = bytes;
+  return bytes;
+}
+
+// union { member } : the members share one offset, and the union takes the
+// room of the largest. The offset after it.
+uint64_t unionMember(TVarType* t, uint64_t offset, TAFile& f) {
+  if (!Compiler->ExpectSymbol("{")) unexpected("34");
+  uint32_t largest = 0;
+  while (!takeClosingBrace(f)) {
+    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("8490");
+    const uint32_t bytes = dataMember(t, offset, kUnionFieldCodes, true);
+    if (bytes > largest) largest = bytes;
+  }
+  offset = grow(offset, largest);
+  t->size = static_cast<uint32_t>(offset);
+  return offset;
+}
+
+// procedure ... or function ... : a method of the record, named record$name.
+void methodMember(TVarType* t) {
+  TFunction* fn = handle_FUNCDECL(-1, t);
+  const std::string method(vorStrView(fn->Name));
+  TVarField& field = appendField(t);
+  field.ft = vftFunc;
+  vorStrAssign(field.variable.name, lowerCase(method));
+  field.func = fn;
+  const std::string full = std::string(vorStrView(t->name)) + "$" + method;
+  vorStrAssign(fn->Name, full);
+  vorStrAssign(fn->ImportName, full);
+}
+
+// The members up to the closing "}", read from the record's source f: the
+// size they take.
+uint64_t members(TVarType* t, TAFile& f) {
+  uint64_t offset = 0;
+  for (;;) {
+    f.moveNextToken(false);
+    TCurrentToken& tk = cur();
+    if (tk.F_Type == ttSymbol && tk.F_String == "}") return offset;
+    if (tk.F_Type == ttIdent && (tk.F_Keyword == keyProcedure || tk.F_Keyword == keyFunction)) {
+      methodMember(t);
+      continue;
+    }
+    if (tk.F_Type == ttIdent && tk.F_Keyword == keyUnion) {
+      offset = unionMember(t, offset, f);
+      continue;
+    }
+    if (tk.F_Type != ttIdent || tk.F_IdentType != itType) unexpected("342543");
+    offset = grow(offset, dataMember(t, offset, kFieldCodes, false));
+    t->size = static_cast<uint32_t>(offset);
+  }
+}
+
 }  // namespace
 
+// type name = type ;
 void handle_TYPE() {
   if (!Compiler->ExpectFreeIdent()) Log->FatalRedeclared("11225435");
   const std::string name = cur().F_String;
@@ -93,71 +174,16 @@ void handle_TYPE() {
   Idents->addIdent(itType, lowerCase(name), type);
 }
 
+// block name { member ; | union { member ; } | procedure ... | function ... }
 void handle_BLOCK() {
-  if (!Compiler->ExpectFreeIdent()) {
-    if (cur().F_Type != ttIdent) Log->FatalReservedToken("60001");
-    unexpected("60002");
-  }
-  const std::string typeName = cur().F_String;
+  const std::string typeName = memberName("60001", "60002");
   TVarType* t = VarMan->addType(typeName, 0, int64_t{0}, int64_t{0}, false, false);
   if (!Compiler->ExpectSymbol("{")) unexpected("122");
   uint64_t offset = 0;
   TAFile& f = curFile();
-  if (f.peekNextToken(false) == ttSymbol && Compiler->PeekToken()->F_String == "}") {
-    f.moveLastPeek();
-  } else {
+  if (!takeClosingBrace(f)) {
     Idents->upScope();
-    for (;;) {
-      f.moveNextToken(false);
-      TCurrentToken& tk = cur();
-      if (tk.F_Type == ttSymbol && tk.F_String == "}") break;
-      if (tk.F_Type == ttIdent && (tk.F_Keyword == keyProcedure || tk.F_Keyword == keyFunction)) {
-        TFunction* fn = handle_FUNCDECL(-1, t);
-        const std::string method(vorStrView(fn->Name));
-        TVarField& field = appendField(t);
-        field.ft = vftFunc;
-        vorStrAssign(field.variable.name, lowerCase(method));
-        field.func = fn;
-        const std::string full = std::string(vorStrView(t->name)) + "$" + method;
-        vorStrAssign(fn->Name, full);
-        vorStrAssign(fn->ImportName, full);
-        continue;
-      }
-      if (tk.F_Type == ttIdent && tk.F_Keyword == keyUnion) {
-        if (!Compiler->ExpectSymbol("{")) unexpected("34");
-        uint32_t largest = 0;
-        for (;;) {
-          if (f.peekNextToken(false) == ttSymbol && Compiler->PeekToken()->F_String == "}") {
-            f.moveLastPeek();
-            break;
-          }
-          if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("8490");
-          TVarType* type = memberType(t);
-          const std::string name = memberName("6423", "75345");
-          const uint32_t count = memberCount("7558", "425634");
-          if (!Compiler->ExpectSymbol(";")) unexpected("5845");
-          const uint32_t bytes = memberBytes(type, count);
-          addDataMember(t, name, type, count, static_cast<uint32_t>(offset));
-          Idents->addIdent(itType, name, nullptr);
-          if (bytes > largest) largest = bytes;
-          if (bytes > t->largestfield) t->largestfield = bytes;
-        }
-        offset = grow(offset, largest);
-        t->size = static_cast<uint32_t>(offset);
-        continue;
-      }
-      if (tk.F_Type != ttIdent || tk.F_IdentType != itType) unexpected("342543");
-      TVarType* type = memberType(t);
-      const std::string name = memberName("60001", "586483");
-      const uint32_t count = memberCount("60006", "60007");
-      if (!Compiler->ExpectSymbol(";")) unexpected("60003");
-      const uint32_t bytes = memberBytes(type, count);
-      addDataMember(t, name, type, count, static_cast<uint32_t>(offset));
-      Idents->addIdent(itType, name, type);
-      if (bytes > t->largestfield) t->largestfield = bytes;
-      offset = grow(offset, bytes);
-      t->size = static_cast<uint32_t>(offset);
-    }
+    offset = members(t, f);
     Idents->deleteScope(SSL_SCOPE_MAX);
   }
   if (offset == 0) {
