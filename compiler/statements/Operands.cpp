@@ -123,34 +123,51 @@ TElementIndex elementIndex(const TCurrentToken& tk, const TVar* v) {
   return x;
 }
 
-// A global variable, with an optional element index in square brackets.
-void globalVariable(TOperand& op, const TCurrentToken& tk) {
+// The variable record the token names, marked as used.
+TVar* usedVar(const TCurrentToken& tk) {
   TVar* v = record<TVar>(tk);
   v->active = 1;
+  return v;
+}
+
+// A variable operand as its token gives it, with the element index that
+// follows it read.
+struct TIndexedVar {
+  TVar* v;
+  bool iss;
+  uint32_t size;
+  TElementIndex index;
+};
+
+TIndexedVar indexedVariable(const TCurrentToken& tk) {
+  TVar* v = usedVar(tk);
   // Everything from the variable's token is read before the index is.
   const bool iss = tk.getSigned();
   const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  return {v, iss, s, elementIndex(tk, v)};
+}
+
+// A global variable, with an optional element index in square brackets.
+void globalVariable(TOperand& op, const TCurrentToken& tk) {
+  const TIndexedVar g = indexedVariable(tk);
   TFunction* fn = Compiler->CurFunc();
-  const TElementIndex x = elementIndex(tk, v);
+  const TElementIndex& x = g.index;
   if (x.reg == REG_NONE) {
-    op.setPointer(iss, otVar, fn, v, 0);
+    op.setPointer(g.iss, otVar, fn, g.v, 0);
     op.displacement = x.disp;
     op.scale = 1;
-    op.size = s;
+    op.size = g.size;
     return;
   }
-  op.setMemory(iss, s, x.disp, x.scale, {x.reg}, v, otVar, fn);
+  op.setMemory(g.iss, g.size, x.disp, x.scale, {x.reg}, g.v, otVar, fn);
 }
 
 // A local variable or parameter, with an optional element index as a
 // global's.
 void localVariable(TOperand& op, const TCurrentToken& tk) {
-  TVar* v = record<TVar>(tk);
-  v->active = 1;
-  const bool iss = tk.getSigned();
-  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
-  const TElementIndex x = elementIndex(tk, v);
-  Compiler->stackSlot(op, iss, v, x.disp, s, nullptr);
+  const TIndexedVar l = indexedVariable(tk);
+  const TElementIndex& x = l.index;
+  Compiler->stackSlot(op, l.iss, l.v, x.disp, l.size, nullptr);
   if (x.reg == REG_NONE) return;
   op.reg_index = x.reg;
   op.reg_count = 2;
