@@ -192,6 +192,7 @@ class TAFile {
   TVorToken readBracket(TCurrentToken& ct);
   bool registerNameAt(uint32_t index) const;
   void readMemoryOperand(TCurrentToken& ct, const TFilePos& open);
+  class TMemoryOperand;
   TVorToken expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent = false);
 
   friend class TTextCollector;
