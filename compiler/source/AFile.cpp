@@ -248,18 +248,4 @@ bool TAFile::isNextLineBreak() const {
   return false;
 }
 
-void TAFile::save() {
-  F_SaveCurLine = CurLine;
-  F_SaveCurChar = CurChar;
-  F_SaveCurLineChar = CurLineChar;
-  F_SaveTotalLines = F_TotalLines;
-}
-
-void TAFile::restore() {
-  CurLine = F_SaveCurLine;
-  CurChar = F_SaveCurChar;
-  CurLineChar = F_SaveCurLineChar;
-  F_TotalLines = F_SaveTotalLines;
-}
-
 }  // namespace vorak

@@ -114,8 +114,8 @@ class TAFile {
   // True when only blanks and control bytes stand between the cursor and a
   // line feed or a comment.
   bool isNextLineBreak() const;
-  void save();
-  void restore();
+  void save() { F_Saved = position(); }
+  void restore() { setPosition(F_Saved); }
   // The reader has passed the last byte of the text, or only 0 bytes and
   // blanks stand after it: an end-of-file token read here is the real end,
   // not an empty value.
@@ -128,13 +128,8 @@ class TAFile {
     CurLineChar = p.lineChar;
     F_TotalLines = p.totalLines;
   }
-  TFilePos lastPeek() const { return {F_LPCurLine, F_LPCurChar, F_LPCurLineChar, F_LPTotalLines}; }
-  void setLastPeek(const TFilePos& p) {
-    F_LPCurLine = p.line;
-    F_LPCurChar = p.chr;
-    F_LPCurLineChar = p.lineChar;
-    F_LPTotalLines = p.totalLines;
-  }
+  TFilePos lastPeek() const { return F_LastPeek; }
+  void setLastPeek(const TFilePos& p) { F_LastPeek = p; }
 
   // ---- Tokenizer ----
   // Reads one token into ct and returns its kind; with cleanIdent a name is
@@ -151,14 +146,14 @@ class TAFile {
   // The same, but only the operators of ina are consumed; moNone otherwise.
   TMathOp moveNextIfInMathOp(bool Signed, std::initializer_list<TMathOp> ina);
 
-  uint32_t F_SaveCurLine = 0, F_SaveCurChar = 0, F_SaveCurLineChar = 0, F_SaveTotalLines = 0;
+  TFilePos F_Saved{0, 0, 0, 0};  // by save, for restore
   uint32_t F_ID = 0;
   std::string F_FileName;
   bool F_Assembled = false;
   bool F_IsFile = false;
   TAFile* F_Parent = nullptr;
   bool F_EndsLoop = false;
-  uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;
+  TFilePos F_LastPeek;  // where the last peek ended
   uint32_t F_TotalLines = 0;
   uint32_t CurLine = 1;
   uint32_t CurChar = 0;      // 1-based index of the byte last read; 0 before the first
