@@ -242,8 +242,7 @@ TVorToken handle_PARAMVAR(std::string_view name, TCurrentToken& ct) {
   }
   // Neither: "$" alone, so that "$if" and the like stay directives.
   if (!found) return ct.setSymbol('$');
-  TAFile& f = curFile();
-  f.setPosition(f.lastPeek());
+  takePeeked();
   if (!value) return ct.setText("$" + std::string(name) + " missing parameter", ttAnsiString);
   if (value->F_Type == ttIdent && value->F_Keyword == keyNone && value->F_IdentType == itNone) {
     // A name that named nothing when it was bound: looked up now, on a copy,
@@ -293,8 +292,7 @@ TVorToken handle_INBUILT(std::string_view name, TCurrentToken& ct) {
       if (n == "strcat") h = handle_INBUILT_strcat;
       else if (n == "substr") h = handle_INBUILT_substr;
       else if (n == "incbin") {
-        TAFile& f = curFile();
-        f.setPosition(f.lastPeek());
+        takePeeked();
         handle_INBUILT_incbin();
       }
       break;
@@ -314,8 +312,7 @@ TVorToken handle_INBUILT(std::string_view name, TCurrentToken& ct) {
   }
   if (!h) return handle_PARAMVAR(name, ct);
   // Every built-in first consumes its name.
-  TAFile& f = curFile();
-  f.setPosition(f.lastPeek());
+  takePeeked();
   return h(ct);
 }
 

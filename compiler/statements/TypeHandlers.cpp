@@ -31,8 +31,8 @@ std::string memberName(std::string_view notIdentReserved, std::string_view decla
 // "[n]" dimensions after a member name: the element count.
 uint32_t memberCount(std::string_view noNumber, std::string_view noClose) {
   uint64_t count = 1;
-  while (curFile().peekNextRealChar(true) == '[') {
-    curFile().setPosition(curFile().lastPeek());
+  while (peekChar() == '[') {
+    takePeeked();
     if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(noNumber);
     const int64_t n = cur().F_Integer;
     if (n < 1) fatal("[13043] Array dimension must be at least 1");
