@@ -359,7 +359,7 @@ vbool cbvorak_file_setbuffer(uint32_t fileid, const char* buf, uint32_t len) {
     f->FileLen = len;
     // The reader never stands past the end of its text.
     if (f->CurChar > len) f->CurChar = len;
-    if (f->F_LastPeek.chr > len) f->F_LastPeek.chr = len;
+    if (f->F_LPCurChar > len) f->F_LPCurChar = len;
     return 1;
   });
 }

@@ -128,8 +128,15 @@ class TAFile {
     CurLineChar = p.lineChar;
     F_TotalLines = p.totalLines;
   }
-  TFilePos lastPeek() const { return F_LastPeek; }
-  void setLastPeek(const TFilePos& p) { F_LastPeek = p; }
+  // Field by field, like the cursor: a peek sets them on the tokenizer's
+  // fast path, where a whole-record copy is packed into vector stores.
+  TFilePos lastPeek() const { return {F_LPCurLine, F_LPCurChar, F_LPCurLineChar, F_LPTotalLines}; }
+  void setLastPeek(const TFilePos& p) {
+    F_LPCurLine = p.line;
+    F_LPCurChar = p.chr;
+    F_LPCurLineChar = p.lineChar;
+    F_LPTotalLines = p.totalLines;
+  }
 
   // ---- Tokenizer ----
   // Reads one token into ct and returns its kind; with cleanIdent a name is
@@ -153,7 +160,7 @@ class TAFile {
   bool F_IsFile = false;
   TAFile* F_Parent = nullptr;
   bool F_EndsLoop = false;
-  TFilePos F_LastPeek;  // where the last peek ended
+  uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;  // where the last peek ended
   uint32_t F_TotalLines = 0;
   uint32_t CurLine = 1;
   uint32_t CurChar = 0;      // 1-based index of the byte last read; 0 before the first
