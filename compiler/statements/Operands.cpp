@@ -223,32 +223,30 @@ void referencedName(TOperand& op, const TCurrentToken& tk, TIdentType it) {
 }
 
 // "@" and what follows: a reference, the address of a variable, a memory
-// expression or a label.
-std::unique_ptr<TOperand> referenceOperand(std::unique_ptr<TOperand> op, TCurrentToken& tk, bool regLblRef) {
+// expression or a label. A variable's operand is read whole into op.
+void referenceOperand(std::unique_ptr<TOperand>& op, TCurrentToken& tk, bool regLblRef) {
   if (tk.F_String != "@") unexpected("3321");
   TAFile* f = Compiler->CurFile();
   const TVorToken ahead = f->peekNextToken(false);
   if (ahead == ttIdent && Compiler->PeekToken()->F_IdentType == itGlobalVar) {
     op = Compiler->moveNextOperand(true, regLblRef);
     op->hint = otVarRef;
-    return op;
+    return;
   }
   if (ahead == ttBaseExp) {
     f->moveLastPeek();
     if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
     memoryExpression(*op, tk, tk.getSigned());
     op->hint = otMemRef;
-    return op;
+    return;
   }
   const TIdentType it = Compiler->ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
   referencedName(*op, tk, it);
-  return op;
 }
 
-// A function, procedure or label by name: its label, or, for a function
-// pointer, the pointer variable that holds it.
-void functionOperand(TOperand& op, const TCurrentToken& tk, bool iss) {
-  TFunction* caller = Compiler->CurFunc();
+// A function, procedure or label by name, used in caller: its label, or,
+// for a function pointer, the pointer variable that holds it.
+void functionOperand(TOperand& op, const TCurrentToken& tk, bool iss, TFunction* caller) {
   auto* fn = record<TFunction>(tk);
   setCalled(fn, caller);
   TVar* pointer = fn->CallData;
@@ -274,8 +272,8 @@ void constOperand(TOperand& op, const TCurrentToken& tk, bool iss) {
   }
 }
 
-// A name, by what it names.
-void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef) {
+// A name, by what it names, read in the function caller.
+void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef, TFunction* caller) {
   switch (tk.F_IdentType) {
     case itNone:
       if (!regLblRef) unexpected("1111");
@@ -284,7 +282,7 @@ void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef
     case itFunc:
     case itProc:
     case itLabel:
-      functionOperand(op, tk, iss);
+      functionOperand(op, tk, iss, caller);
       break;
     case itConst:
       constOperand(op, tk, iss);
@@ -429,9 +427,10 @@ std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
       bracketOperand(*op, tk, iss);
       break;
     case ttSymbol:
-      return referenceOperand(std::move(op), tk, regLblRef);
+      referenceOperand(op, tk, regLblRef);
+      break;
     case ttIdent:
-      nameOperand(*op, tk, iss, regLblRef);
+      nameOperand(*op, tk, iss, regLblRef, F_CurFunc);
       break;
     default:
       unexpected("1201");
