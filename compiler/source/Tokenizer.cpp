@@ -454,9 +454,9 @@ class TAFile::TMemoryOperand {
   char op_ = '\0';  // the operator before the next item
 };
 
-void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) { TMemoryOperand(*this, open).read(ct); }
-
-inline void TAFile::TMemoryOperand::read(TCurrentToken& ct) {
+// Compiled into readMemoryOperand, as when the reader was one function: it
+// runs for every bracket the tokenizer reads.
+[[gnu::always_inline]] inline void TAFile::TMemoryOperand::read(TCurrentToken& ct) {
   for (;;) {
     const TVorToken t = f_.expectToken({ttNumber, ttRegister, ttSymbol});
     TCurrentToken& c = cur();
@@ -613,6 +613,8 @@ inline void TAFile::TMemoryOperand::variableItem() {
   afterRegister_ = false;
   op_ = readOp("2495");
 }
+
+void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) { TMemoryOperand(*this, open).read(ct); }
 
 // ---------------------------------------------------------------------------
 
