@@ -204,7 +204,7 @@ void signature(TFunction* fn, bool isFunc) {
 // Encodes one instruction of the prologue or the closing return into fn; an
 // encoder failure stops the compile with the message that starts with
 // failure, then the encoder's text.
-void emitFixed(TFunction* fn, PInstruction inst, TOperand* a, TOperand* b, std::string_view failure) {
+inline void emitFixed(TFunction* fn, PInstruction inst, TOperand* a, TOperand* b, std::string_view failure) {
   const uint32_t rc = Compiler->encodeInto(fn, inst, a, b, nullptr, CompileFlags.optimise);
   if (rc != ASSEMBLE_OK) fatal(std::string(failure) + TVorAssembler::errorCodeToString(rc));
   appendCode(fn, Compiler->Assembler_().popCode());

@@ -73,7 +73,7 @@ void labelOperand(TOperand& op, TFunction* label) {
 
 // "[" on the variable's line: an element index, a number or a register
 // (scaled by the element size). False when no index follows.
-bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
+inline bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
   TAFile* f = Compiler->CurFile();
   if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') return false;
   f->setPosition(f->lastPeek());
