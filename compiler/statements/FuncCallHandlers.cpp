@@ -181,6 +181,7 @@ class TCallCompiler {
   void fillDefaults(bool outer);
   uint32_t slotOf(size_t i) const;
   void checkReads(const TOperand& op, size_t i);
+  bool compileInnerCall(size_t i);
   void pushArg(size_t i);
   void pushOperand(TOperand& op, size_t i, const std::string& failure);
   void compileStack();
@@ -286,14 +287,22 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
           " bytes, the argument gives " + std::to_string(pushed));
 }
 
+// Argument i when it is a call of its own: compiled here, its result left in
+// the accumulator, and true. False for any other argument.
+inline bool TCallCompiler::compileInnerCall(size_t i) {
+  const long k = order_[i];
+  if (k < 0 || static_cast<size_t>(k) >= args_.size() || !args_[static_cast<size_t>(k)].callee) return false;
+  TArg& a = args_[static_cast<size_t>(k)];
+  TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
+  inner.compile(false);
+  return true;
+}
+
 void TCallCompiler::pushArg(size_t i) {
   const long k = order_[i];
   const bool frame = Compiler->usesFrame(fn_);
   const std::string failure = frame ? "[6666] Invalid operand" : "[6665] Invalid operand";
-  if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee) {
-    TArg& a = args_[static_cast<size_t>(k)];
-    TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
-    inner.compile(false);
+  if (compileInnerCall(i)) {
     TOperand acc;
     acc.setRegister(false, accumulator());
     pushOperand(acc, i, failure);
@@ -397,10 +406,7 @@ void TCallCompiler::compileMSX64() {
   const std::string failure = "[6666] Invalid operand";
   for (size_t i = n; i-- > 0;) {
     const long k = order_[i];
-    if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee) {
-      TArg& a = args_[static_cast<size_t>(k)];
-      TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
-      inner.compile(false);
+    if (compileInnerCall(i)) {
       TOperand acc;
       acc.setRegister(false, REG_RAX);
       TOperand slot = slotOp(i, 8);
