@@ -38,9 +38,11 @@
 namespace vorak {
 namespace {
 
+using test::canonicalStack;
 using test::Decoded;
 using test::DecodedOperand;
 using test::hexBytes;
+using test::sentinel;
 
 // --- Operand descriptions --------------------------------------------------------
 
@@ -250,16 +252,6 @@ bool plausible(const Od& o, int bits) {
 
 // --- Expectations ----------------------------------------------------------------
 
-// Markers a builder would write into fixup fields, by field size.
-uint64_t marker(uint32_t size) {
-  switch (size) {
-    case 2: return 0x1234;
-    case 4: return 0x12345678;
-    case 8: return 0x1122334455667788ull;
-    default: return 0x5A;
-  }
-}
-
 struct WantOp {
   DecodedOperand::Kind kind = DecodedOperand::Reg;
   std::string reg;
@@ -373,14 +365,7 @@ std::string compareOp(const WantOp& w, const DecodedOperand& g, bool sizes) {
   return {};
 }
 
-// x87 register forms: "fadd st(3)" and "fadd st(0), st(3)" are one instruction.
-void canonicalStack(std::vector<DecodedOperand>& ops) {
-  if (ops.size() == 1 && ops[0].kind == DecodedOperand::Reg && ops[0].reg.rfind("st(", 0) == 0) {
-    DecodedOperand st0;
-    st0.reg = "st(0)";
-    ops.insert(ops.begin(), st0);
-  }
-}
+// The expected operands in the form canonicalStack gives the decoded ones.
 void canonicalStack(std::vector<WantOp>& ops) {
   if (ops.size() == 1 && ops[0].kind == DecodedOperand::Reg && ops[0].reg.rfind("st(", 0) == 0) {
     WantOp st0;
@@ -433,37 +418,14 @@ std::vector<Decoded> textBatch(const std::vector<std::string>& code, int bits) {
     const std::string text = test::textdisasm::readCommand(
         "objdump -D -z -b binary -m i386 -M intel,i8086 " + path + " 2>/dev/null");
     std::remove(path.c_str());
-    // offset -> (text, length); a line without text continues the one before.
-    std::map<size_t, std::pair<std::string, size_t>> at;
-    size_t last = SIZE_MAX;
-    bool inData = false;
-    for (const std::string& l : test::textdisasm::lines(text)) {
-      if (!inData) {
-        inData = l.find("<.data>:") != std::string::npos;
-        continue;
-      }
-      const size_t colon = l.find(':'), t1 = l.find('\t');
-      if (colon == std::string::npos || t1 == std::string::npos || colon > t1) continue;
-      const size_t t2 = l.find('\t', t1 + 1);
-      const std::string hex = l.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1);
-      size_t count = 0;
-      for (size_t i = 0; i + 1 < hex.size(); ++i)
-        if (hex[i] != ' ' && hex[i + 1] != ' ') {
-          ++count;
-          ++i;
-        }
-      if (t2 == std::string::npos) {
-        if (last != SIZE_MAX) at[last].second += count;
-        continue;
-      }
-      last = std::strtoul(l.substr(0, colon).c_str(), nullptr, 16);
-      at[last] = {l.substr(t2 + 1), count};
-    }
+    std::map<size_t, const test::textdisasm::ObjdumpEntry*> at;
+    const std::vector<test::textdisasm::ObjdumpEntry> entries = test::textdisasm::objdumpEntries(text);
+    for (const test::textdisasm::ObjdumpEntry& e : entries) at[e.offset] = &e;
     size_t offset = 0;
     for (size_t i = 0; i < code.size(); ++i) {
       if (auto it = at.find(offset); it != at.end()) {
-        out[i] = test::textdisasm::parseIntel(it->second.first);
-        out[i].length = it->second.second;
+        out[i] = test::textdisasm::parseIntel(it->second->text);
+        out[i].length = it->second->length;
       }
       offset += code[i].size() + 16;
     }
@@ -482,20 +444,9 @@ std::vector<Decoded> textBatch(const std::vector<std::string>& code, int bits) {
   // Groups of readings between runs of int3, one group per instruction.
   std::vector<std::vector<Decoded>> groups(1);
   bool inFiller = false;
-  for (const std::string& l : test::textdisasm::lines(text)) {
-    Decoded d;
-    if (l.find("warning:") != std::string::npos) {
-      // an invalid encoding: a reading that is not ok
-    } else if (!l.empty() && l[0] == '\t' && l.find(".text") == std::string::npos) {
-      std::string insn = l;
-      for (char& c : insn)
-        if (c == '\t') c = ' ';
-      d = test::textdisasm::parseIntel(insn);
-      if (d.ok && d.mnemonic == "int3") {
-        inFiller = true;
-        continue;
-      }
-    } else {
+  for (const Decoded& d : test::textdisasm::llvmReadings(text)) {
+    if (d.ok && d.mnemonic == "int3") {
+      inFiller = true;
       continue;
     }
     if (inFiller) {
@@ -693,7 +644,7 @@ class WholeTableSweep : public test::EncoderTest {
         default: return "unexpected fixup type " + std::to_string(f.hint);
       }
       if (f.hint != ftJmp && f.jmp != jtJMP) return "fixup with a jump type";
-      const uint64_t v = marker(f.size) + (f.hint == ftRelative ? 0 : f.offset);
+      const uint64_t v = sentinel(f.size) + (f.hint == ftRelative ? 0 : f.offset);
       for (uint32_t k = 0; k < f.size; ++k) bytes[f.position + k] = static_cast<char>(v >> (8 * k));
     }
     return {};
@@ -734,7 +685,7 @@ class WholeTableSweep : public test::EncoderTest {
     if (d.base == REG_NONE && d.scale > 1) disp *= d.scale;
     if (d.cls == cVar || d.cls == cMemVar) {
       const void* var = d.cls == cVar ? &vars_[d.varNo] : &vars_[3];
-      disp += static_cast<int64_t>(marker(fixupSizeFor(var, 0, mark)));
+      disp += static_cast<int64_t>(sentinel(fixupSizeFor(var, 0, mark)));
     }
     w.disp = disp;
     return w;
@@ -769,7 +720,7 @@ class WholeTableSweep : public test::EncoderTest {
       case cMem: case cMemVar: case cVar: case cMemRef: return memWant(d, after, bits, mark);
       case cVarRef: {
         const int64_t scale = (d.scale == 2 || d.scale == 4 || d.scale == 8) ? d.scale : 1;
-        const int64_t address = static_cast<int64_t>(marker(fixupSizeFor(&vars_[2], 0, mark))) + d.disp * scale;
+        const int64_t address = static_cast<int64_t>(sentinel(fixupSizeFor(&vars_[2], 0, mark))) + d.disp * scale;
         if (isX87(row.group)) {  // the variable itself, of its type's size
           WantOp w;
           w.kind = DecodedOperand::Mem;
@@ -784,10 +735,10 @@ class WholeTableSweep : public test::EncoderTest {
         const void* data = d.addr == akConst ? &constant_ : nullptr;
         const uint32_t size = fixupSizeFor(data, d.value, mark);
         if (d.addr == akLabel && row.group == igCALL) {
-          WantOp w = immWant(static_cast<int64_t>(lowBits(static_cast<int64_t>(marker(size) + length), bits)));
+          WantOp w = immWant(static_cast<int64_t>(lowBits(static_cast<int64_t>(sentinel(size) + length), bits)));
           return w;
         }
-        return immWant(static_cast<int64_t>(marker(size)));
+        return immWant(static_cast<int64_t>(sentinel(size)));
       }
       default: return {};
     }
@@ -876,7 +827,7 @@ class WholeTableSweep : public test::EncoderTest {
         if (c1 == cAddr && d[0].addr == akSegLabel) {
           want.mnemonics = {"ljmp"};
           const uint32_t size = fixupSizeFor(nullptr, d[0].value, mark);
-          want.ops = {immWant(d[0].selector), immWant(d[0].viaFixup ? static_cast<int64_t>(marker(size)) : d[0].value)};
+          want.ops = {immWant(d[0].selector), immWant(d[0].viaFixup ? static_cast<int64_t>(sentinel(size)) : d[0].value)};
         }
         break;
       case igRET:

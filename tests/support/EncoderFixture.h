@@ -96,6 +96,17 @@ inline std::string doublewordName(TRegister r) {
   return "e" + n.substr(1);
 }
 
+// Sentinels that a test writes into fixup fields, to see where the
+// disassembler finds them.
+inline uint64_t sentinel(uint32_t size) {
+  switch (size) {
+    case 2: return 0x1234;
+    case 4: return 0x12345678;
+    case 8: return 0x1122334455667788ull;
+    default: return 0x5A;
+  }
+}
+
 // "66 0F AF C3" for the bytes 66 0F AF C3.
 inline std::string hexBytes(std::string_view bytes) {
   static constexpr char hex[] = "0123456789ABCDEF";

@@ -112,17 +112,6 @@ inline Op Signed(Op o) {
   return o;
 }
 
-// Sentinels that a test writes into fixup fields, to see where the
-// disassembler finds them.
-inline uint64_t sentinel(uint32_t size) {
-  switch (size) {
-    case 2: return 0x1234;
-    case 4: return 0x12345678;
-    case 8: return 0x1122334455667788ull;
-    default: return 0x5A;
-  }
-}
-
 // One table case of a group test: mode, mnemonic, operands, and the
 // disassembly (instructions joined by "; ") or nullptr with the refusal code.
 struct Case {
