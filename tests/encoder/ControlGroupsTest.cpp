@@ -402,14 +402,8 @@ TEST_F(ControlGroups, FarJumpsAndTruncatedImmediatesWarnOrFix) {
 
 // --- Sweep -----------------------------------------------------------------------
 
-// The general registers and the memory forms of each mode, the valid ones
-// and some the mode cannot address.
-std::vector<TRegister> allRegisters() {
-  std::vector<TRegister> r;
-  for (int i = 0; i <= REG_R15; ++i) r.push_back(static_cast<TRegister>(i));
-  return r;
-}
-
+// The memory forms of each mode, the valid ones and some the mode cannot
+// address.
 std::vector<Op> memoryForms(uint32_t bits, uint32_t size) {
   std::vector<Op> m = {M(size, {}, 0x2000)};
   if (bits == 16) {

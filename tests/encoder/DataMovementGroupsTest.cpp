@@ -330,12 +330,6 @@ TEST_F(DataMovement, AFailingInnerMoveLeavesNothing) {
 
 // --- Sweep -----------------------------------------------------------------------
 
-std::vector<TRegister> allRegisters() {
-  std::vector<TRegister> r;
-  for (int i = 0; i <= REG_R15; ++i) r.push_back(static_cast<TRegister>(i));
-  return r;
-}
-
 std::vector<Op> memoryForms(uint32_t bits, uint32_t size) {
   std::vector<Op> m = {M(size, {}, 0x2000)};
   if (bits == 16) {

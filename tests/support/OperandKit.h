@@ -261,6 +261,13 @@ class OperandKitTest : public EncoderTest {
   TOperand* last2 = nullptr;
 };
 
+// Every general register, AL to R15, for the sweeps.
+inline std::vector<TRegister> allRegisters() {
+  std::vector<TRegister> r;
+  for (int i = 0; i <= REG_R15; ++i) r.push_back(static_cast<TRegister>(i));
+  return r;
+}
+
 // --- Decoded operands against what was written ---------------------------------
 
 inline uint64_t maskTo(int64_t v, uint32_t size) {
