@@ -13,7 +13,7 @@
 #include "encoder/FixupManager.h"
 #include "support/Fresh.h"
 
-// The C reader (tests/symbols/PluginRecordsReader.c).
+// The C reader (tests/plugins/PluginRecordsReader.c).
 extern "C" {
 int c_describe_type(const void* p, char* out, size_t room);
 int c_describe_var(const void* p, char* out, size_t room);
