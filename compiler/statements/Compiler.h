@@ -140,7 +140,7 @@ class TCompiler {
   // outside a compile.
   bool compileText(const std::string& name, const std::string& text);
 
-  // ---- Statement loop (Statements.cpp) ----
+  // ---- Statement loop (StatementLoop.cpp) ----
   // Compiles statements from the current buffer until the end of a buffer
   // without parent, a "}" or a directive that closes the enclosing block.
   // funcIndex >= 0 compiles the body of that function: it becomes CurFunc

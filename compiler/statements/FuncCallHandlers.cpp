@@ -12,7 +12,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"

@@ -14,7 +14,7 @@
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedString.h"

@@ -1,7 +1,7 @@
 // The statement loop: reads statements from the current buffer and hands
 // each to its handler; label definitions, the flag statement, "~", "-" and
 // plain instruction lines are handled here.
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 
 #include <memory>
 #include <string>
