@@ -17,7 +17,7 @@
 #include "compiler/driver/Settings.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "plugins/PluginManager.h"
 
 #include "AllocCounter.h"

@@ -19,7 +19,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "plugins/PluginManager.h"
 
 using namespace vorak;

@@ -20,7 +20,7 @@
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/TokenSymbols.h"
 #include "compiler/symbols/VarManager.h"
 

@@ -16,7 +16,7 @@
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "encoder/VorAssembler.h"
 #include "plugins/PluginManager.h"
 

@@ -11,7 +11,7 @@
 #include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 

@@ -6,7 +6,7 @@
 #include "compiler/driver/Log.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {

@@ -15,7 +15,7 @@
 #include "compiler/statements/StatementLoop.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"
 #include "encoder/VorAssembler.h"

@@ -17,7 +17,7 @@
 #include "compiler/statements/StatementLoop.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/RegisterManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 

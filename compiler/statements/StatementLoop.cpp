@@ -29,7 +29,7 @@
 #include "compiler/statements/TypeHandlers.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "encoder/VorAssembler.h"
 #include "plugins/PluginManager.h"
 

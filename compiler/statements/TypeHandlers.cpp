@@ -12,7 +12,7 @@
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/FunctionHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 
 namespace vorak {

@@ -17,7 +17,7 @@
 #include "compiler/statements/StatementLoop.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/EncoderCommon.h"
 #include "encoder/FixupManager.h"

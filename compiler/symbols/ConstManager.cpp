@@ -8,7 +8,7 @@
 #include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/IdentManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 

@@ -6,7 +6,7 @@
 #include "compiler/driver/Globals.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "support/Fresh.h"
 
 namespace vorak {

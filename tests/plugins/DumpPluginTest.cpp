@@ -11,7 +11,7 @@
 #include "compiler/output/ImportManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"
 #include "plugins/PluginManager.h"

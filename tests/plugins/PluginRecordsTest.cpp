@@ -8,7 +8,7 @@
 #include "compiler/output/ImportManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"
 #include "support/Fresh.h"

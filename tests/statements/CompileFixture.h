@@ -18,7 +18,7 @@
 #include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "plugins/PluginManager.h"
 #include "support/Disasm.h"
 #include "support/Fresh.h"

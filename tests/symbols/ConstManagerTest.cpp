@@ -6,7 +6,7 @@
 #include "compiler/driver/Globals.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/ConstManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "support/Fresh.h"
 
 namespace vorak {

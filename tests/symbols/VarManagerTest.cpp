@@ -8,7 +8,7 @@
 #include "compiler/driver/Errors.h"
 #include "compiler/driver/Globals.h"
 #include "compiler/source/IdentManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "support/Fresh.h"
 
