@@ -55,6 +55,9 @@ enum Cls {
 
 enum AddrKind { akLabel, akLabelRef, akSegLabel, akConst };
 
+bool isGprClass(Cls c) { return c == cGpr8 || c == cGpr16 || c == cGpr32 || c == cGpr64; }
+bool isMemoryClass(Cls c) { return c == cMem || c == cMemVar || c == cVar; }
+
 struct Od {
   Cls cls = cNone;
   TRegister reg = REG_NONE;
@@ -101,9 +104,9 @@ struct Form {
   uint8_t scale;
 };
 
-// One pool for every mode: the encoder must refuse what a mode cannot express.
-std::vector<Od> buildPool() {
-  std::vector<Od> p;
+// Registers of every kind, a few no form takes, and numbers at the field
+// boundaries.
+void addRegistersAndNumbers(std::vector<Od>& p) {
   for (int r = REG_AL; r <= REG_R15; ++r) p.push_back(gpr(static_cast<TRegister>(r)));
   for (TRegister r : {REG_EAX, REG_AX, REG_RAX, REG_CL, REG_R9}) p.push_back(gpr(r, true));
   for (TRegister r : {REG_R8D, REG_R9W, REG_R10B, REG_SIL, REG_SPL, REG_NONE}) p.push_back(gpr(r));
@@ -121,7 +124,11 @@ std::vector<Od> buildPool() {
                     int64_t{0xFFFF8000}, int64_t{0x100000000}, int64_t{0x123456789}, int64_t{-1}, int64_t{-128},
                     int64_t{-129}, int64_t{-32768}, int64_t{-0x80000000LL}, INT64_MIN, INT64_MAX})
     p.push_back(numbered(cImm, v));
+}
 
+// Memory of every size in the forms of the three modes, at the edges of the
+// displacement field, and of sizes no rule takes.
+void addMemory(std::vector<Od>& p) {
   const std::vector<Form> forms = {
       // 16-bit forms
       {REG_BX, REG_SI, 0, 0}, {REG_BP, REG_DI, 0x10, 0}, {REG_BP, REG_NONE, 0, 0}, {REG_SI, REG_NONE, 0x1234, 0},
@@ -151,7 +158,11 @@ std::vector<Od> buildPool() {
   for (uint32_t size : {3u, 6u, 12u}) p.push_back(memory(cMem, size, REG_EBX, REG_NONE, 4, 0));
   for (uint32_t size : {3u, 6u, 12u}) p.push_back(memory(cMem, size, REG_RBX, REG_NONE, 4, 0));
   for (uint32_t size : {3u, 6u}) p.push_back(memory(cMem, size, REG_BX, REG_NONE, 4, 0));
+}
 
+// Variables: in brackets with registers, whole (with element offsets), the
+// second variable, signed ones, their addresses and memory references.
+void addVariables(std::vector<Od>& p) {
   const std::vector<Form> varForms = {{REG_NONE, REG_NONE, 0, 0},  {REG_NONE, REG_NONE, 12, 0},
                                       {REG_EBX, REG_NONE, 4, 0},   {REG_RBX, REG_NONE, 4, 0},
                                       {REG_BX, REG_NONE, 6, 0},    {REG_ESI, REG_NONE, 8, 4},
@@ -185,7 +196,11 @@ std::vector<Od> buildPool() {
                                       {REG_EBX, REG_NONE, INT32_MIN, 0},  {REG_EBX, REG_NONE, 0xFFFFFFFF, 0},
                                       {REG_RBX, REG_NONE, 0x80000000, 0}, {REG_RBX, REG_NONE, 0x7FFFFFFF, 0}};
   for (const Form& f : refForms) p.push_back(memory(cMemRef, 0, f.base, f.index, f.disp, f.scale));
+}
 
+// Labels, constants, far labels, and operand kinds and records no parser
+// builds.
+void addAddressesAndOddities(std::vector<Od>& p) {
   auto addr = [&](AddrKind k, int64_t value, uint32_t selector, bool viaFixup) {
     Od o;
     o.cls = cAddr;
@@ -221,6 +236,15 @@ std::vector<Od> buildPool() {
     o.size = 8;
     p.push_back(o);
   }
+}
+
+// One pool for every mode: the encoder must refuse what a mode cannot express.
+std::vector<Od> buildPool() {
+  std::vector<Od> p;
+  addRegistersAndNumbers(p);
+  addMemory(p);
+  addVariables(p);
+  addAddressesAndOddities(p);
   return p;
 }
 
@@ -744,6 +768,83 @@ class WholeTableSweep : public test::EncoderTest {
     }
   }
 
+  // mov: a register loaded from an address (lea), widened (movzx/movsx), a
+  // wider variable read through its low bytes, a 64-bit number (movabs); or
+  // memory to memory, a sequence.
+  Shape expectMove(const TOperand* after, Cls c1, Cls c2, Want& want, WantSeq& seq) const {
+    if (isGprClass(c1)) {
+      const uint32_t s1 = after[0].size;
+      if (c2 == cMemRef) {
+        want.mnemonics = {"lea"};
+        want.ops[1].size = 0;
+      } else if ((isGprClass(c2) && after[1].size != s1) ||
+                 ((c2 == cMem || c2 == cMemVar || c2 == cVar) && after[1].size < s1)) {
+        want.mnemonics = {after[0].issigned ? "movsx" : "movzx"};
+      } else if (c2 == cVar) {
+        want.ops[1].size = s1;  // a larger variable is read through its low bytes
+      } else if (s1 == 8 && (c2 == cImm || c2 == cVarRef || c2 == cAddr)) {
+        want.mnemonics = {"mov", "movabs"};
+      }
+    } else if (isMemoryClass(c1) && isMemoryClass(c2)) {
+      seq.mnemonics = {"push", "pop", "mov", "movzx", "movsx"};
+      return Sequence;
+    }
+    return One;
+  }
+
+  // push and pop: numbers cut to the stack word, and the sequences of
+  // variables, memory blocks and addresses.
+  Shape expectStack(const TInstruction& row, const TOperand* after, Cls c1, int bits, Want& want,
+                    WantSeq& seq) const {
+    const bool push = row.group == igPUSH;
+    const uint32_t w = bits / 8;
+    // 16- and 32-bit code push the low bytes of a wider number.
+    if (c1 == cImm && bits != 64) {
+      want.ops[0].rolls = true;
+      want.ops[0].fieldBytes = w;
+    }
+    if (c1 == cVar && after[0].size != w) {
+      seq.mnemonics = {push ? "push" : "pop"};
+      seq.pushesMinusPops = static_cast<int>(after[0].size / w) * (push ? 1 : -1);
+      return Sequence;
+    }
+    if ((c1 == cMem || c1 == cMemVar) && after[0].size != w) {
+      if (push) {
+        seq.mnemonics = {"push", "shr", "movzx"};
+        seq.anyPositive = true;
+      } else {
+        seq.mnemonics = {"pop"};
+        seq.pushesMinusPops = -static_cast<int>(after[0].size / w);
+      }
+      return Sequence;
+    }
+    if (c1 == cMemRef) {
+      seq.mnemonics = {"push", "add", "sub", "lea"};
+      seq.pushesMinusPops = 1;
+      return Sequence;
+    }
+    return One;
+  }
+
+  // call and the jumps: the placeholder of a jump to a label, a number as the
+  // target of the relative field, a far label.
+  Shape expectJump(const TInstruction& row, const Od* d, Cls c1, int bits, size_t mark, size_t length,
+                   Want& want) const {
+    if (c1 == cAddr && d[0].addr == akLabel && row.group == igGOTO) return Placeholder;
+    if (c1 == cImm) {  // the target of a relative field, as the decoders show it
+      want.ops[0].imms.clear();
+      for (int64_t r : readings(d[0].value))
+        want.ops[0].imms.push_back(
+            static_cast<int64_t>(lowBits(static_cast<int64_t>(static_cast<uint64_t>(r) + length), bits)));
+    }
+    if (c1 == cAddr && d[0].addr == akSegLabel) {
+      want.mnemonics = {"ljmp"};
+      const uint32_t size = fixupSizeFor(nullptr, d[0].value, mark);
+      want.ops = {immWant(d[0].selector), immWant(d[0].viaFixup ? static_cast<int64_t>(sentinel(size)) : d[0].value)};
+    }
+    return One;
+  }
+
   // Builds the expectation of an accepted instruction.
   Shape expect(const TInstruction& row, const Od* d, const TOperand* after, size_t count, int bits, size_t mark,
                size_t length, Want& want, WantSeq& seq) const {
@@ -751,9 +852,6 @@ class WholeTableSweep : public test::EncoderTest {
     want.mnemonics = {canonicalName(name)};
     for (size_t i = 0; i < count; ++i) want.ops.push_back(operandWant(row, d[i], after[i], bits, mark, length));
     const Cls c1 = count > 0 ? d[0].cls : cNone, c2 = count > 1 ? d[1].cls : cNone;
-    auto isGpr = [](Cls c) { return c == cGpr8 || c == cGpr16 || c == cGpr32 || c == cGpr64; };
-    auto isMemory = [](Cls c) { return c == cMem || c == cMemVar || c == cVar; };
-    const uint32_t w = bits / 8;
 
     switch (row.group) {
       case igEMIT:
@@ -764,72 +862,16 @@ class WholeTableSweep : public test::EncoderTest {
         if (count == 0) want.checkOps = false;  // the string move
         break;
       case igMOV:
-        if (isGpr(c1)) {
-          const uint32_t s1 = after[0].size;
-          if (c2 == cMemRef) {
-            want.mnemonics = {"lea"};
-            want.ops[1].size = 0;
-          } else if ((isGpr(c2) && after[1].size != s1) ||
-                     ((c2 == cMem || c2 == cMemVar || c2 == cVar) && after[1].size < s1)) {
-            want.mnemonics = {after[0].issigned ? "movsx" : "movzx"};
-          } else if (c2 == cVar) {
-            want.ops[1].size = s1;  // a larger variable is read through its low bytes
-          } else if (s1 == 8 && (c2 == cImm || c2 == cVarRef || c2 == cAddr)) {
-            want.mnemonics = {"mov", "movabs"};
-          }
-        } else if (isMemory(c1) && isMemory(c2)) {
-          seq.mnemonics = {"push", "pop", "mov", "movzx", "movsx"};
-          return Sequence;
-        }
-        break;
+        return expectMove(after, c1, c2, want, seq);
       case igMOVSX_MOVZX:
         if (after[0].size == after[1].size) want.mnemonics = {"mov"};
         break;
       case igPUSH:
-      case igPOP: {
-        const bool push = row.group == igPUSH;
-        // 16- and 32-bit code push the low bytes of a wider number.
-        if (c1 == cImm && bits != 64) {
-          want.ops[0].rolls = true;
-          want.ops[0].fieldBytes = w;
-        }
-        if (c1 == cVar && after[0].size != w) {
-          seq.mnemonics = {push ? "push" : "pop"};
-          seq.pushesMinusPops = static_cast<int>(after[0].size / w) * (push ? 1 : -1);
-          return Sequence;
-        }
-        if ((c1 == cMem || c1 == cMemVar) && after[0].size != w) {
-          if (push) {
-            seq.mnemonics = {"push", "shr", "movzx"};
-            seq.anyPositive = true;
-          } else {
-            seq.mnemonics = {"pop"};
-            seq.pushesMinusPops = -static_cast<int>(after[0].size / w);
-          }
-          return Sequence;
-        }
-        if (c1 == cMemRef) {
-          seq.mnemonics = {"push", "add", "sub", "lea"};
-          seq.pushesMinusPops = 1;
-          return Sequence;
-        }
-        break;
-      }
+      case igPOP:
+        return expectStack(row, after, c1, bits, want, seq);
       case igCALL:
       case igGOTO:
-        if (c1 == cAddr && d[0].addr == akLabel && row.group == igGOTO) return Placeholder;
-        if (c1 == cImm) {  // the target of a relative field, as the decoders show it
-          want.ops[0].imms.clear();
-          for (int64_t r : readings(d[0].value))
-            want.ops[0].imms.push_back(
-                static_cast<int64_t>(lowBits(static_cast<int64_t>(static_cast<uint64_t>(r) + length), bits)));
-        }
-        if (c1 == cAddr && d[0].addr == akSegLabel) {
-          want.mnemonics = {"ljmp"};
-          const uint32_t size = fixupSizeFor(nullptr, d[0].value, mark);
-          want.ops = {immWant(d[0].selector), immWant(d[0].viaFixup ? static_cast<int64_t>(sentinel(size)) : d[0].value)};
-        }
-        break;
+        return expectJump(row, d, c1, bits, mark, length, want);
       case igRET:
         if (count == 0 || (c1 == cImm && d[0].value == 0)) want.ops.clear();
         if (!want.ops.empty()) want.ops[0].fieldBytes = 2;
@@ -858,7 +900,7 @@ class WholeTableSweep : public test::EncoderTest {
         want.swapOk = true;
         // The accumulator with itself is the byte read as nop, except where
         // xchg eax, eax must clear the upper half of RAX.
-        if (isGpr(c1) && c1 == c2 && d[0].reg == d[1].reg && regID(d[0].reg) == 0 && c1 != cGpr8 &&
+        if (isGprClass(c1) && c1 == c2 && d[0].reg == d[1].reg && regID(d[0].reg) == 0 && c1 != cGpr8 &&
             !(bits == 64 && c1 == cGpr32)) {
           want.mnemonics.insert("nop");
           if (bits != 64) want.mnemonics.erase("xchg");
