@@ -471,6 +471,7 @@ void TCallCompiler::compile(bool outer) {
 
 }  // namespace
 
+// name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
 void handle_FUNCCALL(bool first, TOperand* thisPar) {
   if (!first) return;
   auto* F = static_cast<TFunction*>(cur().F_Pointer);

@@ -257,6 +257,7 @@ void closingReturn(TFunction* fn, TCallingConvention cc) {
 
 }  // namespace
 
+// procedure|function [ * ] [ convention ] name [ = importname ] [ ( params ) ] [ : type ] ; [ stdcall ; ]
 TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   const bool isFunc = cur().F_Keyword == keyFunction;
   TAFile& f = curFile();

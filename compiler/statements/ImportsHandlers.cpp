@@ -25,6 +25,7 @@ void makeEntry(TFunction* fn) {
 
 }  // namespace
 
+// imports ( "library" ) { { procedure ... ; | function ... ; } }
 void handle_IMPORTS() {
   if (!Compiler->ExpectSymbol("(")) unexpected();
   if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected();
@@ -41,6 +42,7 @@ void handle_IMPORTS() {
   }
 }
 
+// exports name { , name } ;
 void handle_EXPORTS() {
   bool first = true;
   for (;;) {
@@ -56,6 +58,7 @@ void handle_EXPORTS() {
   }
 }
 
+// entry :   |   entry procedure ... | entry function ...   |   entry name ;
 void handle_ENTRY() {
   TAFile& f = curFile();
   TFunction* at = Compiler->CurFunc();

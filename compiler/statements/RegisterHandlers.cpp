@@ -395,6 +395,7 @@ void handle_REGISTER(TOperand* exop) {
   emit(mnemonic, target, source.get());
 }
 
+// register as TYPE ;   |   register as 0 ;   (after "as")
 void handle_regAs(TRegister reg) {
   const TVorToken t = Compiler->ExpectToken({ttIdent, ttNumber});
   if (t == ttNone) unexpected("67452");

@@ -313,6 +313,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
 
 // ---- Statements of the loop itself ----
 
+// name :
 void handle_LABEL() {
   TCurrentToken& tk = cur();
   TFunction* fn = Compiler->CurFunc();
@@ -336,6 +337,7 @@ void handle_LABEL() {
   Compiler->placeLabel(label);
 }
 
+// flag = flag ;   (the flag just read)
 void handle_FLAG() {
   TCurrentToken& tk = cur();
   auto op = std::make_unique<TOperand>();
@@ -361,6 +363,7 @@ void handle_FLAG() {
 void handle_NOT() { unaryStatement("not", "6519"); }
 void handle_NEG() { unaryStatement("neg", "6520"); }
 
+// mnemonic [ operand { , operand } ]
 void handle_INSTRUCTION() {
   const PInstruction inst = mnemonicRow(cur().F_String);
   if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());

@@ -197,6 +197,7 @@ struct TargetScope {
 
 }  // namespace
 
+// type name { [ n ] } [ = value ] { , name { [ n ] } [ = value ] } ;   (the type just read)
 void handle_VARTYPE() {
   auto* type = static_cast<TVarType*>(cur().F_Pointer);
   if (!type) unexpected("100");
@@ -262,6 +263,7 @@ int32_t reserveLocal(TFunction* fn, const std::string& name, uint64_t bytes) {
   return -end - ptrSize;
 }
 
+// variable operator [ value ] ;   (the variable just read)
 void handle_VAR() {
   TCurrentToken& tk = cur();
   auto* v = static_cast<TVar*>(tk.F_Pointer);
@@ -306,6 +308,7 @@ void handle_VAR() {
   if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
 }
 
+// = call   |   = conditional value   |   = operand
 uint32_t handle_VARASSIGN(TOperand* o1) {
   TAFile& f = curFile();
   if (f.peekNextToken(false) == ttIdent) {
@@ -341,6 +344,7 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
   return rc;
 }
 
+// [ if ] ( condition ) [ ? ] [ value ] [ : [ value ] ] ;
 uint32_t handle_VARCONDITION(TOperand* o1) {
   TAFile& f = curFile();
   // The keyword if, or the "(" itself, was peeked last.
