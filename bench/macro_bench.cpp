@@ -13,11 +13,11 @@
 #include <fstream>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "plugins/PluginManager.h"
 
 #include "AllocCounter.h"

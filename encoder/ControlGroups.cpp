@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "encoder/EncoderCommon.h"
@@ -260,6 +260,16 @@ uint32_t TVorAssembler::pushAddress(POperand o1) {
   return rc;
 }
 
+// E8 (call) or E9 (jmp) with a number written as the relative offset, in
+// the mode's field.
+uint32_t TVorAssembler::emitRelativeNumber(uint8_t opcode, POperand o1) {
+  int64_t v = 0;
+  if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
+  addBytes(opcode, 1);
+  emitImm(v, immField());
+  return ASSEMBLE_OK;
+}
+
 // --- igCALL ------------------------------------------------------------------------
 //
 // FF /2 through a pointer-sized register or memory word; E8 with a relative
@@ -272,13 +282,8 @@ uint32_t TVorAssembler::encodeCALL(const TEncodeArgs& a) {
     case otMem:
       if (o1->size != ptrWidth()) return ERROR_NOT_SUPPORTED;
       return emitRMDigit(0xFF, 0, 2, o1);
-    case otImm: {
-      int64_t v = 0;
-      if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
-      addBytes(0xE8u, 1);
-      emitImm(v, immField());
-      return ASSEMBLE_OK;
-    }
+    case otImm:
+      return emitRelativeNumber(0xE8, o1);
     case otLabel:
       addBytes(0xE8u, 1);
       addFixupField(ftLabel, o1->ptr, static_cast<uint32_t>(o1->value), immField(), 0, jtJMP);
@@ -307,13 +312,8 @@ uint32_t TVorAssembler::encodeGOTO(const TEncodeArgs& a) {
   const bool jmp = std::strncmp(r.name, "jmp", sizeof(r.name)) == 0;
   if (!jmp) return ERROR_NOT_SUPPORTED;
   switch (o1->hint) {
-    case otImm: {
-      int64_t v = 0;
-      if (!modeImmediate(o1->value, v)) return ERROR_OPERAND_SIZE_MISMATCH;
-      addBytes(0xE9u, 1);
-      emitImm(v, immField());
-      return ASSEMBLE_OK;
-    }
+    case otImm:
+      return emitRelativeNumber(0xE9, o1);
     case otRegister:
     case otMem:
       if (o1->size != ptrWidth() && !(o1->hint == otMem && o1->size == 0)) return ERROR_NOT_SUPPORTED;

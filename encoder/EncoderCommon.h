@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 
 namespace vorak {
 

@@ -3,7 +3,7 @@
 // small vocabulary.
 #include <cstddef>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 
@@ -119,14 +119,30 @@ void rmBytes(TBytes& t, uint8_t reg, const TRMFields& f) {
   t.put(static_cast<uint8_t>(d >> 24));
 }
 
-void setDisp32(TRMFields& f, const TOperand& op, int32_t value, bool fixup) {
-  f.dispSize = 4;
+// The full displacement field, size bytes (2 or 4): a fixup field when it
+// holds a variable's address, which the builder writes.
+void setDisp(TRMFields& f, const TOperand& op, int32_t value, uint8_t size) {
+  const bool fixup = op.ptr != nullptr && op.data != nullptr;
+  f.dispSize = size;
   f.disp = value;
   f.dispFixup = fixup;
   if (fixup) {
     f.fixFunc = op.ptr;
     f.fixData = op.data;
     f.fixOffset = static_cast<uint32_t>(value);
+  }
+}
+
+// A displacement after the ModRM byte: mod 1 (a byte) or 2 (the full field
+// of size bytes).
+void setDispMod(TRMFields& f, const TOperand& op, int32_t disp, bool byte, uint8_t size) {
+  if (byte) {
+    f.mod = 1;
+    f.dispSize = 1;
+    f.disp = disp;
+  } else {
+    f.mod = 2;
+    setDisp(f, op, disp, size);
   }
 }
 
@@ -183,16 +199,10 @@ namespace {
 void setMod32(TRMFields& f, const TOperand& op, int32_t disp, bool baseNeedsDisp) {
   const bool hasDisp = disp != 0 || op.ptr != nullptr;
   const bool disp8 = TVorAssembler::isImm8(4, disp) && op.ptr == nullptr && op.scale == 0;
-  if (!hasDisp && !baseNeedsDisp) {
+  if (!hasDisp && !baseNeedsDisp)
     f.mod = 0;
-  } else if (disp8) {
-    f.mod = 1;
-    f.dispSize = 1;
-    f.disp = disp;
-  } else {
-    f.mod = 2;
-    setDisp32(f, op, disp, op.ptr != nullptr && op.data != nullptr);
-  }
+  else
+    setDispMod(f, op, disp, disp8, 4);
 }
 
 // No register: an absolute address. In 64-bit mode mod 0 r/m 5 means
@@ -212,7 +222,7 @@ uint32_t absolute32(const TOperand& op, int32_t disp, TRMFields& f) {
   }
   // A fixup needs its target: a function without a variable leaves the
   // displacement as written, as the forms with registers do.
-  setDisp32(f, op, v, op.ptr != nullptr && op.data != nullptr);
+  setDisp(f, op, v, 4);
   return ASSEMBLE_OK;
 }
 
@@ -237,7 +247,7 @@ uint32_t scaledIndex32(const TOperand& op, int32_t disp, uint8_t scaleCode, TRMF
   f.hasSib = true;
   f.sib = static_cast<uint8_t>((scaleCode << 6) | ((id & 7) << 3) | 5);
   f.rexXB = (id & 8) ? REX_X : 0;
-  setDisp32(f, op, disp, op.ptr != nullptr && op.data != nullptr);
+  setDisp(f, op, disp, 4);
   return ASSEMBLE_OK;
 }
 
@@ -283,20 +293,11 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, int32_t disp, TRMFields& 
   if (disp < -32768 || disp > 65535) return ERROR_OPERAND_INVALID;
   const bool hasDisp = disp != 0 || op.ptr != nullptr;
   const bool disp8 = isImm8(2, disp) && op.ptr == nullptr;
-  const bool varFixup = op.ptr != nullptr && op.data != nullptr;
-  auto disp16 = [&](TRMFields& g) {
-    g.dispSize = 2;
-    g.disp = disp;
-    g.dispFixup = varFixup;
-    g.fixFunc = op.ptr;
-    g.fixData = op.data;
-    g.fixOffset = static_cast<uint32_t>(disp);
-  };
 
   if (base == REG_NONE) {  // the direct address: mod 0, r/m 110, disp16
     f.mod = 0;
     f.rm = 6;
-    disp16(f);
+    setDisp(f, op, disp, 2);
     return ASSEMBLE_OK;
   }
   bool bpAlone = false;
@@ -313,16 +314,10 @@ uint32_t TVorAssembler::buildMem16(const TOperand& op, int32_t disp, TRMFields& 
       default: return ERROR_OPERAND_INVALID;
     }
   }
-  if (!hasDisp && !bpAlone) {
+  if (!hasDisp && !bpAlone)
     f.mod = 0;
-  } else if (disp8) {
-    f.mod = 1;
-    f.dispSize = 1;
-    f.disp = disp;
-  } else {
-    f.mod = 2;
-    disp16(f);
-  }
+  else
+    setDispMod(f, op, disp, disp8, 2);
   return ASSEMBLE_OK;
 }
 

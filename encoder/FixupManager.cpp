@@ -3,10 +3,25 @@
 
 #include <stdexcept>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/symbols/FuncManager.h"
 
 namespace vorak {
+
+namespace {
+
+// The fields every fixup record has: its kind, where its field is, the
+// field's size, the offset added, the jump form and the record that owns it.
+void describe(TFixup* x, TFixupType ft, uint32_t position, uint8_t size, uint32_t ofs, TJmpType jt, void* parent) {
+  x->hint = ft;
+  x->position = position;
+  x->size = size;
+  x->offset = ofs;
+  x->jmp = jt;
+  x->parentfunc = parent;
+}
+
+}  // namespace
 
 TFixupManager::~TFixupManager() {
   for (TFixup* x : F_VarFixupList) delete x;
@@ -39,12 +54,7 @@ TFixup* TFixupManager::fileInFunction(TFixupType ft, TFunction* func, int32_t po
     if (!owner) throw std::logic_error("fixup without a function to hold it");
   }
   TFixup* x = newCodeFixup();
-  x->hint = ft;
-  x->position = position;
-  x->size = size;
-  x->offset = ofs;
-  x->jmp = jt;
-  x->parentfunc = func;
+  describe(x, ft, position, size, ofs, jt, func);
   TFixupList& list = fixupList(owner);
   listIndex = static_cast<uint32_t>(list.size());
   list.push_back(x);
@@ -68,12 +78,7 @@ uint32_t TFixupManager::addFixup(TFixupType ft, TFunction* func, void* dt, int32
 uint32_t TFixupManager::addVarFixup(TFixupType ft, TVar* var_, void* dt, int32_t pos,
                                     uint8_t size, uint32_t ofs, TJmpType jt) {
   auto* x = new TFixup();
-  x->hint = ft;
-  x->position = static_cast<uint32_t>(pos);
-  x->size = size;
-  x->offset = ofs;
-  x->jmp = jt;
-  x->parentfunc = var_;
+  describe(x, ft, static_cast<uint32_t>(pos), size, ofs, jt, var_);
   x->data = dt;
   F_VarFixupList.push_back(x);
   return static_cast<uint32_t>(F_VarFixupList.size() - 1);

@@ -14,7 +14,7 @@
 #define ASAN_UNPOISON_MEMORY_REGION(addr, size) ((void)(addr), (void)(size))
 #endif
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 
 namespace vorak {
@@ -70,57 +70,48 @@ void TOperand::setNull() {
   reg_index = REG_NONE;
 }
 
-void TOperand::setPointer(bool iss, TOperandType pt, void* curFunc, void* dt, uint32_t sz) {
+// Every setter but setMemory's start: an empty operand of that kind, with no
+// displacement.
+inline void TOperand::start(bool iss, TOperandType kind) {
   setNull();
   issigned = iss;
-  hint = pt;
+  hint = kind;
   displacement = 0;
+}
+
+void TOperand::setPointer(bool iss, TOperandType pt, void* curFunc, void* dt, uint32_t sz) {
+  start(iss, pt);
   ptr = curFunc;
   data = dt;
   size = sz ? sz : static_cast<uint32_t>(ptrSize);
 }
 
 void TOperand::setLabel(bool iss, void* p, uint32_t id) {
-  setNull();
-  issigned = iss;
-  hint = otLabel;
-  displacement = 0;
+  start(iss, otLabel);
   ptr = p;
   value = id;
   size = CompileFlags.cpu_bits / 8;
 }
 
 void TOperand::setImm(bool iss, uint32_t dw, uint32_t len) {
-  setNull();
-  issigned = iss;
-  hint = otImm;
-  displacement = 0;
+  start(iss, otImm);
   value = dw;
   size = len;
 }
 
 void TOperand::setRegister(bool iss, TRegister reg) {
-  setNull();
-  issigned = iss;
-  hint = otRegister;
-  displacement = 0;
+  start(iss, otRegister);
   reg_base = reg;
   size = regSize(reg);
 }
 
 void TOperand::setSegment(bool iss, TSegment sg) {
-  setNull();
-  issigned = iss;
-  hint = otSegment;
-  displacement = 0;
+  start(iss, otSegment);
   seg = sg;
 }
 
 void TOperand::setIntType(bool iss, TOperandType tt, int64_t val) {
-  setNull();
-  issigned = iss;
-  hint = tt;
-  displacement = 0;
+  start(iss, tt);
   size = 0;
   value = val;
 }

@@ -93,6 +93,9 @@ struct TOperand {
   // the heap each time.
   static void* operator new(size_t size);
   static void operator delete(void* p, size_t size) noexcept;
+
+ private:
+  void start(bool iss, TOperandType kind);
 };
 using POperand = TOperand*;
 

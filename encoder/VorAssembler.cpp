@@ -7,13 +7,13 @@
 #include <exception>
 #include <iterator>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/RegisterManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "encoder/FixupManager.h"
 
 namespace vorak {

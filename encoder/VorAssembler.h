@@ -312,6 +312,7 @@ class TVorAssembler {
   uint32_t pushBlockRemainder(POperand o1, uint32_t rem, int64_t& pushed);
   uint32_t pushAddress(POperand o1);
   void addJumpPlaceholder(void* func, uint32_t index, TJmpType jt);
+  uint32_t emitRelativeNumber(uint8_t opcode, POperand o1);
   class TMoveNesting;
   class TQuietPush;
   uint8_t F_moveNesting = 0;  // mov <-> movsx/movzx rewrites in progress

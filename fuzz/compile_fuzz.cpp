@@ -13,13 +13,13 @@
 
 #include <unistd.h>
 
-#include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "plugins/PluginManager.h"
 
 using namespace vorak;

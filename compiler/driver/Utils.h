@@ -1,6 +1,7 @@
 // Small numeric and text helpers shared by several units.
 #pragma once
 
+#include <cmath>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -17,6 +18,34 @@ uint32_t alignSize(uint32_t size, uint32_t align);
 inline uint64_t mulCapped(uint64_t a, uint64_t b) {
   uint64_t p;
   return __builtin_mul_overflow(a, b, &p) ? UINT64_MAX : p;
+}
+// Rounding of extended values to integers, ties to even, whatever the FPU
+// rounding mode. kTwo63 is the first value past the Int64 range.
+inline constexpr long double kTwo63 = 9223372036854775808.0L;
+// The integral value nearest to a finite v.
+inline long double roundHalfEven(long double v) {
+  long double f = std::floor(v);
+  const long double frac = v - f;  // exact: the fraction of an extended value is representable
+  if (frac > 0.5L || (frac == 0.5L && std::fmod(f, 2.0L) != 0)) f += 1;
+  return f;
+}
+// The nearest Int64; false for a value with none nearest to it (NaN, the
+// infinities, beyond the range).
+inline bool nearestInt64(long double v, int64_t& out) {
+  if (!std::isfinite(v)) return false;
+  const long double f = roundHalfEven(v);
+  if (f < -kTwo63 || f >= kTwo63) return false;
+  out = static_cast<int64_t>(f);
+  return true;
+}
+// The same, saturating at the ends of the range; NaN gives 0.
+inline int64_t nearestInt64Saturated(long double v) {
+  if (std::isnan(v)) return 0;
+  if (v >= kTwo63) return INT64_MAX;
+  if (v < -kTwo63) return INT64_MIN;
+  const long double f = roundHalfEven(v);
+  if (f >= kTwo63) return INT64_MAX;
+  return static_cast<int64_t>(f);
 }
 std::string GetVersion(const std::string& sFileName);
 int64_t log2_int(int64_t value);

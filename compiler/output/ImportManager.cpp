@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 

@@ -11,13 +11,13 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Global.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/MathOps.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 
 namespace vorak {
@@ -44,17 +44,12 @@ bool sameFolded(std::string_view text, std::string_view word) {
   return true;
 }
 
-// Nearest integer, ties to even, independent of the FPU rounding mode. A
-// value with no 64-bit integer nearest to it (NaN, infinities, beyond the
-// Int64 range) is an invalid operation, as the processor's conversion treats it.
+// Nearest integer, ties to even. A value with no 64-bit integer nearest to
+// it is an invalid operation, as the processor's conversion treats it.
 int64_t roundToInt64(long double v) {
-  if (!std::isfinite(v)) throw EInvalidOp();
-  long double f = std::floor(v);
-  const long double frac = v - f;  // exact: the fraction of an extended value is representable
-  if (frac > 0.5L || (frac == 0.5L && std::fmod(f, 2.0L) != 0)) f += 1;
-  constexpr long double kTwo63 = 9223372036854775808.0L;
-  if (f < -kTwo63 || f >= kTwo63) throw EInvalidOp();
-  return static_cast<int64_t>(f);
+  int64_t n = 0;
+  if (!nearestInt64(v, n)) throw EInvalidOp();
+  return n;
 }
 
 int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
@@ -18,9 +18,6 @@
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
 
 // The next byte other than blanks and line breaks must be c.
 void expectChar(char c, std::string_view code) {
@@ -245,8 +242,7 @@ TVorToken handle_PARAMVAR(std::string_view name, TCurrentToken& ct) {
   }
   // Neither: "$" alone, so that "$if" and the like stay directives.
   if (!found) return ct.setSymbol('$');
-  TAFile& f = curFile();
-  f.setPosition(f.lastPeek());
+  takePeeked();
   if (!value) return ct.setText("$" + std::string(name) + " missing parameter", ttAnsiString);
   if (value->F_Type == ttIdent && value->F_Keyword == keyNone && value->F_IdentType == itNone) {
     // A name that named nothing when it was bound: looked up now, on a copy,
@@ -296,8 +292,7 @@ TVorToken handle_INBUILT(std::string_view name, TCurrentToken& ct) {
       if (n == "strcat") h = handle_INBUILT_strcat;
       else if (n == "substr") h = handle_INBUILT_substr;
       else if (n == "incbin") {
-        TAFile& f = curFile();
-        f.setPosition(f.lastPeek());
+        takePeeked();
         handle_INBUILT_incbin();
       }
       break;
@@ -317,8 +312,7 @@ TVorToken handle_INBUILT(std::string_view name, TCurrentToken& ct) {
   }
   if (!h) return handle_PARAMVAR(name, ct);
   // Every built-in first consumes its name.
-  TAFile& f = curFile();
-  f.setPosition(f.lastPeek());
+  takePeeked();
   return h(ct);
 }
 

@@ -3,27 +3,24 @@
 
 #include <string>
 
-#include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/Evaluator.h"
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/RegisterManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
 
 bool isSymbol(const TCurrentToken& tk, char c) {
   return tk.F_Type == ttSymbol && tk.F_String.size() == 1 && tk.F_String[0] == c;

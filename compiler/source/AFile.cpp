@@ -6,11 +6,11 @@
 #include <filesystem>
 #include <system_error>
 
-#include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 
 namespace vorak {
@@ -246,20 +246,6 @@ bool TAFile::isNextLineBreak() const {
     return b == '/' && (base[i + 1] == '/' || base[i + 1] == '*');
   }
   return false;
-}
-
-void TAFile::save() {
-  F_SaveCurLine = CurLine;
-  F_SaveCurChar = CurChar;
-  F_SaveCurLineChar = CurLineChar;
-  F_SaveTotalLines = F_TotalLines;
-}
-
-void TAFile::restore() {
-  CurLine = F_SaveCurLine;
-  CurChar = F_SaveCurChar;
-  CurLineChar = F_SaveCurLineChar;
-  F_TotalLines = F_SaveTotalLines;
 }
 
 }  // namespace vorak

@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "compiler/driver/Global.h"
+#include "compiler/driver/MathOps.h"
 #include "plugins/PluginRecords.h"
 
 namespace vorak {
@@ -114,8 +114,8 @@ class TAFile {
   // True when only blanks and control bytes stand between the cursor and a
   // line feed or a comment.
   bool isNextLineBreak() const;
-  void save();
-  void restore();
+  void save() { F_Saved = position(); }
+  void restore() { setPosition(F_Saved); }
   // The reader has passed the last byte of the text, or only 0 bytes and
   // blanks stand after it: an end-of-file token read here is the real end,
   // not an empty value.
@@ -128,6 +128,8 @@ class TAFile {
     CurLineChar = p.lineChar;
     F_TotalLines = p.totalLines;
   }
+  // Field by field, like the cursor: a peek sets them on the tokenizer's
+  // fast path, where a whole-record copy is packed into vector stores.
   TFilePos lastPeek() const { return {F_LPCurLine, F_LPCurChar, F_LPCurLineChar, F_LPTotalLines}; }
   void setLastPeek(const TFilePos& p) {
     F_LPCurLine = p.line;
@@ -151,14 +153,14 @@ class TAFile {
   // The same, but only the operators of ina are consumed; moNone otherwise.
   TMathOp moveNextIfInMathOp(bool Signed, std::initializer_list<TMathOp> ina);
 
-  uint32_t F_SaveCurLine = 0, F_SaveCurChar = 0, F_SaveCurLineChar = 0, F_SaveTotalLines = 0;
+  TFilePos F_Saved{0, 0, 0, 0};  // by save, for restore
   uint32_t F_ID = 0;
   std::string F_FileName;
   bool F_Assembled = false;
   bool F_IsFile = false;
   TAFile* F_Parent = nullptr;
   bool F_EndsLoop = false;
-  uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;
+  uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;  // where the last peek ended
   uint32_t F_TotalLines = 0;
   uint32_t CurLine = 1;
   uint32_t CurChar = 0;      // 1-based index of the byte last read; 0 before the first
@@ -192,6 +194,7 @@ class TAFile {
   TVorToken readBracket(TCurrentToken& ct);
   bool registerNameAt(uint32_t index) const;
   void readMemoryOperand(TCurrentToken& ct, const TFilePos& open);
+  class TMemoryOperand;
   TVorToken expectToken(std::initializer_list<TVorToken> kinds, bool cleanIdent = false);
 
   friend class TTextCollector;

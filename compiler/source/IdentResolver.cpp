@@ -9,18 +9,18 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/TokenSymbols.h"
 #include "compiler/symbols/VarManager.h"
 
@@ -41,8 +41,6 @@ class DecimalText {
   char buf_[24];
   size_t len_ = 0;
 };
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
 
 // Reads any one token from the current file into the current token.
 TVorToken readAny(bool cleanIdent = false) {

@@ -7,14 +7,14 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/MacroCalls.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CharClass.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/VarManager.h"
 
@@ -52,8 +52,6 @@ struct PeekScope {
   PeekScope(const PeekScope&) = delete;
   PeekScope& operator=(const PeekScope&) = delete;
 };
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
 
 // Leaves the token that a form produced in the compiler's current token in
 // the token being filled as well.
@@ -425,138 +423,198 @@ TVorToken TAFile::readBracket(TCurrentToken& ct) {
 // two), numbers (a chain of products; "*" before a register makes the scale),
 // and one "@" variable. Displacements add up ("-" subtracts); the register
 // that carries a scale becomes the index.
-void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) {
-  TRegister regs[2] = {REG_NONE, REG_NONE};
-  int32_t count = 0;
-  int32_t scaled = -1;  // which register carries the scale
-  int64_t scale = 0;
-  int64_t disp = 0;
-  TVar* var = nullptr;
-  bool first = true;
-  bool afterRegister = false;
-  char op = '\0';  // the operator before the next item
+class TAFile::TMemoryOperand {
+ public:
+  TMemoryOperand(TAFile& f, const TFilePos& open) : f_(f), open_(open) {}
+  // item { operator item } "]", then the token of the whole operand.
+  void read(TCurrentToken& ct);
 
-  // The operator after an item; a byte that is none stops the compile there.
-  auto readOp = [&](std::string_view code) {
-    const char c = moveNextChar(true, false);
-    if (c == '\0') fatalAt("[13006] Unterminated memory operand", open);
-    if (c != '+' && c != '-' && c != '*' && c != ']') {
-      cur().setSymbol(c);
-      unexpected(code);
-    }
-    return c;
-  };
-  auto addRegister = [&](TRegister r) {
-    if (regSize(r) != ptrSize) fatal("[64524] Must be a base or index register");
-    if (count == 2) unexpected("1133");
-    regs[count++] = r;
-  };
-  auto setScale = [&](int64_t s, int32_t reg) {
-    if (scaled >= 0) unexpected("2495");
-    if (s != 1 && s != 2 && s != 4 && s != 8) fatal("[13007] Scale must be 1, 2, 4 or 8");
-    scale = s;
-    scaled = reg;
-  };
-  auto addDisp = [&](int64_t v, bool negate) {
-    // Bounded to 32 bits below, so the running sum never nears the 64-bit ends.
-    if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
-    disp += negate ? -v : v;
-    if (disp > (int64_t{1} << 33) || disp < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
-  };
-  // A register, or "@", may only start the operand or follow "+".
-  auto needPlus = [&]() {
-    if (!first && op != '+') unexpected("2495");
-  };
+ private:
+  char readOp(std::string_view code);
+  void addRegister(TRegister r);
+  void setScale(int64_t s, int32_t reg);
+  void addDisp(int64_t v, bool negate);
+  void needPlus();
+  void registerItem(TRegister r);
+  void numberItem(int64_t v);
+  char product(int64_t& v, TFilePos& numberEnd, std::string_view opCode, bool& scaledRegister);
+  void placeNumber(int64_t v);
+  void variableItem();
 
+  TAFile& f_;
+  const TFilePos& open_;
+  TRegister regs_[2] = {REG_NONE, REG_NONE};
+  int32_t count_ = 0;
+  int32_t scaled_ = -1;  // which register carries the scale
+  int64_t scale_ = 0;
+  int64_t disp_ = 0;
+  TVar* var_ = nullptr;
+  bool first_ = true;
+  bool afterRegister_ = false;
+  char op_ = '\0';  // the operator before the next item
+};
+
+// Compiled into readMemoryOperand, as when the reader was one function: it
+// runs for every bracket the tokenizer reads.
+[[gnu::always_inline]] inline void TAFile::TMemoryOperand::read(TCurrentToken& ct) {
   for (;;) {
-    const TVorToken t = expectToken({ttNumber, ttRegister, ttSymbol});
+    const TVorToken t = f_.expectToken({ttNumber, ttRegister, ttSymbol});
     TCurrentToken& c = cur();
     if (t == ttRegister) {
-      needPlus();
-      addRegister(c.F_Register);
-      afterRegister = true;
-      op = readOp("2495");
+      registerItem(c.F_Register);
     } else if (t == ttNumber) {
-      int64_t v = c.F_Integer;
-      const std::string_view opCode = first ? "2494" : "2495";
-      TFilePos numberEnd = position();  // where an error about the number points
-      char next = readOp(opCode);
-      bool scaledRegister = false;
-      while (next == '*') {
-        const TVorToken t2 = expectToken({ttNumber, ttRegister});
-        if (t2 == ttNumber) {
-          int64_t p;
-          if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("[13008] Displacement does not fit 32 bits");
-          v = p;
-          numberEnd = position();
-          next = readOp(opCode);
-        } else if (t2 == ttRegister) {
-          needPlus();
-          addRegister(cur().F_Register);
-          setScale(v, count - 1);
-          scaledRegister = true;
-          next = readOp("2495");
-          break;
-        } else {
-          unexpected("4655");
-        }
-      }
-      const TFilePos afterOp = position();
-      setPosition(numberEnd);
-      if (scaledRegister) {
-        afterRegister = true;
-      } else if (first) {
-        addDisp(v, false);
-        afterRegister = false;
-      } else {
-        switch (op) {
-          case '+':
-            addDisp(v, false);
-            break;
-          case '-':
-            addDisp(v, true);
-            break;
-          case '*':
-            if (!afterRegister) unexpected("2495");
-            setScale(v, count - 1);
-            break;
-          default:
-            unexpected("2495");
-        }
-        afterRegister = false;
-      }
-      setPosition(afterOp);
-      op = next;
+      numberItem(c.F_Integer);
     } else if (t == ttSymbol && c.F_String == "@") {
-      needPlus();
-      if (var) fatal("[53567] Only 1 variable pointer will be accepted");
-      if (moveNextToken(false) != ttIdent) unexpected("6636667");
-      TCurrentToken& id = cur();
-      if (id.F_IdentType == itGlobalVar) {
-        var = static_cast<TVar*>(id.F_Pointer);
-      } else if (id.F_IdentType == itFunc || id.F_IdentType == itProc) {
-        auto* f = static_cast<TFunction*>(id.F_Pointer);
-        var = f ? f->CallData : nullptr;
-        if (!var) unexpected("6636668");
-      } else {
-        unexpected("6636668");
-      }
-      if (var) var->active = 1;
-      afterRegister = false;
-      op = readOp("2495");
+      variableItem();
     } else if (t == ttSymbol) {
       unexpected("535356");
     } else {
-      if (c.F_Type == ttEOF) fatalAt("[13006] Unterminated memory operand", open);
+      if (c.F_Type == ttEOF) f_.fatalAt("[13006] Unterminated memory operand", open_);
       unexpected("1134");
     }
-    first = false;
-    if (op == ']') break;
+    first_ = false;
+    if (op_ == ']') break;
   }
-  if (disp > int64_t{UINT32_MAX} || disp < int64_t{INT32_MIN}) fatal("[13008] Displacement does not fit 32 bits");
-  if (count == 2 && scaled == 0) std::swap(regs[0], regs[1]);
-  ct.setBaseExp(0, count, regs[0], regs[1], disp, static_cast<int32_t>(scale), var);
+  if (disp_ > int64_t{UINT32_MAX} || disp_ < int64_t{INT32_MIN}) fatal("[13008] Displacement does not fit 32 bits");
+  if (count_ == 2 && scaled_ == 0) std::swap(regs_[0], regs_[1]);
+  ct.setBaseExp(0, count_, regs_[0], regs_[1], disp_, static_cast<int32_t>(scale_), var_);
 }
+
+// The operator after an item; a byte that is none stops the compile there.
+inline char TAFile::TMemoryOperand::readOp(std::string_view code) {
+  const char c = f_.moveNextChar(true, false);
+  if (c == '\0') f_.fatalAt("[13006] Unterminated memory operand", open_);
+  if (c != '+' && c != '-' && c != '*' && c != ']') {
+    cur().setSymbol(c);
+    unexpected(code);
+  }
+  return c;
+}
+
+inline void TAFile::TMemoryOperand::addRegister(TRegister r) {
+  if (regSize(r) != ptrSize) fatal("[64524] Must be a base or index register");
+  if (count_ == 2) unexpected("1133");
+  regs_[count_++] = r;
+}
+
+inline void TAFile::TMemoryOperand::setScale(int64_t s, int32_t reg) {
+  if (scaled_ >= 0) unexpected("2495");
+  if (s != 1 && s != 2 && s != 4 && s != 8) fatal("[13007] Scale must be 1, 2, 4 or 8");
+  scale_ = s;
+  scaled_ = reg;
+}
+
+inline void TAFile::TMemoryOperand::addDisp(int64_t v, bool negate) {
+  // Bounded to 32 bits below, so the running sum never nears the 64-bit ends.
+  if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
+  disp_ += negate ? -v : v;
+  if (disp_ > (int64_t{1} << 33) || disp_ < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
+}
+
+// A register, or "@", may only start the operand or follow "+".
+inline void TAFile::TMemoryOperand::needPlus() {
+  if (!first_ && op_ != '+') unexpected("2495");
+}
+
+// A base or index register.
+inline void TAFile::TMemoryOperand::registerItem(TRegister r) {
+  needPlus();
+  addRegister(r);
+  afterRegister_ = true;
+  op_ = readOp("2495");
+}
+
+// A number { "*" number } [ "*" register ]: a displacement, the scale of the
+// register before it, or the scale of the register that ends the chain.
+inline void TAFile::TMemoryOperand::numberItem(int64_t v) {
+  const std::string_view opCode = first_ ? "2494" : "2495";
+  TFilePos numberEnd = f_.position();  // where an error about the number points
+  bool scaledRegister = false;
+  const char next = product(v, numberEnd, opCode, scaledRegister);
+  const TFilePos afterOp = f_.position();
+  f_.setPosition(numberEnd);
+  if (scaledRegister) {
+    afterRegister_ = true;
+  } else {
+    placeNumber(v);
+  }
+  f_.setPosition(afterOp);
+  op_ = next;
+}
+
+// The products that follow the number v ("*" number ...), multiplied into v,
+// up to the operator that ends them (returned); a register after "*" takes
+// the product as its scale and ends the chain.
+inline char TAFile::TMemoryOperand::product(int64_t& v, TFilePos& numberEnd, std::string_view opCode, bool& scaledRegister) {
+  char next = readOp(opCode);
+  while (next == '*') {
+    const TVorToken t2 = f_.expectToken({ttNumber, ttRegister});
+    if (t2 == ttNumber) {
+      int64_t p;
+      if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("[13008] Displacement does not fit 32 bits");
+      v = p;
+      numberEnd = f_.position();
+      next = readOp(opCode);
+    } else if (t2 == ttRegister) {
+      needPlus();
+      addRegister(cur().F_Register);
+      setScale(v, count_ - 1);
+      scaledRegister = true;
+      return readOp("2495");
+    } else {
+      unexpected("4655");
+    }
+  }
+  return next;
+}
+
+// A number by the operator before it: added, subtracted, or the scale of the
+// register just before "*".
+inline void TAFile::TMemoryOperand::placeNumber(int64_t v) {
+  if (first_) {
+    addDisp(v, false);
+    afterRegister_ = false;
+    return;
+  }
+  switch (op_) {
+    case '+':
+      addDisp(v, false);
+      break;
+    case '-':
+      addDisp(v, true);
+      break;
+    case '*':
+      if (!afterRegister_) unexpected("2495");
+      setScale(v, count_ - 1);
+      break;
+    default:
+      unexpected("2495");
+  }
+  afterRegister_ = false;
+}
+
+// "@" and a global variable, or a function whose pointer variable is global:
+// the variable whose address the operand adds.
+inline void TAFile::TMemoryOperand::variableItem() {
+  needPlus();
+  if (var_) fatal("[53567] Only 1 variable pointer will be accepted");
+  if (f_.moveNextToken(false) != ttIdent) unexpected("6636667");
+  TCurrentToken& id = cur();
+  if (id.F_IdentType == itGlobalVar) {
+    var_ = static_cast<TVar*>(id.F_Pointer);
+  } else if (id.F_IdentType == itFunc || id.F_IdentType == itProc) {
+    auto* fn = static_cast<TFunction*>(id.F_Pointer);
+    var_ = fn ? fn->CallData : nullptr;
+    if (!var_) unexpected("6636668");
+  } else {
+    unexpected("6636668");
+  }
+  if (var_) var_->active = 1;
+  afterRegister_ = false;
+  op_ = readOp("2495");
+}
+
+void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) { TMemoryOperand(*this, open).read(ct); }
 
 // ---------------------------------------------------------------------------
 

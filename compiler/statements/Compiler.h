@@ -13,7 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/driver/Globals.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurrentToken.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/Operand.h"
 #include "plugins/PluginRecords.h"
@@ -138,7 +140,7 @@ class TCompiler {
   // outside a compile.
   bool compileText(const std::string& name, const std::string& text);
 
-  // ---- Statement loop (Statements.cpp) ----
+  // ---- Statement loop (StatementLoop.cpp) ----
   // Compiles statements from the current buffer until the end of a buffer
   // without parent, a "}" or a directive that closes the enclosing block.
   // funcIndex >= 0 compiles the body of that function: it becomes CurFunc
@@ -263,5 +265,15 @@ class TCompiler {
   // Per function, the code length right after its last return instruction.
   std::unordered_map<const TFunction*, uint32_t> F_ReturnEnds;
 };
+
+// The running compile's current token, source and function, as the readers
+// and statement handlers reach them.
+inline TCurrentToken& cur() { return *Compiler->CurToken(); }
+inline TAFile& curFile() { return *Compiler->CurFile(); }
+inline TFunction* curFunc() { return Compiler->CurFunc(); }
+// The next byte that is not a blank (control bytes skipped), not consumed;
+// takePeeked moves past it.
+inline char peekChar() { return curFile().peekNextRealChar(true); }
+inline void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
 
 }  // namespace vorak

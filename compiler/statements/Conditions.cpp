@@ -4,20 +4,18 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 
 namespace {
-
-TFunction* curFunc() { return Compiler->CurFunc(); }
 
 // The jumps of the jump codes 35-50, in TJmpType order: flipping the lowest
 // bit gives the opposite condition.

@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/preprocessor/Evaluator.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"
@@ -69,6 +69,7 @@ struct TEnumBounds {
 
 }  // namespace
 
+// const name = value ;   (a number or a string, worked out at compile time)
 void handle_CONST() {
   TCompiler& c = *Compiler;
   // Any identifier: a new constant may hide an older name.
@@ -96,6 +97,7 @@ void handle_CONST() {
   if (!c.ExpectSymbol(";")) Log->FatalUnexpectedToken("");
 }
 
+// enum name : type [ ( step ) ] { [ item [ = value ] { , item [ = value ] } ] }
 void handle_ENUM() {
   TCompiler& c = *Compiler;
   if (!c.ExpectFreeIdent()) Log->FatalReservedToken("352");

@@ -6,25 +6,22 @@
 #include <string>
 #include <vector>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
 
 std::string nameOf(const TFunction* f) { return std::string(vorStrView(f->Name)); }
 
@@ -184,6 +181,7 @@ class TCallCompiler {
   void fillDefaults(bool outer);
   uint32_t slotOf(size_t i) const;
   void checkReads(const TOperand& op, size_t i);
+  bool compileInnerCall(size_t i);
   void pushArg(size_t i);
   void pushOperand(TOperand& op, size_t i, const std::string& failure);
   void compileStack();
@@ -289,14 +287,22 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
           " bytes, the argument gives " + std::to_string(pushed));
 }
 
+// Argument i when it is a call of its own: compiled here, its result left in
+// the accumulator, and true. False for any other argument.
+inline bool TCallCompiler::compileInnerCall(size_t i) {
+  const long k = order_[i];
+  if (k < 0 || static_cast<size_t>(k) >= args_.size() || !args_[static_cast<size_t>(k)].callee) return false;
+  TArg& a = args_[static_cast<size_t>(k)];
+  TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
+  inner.compile(false);
+  return true;
+}
+
 void TCallCompiler::pushArg(size_t i) {
   const long k = order_[i];
   const bool frame = Compiler->usesFrame(fn_);
   const std::string failure = frame ? "[6666] Invalid operand" : "[6665] Invalid operand";
-  if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee) {
-    TArg& a = args_[static_cast<size_t>(k)];
-    TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
-    inner.compile(false);
+  if (compileInnerCall(i)) {
     TOperand acc;
     acc.setRegister(false, accumulator());
     pushOperand(acc, i, failure);
@@ -400,10 +406,7 @@ void TCallCompiler::compileMSX64() {
   const std::string failure = "[6666] Invalid operand";
   for (size_t i = n; i-- > 0;) {
     const long k = order_[i];
-    if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee) {
-      TArg& a = args_[static_cast<size_t>(k)];
-      TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
-      inner.compile(false);
+    if (compileInnerCall(i)) {
       TOperand acc;
       acc.setRegister(false, REG_RAX);
       TOperand slot = slotOp(i, 8);
@@ -468,6 +471,7 @@ void TCallCompiler::compile(bool outer) {
 
 }  // namespace
 
+// name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
 void handle_FUNCCALL(bool first, TOperand* thisPar) {
   if (!first) return;
   auto* F = static_cast<TFunction*>(cur().F_Pointer);

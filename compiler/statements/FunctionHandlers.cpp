@@ -4,18 +4,18 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"
 #include "encoder/VorAssembler.h"
@@ -23,13 +23,6 @@
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
-// The next byte that is not a blank (control bytes skipped), not consumed.
-char peekChar() { return curFile().peekNextRealChar(true); }
-void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
 
 bool isConventionKey(TKeyword k) { return k == keyStdcall || k == keyCDecl || k == keyMSX64; }
 
@@ -154,8 +147,117 @@ bool endsWithReturn(TFunction* fn) {
   return last && last->group == igRET && Compiler->lastReturnHolds(fn);
 }
 
+// type . name  or  type : name  after the keyword: the body of a method
+// declared in a record block (the type just read). Its record.
+TFunction* declaredMethod(TVarType* selfType) {
+  const std::string typeName = selfType ? std::string(vorStrView(selfType->name)) : cur().F_String;
+  const char sep = peekChar();
+  if (sep != '.' && sep != ':') unexpected("46645");
+  takePeeked();
+  if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected("3445334");
+  const std::string method = cur().F_String;
+  const TVarField* field = selfType ? findField(selfType, method) : nullptr;
+  if (!field)
+    fatal("[35353] The var type \"" + typeName + "\" does not have a method \"" + method + "\"");
+  if (field->ft != vftFunc || !field->func)
+    fatal("[35354] " + typeName + " member \"" + method + "\" is not a method");
+  if (!field->func->DeclareOnly)
+    fatal("[35355] " + typeName + ":" + method + " has already been declared or is not a valid method");
+  return field->func;
+}
+
+// A new name after the keyword: a new function or procedure of that name.
+TFunction* newFunction(bool isFunc) {
+  if (cur().F_Keyword != keyNone || cur().F_IdentType != itNone) Log->FatalRedeclared("24342");
+  TFunction* fn = FuncMan->CreateFunction(isFunc ? ltFunc : ltProc, nullptr);
+  vorStrAssign(fn->Name, cur().F_String);
+  vorStrAssign(fn->ImportName, cur().F_String);
+  Idents->addIdent(isFunc ? itFunc : itProc, cur().F_String, fn);
+  return fn;
+}
+
+// ": type" of a function, the ":" just read.
+void returnType(TFunction* fn, std::string_view code) {
+  if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(code);
+  fn->ReturnType = static_cast<TVarType*>(cur().F_Pointer);
+}
+
+// [ ( params ) ] [ : type ] {  after the name, in the body's scope.
+void signature(TFunction* fn, bool isFunc) {
+  if (peekChar() == '(') {
+    takePeeked();
+    readParams(fn, true, true);
+    if (isFunc && peekChar() == ':') {
+      takePeeked();
+      returnType(fn, "5514244");
+    }
+    if (!Compiler->ExpectSymbol("{")) unexpected();
+  } else if (isFunc && peekChar() == ':') {
+    takePeeked();
+    returnType(fn, "5514245");
+    if (!Compiler->ExpectSymbol("{")) unexpected("53457674");
+  } else if (!Compiler->ExpectSymbol("{")) {
+    unexpected("4533");
+  }
+}
+
+// Encodes one instruction of the prologue or the closing return into fn; an
+// encoder failure stops the compile with the message that starts with
+// failure, then the encoder's text.
+inline void emitFixed(TFunction* fn, PInstruction inst, TOperand* a, TOperand* b, std::string_view failure) {
+  const uint32_t rc = Compiler->encodeInto(fn, inst, a, b, nullptr, CompileFlags.optimise);
+  if (rc != ASSEMBLE_OK) fatal(std::string(failure) + TVorAssembler::errorCodeToString(rc));
+  appendCode(fn, Compiler->Assembler_().popCode());
+}
+
+// Prologue: the frame, then the room that the builder fills with the
+// reservation of the locals once their size is known.
+void prologue(TFunction* fn, bool frame) {
+  const auto width = static_cast<uint8_t>(ptrSize);
+  if (frame) {
+    TOperand bp, sp;
+    bp.setRegister(false, regScale(REG_EBP, width));
+    sp.setRegister(false, regScale(REG_ESP, width));
+    emitFixed(fn, opcodeLookup("push"), &bp, nullptr, "[6233] ");
+    emitFixed(fn, opcodeLookup("mov"), &bp, &sp, "[2334] ");
+  }
+  FixMan->addFixup(ftLocals, fn, uint32_t{0}, 0, width, 0, jtJMP);
+  appendCode(fn, "\x90\x90\x90\x90\x90\x90");
+  // Pushes are counted from here on.
+  fn->LocalOffset = 0;
+  Compiler->setBodyFrame(fn, TBodyFrame{frame, fn->BufLen});
+}
+
+// The statements of the body up to its "}".
+void functionBody(TFunction* fn) {
+  {
+    // A body sees none of the blocks open around its definition: a break
+    // inside it cannot leave an outer loop.
+    struct HideBlocks {
+      TBlockStack::THidden hidden = blStack->hide();
+      ~HideBlocks() { blStack->restore(hidden); }
+    } hide;
+    Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex));
+  }
+  if (Compiler->LastLoopEnd() != TLoopEnd::Brace) {
+    if (Compiler->LastLoopEnd() == TLoopEnd::Directive) fatal("[4534] A directive ends the body of a function");
+    fatal("[4535] The body of " + std::string(vorStrView(fn->Name)) + " is not closed by \"}\"");
+  }
+}
+
+// The return a body ends with when it does not end with one itself.
+void closingReturn(TFunction* fn, TCallingConvention cc) {
+  if (endsWithReturn(fn)) return;
+  TOperand imm;
+  imm.setImm(false, cc == ccStdcall ? fn->ParamSize : 0, 2);
+  const PInstruction ret = opcodeLookup("ret");
+  Compiler->retTriggered(fn);
+  emitFixed(fn, ret, &imm, nullptr, "[6234] ");
+}
+
 }  // namespace
 
+// procedure|function [ * ] [ convention ] name [ = importname ] [ ( params ) ] [ : type ] ; [ stdcall ; ]
 TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   const bool isFunc = cur().F_Keyword == keyFunction;
   TAFile& f = curFile();
@@ -221,34 +323,17 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   return fn;
 }
 
+// procedure|function [ convention ] ( name | type . method ) [ ( params ) ] [ : type ] { body }
 TFunction* handle_PROCEDURE(bool isFunc) {
   const bool frameSetting = CompileFlags.stackframe_on != 0;
   const TCallingConvention cc = readConventionAndName("", "", "", "24342", false, true);
-  TFunction* fn = nullptr;
   TVarType* selfType = nullptr;
+  TFunction* fn = nullptr;
   if (cur().F_IdentType == itType) {
-    // The body of a method declared in a record block.
     selfType = static_cast<TVarType*>(cur().F_Pointer);
-    const std::string typeName = selfType ? std::string(vorStrView(selfType->name)) : cur().F_String;
-    const char sep = peekChar();
-    if (sep != '.' && sep != ':') unexpected("46645");
-    takePeeked();
-    if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected("3445334");
-    const std::string method = cur().F_String;
-    const TVarField* field = selfType ? findField(selfType, method) : nullptr;
-    if (!field)
-      fatal("[35353] The var type \"" + typeName + "\" does not have a method \"" + method + "\"");
-    if (field->ft != vftFunc || !field->func)
-      fatal("[35354] " + typeName + " member \"" + method + "\" is not a method");
-    if (!field->func->DeclareOnly)
-      fatal("[35355] " + typeName + ":" + method + " has already been declared or is not a valid method");
-    fn = field->func;
+    fn = declaredMethod(selfType);
   } else {
-    if (cur().F_Keyword != keyNone || cur().F_IdentType != itNone) Log->FatalRedeclared("24342");
-    fn = FuncMan->CreateFunction(isFunc ? ltFunc : ltProc, nullptr);
-    vorStrAssign(fn->Name, cur().F_String);
-    vorStrAssign(fn->ImportName, cur().F_String);
-    Idents->addIdent(isFunc ? itFunc : itProc, cur().F_String, fn);
+    fn = newFunction(isFunc);
   }
   if (cc == ccMSX64 && CompileFlags.cpu_bits != 64)
     fatal("[23422] The msx64 calling convention needs 64-bit mode");
@@ -266,69 +351,12 @@ TFunction* handle_PROCEDURE(bool isFunc) {
   // The body's scope holds "this", the parameters and the locals.
   Idents->upScope();
   if (selfType) addParam(fn, VarMan->PtrType(), "this", true);
-  if (peekChar() == '(') {
-    takePeeked();
-    readParams(fn, true, true);
-    if (isFunc && peekChar() == ':') {
-      takePeeked();
-      if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("5514244");
-      fn->ReturnType = static_cast<TVarType*>(cur().F_Pointer);
-    }
-    if (!Compiler->ExpectSymbol("{")) unexpected();
-  } else if (isFunc && peekChar() == ':') {
-    takePeeked();
-    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("5514245");
-    fn->ReturnType = static_cast<TVarType*>(cur().F_Pointer);
-    if (!Compiler->ExpectSymbol("{")) unexpected("53457674");
-  } else if (!Compiler->ExpectSymbol("{")) {
-    unexpected("4533");
-  }
+  signature(fn, isFunc);
   if (fn->bMinParams && cc != ccCDecl)
     fatal("[23421] Only cdecl calling convention support uncounted arguments[]");
-
-  // Prologue: the frame, then the room that the builder fills with the
-  // reservation of the locals once their size is known.
-  const auto width = static_cast<uint8_t>(ptrSize);
-  if (frame) {
-    TOperand bp, sp;
-    bp.setRegister(false, regScale(REG_EBP, width));
-    sp.setRegister(false, regScale(REG_ESP, width));
-    uint32_t rc = Compiler->encodeInto(fn, opcodeLookup("push"), &bp, nullptr, nullptr, CompileFlags.optimise);
-    if (rc != ASSEMBLE_OK) fatal("[6233] " + TVorAssembler::errorCodeToString(rc));
-    appendCode(fn, Compiler->Assembler_().popCode());
-    rc = Compiler->encodeInto(fn, opcodeLookup("mov"), &bp, &sp, nullptr, CompileFlags.optimise);
-    if (rc != ASSEMBLE_OK) fatal("[2334] " + TVorAssembler::errorCodeToString(rc));
-    appendCode(fn, Compiler->Assembler_().popCode());
-  }
-  FixMan->addFixup(ftLocals, fn, uint32_t{0}, 0, width, 0, jtJMP);
-  appendCode(fn, "\x90\x90\x90\x90\x90\x90");
-  // Pushes are counted from here on.
-  fn->LocalOffset = 0;
-  Compiler->setBodyFrame(fn, TBodyFrame{frame, fn->BufLen});
-
-  {
-    // A body sees none of the blocks open around its definition: a break
-    // inside it cannot leave an outer loop.
-    struct HideBlocks {
-      TBlockStack::THidden hidden = blStack->hide();
-      ~HideBlocks() { blStack->restore(hidden); }
-    } hide;
-    Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex));
-  }
-  if (Compiler->LastLoopEnd() != TLoopEnd::Brace) {
-    if (Compiler->LastLoopEnd() == TLoopEnd::Directive) fatal("[4534] A directive ends the body of a function");
-    fatal("[4535] The body of " + std::string(vorStrView(fn->Name)) + " is not closed by \"}\"");
-  }
-
-  if (!endsWithReturn(fn)) {
-    TOperand imm;
-    imm.setImm(false, cc == ccStdcall ? fn->ParamSize : 0, 2);
-    const PInstruction ret = opcodeLookup("ret");
-    Compiler->retTriggered(fn);
-    const uint32_t rc = Compiler->encodeInto(fn, ret, &imm, nullptr, nullptr, CompileFlags.optimise);
-    if (rc != ASSEMBLE_OK) fatal("[6234] " + TVorAssembler::errorCodeToString(rc));
-    appendCode(fn, Compiler->Assembler_().popCode());
-  }
+  prologue(fn, frame);
+  functionBody(fn);
+  closingReturn(fn, cc);
   fn->DeclareOnly = 0;
   Compiler->Assembler_().setLastinstruction(&empty_instruction);
   return fn;

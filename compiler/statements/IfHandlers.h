@@ -1,17 +1,9 @@
-// Structured statements: if, while, repeat, loop exits, case selection and the exception frame.
+// Conditional statements: if with its elseif and else branches, and exitif.
 #pragma once
 
 namespace vorak {
 
 void handle_IF();
-void handle_WHILE();
-void handle_REPEAT();
-void handle_CONTINUE();
-void handle_BREAK();
 void handle_EXITIF();
-void handle_TRY();
-void handle_CASE();
-void handle_STATE();
-void handle_DEFAULT();
 
 }  // namespace vorak

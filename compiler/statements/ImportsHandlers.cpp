@@ -3,23 +3,20 @@
 
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/FunctionHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
 
 void makeEntry(TFunction* fn) {
   setCalled(fn, nullptr);
@@ -28,6 +25,7 @@ void makeEntry(TFunction* fn) {
 
 }  // namespace
 
+// imports ( "library" ) { { procedure ... ; | function ... ; } }
 void handle_IMPORTS() {
   if (!Compiler->ExpectSymbol("(")) unexpected();
   if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected();
@@ -44,6 +42,7 @@ void handle_IMPORTS() {
   }
 }
 
+// exports name { , name } ;
 void handle_EXPORTS() {
   bool first = true;
   for (;;) {
@@ -59,6 +58,7 @@ void handle_EXPORTS() {
   }
 }
 
+// entry :   |   entry procedure ... | entry function ...   |   entry name ;
 void handle_ENTRY() {
   TAFile& f = curFile();
   TFunction* at = Compiler->CurFunc();

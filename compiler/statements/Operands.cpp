@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DirectReader.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"
@@ -73,7 +73,7 @@ void labelOperand(TOperand& op, TFunction* label) {
 
 // "[" on the variable's line: an element index, a number or a register
 // (scaled by the element size). False when no index follows.
-bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
+inline bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
   TAFile* f = Compiler->CurFile();
   if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') return false;
   f->setPosition(f->lastPeek());
@@ -123,34 +123,51 @@ TElementIndex elementIndex(const TCurrentToken& tk, const TVar* v) {
   return x;
 }
 
-// A global variable, with an optional element index in square brackets.
-void globalVariable(TOperand& op, const TCurrentToken& tk) {
+// The variable record the token names, marked as used.
+TVar* usedVar(const TCurrentToken& tk) {
   TVar* v = record<TVar>(tk);
   v->active = 1;
+  return v;
+}
+
+// A variable operand as its token gives it, with the element index that
+// follows it read.
+struct TIndexedVar {
+  TVar* v;
+  bool iss;
+  uint32_t size;
+  TElementIndex index;
+};
+
+TIndexedVar indexedVariable(const TCurrentToken& tk) {
+  TVar* v = usedVar(tk);
   // Everything from the variable's token is read before the index is.
   const bool iss = tk.getSigned();
   const auto s = static_cast<uint32_t>(tk.F_ByteCount);
+  return {v, iss, s, elementIndex(tk, v)};
+}
+
+// A global variable, with an optional element index in square brackets.
+void globalVariable(TOperand& op, const TCurrentToken& tk) {
+  const TIndexedVar g = indexedVariable(tk);
   TFunction* fn = Compiler->CurFunc();
-  const TElementIndex x = elementIndex(tk, v);
+  const TElementIndex& x = g.index;
   if (x.reg == REG_NONE) {
-    op.setPointer(iss, otVar, fn, v, 0);
+    op.setPointer(g.iss, otVar, fn, g.v, 0);
     op.displacement = x.disp;
     op.scale = 1;
-    op.size = s;
+    op.size = g.size;
     return;
   }
-  op.setMemory(iss, s, x.disp, x.scale, {x.reg}, v, otVar, fn);
+  op.setMemory(g.iss, g.size, x.disp, x.scale, {x.reg}, g.v, otVar, fn);
 }
 
 // A local variable or parameter, with an optional element index as a
 // global's.
 void localVariable(TOperand& op, const TCurrentToken& tk) {
-  TVar* v = record<TVar>(tk);
-  v->active = 1;
-  const bool iss = tk.getSigned();
-  const auto s = static_cast<uint32_t>(tk.F_ByteCount);
-  const TElementIndex x = elementIndex(tk, v);
-  Compiler->stackSlot(op, iss, v, x.disp, s, nullptr);
+  const TIndexedVar l = indexedVariable(tk);
+  const TElementIndex& x = l.index;
+  Compiler->stackSlot(op, l.iss, l.v, x.disp, l.size, nullptr);
   if (x.reg == REG_NONE) return;
   op.reg_index = x.reg;
   op.reg_count = 2;
@@ -160,6 +177,144 @@ void localVariable(TOperand& op, const TCurrentToken& tk) {
 // The function a function-pointer operand reaches, for the stack depth after
 // a call through it.
 void markCallee(TOperand& op, TFunction* callee) { op.method = callee; }
+
+// A memory expression in square brackets.
+void bracketOperand(TOperand& op, TCurrentToken& tk, bool iss) {
+  if (tk.F_Count < 0 || tk.F_Count > 2) invalidExpression();
+  bool signedness = iss;
+  if (tk.F_VarPtr) {
+    // A type name before the bracket sized it; a bare bracket is a
+    // pointer-sized word.
+    if (tk.F_ByteCount == 0) tk.F_ByteCount = ptrSize;
+    signedness = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
+  }
+  memoryExpression(op, tk, signedness);
+}
+
+// The name after "@", just read (it): the address of a variable, or a label.
+void referencedName(TOperand& op, const TCurrentToken& tk, TIdentType it) {
+  switch (it) {
+    case itGlobalVar: {
+      TVar* v = usedVar(tk);
+      op.setPointer(tk.getSigned(), otVarRef, Compiler->CurFunc(), v, static_cast<uint32_t>(ptrSize));
+      op.displacement = tk.F_Extra.Displacement;
+      break;
+    }
+    case itLocalVar: {
+      TVar* v = usedVar(tk);
+      Compiler->stackSlot(op, tk.getSigned(), v, 0, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+      op.hint = otMemRef;
+      break;
+    }
+    case itProc:
+    case itFunc:
+    case itLabel:
+      labelOperand(op, record<TFunction>(tk));
+      op.hint = otLabelRef;
+      break;
+    default:
+      // Only a name not declared yet can become a label; anything else
+      // after "@" can never be placed as one.
+      if (tk.F_Type != ttIdent || tk.F_IdentType != itNone) unexpected("3322");
+      labelOperand(op, Compiler->createForwardLabel(tk.F_String));
+      op.hint = otLabelRef;
+      break;
+  }
+}
+
+// "@" and what follows: a reference, the address of a variable, a memory
+// expression or a label. A variable's operand is read whole into op.
+void referenceOperand(std::unique_ptr<TOperand>& op, TCurrentToken& tk, bool regLblRef) {
+  if (tk.F_String != "@") unexpected("3321");
+  TAFile* f = Compiler->CurFile();
+  const TVorToken ahead = f->peekNextToken(false);
+  if (ahead == ttIdent && Compiler->PeekToken()->F_IdentType == itGlobalVar) {
+    op = Compiler->moveNextOperand(true, regLblRef);
+    op->hint = otVarRef;
+    return;
+  }
+  if (ahead == ttBaseExp) {
+    f->moveLastPeek();
+    if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
+    memoryExpression(*op, tk, tk.getSigned());
+    op->hint = otMemRef;
+    return;
+  }
+  const TIdentType it = Compiler->ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
+  referencedName(*op, tk, it);
+}
+
+// A function, procedure or label by name, used in caller: its label, or,
+// for a function pointer, the pointer variable that holds it.
+void functionOperand(TOperand& op, const TCurrentToken& tk, bool iss, TFunction* caller) {
+  auto* fn = record<TFunction>(tk);
+  setCalled(fn, caller);
+  TVar* pointer = fn->CallData;
+  if (!pointer) {
+    op.setLabel(false, caller, fn->FuncIndex);
+  } else if (pointer->mode == vmGlobal) {
+    op.setPointer(iss, otVar, caller, pointer, 0);
+    markCallee(op, fn);
+  } else {
+    Compiler->stackSlot(op, iss, pointer, 0, static_cast<uint32_t>(ptrSize), fn);
+    markCallee(op, fn);
+  }
+}
+
+// A constant by name: a value is an immediate, any other a pooled constant.
+void constOperand(TOperand& op, const TCurrentToken& tk, bool iss) {
+  auto* c = record<TConst>(tk);
+  if (c->type_ == ctValue) {
+    immediate(op, iss, c->int_, static_cast<uint32_t>(ptrSize));
+  } else {
+    c->active = 1;
+    op.setPointer(iss, otConst, Compiler->CurFunc(), c, 0);
+  }
+}
+
+// A name, by what it names, read in the function caller.
+void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef, TFunction* caller) {
+  switch (tk.F_IdentType) {
+    case itNone:
+      if (!regLblRef) unexpected("1111");
+      labelOperand(op, Compiler->createForwardLabel(tk.F_String));
+      break;
+    case itFunc:
+    case itProc:
+    case itLabel:
+      functionOperand(op, tk, iss, caller);
+      break;
+    case itConst:
+      constOperand(op, tk, iss);
+      break;
+    case itGlobalVar:
+      globalVariable(op, tk);
+      break;
+    case itLocalVar:
+      localVariable(op, tk);
+      break;
+    case itGlobalVarPtr: {
+      TVar* v = usedVar(tk);
+      op.setPointer(iss, otVarRef, Compiler->CurFunc(), v, static_cast<uint32_t>(ptrSize));
+      // The address of the member the path names, as "@" gives it.
+      op.displacement = tk.F_Extra.Displacement;
+      break;
+    }
+    case itLocalVarPtr: {
+      TVar* v = usedVar(tk);
+      Compiler->stackSlot(op, iss, v, tk.F_Extra.Displacement, static_cast<uint32_t>(ptrSize), nullptr);
+      op.hint = otMemRef;
+      break;
+    }
+    case itBaseExpPtr:
+      if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
+      memoryExpression(op, tk, iss);
+      op.hint = otMemRef;
+      break;
+    default:
+      unexpected("1200");
+  }
+}
 
 }  // namespace
 
@@ -237,11 +392,10 @@ TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperand
 }
 
 std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
-  const TVorToken kind = F_CurToken->F_Type;
   auto op = std::make_unique<TOperand>();
   TCurrentToken& tk = *F_CurToken;
   const bool iss = tk.getSigned();
-  switch (kind) {
+  switch (tk.F_Type) {
     case ttRegister:
       op->setRegister(iss, tk.F_Register);
       break;
@@ -269,129 +423,14 @@ std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
     case ttWideString:
       stringConstant(*op, tk, iss);
       break;
-    case ttBaseExp: {
-      if (tk.F_Count < 0 || tk.F_Count > 2) invalidExpression();
-      bool signedness = iss;
-      if (tk.F_VarPtr) {
-        // A type name before the bracket sized it; a bare bracket is a
-        // pointer-sized word.
-        if (tk.F_ByteCount == 0) tk.F_ByteCount = ptrSize;
-        signedness = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
-      }
-      memoryExpression(*op, tk, signedness);
+    case ttBaseExp:
+      bracketOperand(*op, tk, iss);
       break;
-    }
-    case ttSymbol: {
-      if (tk.F_String != "@") unexpected("3321");
-      // A reference: the address of a variable, a memory expression or a label.
-      TAFile* f = F_CurFile;
-      const TVorToken ahead = f->peekNextToken(false);
-      if (ahead == ttIdent && F_PeekToken->F_IdentType == itGlobalVar) {
-        op = moveNextOperand(true, regLblRef);
-        op->hint = otVarRef;
-        break;
-      }
-      if (ahead == ttBaseExp) {
-        f->moveLastPeek();
-        if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
-        memoryExpression(*op, tk, tk.getSigned());
-        op->hint = otMemRef;
-        break;
-      }
-      const TIdentType it = ExpectIdentType({itGlobalVar, itLocalVar, itProc, itFunc, itLabel});
-      switch (it) {
-        case itGlobalVar: {
-          TVar* v = record<TVar>(tk);
-          v->active = 1;
-          op->setPointer(tk.getSigned(), otVarRef, F_CurFunc, v, static_cast<uint32_t>(ptrSize));
-          op->displacement = tk.F_Extra.Displacement;
-          break;
-        }
-        case itLocalVar: {
-          TVar* v = record<TVar>(tk);
-          v->active = 1;
-          stackSlot(*op, tk.getSigned(), v, 0, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
-          op->hint = otMemRef;
-          break;
-        }
-        case itProc:
-        case itFunc:
-        case itLabel:
-          labelOperand(*op, record<TFunction>(tk));
-          op->hint = otLabelRef;
-          break;
-        default:
-          // Only a name not declared yet can become a label; anything else
-          // after "@" can never be placed as one.
-          if (tk.F_Type != ttIdent || tk.F_IdentType != itNone) unexpected("3322");
-          labelOperand(*op, createForwardLabel(tk.F_String));
-          op->hint = otLabelRef;
-          break;
-      }
+    case ttSymbol:
+      referenceOperand(op, tk, regLblRef);
       break;
-    }
     case ttIdent:
-      switch (tk.F_IdentType) {
-        case itNone:
-          if (!regLblRef) unexpected("1111");
-          labelOperand(*op, createForwardLabel(tk.F_String));
-          break;
-        case itFunc:
-        case itProc:
-        case itLabel: {
-          auto* fn = record<TFunction>(tk);
-          setCalled(fn, F_CurFunc);
-          TVar* pointer = fn->CallData;
-          if (!pointer) {
-            op->setLabel(false, F_CurFunc, fn->FuncIndex);
-          } else if (pointer->mode == vmGlobal) {
-            op->setPointer(iss, otVar, F_CurFunc, pointer, 0);
-            markCallee(*op, fn);
-          } else {
-            stackSlot(*op, iss, pointer, 0, static_cast<uint32_t>(ptrSize), fn);
-            markCallee(*op, fn);
-          }
-          break;
-        }
-        case itConst: {
-          auto* c = record<TConst>(tk);
-          if (c->type_ == ctValue) {
-            immediate(*op, iss, c->int_, static_cast<uint32_t>(ptrSize));
-          } else {
-            c->active = 1;
-            op->setPointer(iss, otConst, F_CurFunc, c, 0);
-          }
-          break;
-        }
-        case itGlobalVar:
-          globalVariable(*op, tk);
-          break;
-        case itLocalVar:
-          localVariable(*op, tk);
-          break;
-        case itGlobalVarPtr: {
-          TVar* v = record<TVar>(tk);
-          v->active = 1;
-          op->setPointer(iss, otVarRef, F_CurFunc, v, static_cast<uint32_t>(ptrSize));
-          // The address of the member the path names, as "@" gives it.
-          op->displacement = tk.F_Extra.Displacement;
-          break;
-        }
-        case itLocalVarPtr: {
-          TVar* v = record<TVar>(tk);
-          v->active = 1;
-          stackSlot(*op, iss, v, tk.F_Extra.Displacement, static_cast<uint32_t>(ptrSize), nullptr);
-          op->hint = otMemRef;
-          break;
-        }
-        case itBaseExpPtr:
-          if (tk.F_Count != 1 && tk.F_Count != 2) invalidExpression();
-          memoryExpression(*op, tk, iss);
-          op->hint = otMemRef;
-          break;
-        default:
-          unexpected("1200");
-      }
+      nameOperand(*op, tk, iss, regLblRef, F_CurFunc);
       break;
     default:
       unexpected("1201");

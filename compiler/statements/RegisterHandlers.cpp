@@ -5,28 +5,25 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Common.h"
-#include "compiler/driver/Global.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/MathOps.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/RegisterManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 
 namespace {
 
 using OperandPtr = std::unique_ptr<TOperand>;
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
 
 void emit(std::string_view mnemonic, TOperand* a = nullptr, TOperand* b = nullptr) {
   Compiler->execInstruction(Compiler->CurFunc(), mnemonic, a, b);
@@ -398,6 +395,7 @@ void handle_REGISTER(TOperand* exop) {
   emit(mnemonic, target, source.get());
 }
 
+// register as TYPE ;   |   register as 0 ;   (after "as")
 void handle_regAs(TRegister reg) {
   const TVorToken t = Compiler->ExpectToken({ttIdent, ttNumber});
   if (t == ttNone) unexpected("67452");

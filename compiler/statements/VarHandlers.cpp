@@ -5,33 +5,27 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Common.h"
-#include "compiler/driver/Global.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
+#include "compiler/driver/MathOps.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
-#include "encoder/FixupManager.h"
 #include "encoder/EncoderCommon.h"
+#include "encoder/FixupManager.h"
 #include "encoder/VorAssembler.h"
 
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
-char peekChar() { return curFile().peekNextRealChar(true); }
-void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
 
 // Encodes into CurFunc without a message of its own; the result code.
 uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
@@ -203,6 +197,7 @@ struct TargetScope {
 
 }  // namespace
 
+// type name { [ n ] } [ = value ] { , name { [ n ] } [ = value ] } ;   (the type just read)
 void handle_VARTYPE() {
   auto* type = static_cast<TVarType*>(cur().F_Pointer);
   if (!type) unexpected("100");
@@ -268,6 +263,7 @@ int32_t reserveLocal(TFunction* fn, const std::string& name, uint64_t bytes) {
   return -end - ptrSize;
 }
 
+// variable operator [ value ] ;   (the variable just read)
 void handle_VAR() {
   TCurrentToken& tk = cur();
   auto* v = static_cast<TVar*>(tk.F_Pointer);
@@ -312,6 +308,7 @@ void handle_VAR() {
   if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
 }
 
+// = call   |   = conditional value   |   = operand
 uint32_t handle_VARASSIGN(TOperand* o1) {
   TAFile& f = curFile();
   if (f.peekNextToken(false) == ttIdent) {
@@ -347,6 +344,7 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
   return rc;
 }
 
+// [ if ] ( condition ) [ ? ] [ value ] [ : [ value ] ] ;
 uint32_t handle_VARCONDITION(TOperand* o1) {
   TAFile& f = curFile();
   // The keyword if, or the "(" itself, was peeked last.

@@ -2,13 +2,13 @@
 #include "compiler/symbols/ConstManager.h"
 
 #include <charconv>
-#include <cmath>
 #include <utility>
 #include <vector>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
+#include "compiler/driver/Utils.h"
 #include "compiler/source/IdentManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 
@@ -25,14 +25,6 @@ std::string floatText(long double v) {
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, v);
   return std::string(buf, r.ptr);
-}
-
-// Nearest integer, ties to even; values outside Int64 saturate, NaN gives 0.
-int64_t roundToInt64(long double v) {
-  if (std::isnan(v)) return 0;
-  if (v >= 9223372036854775807.0L) return INT64_MAX;
-  if (v <= -9223372036854775808.0L) return INT64_MIN;
-  return static_cast<int64_t>(std::nearbyint(v));
 }
 
 }  // namespace
@@ -114,7 +106,7 @@ uint32_t TConstManager::addConst(std::string_view name, TConstType ct, uint8_t s
   TConst* c = pool(name, ct, text, true, size, index, created);
   if (created) {
     c->ext = value;
-    c->int_ = roundToInt64(value);
+    c->int_ = nearestInt64Saturated(value);
   }
   return index;
 }

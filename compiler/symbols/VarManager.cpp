@@ -6,22 +6,25 @@
 #include <string>
 #include <utility>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/IdentManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 
 namespace {
 
-TVarType* newType(std::string_view name, int32_t size, bool dynamicSize, bool isPtr) {
+// A new type record; its bounds are the caller's (vt says which pair).
+TVarType* newType(std::string_view name, int32_t size, bool dynamicSize, bool isPtr, bool isSigned, TDataType vt) {
   auto* t = new TVarType();
   vorStrAssign(t->name, name);
   t->size = static_cast<uint32_t>(size);
   t->isPointer = isPtr;
   t->dynSize = dynamicSize;
+  t->signed_ = isSigned;
+  t->vt = vt;
   return t;
 }
 
@@ -107,21 +110,17 @@ TVarManager::~TVarManager() {
 
 TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, int64_t lower,
                                int64_t upper, bool dynamicSize, bool isPtr) {
-  TVarType* t = newType(strName, intSize, dynamicSize, isPtr);
+  TVarType* t = newType(strName, intSize, dynamicSize, isPtr, lower < 0, dtInteger);
   t->int_lower = lower;
   t->int_upper = upper;
-  t->signed_ = lower < 0;
-  t->vt = dtInteger;
   return registerType(t, strName);
 }
 
 TVarType* TVarManager::addType(std::string_view strName, int32_t intSize, long double lower,
                                long double upper, bool dynamicSize, bool isPtr) {
-  TVarType* t = newType(strName, intSize, dynamicSize, isPtr);
+  TVarType* t = newType(strName, intSize, dynamicSize, isPtr, lower < 0, dtFloat);
   t->real_lower = lower;
   t->real_upper = upper;
-  t->signed_ = lower < 0;
-  t->vt = dtFloat;
   return registerType(t, strName);
 }
 

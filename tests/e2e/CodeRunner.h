@@ -11,6 +11,7 @@
 
 #include "e2e/FlatHarness.h"
 #include "support/Disasm.h"
+#include "support/Emulator.h"
 
 namespace vorak::test {
 
@@ -103,15 +104,7 @@ class CodeRunner {
   }
 
  private:
-  int regId(int n) const {
-    static const int r64[16] = {UC_X86_REG_RAX, UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_RBX,
-                                UC_X86_REG_RSP, UC_X86_REG_RBP, UC_X86_REG_RSI, UC_X86_REG_RDI,
-                                UC_X86_REG_R8,  UC_X86_REG_R9,  UC_X86_REG_R10, UC_X86_REG_R11,
-                                UC_X86_REG_R12, UC_X86_REG_R13, UC_X86_REG_R14, UC_X86_REG_R15};
-    static const int r32[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
-                               UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
-    return mode_ == 64 ? r64[n & 15] : r32[n & 7];
-  }
+  int regId(int n) const { return emuRegOf(mode_, n); }
   int mode_;
   uc_engine* uc_ = nullptr;
 };

@@ -17,6 +17,7 @@
 #include <gtest/gtest.h>
 
 #include "support/Disasm.h"
+#include "support/Emulator.h"
 #include "support/RunVorak.h"
 
 #include <unicorn/unicorn.h>
@@ -74,14 +75,8 @@ inline void emulateFlat(FlatRun& run, int mode, uint64_t limit = 100000) {
   const uint64_t ret = flatReturnAddress(mode);
   const uint64_t sp = flatStackTop(mode) - word;
   uc_mem_write(uc, sp, &ret, word);
-  static const int regIds[16] = {UC_X86_REG_RAX, UC_X86_REG_RCX, UC_X86_REG_RDX, UC_X86_REG_RBX,
-                                 UC_X86_REG_RSP, UC_X86_REG_RBP, UC_X86_REG_RSI, UC_X86_REG_RDI,
-                                 UC_X86_REG_R8,  UC_X86_REG_R9,  UC_X86_REG_R10, UC_X86_REG_R11,
-                                 UC_X86_REG_R12, UC_X86_REG_R13, UC_X86_REG_R14, UC_X86_REG_R15};
-  static const int regIds32[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
-                                  UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
   const int nregs = mode == 64 ? 16 : 8;
-  auto regId = [&](int n) { return mode == 64 ? regIds[n] : regIds32[n]; };
+  auto regId = [&](int n) { return emuRegOf(mode, n); };
   for (int n = 0; n < nregs; ++n) {
     uint64_t v = n == rSP ? sp : 0;
     uc_reg_write(uc, regId(n), &v);

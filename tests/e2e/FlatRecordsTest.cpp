@@ -16,12 +16,12 @@
 #include <string>
 #include <vector>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/output/ResourceManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "e2e/FlatHarness.h"
 #include "encoder/FixupManager.h"

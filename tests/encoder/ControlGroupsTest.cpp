@@ -18,33 +18,7 @@ namespace {
 
 using namespace test;
 
-class ControlGroups : public OperandKitTest {
- protected:
-  struct Result {
-    uint32_t rc;
-    std::string bytes;  // fixup fields filled with their sentinels
-    std::vector<TFixup> fixups;
-  };
-  Result run(uint32_t bits, const char* name, const Op& a, const Op& b = {}) {
-    setMode(bits);
-    const size_t mark = fixupMark();
-    const EncodeResult r = encode(name, make(a), make(b));
-    std::vector<TFixup> fx = fixupsSince(mark);
-    return {r.rc, withSentinels(r.bytes, fx), fx};
-  }
-  void check(const Case& c) {
-    const Result r = run(c.bits, c.name, c.o1, c.o2);
-    const std::string where = std::string(c.name) + " in " + std::to_string(c.bits) + "-bit mode";
-    if (!c.text) {
-      EXPECT_EQ(r.rc, c.rc) << where;
-      EXPECT_TRUE(r.bytes.empty()) << where;
-      EXPECT_TRUE(r.fixups.empty()) << where;
-      return;
-    }
-    ASSERT_EQ(r.rc, ASSEMBLE_OK) << where << ": " << TVorAssembler::errorCodeToString(r.rc);
-    EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
-  }
-};
+class ControlGroups : public OperandKitTest {};
 
 const Case kCases[] = {
     // push, pop: registers
@@ -428,14 +402,8 @@ TEST_F(ControlGroups, FarJumpsAndTruncatedImmediatesWarnOrFix) {
 
 // --- Sweep -----------------------------------------------------------------------
 
-// The general registers and the memory forms of each mode, the valid ones
-// and some the mode cannot address.
-std::vector<TRegister> allRegisters() {
-  std::vector<TRegister> r;
-  for (int i = 0; i <= REG_R15; ++i) r.push_back(static_cast<TRegister>(i));
-  return r;
-}
-
+// The memory forms of each mode, the valid ones and some the mode cannot
+// address.
 std::vector<Op> memoryForms(uint32_t bits, uint32_t size) {
   std::vector<Op> m = {M(size, {}, 0x2000)};
   if (bits == 16) {

@@ -18,41 +18,7 @@ namespace {
 
 using namespace test;
 
-class DataMovement : public OperandKitTest {
- protected:
-  struct Result {
-    uint32_t rc;
-    std::string raw;    // as emitted
-    std::string bytes;  // fixup fields filled with their sentinels
-    std::vector<TFixup> fixups;
-  };
-  Result run(uint32_t bits, const char* name, const Op& a, const Op& b, bool optimise = true) {
-    setMode(bits);
-    const size_t mark = fixupMark();
-    TOperand* o1 = make(a);
-    TOperand* o2 = make(b);
-    last1 = o1;
-    last2 = o2;
-    const uint32_t rc = enc.assemble(opcodeLookup(name), o1, o2, nullptr, optimise);
-    const std::string raw = enc.popCode();
-    std::vector<TFixup> fx = fixupsSince(mark);
-    return {rc, raw, withSentinels(raw, fx), fx};
-  }
-  void check(const Case& c) {
-    const Result r = run(c.bits, c.name, c.o1, c.o2);
-    const std::string where = std::string(c.name) + " in " + std::to_string(c.bits) + "-bit mode";
-    if (!c.text) {
-      EXPECT_EQ(r.rc, c.rc) << where;
-      EXPECT_TRUE(r.raw.empty()) << where;
-      EXPECT_TRUE(r.fixups.empty()) << where;
-      return;
-    }
-    ASSERT_EQ(r.rc, ASSEMBLE_OK) << where << ": " << TVorAssembler::errorCodeToString(r.rc);
-    EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
-  }
-  TOperand* last1 = nullptr;
-  TOperand* last2 = nullptr;
-};
+class DataMovement : public OperandKitTest {};
 
 const Case kCases[] = {
     // register destinations
@@ -363,12 +329,6 @@ TEST_F(DataMovement, AFailingInnerMoveLeavesNothing) {
 }
 
 // --- Sweep -----------------------------------------------------------------------
-
-std::vector<TRegister> allRegisters() {
-  std::vector<TRegister> r;
-  for (int i = 0; i <= REG_R15; ++i) r.push_back(static_cast<TRegister>(i));
-  return r;
-}
 
 std::vector<Op> memoryForms(uint32_t bits, uint32_t size) {
   std::vector<Op> m = {M(size, {}, 0x2000)};

@@ -8,75 +8,36 @@
 
 #include "support/Disasm.h"
 #include "support/EncoderFixture.h"
+#include "support/OperandKit.h"
 
 namespace vorak {
 namespace {
 
 using test::EncodeResult;
-using test::EncoderTest;
 using test::hexBytes;
+using test::I;
+using test::M;
+using test::Op;
+using test::R;
 
-// An operand as a table row writes it.
-struct Op {
-  enum Kind { None, Reg, Imm, Mem } kind = None;
-  TRegister reg = REG_NONE;
-  int64_t value = 0;
-  uint32_t size = 0;
-  std::vector<TRegister> regs;
-  int64_t disp = 0;
-  uint8_t scale = 0;
-};
-Op R(TRegister r) {
-  Op o;
-  o.kind = Op::Reg;
-  o.reg = r;
-  return o;
-}
-Op I(int64_t v) {
-  Op o;
-  o.kind = Op::Imm;
-  o.value = v;
-  return o;
-}
-Op M(uint32_t size, std::vector<TRegister> regs, int64_t disp = 0, uint8_t scale = 0) {
-  Op o;
-  o.kind = Op::Mem;
-  o.size = size;
-  o.regs = std::move(regs);
-  o.disp = disp;
-  o.scale = scale;
-  return o;
-}
-
+// A row of the table: up to three operands, and Capstone's reading (nullptr
+// when the form is refused, with its code).
 struct Case {
   uint32_t bits;
   const char* name;
   Op o1, o2, o3;
-  const char* text;  // Capstone's reading; nullptr when the form is refused
+  const char* text;
   uint32_t rc = ASSEMBLE_OK;
 };
 
-class IntegerGroups : public EncoderTest {
+class IntegerGroups : public test::OperandKitTest {
  protected:
-  TOperand* make(const Op& o) {
-    switch (o.kind) {
-      case Op::Reg: return reg(o.reg);
-      case Op::Imm: return imm(o.value);
-      case Op::Mem:
-        switch (o.regs.size()) {
-          case 0: return mem(o.size, {}, o.disp, o.scale);
-          case 1: return mem(o.size, {o.regs[0]}, o.disp, o.scale);
-          default: return mem(o.size, {o.regs[0], o.regs[1]}, o.disp, o.scale);
-        }
-      default: return nullptr;
-    }
-  }
-  EncodeResult run(const Case& c) {
+  EncodeResult encodeCase(const Case& c) {
     setMode(c.bits);
     return encode(c.name, make(c.o1), make(c.o2), make(c.o3));
   }
-  void check(const Case& c) {
-    const EncodeResult r = run(c);
+  void checkCase(const Case& c) {
+    const EncodeResult r = encodeCase(c);
     const std::string where = std::string(c.name) + " in " + std::to_string(c.bits) + "-bit mode";
     if (!c.text) {
       EXPECT_EQ(r.rc, c.rc) << where;
@@ -345,7 +306,7 @@ const Case kCases[] = {
 };
 
 TEST_F(IntegerGroups, EachCaseDecodesAsWrittenOrIsRefused) {
-  for (const Case& c : kCases) check(c);
+  for (const Case& c : kCases) checkCase(c);
 }
 
 // The byte sequences the integer rules document (the reg,r/m form 03 /r for

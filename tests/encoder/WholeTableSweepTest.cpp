@@ -38,9 +38,11 @@
 namespace vorak {
 namespace {
 
+using test::canonicalStack;
 using test::Decoded;
 using test::DecodedOperand;
 using test::hexBytes;
+using test::sentinel;
 
 // --- Operand descriptions --------------------------------------------------------
 
@@ -52,6 +54,9 @@ enum Cls {
 };
 
 enum AddrKind { akLabel, akLabelRef, akSegLabel, akConst };
+
+bool isGprClass(Cls c) { return c == cGpr8 || c == cGpr16 || c == cGpr32 || c == cGpr64; }
+bool isMemoryClass(Cls c) { return c == cMem || c == cMemVar || c == cVar; }
 
 struct Od {
   Cls cls = cNone;
@@ -99,9 +104,9 @@ struct Form {
   uint8_t scale;
 };
 
-// One pool for every mode: the encoder must refuse what a mode cannot express.
-std::vector<Od> buildPool() {
-  std::vector<Od> p;
+// Registers of every kind, a few no form takes, and numbers at the field
+// boundaries.
+void addRegistersAndNumbers(std::vector<Od>& p) {
   for (int r = REG_AL; r <= REG_R15; ++r) p.push_back(gpr(static_cast<TRegister>(r)));
   for (TRegister r : {REG_EAX, REG_AX, REG_RAX, REG_CL, REG_R9}) p.push_back(gpr(r, true));
   for (TRegister r : {REG_R8D, REG_R9W, REG_R10B, REG_SIL, REG_SPL, REG_NONE}) p.push_back(gpr(r));
@@ -119,7 +124,11 @@ std::vector<Od> buildPool() {
                     int64_t{0xFFFF8000}, int64_t{0x100000000}, int64_t{0x123456789}, int64_t{-1}, int64_t{-128},
                     int64_t{-129}, int64_t{-32768}, int64_t{-0x80000000LL}, INT64_MIN, INT64_MAX})
     p.push_back(numbered(cImm, v));
+}
 
+// Memory of every size in the forms of the three modes, at the edges of the
+// displacement field, and of sizes no rule takes.
+void addMemory(std::vector<Od>& p) {
   const std::vector<Form> forms = {
       // 16-bit forms
       {REG_BX, REG_SI, 0, 0}, {REG_BP, REG_DI, 0x10, 0}, {REG_BP, REG_NONE, 0, 0}, {REG_SI, REG_NONE, 0x1234, 0},
@@ -149,7 +158,11 @@ std::vector<Od> buildPool() {
   for (uint32_t size : {3u, 6u, 12u}) p.push_back(memory(cMem, size, REG_EBX, REG_NONE, 4, 0));
   for (uint32_t size : {3u, 6u, 12u}) p.push_back(memory(cMem, size, REG_RBX, REG_NONE, 4, 0));
   for (uint32_t size : {3u, 6u}) p.push_back(memory(cMem, size, REG_BX, REG_NONE, 4, 0));
+}
 
+// Variables: in brackets with registers, whole (with element offsets), the
+// second variable, signed ones, their addresses and memory references.
+void addVariables(std::vector<Od>& p) {
   const std::vector<Form> varForms = {{REG_NONE, REG_NONE, 0, 0},  {REG_NONE, REG_NONE, 12, 0},
                                       {REG_EBX, REG_NONE, 4, 0},   {REG_RBX, REG_NONE, 4, 0},
                                       {REG_BX, REG_NONE, 6, 0},    {REG_ESI, REG_NONE, 8, 4},
@@ -183,7 +196,11 @@ std::vector<Od> buildPool() {
                                       {REG_EBX, REG_NONE, INT32_MIN, 0},  {REG_EBX, REG_NONE, 0xFFFFFFFF, 0},
                                       {REG_RBX, REG_NONE, 0x80000000, 0}, {REG_RBX, REG_NONE, 0x7FFFFFFF, 0}};
   for (const Form& f : refForms) p.push_back(memory(cMemRef, 0, f.base, f.index, f.disp, f.scale));
+}
 
+// Labels, constants, far labels, and operand kinds and records no parser
+// builds.
+void addAddressesAndOddities(std::vector<Od>& p) {
   auto addr = [&](AddrKind k, int64_t value, uint32_t selector, bool viaFixup) {
     Od o;
     o.cls = cAddr;
@@ -219,6 +236,15 @@ std::vector<Od> buildPool() {
     o.size = 8;
     p.push_back(o);
   }
+}
+
+// One pool for every mode: the encoder must refuse what a mode cannot express.
+std::vector<Od> buildPool() {
+  std::vector<Od> p;
+  addRegistersAndNumbers(p);
+  addMemory(p);
+  addVariables(p);
+  addAddressesAndOddities(p);
   return p;
 }
 
@@ -249,16 +275,6 @@ bool plausible(const Od& o, int bits) {
 }
 
 // --- Expectations ----------------------------------------------------------------
-
-// Markers a builder would write into fixup fields, by field size.
-uint64_t marker(uint32_t size) {
-  switch (size) {
-    case 2: return 0x1234;
-    case 4: return 0x12345678;
-    case 8: return 0x1122334455667788ull;
-    default: return 0x5A;
-  }
-}
 
 struct WantOp {
   DecodedOperand::Kind kind = DecodedOperand::Reg;
@@ -373,14 +389,7 @@ std::string compareOp(const WantOp& w, const DecodedOperand& g, bool sizes) {
   return {};
 }
 
-// x87 register forms: "fadd st(3)" and "fadd st(0), st(3)" are one instruction.
-void canonicalStack(std::vector<DecodedOperand>& ops) {
-  if (ops.size() == 1 && ops[0].kind == DecodedOperand::Reg && ops[0].reg.rfind("st(", 0) == 0) {
-    DecodedOperand st0;
-    st0.reg = "st(0)";
-    ops.insert(ops.begin(), st0);
-  }
-}
+// The expected operands in the form canonicalStack gives the decoded ones.
 void canonicalStack(std::vector<WantOp>& ops) {
   if (ops.size() == 1 && ops[0].kind == DecodedOperand::Reg && ops[0].reg.rfind("st(", 0) == 0) {
     WantOp st0;
@@ -433,37 +442,14 @@ std::vector<Decoded> textBatch(const std::vector<std::string>& code, int bits) {
     const std::string text = test::textdisasm::readCommand(
         "objdump -D -z -b binary -m i386 -M intel,i8086 " + path + " 2>/dev/null");
     std::remove(path.c_str());
-    // offset -> (text, length); a line without text continues the one before.
-    std::map<size_t, std::pair<std::string, size_t>> at;
-    size_t last = SIZE_MAX;
-    bool inData = false;
-    for (const std::string& l : test::textdisasm::lines(text)) {
-      if (!inData) {
-        inData = l.find("<.data>:") != std::string::npos;
-        continue;
-      }
-      const size_t colon = l.find(':'), t1 = l.find('\t');
-      if (colon == std::string::npos || t1 == std::string::npos || colon > t1) continue;
-      const size_t t2 = l.find('\t', t1 + 1);
-      const std::string hex = l.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1);
-      size_t count = 0;
-      for (size_t i = 0; i + 1 < hex.size(); ++i)
-        if (hex[i] != ' ' && hex[i + 1] != ' ') {
-          ++count;
-          ++i;
-        }
-      if (t2 == std::string::npos) {
-        if (last != SIZE_MAX) at[last].second += count;
-        continue;
-      }
-      last = std::strtoul(l.substr(0, colon).c_str(), nullptr, 16);
-      at[last] = {l.substr(t2 + 1), count};
-    }
+    std::map<size_t, const test::textdisasm::ObjdumpEntry*> at;
+    const std::vector<test::textdisasm::ObjdumpEntry> entries = test::textdisasm::objdumpEntries(text);
+    for (const test::textdisasm::ObjdumpEntry& e : entries) at[e.offset] = &e;
     size_t offset = 0;
     for (size_t i = 0; i < code.size(); ++i) {
       if (auto it = at.find(offset); it != at.end()) {
-        out[i] = test::textdisasm::parseIntel(it->second.first);
-        out[i].length = it->second.second;
+        out[i] = test::textdisasm::parseIntel(it->second->text);
+        out[i].length = it->second->length;
       }
       offset += code[i].size() + 16;
     }
@@ -482,20 +468,9 @@ std::vector<Decoded> textBatch(const std::vector<std::string>& code, int bits) {
   // Groups of readings between runs of int3, one group per instruction.
   std::vector<std::vector<Decoded>> groups(1);
   bool inFiller = false;
-  for (const std::string& l : test::textdisasm::lines(text)) {
-    Decoded d;
-    if (l.find("warning:") != std::string::npos) {
-      // an invalid encoding: a reading that is not ok
-    } else if (!l.empty() && l[0] == '\t' && l.find(".text") == std::string::npos) {
-      std::string insn = l;
-      for (char& c : insn)
-        if (c == '\t') c = ' ';
-      d = test::textdisasm::parseIntel(insn);
-      if (d.ok && d.mnemonic == "int3") {
-        inFiller = true;
-        continue;
-      }
-    } else {
+  for (const Decoded& d : test::textdisasm::llvmReadings(text)) {
+    if (d.ok && d.mnemonic == "int3") {
+      inFiller = true;
       continue;
     }
     if (inFiller) {
@@ -693,7 +668,7 @@ class WholeTableSweep : public test::EncoderTest {
         default: return "unexpected fixup type " + std::to_string(f.hint);
       }
       if (f.hint != ftJmp && f.jmp != jtJMP) return "fixup with a jump type";
-      const uint64_t v = marker(f.size) + (f.hint == ftRelative ? 0 : f.offset);
+      const uint64_t v = sentinel(f.size) + (f.hint == ftRelative ? 0 : f.offset);
       for (uint32_t k = 0; k < f.size; ++k) bytes[f.position + k] = static_cast<char>(v >> (8 * k));
     }
     return {};
@@ -734,7 +709,7 @@ class WholeTableSweep : public test::EncoderTest {
     if (d.base == REG_NONE && d.scale > 1) disp *= d.scale;
     if (d.cls == cVar || d.cls == cMemVar) {
       const void* var = d.cls == cVar ? &vars_[d.varNo] : &vars_[3];
-      disp += static_cast<int64_t>(marker(fixupSizeFor(var, 0, mark)));
+      disp += static_cast<int64_t>(sentinel(fixupSizeFor(var, 0, mark)));
     }
     w.disp = disp;
     return w;
@@ -769,7 +744,7 @@ class WholeTableSweep : public test::EncoderTest {
       case cMem: case cMemVar: case cVar: case cMemRef: return memWant(d, after, bits, mark);
       case cVarRef: {
         const int64_t scale = (d.scale == 2 || d.scale == 4 || d.scale == 8) ? d.scale : 1;
-        const int64_t address = static_cast<int64_t>(marker(fixupSizeFor(&vars_[2], 0, mark))) + d.disp * scale;
+        const int64_t address = static_cast<int64_t>(sentinel(fixupSizeFor(&vars_[2], 0, mark))) + d.disp * scale;
         if (isX87(row.group)) {  // the variable itself, of its type's size
           WantOp w;
           w.kind = DecodedOperand::Mem;
@@ -784,13 +759,90 @@ class WholeTableSweep : public test::EncoderTest {
         const void* data = d.addr == akConst ? &constant_ : nullptr;
         const uint32_t size = fixupSizeFor(data, d.value, mark);
         if (d.addr == akLabel && row.group == igCALL) {
-          WantOp w = immWant(static_cast<int64_t>(lowBits(static_cast<int64_t>(marker(size) + length), bits)));
+          WantOp w = immWant(static_cast<int64_t>(lowBits(static_cast<int64_t>(sentinel(size) + length), bits)));
           return w;
         }
-        return immWant(static_cast<int64_t>(marker(size)));
+        return immWant(static_cast<int64_t>(sentinel(size)));
       }
       default: return {};
     }
+  }
+
+  // mov: a register loaded from an address (lea), widened (movzx/movsx), a
+  // wider variable read through its low bytes, a 64-bit number (movabs); or
+  // memory to memory, a sequence.
+  Shape expectMove(const TOperand* after, Cls c1, Cls c2, Want& want, WantSeq& seq) const {
+    if (isGprClass(c1)) {
+      const uint32_t s1 = after[0].size;
+      if (c2 == cMemRef) {
+        want.mnemonics = {"lea"};
+        want.ops[1].size = 0;
+      } else if ((isGprClass(c2) && after[1].size != s1) ||
+                 ((c2 == cMem || c2 == cMemVar || c2 == cVar) && after[1].size < s1)) {
+        want.mnemonics = {after[0].issigned ? "movsx" : "movzx"};
+      } else if (c2 == cVar) {
+        want.ops[1].size = s1;  // a larger variable is read through its low bytes
+      } else if (s1 == 8 && (c2 == cImm || c2 == cVarRef || c2 == cAddr)) {
+        want.mnemonics = {"mov", "movabs"};
+      }
+    } else if (isMemoryClass(c1) && isMemoryClass(c2)) {
+      seq.mnemonics = {"push", "pop", "mov", "movzx", "movsx"};
+      return Sequence;
+    }
+    return One;
+  }
+
+  // push and pop: numbers cut to the stack word, and the sequences of
+  // variables, memory blocks and addresses.
+  Shape expectStack(const TInstruction& row, const TOperand* after, Cls c1, int bits, Want& want,
+                    WantSeq& seq) const {
+    const bool push = row.group == igPUSH;
+    const uint32_t w = bits / 8;
+    // 16- and 32-bit code push the low bytes of a wider number.
+    if (c1 == cImm && bits != 64) {
+      want.ops[0].rolls = true;
+      want.ops[0].fieldBytes = w;
+    }
+    if (c1 == cVar && after[0].size != w) {
+      seq.mnemonics = {push ? "push" : "pop"};
+      seq.pushesMinusPops = static_cast<int>(after[0].size / w) * (push ? 1 : -1);
+      return Sequence;
+    }
+    if ((c1 == cMem || c1 == cMemVar) && after[0].size != w) {
+      if (push) {
+        seq.mnemonics = {"push", "shr", "movzx"};
+        seq.anyPositive = true;
+      } else {
+        seq.mnemonics = {"pop"};
+        seq.pushesMinusPops = -static_cast<int>(after[0].size / w);
+      }
+      return Sequence;
+    }
+    if (c1 == cMemRef) {
+      seq.mnemonics = {"push", "add", "sub", "lea"};
+      seq.pushesMinusPops = 1;
+      return Sequence;
+    }
+    return One;
+  }
+
+  // call and the jumps: the placeholder of a jump to a label, a number as the
+  // target of the relative field, a far label.
+  Shape expectJump(const TInstruction& row, const Od* d, Cls c1, int bits, size_t mark, size_t length,
+                   Want& want) const {
+    if (c1 == cAddr && d[0].addr == akLabel && row.group == igGOTO) return Placeholder;
+    if (c1 == cImm) {  // the target of a relative field, as the decoders show it
+      want.ops[0].imms.clear();
+      for (int64_t r : readings(d[0].value))
+        want.ops[0].imms.push_back(
+            static_cast<int64_t>(lowBits(static_cast<int64_t>(static_cast<uint64_t>(r) + length), bits)));
+    }
+    if (c1 == cAddr && d[0].addr == akSegLabel) {
+      want.mnemonics = {"ljmp"};
+      const uint32_t size = fixupSizeFor(nullptr, d[0].value, mark);
+      want.ops = {immWant(d[0].selector), immWant(d[0].viaFixup ? static_cast<int64_t>(sentinel(size)) : d[0].value)};
+    }
+    return One;
   }
 
   // Builds the expectation of an accepted instruction.
@@ -800,9 +852,6 @@ class WholeTableSweep : public test::EncoderTest {
     want.mnemonics = {canonicalName(name)};
     for (size_t i = 0; i < count; ++i) want.ops.push_back(operandWant(row, d[i], after[i], bits, mark, length));
     const Cls c1 = count > 0 ? d[0].cls : cNone, c2 = count > 1 ? d[1].cls : cNone;
-    auto isGpr = [](Cls c) { return c == cGpr8 || c == cGpr16 || c == cGpr32 || c == cGpr64; };
-    auto isMemory = [](Cls c) { return c == cMem || c == cMemVar || c == cVar; };
-    const uint32_t w = bits / 8;
 
     switch (row.group) {
       case igEMIT:
@@ -813,72 +862,16 @@ class WholeTableSweep : public test::EncoderTest {
         if (count == 0) want.checkOps = false;  // the string move
         break;
       case igMOV:
-        if (isGpr(c1)) {
-          const uint32_t s1 = after[0].size;
-          if (c2 == cMemRef) {
-            want.mnemonics = {"lea"};
-            want.ops[1].size = 0;
-          } else if ((isGpr(c2) && after[1].size != s1) ||
-                     ((c2 == cMem || c2 == cMemVar || c2 == cVar) && after[1].size < s1)) {
-            want.mnemonics = {after[0].issigned ? "movsx" : "movzx"};
-          } else if (c2 == cVar) {
-            want.ops[1].size = s1;  // a larger variable is read through its low bytes
-          } else if (s1 == 8 && (c2 == cImm || c2 == cVarRef || c2 == cAddr)) {
-            want.mnemonics = {"mov", "movabs"};
-          }
-        } else if (isMemory(c1) && isMemory(c2)) {
-          seq.mnemonics = {"push", "pop", "mov", "movzx", "movsx"};
-          return Sequence;
-        }
-        break;
+        return expectMove(after, c1, c2, want, seq);
       case igMOVSX_MOVZX:
         if (after[0].size == after[1].size) want.mnemonics = {"mov"};
         break;
       case igPUSH:
-      case igPOP: {
-        const bool push = row.group == igPUSH;
-        // 16- and 32-bit code push the low bytes of a wider number.
-        if (c1 == cImm && bits != 64) {
-          want.ops[0].rolls = true;
-          want.ops[0].fieldBytes = w;
-        }
-        if (c1 == cVar && after[0].size != w) {
-          seq.mnemonics = {push ? "push" : "pop"};
-          seq.pushesMinusPops = static_cast<int>(after[0].size / w) * (push ? 1 : -1);
-          return Sequence;
-        }
-        if ((c1 == cMem || c1 == cMemVar) && after[0].size != w) {
-          if (push) {
-            seq.mnemonics = {"push", "shr", "movzx"};
-            seq.anyPositive = true;
-          } else {
-            seq.mnemonics = {"pop"};
-            seq.pushesMinusPops = -static_cast<int>(after[0].size / w);
-          }
-          return Sequence;
-        }
-        if (c1 == cMemRef) {
-          seq.mnemonics = {"push", "add", "sub", "lea"};
-          seq.pushesMinusPops = 1;
-          return Sequence;
-        }
-        break;
-      }
+      case igPOP:
+        return expectStack(row, after, c1, bits, want, seq);
       case igCALL:
       case igGOTO:
-        if (c1 == cAddr && d[0].addr == akLabel && row.group == igGOTO) return Placeholder;
-        if (c1 == cImm) {  // the target of a relative field, as the decoders show it
-          want.ops[0].imms.clear();
-          for (int64_t r : readings(d[0].value))
-            want.ops[0].imms.push_back(
-                static_cast<int64_t>(lowBits(static_cast<int64_t>(static_cast<uint64_t>(r) + length), bits)));
-        }
-        if (c1 == cAddr && d[0].addr == akSegLabel) {
-          want.mnemonics = {"ljmp"};
-          const uint32_t size = fixupSizeFor(nullptr, d[0].value, mark);
-          want.ops = {immWant(d[0].selector), immWant(d[0].viaFixup ? static_cast<int64_t>(marker(size)) : d[0].value)};
-        }
-        break;
+        return expectJump(row, d, c1, bits, mark, length, want);
       case igRET:
         if (count == 0 || (c1 == cImm && d[0].value == 0)) want.ops.clear();
         if (!want.ops.empty()) want.ops[0].fieldBytes = 2;
@@ -907,7 +900,7 @@ class WholeTableSweep : public test::EncoderTest {
         want.swapOk = true;
         // The accumulator with itself is the byte read as nop, except where
         // xchg eax, eax must clear the upper half of RAX.
-        if (isGpr(c1) && c1 == c2 && d[0].reg == d[1].reg && regID(d[0].reg) == 0 && c1 != cGpr8 &&
+        if (isGprClass(c1) && c1 == c2 && d[0].reg == d[1].reg && regID(d[0].reg) == 0 && c1 != cGpr8 &&
             !(bits == 64 && c1 == cGpr32)) {
           want.mnemonics.insert("nop");
           if (bits != 64) want.mnemonics.erase("xchg");

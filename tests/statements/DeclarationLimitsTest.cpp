@@ -9,7 +9,7 @@
 
 #include "compiler/statements/FunctionHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "source/SourceFixture.h"
 #include "statements/CompileFixture.h"

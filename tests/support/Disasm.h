@@ -37,6 +37,17 @@ struct Decoded {
   uint8_t rex = 0;
 };
 
+// x87 register forms: "fadd st(3)" and "fadd st, st(3)" are one instruction;
+// the one-operand reading gets its st(0).
+inline void canonicalStack(std::vector<DecodedOperand>& ops) {
+  if (ops.size() == 1 && ops[0].kind == DecodedOperand::Reg && ops[0].reg.rfind("st(", 0) == 0) {
+    DecodedOperand st0;
+    st0.kind = DecodedOperand::Reg;
+    st0.reg = "st(0)";
+    ops.insert(ops.begin(), st0);
+  }
+}
+
 namespace detail {
 // One handle per mode, opened on first use and kept for the whole run.
 inline csh capstoneHandle(int bits) {

@@ -27,6 +27,15 @@ inline int emuReg(int n) {
                                UC_X86_REG_R12, UC_X86_REG_R13, UC_X86_REG_R14, UC_X86_REG_R15};
   return regs[n & 15];
 }
+// The 32-bit registers by x86 number (0 EAX .. 7 EDI).
+inline int emuReg32(int n) {
+  static const int regs[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
+                              UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
+  return regs[n & 7];
+}
+// The register a mode's code knows by that number: outside 64-bit mode only
+// the 32-bit registers exist.
+inline int emuRegOf(int bits, int n) { return bits == 64 ? emuReg(n) : emuReg32(n); }
 
 class Emulator {
  public:
@@ -54,10 +63,8 @@ class Emulator {
     if (bits_ == 64) {
       uc_reg_write(uc_, emuReg(n), &v);
     } else {
-      static const int r32[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
-                                 UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
       uint32_t x = static_cast<uint32_t>(v);
-      uc_reg_write(uc_, r32[n & 7], &x);
+      uc_reg_write(uc_, emuReg32(n), &x);
     }
   }
   uint64_t reg(int n) {
@@ -66,10 +73,8 @@ class Emulator {
       uc_reg_read(uc_, emuReg(n), &v);
       return v;
     }
-    static const int r32[8] = {UC_X86_REG_EAX, UC_X86_REG_ECX, UC_X86_REG_EDX, UC_X86_REG_EBX,
-                               UC_X86_REG_ESP, UC_X86_REG_EBP, UC_X86_REG_ESI, UC_X86_REG_EDI};
     uint32_t v = 0;
-    uc_reg_read(uc_, r32[n & 7], &v);
+    uc_reg_read(uc_, emuReg32(n), &v);
     return v;
   }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/VorAssembler.h"
 #include "support/Fresh.h"
@@ -94,6 +94,17 @@ inline std::string doublewordName(TRegister r) {
   const std::string n(regToStr(r));
   if (r >= REG_R8 && r <= REG_R15) return n + "d";
   return "e" + n.substr(1);
+}
+
+// Sentinels that a test writes into fixup fields, to see where the
+// disassembler finds them.
+inline uint64_t sentinel(uint32_t size) {
+  switch (size) {
+    case 2: return 0x1234;
+    case 4: return 0x12345678;
+    case 8: return 0x1122334455667788ull;
+    default: return 0x5A;
+  }
 }
 
 // "66 0F AF C3" for the bytes 66 0F AF C3.

@@ -219,16 +219,6 @@ inline DecodedOperand expectedOperand(const SweepOp& s, const TOperand& after) {
   return d;
 }
 
-// x87 register forms: "fadd st(3)" and "fadd st, st(3)" are one instruction.
-inline void canonicalStack(std::vector<DecodedOperand>& ops) {
-  if (ops.size() == 1 && ops[0].kind == DecodedOperand::Reg && ops[0].reg.rfind("st(", 0) == 0) {
-    DecodedOperand st0;
-    st0.kind = DecodedOperand::Reg;
-    st0.reg = "st(0)";
-    ops.insert(ops.begin(), st0);
-  }
-}
-
 // "" when d reads as the expected instruction; otherwise what differs.
 inline std::string mismatch(const std::string& mnemonic, std::vector<DecodedOperand> want, const Decoded& d,
                             size_t length, int bits, bool sizes) {

@@ -5,6 +5,8 @@
 // was written.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <deque>
 #include <string>
@@ -110,15 +112,28 @@ inline Op Signed(Op o) {
   return o;
 }
 
-// Sentinels that a test writes into fixup fields, to see where the
-// disassembler finds them.
-inline uint64_t sentinel(uint32_t size) {
-  switch (size) {
-    case 2: return 0x1234;
-    case 4: return 0x12345678;
-    case 8: return 0x1122334455667788ull;
-    default: return 0x5A;
+// One table case of a group test: mode, mnemonic, operands, and the
+// disassembly (instructions joined by "; ") or nullptr with the refusal code.
+struct Case {
+  uint32_t bits;
+  const char* name;
+  Op o1, o2;
+  const char* text;
+  uint32_t rc = ASSEMBLE_OK;
+};
+
+// Every instruction of bytes, joined by "; "; a tail that does not decode is
+// marked.
+inline std::string readBack(const std::string& bytes, int bits) {
+  std::string text;
+  size_t length = 0;
+  for (const Decoded& d : decodeAll(bytes, bits)) {
+    if (!text.empty()) text += "; ";
+    text += d.text;
+    length += d.length;
   }
+  if (length != bytes.size()) text += " <" + std::to_string(bytes.size() - length) + " bytes undecoded>";
+  return text;
 }
 
 class OperandKitTest : public EncoderTest {
@@ -200,11 +215,58 @@ class OperandKitTest : public EncoderTest {
     return bytes;
   }
 
+  // One instruction of a group test: its result code, its bytes as emitted
+  // and with each fixup field filled with its sentinel, and the fixups it
+  // filed.
+  struct Result {
+    uint32_t rc;
+    std::string raw;
+    std::string bytes;
+    std::vector<TFixup> fixups;
+  };
+  // Assembles the row called name in a bits-bit mode; last1 and last2 are
+  // the operands it was given.
+  Result run(uint32_t bits, const char* name, const Op& a, const Op& b = {}, bool optimise = true) {
+    setMode(bits);
+    const size_t mark = fixupMark();
+    last1 = make(a);
+    last2 = make(b);
+    const PInstruction row = opcodeLookup(name);
+    EXPECT_NE(row, nullptr) << name;
+    const uint32_t rc = enc.assemble(row, last1, last2, nullptr, optimise);
+    const std::string raw = enc.popCode();
+    std::vector<TFixup> fx = fixupsSince(mark);
+    return {rc, raw, withSentinels(raw, fx), fx};
+  }
+  // A table case: read back as its text, or refused with its code and
+  // nothing emitted.
+  void check(const Case& c) {
+    const Result r = run(c.bits, c.name, c.o1, c.o2);
+    const std::string where = std::string(c.name) + " in " + std::to_string(c.bits) + "-bit mode";
+    if (!c.text) {
+      EXPECT_EQ(r.rc, c.rc) << where;
+      EXPECT_TRUE(r.raw.empty()) << where;
+      EXPECT_TRUE(r.fixups.empty()) << where;
+      return;
+    }
+    ASSERT_EQ(r.rc, ASSEMBLE_OK) << where << ": " << TVorAssembler::errorCodeToString(r.rc);
+    EXPECT_EQ(readBack(r.bytes, static_cast<int>(c.bits)), c.text) << where << ", bytes " << hexBytes(r.bytes);
+  }
+
   TFunction* func = nullptr;
   TVar variable{};
   TVar other{};
   TConst constant{};
+  TOperand* last1 = nullptr;
+  TOperand* last2 = nullptr;
 };
+
+// Every general register, AL to R15, for the sweeps.
+inline std::vector<TRegister> allRegisters() {
+  std::vector<TRegister> r;
+  for (int i = 0; i <= REG_R15; ++i) r.push_back(static_cast<TRegister>(i));
+  return r;
+}
 
 // --- Decoded operands against what was written ---------------------------------
 
@@ -234,30 +296,6 @@ inline bool sameMem(const DecodedOperand& d, const TOperand& o, int64_t disp, ui
 
 inline bool sameImm(const DecodedOperand& d, int64_t v, uint32_t size) {
   return d.kind == DecodedOperand::Imm && maskTo(d.imm, size) == maskTo(v, size);
-}
-
-// One table case of a group test: mode, mnemonic, operands, and the
-// disassembly (instructions joined by "; ") or nullptr with the refusal code.
-struct Case {
-  uint32_t bits;
-  const char* name;
-  Op o1, o2;
-  const char* text;
-  uint32_t rc = ASSEMBLE_OK;
-};
-
-// Every instruction of bytes, joined by "; "; a tail that does not decode is
-// marked.
-inline std::string readBack(const std::string& bytes, int bits) {
-  std::string text;
-  size_t length = 0;
-  for (const Decoded& d : decodeAll(bytes, bits)) {
-    if (!text.empty()) text += "; ";
-    text += d.text;
-    length += d.length;
-  }
-  if (length != bytes.size()) text += " <" + std::to_string(bytes.size() - length) + " bytes undecoded>";
-  return text;
 }
 
 }  // namespace vorak::test

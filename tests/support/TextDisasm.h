@@ -205,6 +205,62 @@ inline std::vector<std::string> lines(const std::string& text) {
   return r;
 }
 
+// What llvm-mc's disassembly read, in order; a warning (an invalid encoding)
+// reads as an entry that is not ok.
+inline std::vector<Decoded> llvmReadings(const std::string& text) {
+  std::vector<Decoded> got;
+  for (const std::string& l : lines(text)) {
+    if (l.find("warning:") != std::string::npos) {
+      got.emplace_back();
+      continue;
+    }
+    if (l.empty() || l[0] != '\t' || l.find(".text") != std::string::npos) continue;
+    std::string insn = l;
+    for (char& c : insn)
+      if (c == '\t') c = ' ';
+    got.push_back(parseIntel(insn));
+  }
+  return got;
+}
+
+// One instruction of objdump's listing of a binary file: its offset, its
+// length (continuation lines included) and its text.
+struct ObjdumpEntry {
+  size_t offset, length;
+  std::string text;
+};
+
+// The instructions of objdump's listing, in order.
+inline std::vector<ObjdumpEntry> objdumpEntries(const std::string& text) {
+  std::vector<ObjdumpEntry> entries;
+  bool inData = false;
+  for (const std::string& l : lines(text)) {
+    if (!inData) {
+      inData = l.find("<.data>:") != std::string::npos;
+      continue;
+    }
+    const size_t colon = l.find(':');
+    const size_t t1 = l.find('\t');
+    if (colon == std::string::npos || t1 == std::string::npos || colon > t1) continue;
+    const size_t offset = std::strtoul(l.substr(0, colon).c_str(), nullptr, 16);
+    const size_t t2 = l.find('\t', t1 + 1);
+    const std::string hex = l.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1);
+    size_t count = 0;
+    for (size_t i = 0; i + 1 < hex.size(); ++i)
+      if (hex[i] != ' ' && hex[i + 1] != ' ') {
+        ++count;
+        ++i;
+      }
+    // A line without text continues the one before.
+    if (t2 == std::string::npos) {
+      if (!entries.empty()) entries.back().length += count;
+      continue;
+    }
+    entries.push_back({offset, count, l.substr(t2 + 1)});
+  }
+  return entries;
+}
+
 // llvm-mc over a batch, each instruction on a line of its own and followed
 // by int3 (CC): the text holds no lengths (--show-encoding prints llvm's own
 // encoding, not the bytes read), so an instruction took exactly its bytes
@@ -225,20 +281,7 @@ inline std::vector<Decoded> llvmRun(const std::vector<std::string>& code, int bi
   const std::string text = readCommand(std::string("llvm-mc --disassemble -output-asm-variant=1 -triple=") + triple +
                                        " " + path + " 2>&1");
   std::remove(path.c_str());
-  // What was read, in order; a warning (an invalid encoding) reads as an
-  // entry that is not ok.
-  std::vector<Decoded> got;
-  for (const std::string& l : lines(text)) {
-    if (l.find("warning:") != std::string::npos) {
-      got.emplace_back();
-      continue;
-    }
-    if (l.empty() || l[0] != '\t' || l.find(".text") != std::string::npos) continue;
-    std::string insn = l;
-    for (char& c : insn)
-      if (c == '\t') c = ' ';
-    got.push_back(parseIntel(insn));
-  }
+  const std::vector<Decoded> got = llvmReadings(text);
   auto isInt3 = [](const Decoded& d) { return d.ok && d.mnemonic == "int3"; };
   size_t k = 0;
   for (size_t i = 0; i < code.size(); ++i) {
@@ -278,36 +321,7 @@ inline std::vector<Decoded> objdumpRun(const std::vector<std::string>& code, int
   const std::string text = readCommand(std::string("objdump -D -z -b binary -m ") + machine + " -M " + opts + " " +
                                        path + " 2>/dev/null");
   std::remove(path.c_str());
-  // offset -> (bytes, text); a line without text continues the one before.
-  struct Entry {
-    size_t offset, length;
-    std::string text;
-  };
-  std::vector<Entry> entries;
-  bool inData = false;
-  for (const std::string& l : lines(text)) {
-    if (!inData) {
-      inData = l.find("<.data>:") != std::string::npos;
-      continue;
-    }
-    const size_t colon = l.find(':');
-    const size_t t1 = l.find('\t');
-    if (colon == std::string::npos || t1 == std::string::npos || colon > t1) continue;
-    const size_t offset = std::strtoul(l.substr(0, colon).c_str(), nullptr, 16);
-    const size_t t2 = l.find('\t', t1 + 1);
-    const std::string hex = l.substr(t1 + 1, t2 == std::string::npos ? std::string::npos : t2 - t1 - 1);
-    size_t count = 0;
-    for (size_t i = 0; i + 1 < hex.size(); ++i)
-      if (hex[i] != ' ' && hex[i + 1] != ' ') {
-        ++count;
-        ++i;
-      }
-    if (t2 == std::string::npos) {
-      if (!entries.empty()) entries.back().length += count;
-      continue;
-    }
-    entries.push_back({offset, count, l.substr(t2 + 1)});
-  }
+  const std::vector<ObjdumpEntry> entries = objdumpEntries(text);
   size_t offset = 0, k = 0;
   for (size_t i = 0; i < code.size(); ++i) {
     while (k < entries.size() && entries[k].offset < offset) ++k;

@@ -3,10 +3,10 @@
 
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/ConstManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "support/Fresh.h"
 
 namespace vorak {

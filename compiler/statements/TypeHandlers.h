@@ -1,4 +1,4 @@
-// Type aliases and record blocks.
+// Type declarations: type aliases ("type") and record types ("block").
 #pragma once
 
 namespace vorak {

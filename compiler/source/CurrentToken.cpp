@@ -1,14 +1,12 @@
 // The token record: setters, deep copy, message texts and the keyword list.
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 
 #include <charconv>
-#include <cmath>
 #include <cstring>
 #include <iterator>
-#include <limits>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/symbols/TokenSymbols.h"
 
@@ -58,20 +56,6 @@ constexpr bool keywordsInOrder() {
 }
 static_assert(keywordsInOrder());
 
-// Nearest integer, ties to even, whatever the FPU rounding mode; values
-// beyond the 64-bit range saturate and NaN gives 0.
-int64_t roundHalfEven(long double x) {
-  if (std::isnan(x)) return 0;
-  constexpr long double kTwo63 = 9223372036854775808.0L;
-  if (x >= kTwo63) return std::numeric_limits<int64_t>::max();
-  if (x < -kTwo63) return std::numeric_limits<int64_t>::min();
-  long double f = std::floor(x);
-  const long double diff = x - f;
-  if (diff > 0.5L || (diff == 0.5L && std::fmod(f, 2.0L) != 0)) f += 1;
-  if (f >= kTwo63) return std::numeric_limits<int64_t>::max();
-  return static_cast<int64_t>(f);
-}
-
 }  // namespace
 
 TCurrentToken::TCurrentToken() = default;
@@ -91,7 +75,7 @@ TVorToken TCurrentToken::setFloat(int32_t bytecount, long double fl, std::string
   setNull();
   F_Type = ttFloat;
   F_Extended = fl;
-  F_Integer = roundHalfEven(fl);
+  F_Integer = nearestInt64Saturated(fl);
   F_String.assign(str);
   setSize(bytecount);
   return F_Type;

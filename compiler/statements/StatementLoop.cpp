@@ -1,42 +1,41 @@
 // The statement loop: reads statements from the current buffer and hands
 // each to its handler; label definitions, the flag statement, "~", "-" and
 // plain instruction lines are handled here.
-#include "compiler/statements/Statements.h"
+#include "compiler/statements/StatementLoop.h"
 
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/DirectiveHandlers.h"
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurTokenUnit.h"
+#include "compiler/source/CurrentToken.h"
 #include "compiler/source/DirectReader.h"
 #include "compiler/source/IdentManager.h"
-#include "compiler/statements/BlockHandlers.h"
+#include "compiler/statements/CaseHandlers.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/ConstHandlers.h"
 #include "compiler/statements/FuncCallHandlers.h"
 #include "compiler/statements/FunctionHandlers.h"
 #include "compiler/statements/IfHandlers.h"
 #include "compiler/statements/ImportsHandlers.h"
+#include "compiler/statements/LoopHandlers.h"
 #include "compiler/statements/RegisterHandlers.h"
 #include "compiler/statements/ReturnHandlers.h"
+#include "compiler/statements/TryHandlers.h"
+#include "compiler/statements/TypeHandlers.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "encoder/VorAssembler.h"
 #include "plugins/PluginManager.h"
 
 namespace vorak {
 
 namespace {
-
-TCurrentToken& cur() { return *Compiler->CurToken(); }
-TAFile& curFile() { return *Compiler->CurFile(); }
-
 
 bool isDirectiveStart(char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || c == '_'; }
 
@@ -314,6 +313,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
 
 // ---- Statements of the loop itself ----
 
+// name :
 void handle_LABEL() {
   TCurrentToken& tk = cur();
   TFunction* fn = Compiler->CurFunc();
@@ -337,6 +337,7 @@ void handle_LABEL() {
   Compiler->placeLabel(label);
 }
 
+// flag = flag ;   (the flag just read)
 void handle_FLAG() {
   TCurrentToken& tk = cur();
   auto op = std::make_unique<TOperand>();
@@ -362,6 +363,7 @@ void handle_FLAG() {
 void handle_NOT() { unaryStatement("not", "6519"); }
 void handle_NEG() { unaryStatement("neg", "6520"); }
 
+// mnemonic [ operand { , operand } ]
 void handle_INSTRUCTION() {
   const PInstruction inst = mnemonicRow(cur().F_String);
   if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());

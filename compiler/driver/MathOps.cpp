@@ -1,5 +1,5 @@
-// Texts of the operators.
-#include "compiler/driver/Global.h"
+// The texts of the operators of the compile-time language.
+#include "compiler/driver/MathOps.h"
 
 namespace vorak {
 

@@ -1,5 +1,5 @@
 // Length-prefixed blocks of the shared records: allocation, growth, release.
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -3,10 +3,10 @@
 
 #include <stdexcept>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "support/Fresh.h"
 
 namespace vorak {

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
 namespace {

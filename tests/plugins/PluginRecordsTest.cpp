@@ -4,16 +4,16 @@
 
 #include <string>
 
-#include "compiler/driver/Common.h"
+#include "compiler/driver/Globals.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/FuncManager.h"
-#include "compiler/symbols/SharedString.h"
+#include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"
 #include "support/Fresh.h"
 
-// The C reader (tests/symbols/PluginRecordsReader.c).
+// The C reader (tests/plugins/PluginRecordsReader.c).
 extern "C" {
 int c_describe_type(const void* p, char* out, size_t room);
 int c_describe_var(const void* p, char* out, size_t room);

@@ -1,0 +1,91 @@
+// The case statement and its state and default lines: each state line labels
+// its code, and a scan after the body compares the selector with every state.
+#include "compiler/statements/CaseHandlers.h"
+
+#include <memory>
+
+#include "compiler/driver/Globals.h"
+#include "compiler/driver/Log.h"
+#include "compiler/source/AFile.h"
+#include "compiler/source/CurrentToken.h"
+#include "compiler/statements/BlockStack.h"
+#include "compiler/statements/CaseManager.h"
+#include "compiler/statements/Compiler.h"
+#include "compiler/statements/Conditions.h"
+#include "compiler/statements/ControlBlocks.h"
+
+namespace vorak {
+
+// case ( selector ) { state a, b: ... default: ... }
+void handle_CASE() {
+  OpenBlock b(bstCASE);
+  // Each state line makes its own "#case_state" label when it comes.
+  TFunction* end = endLabel(*b);
+  TFunction* scan = newStatementLabel("#case_scan");
+  expect("(", "53456");
+  std::unique_ptr<TOperand> selector = Compiler->moveNextOperand(true, false);
+  expect(")", "53457");
+  expect("{", "53458");
+  {
+    TAFile* f = Compiler->CurFile();
+    const TVorToken t = f->peekNextToken(false);
+    const bool isState = t == ttIdent && Compiler->PeekToken()->F_Keyword == keyState;
+    if (!isState) {
+      consumeAhead();
+      if (t != ttIdent) unexpected("6455421");
+      fatal("[5362354] Case state expected");
+    }
+  }
+  auto manager = std::make_unique<TCaseManager>();
+  manager->opCase = std::move(selector);
+  b->data = manager.get();
+
+  emitJumpTo(scan);
+  compileBody();
+  // The last state's code ends the statement; running into the scan would
+  // match a state again.
+  emitJumpTo(end);
+  placeLabelHere(scan);
+  for (const auto& state : manager->StateList) {
+    const TMathOp res = handle_EXECCMP(*manager->opCase, *state->operand, moNotEqual);
+    handle_IFJUMP(true, res, state->code_label);
+  }
+  if (manager->default_) emitJumpTo(manager->default_);
+  placeLabelHere(end);
+  resolveDeferred(*b);
+  b->data = nullptr;
+}
+
+// state value { , value } :
+void handle_STATE() {
+  TBlockStackItem* b = blStack->getTopCaseType();
+  if (!b || !b->data) fatal("[4226] STATE is only valid used inside of CASE statements");
+  // All values of one line label the same position: one label serves them.
+  TFunction* here = nullptr;
+  for (;;) {
+    auto state = std::make_unique<TCaseState>();
+    state->operand = Compiler->moveNextOperand(true, false);
+    if (!here) {
+      here = newStatementLabel("#case_state");
+      placeLabelHere(here);
+    }
+    state->code_label = here;
+    b->data->StateList.push_back(std::move(state));
+    TAFile* f = Compiler->CurFile();
+    if (f->peekNextRealChar(true) != ',') break;
+    f->setPosition(f->lastPeek());
+  }
+  expect(":", "543565364");
+}
+
+// default :
+void handle_DEFAULT() {
+  TBlockStackItem* b = blStack->getTopCaseType();
+  if (!b || !b->data) fatal("[4226] DEFAULT is only valid used inside of CASE statements");
+  expect(":", "189849");
+  if (b->data->default_) fatal("[4227] CASE statements can only have 1 default state");
+  b->data->default_ = newStatementLabel("#case_state");
+  placeLabelHere(b->data->default_);
+}
+
+}  // namespace vorak
