@@ -14,7 +14,7 @@
 #include <utility>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/VorAssembler.h"
 

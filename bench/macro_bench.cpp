@@ -13,7 +13,7 @@
 #include <fstream>
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"

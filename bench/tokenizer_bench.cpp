@@ -11,9 +11,9 @@
 #include <random>
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "encoder/EncoderCommon.h"

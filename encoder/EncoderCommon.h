@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 
 namespace vorak {
 

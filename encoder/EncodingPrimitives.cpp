@@ -3,7 +3,7 @@
 // small vocabulary.
 #include <cstddef>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 

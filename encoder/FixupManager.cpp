@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/symbols/FuncManager.h"
 
 namespace vorak {

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 
 namespace vorak {

@@ -3,7 +3,7 @@
 // forms, then builds and emits through the shared primitives.
 #include <cstring>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"
 

@@ -1,7 +1,7 @@
 // MMX and SSE groups: movq, the arithmetic, logic, compare and shift rows,
 // the load/store moves, and the two-operand movsd (whose bare form is the
 // string move).
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "encoder/EncoderCommon.h"
 #include "encoder/VorAssembler.h"

@@ -7,7 +7,7 @@
 #include <exception>
 #include <iterator>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/statements/Compiler.h"

@@ -14,7 +14,7 @@
 #include <unistd.h>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"

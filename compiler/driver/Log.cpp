@@ -6,10 +6,10 @@
 #include <iostream>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 #include "platform/Platform.h"
 

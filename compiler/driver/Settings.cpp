@@ -1,7 +1,7 @@
 // Command-line settings and the -asmdebug listing writer.
 #include "compiler/driver/Settings.h"
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/output/FileWriter.h"
 #include "platform/Platform.h"

@@ -7,7 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "platform/Platform.h"
 

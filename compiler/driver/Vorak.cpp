@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Settings.h"
 #include "platform/Platform.h"
 

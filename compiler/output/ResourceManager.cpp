@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 

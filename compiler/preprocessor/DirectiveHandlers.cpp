@@ -11,7 +11,7 @@
 #include <string>
 #include <system_error>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"
@@ -19,7 +19,7 @@
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"

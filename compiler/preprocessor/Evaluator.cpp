@@ -12,12 +12,12 @@
 #include <string_view>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
-#include "compiler/driver/MathOps.h"
+#include "compiler/driver/Global.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 
 namespace vorak {

@@ -3,9 +3,9 @@
 
 #include <algorithm>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 

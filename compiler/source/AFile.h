@@ -7,7 +7,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "compiler/driver/MathOps.h"
+#include "compiler/driver/Global.h"
 #include "plugins/PluginRecords.h"
 
 namespace vorak {

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Globals.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/driver/Common.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
 
 namespace vorak {

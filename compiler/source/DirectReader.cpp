@@ -3,7 +3,7 @@
 
 #include <string_view>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/CharClass.h"
 

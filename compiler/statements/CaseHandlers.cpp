@@ -4,10 +4,10 @@
 
 #include <memory>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/CaseManager.h"
 #include "compiler/statements/Compiler.h"

@@ -5,13 +5,13 @@
 
 #include <algorithm>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/DirectiveHandlers.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/ConstManager.h"

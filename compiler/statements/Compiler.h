@@ -13,9 +13,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/Operand.h"
 #include "plugins/PluginRecords.h"

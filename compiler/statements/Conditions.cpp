@@ -4,11 +4,11 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedBlocks.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/driver/MathOps.h"
+#include "compiler/driver/Global.h"
 #include "encoder/Operand.h"
 #include "plugins/PluginInterface.h"
 

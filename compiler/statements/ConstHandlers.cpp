@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/preprocessor/Evaluator.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"

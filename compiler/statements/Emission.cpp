@@ -2,7 +2,7 @@
 // with the function's stack depth kept, and the epilogue before a return.
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"

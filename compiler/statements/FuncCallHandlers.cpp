@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/StatementLoop.h"
 #include "compiler/statements/VarHandlers.h"

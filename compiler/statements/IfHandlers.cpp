@@ -1,10 +1,10 @@
 // Conditional statements: if with its elseif and else branches, and exitif.
 #include "compiler/statements/IfHandlers.h"
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"

@@ -3,11 +3,11 @@
 #include <cstdint>
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DirectReader.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/ConstManager.h"

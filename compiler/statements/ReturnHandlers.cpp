@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/BlockStack.h"

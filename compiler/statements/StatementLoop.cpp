@@ -6,13 +6,13 @@
 #include <memory>
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/DirectiveHandlers.h"
 #include "compiler/preprocessor/MacroHandlers.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DirectReader.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/CaseHandlers.h"
@@ -26,7 +26,7 @@
 #include "compiler/statements/RegisterHandlers.h"
 #include "compiler/statements/ReturnHandlers.h"
 #include "compiler/statements/TryHandlers.h"
-#include "compiler/statements/TypeHandlers.h"
+#include "compiler/statements/BlockHandlers.h"
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedBlocks.h"

@@ -3,9 +3,9 @@
 
 #include <string_view>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"

@@ -5,7 +5,7 @@
 #include <utility>
 #include <vector>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/SharedBlocks.h"

@@ -5,10 +5,10 @@
 #include <algorithm>
 #include <utility>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/output/ImportManager.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/SharedBlocks.h"

@@ -2,7 +2,7 @@
 // register-state records.
 #include "compiler/symbols/TokenSymbols.h"
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/symbols/RegisterManager.h"
 
 namespace vorak {

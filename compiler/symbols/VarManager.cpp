@@ -6,7 +6,7 @@
 #include <string>
 #include <utility>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/IdentManager.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "compiler/driver/MathOps.h"
+#include "compiler/driver/Global.h"
 #include "compiler/driver/Utils.h"
 #include "support/Fresh.h"
 

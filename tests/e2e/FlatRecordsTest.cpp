@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/output/ResourceManager.h"
 #include "compiler/symbols/ConstManager.h"

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/FixupManager.h"

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "encoder/Operand.h"
 
 namespace vorak {

@@ -2,8 +2,8 @@
 // defining token, and defines of an inner scope level.
 #include <gtest/gtest.h>
 
-#include "compiler/driver/Globals.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/driver/Common.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
 #include "compiler/source/IdentManager.h"
 #include "support/Fresh.h"

@@ -3,7 +3,7 @@
 // and returns, and the closing return of the main program.
 #include <gtest/gtest.h>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/CaseManager.h"
 #include "encoder/VorAssembler.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
 #include "encoder/InstructionTable.h"
 #include "statements/CompileFixture.h"

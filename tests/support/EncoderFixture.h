@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "encoder/InstructionTable.h"
 #include "encoder/VorAssembler.h"
 #include "support/Fresh.h"

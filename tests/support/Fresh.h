@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 
 namespace vorak::test {
 

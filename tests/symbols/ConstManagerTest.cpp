@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/SharedBlocks.h"

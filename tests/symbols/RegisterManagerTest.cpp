@@ -1,7 +1,7 @@
 // Register states around a macro expansion.
 #include <gtest/gtest.h>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/symbols/RegisterManager.h"
 #include "compiler/symbols/VarManager.h"
 #include "support/Fresh.h"

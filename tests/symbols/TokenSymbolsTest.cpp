@@ -1,7 +1,7 @@
 // What a token learns from the records it points to.
 #include <gtest/gtest.h>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/symbols/ConstManager.h"
 #include "compiler/symbols/RegisterManager.h"
 #include "compiler/symbols/TokenSymbols.h"

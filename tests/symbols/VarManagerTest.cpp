@@ -6,7 +6,7 @@
 #include <string>
 
 #include "compiler/driver/Errors.h"
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"

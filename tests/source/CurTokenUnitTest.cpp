@@ -6,8 +6,8 @@
 #include <limits>
 #include <string>
 
-#include "compiler/driver/Globals.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/driver/Common.h"
+#include "compiler/source/CurTokenUnit.h"
 
 namespace vorak {
 namespace {

@@ -1,5 +1,5 @@
 // The texts of the operators of the compile-time language.
-#include "compiler/driver/MathOps.h"
+#include "compiler/driver/Global.h"
 
 namespace vorak {
 

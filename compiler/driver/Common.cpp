@@ -1,5 +1,5 @@
 // Creation and release of the global state.
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 
 #include <iostream>
 #include <new>

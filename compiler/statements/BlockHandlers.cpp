@@ -1,13 +1,13 @@
 // Type declarations: type aliases ("type") and record types ("block").
-#include "compiler/statements/TypeHandlers.h"
+#include "compiler/statements/BlockHandlers.h"
 
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/FunctionHandlers.h"

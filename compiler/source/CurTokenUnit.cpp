@@ -1,12 +1,12 @@
 // The token record: setters, deep copy, message texts and the keyword list.
-#include "compiler/source/CurrentToken.h"
+#include "compiler/source/CurTokenUnit.h"
 
 #include <charconv>
 #include <cstring>
 #include <iterator>
 #include <string>
 
-#include "compiler/driver/Globals.h"
+#include "compiler/driver/Common.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/symbols/TokenSymbols.h"
 
