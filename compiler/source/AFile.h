@@ -114,6 +114,8 @@ class TAFile {
   // True when only blanks and control bytes stand between the cursor and a
   // line feed or a comment.
   bool isNextLineBreak() const;
+  // Whether "[" is the next byte on this line that is not a blank.
+  bool isIndexNext() const;
   void save() { F_Saved = position(); }
   void restore() { setPosition(F_Saved); }
   // The reader has passed the last byte of the text, or only 0 bytes and

@@ -123,11 +123,15 @@ TVorToken pseudoSizeOf(TCurrentToken& self) {
   if (t == ttNone) unexpected("643434");
   const TCurrentToken& a = cur();
   int64_t size = a.F_ByteCount;
-  // A whole variable counts all its elements; a field path has its field's size.
-  if (t == ttIdent && isVariable(a.F_IdentType) && a.F_Pointer &&
-      a.F_String.find('.') == std::string::npos) {
-    const auto* v = static_cast<const TVar*>(a.F_Pointer);
-    size = static_cast<int64_t>(v->type_ ? v->type_->size : 0) * v->multiplier;
+  // A whole variable counts all its elements, and a field path all the
+  // elements of the member it ends at.
+  if (t == ttIdent && isVariable(a.F_IdentType) && a.F_Pointer) {
+    if (a.F_String.find('.') == std::string::npos) {
+      const auto* v = static_cast<const TVar*>(a.F_Pointer);
+      size = static_cast<int64_t>(v->type_ ? v->type_->size : 0) * v->multiplier;
+    } else if (a.F_MemberCount > 1) {
+      size *= a.F_MemberCount;
+    }
   }
   return self.setInteger(4, size, DecimalText(size).view());
 }

@@ -166,6 +166,7 @@ class TCompiler {
   std::unique_ptr<TOperand> moveNextOperand(bool first, bool regLblRef);
   // The operand that the current token (already read) stands for.
   std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
+  void refuseStrayIndex() const;
   // moveNextOperand for an instruction line: a plain operand is read
   // straight from the buffer (see directLines) into room, the current
   // token then left as it was; any other through the tokenizer into owned.

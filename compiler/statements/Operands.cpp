@@ -350,12 +350,21 @@ void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, u
   op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
 }
 
+// An index the operand did not take (after a register, a bracket, a number
+// or an element already indexed) would start a statement of its own that
+// does nothing: "eax = ebx[5];" would load EBX.
+void TCompiler::refuseStrayIndex() const {
+  if (F_CurFile->isIndexNext()) fatal("[13052] An index follows only the name of a variable or of a member array");
+}
+
 std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
   if (!first && !ExpectSymbol(",")) unexpected("3123");
   const TVorToken kind = ExpectToken({ttFlag, ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp,
                                       ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
   if (kind == ttNone) unexpected("1201");
-  return operandFromToken(regLblRef);
+  std::unique_ptr<TOperand> op = operandFromToken(regLblRef);
+  refuseStrayIndex();
+  return op;
 }
 
 TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperandRoom& room,
@@ -388,6 +397,7 @@ TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperand
     case TPlainKind::None:
       unexpected("1201");
   }
+  refuseStrayIndex();
   return &local;
 }
 

@@ -424,25 +424,11 @@ void handle_SEGMENT() {
 
 // [ memory ] operator [value] ;
 void handle_BASEEXP() {
+  // The operand parser's reading of the same token: a size written before
+  // the bracket stays, a bare bracket on a variable is pointer-sized.
+  const std::unique_ptr<TOperand> slot = Compiler->operandFromToken(false);
+  TOperand& target = *slot;
   const TCurrentToken& tk = cur();
-  if (tk.F_Count < 0 || tk.F_Count > 2) fatal("Invalid expression");
-  // As the operand parser reads the same token: a memory operand on a
-  // variable pointer is a pointer-sized slot of the variable's signedness.
-  bool iss = tk.getSigned();
-  auto size = static_cast<uint32_t>(tk.F_ByteCount);
-  if (tk.F_VarPtr) {
-    size = static_cast<uint32_t>(ptrSize);
-    iss = tk.F_VarPtr->type_ && tk.F_VarPtr->type_->signed_;
-  }
-  const int64_t disp = tk.F_Extra.Displacement;
-  const auto scale = static_cast<uint8_t>(tk.F_Scale);
-  TFunction* fn = Compiler->CurFunc();
-  TOperand target;
-  switch (tk.F_Count) {
-    case 0: target.setMemory(iss, size, disp, scale, {}, tk.F_VarPtr, otVar, fn); break;
-    case 1: target.setMemory(iss, size, disp, scale, {tk.F_Register}, tk.F_VarPtr, otVar, fn); break;
-    default: target.setMemory(iss, size, disp, scale, {tk.F_Register, tk.F_Register_2}, tk.F_VarPtr, otVar, fn); break;
-  }
   // Set before the operator overwrites the token's text; it stays only for "=".
   AssignTarget guard(&target, tk.F_String);
 

@@ -350,6 +350,16 @@ std::vector<Refused> refused() {
        "[13046] The record T cannot hold a member of its own type"},
       {"UnionHoldingItsRecord", 32, "block T {\nunion {\nT a[2];\n}\n}\n", 3,
        "[13046] The record T cannot hold a member of its own type"},
+      // An index the operand before it does not take would be a statement
+      // of its own that does nothing.
+      {"IndexAfterARegister", 32, "eax = ebx[5];\n", 1,
+       "[13052] An index follows only the name of a variable or of a member array"},
+      {"IndexAfterAnInstructionOperand", 32, "mov eax, ebx [5];\n", 1,
+       "[13052] An index follows only the name of a variable or of a member array"},
+      {"SecondIndex", 32, "dword v[4];\neax = v[1][2];\n", 2,
+       "[13052] An index follows only the name of a variable or of a member array"},
+      {"IndexAfterARegistersField", 32, "block B {\ndword n;\ndword a[4];\n}\nB r;\nmov esi, @r\nesi as B;\nedx = esi.a[3];\n", 8,
+       "[13052] An index follows only the name of a variable or of a member array"},
       {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
        "[313535] The parameters of f exceed 2 GiB"},
   };
@@ -495,18 +505,19 @@ std::vector<Program> edgePrograms() {
   // bracket takes the pointer size.
   v.push_back({"SizedBracketOnAVariable", 32,
                "dword arr[4] = [0x11111111, 0x22222222, 0x33333333, 0x44444444];\nmov ebx, 4\n"
-               "mov byte [@arr + ebx + 1], 0\nmov word [@arr + 8], 0\nmov [@arr + ebx + 8], 5\n"
+               "mov byte [@arr + ebx + 1], 0\nmov word [@arr + 8], 0\nbyte [@arr + ebx + 3] = 0x55;\n"
+               "mov [@arr + ebx + 8], 5\n"
                "cmp byte [@arr + ebx + 2], 0x22\nsete al\nmovzx eax, al\nmov ecx, arr[1]\nmov edx, arr[2]\n"
                "mov edi, arr[3]\n",
-               {{rAX, 1}, {rCX, 0x22220022}, {rDX, 0x33330000}, {rDI, 5}}});
+               {{rAX, 1}, {rCX, 0x55220022}, {rDX, 0x33330000}, {rDI, 5}}});
   // Elements of a record's member array, by number and by register, in a
   // global and in a local record.
   v.push_back({"MemberArrayElements", 32,
                "block B {\ndword pre;\ndword a[4];\nword w[3];\n}\nB r;\nB rs[2];\nmov r.a[1], 5\nmov ecx, 3\n"
                "mov r.a[ecx], 7\nr.w[2] = 9;\nmov rs.a[3], 11\nfunction F(): dword {\nB l;\nmov l.a[3], 20\n"
                "mov ecx, 2\nmov l.a[ecx], 22\nmov eax, l.a[3]\nadd eax, l.a[ecx]\n}\nF();\nmov ecx, eax\neax = r.a[1];\n"
-               "mov ebx, r.a[3]\nmovzx edx, r.w[2]\nmov edi, rs.a[3]\n",
-               {{rAX, 5}, {rBX, 7}, {rCX, 42}, {rDX, 9}, {rDI, 11}}});
+               "mov ebx, r.a[3]\nmovzx edx, r.w[2]\nmov edi, rs.a[3]\nadd edi, sizeof r.a\nadd edx, sizeof r.w\n",
+               {{rAX, 5}, {rBX, 7}, {rCX, 42}, {rDX, 15}, {rDI, 27}}});
   return v;
 }
 INSTANTIATE_TEST_SUITE_P(Edges, FunctionPrograms, ::testing::ValuesIn(edgePrograms()), programName);

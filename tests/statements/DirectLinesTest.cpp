@@ -290,6 +290,7 @@ TEST_F(DirectLines, EdgeLinesCompileAlikeBothWays) {
       "mov eax, [ebx + 1 * 4]",    "call eax",                "jmp ebx",
       "mov eax, [ebx+esi*1]",      "mov eax, [ebx+esi]",      "mov eax, 4294967295",
       "mov eax, -2147483649",      "inc",                     "push",
+      "mov eax, ebx[5];",          "mov eax, [ebx] [4];",     "mov eax, 5[1]",
   };
   for (const char* line : kLines) expectSame(header(32) + "  nop\n  " + line + "\n  nop\n");
   // The source's last bytes.
