@@ -248,14 +248,4 @@ bool TAFile::isNextLineBreak() const {
   return false;
 }
 
-bool TAFile::isIndexNext() const {
-  const char* base = Buffer.data();
-  for (uint32_t i = CurChar; i < FileLen; ++i) {
-    const char b = base[i];
-    if (b == '\n') return false;
-    if (!isControl(b)) return b == '[';
-  }
-  return false;
-}
-
 }  // namespace vorak

@@ -115,7 +115,15 @@ class TAFile {
   // line feed or a comment.
   bool isNextLineBreak() const;
   // Whether "[" is the next byte on this line that is not a blank.
-  bool isIndexNext() const;
+  bool isIndexNext() const {
+    const char* base = Buffer.data();
+    for (uint32_t i = CurChar; i < FileLen; ++i) {
+      const char b = base[i];
+      if (b == '\n') return false;
+      if (!isControl(b)) return b == '[';
+    }
+    return false;
+  }
   void save() { F_Saved = position(); }
   void restore() { setPosition(F_Saved); }
   // The reader has passed the last byte of the text, or only 0 bytes and

@@ -163,6 +163,14 @@ bool TDirectReader::operand(bool first, TPlainOperand& out) {
   } else {
     return false;
   }
+  // An index after the operand is the tokenizer's to refuse.
+  char next = b[i];
+  if (static_cast<uint8_t>(next) <= ' ') {
+    uint32_t j = i;
+    while (b[j] != '\n' && isBlankByte(b[j])) ++j;
+    next = b[j];
+  }
+  if (next == '[') return false;
   commit(i);
   return true;
 }

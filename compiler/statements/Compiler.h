@@ -166,7 +166,14 @@ class TCompiler {
   std::unique_ptr<TOperand> moveNextOperand(bool first, bool regLblRef);
   // The operand that the current token (already read) stands for.
   std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
-  void refuseStrayIndex() const;
+  // An index the operand just read did not take stops the compile.
+  void refuseStrayIndex() const {
+    if (F_CurFile->isIndexNext()) strayIndex();
+  }
+  [[noreturn]] static void strayIndex();
+  // The current token, a memory expression in brackets, as the operand
+  // parser reads it.
+  void bracketFromToken(TOperand& op);
   // moveNextOperand for an instruction line: a plain operand is read
   // straight from the buffer (see directLines) into room, the current
   // token then left as it was; any other through the tokenizer into owned.

@@ -353,9 +353,9 @@ void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, u
 // An index the operand did not take (after a register, a bracket, a number
 // or an element already indexed) would start a statement of its own that
 // does nothing: "eax = ebx[5];" would load EBX.
-void TCompiler::refuseStrayIndex() const {
-  if (F_CurFile->isIndexNext()) fatal("[13052] An index follows only the name of a variable or of a member array");
-}
+void TCompiler::strayIndex() { fatal("[13052] An index follows only the name of a variable or of a member array"); }
+
+void TCompiler::bracketFromToken(TOperand& op) { bracketOperand(op, *F_CurToken, F_CurToken->getSigned()); }
 
 std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
   if (!first && !ExpectSymbol(",")) unexpected("3123");
@@ -397,7 +397,6 @@ TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperand
     case TPlainKind::None:
       unexpected("1201");
   }
-  refuseStrayIndex();
   return &local;
 }
 

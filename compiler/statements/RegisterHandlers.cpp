@@ -426,8 +426,8 @@ void handle_SEGMENT() {
 void handle_BASEEXP() {
   // The operand parser's reading of the same token: a size written before
   // the bracket stays, a bare bracket on a variable is pointer-sized.
-  const std::unique_ptr<TOperand> slot = Compiler->operandFromToken(false);
-  TOperand& target = *slot;
+  TOperand target;
+  Compiler->bracketFromToken(target);
   const TCurrentToken& tk = cur();
   // Set before the operator overwrites the token's text; it stays only for "=".
   AssignTarget guard(&target, tk.F_String);
