@@ -230,6 +230,16 @@ std::string coded(std::string_view code, std::string_view rest) {
 }
 }  // namespace
 
+void TLog::FatalToken(unx::Id id) {
+  const unx::TRow& r = unx::row(id);
+  switch (r.kind) {
+    case unx::Kind::Unexpected: FatalUnexpectedToken(r.code);
+    case unx::Kind::Reserved: FatalReservedToken(r.code);
+    case unx::Kind::Redeclared: FatalRedeclared(r.code);
+  }
+  FatalUnexpectedToken(r.code);
+}
+
 void TLog::FatalUnexpectedToken(std::string_view errCode) {
   FatalError(coded(errCode, "Unexpected " + currentTokenText()));
 }
@@ -247,9 +257,19 @@ void fatal(std::string_view msg) {
   Log->FatalError(msg);
 }
 
+void fatalMessage(msg::Id id, std::initializer_list<std::string_view> args) {
+  if (!Log) throw EAbort();
+  Log->FatalError(msg::format(id, args));
+}
+
 void unexpected(std::string_view code) {
   if (!Log) throw EAbort();
   Log->FatalUnexpectedToken(code);
+}
+
+void unexpected(unx::Id id) {
+  if (!Log) throw EAbort();
+  Log->FatalToken(id);
 }
 
 }  // namespace vorak
