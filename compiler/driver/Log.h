@@ -63,7 +63,8 @@ class TLog {
     Error(msg::text(id, args...));
   }
 
-  // The error at the current token, of the kind and with the code its row gives.
+  // The error at the current token, of the kind and with the code its row
+  // gives; the three below it take the code as it is printed.
   [[noreturn]] void FatalToken(unx::Id id);
   [[noreturn]] void FatalUnexpectedToken(std::string_view errCode);
   [[noreturn]] void FatalReservedToken(std::string_view errCode);
@@ -89,14 +90,12 @@ class TLog {
 // The short forms every handler stops the compile with: a fatal message, or
 // the error at the current token. Without a log (a unit test that runs a
 // piece alone) they abort silently.
-[[noreturn]] void fatal(std::string_view msg);
 [[noreturn]] void fatalMessage(msg::Id id, std::initializer_list<std::string_view> args);
 template <typename... A>
 [[noreturn]] void fatal(msg::Id id, const A&... args) {
   fatalMessage(id, {std::string_view(args)...});
 }
 [[noreturn]] void unexpected(unx::Id id);
-[[noreturn]] void unexpected(std::string_view code = {});
 
 // The source line around a 1-based buffer position, trimmed of blanks and
 // control characters at both ends, as boundedText shows it. Lines end at CR

@@ -172,7 +172,7 @@ TVorToken pseudoTypeFlag(TCurrentToken& self, bool pointer) {
   if (!type && it == itType) type = static_cast<const TVarType*>(a.F_Pointer);
   if (!type && isVariable(it) && a.F_Pointer) type = static_cast<const TVar*>(a.F_Pointer)->type_;
   const int64_t value = type && (pointer ? type->isPointer : type->signed_) ? 1 : 0;
-  if (!expectSymbol(")")) unexpected(unx::PseudoOpen);
+  if (!expectSymbol(")")) unexpected(unx::TypeFlagClose);
   return self.setInteger(4, value, DecimalText(value).view());
 }
 
