@@ -206,7 +206,7 @@ std::vector<Found> messagesOutsideTables(const fs::path& file, const std::string
   // plain console line: the banner, #echo).
   static const std::set<std::string, std::less<>> logCalls = {
       "FatalError", "Warning", "Error", "fatal", "fatalAt",
-      "EInOutError", "EFCreateError", "EException", "logic_error"};
+      "EInOutError", "EFCreateError", "EException", "logic_error", "length_error", "out_of_range"};
   const std::string name = file.lexically_relative(VORAK_SOURCE_DIR).string();
   const std::vector<Token> t = tokens(source);
   std::vector<Found> found;
