@@ -130,7 +130,7 @@ uint32_t TVorAssembler::pushImmediate(POperand o1) {
   const bool shortForm = isImm8(ptrWidth(), v);
   if (cut || (!shortForm && o1->size > ptrWidth())) {
     o1->size = ptrWidth();
-    Log->Warning("Operand has been truncated to fit into DWord");
+    Log->Warning(msg::ImmediateTruncated);
   }
   if (shortForm) {
     addBytes(0x6Au, 1);
@@ -150,9 +150,9 @@ uint32_t TVorAssembler::pushPopVariable(const TInstruction& r, POperand o1) {
   if (size != w && !F_quietPush) {
     const TVar* v = static_cast<const TVar*>(o1->data);
     const std::string_view name = v && v->name ? std::string_view(v->name) : std::string_view();
-    Log->Warning("[666] " + std::string(name) + " passed as value to stack, consider passing by ref");
+    Log->Warning(msg::PushByValue, name);
   }
-  if (size % w != 0) Log->FatalError("[534545] Invalid usage of the push instruction");
+  if (size % w != 0) Log->FatalError(msg::PushUnevenSize);
   if (size == 0) return ERROR_OPERAND_SIZE_MISMATCH;
   const uint32_t words = size / w;
   for (uint32_t i = 0; i < words; ++i) {

@@ -281,7 +281,7 @@ uint32_t TVorAssembler::movToVariable(POperand o1, POperand o2) {
       if (o2->size == 0) o2->size = size;
       if (o2->size > size) {
         o2->size = size;
-        Log->Warning("Operand 2 has been truncated to fit into operand 1");
+        Log->Warning(msg::Operand2Truncated);
       }
       if (o2->size < size) return moveWidenedToVariable(o1, o2);
       return moveMemToMem(o1, o2);

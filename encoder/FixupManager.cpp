@@ -4,6 +4,7 @@
 #include <stdexcept>
 
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Messages.h"
 #include "compiler/symbols/FuncManager.h"
 
 namespace vorak {
@@ -51,7 +52,7 @@ TFixup* TFixupManager::fileInFunction(TFixupType ft, TFunction* func, int32_t po
     position += func->BufLen;
   } else {
     owner = FuncMan ? FuncMan->getFunc(0) : nullptr;
-    if (!owner) throw std::logic_error("fixup without a function to hold it");
+    if (!owner) throw std::logic_error(msg::text(msg::FixupWithoutFunction));
   }
   TFixup* x = newCodeFixup();
   describe(x, ft, position, size, ofs, jt, func);

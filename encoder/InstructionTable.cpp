@@ -658,7 +658,7 @@ uint8_t B(uint32_t opcodeWord, int index) {
     case 4: return static_cast<uint8_t>(opcodeWord);
     default: break;
   }
-  if (Log) Log->FatalError("[124783] Notify developers");
+  if (Log) Log->FatalError(msg::OpcodeByteIndex);
   // Without a log there is nobody to tell; still never hand back a made-up byte.
   throw EAbort();
 }

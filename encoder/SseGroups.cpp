@@ -233,7 +233,7 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
   const TInstruction& row = *a.row;
   const POperand o1 = a.o1, o2 = a.o2;
   if (row.flags == 0) {
-    if (Log) Log->FatalError("FLAGS NOT SET");
+    if (Log) Log->FatalError(msg::SseFlagsNotSet);
     return ERROR_OPERAND_INVALID;
   }
   if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;
@@ -306,7 +306,7 @@ uint32_t TVorAssembler::encodeMMU_MOV(const TEncodeArgs& a) { return simdMove(*a
 
 uint32_t TVorAssembler::simdMove(const TInstruction& row, POperand o1, POperand o2) {
   if (row.flags == 0 || row.flags2 == 0) {
-    if (Log) Log->FatalError("Assertion failure");
+    if (Log) Log->FatalError(msg::SimdMoveFlags);
     return ERROR_OPERAND_INVALID;
   }
   if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Messages.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/statements/Compiler.h"
@@ -135,25 +136,23 @@ std::string TVorAssembler::popCode() {
 
 std::string TVorAssembler::errorCodeToString(uint32_t code) {
   switch (code) {
-    case ASSEMBLE_OK: return "Assemble OK!";
-    case ERROR_OPERAND_INVALID: return "Invalid operand(s)";
-    case ERROR_OPERAND_SIZE_MISMATCH: return "Operand size mismatch!";
-    case ERROR_OPERAND_FLOAT_4_8: return "Expected single or double";
-    case ERROR_OPERAND1_INVALID: return "Operand 1 is invalid";
-    case ERROR_OPERAND2_INVALID: return "Operand 2 is invalid";
-    case ERROR_OPERAND3_INVALID: return "Operand 3 is invalid";
-    case ERROR_OPERAND_COUNT_MIN: return "Not enough parameters!";
-    case ERROR_OPERAND_COUNT_MAX: return "Too many parameters!";
-    case ERROR_OPERAND_TYPE_MISMATCH: return "Operand type mismatch!";
-    case ERROR_MODE_SUPPORT:
-      return "Instruction not available in " + std::to_string(CompileFlags.cpu_bits) + " bit" + " mode!";
-    case ERROR_PUSH_BYTE: return "A single byte cannot be pushed: push takes whole stack words";
-    case ERROR_DISPLACEMENT_RANGE:
-      return "Displacement out of range: 64-bit code takes -2147483648 .. 2147483647";
-    case ERROR_OPCODE_UNKNOWN: return "Unknown instruction";
-    case ERROR_OPCODE_NULL: return "Instruction required!";
-    case ERROR_NOT_SUPPORTED: return "Instruction usage is not supported!";
-    default: return "Unknown error code " + std::to_string(code);
+    case ASSEMBLE_OK: return msg::text(msg::AsmOk);
+    case ERROR_OPERAND_INVALID: return msg::text(msg::AsmOperandInvalid);
+    case ERROR_OPERAND_SIZE_MISMATCH: return msg::text(msg::AsmOperandSizeMismatch);
+    case ERROR_OPERAND_FLOAT_4_8: return msg::text(msg::AsmOperandFloat);
+    case ERROR_OPERAND1_INVALID: return msg::text(msg::AsmOperand1Invalid);
+    case ERROR_OPERAND2_INVALID: return msg::text(msg::AsmOperand2Invalid);
+    case ERROR_OPERAND3_INVALID: return msg::text(msg::AsmOperand3Invalid);
+    case ERROR_OPERAND_COUNT_MIN: return msg::text(msg::AsmTooFewOperands);
+    case ERROR_OPERAND_COUNT_MAX: return msg::text(msg::AsmTooManyOperands);
+    case ERROR_OPERAND_TYPE_MISMATCH: return msg::text(msg::AsmOperandTypeMismatch);
+    case ERROR_MODE_SUPPORT: return msg::text(msg::AsmModeSupport, std::to_string(CompileFlags.cpu_bits));
+    case ERROR_PUSH_BYTE: return msg::text(msg::AsmPushByte);
+    case ERROR_DISPLACEMENT_RANGE: return msg::text(msg::AsmDisplacementRange);
+    case ERROR_OPCODE_UNKNOWN: return msg::text(msg::AsmOpcodeUnknown);
+    case ERROR_OPCODE_NULL: return msg::text(msg::AsmOpcodeNull);
+    case ERROR_NOT_SUPPORTED: return msg::text(msg::AsmNotSupported);
+    default: return msg::text(msg::AsmUnknownResult, std::to_string(code));
   }
 }
 

@@ -53,9 +53,9 @@ TFunction* orCurrent(TFunction* fn) {
 TCurrentToken* curToken() { return Compiler ? Compiler->CurToken() : nullptr; }
 TAFile* curFile() { return Compiler ? Compiler->CurFile() : nullptr; }
 
-void logMessage(const std::string& msg, vbool fatal) {
+void logMessage(const std::string& message, vbool fatal) {
   if (!Log) return;
-  const std::string text = "PlugSys: " + msg;
+  const std::string text = msg::text(msg::PluginMessage, message);
   if (fatal) Log->FatalError(text, true);
   Log->Message(text, colPlugin);
 }
@@ -208,7 +208,7 @@ uint32_t cbfile_writeresources(uint32_t rva) {
     if (directory.empty()) return 0;
     const std::string_view data = ResMan->DataBytes();
     if (!bufferTakes(directory.size() + data.size()))
-      Log->FatalError("[13030] The output file would be larger than 4 GB");
+      Log->FatalError(msg::OutputTooLarge);
     fWriter->addFileBytes(directory);
     fWriter->addFileBytes(data);
     return static_cast<uint32_t>(directory.size() + data.size());

@@ -43,12 +43,12 @@ void TPluginManager::initPlugins(const std::string& dir) {
     std::string why;
     void* handle = platform::loadLibrary(file.string(), &why);
     if (!handle) {
-      Log->Error("PlugSys: " + name + " skipped - not a valid plugin");
+      Log->Error(msg::PluginNotLoadable, name);
       continue;
     }
     auto entry = reinterpret_cast<TDLLEntry>(platform::findSymbol(handle, "onEntry"));
     if (!entry) {
-      Log->Error("PlugSys: " + name + " skipped - plugin does not have entry function \"onEntry\"");
+      Log->Error(msg::PluginNoEntry, name);
       continue;
     }
     auto plugin = std::make_unique<TPlugin>(handle);
@@ -57,7 +57,7 @@ void TPluginManager::initPlugins(const std::string& dir) {
     const uint32_t start = platform::tickCountMs();
     plugin->setPluginName(entry(pluginCallbackTable()));
     plugin->addMs(platform::tickCountMs() - start);
-    Log->Message("PlugSys: " + plugin->Name() + " plugin was loaded!", colLoaded);
+    Log->Message(msg::text(msg::PluginLoaded, plugin->Name()), colLoaded);
     F_PlugList.push_back(std::move(plugin));
   }
 }
@@ -128,7 +128,7 @@ void TPluginManager::commitOutput() {
   if (!fWriter) return;
   const std::string& name = fWriter->Filename();
   if (Settings && Settings->readsFile(name))
-    Log->FatalError("[13031] The output file \"" + name + "\" is a file that the build reads", false);
+    Log->FatalError(msg::text(msg::OutputReadByBuild, name), false);
   fWriter->Commit();
 }
 

@@ -163,11 +163,11 @@ void reportException(std::exception_ptr e) {
   } catch (const EVorakError& err) {
     line = std::string(err.className()) + ": " + err.what();
   } catch (const std::bad_alloc&) {
-    line = "EOutOfMemory: Out of memory";
+    line = "EOutOfMemory: " + msg::text(msg::OutOfMemory);
   } catch (const std::exception& err) {
     line = std::string("Exception: ") + err.what();
   } catch (...) {
-    line = "Exception: unknown error";
+    line = "Exception: " + msg::text(msg::UnknownFailure);
   }
   platform::resetConsoleColour();
   std::cout << line << '\n';
@@ -175,9 +175,9 @@ void reportException(std::exception_ptr e) {
 
 void pauseAndShutDown() {
   if (Log)
-    Log->Message("Press the [enter] key to exit.");
+    Log->Message(msg::text(msg::PressEnter));
   else
-    std::cout << "Press the [enter] key to exit.\n";
+    std::cout << msg::text(msg::PressEnter) << '\n';
   DeinitVorak();
   std::string ignored;
   std::getline(std::cin, ignored);

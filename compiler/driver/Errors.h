@@ -6,6 +6,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "compiler/driver/Messages.h"
+
 namespace vorak {
 
 class EVorakError : public std::runtime_error {
@@ -20,7 +22,7 @@ class EVorakError : public std::runtime_error {
 // Raised by a fatal error once its message is printed; never printed again.
 class EAbort : public EVorakError {
  public:
-  EAbort() : EVorakError("EAbort", "Operation aborted") {}
+  EAbort() : EVorakError("EAbort", msg::text(msg::Aborted)) {}
 };
 
 // A file could not be read or written (log file, listing, source).
@@ -46,27 +48,27 @@ class EException : public EVorakError {
 // top-level handler reports them.
 class EDivByZero : public EVorakError {
  public:
-  EDivByZero() : EVorakError("EDivByZero", "Division by zero") {}
+  EDivByZero() : EVorakError("EDivByZero", msg::text(msg::DivByZero)) {}
 };
 
 class EIntOverflow : public EVorakError {
  public:
-  EIntOverflow() : EVorakError("EIntOverflow", "Integer overflow") {}
+  EIntOverflow() : EVorakError("EIntOverflow", msg::text(msg::IntOverflow)) {}
 };
 
 class EZeroDivide : public EVorakError {
  public:
-  EZeroDivide() : EVorakError("EZeroDivide", "Floating point division by zero") {}
+  EZeroDivide() : EVorakError("EZeroDivide", msg::text(msg::FloatDivByZero)) {}
 };
 
 class EInvalidOp : public EVorakError {
  public:
-  EInvalidOp() : EVorakError("EInvalidOp", "Invalid floating point operation") {}
+  EInvalidOp() : EVorakError("EInvalidOp", msg::text(msg::FloatInvalid)) {}
 };
 
 class EOverflow : public EVorakError {
  public:
-  EOverflow() : EVorakError("EOverflow", "Floating point overflow") {}
+  EOverflow() : EVorakError("EOverflow", msg::text(msg::FloatOverflow)) {}
 };
 
 }  // namespace vorak

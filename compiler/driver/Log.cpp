@@ -137,7 +137,7 @@ void TLog::MakeLogFile() {
   const std::string path = (Settings ? Settings->CompilerPath() : std::string()) + "log.txt";
   // Opening for appending writes nothing yet.
   F_LogFile = platform::openForAppending(path);
-  if (!F_LogFile) throw EInOutError("Cannot open log file \"" + path + "\". " + std::strerror(errno));
+  if (!F_LogFile) throw EInOutError(msg::text(msg::LogOpenFailed, path, std::strerror(errno)));
   F_LogPath = path;
   F_Held += "\r\n" + kRule + "\r\nLOG STARTED\r\n";
 }
@@ -147,7 +147,7 @@ void TLog::writeLogFile(bool closing) {
   const std::string path = F_LogPath;
   if (Settings && Settings->readsFile(path)) {
     dropLogFile();
-    throw EInOutError("Cannot write log file \"" + path + "\". The build reads this file");
+    throw EInOutError(msg::text(msg::LogWriteRefused, path));
   }
   if (closing && Settings && Settings->WriteLog()) F_Held += "\r\n" + kRule + "\r\n\r\n";
   const bool written =
@@ -156,7 +156,7 @@ void TLog::writeLogFile(bool closing) {
   F_Held.clear();
   if (!written) {
     closeLogFile();
-    throw EInOutError("Cannot write log file \"" + path + "\". " + std::strerror(error));
+    throw EInOutError(msg::text(msg::LogWriteFailed, path, std::strerror(error)));
   }
   if (closing) closeLogFile();
 }
@@ -224,32 +224,42 @@ std::string currentTokenText() {
   if (Compiler && Compiler->CurToken()) return boundedText(Compiler->CurToken()->getTokenStr(), 0, kExcerptWidth);
   return "EOF";
 }
-std::string coded(std::string_view code, std::string_view rest) {
-  if (code.empty()) return std::string(rest);
-  return "[" + std::string(code) + "] " + std::string(rest);
+// The words of a kind around the current token, with the code in front.
+std::string tokenMessage(std::string_view code, msg::Id words) {
+  std::string text = msg::text(words, currentTokenText());
+  if (code.empty()) return text;
+  return "[" + std::string(code) + "] " + text;
+}
+
+msg::Id wordsOf(unx::Kind kind) {
+  switch (kind) {
+    case unx::Kind::Reserved: return msg::TokenReserved;
+    case unx::Kind::Redeclared: return msg::TokenRedeclared;
+    case unx::Kind::Unexpected: break;
+  }
+  return msg::TokenUnexpected;
 }
 }  // namespace
 
-void TLog::FatalUnexpectedToken(std::string_view errCode) {
-  FatalError(coded(errCode, "Unexpected " + currentTokenText()));
+void TLog::FatalToken(unx::Id id) {
+  const unx::TRow& r = unx::row(id);
+  FatalError(tokenMessage(r.code, wordsOf(r.kind)));
 }
 
-void TLog::FatalReservedToken(std::string_view errCode) {
-  FatalError(coded(errCode, "Reserved " + currentTokenText()));
-}
+void TLog::FatalUnexpectedToken(std::string_view errCode) { FatalError(tokenMessage(errCode, msg::TokenUnexpected)); }
 
-void TLog::FatalRedeclared(std::string_view errCode) {
-  FatalError(coded(errCode, currentTokenText() + " redeclared"));
-}
+void TLog::FatalReservedToken(std::string_view errCode) { FatalError(tokenMessage(errCode, msg::TokenReserved)); }
 
-void fatal(std::string_view msg) {
+void TLog::FatalRedeclared(std::string_view errCode) { FatalError(tokenMessage(errCode, msg::TokenRedeclared)); }
+
+void fatalMessage(msg::Id id, std::initializer_list<std::string_view> args) {
   if (!Log) throw EAbort();
-  Log->FatalError(msg);
+  Log->FatalError(msg::format(id, args));
 }
 
-void unexpected(std::string_view code) {
+void unexpected(unx::Id id) {
   if (!Log) throw EAbort();
-  Log->FatalUnexpectedToken(code);
+  Log->FatalToken(id);
 }
 
 }  // namespace vorak

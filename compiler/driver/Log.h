@@ -7,6 +7,8 @@
 #include <string>
 #include <string_view>
 
+#include "compiler/driver/Messages.h"
+
 namespace vorak {
 
 class TAFile;
@@ -47,6 +49,23 @@ class TLog {
                uint32_t cLc = 0, TAFile* fn = nullptr);
   void Error(std::string_view strError);
 
+  // The same for a row of the message tables, with its arguments.
+  template <typename... A>
+  [[noreturn]] void FatalError(msg::Id id, const A&... args) {
+    FatalError(msg::text(id, args...));
+  }
+  template <typename... A>
+  void Warning(msg::Id id, const A&... args) {
+    Warning(msg::text(id, args...));
+  }
+  template <typename... A>
+  void Error(msg::Id id, const A&... args) {
+    Error(msg::text(id, args...));
+  }
+
+  // The error at the current token, of the kind and with the code its row
+  // gives; the three below it take the code as it is printed.
+  [[noreturn]] void FatalToken(unx::Id id);
   [[noreturn]] void FatalUnexpectedToken(std::string_view errCode);
   [[noreturn]] void FatalReservedToken(std::string_view errCode);
   [[noreturn]] void FatalRedeclared(std::string_view errCode);
@@ -69,10 +88,14 @@ class TLog {
 };
 
 // The short forms every handler stops the compile with: a fatal message, or
-// the unexpected-token error for a digit code. Without a log (a unit test
-// that runs a piece alone) they abort silently.
-[[noreturn]] void fatal(std::string_view msg);
-[[noreturn]] void unexpected(std::string_view code = {});
+// the error at the current token. Without a log (a unit test that runs a
+// piece alone) they abort silently.
+[[noreturn]] void fatalMessage(msg::Id id, std::initializer_list<std::string_view> args);
+template <typename... A>
+[[noreturn]] void fatal(msg::Id id, const A&... args) {
+  fatalMessage(id, {std::string_view(args)...});
+}
+[[noreturn]] void unexpected(unx::Id id);
 
 // The source line around a 1-based buffer position, trimmed of blanks and
 // control characters at both ends, as boundedText shows it. Lines end at CR

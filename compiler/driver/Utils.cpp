@@ -23,7 +23,7 @@ int32_t Int64toSize(int64_t value, bool) {
 
 int64_t BinToInt(std::string_view Value) {
   if (Value.size() > 64 && !CompileFlags.peek_mode && Log)
-    Log->Warning("Binary constant (0b" + std::string(Value) + ") will be truncated to 64 bits", false);
+    Log->Warning(msg::text(msg::BinaryTruncated, Value), false);
   const std::string_view digits = Value.size() > 64 ? Value.substr(Value.size() - 64) : Value;
   uint64_t r = 0;
   for (char c : digits) r = (r << 1) | (c == '1' ? 1u : 0u);

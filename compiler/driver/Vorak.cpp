@@ -65,21 +65,21 @@ void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
 void checkOutputName(const std::string& value) {
   const std::string quoted = "\"" + value + "\"";
   if (!value.empty() && value[0] == '-')
-    Log->FatalError("[13033] The option -out needs a file name, " + quoted + " is an option");
+    Log->FatalError(msg::OutNameIsOption, quoted);
   const std::string last = fileNamePart(value);
   std::error_code ec;
   if (value.empty() || last.empty() || last == "." || last == ".." || fs::is_directory(value, ec))
-    Log->FatalError("[13034] The option -out needs a file name, " + quoted + " names a folder");
+    Log->FatalError(msg::OutNameIsFolder, quoted);
 }
 
 // A file the run writes must not be one that the build reads: drop gives up
 // writing it, so that nothing of it is written at shut-down either, and the
-// run stops with the message what + the name.
+// run stops with the message refusal about the name.
 template <typename Drop>
-void refuseWritingInput(std::string name, std::string_view what, Drop drop) {
+void refuseWritingInput(std::string name, msg::Id refusal, Drop drop) {
   if (name.empty() || !Settings->readsFile(name)) return;
   drop();
-  Log->FatalError(std::string(what) + " \"" + name + "\" is a file that the build reads", false);
+  Log->FatalError(msg::text(refusal, name), false);
 }
 
 // The listing replaces its file and the log appends to its own: asked once
@@ -87,9 +87,9 @@ void refuseWritingInput(std::string name, std::string_view what, Drop drop) {
 // build reads is known.
 void checkWrittenFiles() {
   if (DebugASM)
-    refuseWritingInput(DebugASM->Filename(), "[13032] The listing file",
+    refuseWritingInput(DebugASM->Filename(), msg::ListingReadByBuild,
                        [] { Settings->SetASMDebug(false, std::string()); });
-  refuseWritingInput(Log->LogFileName(), "[13035] The log file", [] { Log->dropLogFile(); });
+  refuseWritingInput(Log->LogFileName(), msg::LogReadByBuild, [] { Log->dropLogFile(); });
 }
 
 // The run between start-up and shut-down. Returns normally at its end; any
@@ -100,17 +100,17 @@ void run(const std::vector<std::string>& args) {
 
   std::string strInFile = args.size() > 1 ? args[1] : std::string();
   if (strInFile == "-listinstructions") {
-    Log->Message("Instructions: " + listInstructions(false));
+    Log->Message(msg::text(msg::InstructionList, listInstructions(false)));
     return;
   }
   const std::string strInRaw = strInFile;
   if (strInFile.empty()) {
-    Log->Message("usage: vorak.exe c:/file.vor");
-    Log->Message("arguments: -out c:/file.exe -nopause -writelog -asmdebug -i \"includepath\"");
+    Log->Message(msg::text(msg::Usage));
+    Log->Message(msg::text(msg::UsageArguments));
     return;
   }
   std::error_code ec;
-  if (!fs::is_regular_file(strInFile, ec)) Log->FatalError("[001] Input file does not exist " + strInRaw);
+  if (!fs::is_regular_file(strInFile, ec)) Log->FatalError(msg::InputMissing, strInRaw);
   strInFile = fs::absolute(strInFile, ec).lexically_normal().string();
 
   const std::string projectFolder = fs::path(strInFile).parent_path().string() + "/";
@@ -149,14 +149,14 @@ void run(const std::vector<std::string>& args) {
   checkWrittenFiles();
   int64_t endTime64 = platform::performanceCounter();
   double elapsedSeconds = static_cast<double>(endTime64 - startTime64) / static_cast<double>(frequency64);
-  Log->Message("Compile OK - " + std::to_string(Compiler->GetTotalLines()) + " lines, " +
-               std::to_string(fileCounter) + " files, " + formatSeconds(elapsedSeconds) + " second(s)");
+  Log->Message(msg::text(msg::CompileOk, std::to_string(Compiler->GetTotalLines()), std::to_string(fileCounter),
+                         formatSeconds(elapsedSeconds)));
 
-  if (!Plugins->callBuilder(strOutFile)) Log->FatalError("An unknown error occured whilst building the file");
+  if (!Plugins->callBuilder(strOutFile)) Log->FatalError(msg::BuildFailed);
   endTime64 = platform::performanceCounter();
   const double total = static_cast<double>(endTime64 - startTime64) / static_cast<double>(frequency64);
-  Log->Message("Link OK - " + formatSeconds(total - elapsedSeconds) + " second(s)");
-  Log->Message("Build Complete - " + formatSeconds(total) + " second(s)");
+  Log->Message(msg::text(msg::LinkOk, formatSeconds(total - elapsedSeconds)));
+  Log->Message(msg::text(msg::BuildComplete, formatSeconds(total)));
   writeBatchFile(strInFile, strInRaw);
 }
 

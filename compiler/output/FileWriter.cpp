@@ -59,15 +59,15 @@ void TFileWriter::Commit() {
   // The callers refuse such a name with a message of their own first; this
   // is the last guard, for a commit no caller checked.
   if (Settings && Settings->readsFile(file_out))
-    throw EFCreateError("Cannot create file \"" + file_out + "\". The build reads this file");
+    throw EFCreateError(msg::text(msg::CreateRefused, file_out));
   // Every commit writes the whole buffer under the current name: a builder
   // that commits before the build does leaves the output holding the buffer
   // once, under its final name.
   std::string error;
   bool writeFailed = false;
   if (!platform::replaceFile(file_out, Data(), &error, &writeFailed)) {
-    if (writeFailed) throw EInOutError("Cannot write file \"" + file_out + "\". " + error);
-    throw EFCreateError("Cannot create file \"" + file_out + "\". " + error);
+    if (writeFailed) throw EInOutError(msg::text(msg::WriteFailed, file_out, error));
+    throw EFCreateError(msg::text(msg::CreateFailed, file_out, error));
   }
   // What an earlier commit wrote under a name the file no longer has is an
   // older state of this same buffer.

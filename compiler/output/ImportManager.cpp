@@ -3,6 +3,7 @@
 
 #include <stdexcept>
 
+#include "compiler/driver/Messages.h"
 #include "compiler/symbols/SharedBlocks.h"
 
 namespace vorak {
@@ -34,7 +35,7 @@ uint32_t TImportManager::addImportLib(std::string_view name) {
 
 void TImportManager::addImportRef(uint32_t dw, TFunction* func) {
   TImports* lib = getLib(dw);
-  if (!lib) throw std::out_of_range("import library " + std::to_string(dw) + " does not exist");
+  if (!lib) throw std::out_of_range(msg::text(msg::ImportLibraryMissing, std::to_string(dw)));
   importFuncs(lib).push_back(func);
 }
 

@@ -55,7 +55,7 @@ std::string inQuotes(std::string_view s) { return "\"" + std::string(s) + "\""; 
 uint32_t TResourceManager::addBytes(TResType t, const void* bytes, uint32_t n) {
   std::string& target = t == rtData ? dataStr : resStr;
   uint32_t& len = t == rtData ? dataSize : resSize;
-  if (uint64_t(len) + n >= kFourGB) Log->FatalError("[13020] Resource section exceeds 4 GB");
+  if (uint64_t(len) + n >= kFourGB) Log->FatalError(msg::ResourceSectionTooLarge);
   const uint32_t before = len;
   target.append(static_cast<const char*>(bytes), n);
   len += n;
@@ -65,12 +65,10 @@ uint32_t TResourceManager::addBytes(TResType t, const void* bytes, uint32_t n) {
 uint32_t TResourceManager::addResource(int32_t rtType, int32_t id, int32_t langID,
                                        std::string_view rtName, const void* data, uint32_t size) {
   if (rtType < 0 || rtType >= kMaxTypes)
-    Log->FatalError("[13021] Resource type " + std::to_string(rtType) + " is not supported, type numbers go from 0 to " +
-                    std::to_string(kMaxTypes - 1));
+    Log->FatalError(msg::ResourceType, std::to_string(rtType), std::to_string(kMaxTypes - 1));
   int32_t& count = cnt[rtType];
   if (count >= kMaxPerType)
-    Log->FatalError("[13022] Too many resources of type " + std::to_string(rtType) + ", at most " +
-                    std::to_string(kMaxPerType) + " are supported");
+    Log->FatalError(msg::ResourceTooMany, std::to_string(rtType), std::to_string(kMaxPerType));
 
   auto r = std::make_unique<TResource>();
   r->rtType = rtType;
@@ -122,7 +120,7 @@ std::string_view TResourceManager::buildDirectory(uint32_t RVA) {
   // Every data address below is RVA + directory + data offset; refusing a
   // section that would run past 4 GB keeps all of them exact.
   if (uint64_t(RVA) + arResSize + dataSize > kFourGB)
-    Log->FatalError("[13023] Resource section does not fit at RVA " + std::to_string(RVA));
+    Log->FatalError(msg::ResourceSectionPlace, std::to_string(RVA));
 
   // A repeated call starts from nothing, so that it too yields a valid section.
   resStr.clear();
@@ -184,47 +182,42 @@ void TResourceManager::readResourceFile(const std::string& path) {
       in.read(file.data(), static_cast<std::streamsize>(len));
       ok = static_cast<uint64_t>(in.gcount()) == len;
     }
-    if (!ok) Log->FatalError("[13024] Resource file " + name + " cannot be read");
+    if (!ok) Log->FatalError(msg::ResourceFileUnreadable, name);
   }
   if (Settings) Settings->noteInputFile(path);
 
   const uint64_t size = file.size();
   uint64_t offset = 0;
-  auto truncated = [&](const std::string& what) {
-    Log->FatalError("[13025] Resource file " + name + " is truncated: the entry at offset " + std::to_string(offset) +
-                    what);
-  };
+  const auto noHeader = [&] { Log->FatalError(msg::ResourceEntryNoHeader, name, std::to_string(offset)); };
   while (offset < size) {
     // An empty entry is known by its data size alone: a file may end in
     // one whose header is cut short.
-    if (size - offset < kDataSizeLen) truncated(" has no complete header");
+    if (size - offset < kDataSizeLen) noHeader();
     const uint32_t dataLen = getU32(file, offset);
     if (dataLen == 0) {
       offset += kResHeaderLen;
       continue;
     }
-    if (size - offset < kResHeaderLen) truncated(" has no complete header");
+    if (size - offset < kResHeaderLen) noHeader();
     // These two are raised, not logged: the top-level handler reports them.
     if (getU16(file, offset + 8) != kNumericMarker)
-      throw EException("This type of resource id is not supported yet, please ask a developer for details.");
+      throw EException(msg::text(msg::ResourceIdKind));
     const uint16_t nameMarker = getU16(file, offset + 12);
     // Data is taken from behind a 32-byte header; a longer header (a name
     // spelled out in full) would hand on the wrong bytes.
     if (nameMarker != kNumericMarker &&
         (nameMarker != kDigitZeroMarker || getU32(file, offset + 4) != kResHeaderLen))
-      throw EException("This type of resource name is not supported yet, please ask a developer for details.");
+      throw EException(msg::text(msg::ResourceNameKind));
     const uint64_t available = size - offset - kResHeaderLen;
     if (available < dataLen)
-      truncated(" announces " + std::to_string(dataLen) + " data bytes, only " + std::to_string(available) +
-                " follow");
+      Log->FatalError(msg::ResourceEntryShortData, name, std::to_string(offset), std::to_string(dataLen),
+                      std::to_string(available));
 
     const int32_t type = getU16(file, offset + 10);
     if (type >= kMaxTypes)
-      Log->FatalError("[13026] Resource file " + name + ": resource type " + std::to_string(type) +
-                      " is not supported, type numbers go from 0 to " + std::to_string(kMaxTypes - 1));
+      Log->FatalError(msg::ResourceFileType, name, std::to_string(type), std::to_string(kMaxTypes - 1));
     if (cnt[type] >= kMaxPerType)
-      Log->FatalError("[13027] Resource file " + name + ": too many resources of type " + std::to_string(type) +
-                      ", at most " + std::to_string(kMaxPerType) + " are supported");
+      Log->FatalError(msg::ResourceFileTooMany, name, std::to_string(type), std::to_string(kMaxPerType));
 
     addResource(type, getU16(file, offset + 14), getU16(file, offset + 22), {},
                 file.data() + offset + kResHeaderLen, dataLen);
@@ -239,7 +232,7 @@ std::string resourceFilePath(std::string_view text) {
   const std::string inProject = (Settings ? Settings->ProjectPath() : std::string()) + std::string(text);
   if (fs::is_regular_file(inProject, ec)) return inProject;
   if (fs::is_regular_file(std::string(text), ec)) return std::string(text);
-  Log->FatalError("[432] Resource file " + inQuotes(text) + " does not exist");
+  Log->FatalError(msg::ResourceFileMissing, inQuotes(text));
 }
 
 }  // namespace vorak

@@ -84,7 +84,7 @@ class TResourceManager {
 
 // The file a resource directive names: the project folder + text when that
 // file exists, else text itself; when neither exists, the fatal error
-// "[432] Resource file "text" does not exist".
+// ResourceFileMissing.
 std::string resourceFilePath(std::string_view text);
 
 }  // namespace vorak

@@ -116,10 +116,10 @@ constexpr uint32_t kMaxDirectiveNesting = 256;
 void checkClosing(TDirective id, std::string_view word) {
   const std::string name = "#" + lowerCase(word);
   if (openBody.loop == 0 || openBody.loop != Compiler->LoopDepth())
-    Log->FatalError("[0004] " + name + " without an open conditional or repeat");
+    Log->FatalError(msg::ClosingWithoutOpen, name);
   if (id == TDirective::End) return;
-  if (openBody.kind == TBodyKind::ElseBranch) Log->FatalError("[0006] " + name + " after #else");
-  if (openBody.kind == TBodyKind::RepeatBody) Log->FatalError("[0007] " + name + " inside #repeat");
+  if (openBody.kind == TBodyKind::ElseBranch) Log->FatalError(msg::ClosingAfterElse, name);
+  if (openBody.kind == TBodyKind::RepeatBody) Log->FatalError(msg::ClosingInsideRepeat, name);
 }
 
 bool closeLoop(TClosingDirective d) {
@@ -169,7 +169,7 @@ bool handle_DIRECTIVE() {
 namespace {
 
 // The value of an option: a number token, else the unexpected-token error.
-int64_t readOptionNumber(std::string_view code) {
+int64_t readOptionNumber(unx::Id code) {
   if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(code);
   return cur().F_Integer;
 }
@@ -189,11 +189,11 @@ void handle_DIRECTIVE_set() {
   else if (cur().F_Type == ttIdent)
     option = lowerCase(cur().F_String);
   else
-    unexpected("7757");
+    unexpected(unx::SetOptionName);
 
   if (option == "frame") {
-    const int64_t v = readOptionNumber("7756");
-    if (lowWord(v) >= 2) Log->FatalError("[7758] Valid frame modes 0/1");
+    const int64_t v = readOptionNumber(unx::SetFrameValue);
+    if (lowWord(v) >= 2) Log->FatalError(msg::SetFrameMode);
     if (CompileFlags.cpu_bits == 16) {
       CompileFlags.stackframe_on = 1;
       DefMan->addDefine("frame", int64_t{1});
@@ -202,26 +202,26 @@ void handle_DIRECTIVE_set() {
       DefMan->addDefine("frame", v);
     }
   } else if (option == "cpu") {
-    const uint32_t mode = lowWord(readOptionNumber("3543652"));
-    if (mode != 386 && mode != 486 && mode != 586 && mode != 686) Log->FatalError("[643234] Invalid CPU mode");
+    const uint32_t mode = lowWord(readOptionNumber(unx::SetCpuValue));
+    if (mode != 386 && mode != 486 && mode != 586 && mode != 686) Log->FatalError(msg::SetCpuMode);
     CompileFlags.cpu_mode = mode;
   } else if (option == "defaultcc") {
     const TKeyword k = Compiler->ExpectKeyword({keyStdcall, keyCDecl, keyMSX64});
-    if (k == keyNone) unexpected("5816");
+    if (k == keyNone) unexpected(unx::SetDefaultCC);
     DefaultCC = Key2Convention(k);
   } else if (option == "m2m_reg") {
-    CompileFlags.m2m_reg = readOptionNumber("5356") != 0 ? REG_EAX : REG_NONE;
+    CompileFlags.m2m_reg = readOptionNumber(unx::SetOnOffValue) != 0 ? REG_EAX : REG_NONE;
   } else if (option == "imm_roll") {
-    CompileFlags.imm_roll = readOptionNumber("5356") != 0;
+    CompileFlags.imm_roll = readOptionNumber(unx::SetOnOffValue) != 0;
   } else if (option == "awd") {
-    CompileFlags.awd = readOptionNumber("4363") != 0;
+    CompileFlags.awd = readOptionNumber(unx::SetAwdValue) != 0;
   } else if (option == "stack_size") {
-    CompileFlags.stack_size = lowWord(readOptionNumber("7754"));
+    CompileFlags.stack_size = lowWord(readOptionNumber(unx::SetStackSizeValue));
   } else if (option == "bits") {
-    const int64_t v = readOptionNumber("7757");
-    if (v % 8 != 0) Log->FatalError("[7759] Bit mode must be a multiple of 8");
+    const int64_t v = readOptionNumber(unx::SetBitsValue);
+    if (v % 8 != 0) Log->FatalError(msg::BitsNotByteMultiple);
     // The encoder and the pointer size know these three modes only.
-    if (v != 16 && v != 32 && v != 64) Log->FatalError("[7760] Bit mode must be 16, 32 or 64");
+    if (v != 16 && v != 32 && v != 64) Log->FatalError(msg::BitsMode);
     CompileFlags.cpu_bits = lowWord(v);
     if (CompileFlags.cpu_bits == 16) {
       CompileFlags.stackframe_on = 1;
@@ -231,16 +231,16 @@ void handle_DIRECTIVE_set() {
     VarMan->resizeVarTypes();
     DefMan->addDefine("bits", v);
   } else if (option == "relocations") {
-    const int64_t v = readOptionNumber("777556");
-    if (lowWord(v) >= 2) Log->FatalError("[4656] Valid relocation switch 0/1");
+    const int64_t v = readOptionNumber(unx::SetSwitchValue);
+    if (lowWord(v) >= 2) Log->FatalError(msg::RelocationsSwitch);
     CompileFlags.relocations = lowByteSet(v);
     DefMan->addDefine("relocations", v);
   } else if (option == "optimise") {
-    const int64_t v = readOptionNumber("777556");
-    if (lowWord(v) >= 2) Log->FatalError("[4657] Valid relocation switch 0/1");
+    const int64_t v = readOptionNumber(unx::SetSwitchValue);
+    if (lowWord(v) >= 2) Log->FatalError(msg::OptimiseSwitch);
     CompileFlags.optimise = lowByteSet(v);
   } else {
-    Log->FatalError("[7845] Invalid directive operand " + option);
+    Log->FatalError(msg::SetUnknownOption, option);
   }
 }
 
@@ -269,7 +269,7 @@ bool isFile(const fs::path& p) {
 }  // namespace
 
 void handle_DIRECTIVE_include(bool tryOnly) {
-  if (Compiler->ExpectToken({ttAnsiString, ttWideString}) == ttNone) unexpected("7767");
+  if (Compiler->ExpectToken({ttAnsiString, ttWideString}) == ttNone) unexpected(unx::IncludeName);
   // A copy: the include reads on from another buffer.
   const std::string name = cur().F_String;
   handle_DIRECTIVE_doinclude(name, tryOnly);
@@ -288,18 +288,22 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
   const std::string quoted = "\"" + std::string(name) + "\"";
   struct Candidate {
     fs::path file;
-    const char* failInclude;
-    const char* failTry;
+    msg::Id failInclude;
+    msg::Id failTry;
   };
   Candidate candidates[4];
   size_t count = 0;
   fs::path folder;
-  if (currentFileFolder(folder)) candidates[count++] = {folder / path, "[1415] ", "[0911] "};
+  if (currentFileFolder(folder))
+    candidates[count++] = {folder / path, msg::IncludeOpenFailedHere, msg::TryIncludeOpenFailedHere};
   if (!Settings->ProjectPath().empty())
-    candidates[count++] = {fs::path(Settings->ProjectPath()) / path, "[1444] ", "[0010] "};
-  candidates[count++] = {fs::path(Settings->CompilerPath()) / "includes" / path, "[1445] ", "[0011] "};
+    candidates[count++] = {fs::path(Settings->ProjectPath()) / path, msg::IncludeOpenFailedProject,
+                           msg::TryIncludeOpenFailed};
+  candidates[count++] = {fs::path(Settings->CompilerPath()) / "includes" / path, msg::IncludeOpenFailedCompiler,
+                         msg::TryIncludeOpenFailedCompiler};
   if (!Settings->IncludePath().empty())
-    candidates[count++] = {fs::path(Settings->IncludePath()) / path, "[1446] ", "[0010] "};
+    candidates[count++] = {fs::path(Settings->IncludePath()) / path, msg::IncludeOpenFailedPath,
+                           msg::TryIncludeOpenFailed};
 
   const Candidate* found = nullptr;
   for (size_t i = 0; i < count && !found; ++i)
@@ -312,14 +316,13 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
       Compiler->setCurFile(f);
     } else {
       delete f;
-      if (!tryOnly) Log->FatalError(found->failInclude + std::string("Error opening file ") + quoted);
-      Log->Warning(found->failTry + std::string("Error opening include ") + quoted);
+      if (!tryOnly) Log->FatalError(found->failInclude, quoted);
+      Log->Warning(found->failTry, quoted);
     }
   } else if (!tryOnly) {
-    Log->FatalError((Settings->IncludePath().empty() ? "[1448] " : "[1447] ") +
-                    std::string("Included file not found ") + quoted);
+    Log->FatalError(Settings->IncludePath().empty() ? msg::IncludeNotFound : msg::IncludeNotFoundWithPath, quoted);
   } else {
-    Log->Warning("[0010] Include file not found " + quoted);
+    Log->Warning(msg::TryIncludeNotFound, quoted);
   }
   DefMan->addMark(key);
 }
@@ -327,7 +330,7 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
 // ---- #define ----
 
 void handle_DIRECTIVE_define() {
-  if (readToken() != ttIdent) unexpected("7717");
+  if (readToken() != ttIdent) unexpected(unx::DefineName);
   const std::string name = lowerCase(cur().F_String);
   if (Compiler->CurFile()->peekNextRealChar(true) != ';') {
     readToken();
@@ -335,7 +338,7 @@ void handle_DIRECTIVE_define() {
   } else {
     DefMan->addDefine(name, int64_t{1});
   }
-  if (!Compiler->ExpectSymbol(";")) unexpected("7718");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::DefineEnd);
 }
 
 // ---- Conditionals and #repeat ----
@@ -349,7 +352,7 @@ class TBodyScope {
  public:
   TBodyScope() : saved_(openBody) {
     if (openDirectives >= kMaxDirectiveNesting)
-      Log->FatalError("[7715] Conditionals and repeats nested deeper than " + std::to_string(kMaxDirectiveNesting));
+      Log->FatalError(msg::DirectivesTooDeep, std::to_string(kMaxDirectiveNesting));
     ++openDirectives;
   }
   ~TBodyScope() {
@@ -368,11 +371,11 @@ class TBodyScope {
     openBody = saved_;
     switch (Compiler->LastLoopEnd()) {
       case TLoopEnd::Directive: return Compiler->LastClosingDirective();
-      case TLoopEnd::Brace: Log->FatalError("[7714] Unexpected symbol \"}\" before #end");
+      case TLoopEnd::Brace: Log->FatalError(msg::BraceBeforeEnd);
       case TLoopEnd::EndOfSource: break;
     }
     cur().setNull();
-    unexpected("7652");
+    unexpected(unx::TextEndsInBody);
   }
 
  private:
@@ -389,7 +392,7 @@ bool isWordChar(char c) { return isWordStart(c) || (c >= '0' && c <= '9'); }
 
 [[noreturn]] void deadTextEnds() {
   cur().setNull();
-  unexpected("7652");
+  unexpected(unx::TextEndsInBody);
 }
 
 // Passes over dead text up to the word that ends it. Only a directive word
@@ -433,7 +436,7 @@ TSkipStop skipDead(TSkipRule rule, bool taken) {
 // The branch whose condition holds: ":" and the branch up to what closes it.
 // Whatever of the conditional follows an #else or #elseif is dead.
 bool takeBranch(TBodyScope& scope, TSkipRule rule) {
-  if (!Compiler->ExpectSymbol(":")) unexpected("7710");
+  if (!Compiler->ExpectSymbol(":")) unexpected(unx::BranchColon);
   switch (scope.run(TBodyKind::Branch)) {
     case TClosingDirective::Return: return true;
     case TClosingDirective::Else:
@@ -466,10 +469,10 @@ bool ifCondition() {
   const TCurrentToken& b = cur();
   switch (bt) {
     case ttIdent: {
-      if (b.F_IdentType != itType) unexpected("7797");
+      if (b.F_IdentType != itType) unexpected(unx::IfTypeOperand);
       if (a.F_Type != ttIdent || a.F_IdentType != itType)
-        Log->FatalError("[4313] Types can only be compared with each other");
-      if (op != moIsEqual && op != moNotEqual) Log->FatalError("[3413] Types can only be compared for equality");
+        Log->FatalError(msg::TypesCompareOnlyTypes);
+      if (op != moIsEqual && op != moNotEqual) Log->FatalError(msg::TypesCompareEquality);
       return (a.F_Pointer == b.F_Pointer) == (op == moIsEqual);
     }
     case ttNumber: {
@@ -484,7 +487,7 @@ bool ifCondition() {
         case moHigherU: return x > y;
         case moLowerUEqual: return x <= y;
         case moHigherUEqual: return x >= y;
-        default: Log->FatalError("[1999] Math operation not valid here");
+        default: Log->FatalError(msg::IfNumberOperator);
       }
     }
     case ttFloat: {
@@ -492,17 +495,17 @@ bool ifCondition() {
       const long double y = b.F_Extended;
       if (op == moIsEqual) return x == y;
       if (op == moNotEqual) return !(x == y);
-      Log->FatalError("[2000] Math operation not valid here");
+      Log->FatalError(msg::IfFloatOperator);
     }
     case ttAnsiString:
     case ttWideString: {
       if (a.F_Type != ttAnsiString && a.F_Type != ttWideString)
-        Log->FatalError("[53463] First operator is not a valid ansi or wide string.");
+        Log->FatalError(msg::IfStringFirstOperand);
       if (op == moIsEqual) return a.F_String == b.F_String;
       if (op == moNotEqual) return a.F_String != b.F_String;
-      Log->FatalError("[1222] NOT SUPPORTED YET");
+      Log->FatalError(msg::IfStringOperator);
     }
-    default: unexpected("7798");
+    default: unexpected(unx::IfOperand);
   }
 }
 
@@ -518,10 +521,10 @@ bool ifdefCondition() {
     case ttNumber:
       if (op == moIsEqual) return a == cur().F_Integer;
       if (op == moNotEqual) return a != cur().F_Integer;
-      Log->FatalError("[1999] Math operation not valid here");
+      Log->FatalError(msg::IfNumberOperator);
     case ttAnsiString:
-    case ttWideString: Log->FatalError("[1222] NOT SUPPORTED YET");
-    default: unexpected("7798");
+    case ttWideString: Log->FatalError(msg::IfStringOperator);
+    default: unexpected(unx::IfOperand);
   }
 }
 
@@ -550,11 +553,11 @@ bool handle_DIRECTIVE_else() {
 
 bool handle_DIRECTIVE_repeat() {
   TBodyScope scope;
-  if (readToken() != ttNumber) unexpected("34323");
+  if (readToken() != ttNumber) unexpected(unx::RepeatCount);
   const int64_t count = cur().F_Integer;
   if (count < 0 || count > int64_t{std::numeric_limits<uint32_t>::max()})
-    Log->FatalError("[34324] Repeat count must be from 0 to 4294967295");
-  if (!Compiler->ExpectSymbol(":")) unexpected("3535");
+    Log->FatalError(msg::RepeatCountRange);
+  if (!Compiler->ExpectSymbol(":")) unexpected(unx::RepeatColon);
   if (count == 0) {
     skipDead(TSkipRule::Repeat, false);
     return false;
@@ -574,10 +577,10 @@ bool handle_DIRECTIVE_repeat() {
 // ---- #eval ----
 
 bool handle_DIRECTIVE_eval() {
-  if (!Compiler->ExpectSymbol("(")) unexpected("653461");
-  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("53614");
+  if (!Compiler->ExpectSymbol("(")) unexpected(unx::EvalOpen);
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected(unx::EvalText);
   const std::string text = cur().F_String;
-  if (!Compiler->ExpectSymbol(")")) unexpected("653462");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::EvalClose);
 
   // The text is a buffer of its own whose end ends its loop: the compile
   // goes on after the directive in the loop that met it, whether that
@@ -602,7 +605,7 @@ bool handle_DIRECTIVE_eval() {
   Compiler->setCurFile(buffer.get());
   Compiler->HandleDeclarations(-1);
   switch (Compiler->LastLoopEnd()) {
-    case TLoopEnd::Brace: Log->FatalError("[7716] Unexpected symbol \"}\" in evaluated text");
+    case TLoopEnd::Brace: Log->FatalError(msg::BraceInEvalText);
     case TLoopEnd::Directive: return Compiler->LastClosingDirective() == TClosingDirective::Return;
     case TLoopEnd::EndOfSource: break;
   }
@@ -627,7 +630,7 @@ void handle_DIRECTIVE_raise() {
 // ---- #align ----
 
 void handle_DIRECTIVE_align() {
-  if (!Compiler->ExpectSymbol(";")) unexpected("57342");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::AlignEnd);
   const uint8_t alignment = CompileFlags.cpu_bits == 16 ? 2 : CompileFlags.cpu_bits == 32 ? 4 : 8;
   TFunction* fn = Compiler->CurFunc();
   FixMan->addFixup(ftAlignment, fn, uint32_t{0}, 0, alignment, 0, jtJMP);
@@ -637,9 +640,9 @@ void handle_DIRECTIVE_align() {
 // ---- #resource ----
 
 void handle_DIRECTIVE_resource() {
-  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("43535");
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected(unx::ResourceName);
   const std::string path = resourceFilePath(cur().F_String);
-  if (!Compiler->ExpectSymbol(";")) unexpected("5354");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::ResourceEnd);
   ResMan->readResourceFile(path);
 }
 
@@ -681,20 +684,20 @@ void handle_DIRECTIVE_mcall() {
       vbool prev;
       ~Back() { CompileFlags.peek_mode = prev; }
     } back{prev};
-    if (readToken() != ttIdent || cur().F_IdentType != itMacro || !cur().F_Pointer) unexpected("5434456");
+    if (readToken() != ttIdent || cur().F_IdentType != itMacro || !cur().F_Pointer) unexpected(unx::McallMacro);
     m = static_cast<TMacro*>(cur().F_Pointer);
   }
-  if (!Compiler->ExpectSymbol(",")) unexpected("5434457");
-  if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected("5434458");
+  if (!Compiler->ExpectSymbol(",")) unexpected(unx::McallComma);
+  if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(unx::McallCount);
   const uint32_t count = lowWord(cur().F_Integer);
-  if (!Compiler->ExpectSymbol(";")) unexpected("5434459");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::McallEnd);
   handle_MACROCALL(m, count, MacMan->CurMacro());
 }
 
 bool handle_DIRECTIVE_return() {
   TMacroActivation& a = *MacMan->Current();
-  if (a.blocks > 0) Log->FatalError("[32238] #return inside the block of an extended macro");
-  if (MacMan->atTopLevel()) Log->FatalError("[32237] #return outside a macro");
+  if (a.blocks > 0) Log->FatalError(msg::ReturnInMacroBlock);
+  if (MacMan->atTopLevel()) Log->FatalError(msg::ReturnOutsideMacro);
   readToken();
   // A procedure macro has no result: the value is read and dropped. The
   // result is a value: the variable it came from ends with the call.
@@ -706,30 +709,30 @@ bool handle_DIRECTIVE_return() {
 }
 
 void handle_DIRECTIVE_labelstart() {
-  if (!Compiler->ExpectSymbol("(")) unexpected("534656");
+  if (!Compiler->ExpectSymbol("(")) unexpected(unx::LabelStartOpen);
   const TCurrentToken& name = readCleanName();
-  if (name.F_Type != ttIdent || name.F_IdentType != itLabel || !name.F_Pointer) unexpected("856643");
+  if (name.F_Type != ttIdent || name.F_IdentType != itLabel || !name.F_Pointer) unexpected(unx::LabelStartName);
   auto* label = static_cast<TFunction*>(name.F_Pointer);
   TCurrentToken saved;
   saved.setCurToken(name);
-  if (!Compiler->ExpectSymbol(")")) unexpected("461435");
-  if (!Compiler->ExpectSymbol(";")) unexpected("545732");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::LabelStartClose);
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::LabelStartEnd);
   if (label->Type_ != ltRef) {
     cur().setCurToken(saved);
-    Log->FatalReservedToken("1345");
+    unexpected(unx::LabelStartPlaced);
   }
   Compiler->placeLabel(label);
 }
 
 void handle_DIRECTIVE_handlemacro() {
-  if (!Compiler->ExpectSymbol("(")) unexpected("534515");
+  if (!Compiler->ExpectSymbol("(")) unexpected(unx::HandleMacroOpen);
   const TCurrentToken& name = readCleanName();
-  if (name.F_Type != ttIdent || name.F_IdentType != itMacro || !name.F_Pointer) unexpected("53323535");
+  if (name.F_Type != ttIdent || name.F_IdentType != itMacro || !name.F_Pointer) unexpected(unx::HandleMacroName);
   auto* m = static_cast<TMacro*>(name.F_Pointer);
-  if (!Compiler->ExpectSymbol(")")) unexpected("534516");
-  if (!Compiler->ExpectSymbol(";")) unexpected("534517");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::HandleMacroClose);
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::HandleMacroEnd);
   auto* invoker = static_cast<TAFile*>(MacMan->parentStack.top());
-  if (!invoker) Log->FatalError("[534518] #handlemacro outside a macro");
+  if (!invoker) Log->FatalError(msg::HandleMacroOutside);
   // The macro reads its arguments from the text that invoked the running one.
   TAFile* const here = Compiler->CurFile();
   struct Back {
@@ -745,12 +748,12 @@ void handle_DIRECTIVE_movenexttext() {
   const char open = f.moveNextChar(true, false);
   if (open != '(') {
     cur().setSymbol(open);
-    unexpected("541691");
+    unexpected(unx::MoveNextTextOpen);
   }
   const char close = f.moveNextChar(true, false);
   if (close != ')') {
     cur().setSymbol(close);
-    unexpected("19819");
+    unexpected(unx::MoveNextTextClose);
   }
   auto* invoker = static_cast<TAFile*>(MacMan->parentStack.top());
   if (!invoker) return;

@@ -105,7 +105,7 @@ TMathOp TEvaluation::nextOperator(std::initializer_list<TMathOp> symbols,
 }
 
 long double TEvaluation::evalExpression() {
-  if (F_Depth >= kMaxExpressionDepth) Log->FatalError("[7561] Expression is nested too deeply");
+  if (F_Depth >= kMaxExpressionDepth) Log->FatalError(msg::ExprTooDeep);
   ++F_Depth;
   TAFile* f = Compiler->CurFile();
   // A sign before a digit belongs to the number itself; only a free-standing
@@ -231,12 +231,12 @@ long double TEvaluation::evalFactor() {
     case ttSymbol:
       if (ct.F_String == "(") {
         const long double v = evalExpression();
-        if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("756");
+        if (!Compiler->ExpectSymbol(")")) unexpected(unx::ExprClose);
         return v;
       }
-      Log->FatalUnexpectedToken("723");
+      unexpected(unx::ExprSymbol);
     default:
-      Log->FatalUnexpectedToken("765");
+      unexpected(unx::ExprOperand);
   }
 }
 
@@ -250,12 +250,12 @@ int32_t TEvaluation::evalFactorInt() {
     case ttSymbol:
       if (ct.F_String == "(") {
         const int64_t v = roundToInt64(evalExpression());
-        if (!Compiler->ExpectSymbol(")")) Log->FatalUnexpectedToken("876");
+        if (!Compiler->ExpectSymbol(")")) unexpected(unx::IntExprClose);
         return low32(v);
       }
-      Log->FatalUnexpectedToken("983");
+      unexpected(unx::IntExprSymbol);
     default:
-      Log->FatalUnexpectedToken("865");
+      unexpected(unx::IntExprOperand);
   }
 }
 

@@ -20,7 +20,7 @@ namespace vorak {
 namespace {
 
 // The next byte other than blanks and line breaks must be c.
-void expectChar(char c, std::string_view code) {
+void expectChar(char c, unx::Id code) {
   const char got = curFile().moveNextChar(true, false);
   if (got != c) {
     if (got == '\0')
@@ -32,7 +32,7 @@ void expectChar(char c, std::string_view code) {
 }
 
 // The next token must be the symbol c.
-void expectSymbol(char c, std::string_view code) {
+void expectSymbol(char c, unx::Id code) {
   const char s[2] = {c, '\0'};
   if (!Compiler->ExpectSymbol(std::string_view(s, 1))) unexpected(code);
 }
@@ -40,14 +40,14 @@ void expectSymbol(char c, std::string_view code) {
 bool isString(TVorToken t) { return t == ttAnsiString || t == ttWideString; }
 
 // The next token must be a string: its text and kind.
-TVorToken readString(std::string& text, std::string_view code) {
+TVorToken readString(std::string& text, unx::Id code) {
   const TVorToken t = curFile().moveNextToken(false);
   if (!isString(t)) unexpected(code);
   text = cur().F_String;
   return t;
 }
 
-int64_t readNumber(std::string_view code) {
+int64_t readNumber(unx::Id code) {
   if (curFile().moveNextToken(false) != ttNumber) unexpected(code);
   return cur().F_Integer;
 }
@@ -57,22 +57,22 @@ TVorToken setCount(TCurrentToken& ct, int64_t v) { return ct.setInteger(4, v, st
 // ---- The built-ins ----
 
 TVorToken handle_INBUILT__e(TCurrentToken& ct) {
-  expectSymbol('(', "7e5647");
+  expectSymbol('(', unx::BuiltinEOpen);
   std::string text;
-  readString(text, "545234");
-  expectSymbol(')', "5435754");
+  readString(text, unx::BuiltinEText);
+  expectSymbol(')', unx::BuiltinEClose);
   return ct.setIdentifier(text);
 }
 
 TVorToken handle_INBUILT_arg(TCurrentToken& ct) {
-  expectChar('[', "346163");
-  const int64_t raw = readNumber("5353");
-  expectChar(']', "346164");
+  expectChar('[', unx::BuiltinOpen);
+  const int64_t raw = readNumber(unx::BuiltinOperand);
+  expectChar(']', unx::BuiltinSeparator);
   const uint32_t n = static_cast<uint32_t>(static_cast<uint64_t>(raw));
   const TMacroActivation& a = *MacMan->Current();
   const TMacro& m = *a.macro;
   if (m.counted() && n >= m.paramcount)
-    Log->FatalError("[53341] Arg " + std::to_string(n) + " out of bounds [" + std::to_string(m.paramcount) + "]");
+    Log->FatalError(msg::ArgOutOfBounds, std::to_string(n), std::to_string(m.paramcount));
   const std::string defName = "$arg[" + std::to_string(n) + "]";
   if (n >= a.values.size() || !a.values[n]) return ct.setText("$arg missing parameter", ttAnsiString);
   ct.setCurToken(*a.values[n]);
@@ -101,17 +101,17 @@ TVorToken handle_INBUILT_argc(TCurrentToken& ct) { return setCount(ct, MacMan->c
 
 // "(x)" with x a number or a float.
 const TCurrentToken& readLogArgument() {
-  expectChar('(', "42352");
+  expectChar('(', unx::LogOpen);
   const TVorToken t = curFile().moveNextToken(false);
-  if (t != ttNumber && t != ttFloat) unexpected("7564");
+  if (t != ttNumber && t != ttFloat) unexpected(unx::LogOperand);
   return cur();
 }
 
 TVorToken handle_INBUILT_log2(TCurrentToken& ct) {
   const long double x = readLogArgument().F_Extended;
-  expectChar(')', "34623");
+  expectChar(')', unx::LogClose);
   // The logarithm of 0 or of a negative value is no number.
-  if (!(x > 0)) Log->FatalError("[7565] $log2 needs a value above 0");
+  if (!(x > 0)) Log->FatalError(msg::Log2NotPositive);
   const long double v = std::log2(x);
   char buf[64];
   std::snprintf(buf, sizeof buf, "%.18Lg", v);
@@ -120,30 +120,30 @@ TVorToken handle_INBUILT_log2(TCurrentToken& ct) {
 
 TVorToken handle_INBUILT_log2i(TCurrentToken& ct) {
   const int64_t x = readLogArgument().F_Integer;
-  expectChar(')', "34623");
+  expectChar(')', unx::LogClose);
   return setCount(ct, log2_int(x));
 }
 
 TVorToken handle_INBUILT_strcat(TCurrentToken& ct) {
-  expectChar('(', "214534");
+  expectChar('(', unx::StrcatOpen);
   std::string a, b;
-  const TVorToken kind = readString(a, "7521");
-  expectChar(',', "636254");
-  readString(b, "63442");
-  expectChar(')', "42342");
+  const TVorToken kind = readString(a, unx::StrcatFirst);
+  expectChar(',', unx::StrcatComma);
+  readString(b, unx::StrcatSecond);
+  expectChar(')', unx::StrcatClose);
   a += b;
   return ct.setText(a, kind);
 }
 
 TVorToken handle_INBUILT_substr(TCurrentToken& ct) {
-  expectChar('(', "346163");
+  expectChar('(', unx::BuiltinOpen);
   std::string s;
-  const TVorToken kind = readString(s, "5353");
-  expectChar(',', "346164");
-  int64_t start = readNumber("5353");
-  expectChar(',', "346164");
-  const int64_t count = readNumber("5353");
-  expectChar(')', "346167");
+  const TVorToken kind = readString(s, unx::BuiltinOperand);
+  expectChar(',', unx::BuiltinSeparator);
+  int64_t start = readNumber(unx::BuiltinOperand);
+  expectChar(',', unx::BuiltinSeparator);
+  const int64_t count = readNumber(unx::BuiltinOperand);
+  expectChar(')', unx::BuiltinClose);
   // Positions count from 1; a start before the text is its first character,
   // and nothing past its end or of a count below 1 is taken.
   if (start < 1) start = 1;
@@ -153,21 +153,21 @@ TVorToken handle_INBUILT_substr(TCurrentToken& ct) {
 }
 
 TVorToken handle_INBUILT_strindex(TCurrentToken& ct) {
-  expectChar('(', "346163");
+  expectChar('(', unx::BuiltinOpen);
   std::string s, sub;
-  readString(s, "5353");
-  expectChar(',', "346164");
-  readString(sub, "5353");
-  expectChar(')', "346167");
+  readString(s, unx::BuiltinOperand);
+  expectChar(',', unx::BuiltinSeparator);
+  readString(sub, unx::BuiltinOperand);
+  expectChar(')', unx::BuiltinClose);
   const size_t at = sub.empty() ? std::string::npos : s.find(sub);
   return setCount(ct, at == std::string::npos ? 0 : static_cast<int64_t>(at) + 1);
 }
 
-[[noreturn]] void handle_INBUILT_incbin() { Log->FatalError("[57333] Not implemented yet"); }
+[[noreturn]] void handle_INBUILT_incbin() { Log->FatalError(msg::IncbinNotImplemented); }
 
 TVorToken handle_INBUILT_labelref(TCurrentToken& ct) {
-  expectSymbol('(', "66242");
-  expectSymbol(')', "65356");
+  expectSymbol('(', unx::LabelRefOpen);
+  expectSymbol(')', unx::LabelRefClose);
   TFunction* label = nullptr;
   if (!CompileFlags.peek_mode) {
     label = FuncMan->CreateFunction(ltRef, nullptr);
@@ -204,11 +204,11 @@ TVorToken handle_INBUILT_peeknexttext(TCurrentToken& ct) {
 }
 
 TVorToken handle_INBUILT__internal_get_macro(TCurrentToken& ct) {
-  expectSymbol('(', "62152");
-  const int64_t n = readNumber("437464526");
-  expectSymbol(')', "62153");
+  expectSymbol('(', unx::GetMacroOpen);
+  const int64_t n = readNumber(unx::GetMacroIndex);
+  expectSymbol(')', unx::GetMacroClose);
   TMacro* m = n >= 0 && n <= UINT32_MAX ? MacMan->macroAt(static_cast<uint32_t>(n)) : nullptr;
-  if (!m) Log->FatalError("[62154] No macro of index " + std::to_string(n));
+  if (!m) Log->FatalError(msg::NoMacroOfIndex, std::to_string(n));
   ct.setCleanIdent(m->name);
   ct.F_IdentType = itMacro;
   ct.F_Pointer = m;

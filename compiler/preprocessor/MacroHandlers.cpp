@@ -80,12 +80,12 @@ std::string captureBody() {
     const char c = f.moveNextChar(false, false);
     if (c == '\0' && f.CurChar > f.FileLen) {
       cur().setNull();
-      unexpected("12300");
+      unexpected(unx::MacroBodyUnclosed);
     }
     if (c == '\'' || c == '"') {
       if (!skipString(f, c)) {
         cur().setNull();
-        unexpected("12300");
+        unexpected(unx::MacroBodyUnclosed);
       }
     } else if (c == '{') {
       ++depth;
@@ -100,7 +100,7 @@ void readParams(TMacro& m) {
   TAFile& f = curFile();
   const char first = nextRealChar();
   if (first == ';') {
-    if (!m.parens_req) fatal("[6481] Inline op macros can not have uncounted arguments");
+    if (!m.parens_req) fatal(msg::OpMacroUncounted);
     consumePeekedChar();
     m.paramcount = kUncountedParams;
     return;
@@ -109,7 +109,7 @@ void readParams(TMacro& m) {
   consumePeekedChar();
   for (;;) {
     // Read clean: a parameter may be named like a register or a macro.
-    if (f.moveNextToken(true) != ttIdent) unexpected("234");
+    if (f.moveNextToken(true) != ttIdent) unexpected(unx::MacroParamName);
     m.addParam(cur().F_String);
     if (nextRealChar() != ',') return;
     consumePeekedChar();
@@ -120,7 +120,7 @@ void readParams(TMacro& m) {
     }
     if (c != '$') {
       cur().setSymbol(c);
-      unexpected("1432");
+      unexpected(unx::MacroParamSeparator);
     }
   }
 }
@@ -185,14 +185,14 @@ void runBody(TMacro& m, TAFile* callerFile) {
   Compiler->setCurFile(m.code);
   Compiler->HandleDeclarations(-1);
   if (Compiler->LastLoopEnd() == TLoopEnd::Brace)
-    fatal("[32239] Unexpected symbol \"}\" in the body of macro \"" + m.name + "\"");
+    fatal(msg::BraceInMacroBody, m.name);
   Compiler->setCurFile(callerFile);
 }
 
 // An extended macro's block: the caller's statements up to the matching
 // "}", compiled in the caller's activation.
 void runCallerBlock(TCallScope& scope) {
-  if (!Compiler->ExpectSymbol("{")) unexpected("");
+  if (!Compiler->ExpectSymbol("{")) unexpected(unx::Token);
   TMacroActivation* caller = scope.caller();
   TMacroActivation* self = MacMan->Current();
   struct Block {
@@ -208,7 +208,7 @@ void runCallerBlock(TCallScope& scope) {
   Compiler->HandleDeclarations(-1);
   if (Compiler->LastLoopEnd() != TLoopEnd::Brace) {
     cur().setNull();
-    unexpected("7652");
+    unexpected(unx::TextEndsInBody);
   }
 }
 
@@ -222,7 +222,7 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
   bool parenthesis = false;
   if (m.parens_req) {
     if (opens) {
-      if (!Compiler->ExpectSymbol("(")) unexpected("312");
+      if (!Compiler->ExpectSymbol("(")) unexpected(unx::MacroArgsOpen);
       parenthesis = true;
     } else if (nextRealChar() == '(') {
       consumePeekedChar();
@@ -238,7 +238,7 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
   bool closed = false;
   for (;;) {
     // The end of the text is no argument: the call is cut short.
-    if (curFile().moveNextToken(false) == ttEOF) unexpected("32241");
+    if (curFile().moveNextToken(false) == ttEOF) unexpected(unx::MacroArgsCutShort);
     TCurrentToken& tk = cur();
     // ")" first in the list, or before ";", closes it.
     if (parenthesis && isSymbol(tk, ')') && (m.extendedmacro || index == 0 || nextRealChar() == ';')) {
@@ -258,7 +258,7 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
       } else {
         f.moveNextToken(false);
         TCurrentToken& v = cur();
-        if (v.F_Type != ttIdent || (v.F_IdentType != itGlobalVar && v.F_IdentType != itLocalVar)) unexpected("7521");
+        if (v.F_Type != ttIdent || (v.F_IdentType != itGlobalVar && v.F_IdentType != itLocalVar)) unexpected(unx::MacroArgAddress);
         v.F_IdentType = v.F_IdentType == itGlobalVar ? itGlobalVarPtr : itLocalVarPtr;
         v.F_String.insert(0, 1, '@');
       }
@@ -272,7 +272,7 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
   }
   if (parenthesis && !closed) {
     if (closes) {
-      if (!Compiler->ExpectSymbol(")")) unexpected("313");
+      if (!Compiler->ExpectSymbol(")")) unexpected(unx::MacroArgsClose);
     } else if (nextRealChar() == ')') {
       consumePeekedChar();
     }
@@ -291,29 +291,29 @@ TMacro* handle_INLINE(bool extendedm, bool anonymous) {
       f.setPosition(f.lastPeek());
       parens = false;
     }
-    if (f.moveNextToken(true) != ttIdent) unexpected("12456");
+    if (f.moveNextToken(true) != ttIdent) unexpected(unx::MacroKindWord);
     const TKeyword k = findKeyword(cur().F_String);
-    if (k != keyProcedure && k != keyFunction) unexpected("12456");
+    if (k != keyProcedure && k != keyFunction) unexpected(unx::MacroKindWord);
     type = k == keyProcedure ? mtProc : mtFunc;
   }
   std::string name;
   if (!anonymous) {
     // Read clean and looked up: a name that is taken is reported before
     // anything of it is expanded.
-    if (f.moveNextToken(true) != ttIdent || !isFreeName(cur().F_String)) Log->FatalRedeclared("7444");
+    if (f.moveNextToken(true) != ttIdent || !isFreeName(cur().F_String)) unexpected(unx::MacroRedeclared);
     name = cur().F_String;
   }
   TMacro* m = MacMan->newMacro(name, type, anonymous);
   m->parens_req = parens;
   m->extendedmacro = extendedm;
-  if (!Compiler->ExpectSymbol("(")) unexpected("123442");
+  if (!Compiler->ExpectSymbol("(")) unexpected(unx::MacroParamsOpen);
   Idents->upScope();
   struct Scope {
     ~Scope() { Idents->deleteScope(SSL_SCOPE_MAX); }
   } scope;
   readParams(*m);
-  if (!Compiler->ExpectSymbol(")")) unexpected("123443");
-  if (!Compiler->ExpectSymbol("{")) unexpected("123444");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::MacroParamsClose);
+  if (!Compiler->ExpectSymbol("{")) unexpected(unx::MacroBodyOpen);
   const std::string body = captureBody();
   m->code = new TAFile(false);  // the compiler's file list owns it
   m->code->loadBuffer(name, body, nullptr);
@@ -323,18 +323,17 @@ TMacro* handle_INLINE(bool extendedm, bool anonymous) {
 
 void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
   if (!macro) {
-    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro || !cur().F_Pointer) unexpected("32233");
+    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro || !cur().F_Pointer) unexpected(unx::MacroCallName);
     macro = static_cast<TMacro*>(cur().F_Pointer);
   }
   TMacro& m = *macro;
-  if (!m.code) fatal("[32236] Macro \"" + m.name + "\" has no body");
+  if (!m.code) fatal(msg::MacroNoBody, m.name);
   TMacroActivation* caller = MacMan->Current();
   TMacroActivation* frame = MacMan->pushFrame(macro);
   if (!frame && MacMan->budgetSpent())
-    fatal("[32240] More than " + std::to_string(MacMan->CallBudget()) + " macro calls in one compile");
+    fatal(msg::MacroCallBudget, std::to_string(MacMan->CallBudget()));
   if (!frame)
-    fatal("[32235] Macro \"" + m.name + "\" nested deeper than " + std::to_string(TMacroManager::kMaxDepth) +
-          " calls");
+    fatal(msg::MacroTooDeep, m.name, std::to_string(TMacroManager::kMaxDepth));
   // Until the call is entered the frame is only filled; a failure on the
   // way still gives it back.
   struct Pending {
@@ -347,7 +346,7 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
   uint32_t received;
   if (source) {
     if (caller->values.size() < count)
-      fatal("[325432] Directive mcall did not find enough parameters from parent stack.");
+      fatal(msg::McallTooFewValues);
     for (size_t i = caller->values.size() - count; i < caller->values.size(); ++i) {
       TCurrentToken* arg = nullptr;
       if (const TCurrentToken* v = caller->values[i]) {
@@ -361,8 +360,7 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
     received = readArguments(m, *frame);
   }
   if (m.counted() && received != m.paramcount)
-    fatal("[32234] Macro \"" + m.name + "\" expected " + std::to_string(m.paramcount) + " params, received " +
-          std::to_string(received));
+    fatal(msg::MacroArgCount, m.name, std::to_string(m.paramcount), std::to_string(received));
 
   pending.armed = false;
   TCallScope scope(macro, frame);
@@ -387,7 +385,7 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
 }
 
 TVorToken expandMacroName(TMacro* macro, TCurrentToken& ct) {
-  if (!macro) Log->FatalError("[000090] Unknown ident type");
+  if (!macro) Log->FatalError(msg::UnknownIdentType);
   handle_MACROCALL(macro, 0, nullptr);
   if (macro->result) {
     ct.setCurToken(*macro->result);
@@ -434,7 +432,7 @@ void anonymousMacro(const std::string& name, bool extended) {
     f.FileLen = static_cast<uint32_t>(f.Buffer.size() - 1);
     f.setPosition(at);
     f.moveNextToken(true);
-    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro) fatal("WTF ? " + cur().F_String);
+    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro) fatal(msg::MacroNameLost, cur().F_String);
   }
   TCurrentToken tk;
   tk.setCleanIdent(m->name);
@@ -455,8 +453,8 @@ void handle_DIRECTIVE_macrovar() {
   // A variable that holds a label: the label is placed here, once.
   if (cur().F_Type == ttIdent && cur().F_IdentType == itLabel) {
     auto* label = static_cast<TFunction*>(cur().F_Pointer);
-    if (!Compiler->ExpectSymbol(":")) unexpected("36432515");
-    if (!label || label->Type_ != ltRef) fatal("[555347643] Macro label $" + name + " redeclared!");
+    if (!Compiler->ExpectSymbol(":")) unexpected(unx::MacroLabelColon);
+    if (!label || label->Type_ != ltRef) fatal(msg::MacroLabelRedeclared, name);
     vorStrAssign(label->Name, labelName());
     Compiler->placeLabel(label);
     return;
@@ -464,7 +462,7 @@ void handle_DIRECTIVE_macrovar() {
 
   // "$name:" declares a label of this expansion.
   if (nextRealChar() == ':') {
-    if (MacMan->findVar(a, name)) fatal("[555347643] Macro label $" + name + " redeclared!");
+    if (MacMan->findVar(a, name)) fatal(msg::MacroLabelRedeclared, name);
     consumePeekedChar();
     TFunction* label = FuncMan->CreateFunction(ltLabel, fn);
     vorStrAssign(label->Name, labelName());
@@ -481,7 +479,7 @@ void handle_DIRECTIVE_macrovar() {
     return;
   }
 
-  if (curFile().moveNextIfMathOp(false) != moAssign) unexpected("19423");
+  if (curFile().moveNextIfMathOp(false) != moAssign) unexpected(unx::MacroVarAssign);
   TAFile& f = curFile();
   if (f.peekNextToken(true) == ttIdent) {
     const std::string word = lowerCase(Compiler->PeekToken()->F_String);
@@ -499,7 +497,7 @@ void handle_DIRECTIVE_macrovar() {
     }
   }
   MacMan->setVar(*MacMan->Current(), name, v);
-  if (!Compiler->ExpectSymbol(";")) unexpected("435");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::MacroVarEnd);
 }
 
 }  // namespace vorak

@@ -95,9 +95,9 @@ bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile*
   return true;
 }
 
-void TAFile::fatalAt(const std::string& msg, const TFilePos& where) {
+void TAFile::fatalAt(msg::Id id, const TFilePos& where, std::initializer_list<std::string_view> args) {
   if (!Log) throw EAbort();
-  Log->FatalError(msg, true, where.chr, where.line, where.lineChar, this);
+  Log->FatalError(msg::format(id, args), true, where.chr, where.line, where.lineChar, this);
 }
 
 // The cursor stands on the first "/" of "//": moves on to the line feed that
@@ -121,7 +121,7 @@ void TAFile::skipBlockComment() {
   for (;;) {
     ++i;
     ++col;
-    if (i > FileLen) fatalAt("[13001] Unterminated comment", open);
+    if (i > FileLen) fatalAt(msg::UnterminatedComment, open);
     const char b = base[i - 1];
     if (b == '\n') {
       ++CurLine;

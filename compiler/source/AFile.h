@@ -8,6 +8,7 @@
 #include <string>
 
 #include "compiler/driver/Global.h"
+#include "compiler/driver/Messages.h"
 #include "plugins/PluginRecords.h"
 
 namespace vorak {
@@ -192,7 +193,8 @@ class TAFile {
   uint32_t columnOf(uint32_t index) const;
   // Gives back the byte read since before, exactly as movePrevChar would.
   void giveBack(const TFilePos& before);
-  [[noreturn]] void fatalAt(const std::string& msg, const TFilePos& where);
+  // The message stops the compile pointing at where.
+  [[noreturn]] void fatalAt(msg::Id id, const TFilePos& where, std::initializer_list<std::string_view> args = {});
 
   // Only bytes #0..#32 from the 0-based index to the end of the content.
   bool onlyBlanksFrom(uint32_t index) const;

@@ -108,10 +108,10 @@ class ScratchToken {
 // ---- pseudo-functions ----
 
 TVorToken pseudoDefined(TCurrentToken& self) {
-  if (!expectSymbol("(")) unexpected("53654");
-  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("42553");
+  if (!expectSymbol("(")) unexpected(unx::DefinedOpen);
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected(unx::DefinedName);
   const bool found = DefMan && DefMan->getDefine(cur().F_String) != nullptr;
-  if (!expectSymbol(")")) unexpected("6347");
+  if (!expectSymbol(")")) unexpected(unx::DefinedClose);
   const std::string_view text = found ? "true" : "false";
   self.setInteger(4, found ? 1 : 0, text);
   self.F_DefName.assign(text);
@@ -120,7 +120,7 @@ TVorToken pseudoDefined(TCurrentToken& self) {
 
 TVorToken pseudoSizeOf(TCurrentToken& self) {
   const TVorToken t = Compiler->ExpectToken({ttRegister, ttIdent, ttAnsiString, ttWideString});
-  if (t == ttNone) unexpected("643434");
+  if (t == ttNone) unexpected(unx::SizeOfOperand);
   const TCurrentToken& a = cur();
   int64_t size = a.F_ByteCount;
   // A whole variable counts all its elements, and a field path all the
@@ -137,25 +137,25 @@ TVorToken pseudoSizeOf(TCurrentToken& self) {
 }
 
 TVorToken pseudoOrd(TCurrentToken& self) {
-  if (!expectSymbol("(")) unexpected("6745");
+  if (!expectSymbol("(")) unexpected(unx::PseudoOpen);
   const TVorToken t = Compiler->ExpectToken({ttRegister, ttAnsiString});
-  if (t == ttNone) unexpected("542");
+  if (t == ttNone) unexpected(unx::OrdOperand);
   const int64_t value = t == ttRegister ? regID(cur().F_Register) : StrOrd(cur().F_String);
-  if (!expectSymbol(")")) unexpected("6746");
+  if (!expectSymbol(")")) unexpected(unx::PseudoClose);
   return self.setInteger(4, value, DecimalText(value).view());
 }
 
 TVorToken pseudoCastType(TCurrentToken& self) {
-  if (!expectSymbol("(")) unexpected("6745");
+  if (!expectSymbol("(")) unexpected(unx::PseudoOpen);
   const TVorToken t = Compiler->ExpectToken({ttIdent, ttRegister, ttNumber});
-  if (t == ttNone) unexpected("543");
+  if (t == ttNone) unexpected(unx::CastTypeOperand);
   const TCurrentToken& a = cur();
   TVarType* type = a.F_CastType;
   if (!type && t == ttIdent && isVariable(a.F_IdentType) && a.F_Pointer)
     type = static_cast<const TVar*>(a.F_Pointer)->type_;
   if (!type && t == ttRegister) type = registerAssumedType(a.F_Register);
   if (!type && VarMan) type = VarMan->UIntType();
-  if (!expectSymbol(")")) unexpected("6746");
+  if (!expectSymbol(")")) unexpected(unx::PseudoClose);
   self.setNull();
   self.F_Type = ttIdent;
   self.F_IdentType = itType;
@@ -168,31 +168,31 @@ TVorToken pseudoCastType(TCurrentToken& self) {
 // isptrtype and issignedtype: the cast type, else the type named or the
 // variable's type.
 TVorToken pseudoTypeFlag(TCurrentToken& self, bool pointer) {
-  if (!expectSymbol("(")) unexpected("6745");
+  if (!expectSymbol("(")) unexpected(unx::PseudoOpen);
   const TIdentType it = Compiler->ExpectIdentType({itType, itGlobalVar, itLocalVar});
-  if (it == itNone) unexpected("75122");
+  if (it == itNone) unexpected(unx::TypeFlagOperand);
   const TCurrentToken& a = cur();
   const TVarType* type = a.F_CastType;
   if (!type && it == itType) type = static_cast<const TVarType*>(a.F_Pointer);
   if (!type && isVariable(it) && a.F_Pointer) type = static_cast<const TVar*>(a.F_Pointer)->type_;
   const int64_t value = type && (pointer ? type->isPointer : type->signed_) ? 1 : 0;
-  if (!expectSymbol(")")) unexpected("6745");
+  if (!expectSymbol(")")) unexpected(unx::TypeFlagClose);
   return self.setInteger(4, value, DecimalText(value).view());
 }
 
 TVorToken pseudoTokenText(TCurrentToken& self) {
-  if (!expectSymbol("(")) unexpected("6745");
+  if (!expectSymbol("(")) unexpected(unx::PseudoOpen);
   readAny();
   const TVorToken kind = cur().F_Type == ttWideString ? ttWideString : ttAnsiString;
   const std::string text = cur().F_String;
-  if (!expectSymbol(")")) unexpected("6746");
+  if (!expectSymbol(")")) unexpected(unx::PseudoClose);
   return self.setText(text, kind);
 }
 
 TVorToken pseudoTokenType(TCurrentToken& self) {
-  if (!expectSymbol("(")) unexpected("6747");
+  if (!expectSymbol("(")) unexpected(unx::TokenTypeOpen);
   const int64_t kind = readAny();
-  if (!expectSymbol(")")) unexpected("6748");
+  if (!expectSymbol(")")) unexpected(unx::TokenTypeClose);
   return self.setInteger(4, kind, DecimalText(kind).view());
 }
 
@@ -209,7 +209,7 @@ struct FieldPath {
 
 // Reads ".name" steps while the next byte that is not a blank is "." and
 // follows them from type; a method ends the path. The names go to pathText().
-FieldPath readFieldPath(TVarType* type, std::string_view notIdentCode, std::string_view noFieldCode) {
+FieldPath readFieldPath(TVarType* type, unx::Id notIdentCode, unx::Id noFieldCode) {
   FieldPath p;
   std::string& text = pathText();
   while (nextRealChar() == '.') {
@@ -243,7 +243,7 @@ TIdentType methodKind(const TVarField* method) {
 TVorToken resolveRegisterPath(TCurrentToken& self, TRegister reg, TVarType* assumed) {
   std::string& text = pathText();
   text.assign(regToStr(reg));
-  const FieldPath p = readFieldPath(assumed, "3244", "12422");
+  const FieldPath p = readFieldPath(assumed, unx::RegisterFieldName, unx::RegisterFieldUnknown);
   self.setNull();
   self.F_Type = ttBaseExp;
   self.F_Count = 1;
@@ -269,7 +269,7 @@ TVorToken resolveRegisterPath(TCurrentToken& self, TRegister reg, TVarType* assu
 TVorToken resolveVariablePath(TCurrentToken& self, const TIdent& id, TVar* v) {
   std::string& text = pathText();
   text.assign(id.name);
-  const FieldPath p = readFieldPath(v->type_, "324", "12412");
+  const FieldPath p = readFieldPath(v->type_, unx::VariableFieldName, unx::VariableFieldUnknown);
   self.setNull();
   self.F_Type = ttIdent;
   self.F_IdentType = id.type_;
@@ -369,7 +369,7 @@ TVorToken resolveFromTable(TCurrentToken& self, std::string_view str) {
         case ctFloat:
           return self.setFloat(c->size, c->ext, vorStrView(c->str));
         default:
-          unexpected("652222");
+          unexpected(unx::ConstKindUnknown);
       }
     }
     case itType:
@@ -377,7 +377,7 @@ TVorToken resolveFromTable(TCurrentToken& self, std::string_view str) {
     case itGlobalVar:
     case itLocalVar: {
       if (id->type_ == itLocalVar && id->scope != Idents->CurrentScope())
-        fatal("[14323] Local variables can not be shared or redeclared.");
+        fatal(msg::LocalNotShared);
       auto* v = static_cast<TVar*>(id->ptr);
       if (v && nextRealChar() == '.') return resolveVariablePath(self, *id, v);
       self.F_Pointer = v;
@@ -400,7 +400,7 @@ TVorToken resolveFromTable(TCurrentToken& self, std::string_view str) {
       }
       return expandMacroName(static_cast<TMacro*>(id->ptr), self);
     default:
-      fatal("[000090] Unknown ident type");
+      fatal(msg::UnknownIdentType);
   }
 }
 
@@ -532,20 +532,20 @@ TVorToken TCurrentToken::setFromOperand(const TOperand* op, std::string_view nam
       return setIdentifier(std::string_view(text, static_cast<size_t>(r.ptr - text)));
     }
     case otLabel:
-      if (name.empty()) fatal("[3456331] Internal error");
+      if (name.empty()) fatal(msg::OperandLabelUnnamed);
       return setIdentifier(name);
     case otFlag:
       setInteger(1, op->value, DecimalText(op->value).view());
       F_Type = ttFlag;
       return F_Type;
     case otSegLabel:
-      fatal("[3456332] Internal error");
+      fatal(msg::OperandSegLabel);
     case otLabelRef:
-      fatal("[3456333] Internal error");
+      fatal(msg::OperandLabelRef);
     case otConst:
-      fatal("[3456334] Internal error");
+      fatal(msg::OperandConst);
     default:
-      fatal("[3456335] Internal error");
+      fatal(msg::OperandKindUnknown);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <stdexcept>
 
+#include "compiler/driver/Messages.h"
 #include "compiler/driver/Utils.h"
 
 namespace vorak {
@@ -44,7 +45,7 @@ TSuperStringList::~TSuperStringList() {
 
 TSSLItem* TSuperStringList::at(uint32_t Index) const {
   if (Index >= F_List.size())
-    throw std::out_of_range("List index out of bounds (" + std::to_string(Index) + ")");
+    throw std::out_of_range(msg::text(msg::ListIndexOutOfBounds, std::to_string(Index)));
   return F_List[Index];
 }
 

@@ -157,7 +157,7 @@ uint32_t scanRun(TAFile& f, TTextCollector& text, Pred pred) {
 // ---------------------------------------------------------------------------
 
 TVorToken TAFile::setNextToken(TCurrentToken& ct, bool cleanIdent) {
-  if (tokenNesting >= kMaxTokenNesting) fatalAt("[13002] Tokens nested too deeply", position());
+  if (tokenNesting >= kMaxTokenNesting) fatalAt(msg::TokensTooDeep, position());
   NestingGuard nest;
   // Whatever the read consumes on its way comes from this buffer.
   if (Compiler->CurFile() != this) {
@@ -197,7 +197,7 @@ TVorToken TAFile::readToken(TCurrentToken& ct, bool cleanIdent) {
     case '\0':
       // A 0 byte inside the text would end it there and drop what follows
       // without a word; only 0 bytes and blanks may stand behind it.
-      if (CurChar <= FileLen && !onlyBlanksFrom(CurChar)) fatalAt("[9903] NUL byte in the source text", position());
+      if (CurChar <= FileLen && !onlyBlanksFrom(CurChar)) fatalAt(msg::NulByte, position());
       return ct.setNull();
     case '\'':
     case '"':
@@ -276,13 +276,13 @@ TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
       text.add();
       const bool hex = n == 'x';
       if (scanRun(*this, text, hex ? isHexDigit : isBinDigit) == 0)
-        fatalAt(hex ? "[13009] Hexadecimal number without digits" : "[13010] Binary number without digits", start);
+        fatalAt(hex ? msg::HexNoDigits : msg::BinaryNoDigits, start);
       const std::string_view digits = text.view().substr(2);
       int64_t value = 0;
       if (!hex)
         value = BinToInt(digits);
       else if (!hexValue(digits, value))
-        fatalAt("[13003] Number does not fit 64 bits: " + std::string(text.view()), start);
+        fatalAt(msg::NumberTooLarge, start, {text.view()});
       return ct.setInteger(Int64toSize(value), value, text.view());
     }
     giveBack(before);
@@ -296,12 +296,12 @@ TVorToken TAFile::readNumber(TCurrentToken& ct, char first) {
     long double value = 0;
     const auto r = std::from_chars(s.data(), s.data() + s.size(), value);
     if (r.ec != std::errc() || r.ptr != s.data() + s.size())
-      fatalAt("[13004] Floating-point number out of range: " + std::string(s), start);
+      fatalAt(msg::FloatOutOfRange, start, {s});
     return ct.setFloat(10, value, s);
   }
   giveBack(before);
   int64_t value = 0;
-  if (!decimalValue(text.view(), value)) fatalAt("[13003] Number does not fit 64 bits: " + std::string(text.view()), start);
+  if (!decimalValue(text.view(), value)) fatalAt(msg::NumberTooLarge, start, {text.view()});
   return ct.setInteger(Int64toSize(value), value, text.view());
 }
 
@@ -323,7 +323,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     }
     const char c = moveNextChar(false, true);
     if (c == quote) break;
-    if (c == '\0') fatalAt("[13005] Unterminated string", open);
+    if (c == '\0') fatalAt(msg::UnterminatedString, open);
     if (c != '\\') {
       text.add();
       continue;
@@ -331,7 +331,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     const char e = moveNextChar(false, true);
     switch (e) {
       case '\0':
-        fatalAt("[13005] Unterminated string", open);
+        fatalAt(msg::UnterminatedString, open);
       case 'n':
         text.put('\n');
         break;
@@ -342,7 +342,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
         text.put('\t');
         break;
       case 'x':
-        if (expectToken({ttNumber}) == ttNone) unexpected("53552456");
+        if (expectToken({ttNumber}) == ttNone) unexpected(unx::StringHexEscape);
         text.put(static_cast<char>(cur().F_Integer & 0xFF));
         break;
       default:
@@ -389,7 +389,7 @@ TVorToken TAFile::readBracket(TCurrentToken& ct) {
   if (pk.F_Type == ttIdent && pk.F_IdentType == itType) {
     moveLastPeek();
     TVarType* cast = static_cast<TVarType*>(cur().F_Pointer);
-    if (moveNextToken(false) != ttSymbol || cur().F_String != "]") unexpected("5643");
+    if (moveNextToken(false) != ttSymbol || cur().F_String != "]") unexpected(unx::CastNotClosed);
     const TVorToken t = expectToken({ttIdent, ttRegister, ttNumber, ttSymbol});
     TCurrentToken& c = cur();
     if (t == ttIdent || t == ttRegister || t == ttNumber) {
@@ -398,15 +398,15 @@ TVorToken TAFile::readBracket(TCurrentToken& ct) {
       c.F_ByteCount = size;
       c.F_BitCount = static_cast<int32_t>(static_cast<uint32_t>(size) * 8u);
     } else if (t == ttSymbol) {
-      if (c.F_String != "@") unexpected("6544");
+      if (c.F_String != "@") unexpected(unx::CastSymbol);
       const TVorToken v = moveNextToken(false);
-      if (v != ttIdent || (cur().F_IdentType != itGlobalVar && cur().F_IdentType != itLocalVar)) unexpected("6543");
+      if (v != ttIdent || (cur().F_IdentType != itGlobalVar && cur().F_IdentType != itLocalVar)) unexpected(unx::CastAddressNotVariable);
       TCurrentToken& var = cur();
       if (auto* v = static_cast<TVar*>(var.F_Pointer)) v->active = 1;
       var.F_CastType = cast;
       var.F_IdentType = var.F_IdentType == itGlobalVar ? itGlobalVarPtr : itLocalVarPtr;
     } else {
-      unexpected("6545");
+      unexpected(unx::CastOperand);
     }
     return deliver(ct);
   }
@@ -430,14 +430,14 @@ class TAFile::TMemoryOperand {
   void read(TCurrentToken& ct);
 
  private:
-  char readOp(std::string_view code);
+  char readOp(unx::Id code);
   void addRegister(TRegister r);
   void setScale(int64_t s, int32_t reg);
   void addDisp(int64_t v, bool negate);
   void needPlus();
   void registerItem(TRegister r);
   void numberItem(int64_t v);
-  char product(int64_t& v, TFilePos& numberEnd, std::string_view opCode, bool& scaledRegister);
+  char product(int64_t& v, TFilePos& numberEnd, unx::Id opCode, bool& scaledRegister);
   void placeNumber(int64_t v);
   void variableItem();
 
@@ -467,23 +467,23 @@ class TAFile::TMemoryOperand {
     } else if (t == ttSymbol && c.F_String == "@") {
       variableItem();
     } else if (t == ttSymbol) {
-      unexpected("535356");
+      unexpected(unx::MemOperandSymbol);
     } else {
-      if (c.F_Type == ttEOF) f_.fatalAt("[13006] Unterminated memory operand", open_);
-      unexpected("1134");
+      if (c.F_Type == ttEOF) f_.fatalAt(msg::UnterminatedMemOperand, open_);
+      unexpected(unx::MemOperandItem);
     }
     first_ = false;
     if (op_ == ']') break;
   }
-  if (disp_ > int64_t{UINT32_MAX} || disp_ < int64_t{INT32_MIN}) fatal("[13008] Displacement does not fit 32 bits");
+  if (disp_ > int64_t{UINT32_MAX} || disp_ < int64_t{INT32_MIN}) fatal(msg::DisplacementTooLarge);
   if (count_ == 2 && scaled_ == 0) std::swap(regs_[0], regs_[1]);
   ct.setBaseExp(0, count_, regs_[0], regs_[1], disp_, static_cast<int32_t>(scale_), var_);
 }
 
 // The operator after an item; a byte that is none stops the compile there.
-inline char TAFile::TMemoryOperand::readOp(std::string_view code) {
+inline char TAFile::TMemoryOperand::readOp(unx::Id code) {
   const char c = f_.moveNextChar(true, false);
-  if (c == '\0') f_.fatalAt("[13006] Unterminated memory operand", open_);
+  if (c == '\0') f_.fatalAt(msg::UnterminatedMemOperand, open_);
   if (c != '+' && c != '-' && c != '*' && c != ']') {
     cur().setSymbol(c);
     unexpected(code);
@@ -492,28 +492,28 @@ inline char TAFile::TMemoryOperand::readOp(std::string_view code) {
 }
 
 inline void TAFile::TMemoryOperand::addRegister(TRegister r) {
-  if (regSize(r) != ptrSize) fatal("[64524] Must be a base or index register");
-  if (count_ == 2) unexpected("1133");
+  if (regSize(r) != ptrSize) fatal(msg::NotBaseOrIndex);
+  if (count_ == 2) unexpected(unx::MemOperandThirdRegister);
   regs_[count_++] = r;
 }
 
 inline void TAFile::TMemoryOperand::setScale(int64_t s, int32_t reg) {
-  if (scaled_ >= 0) unexpected("2495");
-  if (s != 1 && s != 2 && s != 4 && s != 8) fatal("[13007] Scale must be 1, 2, 4 or 8");
+  if (scaled_ >= 0) unexpected(unx::MemOperandOrder);
+  if (s != 1 && s != 2 && s != 4 && s != 8) fatal(msg::BadScale);
   scale_ = s;
   scaled_ = reg;
 }
 
 inline void TAFile::TMemoryOperand::addDisp(int64_t v, bool negate) {
   // Bounded to 32 bits below, so the running sum never nears the 64-bit ends.
-  if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
+  if (v > (int64_t{1} << 33) || v < -(int64_t{1} << 33)) fatal(msg::DisplacementTooLarge);
   disp_ += negate ? -v : v;
-  if (disp_ > (int64_t{1} << 33) || disp_ < -(int64_t{1} << 33)) fatal("[13008] Displacement does not fit 32 bits");
+  if (disp_ > (int64_t{1} << 33) || disp_ < -(int64_t{1} << 33)) fatal(msg::DisplacementTooLarge);
 }
 
 // A register, or "@", may only start the operand or follow "+".
 inline void TAFile::TMemoryOperand::needPlus() {
-  if (!first_ && op_ != '+') unexpected("2495");
+  if (!first_ && op_ != '+') unexpected(unx::MemOperandOrder);
 }
 
 // A base or index register.
@@ -521,13 +521,13 @@ inline void TAFile::TMemoryOperand::registerItem(TRegister r) {
   needPlus();
   addRegister(r);
   afterRegister_ = true;
-  op_ = readOp("2495");
+  op_ = readOp(unx::MemOperandOrder);
 }
 
 // A number { "*" number } [ "*" register ]: a displacement, the scale of the
 // register before it, or the scale of the register that ends the chain.
 inline void TAFile::TMemoryOperand::numberItem(int64_t v) {
-  const std::string_view opCode = first_ ? "2494" : "2495";
+  const unx::Id opCode = first_ ? unx::MemOperandFirstOperator : unx::MemOperandOrder;
   TFilePos numberEnd = f_.position();  // where an error about the number points
   bool scaledRegister = false;
   const char next = product(v, numberEnd, opCode, scaledRegister);
@@ -545,13 +545,13 @@ inline void TAFile::TMemoryOperand::numberItem(int64_t v) {
 // The products that follow the number v ("*" number ...), multiplied into v,
 // up to the operator that ends them (returned); a register after "*" takes
 // the product as its scale and ends the chain.
-inline char TAFile::TMemoryOperand::product(int64_t& v, TFilePos& numberEnd, std::string_view opCode, bool& scaledRegister) {
+inline char TAFile::TMemoryOperand::product(int64_t& v, TFilePos& numberEnd, unx::Id opCode, bool& scaledRegister) {
   char next = readOp(opCode);
   while (next == '*') {
     const TVorToken t2 = f_.expectToken({ttNumber, ttRegister});
     if (t2 == ttNumber) {
       int64_t p;
-      if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal("[13008] Displacement does not fit 32 bits");
+      if (__builtin_mul_overflow(v, cur().F_Integer, &p)) fatal(msg::DisplacementTooLarge);
       v = p;
       numberEnd = f_.position();
       next = readOp(opCode);
@@ -560,9 +560,9 @@ inline char TAFile::TMemoryOperand::product(int64_t& v, TFilePos& numberEnd, std
       addRegister(cur().F_Register);
       setScale(v, count_ - 1);
       scaledRegister = true;
-      return readOp("2495");
+      return readOp(unx::MemOperandOrder);
     } else {
-      unexpected("4655");
+      unexpected(unx::MemOperandScaleItem);
     }
   }
   return next;
@@ -584,11 +584,11 @@ inline void TAFile::TMemoryOperand::placeNumber(int64_t v) {
       addDisp(v, true);
       break;
     case '*':
-      if (!afterRegister_) unexpected("2495");
+      if (!afterRegister_) unexpected(unx::MemOperandOrder);
       setScale(v, count_ - 1);
       break;
     default:
-      unexpected("2495");
+      unexpected(unx::MemOperandOrder);
   }
   afterRegister_ = false;
 }
@@ -597,21 +597,21 @@ inline void TAFile::TMemoryOperand::placeNumber(int64_t v) {
 // the variable whose address the operand adds.
 inline void TAFile::TMemoryOperand::variableItem() {
   needPlus();
-  if (var_) fatal("[53567] Only 1 variable pointer will be accepted");
-  if (f_.moveNextToken(false) != ttIdent) unexpected("6636667");
+  if (var_) fatal(msg::TwoVariablePointers);
+  if (f_.moveNextToken(false) != ttIdent) unexpected(unx::MemOperandVariableName);
   TCurrentToken& id = cur();
   if (id.F_IdentType == itGlobalVar) {
     var_ = static_cast<TVar*>(id.F_Pointer);
   } else if (id.F_IdentType == itFunc || id.F_IdentType == itProc) {
     auto* fn = static_cast<TFunction*>(id.F_Pointer);
     var_ = fn ? fn->CallData : nullptr;
-    if (!var_) unexpected("6636668");
+    if (!var_) unexpected(unx::MemOperandNotVariable);
   } else {
-    unexpected("6636668");
+    unexpected(unx::MemOperandNotVariable);
   }
   if (var_) var_->active = 1;
   afterRegister_ = false;
-  op_ = readOp("2495");
+  op_ = readOp(unx::MemOperandOrder);
 }
 
 void TAFile::readMemoryOperand(TCurrentToken& ct, const TFilePos& open) { TMemoryOperand(*this, open).read(ct); }

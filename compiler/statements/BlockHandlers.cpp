@@ -20,24 +20,24 @@ namespace vorak {
 namespace {
 
 // A new name (of a member or a record): not declared, and a name at all.
-std::string memberName(std::string_view notIdentReserved, std::string_view declaredCode) {
+std::string memberName(unx::Id notIdent, unx::Id declared) {
   if (!Compiler->ExpectFreeIdent()) {
-    if (cur().F_Type != ttIdent) Log->FatalReservedToken(notIdentReserved);
-    unexpected(declaredCode);
+    if (cur().F_Type != ttIdent) unexpected(notIdent);
+    unexpected(declared);
   }
   return cur().F_String;
 }
 
 // "[n]" dimensions after a member name: the element count.
-uint32_t memberCount(std::string_view noNumber, std::string_view noClose) {
+uint32_t memberCount(unx::Id noNumber, unx::Id noClose) {
   uint64_t count = 1;
   while (peekChar() == '[') {
     takePeeked();
     if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(noNumber);
     const int64_t n = cur().F_Integer;
-    if (n < 1) fatal("[13043] Array dimension must be at least 1");
+    if (n < 1) fatal(msg::MemberDimensionZero);
     count = mulCapped(count, static_cast<uint64_t>(n));
-    if (count > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
+    if (count > 0xFFFFFFFFull) fatal(msg::MemberTooLarge);
     if (!Compiler->ExpectSymbol("]")) unexpected(noClose);
   }
   return static_cast<uint32_t>(count);
@@ -53,7 +53,7 @@ TVarField& appendField(TVarType* t) {
 // Byte size of count elements of type, refused above 4 GiB.
 uint32_t memberBytes(const TVarType* type, uint32_t count) {
   const uint64_t bytes = uint64_t{type ? type->size : 0} * count;
-  if (bytes > 0xFFFFFFFFull) fatal("[13041] A member is larger than 4 GiB");
+  if (bytes > 0xFFFFFFFFull) fatal(msg::MemberTooLarge);
   return static_cast<uint32_t>(bytes);
 }
 
@@ -71,13 +71,13 @@ void addDataMember(TVarType* t, const std::string& name, TVarType* type, uint32_
 TVarType* memberType(const TVarType* record) {
   auto* type = static_cast<TVarType*>(cur().F_Pointer);
   if (type == record)
-    fatal("[13046] The record " + std::string(vorStrView(record->name)) + " cannot hold a member of its own type");
+    fatal(msg::RecordHoldsItself, vorStrView(record->name));
   return type;
 }
 
 uint64_t grow(uint64_t offset, uint32_t bytes) {
   offset += bytes;
-  if (offset > 0xFFFFFFFFull) fatal("[13042] The record is larger than 4 GiB");
+  if (offset > 0xFFFFFFFFull) fatal(msg::RecordTooLarge);
   return offset;
 }
 
@@ -88,14 +88,16 @@ bool takeClosingBrace(TAFile& f) {
   return true;
 }
 
-// The unexpected-token codes of a data member's line.
+// The token errors of a data member's line.
 struct TMemberCodes {
-  std::string_view reserved, declared;  // the name
-  std::string_view noNumber, noClose;   // a dimension
-  std::string_view noEnd;               // the ";"
+  unx::Id reserved, declared;  // the name
+  unx::Id noNumber, noClose;   // a dimension
+  unx::Id noEnd;               // the ";"
 };
-constexpr TMemberCodes kFieldCodes{"60001", "586483", "60006", "60007", "60003"};
-constexpr TMemberCodes kUnionFieldCodes{"6423", "75345", "7558", "425634", "5845"};
+constexpr TMemberCodes kFieldCodes{unx::RecordNameReserved, unx::FieldNameTaken, unx::FieldDimension,
+                                   unx::FieldDimensionClose, unx::FieldEnd};
+constexpr TMemberCodes kUnionFieldCodes{unx::UnionFieldReserved, unx::UnionFieldTaken, unx::UnionFieldDimension,
+                                        unx::UnionFieldDimensionClose, unx::UnionFieldEnd};
 
 // type name { [ n ] } ;  with the type just read: the member filed at offset
 // (a union's names without their type). Its size in bytes.
@@ -114,10 +116,10 @@ uint32_t dataMember(TVarType* t, uint64_t offset, const TMemberCodes& codes, boo
 // union { member } : the members share one offset, and the union takes the
 // room of the largest. The offset after it.
 uint64_t unionMember(TVarType* t, uint64_t offset, TAFile& f) {
-  if (!Compiler->ExpectSymbol("{")) unexpected("34");
+  if (!Compiler->ExpectSymbol("{")) unexpected(unx::UnionOpen);
   uint32_t largest = 0;
   while (!takeClosingBrace(f)) {
-    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("8490");
+    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(unx::UnionMemberType);
     const uint32_t bytes = dataMember(t, offset, kUnionFieldCodes, true);
     if (bytes > largest) largest = bytes;
   }
@@ -155,7 +157,7 @@ uint64_t members(TVarType* t, TAFile& f) {
       offset = unionMember(t, offset, f);
       continue;
     }
-    if (tk.F_Type != ttIdent || tk.F_IdentType != itType) unexpected("342543");
+    if (tk.F_Type != ttIdent || tk.F_IdentType != itType) unexpected(unx::RecordMemberType);
     offset = grow(offset, dataMember(t, offset, kFieldCodes, false));
     t->size = static_cast<uint32_t>(offset);
   }
@@ -165,20 +167,20 @@ uint64_t members(TVarType* t, TAFile& f) {
 
 // type name = type ;
 void handle_TYPE() {
-  if (!Compiler->ExpectFreeIdent()) Log->FatalRedeclared("11225435");
+  if (!Compiler->ExpectFreeIdent()) unexpected(unx::TypeRedeclared);
   const std::string name = cur().F_String;
-  if (!Compiler->ExpectSymbol("=")) unexpected("561");
-  if (Compiler->ExpectIdentType({itType}) == itNone) unexpected("64");
+  if (!Compiler->ExpectSymbol("=")) unexpected(unx::TypeEquals);
+  if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(unx::TypeTarget);
   void* type = cur().F_Pointer;
-  if (!Compiler->ExpectSymbol(";")) unexpected("562");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::TypeEnd);
   Idents->addIdent(itType, lowerCase(name), type);
 }
 
 // block name { member ; | union { member ; } | procedure ... | function ... }
 void handle_BLOCK() {
-  const std::string typeName = memberName("60001", "60002");
+  const std::string typeName = memberName(unx::RecordNameReserved, unx::RecordNameTaken);
   TVarType* t = VarMan->addType(typeName, 0, int64_t{0}, int64_t{0}, false, false);
-  if (!Compiler->ExpectSymbol("{")) unexpected("122");
+  if (!Compiler->ExpectSymbol("{")) unexpected(unx::RecordOpen);
   uint64_t offset = 0;
   TAFile& f = curFile();
   if (!takeClosingBrace(f)) {

@@ -22,18 +22,18 @@ void handle_CASE() {
   // Each state line makes its own "#case_state" label when it comes.
   TFunction* end = endLabel(*b);
   TFunction* scan = newStatementLabel("#case_scan");
-  expect("(", "53456");
+  expect("(", unx::CaseOpen);
   std::unique_ptr<TOperand> selector = Compiler->moveNextOperand(true, false);
-  expect(")", "53457");
-  expect("{", "53458");
+  expect(")", unx::CaseClose);
+  expect("{", unx::CaseBodyOpen);
   {
     TAFile* f = Compiler->CurFile();
     const TVorToken t = f->peekNextToken(false);
     const bool isState = t == ttIdent && Compiler->PeekToken()->F_Keyword == keyState;
     if (!isState) {
       consumeAhead();
-      if (t != ttIdent) unexpected("6455421");
-      fatal("[5362354] Case state expected");
+      if (t != ttIdent) unexpected(unx::CaseFirstNotState);
+      fatal(msg::CaseStateExpected);
     }
   }
   auto manager = std::make_unique<TCaseManager>();
@@ -59,7 +59,7 @@ void handle_CASE() {
 // state value { , value } :
 void handle_STATE() {
   TBlockStackItem* b = blStack->getTopCaseType();
-  if (!b || !b->data) fatal("[4226] STATE is only valid used inside of CASE statements");
+  if (!b || !b->data) fatal(msg::StateOutsideCase);
   // All values of one line label the same position: one label serves them.
   TFunction* here = nullptr;
   for (;;) {
@@ -75,15 +75,15 @@ void handle_STATE() {
     if (f->peekNextRealChar(true) != ',') break;
     f->setPosition(f->lastPeek());
   }
-  expect(":", "543565364");
+  expect(":", unx::StateColon);
 }
 
 // default :
 void handle_DEFAULT() {
   TBlockStackItem* b = blStack->getTopCaseType();
-  if (!b || !b->data) fatal("[4226] DEFAULT is only valid used inside of CASE statements");
-  expect(":", "189849");
-  if (b->data->default_) fatal("[4227] CASE statements can only have 1 default state");
+  if (!b || !b->data) fatal(msg::DefaultOutsideCase);
+  expect(":", unx::DefaultColon);
+  if (b->data->default_) fatal(msg::CaseTwoDefaults);
   b->data->default_ = newStatementLabel("#case_state");
   placeLabelHere(b->data->default_);
 }

@@ -40,7 +40,7 @@ void TCompiler::InitCompiler() {
 
 void TCompiler::LoadProject(const std::string& projFile) {
   TAFile* f = new TAFile(false);
-  if (!f->loadFile(projFile, nullptr)) Log->FatalError(projFile + " does not exist");
+  if (!f->loadFile(projFile, nullptr)) Log->FatalError(msg::ProjectMissing, projFile);
   if (Plugins) Plugins->notifyFileEntry(f);
 }
 
@@ -49,21 +49,20 @@ namespace {
 
 // The program header: "program" TYPE [string] ";". Selects the builder.
 void readProgramHeader() {
-  if (Compiler->ExpectKeyword({keyProgram}) == keyNone) Log->FatalError("[0000] Expected keyword \"program\"");
-  if (Compiler->ExpectToken({ttIdent}) == ttNone) Log->FatalError("[0001] Expected identifier");
+  if (Compiler->ExpectKeyword({keyProgram}) == keyNone) Log->FatalError(msg::ProgramExpected);
+  if (Compiler->ExpectToken({ttIdent}) == ttNone) Log->FatalError(msg::ProgramType);
   TCurrentToken& tk = *Compiler->CurToken();
   if (!Settings->ProgramStr().empty()) tk.F_String = Settings->ProgramStr();
   if (!Plugins->selectBuilder(tk.F_String))
-    Log->FatalError("[0002] Unknown application type " + upperCase(tk.F_String) +
-                    ", installed: " + Plugins->builderNames());
+    Log->FatalError(msg::UnknownApplicationType, upperCase(tk.F_String), Plugins->builderNames());
   // The optional icon string is accepted and not used.
   TAFile* f = Compiler->CurFile();
   if (f->peekNextRealChar(true) == ';') {
     f->setPosition(f->lastPeek());
     return;
   }
-  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected("1311");
-  if (!Compiler->ExpectSymbol(";")) unexpected("1312");
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected(unx::ProgramIcon);
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::ProgramEnd);
 }
 
 }  // namespace
@@ -71,7 +70,7 @@ void readProgramHeader() {
 uint32_t TCompiler::Compile() {
   DefMan->addDefine("MMX_SUPPORT", int64_t{1});
   // Item 0 is the macro manager's body buffer, item 1 the project file.
-  if (F_ListFiles.size() < 2) Log->FatalError("[0003] No project file loaded");
+  if (F_ListFiles.size() < 2) Log->FatalError(msg::NoProjectFile);
   F_CurFile = F_ListFiles[1];
 
   F_MainFunc = FuncMan->CreateFunction(ltProc, nullptr);
@@ -89,7 +88,7 @@ uint32_t TCompiler::Compile() {
   // Only the conditional directives open a loop that a directive may close;
   // at top level such a directive has nothing to close.
   if (F_LoopEnd == TLoopEnd::Directive)
-    Log->FatalError("[0004] #" + lowerCase(F_CurToken->F_String) + " without an open conditional or repeat");
+    Log->FatalError(msg::ClosingWithoutOpen, "#" + lowerCase(F_CurToken->F_String));
 
   // A last byte C3 may belong to any instruction (add ebx, eax is 01 C3),
   // and a label at the end is jumped to past the return before it.
@@ -98,10 +97,10 @@ uint32_t TCompiler::Compile() {
 
   for (TFunction* f : FuncMan->FuncList()) {
     if (f->Type_ != ltRef) continue;
-    const std::string msg = "[00012] Label " + std::string(vorStrView(f->Name)) + " does not exist!";
+    const std::string text = msg::text(msg::LabelMissing, vorStrView(f->Name));
     const TLabelReference* ref = labelReference(f);
-    if (ref) Log->FatalError(msg, true, ref->chr, ref->line, ref->lineChar, ref->file);
-    Log->FatalError(msg);
+    if (ref) Log->FatalError(text, true, ref->chr, ref->line, ref->lineChar, ref->file);
+    Log->FatalError(text);
   }
   return 0;
 }
@@ -169,9 +168,9 @@ bool TCompiler::compileText(const std::string& name, const std::string& text) {
   f->loadBuffer(name, text, nullptr);
   F_CurFile = f;
   HandleDeclarations(-1);
-  if (F_LoopEnd == TLoopEnd::Brace) Log->FatalError("[9900] Unexpected symbol \"}\"");
+  if (F_LoopEnd == TLoopEnd::Brace) Log->FatalError(msg::UnexpectedSymbol, "}");
   if (F_LoopEnd == TLoopEnd::Directive)
-    Log->FatalError("[0004] #" + lowerCase(F_CurToken->F_String) + " without an open conditional or repeat");
+    Log->FatalError(msg::ClosingWithoutOpen, "#" + lowerCase(F_CurToken->F_String));
   f->setParent(parent);
   F_CurFile = parent;
   return true;

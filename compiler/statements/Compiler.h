@@ -157,7 +157,7 @@ class TCompiler {
   // opens runs at the depth of the directive's loop + 1.
   uint32_t LoopDepth() const { return F_LoopDepth; }
   // Statement loops that may run inside each other; one more is a fatal
-  // error ("[12002] ...").
+  // error (BlocksTooDeep).
   static constexpr uint32_t kMaxLoopDepth = 1000;
 
   // ---- Operand parser (Operands.cpp) ----
@@ -204,7 +204,7 @@ class TCompiler {
 
   // ---- Emission (Emission.cpp) ----
   // Encodes one instruction by mnemonic and appends it to fn, keeping fn's
-  // stack depth. An encoder failure is fatal ("[124412] ..."); a mnemonic
+  // stack depth. An encoder failure is fatal (InstructionEncode); a mnemonic
   // that is not in the table emits nothing and answers ERROR_OPCODE_UNKNOWN.
   uint32_t execInstruction(TFunction* fn, std::string_view strName, TOperand* op1 = nullptr,
                            TOperand* op2 = nullptr, TOperand* op3 = nullptr);

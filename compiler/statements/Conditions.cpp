@@ -58,12 +58,10 @@ bool isLocation(const TOperand& op) { return op.hint == otRegister || op.hint ==
 // source over those of a case scan.
 TMathOp flagComparison(const TOperand& flag, const TOperand& value, TMathOp mo, bool fromSource) {
   if (value.hint != otImm)
-    fatal(fromSource ? "[454734] Operand 2 must equal on/off immediate value."
-                     : "[662353] Operand 2 must equal on/off immediate value.");
+    fatal(fromSource ? msg::FlagCompareNotImm : msg::CaseFlagNotImm);
   const auto v = static_cast<uint32_t>(value.value);
   if (v > 1)
-    fatal(fromSource ? "[454735] Operand 2 must equal on/off immediate value."
-                     : "[754561] Operand 2 must equal on/off immediate value.");
+    fatal(fromSource ? msg::FlagCompareNotOnOff : msg::CaseFlagNotOnOff);
   const bool whenSet = mo == moIsEqual ? v == 1 : v == 0;
   // (jump code when set, when clear) by TJmpType.
   switch (static_cast<uint8_t>(flag.value)) {
@@ -74,7 +72,7 @@ TMathOp flagComparison(const TOperand& flag, const TOperand& value, TMathOp mo, 
     case FLAG_OF: return jumpCode(whenSet ? 0 : 1);
     default:
       // Jumping on this flag would test whatever the flags hold: no jump at all.
-      Log->Warning(std::string(flagToStr(static_cast<uint8_t>(flag.value))) + " comparison invalid, ignoring");
+      Log->Warning(msg::FlagCompareIgnored, flagToStr(static_cast<uint8_t>(flag.value)));
       return moNone;
   }
 }
@@ -130,9 +128,8 @@ void bindLink(TCondContext& cc, TFunction*& slot, TFunction* target) {
 }
 
 TFunction* linkLabel(TCondContext& cc, bool isAnd, uint32_t level, uint32_t cnt, bool bIsDec) {
-  const char* code = isAnd ? "[01010]" : "[01011]";
   if (level >= TCondContext::kLevels || cnt >= TCondContext::kLinks)
-    fatal(std::string(code) + " If statement is too complex");
+    fatal(isAnd ? msg::AndTooComplex : msg::OrTooComplex);
   TFunction*& slot = isAnd ? cc.andSP[level][cnt] : cc.orSP[level][cnt];
   cc.touch(level);
   if (!slot) {
@@ -148,8 +145,8 @@ TFunction* linkLabel(TCondContext& cc, bool isAnd, uint32_t level, uint32_t cnt,
   return slot;
 }
 
-// Reads "(" condition(level + 1) ")" with the codes of the join before it.
-TMathOp group(TCondContext& cc, uint32_t level, std::string_view openCode, std::string_view closeCode) {
+// Reads "(" condition(level + 1) ")" with the messages of the join before it.
+TMathOp group(TCondContext& cc, uint32_t level, unx::Id openCode, unx::Id closeCode) {
   if (!Compiler->ExpectSymbol("(")) unexpected(openCode);
   const TMathOp res = handle_IFEXPRESSION(cc, level + 1);
   if (!Compiler->ExpectSymbol(")")) unexpected(closeCode);
@@ -203,12 +200,12 @@ TMathOp handle_IFEXPRESSION(TCondContext& cc, uint32_t level) {
     assignOperandText.clear();
   }
   // A run of "(" recurses once per parenthesis: bounded here, not by the stack.
-  if (level >= TCondContext::kMaxDepth) fatal("[01012] If statement is too complex");
+  if (level >= TCondContext::kMaxDepth) fatal(msg::CondTooDeep);
   TAFile* f = Compiler->CurFile();
   if (f->peekNextRealChar(true) != '(') return handle_DOCMP();
   f->setPosition(f->lastPeek());
   TMathOp res = handle_IFEXPRESSION(cc, level + 1);
-  if (!Compiler->ExpectSymbol(")")) unexpected("70005");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::CondClose);
 
   for (;;) {
     f = Compiler->CurFile();
@@ -221,7 +218,7 @@ TMathOp handle_IFEXPRESSION(TCondContext& cc, uint32_t level) {
     // the count reaching kLinks would leave the next pending link outside.
     uint32_t* counts = isAnd ? cc.andS : cc.orS;
     if (level >= TCondContext::kLevels || counts[level] + 1 >= TCondContext::kLinks)
-      fatal(std::string(isAnd ? "[01010]" : "[01011]") + " If statement is too complex");
+      fatal(isAnd ? msg::AndTooComplex : msg::OrTooComplex);
     cc.touch(level);
     ++counts[level];
     if (isAnd) {
@@ -230,14 +227,16 @@ TMathOp handle_IFEXPRESSION(TCondContext& cc, uint32_t level) {
       handle_IFJUMP(true, res, onFalse);
       bindLink(cc, cc.orSP[level][cc.orS[level]], onFalse);
       placeLink(cc.andSP[level][cc.andS[level] - 1]);
-      res = level == 0 ? group(cc, level, "87", "769") : group(cc, level, "987987", "789");
+      res = level == 0 ? group(cc, level, unx::AndGroupOpen, unx::AndGroupClose)
+                       : group(cc, level, unx::InnerAndGroupOpen, unx::InnerAndGroupClose);
     } else {
       // The left side holding makes this level hold; the next disjunct starts here.
       TFunction* onTrue = trueTarget(cc, level);
       handle_IFJUMP(false, res, onTrue);
       bindLink(cc, cc.andSP[level][cc.andS[level]], onTrue);
       placeLink(cc.orSP[level][cc.orS[level] - 1]);
-      res = level == 0 ? group(cc, level, "75", "70005") : group(cc, level, "123", "532");
+      res = level == 0 ? group(cc, level, unx::OrGroupOpen, unx::CondClose)
+                       : group(cc, level, unx::InnerOrGroupOpen, unx::InnerOrGroupClose);
     }
   }
   // The last group's links: its outcome is this level's outcome.
@@ -253,7 +252,7 @@ TMathOp handle_DOCMP() {
   const TMathOp mo = Compiler->CurFile()->moveNextIfMathOp(o1->issigned);
   if (mo == moNone) {
     Compiler->CurFile()->moveNextToken(false);
-    unexpected("1765");
+    unexpected(unx::CompareOperator);
   }
   const std::unique_ptr<TOperand> o2 = Compiler->moveNextOperand(true, false);
   return compareOperands(*o1, *o2, mo, true);
@@ -278,7 +277,7 @@ TMathOp handle_CompareConsts(const TOperand& o1, const TOperand& o2, TMathOp co)
     case moHigherU: holds = ua > ub; break;
     case moLowerUEqual: holds = ua <= ub; break;
     case moHigherUEqual: holds = ua >= ub; break;
-    default: unexpected("48424");
+    default: unexpected(unx::ConstCompareOperator);
   }
   return holds ? moATrue : moAFalse;
 }
@@ -311,8 +310,7 @@ void handle_IFJUMP(bool reverse, TMathOp mo, TOperand* p) {
         jump = kJumps[t ^ (reverse ? 1 : 0)];
         break;
       }
-      fatal("[1161] Unsupported operator \"" + std::string(mo2str(mo)) + "(" + std::to_string(static_cast<int>(mo)) +
-            ")\"");
+      fatal(msg::UnsupportedJumpOperator, mo2str(mo), std::to_string(static_cast<int>(mo)));
     }
   }
   Compiler->execInstruction(curFunc(), jump, p);
@@ -351,7 +349,7 @@ void updateLabelStack(TCondContext& cc) {
       t = next;
     }
     if (!t || t->Type_ != ltLabel || t->Address == adUnallocated)
-      fatal("[01013] A condition jumps to a label that is never placed");
+      fatal(msg::ConditionLabelNeverPlaced);
     link->Address = t->Address;
     link->BufLen = t->BufLen;
     link->Type_ = t->Type_;

@@ -22,13 +22,13 @@ namespace {
 // The expression reader rounds its result to an integer and keeps the exact
 // value beside it. A constant whose exact value has a fraction would silently
 // change its value, so it is refused as the floating number it is.
-void refuseFraction(TCurrentToken& ct, std::string_view code) {
+void refuseFraction(TCurrentToken& ct, unx::Id code) {
   if (ct.F_Type != ttNumber || ct.F_Extended == static_cast<long double>(ct.F_Integer)) return;
   const long double exact = ct.F_Extended;
   char buf[64];
   const auto r = std::to_chars(buf, buf + sizeof buf, exact);
   ct.setFloat(10, exact, std::string_view(buf, static_cast<size_t>(r.ptr - buf)));
-  Log->FatalUnexpectedToken(code);
+  unexpected(code);
 }
 
 // The bounds that an enumeration's items must keep: those of an integer base
@@ -65,7 +65,7 @@ struct TEnumBounds {
   }
 };
 
-[[noreturn]] void outOfBounds() { Log->FatalError("[324] Value is out of bounds"); }
+[[noreturn]] void outOfBounds() { Log->FatalError(msg::EnumValueOutOfBounds); }
 
 }  // namespace
 
@@ -73,15 +73,15 @@ struct TEnumBounds {
 void handle_CONST() {
   TCompiler& c = *Compiler;
   // Any identifier: a new constant may hide an older name.
-  if (c.ExpectToken({ttIdent}) == ttNone) Log->FatalUnexpectedToken("");
+  if (c.ExpectToken({ttIdent}) == ttNone) unexpected(unx::Token);
   const std::string name = c.CurToken()->F_String;
-  if (!c.ExpectSymbol("=")) Log->FatalUnexpectedToken("");
+  if (!c.ExpectSymbol("=")) unexpected(unx::Token);
 
   handle_MACROVAR_tokens();
   TCurrentToken& ct = *c.CurToken();
   switch (ct.F_Type) {
     case ttNumber:
-      refuseFraction(ct, "5311");
+      refuseFraction(ct, unx::ConstValue);
       Consts->addConst(name, ctValue, static_cast<uint8_t>(ct.F_ByteCount), ct.F_Integer);
       break;
     case ttAnsiString:
@@ -91,19 +91,19 @@ void handle_CONST() {
       Consts->addConst(name, ct.F_String, ctWideString);
       break;
     default:
-      Log->FatalUnexpectedToken("5311");
+      unexpected(unx::ConstValue);
   }
 
-  if (!c.ExpectSymbol(";")) Log->FatalUnexpectedToken("");
+  if (!c.ExpectSymbol(";")) unexpected(unx::Token);
 }
 
 // enum name : type [ ( step ) ] { [ item [ = value ] { , item [ = value ] } ] }
 void handle_ENUM() {
   TCompiler& c = *Compiler;
-  if (!c.ExpectFreeIdent()) Log->FatalReservedToken("352");
+  if (!c.ExpectFreeIdent()) unexpected(unx::EnumNameReserved);
   const std::string name = c.CurToken()->F_String;
-  if (!c.ExpectSymbol(":")) Log->FatalUnexpectedToken("43");
-  if (c.ExpectIdentType({itType}) == itNone) Log->FatalUnexpectedToken("243");
+  if (!c.ExpectSymbol(":")) unexpected(unx::EnumColon);
+  if (c.ExpectIdentType({itType}) == itNone) unexpected(unx::EnumType);
 
   // The enumeration's name stands for its base type from here on.
   const auto* base = static_cast<const TVarType*>(c.CurToken()->F_Pointer);
@@ -114,11 +114,11 @@ void handle_ENUM() {
   int32_t step = 1;
   if (c.CurFile()->peekNextRealChar(true) == '(') {
     c.CurFile()->moveNextChar(true, false);
-    if (c.ExpectToken({ttNumber}) == ttNone) Log->FatalUnexpectedToken("566732");
+    if (c.ExpectToken({ttNumber}) == ttNone) unexpected(unx::EnumStep);
     step = static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(c.CurToken()->F_Integer)));
-    if (!c.ExpectSymbol(")")) Log->FatalUnexpectedToken("64574");
+    if (!c.ExpectSymbol(")")) unexpected(unx::EnumStepClose);
   }
-  if (!c.ExpectSymbol("{")) Log->FatalUnexpectedToken("12");
+  if (!c.ExpectSymbol("{")) unexpected(unx::EnumOpen);
 
   if (c.CurFile()->peekNextRealChar(true) != '}') {
     // An item without a value follows the previous one by the step; the
@@ -127,14 +127,14 @@ void handle_ENUM() {
     int64_t value = 0;
     std::string item;
     for (;;) {
-      if (!c.ExpectFreeIdent()) Log->FatalRedeclared("236322");
+      if (!c.ExpectFreeIdent()) unexpected(unx::EnumItemRedeclared);
       item = c.CurToken()->F_String;
       if (c.CurFile()->peekNextRealChar(true) == '=') {
         c.CurFile()->moveNextChar(true, false);
         handle_MACROVAR_tokens();
         TCurrentToken& ct = *c.CurToken();
-        if (ct.F_Type != ttNumber) Log->FatalUnexpectedToken("53421");
-        refuseFraction(ct, "53421");
+        if (ct.F_Type != ttNumber) unexpected(unx::EnumItemValue);
+        refuseFraction(ct, unx::EnumItemValue);
         value = ct.F_Integer;
       } else if (!first && !bounds.advance(value, step, value)) {
         outOfBounds();
@@ -150,10 +150,10 @@ void handle_ENUM() {
       }
       if (next == '}') break;
       c.CurFile()->moveNextToken(false);  // the message names what stands there
-      Log->FatalUnexpectedToken("654");
+      unexpected(unx::EnumSeparator);
     }
   }
-  if (!c.ExpectSymbol("}")) Log->FatalUnexpectedToken("13");
+  if (!c.ExpectSymbol("}")) unexpected(unx::EnumClose);
 }
 
 }  // namespace vorak

@@ -8,11 +8,11 @@
 namespace vorak {
 
 void refuseLeavingTry(bool leaves, std::string_view statement) {
-  if (leaves) fatal("[564325] " + std::string(statement) + " cannot leave a __try block");
+  if (leaves) fatal(msg::LeavesTry, statement);
 }
 
-void exitCondition(TBlockStackItem& b, TFunction* target, std::string_view closeCode, std::string_view endCode) {
-  expect("(", "643456");
+void exitCondition(TBlockStackItem& b, TFunction* target, unx::Id closeCode, unx::Id endCode) {
+  expect("(", unx::ExitConditionOpen);
   auto cc = std::make_unique<TCondContext>(target, newStatementLabel("exitif"));
   const TMathOp res = handle_IFEXPRESSION(*cc, 0);
   expect(")", closeCode);

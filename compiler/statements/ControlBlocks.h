@@ -17,8 +17,8 @@
 
 namespace vorak {
 
-// Reads the symbol, or stops with the unexpected-token error of code.
-inline void expect(std::string_view symbol, std::string_view code) {
+// Reads the symbol, or stops with the token error code.
+inline void expect(std::string_view symbol, unx::Id code) {
   if (!Compiler->ExpectSymbol(symbol)) unexpected(code);
 }
 
@@ -35,7 +35,7 @@ inline void consumeAhead() { Compiler->CurFile()->moveLastPeek(); }
 // as if it were closed.
 inline void compileBody() {
   Compiler->HandleDeclarations(-1);
-  if (Compiler->LastLoopEnd() != TLoopEnd::Brace) fatal("[70445] Block not closed by \"}\"");
+  if (Compiler->LastLoopEnd() != TLoopEnd::Brace) fatal(msg::BlockNotClosed);
   // Only a return that ends a function's own body counts as its final one.
   Compiler->Assembler_().setLastinstruction(opcodeLookup("nop"));
 }
@@ -109,6 +109,6 @@ inline bool exitAtOnce(TBlockStackItem& b) {
 
 // "( condition ) ;" of break if and exitif: jumps to target when it holds.
 // The condition has its own links; target is placed when the block ends.
-void exitCondition(TBlockStackItem& b, TFunction* target, std::string_view closeCode, std::string_view endCode);
+void exitCondition(TBlockStackItem& b, TFunction* target, unx::Id closeCode, unx::Id endCode);
 
 }  // namespace vorak

@@ -109,11 +109,11 @@ uint32_t TCompiler::execInstruction(TFunction* fn, std::string_view strName, TOp
                                     TOperand* op3) {
   const PInstruction inst = opcodeLookup(strName);
   if (!inst) return ERROR_OPCODE_UNKNOWN;
-  if (!fn) Log->FatalError("[124413] No function to emit \"" + std::string(strName) + "\" into");
+  if (!fn) Log->FatalError(msg::NoFunctionToEmit, strName);
   const TReturnDepth keep(fn, inst);
   if (inst->group == igRET) retTriggered(fn);
   const uint32_t rc = encodeInto(fn, inst, op1, op2, op3, CompileFlags.optimise);
-  if (rc != ASSEMBLE_OK) Log->FatalError("[124412] " + TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) Log->FatalError(msg::InstructionEncode, TVorAssembler::errorCodeToString(rc));
   appendEncoded(fn, inst);
   return rc;
 }
@@ -170,7 +170,7 @@ void TCompiler::retTriggered(TFunction* fn) {
       continue;
     }
     const uint8_t reg = strToReg(*it);
-    if (reg == NOT_A_REG) Log->FatalError("[124414] Unknown register " + *it + " in the uses list");
+    if (reg == NOT_A_REG) Log->FatalError(msg::UsesUnknownRegister, *it);
     TOperand op;
     op.setRegister(false, static_cast<TRegister>(reg));
     execInstruction(fn, "pop", &op);

@@ -53,7 +53,7 @@ uint32_t callNesting = 0;
 struct NestingGuard {
   NestingGuard() {
     if (callNesting >= kMaxCallNesting)
-      fatal("[6356] Calls nested deeper than " + std::to_string(kMaxCallNesting) + " inside arguments");
+      fatal(msg::CallsTooDeep, std::to_string(kMaxCallNesting));
     ++callNesting;
   }
   ~NestingGuard() { --callNesting; }
@@ -66,16 +66,16 @@ TArg readInnerCall() {
   NestingGuard nesting;
   TArg a;
   a.callee = static_cast<TFunction*>(cur().F_Pointer);
-  if (!a.callee) unexpected("1200");
+  if (!a.callee) unexpected(unx::NameWithoutRecord);
   const TIdentType it = cur().F_IdentType;
-  if (it == itProc || it == itProcThis) fatal("[31354] \"" + nameOf(a.callee) + "\" is a procedure");
+  if (it == itProc || it == itProcThis) fatal(msg::InnerCallProcedure, nameOf(a.callee));
   if (it == itFuncThis) a.thisOp = copyOperand(cur().F_Operand);
   a.depth = depthNow();
   readArgs(a.args);
   const uint32_t count = static_cast<uint32_t>(a.args.size()) + (a.thisOp ? 1 : 0);
   if (count > a.callee->ParamCount && !(a.callee->bMinParams && a.callee->CallConvention == ccCDecl))
-    fatal("[6355] Too many parameters");
-  if (count < a.callee->ParamCount) fatal("[6355] Not enough parameters");
+    fatal(msg::InnerCallTooManyArgs);
+  if (count < a.callee->ParamCount) fatal(msg::InnerCallTooFewArgs);
   return a;
 }
 
@@ -102,7 +102,7 @@ void readArgs(std::vector<TArg>& out) {
     if (c == ')') return;
     if (c != ',') {
       setCharToken(c);
-      unexpected("1127");
+      unexpected(unx::ArgSeparator);
     }
   }
 }
@@ -163,10 +163,11 @@ uint32_t firstBit(uint32_t mask) {
   return b;
 }
 
-void emitOrFail(TFunction* fn, std::string_view mnemonic, TOperand* a, TOperand* b, const std::string& prefix,
-                bool withText) {
+// Encodes the instruction into fn; a refusal stops the compile with the
+// message failure, whose %0 (when it has one) takes the encoder's text.
+void emitOrFail(TFunction* fn, std::string_view mnemonic, TOperand* a, TOperand* b, msg::Id failure) {
   const uint32_t rc = Compiler->encodeInto(fn, opcodeLookup(mnemonic), a, b, nullptr, CompileFlags.optimise);
-  if (rc != ASSEMBLE_OK) fatal(withText ? prefix + TVorAssembler::errorCodeToString(rc) : prefix);
+  if (rc != ASSEMBLE_OK) fatal(failure, TVorAssembler::errorCodeToString(rc));
   appendCode(fn, Compiler->Assembler_().popCode());
 }
 
@@ -183,7 +184,7 @@ class TCallCompiler {
   void checkReads(const TOperand& op, size_t i);
   bool compileInnerCall(size_t i);
   void pushArg(size_t i);
-  void pushOperand(TOperand& op, size_t i, const std::string& failure);
+  void pushOperand(TOperand& op, size_t i, msg::Id failure);
   void compileStack();
   void compileMSX64();
   void emitTarget();
@@ -213,8 +214,8 @@ TOperand* TCallCompiler::argOp(size_t i) {
 void TCallCompiler::fillDefaults(bool outer) {
   const uint32_t given = static_cast<uint32_t>(args_.size()) + (this_ ? 1 : 0);
   const bool uncounted = F->CallConvention == ccCDecl && F->bMinParams;
-  if (outer && given > F->ParamCount && !uncounted) fatal("[6311] Too many parameters");
-  const char* missing = uncounted ? "[6313] Not enough parameters" : "[6312] Not enough parameters";
+  if (outer && given > F->ParamCount && !uncounted) fatal(msg::CallTooManyArgs);
+  const msg::Id missing = uncounted ? msg::CallTooFewArgsUncounted : msg::CallTooFewArgs;
   if (this_) order_.push_back(-1);
   for (size_t k = 0; k < args_.size(); ++k) order_.push_back(static_cast<long>(k));
   // The defaults of the parameters not given, each a copy of its own whose
@@ -243,11 +244,11 @@ uint32_t TCallCompiler::slotOf(size_t i) const {
 void TCallCompiler::checkReads(const TOperand& op, size_t i) {
   const uint32_t hit = readsMask(op) & clobbered_;
   if (!hit) return;
-  fatal("[6668] Argument " + std::to_string(i + 1) + " of " + nameOf(F) + " reads " + regName(firstBit(hit)) +
-        ", which argument " + std::to_string(clobberedBy_ + 1) + " of this call has changed");
+  fatal(msg::ArgReadsChanged, std::to_string(i + 1), nameOf(F), regName(firstBit(hit)),
+        std::to_string(clobberedBy_ + 1));
 }
 
-void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failure) {
+void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
   const auto word = static_cast<uint32_t>(ptrSize);
   const uint32_t slot = slotOf(i);
   const uint32_t before = fn_->LocalOffset;
@@ -258,7 +259,7 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
       TOperand w;
       const uint64_t part = k * word * 8 < 64 ? v >> (k * word * 8) : 0;
       w.setImm(false, static_cast<uint32_t>(word == 2 ? part & 0xFFFF : part & 0xFFFFFFFF), word == 8 ? 4 : word);
-      emitOrFail(fn_, "push", &w, nullptr, failure, false);
+      emitOrFail(fn_, "push", &w, nullptr, failure);
     }
   } else {
     // push takes a 32-bit immediate, sign-extended to a 64-bit stack word:
@@ -267,8 +268,7 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
     const bool narrow = type && type->size <= 4;
     if (op.hint == otImm && word == 8 &&
         (op.value < INT32_MIN || op.value > (narrow ? int64_t{UINT32_MAX} : int64_t{INT32_MAX})))
-      fatal("[6672] Argument " + std::to_string(i + 1) + " of " + nameOf(F) +
-            " is a number that a push cannot take: load it into a register first");
+      fatal(msg::ArgNumberNotPushable, std::to_string(i + 1), nameOf(F));
     // The low 4 bytes are what a narrow parameter reads: pushed sign-extended.
     if (op.hint == otImm && word == 8 && op.value > INT32_MAX)
       op.value = static_cast<int32_t>(static_cast<uint32_t>(op.value));
@@ -276,15 +276,13 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, const std::string& failu
     // A memory operand written with no size is one stack word, as push reads it.
     if (op.hint == otMem && op.size == 0) op.size = word;
     if (memory && op.size < word)
-      fatal("[6670] Argument " + std::to_string(i + 1) + " of " + nameOf(F) + " is a " + std::to_string(op.size) +
-            "-byte memory operand, which cannot be pushed in " + std::to_string(CompileFlags.cpu_bits) +
-            "-bit mode: load it into a register first");
-    emitOrFail(fn_, "push", &op, nullptr, failure, false);
+      fatal(msg::ArgMemoryNotPushable, std::to_string(i + 1), nameOf(F), std::to_string(op.size),
+            std::to_string(CompileFlags.cpu_bits));
+    emitOrFail(fn_, "push", &op, nullptr, failure);
   }
   const uint32_t pushed = fn_->LocalOffset - before;
   if (slot && pushed != slot)
-    fatal("[6671] Parameter " + std::to_string(i + 1) + " of " + nameOf(F) + " takes " + std::to_string(slot) +
-          " bytes, the argument gives " + std::to_string(pushed));
+    fatal(msg::ParamSizeMismatch, std::to_string(i + 1), nameOf(F), std::to_string(slot), std::to_string(pushed));
 }
 
 // Argument i when it is a call of its own: compiled here, its result left in
@@ -301,7 +299,7 @@ inline bool TCallCompiler::compileInnerCall(size_t i) {
 void TCallCompiler::pushArg(size_t i) {
   const long k = order_[i];
   const bool frame = Compiler->usesFrame(fn_);
-  const std::string failure = frame ? "[6666] Invalid operand" : "[6665] Invalid operand";
+  const msg::Id failure = frame ? msg::ArgOperandInvalid : msg::ArgOperandInvalidNoFrame;
   if (compileInnerCall(i)) {
     TOperand acc;
     acc.setRegister(false, accumulator());
@@ -317,7 +315,7 @@ void TCallCompiler::pushArg(size_t i) {
     followStack(*op, args_[static_cast<size_t>(k)].depth);
   }
   checkReads(*op, i);
-  pushOperand(*op, i, k < 0 ? "[5656] Invalid operand" : failure);
+  pushOperand(*op, i, k < 0 ? msg::ThisOperandInvalid : failure);
 }
 
 void TCallCompiler::emitTarget() {
@@ -331,7 +329,7 @@ void TCallCompiler::emitTarget() {
     Compiler->stackSlot(target, false, F->CallData, 0, static_cast<uint32_t>(ptrSize), F);
     target.method = F;
   }
-  emitOrFail(fn_, "call", &target, nullptr, "[6667] ", true);
+  emitOrFail(fn_, "call", &target, nullptr, msg::CallTargetEncode);
 }
 
 void TCallCompiler::compileStack() {
@@ -343,7 +341,7 @@ void TCallCompiler::compileStack() {
     TOperand sp, imm;
     sp.setRegister(false, regScale(REG_ESP, static_cast<uint8_t>(ptrSize)));
     imm.setImm(false, pushed, ptrSize == 8 ? 4 : static_cast<uint32_t>(ptrSize));
-    emitOrFail(fn_, "add", &sp, &imm, "[6669] ", true);
+    emitOrFail(fn_, "add", &sp, &imm, msg::CdeclCleanupEncode);
     fn_->LocalOffset -= pushed;
   } else if (F->CallConvention == ccStdcall && pushed != F->ParamSize) {
     // The callee removes ParamSize; the depth follows what was pushed.
@@ -352,24 +350,24 @@ void TCallCompiler::compileStack() {
 }
 
 // Loads a register parameter from an operand, widened to 64 bits.
-void loadRegister(TFunction* fn, TRegister reg, TOperand& op, const std::string& failure) {
+void loadRegister(TFunction* fn, TRegister reg, TOperand& op, msg::Id failure) {
   TOperand dst;
   const bool wideSource = op.hint == otImm || op.hint == otVarRef || op.hint == otMemRef || op.hint == otLabel ||
                           op.hint == otLabelRef || op.hint == otConst || op.size >= 8 || op.size == 0;
   if (wideSource) {
     dst.setRegister(false, reg);
-    emitOrFail(fn, "mov", &dst, &op, failure, false);
+    emitOrFail(fn, "mov", &dst, &op, failure);
   } else if (op.size == 4) {
     dst.setRegister(false, regScale(reg, 4));  // writing the low half clears the rest
-    emitOrFail(fn, "mov", &dst, &op, failure, false);
+    emitOrFail(fn, "mov", &dst, &op, failure);
   } else {
     dst.setRegister(false, regScale(reg, 4));
-    emitOrFail(fn, op.issigned ? "movsx" : "movzx", &dst, &op, failure, false);
+    emitOrFail(fn, op.issigned ? "movsx" : "movzx", &dst, &op, failure);
   }
 }
 
 void TCallCompiler::compileMSX64() {
-  if (CompileFlags.cpu_bits != 64) fatal("[23422] The msx64 calling convention needs 64-bit mode");
+  if (CompileFlags.cpu_bits != 64) fatal(msg::Msx64Needs64);
   const size_t n = order_.size();
   const uint32_t stackArgs = n > 4 ? static_cast<uint32_t>(n - 4) : 0;
   // The shadow room of the four register parameters, the slots of the
@@ -390,7 +388,7 @@ void TCallCompiler::compileMSX64() {
     fn_->BufLen -= mark.len;
     fn_->LocalOffset += reserve;
   } else {
-    emitOrFail(fn_, "sub", &rsp, &imm, "[6169] ", true);
+    emitOrFail(fn_, "sub", &rsp, &imm, msg::Msx64ReserveEncode);
     fn_->LocalOffset += reserve;
   }
   mark = TReserveMark{};
@@ -403,14 +401,14 @@ void TCallCompiler::compileMSX64() {
     return m;
   };
   std::vector<bool> fromSlot(n, false);
-  const std::string failure = "[6666] Invalid operand";
+  const msg::Id failure = msg::ArgOperandInvalid;
   for (size_t i = n; i-- > 0;) {
     const long k = order_[i];
     if (compileInnerCall(i)) {
       TOperand acc;
       acc.setRegister(false, REG_RAX);
       TOperand slot = slotOp(i, 8);
-      emitOrFail(fn_, "mov", &slot, &acc, failure, false);
+      emitOrFail(fn_, "mov", &slot, &acc, failure);
       fromSlot[i] = true;
       clobbered_ |= clobberedByCall();
       clobberedBy_ = i;
@@ -423,13 +421,13 @@ void TCallCompiler::compileMSX64() {
     checkReads(*op, i);
     TOperand slot = slotOp(i, 8);
     if (op->hint == otRegister && op->size == 8) {
-      emitOrFail(fn_, "mov", &slot, op, failure, false);
+      emitOrFail(fn_, "mov", &slot, op, failure);
     } else {
       // Through R11, which no parameter uses.
       loadRegister(fn_, REG_R11, *op, failure);
       TOperand r11;
       r11.setRegister(false, REG_R11);
-      emitOrFail(fn_, "mov", &slot, &r11, failure, false);
+      emitOrFail(fn_, "mov", &slot, &r11, failure);
       clobbered_ |= 1u << 11;
       clobberedBy_ = i;
     }
@@ -440,21 +438,21 @@ void TCallCompiler::compileMSX64() {
     if (fromSlot[i]) {
       TOperand dst, slot = slotOp(i, 8);
       dst.setRegister(false, reg);
-      emitOrFail(fn_, "mov", &dst, &slot, "[6667] Invalid operand", false);
+      emitOrFail(fn_, "mov", &dst, &slot, msg::RegisterArgInvalid);
     } else {
       const long k = order_[i];
       TOperand* op = argOp(i);
       if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
       if (k < 0) followStack(*op, thisDepth_);
       checkReads(*op, i);
-      loadRegister(fn_, reg, *op, "[6667] Invalid operand");
+      loadRegister(fn_, reg, *op, msg::RegisterArgInvalid);
     }
     // Later (lower) arguments must not read what this one loaded.
     clobbered_ |= 1u << regID(reg);
     clobberedBy_ = i;
   }
   emitTarget();
-  emitOrFail(fn_, "add", &rsp, &imm, "[6167] ", true);
+  emitOrFail(fn_, "add", &rsp, &imm, msg::Msx64ReleaseEncode);
   fn_->LocalOffset -= reserve;
   mark = TReserveMark{fn_, fn_->BufLen, reserve, static_cast<uint32_t>(reserve > 127 ? 7 : 4),
                       fixupList(fn_).size(), FuncMan->FuncList().size(), Compiler->labelsPlaced()};
@@ -475,7 +473,7 @@ void TCallCompiler::compile(bool outer) {
 void handle_FUNCCALL(bool first, TOperand* thisPar) {
   if (!first) return;
   auto* F = static_cast<TFunction*>(cur().F_Pointer);
-  if (!F) unexpected("1200");
+  if (!F) unexpected(unx::NameWithoutRecord);
   // Copied before anything else is read: the next token releases it.
   std::unique_ptr<TOperand> thisOp = copyOperand(thisPar);
   const uint32_t depth = depthNow();

@@ -34,23 +34,17 @@ bool isStackRegister(TRegister r) {
 
 // The name after the keyword, with an optional convention in front of it. On
 // return the current token is the name.
-TCallingConvention readConventionAndName(std::string_view noName, std::string_view noNameAfterCC,
-                                         std::string_view keywordAfterCC, std::string_view otherKeyword,
-                                         bool redeclaredAfterCC, bool otherRedeclared) {
+TCallingConvention readConventionAndName(unx::Id noName, unx::Id noNameAfterCC, unx::Id keywordAfterCC,
+                                         unx::Id otherKeyword) {
   TCallingConvention cc = DefaultCC;
   if (Compiler->ExpectToken({ttIdent}) == ttNone) unexpected(noName);
   const TKeyword key = cur().F_Keyword;
   if (key == keyNone) return cc;
-  if (!isConventionKey(key)) {
-    if (otherRedeclared) Log->FatalRedeclared(otherKeyword);
-    unexpected(otherKeyword);
-  }
+  // A keyword in the name's place: unexpected, or redeclared, as its row says.
+  if (!isConventionKey(key)) unexpected(otherKeyword);
   cc = Key2Convention(key);
   if (Compiler->ExpectToken({ttIdent}) == ttNone) unexpected(noNameAfterCC);
-  if (cur().F_Keyword != keyNone) {
-    if (redeclaredAfterCC) Log->FatalRedeclared(keywordAfterCC);
-    unexpected(keywordAfterCC);
-  }
+  if (cur().F_Keyword != keyNone) unexpected(keywordAfterCC);
   return cc;
 }
 
@@ -62,12 +56,12 @@ void readParams(TFunction* fn, bool definition, bool record) {
     takePeeked();
     return;
   }
-  const char* missing = definition ? "[313533] Param \"" : "[313532] Param \"";
+  const msg::Id missing = definition ? msg::ParamDefaultMissing : msg::DeclParamDefaultMissing;
   bool hadDefault = false;
   bool firstGroup = true;
   for (;;) {
     // a. The type of a group.
-    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(firstGroup ? "132313445" : "");
+    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(firstGroup ? unx::ParamFirstType : unx::Token);
     firstGroup = false;
     auto* type = static_cast<TVarType*>(cur().F_Pointer);
     // "T*": a prototype needs no type of its own for it.
@@ -76,29 +70,29 @@ void readParams(TFunction* fn, bool definition, bool record) {
     bool sameGroup = false;
     for (;;) {
       // b. A name.
-      if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected();
+      if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected(unx::Token);
       const std::string name = cur().F_String;
-      if (findKeyword(name) != keyNone || paramExists(fn, name)) unexpected();
+      if (findKeyword(name) != keyNone || paramExists(fn, name)) unexpected(unx::Token);
       // c. The parameter.
       // Aligned in 64 bits: a record near 4 GiB must not wrap to a small slot.
       const uint64_t word = static_cast<uint64_t>(ptrSize), size = type ? type->size : 0;
       const uint64_t slot = ((size > word ? size : word) + word - 1) / word * word;
       if (uint64_t{fn->ParamSize} + slot > 0x7FFFFFFFull)
-        fatal("[313535] The parameters of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
+        fatal(msg::ParamsTooLarge, vorStrView(fn->Name));
       if (record) addParam(fn, type, name, definition);
       // d. Its default value.
       if (peekChar() == '=') {
         if (sameGroup) {
           takePeeked();
           cur().setSymbol('=');
-          unexpected();
+          unexpected(unx::Token);
         }
         takePeeked();
         std::unique_ptr<TOperand> def = Compiler->moveNextOperand(true, false);
         // A slot of the declaring function means nothing to its callers.
         if (def->hint != otRegister && def->hint != otImm &&
             (isStackRegister(def->reg_base) || isStackRegister(def->reg_index)))
-          fatal("[313534] The default value of param \"" + name + "\" names a stack slot");
+          fatal(msg::ParamDefaultStackSlot, name);
         hadDefault = true;
         // A method declaration's defaults are read and dropped: its
         // definition gives the parameters and their defaults.
@@ -108,7 +102,7 @@ void readParams(TFunction* fn, bool definition, bool record) {
           slot = def.release();
         }
       } else if (hadDefault) {
-        fatal(missing + name + "\" is missing default value.");
+        fatal(missing, name);
       }
       // e. What follows.
       const char c = curFile().moveNextChar(true, false);
@@ -123,17 +117,17 @@ void readParams(TFunction* fn, bool definition, bool record) {
         break;
       } else if (!(c == '[' && !definition)) {
         setCharToken(c);
-        unexpected();
+        unexpected(unx::Token);
       }
       // f. Uncounted arguments.
       if (const char close = curFile().moveNextChar(true, false); close != ']') {
         setCharToken(close);
-        unexpected("453214");
+        unexpected(unx::UncountedClose);
       }
       fn->bMinParams = 1;
       if (const char close = curFile().moveNextChar(true, false); close != ')') {
         setCharToken(close);
-        unexpected("453215");
+        unexpected(unx::UncountedParen);
       }
       return;
     }
@@ -152,23 +146,23 @@ bool endsWithReturn(TFunction* fn) {
 TFunction* declaredMethod(TVarType* selfType) {
   const std::string typeName = selfType ? std::string(vorStrView(selfType->name)) : cur().F_String;
   const char sep = peekChar();
-  if (sep != '.' && sep != ':') unexpected("46645");
+  if (sep != '.' && sep != ':') unexpected(unx::MethodSeparator);
   takePeeked();
-  if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected("3445334");
+  if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected(unx::MethodName);
   const std::string method = cur().F_String;
   const TVarField* field = selfType ? findField(selfType, method) : nullptr;
   if (!field)
-    fatal("[35353] The var type \"" + typeName + "\" does not have a method \"" + method + "\"");
+    fatal(msg::MethodUnknown, typeName, method);
   if (field->ft != vftFunc || !field->func)
-    fatal("[35354] " + typeName + " member \"" + method + "\" is not a method");
+    fatal(msg::MethodNotMethod, typeName, method);
   if (!field->func->DeclareOnly)
-    fatal("[35355] " + typeName + ":" + method + " has already been declared or is not a valid method");
+    fatal(msg::MethodDeclared, typeName, method);
   return field->func;
 }
 
 // A new name after the keyword: a new function or procedure of that name.
 TFunction* newFunction(bool isFunc) {
-  if (cur().F_Keyword != keyNone || cur().F_IdentType != itNone) Log->FatalRedeclared("24342");
+  if (cur().F_Keyword != keyNone || cur().F_IdentType != itNone) unexpected(unx::ProcNameRedeclared);
   TFunction* fn = FuncMan->CreateFunction(isFunc ? ltFunc : ltProc, nullptr);
   vorStrAssign(fn->Name, cur().F_String);
   vorStrAssign(fn->ImportName, cur().F_String);
@@ -177,7 +171,7 @@ TFunction* newFunction(bool isFunc) {
 }
 
 // ": type" of a function, the ":" just read.
-void returnType(TFunction* fn, std::string_view code) {
+void returnType(TFunction* fn, unx::Id code) {
   if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(code);
   fn->ReturnType = static_cast<TVarType*>(cur().F_Pointer);
 }
@@ -189,24 +183,24 @@ void signature(TFunction* fn, bool isFunc) {
     readParams(fn, true, true);
     if (isFunc && peekChar() == ':') {
       takePeeked();
-      returnType(fn, "5514244");
+      returnType(fn, unx::ReturnTypeAfterParams);
     }
-    if (!Compiler->ExpectSymbol("{")) unexpected();
+    if (!Compiler->ExpectSymbol("{")) unexpected(unx::Token);
   } else if (isFunc && peekChar() == ':') {
     takePeeked();
-    returnType(fn, "5514245");
-    if (!Compiler->ExpectSymbol("{")) unexpected("53457674");
+    returnType(fn, unx::ReturnType);
+    if (!Compiler->ExpectSymbol("{")) unexpected(unx::FunctionBodyOpenAfterType);
   } else if (!Compiler->ExpectSymbol("{")) {
-    unexpected("4533");
+    unexpected(unx::FunctionBodyOpen);
   }
 }
 
 // Encodes one instruction of the prologue or the closing return into fn; an
-// encoder failure stops the compile with the message that starts with
-// failure, then the encoder's text.
-inline void emitFixed(TFunction* fn, PInstruction inst, TOperand* a, TOperand* b, std::string_view failure) {
+// encoder failure stops the compile with the message failure, the encoder's
+// text in its place.
+inline void emitFixed(TFunction* fn, PInstruction inst, TOperand* a, TOperand* b, msg::Id failure) {
   const uint32_t rc = Compiler->encodeInto(fn, inst, a, b, nullptr, CompileFlags.optimise);
-  if (rc != ASSEMBLE_OK) fatal(std::string(failure) + TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) fatal(failure, TVorAssembler::errorCodeToString(rc));
   appendCode(fn, Compiler->Assembler_().popCode());
 }
 
@@ -218,8 +212,8 @@ void prologue(TFunction* fn, bool frame) {
     TOperand bp, sp;
     bp.setRegister(false, regScale(REG_EBP, width));
     sp.setRegister(false, regScale(REG_ESP, width));
-    emitFixed(fn, opcodeLookup("push"), &bp, nullptr, "[6233] ");
-    emitFixed(fn, opcodeLookup("mov"), &bp, &sp, "[2334] ");
+    emitFixed(fn, opcodeLookup("push"), &bp, nullptr, msg::ProloguePushEncode);
+    emitFixed(fn, opcodeLookup("mov"), &bp, &sp, msg::PrologueMovEncode);
   }
   FixMan->addFixup(ftLocals, fn, uint32_t{0}, 0, width, 0, jtJMP);
   appendCode(fn, "\x90\x90\x90\x90\x90\x90");
@@ -240,8 +234,8 @@ void functionBody(TFunction* fn) {
     Compiler->HandleDeclarations(static_cast<int32_t>(fn->FuncIndex));
   }
   if (Compiler->LastLoopEnd() != TLoopEnd::Brace) {
-    if (Compiler->LastLoopEnd() == TLoopEnd::Directive) fatal("[4534] A directive ends the body of a function");
-    fatal("[4535] The body of " + std::string(vorStrView(fn->Name)) + " is not closed by \"}\"");
+    if (Compiler->LastLoopEnd() == TLoopEnd::Directive) fatal(msg::FunctionBodyAtDirective);
+    fatal(msg::FunctionBodyNotClosed, vorStrView(fn->Name));
   }
 }
 
@@ -252,7 +246,7 @@ void closingReturn(TFunction* fn, TCallingConvention cc) {
   imm.setImm(false, cc == ccStdcall ? fn->ParamSize : 0, 2);
   const PInstruction ret = opcodeLookup("ret");
   Compiler->retTriggered(fn);
-  emitFixed(fn, ret, &imm, nullptr, "[6234] ");
+  emitFixed(fn, ret, &imm, nullptr, msg::ClosingReturnEncode);
 }
 
 }  // namespace
@@ -267,13 +261,14 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
     takePeeked();
     isPointer = true;
   }
-  const TCallingConvention cc = readConventionAndName("5433345", "645222", "77544", "76112", true, false);
+  const TCallingConvention cc = readConventionAndName(unx::DeclName, unx::DeclNameAfterConvention,
+                                                         unx::DeclNameAfterConventionRedeclared, unx::DeclKeyword);
   const std::string name = cur().F_String;
   std::string importName = name;
   if (selfType) {
-    if (findField(selfType, name)) Log->FatalRedeclared("864217");
+    if (findField(selfType, name)) unexpected(unx::MethodRedeclared);
   } else if (cur().F_IdentType != itNone) {
-    Log->FatalRedeclared("864657");
+    unexpected(unx::DeclRedeclared);
   }
   if (isPointer) {
     TFunction* owner = Compiler->CurFunc();
@@ -286,7 +281,7 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   }
   if (peekChar() == '=') {
     takePeeked();
-    if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected();
+    if (Compiler->ExpectToken({ttIdent}, true) == ttNone) unexpected(unx::Token);
     importName = cur().F_String;
   }
   TFunction* fn = FuncMan->CreateFunction(isFunc ? ltFunc : ltProc, nullptr);
@@ -303,18 +298,17 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
     Idents->deleteScope(SSL_SCOPE_MAX);
   }
   if (isFunc) {
-    if (!Compiler->ExpectSymbol(":")) unexpected();
-    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected();
+    if (!Compiler->ExpectSymbol(":")) unexpected(unx::Token);
+    if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(unx::Token);
     fn->ReturnType = static_cast<TVarType*>(cur().F_Pointer);
   }
-  if (!Compiler->ExpectSymbol(";")) unexpected();
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::Token);
   // The old place of the convention.
   if (f.peekNextToken(false) == ttIdent && Compiler->PeekToken()->F_Keyword == keyStdcall) {
     f.moveLastPeek();
     fn->CallConvention = ccStdcall;
-    if (!Compiler->ExpectSymbol(";")) unexpected();
-    Log->Warning("Declaration depreciated, correct syntax: procedure " +
-                 std::string(Convention2String(fn->CallConvention)) + " " + name + "(...");
+    if (!Compiler->ExpectSymbol(";")) unexpected(unx::Token);
+    Log->Warning(msg::DeclarationDepreciated, Convention2String(fn->CallConvention), name);
   }
   if (!selfType) {
     Idents->addIdent(isFunc ? itFunc : itProc, name, fn);
@@ -326,7 +320,7 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
 // procedure|function [ convention ] ( name | type . method ) [ ( params ) ] [ : type ] { body }
 TFunction* handle_PROCEDURE(bool isFunc) {
   const bool frameSetting = CompileFlags.stackframe_on != 0;
-  const TCallingConvention cc = readConventionAndName("", "", "", "24342", false, true);
+  const TCallingConvention cc = readConventionAndName(unx::Token, unx::Token, unx::Token, unx::ProcNameRedeclared);
   TVarType* selfType = nullptr;
   TFunction* fn = nullptr;
   if (cur().F_IdentType == itType) {
@@ -336,7 +330,7 @@ TFunction* handle_PROCEDURE(bool isFunc) {
     fn = newFunction(isFunc);
   }
   if (cc == ccMSX64 && CompileFlags.cpu_bits != 64)
-    fatal("[23422] The msx64 calling convention needs 64-bit mode");
+    fatal(msg::Msx64Needs64);
   fn->StackFrame = frameSetting ? 1 : 0;
   fn->CallConvention = cc;
   // The frame setting is restored at the end of the body, whatever it
@@ -353,7 +347,7 @@ TFunction* handle_PROCEDURE(bool isFunc) {
   if (selfType) addParam(fn, VarMan->PtrType(), "this", true);
   signature(fn, isFunc);
   if (fn->bMinParams && cc != ccCDecl)
-    fatal("[23421] Only cdecl calling convention support uncounted arguments[]");
+    fatal(msg::UncountedNotCdecl);
   prologue(fn, frame);
   functionBody(fn);
   closingReturn(fn, cc);

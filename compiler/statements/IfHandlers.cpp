@@ -16,14 +16,14 @@ namespace {
 
 // "( condition )" of an if or elseif branch.
 void branchCondition(TBlockStackItem& b) {
-  expect("(", "432765");
+  expect("(", unx::ConditionOpen);
   blockCondition(b);
-  expect(")", "70003");
+  expect(")", unx::ConditionClose);
 }
 
 // "{ body }" of a branch, entered where its condition holds.
 void branchBody(TBlockStackItem& b) {
-  expect("{", "70444");
+  expect("{", unx::BodyOpen);
   b.codeLbl = b.cond.trueLbl;
   placeIfMade(b.codeLbl);
   compileBody();
@@ -61,15 +61,15 @@ void handle_IF() {
 // exitif [ [ if ] ( condition ) ] ;
 void handle_EXITIF() {
   TBlockStackItem* b = blStack->getTopIfType();
-  if (!b) fatal("[4225] exitif is only valid used inside of if statements");
+  if (!b) fatal(msg::ExitifOutsideIf);
   refuseLeavingTry(blStack->tryInside(b), "Exitif");
   if (exitAtOnce(*b)) return;
   if (Compiler->CurFile()->peekNextToken(false) == ttIdent) {
     consumeAhead();
-    if (Compiler->CurToken()->F_IdentType != itReservedKeyword) unexpected("613");
-    if (Compiler->CurToken()->F_Keyword != keyIf) unexpected("43567");
+    if (Compiler->CurToken()->F_IdentType != itReservedKeyword) unexpected(unx::ExitifIfKeyword);
+    if (Compiler->CurToken()->F_Keyword != keyIf) unexpected(unx::ExitifNotIf);
   }
-  exitCondition(*b, endLabel(*b), "6145", "5314");
+  exitCondition(*b, endLabel(*b), unx::ExitifClose, unx::ExitifEnd);
 }
 
 }  // namespace vorak

@@ -27,17 +27,17 @@ void makeEntry(TFunction* fn) {
 
 // imports ( "library" ) { { procedure ... ; | function ... ; } }
 void handle_IMPORTS() {
-  if (!Compiler->ExpectSymbol("(")) unexpected();
-  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected();
+  if (!Compiler->ExpectSymbol("(")) unexpected(unx::Token);
+  if (Compiler->ExpectToken({ttAnsiString}) == ttNone) unexpected(unx::Token);
   const int32_t lib = static_cast<int32_t>(Imports->addImportLib(cur().F_String));
-  if (!Compiler->ExpectSymbol(")")) unexpected();
-  if (!Compiler->ExpectSymbol("{")) unexpected();
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::Token);
+  if (!Compiler->ExpectSymbol("{")) unexpected(unx::Token);
   TAFile& f = curFile();
   for (;;) {
     f.moveNextToken(false);
     TCurrentToken& tk = cur();
     if (tk.F_Type == ttSymbol && tk.F_String == "}") return;
-    if (tk.F_Type != ttIdent || (tk.F_Keyword != keyProcedure && tk.F_Keyword != keyFunction)) unexpected();
+    if (tk.F_Type != ttIdent || (tk.F_Keyword != keyProcedure && tk.F_Keyword != keyFunction)) unexpected(unx::Token);
     handle_FUNCDECL(lib, nullptr);
   }
 }
@@ -46,15 +46,16 @@ void handle_IMPORTS() {
 void handle_EXPORTS() {
   bool first = true;
   for (;;) {
-    if (Compiler->ExpectIdentType({itFunc, itProc}) == itNone) unexpected(first ? "46542" : "46543");
+    if (Compiler->ExpectIdentType({itFunc, itProc}) == itNone)
+      unexpected(first ? unx::ExportFirstName : unx::ExportName);
     first = false;
     auto* fn = static_cast<TFunction*>(cur().F_Pointer);
-    if (!fn) unexpected("46543");
+    if (!fn) unexpected(unx::ExportName);
     fn->IsExported = 1;
     setCalled(fn, nullptr);
-    if (Compiler->ExpectToken({ttSymbol}) == ttNone) unexpected("42343");
+    if (Compiler->ExpectToken({ttSymbol}) == ttNone) unexpected(unx::ExportSeparator);
     if (cur().F_String == ";") return;
-    if (cur().F_String != ",") unexpected("42343");
+    if (cur().F_String != ",") unexpected(unx::ExportSeparator);
   }
 }
 
@@ -75,17 +76,17 @@ void handle_ENTRY() {
   f.moveNextToken(false);
   TCurrentToken& tk = cur();
   if (tk.F_Type == ttIdent && tk.F_Keyword != keyNone) {
-    if (tk.F_Keyword != keyProcedure && tk.F_Keyword != keyFunction) unexpected("64343");
+    if (tk.F_Keyword != keyProcedure && tk.F_Keyword != keyFunction) unexpected(unx::EntryKeyword);
     makeEntry(handle_PROCEDURE(tk.F_Keyword == keyFunction));
     return;
   }
   if (tk.F_Type == ttIdent && (tk.F_IdentType == itFunc || tk.F_IdentType == itProc || tk.F_IdentType == itLabel) &&
       tk.F_Pointer) {
     makeEntry(static_cast<TFunction*>(tk.F_Pointer));
-    if (!Compiler->ExpectSymbol(";")) unexpected("453");
+    if (!Compiler->ExpectSymbol(";")) unexpected(unx::EntryEnd);
     return;
   }
-  unexpected("643534");
+  unexpected(unx::EntryTarget);
 }
 
 }  // namespace vorak

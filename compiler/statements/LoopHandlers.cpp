@@ -32,11 +32,11 @@ void startLoop(TBlockStackItem& b, const char* elseName, const char* trueName) {
 void handle_WHILE() {
   OpenBlock b(bstWHILE);
   startLoop(*b, "else", "ifcode");
-  expect("(", "432765");
+  expect("(", unx::ConditionOpen);
   placeLabelHere(b->startLbl);
   blockCondition(*b);
-  expect(")", "70003");
-  expect("{", "70444");
+  expect(")", unx::ConditionClose);
+  expect("{", unx::BodyOpen);
   b->codeLbl = b->cond.trueLbl;
   placeIfMade(b->codeLbl);
   compileBody();
@@ -61,15 +61,15 @@ void handle_REPEAT() {
     b->deferred.push_back(std::move(pre));
   }
   b->insPos = curFunc()->BufLen;
-  expect("{", "70444");
+  expect("{", unx::BodyOpen);
   placeLabelHere(b->startLbl);
   placeLabelHere(b->elseLbl);
   compileBody();
   if (peekKeyword() == keyUntil) {
-    if (Compiler->ExpectKeyword({keyUntil}) == keyNone) unexpected("32213");
-    expect("(", "432765");
+    if (Compiler->ExpectKeyword({keyUntil}) == keyNone) unexpected(unx::RepeatUntil);
+    expect("(", unx::ConditionOpen);
     blockCondition(*b);
-    expect(")", "70003");
+    expect(")", unx::ConditionClose);
   } else {
     emitJumpTo(b->elseLbl);
   }
@@ -81,8 +81,8 @@ void handle_REPEAT() {
 // continue
 void handle_CONTINUE() {
   TBlockStackItem* b = blStack->getTopRepType();
-  if (!b) fatal("[4224] Continue is only valid inside a loop block such as while or repeat");
-  if (b->type_ == bstCASE) fatal("Unable to continue an if statement");
+  if (!b) fatal(msg::ContinueOutsideLoop);
+  if (b->type_ == bstCASE) fatal(msg::ContinueInCase);
   refuseLeavingTry(blStack->tryInside(b), "Continue");
   emitJumpTo(b->startLbl);
 }
@@ -90,12 +90,12 @@ void handle_CONTINUE() {
 // break [ if ( condition ) ] ;
 void handle_BREAK() {
   TBlockStackItem* b = blStack->getTopRepType();
-  if (!b) fatal("[4225] Break is only valid used inside block statements such as while, repeat or case statements");
+  if (!b) fatal(msg::BreakOutsideBlock);
   refuseLeavingTry(blStack->tryInside(b), "Break");
   if (exitAtOnce(*b)) return;
-  if (Compiler->ExpectIdentType({itReservedKeyword}) == itNone) unexpected("643");
-  if (Compiler->CurToken()->F_Keyword != keyIf) unexpected("43557");
-  exitCondition(*b, endLabel(*b), "6445", "5334");
+  if (Compiler->ExpectIdentType({itReservedKeyword}) == itNone) unexpected(unx::BreakIfKeyword);
+  if (Compiler->CurToken()->F_Keyword != keyIf) unexpected(unx::BreakIfNotIf);
+  exitCondition(*b, endLabel(*b), unx::BreakIfClose, unx::BreakIfEnd);
 }
 
 }  // namespace vorak

@@ -19,13 +19,13 @@ namespace vorak {
 
 namespace {
 
-[[noreturn]] void invalidExpression() { Log->FatalError("Invalid expression"); }
+[[noreturn]] void invalidExpression() { Log->FatalError(msg::InvalidExpression); }
 
 // The record an identifier token points at; a name without one cannot be an
 // operand.
 template <typename T>
 T* record(const TCurrentToken& tk) {
-  if (!tk.F_Pointer) unexpected("1200");
+  if (!tk.F_Pointer) unexpected(unx::NameWithoutRecord);
   return static_cast<T*>(tk.F_Pointer);
 }
 
@@ -78,11 +78,11 @@ inline bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
   if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') return false;
   f->setPosition(f->lastPeek());
   const TVorToken t = Compiler->ExpectToken({ttNumber, ttRegister});
-  if (t == ttNone) unexpected("65412");
+  if (t == ttNone) unexpected(unx::IndexItem);
   n = Compiler->CurToken()->F_Integer;
   reg = Compiler->CurToken()->F_Register;
   isRegister = t == ttRegister;
-  if (!Compiler->ExpectSymbol("]")) unexpected("2344");
+  if (!Compiler->ExpectSymbol("]")) unexpected(unx::IndexNotClosed);
   return true;
 }
 
@@ -113,11 +113,11 @@ TElementIndex elementIndex(const TCurrentToken& tk, const TVar* v) {
   if (!readIndex(n, reg, isRegister)) return x;
   if (!isRegister) {
     if (n < 0 || mulCapped(static_cast<uint64_t>(n) + 1, s) > uint64_t{count} * elementSize)
-      Log->FatalError("[6523] offset invalid");
+      Log->FatalError(msg::OffsetInvalid);
     x.disp = static_cast<int32_t>(static_cast<uint32_t>(x.disp) + s * static_cast<uint32_t>(n));
     return x;
   }
-  if (count < 2 || !scalable(elementSize)) Log->FatalError("[6523] offset invalid");
+  if (count < 2 || !scalable(elementSize)) Log->FatalError(msg::OffsetInvalid);
   x.reg = reg;
   x.scale = static_cast<uint8_t>(elementSize);
   return x;
@@ -215,7 +215,7 @@ void referencedName(TOperand& op, const TCurrentToken& tk, TIdentType it) {
     default:
       // Only a name not declared yet can become a label; anything else
       // after "@" can never be placed as one.
-      if (tk.F_Type != ttIdent || tk.F_IdentType != itNone) unexpected("3322");
+      if (tk.F_Type != ttIdent || tk.F_IdentType != itNone) unexpected(unx::LabelRefName);
       labelOperand(op, Compiler->createForwardLabel(tk.F_String));
       op.hint = otLabelRef;
       break;
@@ -225,7 +225,7 @@ void referencedName(TOperand& op, const TCurrentToken& tk, TIdentType it) {
 // "@" and what follows: a reference, the address of a variable, a memory
 // expression or a label. A variable's operand is read whole into op.
 void referenceOperand(std::unique_ptr<TOperand>& op, TCurrentToken& tk, bool regLblRef) {
-  if (tk.F_String != "@") unexpected("3321");
+  if (tk.F_String != "@") unexpected(unx::ReferenceSymbol);
   TAFile* f = Compiler->CurFile();
   const TVorToken ahead = f->peekNextToken(false);
   if (ahead == ttIdent && Compiler->PeekToken()->F_IdentType == itGlobalVar) {
@@ -276,7 +276,7 @@ void constOperand(TOperand& op, const TCurrentToken& tk, bool iss) {
 void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef, TFunction* caller) {
   switch (tk.F_IdentType) {
     case itNone:
-      if (!regLblRef) unexpected("1111");
+      if (!regLblRef) unexpected(unx::NameNotLabel);
       labelOperand(op, Compiler->createForwardLabel(tk.F_String));
       break;
     case itFunc:
@@ -312,7 +312,7 @@ void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef
       op.hint = otMemRef;
       break;
     default:
-      unexpected("1200");
+      unexpected(unx::NameWithoutRecord);
   }
 }
 
@@ -353,15 +353,15 @@ void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, u
 // An index the operand did not take (after a register, a bracket, a number
 // or an element already indexed) would start a statement of its own that
 // does nothing: "eax = ebx[5];" would load EBX.
-void TCompiler::strayIndex() { fatal("[13052] An index follows only the name of a variable or of a member array"); }
+void TCompiler::strayIndex() { fatal(msg::StrayIndex); }
 
 void TCompiler::bracketFromToken(TOperand& op) { bracketOperand(op, *F_CurToken, F_CurToken->getSigned()); }
 
 std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
-  if (!first && !ExpectSymbol(",")) unexpected("3123");
+  if (!first && !ExpectSymbol(",")) unexpected(unx::OperandComma);
   const TVorToken kind = ExpectToken({ttFlag, ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp,
                                       ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
-  if (kind == ttNone) unexpected("1201");
+  if (kind == ttNone) unexpected(unx::OperandToken);
   std::unique_ptr<TOperand> op = operandFromToken(regLblRef);
   refuseStrayIndex();
   return op;
@@ -395,7 +395,7 @@ TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperand
       break;
     }
     case TPlainKind::None:
-      unexpected("1201");
+      unexpected(unx::OperandToken);
   }
   return &local;
 }
@@ -442,7 +442,7 @@ std::unique_ptr<TOperand> TCompiler::operandFromToken(bool regLblRef) {
       nameOperand(*op, tk, iss, regLblRef, F_CurFunc);
       break;
     default:
-      unexpected("1201");
+      unexpected(unx::OperandToken);
   }
   return op;
 }

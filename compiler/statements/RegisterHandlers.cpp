@@ -171,7 +171,7 @@ void loadFlag(TOperand& target, const TOperand& source, TExMode mode) {
   const FlagLoad* load = nullptr;
   for (const FlagLoad& l : kFlagLoads)
     if (l.bit == bit) load = &l;
-  if (!load) fatal("[952134] Flag not supported with operation.");
+  if (!load) fatal(msg::FlagNotSupported);
   const bool whenSet = mode != exNot;
   const char* set = whenSet ? load->set : load->setNot;
   bool high = false;
@@ -202,14 +202,14 @@ void checkChainOperand(const TOperand& target, const TOperand& op) {
   if (target.hint != otRegister) return;
   const TRegister t = target.reg_base;
   if (op.hint == otRegister) {
-    if (registersOverlap(t, op.reg_base)) fatal("[43521] Expressions do not support referencing assignment operand");
+    if (registersOverlap(t, op.reg_base)) fatal(msg::ChainReadsTargetRegister);
     return;
   }
   if (op.hint != otMem && op.hint != otMemRef) return;
   if (op.reg_count == 1 && registersOverlap(t, op.reg_base))
-    fatal("[43522] Expressions do not support referencing assignment operand");
+    fatal(msg::ChainReadsTargetBase);
   if (op.reg_count == 2 && (registersOverlap(t, op.reg_base) || registersOverlap(t, op.reg_index)))
-    fatal("[43523] Expressions do not support referencing assignment operand");
+    fatal(msg::ChainReadsTargetIndex);
 }
 
 // One value of a conditional value: an optional prefix and an operand,
@@ -230,7 +230,7 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   TAFile& f = curFile();
   if (withIf) {
     f.moveLastPeek();
-    if (!Compiler->ExpectSymbol("(")) unexpected("849228");
+    if (!Compiler->ExpectSymbol("(")) unexpected(unx::CondValueOpen);
   } else {
     f.setPosition(f.lastPeek());
   }
@@ -243,16 +243,16 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   const TMathOp res = handle_IFEXPRESSION(cc, 0);
   handle_IFJUMP(true, res, otherwise);
   Compiler->placeLabel(holds);
-  if (!Compiler->ExpectSymbol(")")) unexpected("849198");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::CondValueClose);
   if (f.peekNextRealChar(true) == '?') f.setPosition(f.lastPeek());
   if (f.peekNextRealChar(true) != ':') conditionalLoad(target, fromExop);
   emitJumpTo(done);
   Compiler->placeLabel(otherwise);
   if (f.peekNextRealChar(true) != ';') {
-    if (!Compiler->ExpectSymbol(":")) unexpected("849200");
+    if (!Compiler->ExpectSymbol(":")) unexpected(unx::CondValueColon);
     if (f.peekNextRealChar(true) != ';') conditionalLoad(target, fromExop);
   }
-  if (!Compiler->ExpectSymbol(";")) unexpected("849201");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::CondValueEnd);
   Compiler->placeLabel(done);
   updateLabelStack(cc);
 }
@@ -277,12 +277,12 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
   TRegState& state = isRegister ? RegMan->Registers[target.reg_base] : scratch;
 
   if (peekedIsCall(next)) {
-    if (isProcedureToken()) fatal("[423] Procedures do not return values");
+    if (isProcedureToken()) fatal(msg::RegisterProcedureValue);
     const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
     state.assume = callee ? callee->ReturnType : nullptr;
     compileCall();
     const TRegister acc = accumulator(target.size);
-    if (acc == REG_NONE) fatal("[77888] Unknown error");
+    if (acc == REG_NONE) fatal(msg::RegisterCallUnknown);
     TOperand result;
     result.setRegister(false, acc);
     if (fromExop) target.issigned = result.issigned;
@@ -313,9 +313,9 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
   if (isRegister && nextIsAs()) handle_regAs(target.reg_base);
 }
 
-// [42340] for an operator that a statement has no instruction for.
+// An operator that a statement has no instruction for.
 [[noreturn]] void invalidOperator(TMathOp op) {
-  fatal("[42340] Invalid math operator \"" + std::string(mo2str(op)) + "\"");
+  fatal(msg::InvalidMathOperator, mo2str(op));
 }
 
 }  // namespace
@@ -349,7 +349,7 @@ void handle_REGISTER(TOperand* exop) {
     }
     op = curFile().moveNextIfMathOp(false);
     if (op == moNone) {
-      if (curFile().peekNextRealChar(true) != ';') fatal("[423431] Expected a math operator");
+      if (curFile().peekNextRealChar(true) != ';') fatal(msg::RegisterExpectedOperator);
       return;
     }
   } else if (target->hint == otRegister) {
@@ -398,17 +398,17 @@ void handle_REGISTER(TOperand* exop) {
 // register as TYPE ;   |   register as 0 ;   (after "as")
 void handle_regAs(TRegister reg) {
   const TVorToken t = Compiler->ExpectToken({ttIdent, ttNumber});
-  if (t == ttNone) unexpected("67452");
+  if (t == ttNone) unexpected(unx::RegAsType);
   const TCurrentToken& tk = cur();
   TVarType* type = nullptr;
   if (t == ttIdent) {
-    if (tk.F_IdentType != itType) unexpected("67453");
+    if (tk.F_IdentType != itType) unexpected(unx::RegAsNotType);
     type = static_cast<TVarType*>(tk.F_Pointer);
   } else if (tk.F_Integer != 0) {
-    unexpected("67454");
+    unexpected(unx::RegAsNonZero);
   }
   if (reg < REG_NONE) RegMan->Registers[reg].assume = type;
-  if (!Compiler->ExpectSymbol(";")) unexpected("7645");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::RegAsEnd);
 }
 
 // segment = operand ;
@@ -417,7 +417,7 @@ void handle_SEGMENT() {
   TOperand target;
   target.setSegment(tk.getSigned(), tk.F_Segment);
   AssignTarget guard(&target, tk.F_String);
-  if (!Compiler->ExpectSymbol("=")) unexpected("64211");
+  if (!Compiler->ExpectSymbol("=")) unexpected(unx::SegmentAssign);
   const OperandPtr source = Compiler->moveNextOperand(true, false);
   emit("mov", &target, source.get());
 }
@@ -436,11 +436,11 @@ void handle_BASEEXP() {
   const char* mnemonic = nullptr;
   switch (op) {
     case moNone:
-      if (curFile().peekNextRealChar(true) != ';') fatal("[42341] Expected a math operator");
+      if (curFile().peekNextRealChar(true) != ';') fatal(msg::MemoryExpectedOperator);
       return;
     case moAssign: {
       if (peekedIsCall(curFile().peekNextToken(false))) {
-        if (isProcedureToken()) fatal("[4234] Procedures do not return values");
+        if (isProcedureToken()) fatal(msg::MemoryProcedureValue);
         compileCall();
         // The accumulator of the slot's size; a slot of no known size takes
         // the pointer-sized one.
@@ -477,10 +477,10 @@ void handle_USES() {
   TAFile& f = curFile();
   for (;;) {
     const TVorToken t = Compiler->ExpectToken({ttIdent, ttRegister});
-    if (t == ttNone) unexpected("423");
+    if (t == ttNone) unexpected(unx::UsesItem);
     const TCurrentToken& tk = cur();
     if (t == ttIdent) {
-      if (!equalsFolded(tk.F_String, "flags")) unexpected("53763");
+      if (!equalsFolded(tk.F_String, "flags")) unexpected(unx::UsesName);
       // The flags word of the mode: the epilogue pops it with the same width.
       emit(CompileFlags.cpu_bits == 64 ? "pushfq" : "pushfd");
       usesList(Compiler->CurFunc()).emplace_back("flags");

@@ -30,7 +30,7 @@ TRegister accumulator() {
 // return value ;
 void handle_RETURN() {
   TFunction* fn = Compiler->CurFunc();
-  if (blStack->tryOpenIn(fn)) Log->FatalError("[564325] Return cannot leave a __try block");
+  if (blStack->tryOpenIn(fn)) Log->FatalError(msg::LeavesTry, "Return");
   // The rest of the statement is the right side of an assignment to the
   // accumulator (a value, a sum, a call, a flag, a conditional value).
   // "return;" leaves without a value (the end of a procedure).

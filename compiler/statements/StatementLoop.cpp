@@ -47,12 +47,12 @@ PInstruction mnemonicRow(std::string_view text) {
   return opcodeLookup(std::string_view(buf, text.size()));
 }
 
-// Encodes the row into CurFunc and appends the bytes; a failure is fatal
-// with code + the encoder's text.
-void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool optimise, std::string_view code) {
+// Encodes the row into CurFunc and appends the bytes; a failure is the fatal
+// message failure with the encoder's text.
+void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool optimise, msg::Id failure) {
   TFunction* fn = Compiler->CurFunc();
   const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
-  if (rc != ASSEMBLE_OK) fatal("[" + std::string(code) + "] " + TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) fatal(failure, TVorAssembler::errorCodeToString(rc));
   Compiler->appendEncoded(fn, inst);
 }
 
@@ -76,7 +76,7 @@ void compileInstruction(PInstruction inst) {
   const TReturnDepth keep(Compiler->CurFunc(), inst);
   if (inst->group == igRET) Compiler->retTriggered(Compiler->CurFunc());
   // Instructions written in the source are encoded as written.
-  if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, "9998");
+  if (inst->maxpar == 0) return emitRow(inst, nullptr, nullptr, nullptr, false, msg::BareInstructionEncode);
 
   // Plain operands are read into these, any other into owned records.
   TOperandRoom local[3];
@@ -98,12 +98,12 @@ void compileInstruction(PInstruction inst) {
         ops[2] = Compiler->readInstructionOperand(false, false, local[2], owned[2]);
     }
   }
-  emitRow(inst, ops[0], ops[1], ops[2], false, "9999");
+  emitRow(inst, ops[0], ops[1], ops[2], false, msg::InstructionLineEncode);
 }
 
-void unaryStatement(std::string_view mnemonic, std::string_view code) {
+void unaryStatement(std::string_view mnemonic, msg::Id failure) {
   const std::unique_ptr<TOperand> op = Compiler->moveNextOperand(true, false);
-  emitRow(opcodeLookup(mnemonic), op.get(), nullptr, nullptr, CompileFlags.optimise, code);
+  emitRow(opcodeLookup(mnemonic), op.get(), nullptr, nullptr, CompileFlags.optimise, failure);
 }
 
 // A macro variable read as the first token of a statement: its name goes
@@ -119,7 +119,7 @@ bool macroVariableStatement() {
 // A keyword first in a statement.
 void keywordStatement(TKeyword key) {
   switch (key) {
-    case keyProgram: fatal("[10000] Unexpected " + cur().getTokenStr());
+    case keyProgram: fatal(msg::ProgramInBody, cur().getTokenStr());
     case keyConst: handle_CONST(); return;
     case keyImports: handle_IMPORTS(); return;
     case keyProcedure:
@@ -148,7 +148,7 @@ void keywordStatement(TKeyword key) {
     case keyCase: handle_CASE(); return;
     case keyState: handle_STATE(); return;
     case keyDefault: handle_DEFAULT(); return;
-    default: fatal("[11000] Unexpected " + cur().getTokenStr());
+    default: fatal(msg::KeywordStatement, cur().getTokenStr());
   }
 }
 
@@ -193,7 +193,7 @@ void identifierStatement() {
     case itType: handle_VARTYPE(); return;
     case itGlobalVar:
     case itLocalVar: handle_VAR(); return;
-    default: Log->FatalReservedToken("3002");
+    default: unexpected(unx::NameStatementReserved);
   }
 }
 
@@ -209,7 +209,7 @@ void setCharToken(char c) {
 }
 
 void fatalNotAvailable(std::string_view construct) {
-  Log->FatalError("[9950] Not available yet: " + std::string(construct));
+  Log->FatalError(msg::NotAvailableYet, construct);
 }
 
 void TCompiler::HandleDeclarations(int32_t funcIndex) {
@@ -220,14 +220,14 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     // A text not read yet points to where it was opened.
     TAFile* at = F_CurFile;
     while (at && at->CurChar == 0 && at->Parent()) at = at->Parent();
-    const std::string msg = "[12002] Statement blocks nested deeper than " + std::to_string(kMaxLoopDepth);
-    if (at) Log->FatalError(msg, true, at->CurChar, at->CurLine, at->CurLineChar, at);
-    Log->FatalError(msg);
+    const std::string text = msg::text(msg::BlocksTooDeep, std::to_string(kMaxLoopDepth));
+    if (at) Log->FatalError(text, true, at->CurChar, at->CurLine, at->CurLineChar, at);
+    Log->FatalError(text);
   }
   TFunction* preFunc = F_CurFunc;
   if (funcIndex >= 0) {
     TFunction* fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));
-    if (!fn) Log->FatalError("[12001] No function " + std::to_string(funcIndex) + " to compile into");
+    if (!fn) Log->FatalError(msg::NoFunctionToCompile, std::to_string(funcIndex));
     F_CurFunc = fn;
   }
   TLoopEnd end = TLoopEnd::EndOfSource;
@@ -247,7 +247,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         // An empty value (a macro variable or a pop with nothing in it) is
         // no end of the text: only the statement of a variable may start so.
         if (!F_CurFile->atEnd()) {
-          if (!macroVariableStatement()) Log->FatalError("[12003] Empty value at the start of a statement");
+          if (!macroVariableStatement()) Log->FatalError(msg::EmptyStatementValue);
           break;
         }
         // A text compiled on its own (an evaluated string) ends its loop
@@ -271,9 +271,9 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
         if (c == '#' || c == '$') {
           const std::string symbol = tk.F_String;
           if (!isDirectiveStart(F_CurFile->peekNextRealChar(false)))
-            Log->FatalError("[9902] Unexpected symbol \"" + symbol + "\"");
+            Log->FatalError(msg::UnexpectedDirectiveSymbol, symbol);
           if (F_CurFile->moveNextToken(true) != ttIdent)
-            Log->FatalError("Unknown directive: " + symbol + F_CurToken->F_String);
+            Log->FatalError(msg::UnknownDirective, symbol, F_CurToken->F_String);
           if (handle_DIRECTIVE()) {
             end = TLoopEnd::Directive;
             running = false;
@@ -285,7 +285,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
           running = false;
           break;
         }
-        Log->FatalError("[9900] Unexpected symbol \"" + tk.F_String + "\"");
+        Log->FatalError(msg::UnexpectedSymbol, tk.F_String);
       }
       case ttSegment: handle_SEGMENT(); break;
       case ttRegister: handle_REGISTER(nullptr); break;
@@ -295,10 +295,10 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
       case ttFloat:
       case ttAnsiString:
       case ttWideString:
-        if (!macroVariableStatement()) unexpected("5234");
+        if (!macroVariableStatement()) unexpected(unx::StatementValue);
         break;
       case ttIdent: identifierStatement(); break;
-      default: Log->FatalError("[12000] Unexpected " + tk.getTokenStr());
+      default: Log->FatalError(msg::StatementToken, tk.getTokenStr());
     }
   }
   if (funcIndex >= 0) {
@@ -332,8 +332,8 @@ void handle_LABEL() {
     return;
   }
   auto* label = static_cast<TFunction*>(tk.F_Pointer);
-  if (!label || label->Type_ != ltRef) Log->FatalReservedToken("3001");
-  if (!Compiler->ExpectSymbol(":")) unexpected("1212");
+  if (!label || label->Type_ != ltRef) unexpected(unx::LabelPlacedTwice);
+  if (!Compiler->ExpectSymbol(":")) unexpected(unx::LabelColon);
   Compiler->placeLabel(label);
 }
 
@@ -354,19 +354,19 @@ void handle_FLAG() {
   assignOperand = op.get();
   assignOperandText = tk.F_String;
   const int64_t flag = tk.F_Integer;
-  if (!Compiler->ExpectSymbol("=")) unexpected("635523");
-  if (Compiler->ExpectToken({ttFlag}) == ttNone) unexpected("5367214");
-  if (cur().F_Integer != flag) unexpected("65742");
-  if (!Compiler->ExpectSymbol(";")) unexpected("6456226");
+  if (!Compiler->ExpectSymbol("=")) unexpected(unx::FlagAssign);
+  if (Compiler->ExpectToken({ttFlag}) == ttNone) unexpected(unx::FlagSource);
+  if (cur().F_Integer != flag) unexpected(unx::FlagSame);
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::FlagEnd);
 }
 
-void handle_NOT() { unaryStatement("not", "6519"); }
-void handle_NEG() { unaryStatement("neg", "6520"); }
+void handle_NOT() { unaryStatement("not", msg::NotEncode); }
+void handle_NEG() { unaryStatement("neg", msg::NegEncode); }
 
 // mnemonic [ operand { , operand } ]
 void handle_INSTRUCTION() {
   const PInstruction inst = mnemonicRow(cur().F_String);
-  if (!inst) fatal("[9000] Unexpected " + cur().getTokenStr());
+  if (!inst) fatal(msg::UnknownMnemonic, cur().getTokenStr());
   compileInstruction(inst);
 }
 

@@ -6,8 +6,8 @@
 
 namespace vorak {
 
-// Stops the compile at a construct whose handler is not built yet:
-// "[9950] Not available yet: " + construct.
+// Stops the compile at a construct whose handler is not built yet (the
+// message NotAvailableYet).
 [[noreturn]] void fatalNotAvailable(std::string_view construct);
 
 // Makes the current token describe a character read by hand, for a message:

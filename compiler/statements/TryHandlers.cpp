@@ -46,9 +46,9 @@ TOperand immOperand(uint32_t v, uint32_t size) {
 // handler's address, the eight registers of pushad, two spare words.
 void handle_TRY() {
   if (!DefMan->getDefine("win32") || CompileFlags.cpu_bits == 16 || CompileFlags.cpu_bits == 64 || ptrSize != 4)
-    fatal("[564324] Try is only currently implemented for Microsoft Windows x32 platform");
+    fatal(msg::TryPlatform);
   TFunction* fn = curFunc();
-  expect("{", "174443");
+  expect("{", unx::TryBodyOpen);
   TFunction* except = newStatementLabel("#tryexcept");
   TFunction* end = newStatementLabel("#tryend");
   const uint32_t depth = fn->LocalOffset;
@@ -83,19 +83,19 @@ void handle_TRY() {
   fn->LocalOffset = depth;
   emitJumpTo(end);
 
-  if (Compiler->ExpectKeyword({key__Except}) == keyNone) unexpected("6745634");
-  expect("(", "6451234");
-  if (Compiler->ExpectToken({ttRegister}) == ttNone) unexpected("654734");
+  if (Compiler->ExpectKeyword({key__Except}) == keyNone) unexpected(unx::TryExcept);
+  expect("(", unx::ExceptOpen);
+  if (Compiler->ExpectToken({ttRegister}) == ttNone) unexpected(unx::ExceptRegister);
   const TRegister exc = Compiler->CurToken()->F_Register;
-  expect(",", "65642");
-  if (Compiler->ExpectToken({ttRegister}) == ttNone) unexpected("456433");
+  expect(",", unx::ExceptComma);
+  if (Compiler->ExpectToken({ttRegister}) == ttNone) unexpected(unx::ExceptAddressRegister);
   const TRegister addr = Compiler->CurToken()->F_Register;
   // Both are loaded, stored and popped as whole stack words.
   const auto word = static_cast<uint8_t>(ptrSize);
   if (regSize(exc) != word || regSize(addr) != word || exc == addr || exc == REG_ESP || addr == REG_ESP)
-    fatal("[43632] Invalid register to hold exception block");
-  expect(")", "6451235");
-  expect("{", "6451236");
+    fatal(msg::ExceptRegistersInvalid);
+  expect(")", unx::ExceptClose);
+  expect("{", unx::ExceptBodyOpen);
 
   placeLabelHere(except);
   TOperand excOp = regOperand(exc);

@@ -69,12 +69,12 @@ void storeNumber(uint8_t* dst, uint32_t room, const TVarType* t, const TCurrentT
 // immediate is judged (-1 into a dword is FF FF FF FF).
 void checkNumberSize(const TVarType* t, const TCurrentToken& tk) {
   if (tk.F_Type != ttNumber || !t || t->vt == dtFloat || CompileFlags.imm_roll) return;
-  if (!inField(tk.F_Integer, t->size)) fatal("[3452143] Initalized data size is too large");
+  if (!inField(tk.F_Integer, t->size)) fatal(msg::InitialiserTooLarge);
 }
 
 uint32_t typeSize(const TVar* v) { return v->type_ ? v->type_->size : 0; }
 
-[[noreturn]] void tooLarge(std::string_view name) { fatal("[5323] " + std::string(name) + " is larger than 4 GiB"); }
+[[noreturn]] void tooLarge(std::string_view name) { fatal(msg::VarTooLarge, name); }
 
 // The element count stays within 32 bits even for elements of no size.
 void growTo(TVar* v, uint64_t elements) {
@@ -92,9 +92,9 @@ void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
   for (;;) {
     // The "[" before the first element, a "," before every other one.
     f.moveNextChar(true, false);
-    if (fixedCount && n >= count) fatal("[5322] Array out of bounds");
+    if (fixedCount && n >= count) fatal(msg::ArrayOutOfBounds);
     const TVorToken t = Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString});
-    if (t == ttNone) unexpected("106");
+    if (t == ttNone) unexpected(unx::VarListElement);
     v->initialised = 1;
     if (!fixedCount && n >= v->multiplier) growTo(v, uint64_t{n} + 1);
     const uint32_t at = n * size;
@@ -116,7 +116,7 @@ void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
     if (peekChar() != ',') break;
   }
   if (!fixedCount && n >= 2) v->multiplier = n;
-  if (!Compiler->ExpectSymbol("]")) unexpected("6542");
+  if (!Compiler->ExpectSymbol("]")) unexpected(unx::VarListClose);
 }
 
 // "= value" for a global (the "=" is read).
@@ -126,13 +126,13 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
   const TVorToken next = f.peekNextToken(false);
   if (next == ttSymbol) {
     f.moveLastPeek();
-    if (cur().F_String != "@") unexpected("636436");
-    if (Compiler->ExpectIdentType({itGlobalVar}) == itNone) unexpected("626677");
+    if (cur().F_String != "@") unexpected(unx::VarAddressSymbol);
+    if (Compiler->ExpectIdentType({itGlobalVar}) == itNone) unexpected(unx::VarAddressTarget);
     auto* target = static_cast<TVar*>(cur().F_Pointer);
     const uint32_t member = cur().F_Extra.Offset;
     v->initialised = 1;
-    if (v->multiplier != 1) fatal("[356251] Constant size mismatch");
-    if (typeSize(v) != static_cast<uint32_t>(ptrSize)) fatal("[356252] Constant size mismatch");
+    if (v->multiplier != 1) fatal(msg::AddressInitCount);
+    if (typeSize(v) != static_cast<uint32_t>(ptrSize)) fatal(msg::AddressInitSize);
     target->active = 1;
     auto* x = new TFixup();
     x->hint = ftVar;
@@ -168,7 +168,7 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
   TOperand op;
   op.setPointer(v->type_ && v->type_->signed_, otVar, Compiler->CurFunc(), v, typeSize(v));
   const uint32_t rc = handle_VARASSIGN(&op);
-  if (rc != ASSEMBLE_OK) fatal("[24352] " + TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) fatal(msg::VarInitEncode, TVorAssembler::errorCodeToString(rc));
 }
 
 // Set when a conditional value has read the ";" that ends its statement.
@@ -200,13 +200,13 @@ struct TargetScope {
 // type name { [ n ] } [ = value ] { , name { [ n ] } [ = value ] } ;   (the type just read)
 void handle_VARTYPE() {
   auto* type = static_cast<TVarType*>(cur().F_Pointer);
-  if (!type) unexpected("100");
+  if (!type) unexpected(unx::VarTypeRecord);
   TFunction* fn = Compiler->CurFunc();
   const bool local = inFunction();
   for (;;) {
-    if (Compiler->ExpectToken({ttIdent}) == ttNone) unexpected("100");
+    if (Compiler->ExpectToken({ttIdent}) == ttNone) unexpected(unx::VarName);
     if (cur().F_Keyword != keyNone || (cur().F_IdentType != itNone && !(local && cur().F_IdentType == itGlobalVar)))
-      Log->FatalRedeclared("4545743");
+      unexpected(unx::VarRedeclared);
     const std::string name = cur().F_String;
     // Dimensions.
     uint64_t count = 1;
@@ -218,13 +218,13 @@ void handle_VARTYPE() {
         takePeeked();
         break;
       }
-      if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected("105");
+      if (Compiler->ExpectToken({ttNumber}) == ttNone) unexpected(unx::VarDimension);
       const int64_t dim = cur().F_Integer;
-      if (dim < 1) fatal("[5324] Array dimension of " + name + " must be at least 1");
+      if (dim < 1) fatal(msg::VarDimensionZero, name);
       count = mulCapped(count, static_cast<uint64_t>(dim));
       if (mulCapped(count, type->size ? type->size : 1) > 0xFFFFFFFFull) tooLarge(name);
       uncounted = false;
-      if (!Compiler->ExpectSymbol("]")) unexpected("106");
+      if (!Compiler->ExpectSymbol("]")) unexpected(unx::VarDimensionClose);
     }
     const uint64_t bytes = count * type->size;
     TVar* v;
@@ -233,12 +233,12 @@ void handle_VARTYPE() {
     } else {
       v = VarMan->addVar(vmGlobal, name, type, static_cast<uint32_t>(count), 0);
     }
-    if (Compiler->ExpectToken({ttSymbol}) == ttNone) unexpected("102");
+    if (Compiler->ExpectToken({ttSymbol}) == ttNone) unexpected(unx::VarAfterName);
     const std::string sym = cur().F_String;
     if (sym == ",") continue;
     if (sym == ";") return;
-    if (sym != "=") unexpected("101");
-    if (local) fatal("[4891] Local variables can not be initialized");
+    if (sym != "=") unexpected(unx::VarAfterNameSymbol);
+    if (local) fatal(msg::LocalInitialised);
     conditionEndedStatement = false;
     initialiser(v, bracketed, uncounted);
     if (conditionEndedStatement) return;
@@ -246,7 +246,7 @@ void handle_VARTYPE() {
     if (c == ';') return;
     if (c != ',') {
       setCharToken(c);
-      unexpected("63542");
+      unexpected(unx::VarSeparator);
     }
   }
 }
@@ -254,9 +254,9 @@ void handle_VARTYPE() {
 int32_t reserveLocal(TFunction* fn, const std::string& name, uint64_t bytes) {
   const TBodyFrame* body = Compiler->bodyFrame(fn);
   if (body && !body->frame && fn->BufLen != body->roomEnd)
-    fatal("[4892] " + name + ": the locals of a function without a stack frame are declared before its first instruction");
+    fatal(msg::LocalsAfterCode, name);
   if (fn->LocalSize + bytes + static_cast<uint64_t>(ptrSize) > 0x7FFFFFFFull)
-    fatal("[5325] The locals of " + std::string(vorStrView(fn->Name)) + " exceed 2 GiB");
+    fatal(msg::LocalsTooLarge, vorStrView(fn->Name));
   const auto end = static_cast<int32_t>(fn->LocalSize + bytes);
   fn->LocalSize += static_cast<uint32_t>(bytes);
   fn->LocalCount += 1;
@@ -267,7 +267,7 @@ int32_t reserveLocal(TFunction* fn, const std::string& name, uint64_t bytes) {
 void handle_VAR() {
   TCurrentToken& tk = cur();
   auto* v = static_cast<TVar*>(tk.F_Pointer);
-  if (!v) unexpected("1200");
+  if (!v) unexpected(unx::NameWithoutRecord);
   v->active = 1;
   const std::string text = tk.F_String;
   // The operand from the token already read: indexes and members follow it.
@@ -279,7 +279,7 @@ void handle_VAR() {
   switch (mo) {
     case moNone:
       if (peekChar() == ';') return;
-      fatal("[423741] Expected a math operator");
+      fatal(msg::VarExpectedOperator);
     case moAssign: {
       TargetScope target(op.get(), text);
       rc = handle_VARASSIGN(op.get());
@@ -301,11 +301,11 @@ void handle_VAR() {
     case moXorEqual: v2 = value(true); rc = emit("xor", op.get(), v2.get()); break;
     case moMulByU:
     case moMulByS:
-      fatal("[13040] \"*=\" does not apply to a variable: multiply in a register");
+      fatal(msg::VarMultiply);
     default:
-      fatal("[42340] Invalid math operator \"" + std::string(mo2str(mo)) + "\"");
+      fatal(msg::InvalidMathOperator, mo2str(mo));
   }
-  if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
 }
 
 // = call   |   = conditional value   |   = operand
@@ -315,7 +315,7 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
     const TIdentType it = Compiler->PeekToken()->F_IdentType;
     if (it == itFunc || it == itProc || it == itFuncThis || it == itProcThis) {
       f.moveLastPeek();
-      if (it == itProc || it == itProcThis) fatal("[4236] Procedures do not return values");
+      if (it == itProc || it == itProcThis) fatal(msg::VarProcedureValue);
       handle_FUNCCALL(true, it == itFuncThis ? cur().F_Operand : nullptr);
       TRegister acc;
       switch (o1->size) {
@@ -323,7 +323,7 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
         case 2: acc = REG_AX; break;
         case 4: acc = REG_EAX; break;
         case 8: acc = REG_RAX; break;
-        default: fatal("[45177] Unknown error");
+        default: fatal(msg::VarCallUnknown);
       }
       TOperand a;
       a.setRegister(o1->issigned, acc);
@@ -350,7 +350,7 @@ uint32_t handle_VARCONDITION(TOperand* o1) {
   // The keyword if, or the "(" itself, was peeked last.
   const bool withIf = Compiler->PeekToken()->F_Type == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
   f.moveLastPeek();
-  if (withIf && !Compiler->ExpectSymbol("(")) unexpected("651981");
+  if (withIf && !Compiler->ExpectSymbol("(")) unexpected(unx::VarCondOpen);
   TFunction* holds = conditionLabel("ifcode");
   TFunction* otherwise = conditionLabel("else");
   TFunction* done = conditionLabel("exitif");
@@ -358,25 +358,25 @@ uint32_t handle_VARCONDITION(TOperand* o1) {
   const auto cc = std::make_unique<TCondContext>(holds, otherwise);
   handle_IFJUMP(true, handle_IFEXPRESSION(*cc, 0), otherwise);
   Compiler->placeLabel(holds);
-  if (!Compiler->ExpectSymbol(")")) unexpected("475787");
+  if (!Compiler->ExpectSymbol(")")) unexpected(unx::VarCondClose);
   if (peekChar() == '?') takePeeked();
   uint32_t rc = ASSEMBLE_OK;
   auto load = [&] {
     std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, false);
     rc = emit("mov", o1, value.get());
-    if (rc != ASSEMBLE_OK) fatal("[65158] " + TVorAssembler::errorCodeToString(rc));
+    if (rc != ASSEMBLE_OK) fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
   };
   if (peekChar() != ':') load();
   TOperand jump;
   jump.setLabel(false, Compiler->CurFunc(), done->FuncIndex);
-  if (emit("jmp", &jump) != ASSEMBLE_OK) fatal("[65158] jmp");
+  if (emit("jmp", &jump) != ASSEMBLE_OK) fatal(msg::VarCondJumpEncode);
   Compiler->placeLabel(otherwise);
   if (peekChar() != ';') {
-    if (!Compiler->ExpectSymbol(":")) unexpected("67678");
+    if (!Compiler->ExpectSymbol(":")) unexpected(unx::VarCondColon);
     if (peekChar() != ';') load();
   }
   // The ";" ends the statement here.
-  if (!Compiler->ExpectSymbol(";")) unexpected("77878");
+  if (!Compiler->ExpectSymbol(";")) unexpected(unx::VarCondEnd);
   Compiler->placeLabel(done);
   updateLabelStack(*cc);
   conditionEndedStatement = true;

@@ -7,6 +7,8 @@
 #include <new>
 #include <stdexcept>
 
+#include "compiler/driver/Messages.h"
+
 namespace vorak {
 
 namespace {
@@ -38,7 +40,7 @@ void* resize(void* data, size_t elemSize, size_t count, bool terminated, bool re
     release(data);
     return nullptr;
   }
-  if (count > kMaxCount) throw std::length_error("block longer than 4294967295 elements");
+  if (count > kMaxCount) throw std::length_error(msg::text(msg::BlockTooLong));
   const size_t oldCount = block::count(data);
   const bool fresh = !data;
   const size_t capacity = data ? *capacitySlot(data) : 0;
@@ -47,7 +49,7 @@ void* resize(void* data, size_t elemSize, size_t count, bool terminated, bool re
     if (reserveMore) newCap = std::min(kMaxCount, std::max(count, capacity * 2 + 16));
     const size_t tail = terminated ? 1 : 0;
     if (newCap > (SIZE_MAX - kBlockHeader - tail) / elemSize)
-      throw std::length_error("block too large");
+      throw std::length_error(msg::text(msg::BlockTooLarge));
     const size_t bytes = kBlockHeader + newCap * elemSize + tail;
     // A new block comes zeroed from calloc: a large one is fresh pages the
     // system zero-fills on first touch, so zero content costs no memory
@@ -90,7 +92,7 @@ void vorStrAppend(char*& s, const void* p, size_t n) {
     s[len + n] = 0;
     return;
   }
-  if (n > kMaxCount - len) throw std::length_error("string longer than 4294967295 bytes");
+  if (n > kMaxCount - len) throw std::length_error(msg::text(msg::StringTooLong));
   const size_t inside = offsetInside(s, len, p);
   s = static_cast<char*>(block::resize(s, 1, len + n, true, true));
   const void* from = inside != std::string_view::npos ? s + inside : p;
@@ -100,7 +102,7 @@ void vorStrAppend(char*& s, const void* p, size_t n) {
 void vorStrInsert(char*& s, size_t pos, const void* p, size_t n) {
   if (n == 0) return;
   const size_t len = vorStrLen(s);
-  if (n > kMaxCount - len) throw std::length_error("string longer than 4294967295 bytes");
+  if (n > kMaxCount - len) throw std::length_error(msg::text(msg::StringTooLong));
   pos = std::min(pos, len);
   size_t inside = offsetInside(s, len, p);
   s = static_cast<char*>(block::resize(s, 1, len + n, true, true));

@@ -135,7 +135,7 @@ TVar* TVarManager::addVar(TVarMode md, std::string_view strName, TVarType* tp, u
                           int32_t addr) {
   const uint64_t bytes = static_cast<uint64_t>(tp ? tp->size : 0) * mult;
   if (bytes > UINT32_MAX)
-    Log->FatalError("[13011] Variable \"" + std::string(strName) + "\" is larger than 4294967295 bytes");
+    Log->FatalError(msg::VarBytesTooLarge, strName);
   auto* v = new TVar();
   v->address = addr;
   vorStrAssign(v->name, strName);
