@@ -856,7 +856,7 @@ void FlatBuilder::write() {
   for (const Placed& p : funcs_) length += p.code.size();
   for (const std::vector<Data>* list : {&consts_, &vars_})
     for (const Data& d : *list) length = d.base + d.size;
-  if (length > 0xFFFFFFFFu) fail("the image is larger than 4 GiB");
+  if (length > 0xFFFFFFFFu) fail("the image is 4 GiB or larger");
   const uint64_t origin = vk->File_Len();
   uint64_t at = 0;
   for (Placed& p : funcs_) {
