@@ -13,8 +13,8 @@
 #include <string>
 #include <utility>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/source/AFile.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"

@@ -6,8 +6,8 @@
 #include <bit>
 #include <cstring>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
 
 namespace vorak {

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <iostream>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"

@@ -6,8 +6,8 @@
 #include <system_error>
 #include <vector>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <new>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Settings.h"
 #include "platform/Platform.h"
 

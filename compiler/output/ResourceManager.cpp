@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Settings.h"
 

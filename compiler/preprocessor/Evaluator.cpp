@@ -11,10 +11,10 @@
 #include <string>
 #include <string_view>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
-#include "compiler/driver/Log.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Global.h"
+#include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"

@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/Evaluator.h"

@@ -6,8 +6,8 @@
 #include <string>
 
 #include "compiler/driver/Common.h"
-#include "compiler/driver/Log.h"
 #include "compiler/driver/Global.h"
+#include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"

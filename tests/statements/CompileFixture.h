@@ -11,8 +11,8 @@
 #include <string_view>
 #include <vector>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/driver/Settings.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/source/IdentManager.h"
 #include "compiler/symbols/SharedBlocks.h"
 #include "compiler/symbols/VarManager.h"
