@@ -8,6 +8,16 @@
 
 namespace vorak {
 
+// Where p lies inside the len bytes at s (its end included), or npos when it
+// does not: appending a piece of a buffer to itself must survive the move
+// that growing the buffer may make.
+inline size_t offsetInside(const char* s, size_t len, const void* p) {
+  if (!s || !p) return std::string_view::npos;
+  const auto lo = reinterpret_cast<uintptr_t>(s);
+  const auto at = reinterpret_cast<uintptr_t>(p);
+  return (at >= lo && at <= lo + len) ? at - lo : std::string_view::npos;
+}
+
 int32_t Int64toSize(int64_t value, bool Signed = false);
 int64_t BinToInt(std::string_view Value);
 uint64_t calcUpper(uint8_t bits);

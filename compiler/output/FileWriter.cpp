@@ -9,6 +9,7 @@
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Errors.h"
 #include "compiler/driver/Settings.h"
+#include "compiler/driver/Utils.h"
 #include "platform/Platform.h"
 
 namespace vorak {
@@ -31,10 +32,9 @@ uint32_t TFileWriter::addFileData(const void* p, size_t count) {
   const uint32_t pos = Len() + 1;
   if (!count) return pos;
   // The bytes may come from the buffer itself, which growing can move.
-  const auto from = reinterpret_cast<uintptr_t>(p), lo = reinterpret_cast<uintptr_t>(file_data);
-  const bool inside = file_data && from >= lo && from < lo + file_len;
+  const size_t inside = offsetInside(file_data, file_len, p);
   reserveMore(count);
-  std::memmove(file_data + file_len, inside ? file_data + (from - lo) : p, count);
+  std::memmove(file_data + file_len, inside != std::string_view::npos ? file_data + inside : p, count);
   file_len += count;
   return pos;
 }

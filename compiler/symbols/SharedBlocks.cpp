@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "compiler/driver/Messages.h"
+#include "compiler/driver/Utils.h"
 
 namespace vorak {
 
@@ -18,14 +19,6 @@ constexpr size_t kMaxCount = UINT32_MAX;
 uint32_t* lengthSlot(void* data) { return static_cast<uint32_t*>(data) - 1; }
 uint32_t* capacitySlot(void* data) { return static_cast<uint32_t*>(data) - 2; }
 char* baseOf(void* data) { return static_cast<char*>(data) - kBlockHeader; }
-
-// Where p lies inside the len bytes at s, or npos when it does not.
-size_t offsetInside(const char* s, size_t len, const void* p) {
-  if (!s || !p) return std::string_view::npos;
-  const auto lo = reinterpret_cast<uintptr_t>(s);
-  const auto at = reinterpret_cast<uintptr_t>(p);
-  return (at >= lo && at <= lo + len) ? at - lo : std::string_view::npos;
-}
 
 }  // namespace
 
