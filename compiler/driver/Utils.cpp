@@ -104,35 +104,87 @@ std::string upperCase(std::string_view s) {
   return r;
 }
 
-std::string utf16ToUtf8(const uint16_t* text) {
+void appendUtf8(std::string& out, uint32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+std::string utf16ToUtf8(std::u16string_view text) {
   std::string out;
-  if (!text) return out;
-  auto put = [&out](uint32_t cp) {
-    if (cp < 0x80) {
-      out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      out += static_cast<char>(0xC0 | (cp >> 6));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      out += static_cast<char>(0xE0 | (cp >> 12));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (cp >> 18));
-      out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-  };
-  for (const uint16_t* p = text; *p; ++p) {
-    const uint32_t u = *p;
-    if (u >= 0xD800 && u < 0xDC00 && p[1] >= 0xDC00 && p[1] < 0xE000) {
-      put(0x10000 + ((u - 0xD800) << 10) + (p[1] - 0xDC00));
-      ++p;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const uint32_t u = text[i];
+    if (u >= 0xD800 && u < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
+      appendUtf8(out, 0x10000 + ((u - 0xD800) << 10) + (text[i + 1] - 0xDC00u));
+      ++i;
     } else if (u >= 0xD800 && u < 0xE000) {
-      put(0xFFFD);
+      appendUtf8(out, 0xFFFD);
     } else {
-      put(u);
+      appendUtf8(out, u);
+    }
+  }
+  return out;
+}
+
+std::string utf16ToUtf8(const uint16_t* text) {
+  if (!text) return std::string();
+  size_t n = 0;
+  while (text[n]) ++n;
+  return utf16ToUtf8(std::u16string_view(reinterpret_cast<const char16_t*>(text), n));
+}
+
+uint32_t utf8Next(std::string_view text, size_t& k) {
+  const auto byte = [&text](size_t i) { return static_cast<uint8_t>(text[i]); };
+  const uint8_t b = byte(k++);
+  uint32_t cp = 0xFFFD;
+  uint32_t extra = 0;
+  if (b < 0x80) return b;
+  if ((b & 0xE0) == 0xC0) {
+    cp = b & 0x1Fu;
+    extra = 1;
+  } else if ((b & 0xF0) == 0xE0) {
+    cp = b & 0x0Fu;
+    extra = 2;
+  } else if ((b & 0xF8) == 0xF0) {
+    cp = b & 0x07u;
+    extra = 3;
+  }
+  for (; extra > 0; --extra, ++k) {
+    if (k >= text.size() || (byte(k) & 0xC0) != 0x80) return 0xFFFD;
+    cp = (cp << 6) | (byte(k) & 0x3Fu);
+  }
+  if (cp > 0x10FFFF || (cp >= 0xD800 && cp < 0xE000)) return 0xFFFD;
+  return cp;
+}
+
+size_t utf16Length(std::string_view text) {
+  size_t units = 0;
+  for (size_t k = 0; k < text.size();) units += utf8Next(text, k) >= 0x10000 ? 2 : 1;
+  return units;
+}
+
+std::u16string utf8ToUtf16(std::string_view text) {
+  std::u16string out;
+  out.reserve(text.size());
+  for (size_t k = 0; k < text.size();) {
+    const uint32_t cp = utf8Next(text, k);
+    if (cp >= 0x10000) {
+      out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      out += static_cast<char16_t>(cp);
     }
   }
   return out;

@@ -67,6 +67,18 @@ std::string lowerCase(std::string_view s);
 std::string upperCase(std::string_view s);
 // A NUL-terminated UTF-16 text as UTF-8; unpaired surrogates become U+FFFD.
 std::string utf16ToUtf8(const uint16_t* text);
+std::string utf16ToUtf8(std::u16string_view text);
+// A wide string's text is UTF-8 and is stored as UTF-16. One character of it
+// from byte k on, k moved past it: a byte that starts no sequence, a sequence
+// cut short, a surrogate or a value past U+10FFFF reads as U+FFFD, and a
+// sequence cut short ends before the byte that cut it. The builder stores a
+// wide string by the same rule.
+uint32_t utf8Next(std::string_view text, size_t& k);
+// The UTF-16 units that text is stored as (no terminating zero).
+size_t utf16Length(std::string_view text);
+std::u16string utf8ToUtf16(std::string_view text);
+// The UTF-8 of one character (at most U+10FFFF) appended to out.
+void appendUtf8(std::string& out, uint32_t cp);
 inline char lowerChar(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c + 32) : c; }
 
 }  // namespace vorak

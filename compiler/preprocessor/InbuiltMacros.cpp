@@ -135,32 +135,48 @@ TVorToken handle_INBUILT_strcat(TCurrentToken& ct) {
   return ct.setText(a, kind);
 }
 
+// Positions count from 1; a start before the text is its first character,
+// and nothing past its end or of a count below 1 is taken.
+template <typename Text>
+Text cutOut(const Text& s, int64_t start, int64_t count) {
+  if (start < 1) start = 1;
+  const uint64_t from = static_cast<uint64_t>(start) - 1;
+  if (count < 1 || from >= s.size()) return Text();
+  return s.substr(from, static_cast<uint64_t>(count));
+}
+
+// The position of sub in s from 1, 0 when absent or empty.
+template <typename Text>
+int64_t positionOf(const Text& s, const Text& sub) {
+  const size_t at = sub.empty() ? Text::npos : s.find(sub);
+  return at == Text::npos ? 0 : static_cast<int64_t>(at) + 1;
+}
+
 TVorToken handle_INBUILT_substr(TCurrentToken& ct) {
   expectChar('(', unx::BuiltinOpen);
   std::string s;
   const TVorToken kind = readString(s, unx::BuiltinOperand);
   expectChar(',', unx::BuiltinSeparator);
-  int64_t start = readNumber(unx::BuiltinOperand);
+  const int64_t start = readNumber(unx::BuiltinOperand);
   expectChar(',', unx::BuiltinSeparator);
   const int64_t count = readNumber(unx::BuiltinOperand);
   expectChar(')', unx::BuiltinClose);
-  // Positions count from 1; a start before the text is its first character,
-  // and nothing past its end or of a count below 1 is taken.
-  if (start < 1) start = 1;
-  const uint64_t from = static_cast<uint64_t>(start) - 1;
-  if (count < 1 || from >= s.size()) return ct.setText("", kind);
-  return ct.setText(std::string_view(s).substr(from, static_cast<uint64_t>(count)), kind);
+  // An 8-bit string counts bytes, a wide string the UTF-16 units it is
+  // stored as (a half of a pair cut off reads as U+FFFD).
+  if (kind == ttWideString) return ct.setText(utf16ToUtf8(cutOut(utf8ToUtf16(s), start, count)), kind);
+  return ct.setText(cutOut(std::string_view(s), start, count), kind);
 }
 
 TVorToken handle_INBUILT_strindex(TCurrentToken& ct) {
   expectChar('(', unx::BuiltinOpen);
   std::string s, sub;
-  readString(s, unx::BuiltinOperand);
+  const TVorToken kind = readString(s, unx::BuiltinOperand);
   expectChar(',', unx::BuiltinSeparator);
   readString(sub, unx::BuiltinOperand);
   expectChar(')', unx::BuiltinClose);
-  const size_t at = sub.empty() ? std::string::npos : s.find(sub);
-  return setCount(ct, at == std::string::npos ? 0 : static_cast<int64_t>(at) + 1);
+  // Counted as $substr counts the text searched.
+  if (kind == ttWideString) return setCount(ct, positionOf(utf8ToUtf16(s), utf8ToUtf16(sub)));
+  return setCount(ct, positionOf(std::string_view(s), std::string_view(sub)));
 }
 
 [[noreturn]] void handle_INBUILT_incbin() { Log->FatalError(msg::IncbinNotImplemented); }

@@ -131,7 +131,10 @@ TVorToken TCurrentToken::setText(std::string_view str, TVorToken textType) {
   setNull();
   F_Type = textType;
   F_String.assign(str);
-  setSize(static_cast<int32_t>(str.size() + 1));
+  // What the constant takes: the bytes and a zero byte, or for a wide
+  // string its UTF-16 units and a zero unit.
+  const size_t size = textType == ttWideString ? 2 * (utf16Length(str) + 1) : str.size() + 1;
+  setSize(static_cast<int32_t>(size));
   return F_Type;
 }
 

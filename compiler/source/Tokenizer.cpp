@@ -341,10 +341,19 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
       case 't':
         text.put('\t');
         break;
-      case 'x':
+      case 'x': {
         if (expectToken({ttNumber}) == ttNone) unexpected(unx::StringHexEscape);
-        text.put(static_cast<char>(cur().F_Integer & 0xFF));
+        const auto value = static_cast<uint8_t>(cur().F_Integer & 0xFF);
+        // An 8-bit string takes the byte; a wide string, whose text is
+        // UTF-8, the character of that value.
+        if (quote == '\'' || value < 0x80) {
+          text.put(static_cast<char>(value));
+        } else {
+          text.put(static_cast<char>(0xC0 | (value >> 6)));
+          text.put(static_cast<char>(0x80 | (value & 0x3F)));
+        }
         break;
+      }
       default:
         text.put(e);
         break;

@@ -156,11 +156,17 @@ TEST(CurrentToken, SetTextSizes) {
   EXPECT_EQ(t.F_BitCount, 32);
   t.setText("", ttWideString);
   EXPECT_EQ(t.F_Type, ttWideString);
-  EXPECT_EQ(t.F_ByteCount, 1);
-  // UTF-8 text: its bytes are counted.
+  EXPECT_EQ(t.F_ByteCount, 2);  // the zero unit
+  // UTF-8 text: an 8-bit string counts its bytes, a wide string the UTF-16
+  // units it is stored as (two above U+FFFF), both with the zero at the end.
   t.setText("\xC3\xA4", ttAnsiString);
   EXPECT_EQ(t.F_ByteCount, 3);
   EXPECT_EQ(t.F_String, "\xC3\xA4");
+  t.setText("\xC3\xA4", ttWideString);
+  EXPECT_EQ(t.F_ByteCount, 4);
+  t.setText("a\xE2\x82\xAC\xF0\x9F\x98\x80", ttWideString);
+  EXPECT_EQ(t.F_ByteCount, 10);
+  EXPECT_EQ(t.F_BitCount, 80);
 }
 
 TEST(CurrentToken, SetFloatRoundsTiesToEven) {

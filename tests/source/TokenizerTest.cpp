@@ -50,7 +50,13 @@ TEST_P(TokenTable, ReadsTheTokens) {
 
 const TokenCase kTokenCases[] = {
     {"EscapesInAnsiString", "'a\\tb'", {{ttAnsiString, "a\tb", 0, 4}}},
-    {"EscapesInWideString", "\"a\\tb\"", {{ttWideString, "a\tb", 0, 4}}},
+    // A wide string's size is what it is stored as: UTF-16 units and a zero unit.
+    {"EscapesInWideString", "\"a\\tb\"", {{ttWideString, "a\tb", 0, 8}}},
+    // In a wide string "\x" gives the character of the value, its text UTF-8.
+    {"HexEscapeInWideStringIsACharacter", "\"\\x233\"", {{ttWideString, "\xC3\xA9", 0, 4}}},
+    {"HexEscapesInWideStringAreCharactersEach", "\"\\x0xC3\\x0xA9\"", {{ttWideString, "\xC3\x83\xC2\xA9", 0, 6}}},
+    {"HexEscapeBelow128InWideString", "\"\\x65\"", {{ttWideString, "A", 0, 4}}},
+    {"HexEscapeInAnsiStringIsAByte", "'\\x233'", {{ttAnsiString, "\xE9", 0, 2}}},
     {"OtherEscapes", R"('\n\r\\\'\"q')", {{ttAnsiString, "\n\r\\'\"q", 0, 7}}},
     {"HexEscapeReadsADecimalNumber", "'\\x65'", {{ttAnsiString, "A", 0, 2}}},
     {"HexEscapeWithHexLiteral", "'<\\x0x41>'", {{ttAnsiString, "<A>", 0, 4}}},
@@ -59,7 +65,7 @@ const TokenCase kTokenCases[] = {
     {"EmptyString", "''", {{ttAnsiString, "", 0, 1}}},
     {"CommentInsideStringIsText", "'a//b/*c*/'", {{ttAnsiString, "a//b/*c*/", 0, 10}}},
     {"StringOverLines", "'a\nb'", {{ttAnsiString, "a\nb", 0, 4}}},
-    {"OtherQuoteInsideString", "\"it's\"", {{ttWideString, "it's", 0, 5}}},
+    {"OtherQuoteInsideString", "\"it's\"", {{ttWideString, "it's", 0, 10}}},
     {"ByteSize1", "255", {{ttNumber, "255", 255, 1}}},
     {"ByteSize2", "256", {{ttNumber, "256", 256, 2}}},
     {"ByteSize4", "65536", {{ttNumber, "65536", 65536, 4}}},
