@@ -157,17 +157,25 @@ void DeinitVorak() {
 void reportException(std::exception_ptr e) {
   std::string line;
   try {
-    std::rethrow_exception(e);
-  } catch (const EAbort&) {
-    return;  // the fatal error has been printed already
-  } catch (const EVorakError& err) {
-    line = std::string(err.className()) + ": " + err.what();
+    try {
+      std::rethrow_exception(e);
+    } catch (const EAbort&) {
+      return;  // the fatal error has been printed already
+    } catch (const std::bad_alloc&) {
+      throw;
+    } catch (const EVorakError& err) {
+      line = std::string(err.className()) + ": " + err.what();
+    } catch (const std::exception& err) {
+      line = std::string("Exception: ") + err.what();
+    } catch (...) {
+      line = "Exception: " + msg::text(msg::UnknownFailure);
+    }
   } catch (const std::bad_alloc&) {
-    line = "EOutOfMemory: " + msg::text(msg::OutOfMemory);
-  } catch (const std::exception& err) {
-    line = std::string("Exception: ") + err.what();
-  } catch (...) {
-    line = "Exception: " + msg::text(msg::UnknownFailure);
+    // Out of memory, or too short of it to word another failure: the line
+    // is written from its parts, which allocates nothing.
+    platform::resetConsoleColour();
+    std::cout << "EOutOfMemory: " << msg::row(msg::OutOfMemory).text << '\n';
+    return;
   }
   platform::resetConsoleColour();
   std::cout << line << '\n';

@@ -436,7 +436,6 @@ TSkipStop skipDead(TSkipRule rule, bool taken) {
 // The branch whose condition holds: ":" and the branch up to what closes it.
 // Whatever of the conditional follows an #else or #elseif is dead.
 bool takeBranch(TBodyScope& scope, TSkipRule rule) {
-  if (!Compiler->ExpectSymbol(":")) unexpected(unx::BranchColon);
   switch (scope.run(TBodyKind::Branch)) {
     case TClosingDirective::Return: return true;
     case TClosingDirective::Else:
@@ -452,8 +451,16 @@ bool elseBranch(TBodyScope& scope) { return scope.run(TBodyKind::ElseBranch) == 
 // reached the #end.
 bool afterDeadBranch(TBodyScope& scope, TSkipStop stop) { return stop == TSkipStop::Else && elseBranch(scope); }
 
-// Reads the condition of #if or #elseif and answers whether it holds.
-bool ifCondition() {
+// The ":" that ends a condition, read whether the condition holds or not,
+// so that what stands between the condition and its ":" is reported
+// either way. Read clean: nothing that stands there is expanded.
+bool endCondition(bool holds) {
+  if (Compiler->CurFile()->moveNextToken(true) != ttSymbol || cur().F_String != ":") unexpected(unx::BranchColon);
+  return holds;
+}
+
+// The comparison of #if or #elseif, read up to the ":".
+bool ifComparison() {
   // The first operand, kept while the second is read.
   TCurrentToken a;
   readToken();
@@ -509,24 +516,33 @@ bool ifCondition() {
   }
 }
 
-// Reads the condition of #ifdef: the name is defined (and its value compares
-// as asked). Nothing after an undefined name is read.
-bool ifdefCondition() {
+// Reads the condition of #if or #elseif up to its ":" and answers whether
+// it holds.
+bool ifCondition() { return endCondition(ifComparison()); }
+
+// The comparison of #ifdef: the name is defined (and its value compares as
+// asked). A comparison after an undefined name is read and checked all the
+// same, and is false.
+bool ifdefComparison() {
   readToken();
-  if (cur().F_DefName.empty()) return false;
+  const bool defined = !cur().F_DefName.empty();
   const int64_t a = cur().F_Integer;
   const TMathOp op = Compiler->CurFile()->moveNextIfMathOp(false);
-  if (op == moNone) return true;
+  if (op == moNone) return defined;
   switch (readToken()) {
     case ttNumber:
-      if (op == moIsEqual) return a == cur().F_Integer;
-      if (op == moNotEqual) return a != cur().F_Integer;
+      if (op == moIsEqual) return defined && a == cur().F_Integer;
+      if (op == moNotEqual) return defined && a != cur().F_Integer;
       Log->FatalError(msg::IfNumberOperator);
     case ttAnsiString:
     case ttWideString: Log->FatalError(msg::IfStringOperator);
     default: unexpected(unx::IfOperand);
   }
 }
+
+// Reads the condition of #ifdef or #ifndef up to its ":" and answers whether
+// the name is defined (and compares as asked).
+bool ifdefCondition() { return endCondition(ifdefComparison()); }
 
 }  // namespace
 
@@ -698,7 +714,16 @@ bool handle_DIRECTIVE_return() {
   TMacroActivation& a = *MacMan->Current();
   if (a.blocks > 0) Log->FatalError(msg::ReturnInMacroBlock);
   if (MacMan->atTopLevel()) Log->FatalError(msg::ReturnOutsideMacro);
-  readToken();
+  // One token, then ";" or the end of the text: anything more (an
+  // expression, say) would be left unread without a word.
+  if (readToken() != ttSymbol || cur().F_String != ";") {
+    TAFile& f = *Compiler->CurFile();
+    const char next = f.peekNextRealChar(true);
+    if (next == ';')
+      f.setPosition(f.lastPeek());
+    else if (next != '\0')
+      Log->FatalError(msg::ReturnOneToken);
+  }
   // A procedure macro has no result: the value is read and dropped. The
   // result is a value: the variable it came from ends with the call.
   if (TCurrentToken* result = a.macro->result.get()) {

@@ -137,6 +137,9 @@ class TCallScope {
         caller_(MacMan->Current()),
         callerFile_(Compiler->CurFile()),
         target_(assignOperand) {
+    // The one step that may allocate comes first: when it fails, nothing is
+    // changed yet and the caller gives the frame back.
+    MacMan->parentStack.push(callerFile_);
     targetText_.swap(assignOperandText);
     assignOperand = nullptr;
     if (m->running > 0) {
@@ -145,7 +148,6 @@ class TCallScope {
     }
     ++m->running;
     RegMan->saveState(&frame->regs);
-    MacMan->parentStack.push(callerFile_);
   }
   ~TCallScope() {
     MacMan->parentStack.pop();
@@ -263,9 +265,13 @@ uint32_t readArguments(TMacro& m, TMacroActivation& frame) {
         v.F_String.insert(0, 1, '@');
       }
     }
-    TCurrentToken* arg = MacMan->newToken();
-    arg->setCurToken(cur());
-    frame.values.push_back(arg);
+    // Arguments past the declared count are only counted: the call fails
+    // its count check, and a long list must not be held to find that out.
+    if (!m.counted() || index < m.paramcount) {
+      TCurrentToken* arg = MacMan->newToken();
+      arg->setCurToken(cur());
+      frame.values.push_back(arg);
+    }
     ++index;
     if (nextRealChar() != ',') break;
     consumePeekedChar();
@@ -362,8 +368,8 @@ void handle_MACROCALL(TMacro* macro, uint32_t count, TMacro* source) {
   if (m.counted() && received != m.paramcount)
     fatal(msg::MacroArgCount, m.name, std::to_string(m.paramcount), std::to_string(received));
 
-  pending.armed = false;
   TCallScope scope(macro, frame);
+  pending.armed = false;
   frame->argc = received;
   MacMan->setCurrent(frame);
   frame->operand = MacMan->newToken();

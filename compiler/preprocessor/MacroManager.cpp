@@ -46,6 +46,10 @@ TMacroManager::TMacroManager() : F_MasterCode(new TAFile(false)) {
   F_Frames.push_back(std::make_unique<TMacroActivation>());
   F_Frames[0]->macro = F_Master.get();
   F_Cur = F_Frames[0].get();
+  // Room for the whole pool now: a call that ends by an exception (out of
+  // memory, say) hands its tokens back while unwinding, which must not
+  // allocate.
+  F_FreeTokens.reserve(kTokenPool);
 }
 
 TMacroManager::~TMacroManager() {
@@ -81,7 +85,7 @@ TMacroActivation* TMacroManager::pushFrame(TMacro* m) {
   return a;
 }
 
-void TMacroManager::popFrame() {
+void TMacroManager::popFrame() noexcept {
   if (F_Depth == 0) return;
   TMacroActivation& a = *F_Frames[F_Depth];
   clearActivation(a);
@@ -97,10 +101,11 @@ TCurrentToken* TMacroManager::newToken() {
   return t;
 }
 
-void TMacroManager::freeToken(TCurrentToken* t) {
+void TMacroManager::freeToken(TCurrentToken* t) noexcept {
   if (!t) return;
-  // The pool keeps what one deep call needs; the rest goes.
-  if (F_FreeTokens.size() >= 4096) {
+  // The pool keeps what one deep call needs; the rest goes. It never grows
+  // past the room reserved for it.
+  if (F_FreeTokens.size() >= kTokenPool) {
     delete t;
     return;
   }
@@ -108,7 +113,7 @@ void TMacroManager::freeToken(TCurrentToken* t) {
   F_FreeTokens.push_back(t);
 }
 
-void TMacroManager::clearActivation(TMacroActivation& a) {
+void TMacroManager::clearActivation(TMacroActivation& a) noexcept {
   for (TCurrentToken* t : a.values) freeToken(t);
   a.values.clear();
   for (uint32_t i = a.vars.Count(); i-- > 0;) {

@@ -115,18 +115,21 @@ class TMacroManager {
   // nil past kMaxDepth or the call budget (budgetSpent then tells which).
   // popFrame ends the top one and keeps it for reuse.
   TMacroActivation* pushFrame(TMacro* m);
-  void popFrame();
+  void popFrame() noexcept;
   uint32_t Depth() const { return F_Depth; }
   bool budgetSpent() const { return F_Calls >= F_CallBudget; }
   // The running activations, the master's first.
   TMacroActivation* frame(uint32_t i) const { return F_Frames[i].get(); }
 
   // Tokens for argument values and variables, reused from call to call.
+  // freeToken and clearActivation allocate nothing: they run while an
+  // exception unwinds a call.
+  static constexpr size_t kTokenPool = 4096;
   TCurrentToken* newToken();
-  void freeToken(TCurrentToken* t);
+  void freeToken(TCurrentToken* t) noexcept;
   // Frees every value and variable of an activation (declared names stay
   // with the macro).
-  void clearActivation(TMacroActivation& a);
+  void clearActivation(TMacroActivation& a) noexcept;
 
   // The value of a macro variable of a, or nil.
   TCurrentToken* findVar(TMacroActivation& a, std::string_view name) const;

@@ -58,7 +58,7 @@ class TBlockStack {
   // A cleared record, reused when one is free: records are large (their
   // link tables) and one is needed per statement.
   std::unique_ptr<TBlockStackItem> acquire();
-  void recycle(std::unique_ptr<TBlockStackItem> item);
+  void recycle(std::unique_ptr<TBlockStackItem> item) noexcept;
 
   // Open __try bodies, each with the stack depth and the function at its
   // start: a jump out of one would leave its frame linked.
@@ -97,6 +97,7 @@ class TBlockStack {
   std::vector<std::unique_ptr<TBlockStackItem>> F_Items;
   std::vector<TryMark> F_Tries;
   std::vector<std::unique_ptr<TBlockStackItem>> F_Free;
+  size_t F_Made = 0;  // records made by acquire
 };
 
 }  // namespace vorak

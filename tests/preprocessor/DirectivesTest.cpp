@@ -144,8 +144,9 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"ValueOther", "#define x 3;\n#ifdef x == 4: nop #else int3 #end", "int3"},
         Shape{"ValueNotEqual", "#define x 3;\n#ifdef x != 4: nop #end", "nop"},
         Shape{"NotValueEqual", "#define x 3;\n#ifndef x == 3: nop #else int3 #end", "int3"},
-        // Nothing after an undefined name is read.
-        Shape{"UndefinedWithComparison", "#ifdef x == 'a': nop #end int3", "int3"},
+        // A comparison after an undefined name is read, and does not hold.
+        Shape{"UndefinedWithComparison", "#ifdef x == 3: nop #else int3 #end", "int3"},
+        Shape{"NotUndefinedWithComparison", "#ifndef x != 3: nop #else int3 #end", "nop"},
         Shape{"StandardDefine", "#ifdef MMX_SUPPORT: nop #end", "nop"},
         // An #elseif belongs to #if: in #ifdef it closes a compiled branch
         // and is passed over in dead text.
@@ -311,6 +312,58 @@ INSTANTIATE_TEST_SUITE_P(
                 "[3,12]: [1999] Math operation not valid here in [p.vor]"},
         Failure{"IfdefAgainstRegister", "#define x 3;\n#ifdef x == eax: nop #end",
                 "[3,15]: [7798] Unexpected register eax in [p.vor]"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// What stands between a condition and its ":" is read whether the condition
+// holds or not: the same mistake stops with the same message either way.
+// Each pair differs only in a value, not in length, so the position is the
+// same too.
+struct Tail {
+  const char* name;
+  const char* holds;  // after "program TEST;" on line 1
+  const char* fails;
+  const char* message;
+};
+
+void PrintTo(const Tail& t, std::ostream* os) { *os << t.name; }
+
+class ConditionTailTest : public DirectivesTest, public ::testing::WithParamInterface<Tail> {};
+
+TEST_P(ConditionTailTest, StopsWhetherTheConditionHoldsOrNot) {
+  EXPECT_EQ(fatalBody(GetParam().holds), GetParam().message) << GetParam().holds;
+  reset();
+  EXPECT_EQ(fatalBody(GetParam().fails), GetParam().message) << GetParam().fails;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Conditions, ConditionTailTest,
+    ::testing::Values(
+        Tail{"ProductAfterIf", "#if 4 == 4 * 1: nop #else int3 #end", "#if 4 == 2 * 2: nop #else int3 #end",
+             "[2,12]: [7710] Unexpected symbol * in [p.vor]"},
+        Tail{"OrAfterIf", "#if 2 == 2 || 1 == 2: nop #end", "#if 1 == 2 || 2 == 2: nop #end",
+             "[2,12]: [7710] Unexpected symbol | in [p.vor]"},
+        Tail{"WordAfterIf", "#if 1 == 1 garbage: nop #end", "#if 1 == 2 garbage: nop #end",
+             "[2,18]: [7710] Unexpected ident garbage in [p.vor]"},
+        Tail{"NoColonAfterIf", "#if 1 == 1 nop #end int3", "#if 1 == 2 nop #end int3",
+             "[2,14]: [7710] Unexpected ident nop in [p.vor]"},
+        Tail{"NoColonAfterValue", "#if 1 nop #end int3", "#if 0 nop #end int3",
+             "[2,9]: [7710] Unexpected ident nop in [p.vor]"},
+        Tail{"ProductAfterElseif", "#if 0: int3 #elseif 4 == 4 * 1: nop #end",
+             "#if 0: int3 #elseif 4 == 2 * 2: nop #end", "[2,28]: [7710] Unexpected symbol * in [p.vor]"},
+        Tail{"NoColonAfterElseif", "#if 0: int3 #elseif 1 == 1 nop #end", "#if 0: int3 #elseif 1 == 2 nop #end",
+             "[2,30]: [7710] Unexpected ident nop in [p.vor]"},
+        Tail{"SumAfterIfdef", "#define X 1;\n#ifdef X == 1 + 2: nop #end", "#define X 3;\n#ifdef X == 1 + 2: nop #end",
+             "[3,15]: [7710] Unexpected symbol + in [p.vor]"},
+        Tail{"SumAfterUndefinedName", "#define X 1;\n#ifdef X == 1 + 2: nop #end",
+             "#define Y 1;\n#ifdef X == 1 + 2: nop #end", "[3,15]: [7710] Unexpected symbol + in [p.vor]"},
+        Tail{"NoColonAfterIfdef", "#define X;\n#ifdef X nop #end", "#define Y;\n#ifdef X nop #end",
+             "[3,12]: [7710] Unexpected ident nop in [p.vor]"},
+        Tail{"NoColonAfterIfndef", "#define Y;\n#ifndef X nop #end", "#define X;\n#ifndef X nop #end",
+             "[3,13]: [7710] Unexpected ident nop in [p.vor]"},
+        Tail{"UndefinedNameAgainstString", "#define X 3;\n#ifdef X == \"a\": nop #end",
+             "#define Y 3;\n#ifdef X == \"a\": nop #end", "[3,15]: [1222] NOT SUPPORTED YET in [p.vor]"},
+        Tail{"UndefinedNameOrdered", "#define X 3;\n#ifdef X <= 4: nop #end", "#define Y 3;\n#ifdef X <= 4: nop #end",
+             "[3,13]: [1999] Math operation not valid here in [p.vor]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

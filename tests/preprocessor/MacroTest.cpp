@@ -186,6 +186,10 @@ TEST_F(MacroTest, InternalMacroIndexIsTheManagersOwn) {
 
 // ---- Errors ----
 
+const std::string kReturnOneToken =
+    "[13100] #return takes one token followed by \";\": compute the value into a macro variable first "
+    "($r = 2 * 3; #return $r;)";
+
 TEST_F(MacroTest, Errors) {
   struct Case {
     const char* body;
@@ -193,6 +197,11 @@ TEST_F(MacroTest, Errors) {
   } cases[] = {
       {"inline function max($a, $b) { #return $a; }\nmov eax, max(ebx)\n",
        "[3,17]: [32234] Macro \"max\" expected 2 params, received 1 in [p.vor]"},
+      // Arguments past the count are counted, not kept: the message names all.
+      {"inline procedure m($a) { }\nm(1, eax, 'x', [ebx + 4], 5);\n",
+       "[3,29]: [32234] Macro \"m\" expected 1 params, received 5 in [p.vor]"},
+      {"inline op procedure m($a, $b) { }\nm 1, 2, 3;\n",
+       "[3,10]: [32234] Macro \"m\" expected 2 params, received 3 in [p.vor]"},
       {"inline function max($a, $b) { #return $a; }\nmov eax, max(1+2, 3)\n",
        "[3,15]: [313] Unexpected symbol + in [p.vor]"},
       {"inline procedure m($a) { }\nm 5;\n", "[3,3]: [312] Unexpected number 5 in [p.vor]"},
@@ -274,6 +283,35 @@ TEST_F(MacroTest, Errors) {
     reset();
     EXPECT_EQ(fatalBody(c.body), c.first) << c.body;
   }
+}
+
+// #return takes one token, then ";" or the end of the text: more than that
+// stops, and never yields the first token alone.
+TEST_F(MacroTest, ReturnRefusesMoreThanOneToken) {
+  struct Case {
+    const char* body;
+    const char* at;    // where the message stands
+    const char* file;  // the text it stands in
+  } cases[] = {
+      {"inline function f() { #return 2 * 3; }\nmov eax, f()\n", "[1,33]", "f"},
+      {"inline function f($a) {\n  #return $a + 1;\n}\nmov eax, f(2)\n", "[2,13]", "f"},
+      {"inline function f() { $r = 1;\n  #return $r\n  nop\n}\nmov eax, f()\n", "[2,13]", "f"},
+      {"inline procedure p() { #return 1 2; }\np();\n", "[1,33]", "p"},
+      {"inline function f() { #eval('#return 4 5') }\nmov eax, f()\n", "[1,10]", "f.$eval"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), std::string(c.at) + ": " + kReturnOneToken + " in [" + c.file + "]") << c.body;
+  }
+}
+
+TEST_F(MacroTest, ReturnEndsWithItsSemicolonOrTheText) {
+  // A register returned after code that sets it, a value at the end of the
+  // body, and "#return;" that leaves a procedure macro early.
+  compileBody("inline function f() { mov eax, 7\n  #return eax; }\ninline function g() { #return 5 }\n"
+              "inline procedure p($a) {\n  #if $a == 0:\n    #return;\n  #end\n  nop\n}\n"
+              "mov ebx, f()\nmov ecx, g()\np(0);\np(1);\n");
+  EXPECT_EQ(disasm(), (Lines{"mov eax, 7", "mov ebx, eax", "mov ecx, 5", "nop"}));
 }
 
 TEST_F(MacroTest, AnExpansionThatDoublesAtEveryLevelStops) {

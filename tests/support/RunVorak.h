@@ -4,6 +4,7 @@
 
 #include <fcntl.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,18 @@
 #include <string_view>
 #include <system_error>
 #include <vector>
+
+// Whether the compiler under test is built with AddressSanitizer: the tests
+// are built with the same flags.
+#if defined(__SANITIZE_ADDRESS__)
+#define VORAK_TEST_ASAN 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VORAK_TEST_ASAN 1
+#endif
+#endif
+
+extern "C" char** environ;
 
 namespace vorak::test {
 
@@ -73,7 +86,46 @@ struct RunOptions {
   // Runs the executable under the peak-memory helper (VORAK_PEAK_RSS) and
   // fills peakKiB (-1 when the helper gave no figure).
   bool measurePeak = false;
+  // Runs the executable with at most this much memory (MiB; 0: no limit):
+  // its address space is limited in the child, before the exec. A sanitized
+  // build reserves far more address space than that for its shadow memory,
+  // so there the sanitizer's own limit on the heap stands in for it, and
+  // an operator new that throws std::bad_alloc, as the plain runtime's does,
+  // is preloaded (VORAK_THROWING_NEW).
+  uint32_t memoryLimitMiB = 0;
 };
+
+// The environment of a run under a memory limit: the process's own, with the
+// sanitizer's limit when the build has one.
+inline std::vector<std::string> limitedEnvironment(uint32_t limitMiB) {
+  std::vector<std::string> env;
+  for (char** e = environ; e && *e; ++e) env.emplace_back(*e);
+#if defined(VORAK_TEST_ASAN) && defined(VORAK_THROWING_NEW)
+  auto set = [&env](const std::string& name, const std::string& value, const char* join) {
+    for (std::string& e : env) {
+      if (e.compare(0, name.size() + 1, name + "=") == 0) {
+        e += join + value;
+        return;
+      }
+    }
+    env.push_back(name + "=" + value);
+  };
+  set("ASAN_OPTIONS",
+      "verify_asan_link_order=0:allocator_may_return_null=1:soft_rss_limit_mb=" + std::to_string(limitMiB), ":");
+  // First, so that its operator new is the one the compiler finds.
+  bool preloaded = false;
+  for (std::string& e : env) {
+    if (e.compare(0, 11, "LD_PRELOAD=") == 0) {
+      e = std::string("LD_PRELOAD=") + VORAK_THROWING_NEW + ":" + e.substr(11);
+      preloaded = true;
+    }
+  }
+  if (!preloaded) env.push_back(std::string("LD_PRELOAD=") + VORAK_THROWING_NEW);
+#else
+  (void)limitMiB;
+#endif
+  return env;
+}
 
 // Copies the executable (with the includes/ and plugins/ folders that ship
 // beside it, when present, or the chosen plug-ins) into workDir, runs it
@@ -108,6 +160,16 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
   std::vector<char*> argv;
   for (std::string& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<std::string> envStore;
+  std::vector<char*> envp;
+  if (options.memoryLimitMiB) {
+    envStore = limitedEnvironment(options.memoryLimitMiB);
+    for (std::string& e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
+  }
+#ifndef VORAK_TEST_ASAN
+  const rlimit addressSpace{rlim_t{options.memoryLimitMiB} << 20, rlim_t{options.memoryLimitMiB} << 20};
+#endif
 
   int fds[2];
   if (pipe(fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
@@ -123,7 +185,14 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
     close(fds[0]);
     close(fds[1]);
     close(devNull);
-    execv(argv[0], argv.data());
+    if (options.memoryLimitMiB) {
+#ifndef VORAK_TEST_ASAN
+      if (setrlimit(RLIMIT_AS, &addressSpace) != 0) _exit(126);
+#endif
+      execve(argv[0], argv.data(), envp.data());
+    } else {
+      execv(argv[0], argv.data());
+    }
     _exit(127);
   }
   close(fds[1]);
