@@ -199,9 +199,9 @@ TEST_F(MacroTest, Errors) {
        "[3,17]: [32234] Macro \"max\" expected 2 params, received 1 in [p.vor]"},
       // Arguments past the count are counted, not kept: the message names all.
       {"inline procedure m($a) { }\nm(1, eax, 'x', [ebx + 4], 5);\n",
-       "[3,29]: [32234] Macro \"m\" expected 1 params, received 5 in [p.vor]"},
+       "[3,28]: [32234] Macro \"m\" expected 1 params, received 5 in [p.vor]"},
       {"inline op procedure m($a, $b) { }\nm 1, 2, 3;\n",
-       "[3,10]: [32234] Macro \"m\" expected 2 params, received 3 in [p.vor]"},
+       "[3,9]: [32234] Macro \"m\" expected 2 params, received 3 in [p.vor]"},
       {"inline function max($a, $b) { #return $a; }\nmov eax, max(1+2, 3)\n",
        "[3,15]: [313] Unexpected symbol + in [p.vor]"},
       {"inline procedure m($a) { }\nm 5;\n", "[3,3]: [312] Unexpected number 5 in [p.vor]"},
@@ -293,11 +293,11 @@ TEST_F(MacroTest, ReturnRefusesMoreThanOneToken) {
     const char* at;    // where the message stands
     const char* file;  // the text it stands in
   } cases[] = {
-      {"inline function f() { #return 2 * 3; }\nmov eax, f()\n", "[1,33]", "f"},
-      {"inline function f($a) {\n  #return $a + 1;\n}\nmov eax, f(2)\n", "[2,13]", "f"},
-      {"inline function f() { $r = 1;\n  #return $r\n  nop\n}\nmov eax, f()\n", "[2,13]", "f"},
-      {"inline procedure p() { #return 1 2; }\np();\n", "[1,33]", "p"},
-      {"inline function f() { #eval('#return 4 5') }\nmov eax, f()\n", "[1,10]", "f.$eval"},
+      {"inline function f() { #return 2 * 3; }\nmov eax, f()\n", "[1,11]", "f"},
+      {"inline function f($a) {\n  #return $a + 1;\n}\nmov eax, f(2)\n", "[2,12]", "f"},
+      {"inline function f() { $r = 1;\n  #return $r\n  nop\n}\nmov eax, f()\n", "[2,12]", "f"},
+      {"inline procedure p() { #return 1 2; }\np();\n", "[1,11]", "p"},
+      {"inline function f() { #eval('#return 4 5') }\nmov eax, f()\n", "[1,9]", "f.$eval"},
   };
   for (const Case& c : cases) {
     reset();
