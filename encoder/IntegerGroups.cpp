@@ -283,7 +283,8 @@ uint32_t TVorAssembler::encodeRM_S(const TEncodeArgs& a) {
   TOperand low;
   uint32_t opSize = 1;
   if (o1->hint == otRegister && o1->size > 1) {
-    if (o1->reg_base > REG_R15) return ERROR_OPERAND_INVALID;
+    // An 8-byte register exists in 64-bit code only.
+    if (o1->reg_base > REG_R15 || (o1->size == 8 && !mode64())) return ERROR_OPERAND_INVALID;
     const uint8_t id = regID(o1->reg_base);
     if (o1->size == 2) opSize = 2;
     if (id >= 4 && id <= 7) {
