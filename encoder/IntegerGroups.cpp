@@ -177,13 +177,16 @@ uint32_t TVorAssembler::aluImmediate(const TInstruction& row, POperand o1, int64
 
 // --- igLEA ---------------------------------------------------------------------
 //
-// lea r32, m: 8D /r. The address may be an absolute number.
+// lea r32, m: 8D /r. The address may be an absolute number. A number is
+// the 4-byte displacement it becomes, whatever width its token had (4096 is
+// a 2-byte token, 5 and -4 one-byte ones): only its value is judged.
 uint32_t TVorAssembler::encodeLEA(const TEncodeArgs& a) {
   const POperand o1 = a.o1, o2 = a.o2;
   if (mode16()) return ERROR_NOT_SUPPORTED;
-  if (o1->size != 4 && o2->size != 4) return ERROR_OPERAND_SIZE_MISMATCH;
+  const uint32_t addressSize = o2->hint == otImm ? 4 : o2->size;
+  if (o1->size != 4 && addressSize != 4) return ERROR_OPERAND_SIZE_MISMATCH;
   if (!isReg(o1)) return ERROR_OPERAND_TYPE_MISMATCH;
-  if (o2->size != 0 && o2->size != o1->size) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (addressSize != 0 && addressSize != o1->size) return ERROR_OPERAND_SIZE_MISMATCH;
   o2->size = 4;
   const uint32_t opcode = opByte<1>(a.row->opcode1);
   if (o2->hint == otMem) return emitRM(opcode, o1->size, o1->reg_base, o2);
@@ -264,25 +267,41 @@ uint32_t TVorAssembler::encodeSHLRD(const TEncodeArgs& a) {
 
 // --- igRM_S --------------------------------------------------------------------
 //
-// setcc r/m8: 0F 90..9F /0. The destination is one byte. AX..BX and EAX..EBX
-// stand for their low byte (AL..BL), the word registers behind 66 outside
-// 16-bit code, which changes nothing of what is written; the other word and
-// doubleword registers have no low byte of their own number (4-7 are
-// AH..BH), and the upper bytes of the register keep their contents either
-// way. Memory of another width than a byte is refused: the instruction
+// setcc r/m8: 0F 90..9F /0. The destination is one byte: a wider register
+// stands for its low byte, and the other bytes of the register keep their
+// contents. The word registers go behind 66 outside 16-bit code, which
+// changes nothing of what is written. AX..BX, EAX..EBX and RAX..RBX have
+// their low byte under their own number (AL..BL); R8..R15 name R8B..R15B
+// through REX.B, without REX.W. SP, BP, SI, DI and their wider forms have a
+// low byte (SPL..DIL) only behind a REX prefix, which 64-bit code has and the
+// other modes have not: there their numbers would name AH..BH, so they are
+// refused. Memory of another width than a byte is refused: the instruction
 // cannot write the bytes its size names.
 uint32_t TVorAssembler::encodeRM_S(const TEncodeArgs& a) {
   POperand o1 = a.o1;
   if (o1->hint != otRegister && o1->hint != otMem) return ERROR_OPERAND_INVALID;
   TOperand low;
   uint32_t opSize = 1;
-  if (o1->hint == otRegister && (o1->size == 2 || o1->size == 4)) {
-    if (regID(o1->reg_base) > 3) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (o1->hint == otRegister && o1->size > 1) {
+    // An 8-byte register exists in 64-bit code only.
+    if (o1->reg_base > REG_R15 || (o1->size == 8 && !mode64())) return ERROR_OPERAND_INVALID;
+    const uint8_t id = regID(o1->reg_base);
     if (o1->size == 2) opSize = 2;
-    low.setRegister(o1->issigned, regScale(o1->reg_base, 1));
-    o1 = &low;
+    if (id >= 4 && id <= 7) {
+      if (!mode64()) return ERROR_OPERAND_SIZE_MISMATCH;
+      // A REX of no bits of its own (40) turns r/m 4-7 into SPL..DIL.
+      emitOpcodeBytes(false, opSize == 2, 0x40, a.row->opcode1, 0);
+      emitModR(0, id);
+      return ASSEMBLE_OK;
+    }
+    // R8..R15 stay as they are: their REX.B names the low byte as well.
+    if (id < 4) {
+      low.setRegister(o1->issigned, regScale(o1->reg_base, 1));
+      o1 = &low;
+    }
+  } else if (!widthAgrees(o1, 1)) {
+    return ERROR_OPERAND_SIZE_MISMATCH;
   }
-  if (!widthAgrees(o1, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
   return emitRMDigit(a.row->opcode1, opSize, 0, o1);
 }
 
@@ -316,11 +335,13 @@ uint32_t TVorAssembler::encodeTEST(const TEncodeArgs& a) {
 
 // --- igREGMEM ------------------------------------------------------------------
 //
-// not neg mul div idiv: F6 /n (byte), F7 /n. Memory without a size is a dword.
+// not neg mul div idiv: F6 /n (byte), F7 /n. Memory without a size takes the
+// width the mode gives F7 without prefixes: a word in 16-bit code, a dword
+// in 32- and 64-bit code (as inc, dec, the shifts and bt do).
 uint32_t TVorAssembler::encodeREGMEM(const TEncodeArgs& a) {
   const POperand o1 = a.o1;
   if (!isRM(o1)) return ERROR_OPERAND_INVALID;
-  if (o1->hint == otMem && o1->size == 0) o1->size = 4;
+  if (o1->hint == otMem && o1->size == 0) o1->size = mode16() ? 2 : 4;
   return emitRMDigit(a.row->opcode1 + (o1->size == 1 ? 0 : 1), o1->size, a.row->opcode_r, o1);
 }
 

@@ -188,9 +188,9 @@ const Case kCases[] = {
     {64, "setg", M(0, {REG_R12}), {}, {}, "setg byte ptr [r12]"},
     {64, "setz", R(REG_AH), {}, {}, "sete ah"},
     {16, "setc", M(1, {REG_BX}), {}, {}, "setb byte ptr [bx]"},
-    // AX..BX and EAX..EBX stand for their low byte (the word registers
-    // behind 66 outside 16-bit code); the other registers have none of their
-    // own number.
+    // A wider register stands for its low byte (the word registers behind 66
+    // outside 16-bit code). Outside 64-bit code SP..DI and ESP..EDI have none
+    // of their own number; 64-bit code reaches SPL..DIL through a REX.
     {32, "seto", R(REG_AX), {}, {}, "seto al"},
     {16, "seta", R(REG_BX), {}, {}, "seta bl"},
     {64, "setne", R(REG_DX), {}, {}, "setne dl"},
@@ -200,8 +200,10 @@ const Case kCases[] = {
     {64, "setne", R(REG_EBX), {}, {}, "setne bl"},
     {16, "setnae", R(REG_EDX), {}, {}, "setb dl"},
     {32, "sete", R(REG_ESI), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
-    {64, "sete", R(REG_ESP), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
-    {64, "sete", R(REG_RAX), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
+    {64, "sete", R(REG_ESP), {}, {}, "sete spl"},
+    {64, "sete", R(REG_RAX), {}, {}, "sete al"},
+    {64, "setg", R(REG_R9), {}, {}, "setg r9b"},
+    {32, "setg", R(REG_R9), {}, {}, nullptr, ERROR_OPERAND_INVALID},
     // setcc writes one byte: memory that names another width is refused.
     {32, "setz", M(4, {REG_EAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},
     {32, "setz", M(2, {REG_EAX}), {}, {}, nullptr, ERROR_OPERAND_SIZE_MISMATCH},

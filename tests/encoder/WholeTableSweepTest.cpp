@@ -907,8 +907,8 @@ class WholeTableSweep : public test::EncoderTest {
           want.nopReading = true;
         }
         break;
-      case igRM_S:  // setcc of AX..BX and EAX..EBX writes their low byte
-        if (c1 == cGpr16 || c1 == cGpr32) want.ops[0].reg = std::string(regToStr(regScale(d[0].reg, 1)));
+      case igRM_S:  // setcc of a wider register writes its low byte
+        if (c1 == cGpr16 || c1 == cGpr32 || c1 == cGpr64) want.ops[0].reg = test::lowByteName(d[0].reg);
         break;
       case igMMU_MOVQ:  // between mm and xmm, the moves named movq2dq and movdq2q
         if (c1 == cXmm && c2 == cMm) want.mnemonics = {"movq2dq"};

@@ -96,6 +96,14 @@ inline std::string doublewordName(TRegister r) {
   return "e" + n.substr(1);
 }
 
+// The disassemblers' name of the low byte of a general register: al for ax,
+// eax and rax, sil for si, esi and rsi (behind a REX), r9b for r9.
+inline std::string lowByteName(TRegister r) {
+  static const char* const kLow[16] = {"al",  "cl",  "dl",   "bl",   "spl",  "bpl",  "sil",  "dil",
+                                       "r8b", "r9b", "r10b", "r11b", "r12b", "r13b", "r14b", "r15b"};
+  return kLow[regID(r) & 15];
+}
+
 // Sentinels that a test writes into fixup fields, to see where the
 // disassembler finds them.
 inline uint64_t sentinel(uint32_t size) {
