@@ -122,8 +122,9 @@ void comparisons(std::string& code, std::vector<Check>& checks, const IntType& t
           if (rhsKind == 2) code += "mov " + rhsRegister + ", 3\n";
           code += "if (" + m + " " + kRelText[rel] + " " + rhsText + ") { byte [" + di + " + " +
                   std::to_string(k * 8) + "] = 1; }\n";
-          checks.push_back({label + ": " + m + " = " + std::to_string(value) + " (" + (isSigned ? "signed" : "unsigned") +
-                                "), " + m + " " + kRelText[rel] + " " + rhsText,
+          const std::string sign = isSigned ? "signed" : "unsigned";
+          checks.push_back({label + ": " + m + " = " + std::to_string(value) + " (" + sign + "), " + m + " " +
+                                kRelText[rel] + " " + rhsText,
                             holds(bits, t.size, isSigned, rel, rhs) ? 1u : 0u});
         }
       }
@@ -191,7 +192,8 @@ Program wideningProgram(const IntType& t, int mode) {
     auto expect = [&](const std::string& what, uint64_t value, unsigned width) {
       p.checks.push_back({what + " (" + sign + " " + m + ")", value, width});
     };
-    // return: global, register path, local.
+    // return of a global's member, a register path, a local's member and a
+    // conditional value.
     const std::pair<std::string, std::string> returns[] = {
         {"Global", "g." + m},
         {"Register", si + "." + m},
@@ -226,8 +228,8 @@ Program wideningProgram(const IntType& t, int mode) {
       const size_t k = p.checks.size();
       const std::string r = sizedRegister('c', t.size);
       main += "g." + m + " >> 1;\nmov " + r + ", g." + m + "\nmov " + slot(k) + ", " + r + "\n";
-      const uint64_t shifted = isSigned ? static_cast<uint64_t>(static_cast<int64_t>(extended(bits, t.size, true, 8)) >> 1)
-                                        : (bits & maskOf(t.size)) >> 1;
+      const auto value = static_cast<int64_t>(extended(bits, t.size, true, 8));
+      const uint64_t shifted = isSigned ? static_cast<uint64_t>(value >> 1) : (bits & maskOf(t.size)) >> 1;
       expect("g." + m + " >> 1", shifted & maskOf(t.size), t.size);
       main += "mov g." + m + ", " + store + "\n";
     }
@@ -239,7 +241,8 @@ Program wideningProgram(const IntType& t, int mode) {
       main += ax + " as 0;\n" + ax + " = g." + m + ";\nmov " + slot(k) + ", " + ax + "\n";
       const size_t k2 = k + 1;
       main += ax + " as 0;\n" + ax + " = v" + m + ";\nmov " + slot(k2) + ", " + ax + "\n";
-      p.checks.push_back({"", 0, 0});  // filled in from the variable's result
+      // Width 0: the two results are compared with each other.
+      p.checks.push_back({"", 0, 0});
       p.checks.push_back({"", 0, 0});
     }
   }
