@@ -251,6 +251,8 @@ std::string TCurrentToken::getTokenStr() const {
 
 bool TCurrentToken::getSigned() const {
   if (F_CastType) return typeSigned(F_CastType);
+  // A field path (on a variable or a register) is its last data member.
+  if (F_MemberType) return typeSigned(F_MemberType);
   if (F_Type == ttNumber) return true;
   if (F_Type != ttIdent || !F_Pointer) return false;
   switch (F_IdentType) {

@@ -71,8 +71,9 @@ class TCurrentToken {
   void setCurToken(const TCurrentToken& tk);
   // The token described for messages: "register eax", "ansi string 'ab'", "EOF".
   std::string getTokenStr() const;
-  // Whether the token's value is signed: a cast type decides, else a number
-  // is signed, and constants, types and variables answer through their records.
+  // Whether the token's value is signed: a cast type decides, else the data
+  // member a field path ends at, else a number is signed, and constants,
+  // types and variables answer through their records.
   bool getSigned() const;
 
   TVorToken F_Type = ttEOF;
@@ -95,8 +96,9 @@ class TCurrentToken {
   int32_t F_Scale = 0;
   TVar* F_VarPtr = nullptr;
   TTokenExtra F_Extra{0};
-  // The data member a variable's field path ends at: its element count and
-  // type, which an element index counts in; 0 and nil for a whole variable.
+  // The data member a field path (on a variable or a register) ends at: its
+  // element count and type, which an element index counts in and whose sign
+  // the path takes; 0 and nil for a whole variable.
   uint32_t F_MemberCount = 0;
   TVarType* F_MemberType = nullptr;
 

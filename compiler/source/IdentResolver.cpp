@@ -118,6 +118,12 @@ TVorToken pseudoDefined(TCurrentToken& self) {
   return self.F_Type;
 }
 
+// The type a variable token stands for: the data member its field path ends
+// at, else the variable's own type.
+TVarType* variableType(const TCurrentToken& a) {
+  return a.F_MemberType ? a.F_MemberType : static_cast<const TVar*>(a.F_Pointer)->type_;
+}
+
 TVorToken pseudoSizeOf(TCurrentToken& self) {
   const TVorToken t = Compiler->ExpectToken({ttRegister, ttIdent, ttAnsiString, ttWideString});
   if (t == ttNone) unexpected(unx::SizeOfOperand);
@@ -151,8 +157,7 @@ TVorToken pseudoCastType(TCurrentToken& self) {
   if (t == ttNone) unexpected(unx::CastTypeOperand);
   const TCurrentToken& a = cur();
   TVarType* type = a.F_CastType;
-  if (!type && t == ttIdent && isVariable(a.F_IdentType) && a.F_Pointer)
-    type = static_cast<const TVar*>(a.F_Pointer)->type_;
+  if (!type && t == ttIdent && isVariable(a.F_IdentType) && a.F_Pointer) type = variableType(a);
   if (!type && t == ttRegister) type = registerAssumedType(a.F_Register);
   if (!type && VarMan) type = VarMan->UIntType();
   if (!expectSymbol(")")) unexpected(unx::PseudoClose);
@@ -174,7 +179,7 @@ TVorToken pseudoTypeFlag(TCurrentToken& self, bool pointer) {
   const TCurrentToken& a = cur();
   const TVarType* type = a.F_CastType;
   if (!type && it == itType) type = static_cast<const TVarType*>(a.F_Pointer);
-  if (!type && isVariable(it) && a.F_Pointer) type = static_cast<const TVar*>(a.F_Pointer)->type_;
+  if (!type && isVariable(it) && a.F_Pointer) type = variableType(a);
   const int64_t value = type && (pointer ? type->isPointer : type->signed_) ? 1 : 0;
   if (!expectSymbol(")")) unexpected(unx::TypeFlagClose);
   return self.setInteger(4, value, DecimalText(value).view());
@@ -252,14 +257,17 @@ TVorToken resolveRegisterPath(TCurrentToken& self, TRegister reg, TVarType* assu
   self.F_Extra.Offset = p.offset;
   if (p.sized) setSize(self, p.size);
   self.F_String.assign(text);
-  if (p.method) {
-    auto* op = new TOperand();
-    op->setRegister(self.getSigned(), reg);
-    self.F_Operand = op;
-    self.F_Pointer = p.method->func;
-    self.F_Type = ttIdent;
-    self.F_IdentType = methodKind(p.method);
+  if (!p.method) {
+    self.F_MemberCount = p.count;
+    self.F_MemberType = p.type;
+    return self.F_Type;
   }
+  auto* op = new TOperand();
+  op->setRegister(self.getSigned(), reg);
+  self.F_Operand = op;
+  self.F_Pointer = p.method->func;
+  self.F_Type = ttIdent;
+  self.F_IdentType = methodKind(p.method);
   return self.F_Type;
 }
 

@@ -401,5 +401,44 @@ TEST(CurrentToken, SignedFromTheTokenAlone) {
   EXPECT_FALSE(t.getSigned());
 }
 
+// A field path takes the sign of the data member it ends at, on a variable
+// and on a register; a cast still decides over it.
+TEST(CurrentToken, SignedFromTheMemberAFieldPathEndsAt) {
+  TVarType record{}, signedMember{}, unsignedMember{}, signedRecord{};
+  record.size = 8;
+  signedMember.size = 4;
+  signedMember.signed_ = 1;
+  unsignedMember.size = 4;
+  signedRecord.signed_ = 1;
+  TVar var{};
+  var.type_ = &record;
+  TCurrentToken t;
+  t.setCleanIdent("p");
+  t.F_Pointer = &var;
+  for (const TIdentType it : {itGlobalVar, itLocalVar}) {
+    t.F_IdentType = it;
+    t.F_MemberType = nullptr;
+    EXPECT_FALSE(t.getSigned());  // the whole record
+    t.F_MemberType = &signedMember;
+    EXPECT_TRUE(t.getSigned());
+    t.F_MemberType = &unsignedMember;
+    EXPECT_FALSE(t.getSigned());
+  }
+  // The member decides even where the variable's own type would not.
+  var.type_ = &signedRecord;
+  EXPECT_FALSE(t.getSigned());
+  t.F_MemberType = &signedMember;
+  t.F_CastType = &unsignedMember;
+  EXPECT_FALSE(t.getSigned());
+
+  TCurrentToken r;
+  r.setBaseExp(4, 1, REG_ESI, REG_NONE, 4, 0, nullptr);
+  EXPECT_FALSE(r.getSigned());
+  r.F_MemberType = &signedMember;
+  EXPECT_TRUE(r.getSigned());
+  r.F_MemberType = &unsignedMember;
+  EXPECT_FALSE(r.getSigned());
+}
+
 }  // namespace
 }  // namespace vorak

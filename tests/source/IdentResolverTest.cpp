@@ -207,6 +207,28 @@ TEST_F(ResolverTest, IsSignedTypeAndIsPtrType) {
   EXPECT_EQ(fatalLine([&] { read("issignedtype(int8]"); }), "[1,18]: [6745] Unexpected symbol ] in [t.vor]");
 }
 
+// A field path stands for its last data member: its sign, and the type that
+// casttype and issignedtype see, on a variable and on a register.
+TEST_F(ResolverTest, AFieldPathIsTypedAndSignedAsItsMember) {
+  TVarType* rec = recordType();
+  rec->fields[1].variable.type_ = type("int16");  // b: a signed member beside the unsigned a
+  VarMan->addVar(vmGlobal, "r", rec, 1, 0);
+  EXPECT_TRUE(read("r.b").getSigned());
+  EXPECT_TRUE(read("r.next.b").getSigned());
+  EXPECT_FALSE(read("r.a").getSigned());
+  EXPECT_FALSE(read("r").getSigned());
+  EXPECT_EQ(read("casttype(r.b)").F_Pointer, type("int16"));
+  EXPECT_EQ(read("casttype(r.a)").F_Pointer, type("dword"));
+  EXPECT_EQ(read("casttype(r)").F_Pointer, rec);
+  EXPECT_EQ(read("issignedtype(r.b)").F_Integer, 1);
+  EXPECT_EQ(read("issignedtype(r.next.b)").F_Integer, 1);
+  EXPECT_EQ(read("issignedtype(r.a)").F_Integer, 0);
+  RegMan->Registers[REG_EBX].assume = rec;
+  EXPECT_TRUE(read("ebx.b").getSigned());
+  EXPECT_TRUE(read("ebx.next.b").getSigned());
+  EXPECT_FALSE(read("ebx.a").getSigned());
+}
+
 // ---- the identifier table ----
 
 TEST_F(ResolverTest, UndeclaredNameStaysAnIdentifier) {
