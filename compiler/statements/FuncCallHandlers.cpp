@@ -181,8 +181,13 @@ class TCallCompiler {
  private:
   void fillDefaults(bool outer);
   uint32_t slotOf(size_t i) const;
-  void checkReads(const TOperand& op, size_t i);
+  void checkReads(uint32_t reads, size_t i);
+  void checkReads(const TOperand& op, size_t i) { checkReads(readsMask(op), i); }
   bool compileInnerCall(size_t i);
+  uint32_t readsOf(size_t i);
+  void clobber(uint32_t mask, size_t i);
+  TRegister stagingRegister(size_t i, bool low32, const std::vector<bool>& done);
+  void checkRegisterSized(const TOperand& op, size_t i);
   void pushArg(size_t i);
   void pushOperand(TOperand& op, size_t i, msg::Id failure);
   void compileStack();
@@ -199,9 +204,9 @@ class TCallCompiler {
   std::vector<long> order_;
   std::vector<std::unique_ptr<TOperand>> defaults_;
   // Registers changed since by what was already compiled for this call,
-  // and which argument changed them.
+  // and, by register number, the argument that changed each last.
   uint32_t clobbered_ = 0;
-  size_t clobberedBy_ = 0;
+  size_t clobberedBy_[16] = {};
 };
 
 TOperand* TCallCompiler::argOp(size_t i) {
@@ -241,11 +246,34 @@ uint32_t TCallCompiler::slotOf(size_t i) const {
 
 // An argument must not read a register that what was compiled for this call
 // before it has changed.
-void TCallCompiler::checkReads(const TOperand& op, size_t i) {
-  const uint32_t hit = readsMask(op) & clobbered_;
+void TCallCompiler::checkReads(uint32_t reads, size_t i) {
+  const uint32_t hit = reads & clobbered_;
   if (!hit) return;
-  fatal(msg::ArgReadsChanged, std::to_string(i + 1), nameOf(F), regName(firstBit(hit)),
-        std::to_string(clobberedBy_ + 1));
+  const uint32_t reg = firstBit(hit);
+  fatal(msg::ArgReadsChanged, std::to_string(i + 1), nameOf(F), regName(reg), std::to_string(clobberedBy_[reg] + 1));
+}
+
+void TCallCompiler::clobber(uint32_t mask, size_t i) {
+  clobbered_ |= mask;
+  for (uint32_t b = 0; b < 16; ++b)
+    if (mask & (1u << b)) clobberedBy_[b] = i;
+}
+
+// The registers an argument reads; for a call written as an argument, those
+// its own arguments read, at every depth.
+uint32_t readsOfCall(const TArg& a) {
+  if (!a.callee) return a.op ? readsMask(*a.op) : 0;
+  uint32_t m = a.thisOp ? readsMask(*a.thisOp) : 0;
+  for (const TArg& x : a.args) m |= readsOfCall(x);
+  return m;
+}
+
+uint32_t TCallCompiler::readsOf(size_t i) {
+  const long k = order_[i];
+  if (k >= 0 && static_cast<size_t>(k) < args_.size() && args_[static_cast<size_t>(k)].callee)
+    return readsOfCall(args_[static_cast<size_t>(k)]);
+  const TOperand* op = argOp(i);
+  return op ? readsMask(*op) : 0;
 }
 
 void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
@@ -291,6 +319,8 @@ inline bool TCallCompiler::compileInnerCall(size_t i) {
   const long k = order_[i];
   if (k < 0 || static_cast<size_t>(k) >= args_.size() || !args_[static_cast<size_t>(k)].callee) return false;
   TArg& a = args_[static_cast<size_t>(k)];
+  // Its arguments are read after what this call compiled before it.
+  checkReads(readsOfCall(a), i);
   TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
   inner.compile(false);
   return true;
@@ -304,8 +334,7 @@ void TCallCompiler::pushArg(size_t i) {
     TOperand acc;
     acc.setRegister(false, accumulator());
     pushOperand(acc, i, failure);
-    clobbered_ |= clobberedByCall();
-    clobberedBy_ = i;
+    clobber(clobberedByCall(), i);
     return;
   }
   TOperand* op = argOp(i);
@@ -349,21 +378,74 @@ void TCallCompiler::compileStack() {
   }
 }
 
-// Loads a register parameter from an operand, widened to 64 bits.
+// An operand that a move reads whole into a 64-bit register: numbers,
+// addresses, and registers and memory of 8 bytes or of no size.
+bool readsWhole(const TOperand& op) {
+  return op.hint == otImm || op.hint == otVarRef || op.hint == otMemRef || op.hint == otLabel ||
+         op.hint == otLabelRef || op.hint == otConst || op.size >= 8 || op.size == 0;
+}
+
+bool isHighByte(const TOperand& op) {
+  return op.hint == otRegister && op.reg_base >= REG_AH && op.reg_base <= REG_BH;
+}
+
+// A 4-byte value goes through the register's 32-bit name, which only the
+// registers A to DI have here; AH to BH cannot stand beside a 64-bit one.
+bool needsLow32(const TOperand& op) { return !readsWhole(op) && (op.size == 4 || isHighByte(op)); }
+
+// Loads a 64-bit register from an operand: a value of 1, 2 or 4 bytes is
+// extended to the 64 bits by its type, with its sign when it is signed.
+// What needsLow32 names takes a register of A to DI.
 void loadRegister(TFunction* fn, TRegister reg, TOperand& op, msg::Id failure) {
   TOperand dst;
-  const bool wideSource = op.hint == otImm || op.hint == otVarRef || op.hint == otMemRef || op.hint == otLabel ||
-                          op.hint == otLabelRef || op.hint == otConst || op.size >= 8 || op.size == 0;
-  if (wideSource) {
+  if (readsWhole(op)) {
     dst.setRegister(false, reg);
     emitOrFail(fn, "mov", &dst, &op, failure);
-  } else if (op.size == 4) {
-    dst.setRegister(false, regScale(reg, 4));  // writing the low half clears the rest
-    emitOrFail(fn, "mov", &dst, &op, failure);
-  } else {
-    dst.setRegister(false, regScale(reg, 4));
+  } else if (!needsLow32(op)) {
+    dst.setRegister(op.issigned, reg);
     emitOrFail(fn, op.issigned ? "movsx" : "movzx", &dst, &op, failure);
+  } else {
+    dst.setRegister(op.issigned, regScale(reg, 4));  // a 32-bit write clears the high half
+    emitOrFail(fn, op.size == 4 ? "mov" : op.issigned ? "movsx" : "movzx", &dst, &op, failure);
+    if (op.issigned) {
+      // No movsxd here: the sign bit of the low half across the high half.
+      TOperand wide, bits;
+      wide.setRegister(false, reg);
+      bits.setImm(false, 32, 1);
+      emitOrFail(fn, "shl", &wide, &bits, failure);
+      emitOrFail(fn, "sar", &wide, &bits, failure);
+    }
   }
+}
+
+// A scratch register for argument i: one that none of the arguments
+// compiled after it reads (done marks those compiled already), of A to DI
+// when low32 is set. When they read every one, the first of them that reads
+// the first choice is named.
+TRegister TCallCompiler::stagingRegister(size_t i, bool low32, const std::vector<bool>& done) {
+  static constexpr TRegister kAny[] = {REG_R11, REG_R10, REG_RAX, REG_R9, REG_R8, REG_RDX, REG_RCX};
+  static constexpr TRegister kLow[] = {REG_RAX, REG_RDX, REG_RCX};
+  uint32_t later = 0;
+  for (size_t j = 0; j < i; ++j)
+    if (!done[j]) later |= readsOf(j);
+  const auto pick = [&](const auto& regs) {
+    for (TRegister r : regs)
+      if (!(later & (1u << (regID(r) & 15)))) return r;
+    const uint32_t first = regID(regs[0]) & 15;
+    for (size_t j = i; j-- > 0;)
+      if (!done[j] && (readsOf(j) & (1u << first)))
+        fatal(msg::ArgReadsChanged, std::to_string(j + 1), nameOf(F), regName(first), std::to_string(i + 1));
+    return regs[0];
+  };
+  return low32 ? pick(kLow) : pick(kAny);
+}
+
+// An msx64 argument is one register or slot: a variable or sized memory
+// operand of 1, 2, 4 or 8 bytes.
+void TCallCompiler::checkRegisterSized(const TOperand& op, size_t i) {
+  if (op.hint != otVar && op.hint != otMem) return;
+  if (op.size == 0 || op.size == 1 || op.size == 2 || op.size == 4 || op.size == 8) return;
+  fatal(msg::Msx64ArgTooWide, std::to_string(i + 1), nameOf(F), std::to_string(op.size));
 }
 
 void TCallCompiler::compileMSX64() {
@@ -410,26 +492,44 @@ void TCallCompiler::compileMSX64() {
       TOperand slot = slotOp(i, 8);
       emitOrFail(fn_, "mov", &slot, &acc, failure);
       fromSlot[i] = true;
-      clobbered_ |= clobberedByCall();
-      clobberedBy_ = i;
+      clobber(clobberedByCall(), i);
       continue;
     }
-    if (i < 4) continue;
     TOperand* op = argOp(i);
+    checkRegisterSized(*op, i);
+    if (i < 4) continue;
     if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
     if (k < 0) followStack(*op, thisDepth_);
     checkReads(*op, i);
     TOperand slot = slotOp(i, 8);
     if (op->hint == otRegister && op->size == 8) {
       emitOrFail(fn_, "mov", &slot, op, failure);
+    } else if (op->hint == otImm) {
+      // A number goes in as it is: whole when the sign-extended 32-bit
+      // field holds it, else as its two halves.
+      TOperand num;
+      num.setImm(false, 0, 4);
+      if (op->value >= INT32_MIN && op->value <= INT32_MAX) {
+        num.value = op->value;
+        emitOrFail(fn_, "mov", &slot, &num, failure);
+      } else {
+        const auto v = static_cast<uint64_t>(op->value);
+        TOperand half = slotOp(i, 4);
+        num.value = static_cast<int64_t>(v & 0xFFFFFFFFu);
+        emitOrFail(fn_, "mov", &half, &num, failure);
+        half = slotOp(i, 4);
+        half.displacement += 4;
+        num.value = static_cast<int64_t>(v >> 32);
+        emitOrFail(fn_, "mov", &half, &num, failure);
+      }
     } else {
-      // Through R11, which no parameter uses.
-      loadRegister(fn_, REG_R11, *op, failure);
-      TOperand r11;
-      r11.setRegister(false, REG_R11);
-      emitOrFail(fn_, "mov", &slot, &r11, failure);
-      clobbered_ |= 1u << 11;
-      clobberedBy_ = i;
+      // Anything else goes through a register that no argument after it reads.
+      const TRegister via = stagingRegister(i, needsLow32(*op), fromSlot);
+      loadRegister(fn_, via, *op, failure);
+      TOperand r;
+      r.setRegister(false, via);
+      emitOrFail(fn_, "mov", &slot, &r, failure);
+      clobber(1u << (regID(via) & 15), i);
     }
   }
   static constexpr TRegister kParamRegs[4] = {REG_RCX, REG_RDX, REG_R8, REG_R9};
@@ -445,11 +545,21 @@ void TCallCompiler::compileMSX64() {
       if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
       if (k < 0) followStack(*op, thisDepth_);
       checkReads(*op, i);
-      loadRegister(fn_, reg, *op, msg::RegisterArgInvalid);
+      if (needsLow32(*op) && regID(reg) >= 8) {
+        // R8 and R9 through a register of A to DI.
+        const TRegister via = stagingRegister(i, true, fromSlot);
+        loadRegister(fn_, via, *op, msg::RegisterArgInvalid);
+        TOperand dst, src;
+        dst.setRegister(false, reg);
+        src.setRegister(false, via);
+        emitOrFail(fn_, "mov", &dst, &src, msg::RegisterArgInvalid);
+        clobber(1u << (regID(via) & 15), i);
+      } else {
+        loadRegister(fn_, reg, *op, msg::RegisterArgInvalid);
+      }
     }
     // Later (lower) arguments must not read what this one loaded.
-    clobbered_ |= 1u << regID(reg);
-    clobberedBy_ = i;
+    clobber(1u << regID(reg), i);
   }
   emitTarget();
   emitOrFail(fn_, "add", &rsp, &imm, msg::Msx64ReleaseEncode);
