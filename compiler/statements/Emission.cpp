@@ -227,10 +227,17 @@ void TCompiler::retTriggered(TFunction* fn) {
     TOperand reg, imm;
     reg.setRegister(false, sp);
     if (std::find(uses.begin(), uses.end(), "flags") != uses.end()) {
-      // The flags just popped go back to the caller as they are.
-      TOperand above;
-      above.setMemory(false, width, static_cast<int32_t>(fn->LocalSize), 0, {sp}, nullptr, otRegister, nullptr);
-      execInstruction(fn, "lea", &reg, &above);
+      // The flags just popped go back to the caller as they are:
+      // lea esp, [esp + LocalSize] (rsp behind REX.W), which changes none.
+      // A body without a frame is 32- or 64-bit code.
+      std::string lea;
+      if (width == 8) lea += '\x48';
+      lea += '\x8D';
+      const bool short8 = fn->LocalSize <= 127;
+      lea += short8 ? '\x64' : '\xA4';
+      lea += '\x24';
+      for (uint32_t k = 0; k < (short8 ? 1u : 4u); ++k) lea += static_cast<char>(fn->LocalSize >> (8 * k));
+      appendCode(fn, lea);
     } else {
       imm.setImm(false, fn->LocalSize, width == 8 ? 4 : width);
       execInstruction(fn, "add", &reg, &imm);
