@@ -29,6 +29,10 @@ enum {                                                            /* TFixupType 
   ftLabel = 0, ftRelative = 1, ftJmp = 2, ftJmpShort = 3, ftJmpFar = 4, ftConst = 5,
   ftVar = 6, ftLocals = 7, ftCodeRVA = 8, ftLabelAbs = 9, ftAlignment = 10
 };
+/* The offset of an ftLocals fixup: 0, or lfKeepFlags when the body saves the
+   caller's flags after its locals room, which must then leave the flags as
+   they are (lea instead of sub). */
+enum { lfKeepFlags = 1 };
 enum {                                                            /* TIdentType */
   itNone = 0, itReservedKeyword = 1, itConst = 2, itType = 3, itGlobalVar = 4,
   itLocalVar = 5, itFunc = 6, itProc = 7, itLabel = 8, itDefine = 9, itMacro = 10,

@@ -39,6 +39,7 @@ struct TLabelReference {
 struct TBodyFrame {
   bool frame = true;     // locals and parameters addressed from the frame pointer
   uint32_t roomEnd = 0;  // code length right after the locals room
+  bool roundRoom = false;  // the locals room ends at a multiple of 16 bytes
 };
 
 // The clean-up "add rsp, n" of the last msx64 call, which the next call may
@@ -194,10 +195,19 @@ class TCompiler {
   // whose body has not begun.
   const TBodyFrame* bodyFrame(const TFunction* fn) const;
   void setBodyFrame(const TFunction* fn, const TBodyFrame& b) { F_Bodies[fn] = b; }
+  // Has the locals room of fn's body (one with a frame) rounded up to a
+  // multiple of 16 bytes when the body ends, so that a call aligned for it
+  // stays aligned whatever locals the body declares after the call.
+  void roundLocalsRoom(const TFunction* fn) {
+    if (auto it = F_Bodies.find(fn); it != F_Bodies.end()) it->second.roundRoom = true;
+  }
   // Whether fn addresses its stack from the frame pointer.
   bool usesFrame(const TFunction* fn) const;
   TReserveMark& reserveMark() { return F_Reserve; }
   uint32_t labelsPlaced() const { return F_LabelsPlaced; }
+  // Notes that a label was placed: code before it may be jumped to from
+  // elsewhere, so nothing before it may be taken back.
+  void noteLabelPlaced() { ++F_LabelsPlaced; }
   // Whether the last return instruction encoded went into fn and no label
   // has been made or placed since (so it still ends fn's code).
   bool lastReturnHolds(const TFunction* fn) const;
@@ -220,6 +230,11 @@ class TCompiler {
   // for popCode. The shared step of every emission road.
   uint32_t encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, TOperand* op2, TOperand* op3,
                       bool optimise);
+  // Keeps fn's stack depth after an instruction written in the source that
+  // writes the stack pointer (pushes, pops and calls are counted when they
+  // are encoded): an add or sub of a number and a lea from the stack pointer
+  // move it; any other change is warned in a body without a frame.
+  void followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1, const TOperand* o2) const;
   // Appends the encoder's bytes of the row just encoded to fn, noting where
   // a return instruction ends.
   void appendEncoded(TFunction* fn, PInstruction inst);

@@ -183,6 +183,7 @@ TFunction* newStatementLabel(std::string_view name) {
 
 void placeLabelHere(TFunction* label) {
   TFunction* fn = curFunc();
+  Compiler->noteLabelPlaced();
   label->Type_ = ltLabel;
   label->Address = fn ? fn->BufLen : 0;
   label->Parent = fn;

@@ -1,5 +1,6 @@
 // Instruction emission: one instruction by mnemonic into a function's code,
 // with the function's stack depth kept, and the epilogue before a return.
+#include <algorithm>
 #include <string>
 
 #include "compiler/driver/Common.h"
@@ -64,7 +65,54 @@ int32_t rawStackBytes(std::string_view code) {
   }
 }
 
+bool isStackRegister(const TOperand* op) {
+  if (!op || op->hint != otRegister) return false;
+  const TRegister r = op->reg_base;
+  return r == REG_SP || r == REG_ESP || r == REG_RSP || r == REG_SPL;
+}
+
+// The stack pointer of the mode's width, as a whole.
+bool isWholeStackPointer(const TOperand* op) {
+  return isStackRegister(op) && op->size == static_cast<uint32_t>(ptrSize);
+}
+
+// Whether the instruction writes its first operand.
+bool writesFirst(const TInstruction& inst) {
+  const std::string_view name(inst.name);
+  return inst.group != igPUSH && inst.group != igPOP && inst.group != igCALL && inst.group != igGOTO &&
+         inst.group != igBT && name != "cmp" && name != "test";
+}
+
 }  // namespace
+
+// What a written instruction does to the stack pointer besides its pushes,
+// pops and calls (which the emission counts): an add or sub of a number,
+// and a lea of the stack pointer plus a displacement, move the stack depth
+// by that many bytes. Anything else that writes the stack pointer leaves
+// the depth as it was; in a body without a frame, whose locals and
+// parameters are read relative to the stack pointer, that is warned.
+void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1,
+                                 const TOperand* o2) const {
+  if (!fn || CompileFlags.peek_mode) return;
+  const bool first = isStackRegister(o1) && writesFirst(inst);
+  const bool second = isStackRegister(o2) && std::string_view(inst.name) == "xchg";
+  if (!first && !second) return;
+  const std::string_view name(inst.name);
+  if (!second && isWholeStackPointer(o1) && o2) {
+    if ((name == "add" || name == "sub") && o2->hint == otImm) {
+      const auto bytes = static_cast<uint32_t>(o2->value);
+      fn->LocalOffset += name == "sub" ? bytes : 0u - bytes;
+      return;
+    }
+    if (name == "lea" && o2->hint == otMem && o2->reg_index == REG_NONE && o2->reg_base == o1->reg_base &&
+        !o2->data) {
+      fn->LocalOffset -= static_cast<uint32_t>(o2->displacement);
+      return;
+    }
+  }
+  const TBodyFrame* body = bodyFrame(fn);
+  if (body && !body->frame) Log->Warning(msg::StackPointerUnfollowed, name);
+}
 
 TReturnDepth::TReturnDepth(TFunction* fn, PInstruction inst)
     : F_Fn(inst && inst->group == igRET ? fn : nullptr), F_Depth(F_Fn ? F_Fn->LocalOffset : 0) {}
@@ -178,8 +226,22 @@ void TCompiler::retTriggered(TFunction* fn) {
   if (fn->LocalSize != 0 && !frame) {
     TOperand reg, imm;
     reg.setRegister(false, sp);
-    imm.setImm(false, fn->LocalSize, width == 8 ? 4 : width);
-    execInstruction(fn, "add", &reg, &imm);
+    if (std::find(uses.begin(), uses.end(), "flags") != uses.end()) {
+      // The flags just popped go back to the caller as they are:
+      // lea esp, [esp + LocalSize] (rsp behind REX.W), which changes none.
+      // A body without a frame is 32- or 64-bit code.
+      std::string lea;
+      if (width == 8) lea += '\x48';
+      lea += '\x8D';
+      const bool short8 = fn->LocalSize <= 127;
+      lea += short8 ? '\x64' : '\xA4';
+      lea += '\x24';
+      for (uint32_t k = 0; k < (short8 ? 1u : 4u); ++k) lea += static_cast<char>(fn->LocalSize >> (8 * k));
+      appendCode(fn, lea);
+    } else {
+      imm.setImm(false, fn->LocalSize, width == 8 ? 4 : width);
+      execInstruction(fn, "add", &reg, &imm);
+    }
   }
   if (fn->CallConvention != ccMSX64 && frame && fn->FuncIndex != 0) {
     if (CompileFlags.cpu_mode >= 686) {

@@ -192,6 +192,7 @@ class TCallCompiler {
   void pushOperand(TOperand& op, size_t i, msg::Id failure);
   void compileStack();
   void compileMSX64();
+  uint32_t alignmentPad(uint32_t base) const;
   void emitTarget();
   TOperand* argOp(size_t i);
 
@@ -448,14 +449,32 @@ void TCallCompiler::checkRegisterSized(const TOperand& op, size_t i) {
   fatal(msg::Msx64ArgTooWide, std::to_string(i + 1), nameOf(F), std::to_string(op.size));
 }
 
+// The bytes to add to a reserve of base bytes so that the stack pointer is
+// a multiple of 16 at the call. Every body is entered with it 8 bytes below
+// a multiple of 16 (the return address of an aligned call); below that lie
+// the saved frame pointer, the locals room and what the body has pushed
+// since (LocalOffset). A body with a frame may declare locals after this
+// call: its room is rounded to 16 bytes when the body ends, and counted so
+// here.
+uint32_t TCallCompiler::alignmentPad(uint32_t base) const {
+  const TBodyFrame* body = Compiler->bodyFrame(fn_);
+  uint32_t below = 8 + fn_->LocalOffset + base;
+  if (body && body->frame) {
+    below += static_cast<uint32_t>(ptrSize);
+    Compiler->roundLocalsRoom(fn_);
+  } else if (body) {
+    below += fn_->LocalSize;
+  }
+  return (16 - below % 16) % 16;
+}
+
 void TCallCompiler::compileMSX64() {
   if (CompileFlags.cpu_bits != 64) fatal(msg::Msx64Needs64);
   const size_t n = order_.size();
   const uint32_t stackArgs = n > 4 ? static_cast<uint32_t>(n - 4) : 0;
   // The shadow room of the four register parameters, the slots of the
   // others above it, and the stack kept at a multiple of 16 at the call.
-  uint32_t reserve = 32 + 8 * stackArgs;
-  if (reserve % 16 == 0) reserve += 8;
+  const uint32_t reserve = 32 + 8 * stackArgs + alignmentPad(32 + 8 * stackArgs);
   TOperand rsp, imm;
   rsp.setRegister(false, REG_RSP);
   imm.setImm(false, reserve, 4);
@@ -562,9 +581,10 @@ void TCallCompiler::compileMSX64() {
     clobber(1u << regID(reg), i);
   }
   emitTarget();
+  const uint32_t releaseAt = fn_->BufLen;
   emitOrFail(fn_, "add", &rsp, &imm, msg::Msx64ReleaseEncode);
   fn_->LocalOffset -= reserve;
-  mark = TReserveMark{fn_, fn_->BufLen, reserve, static_cast<uint32_t>(reserve > 127 ? 7 : 4),
+  mark = TReserveMark{fn_, fn_->BufLen, reserve, fn_->BufLen - releaseAt,
                       fixupList(fn_).size(), FuncMan->FuncList().size(), Compiler->labelsPlaced()};
 }
 

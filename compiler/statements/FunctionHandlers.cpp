@@ -350,6 +350,8 @@ TFunction* handle_PROCEDURE(bool isFunc) {
     fatal(msg::UncountedNotCdecl);
   prologue(fn, frame);
   functionBody(fn);
+  if (const TBodyFrame* body = Compiler->bodyFrame(fn); body && body->roundRoom)
+    fn->LocalSize = (fn->LocalSize + 15) & ~15u;
   closingReturn(fn, cc);
   fn->DeclareOnly = 0;
   Compiler->Assembler_().setLastinstruction(&empty_instruction);

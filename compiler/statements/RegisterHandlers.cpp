@@ -27,6 +27,9 @@ using OperandPtr = std::unique_ptr<TOperand>;
 
 void emit(std::string_view mnemonic, TOperand* a = nullptr, TOperand* b = nullptr) {
   Compiler->execInstruction(Compiler->CurFunc(), mnemonic, a, b);
+  // A register statement on the stack pointer (esp -= 8;) is written in
+  // the source like an instruction line.
+  if (const PInstruction inst = opcodeLookup(mnemonic)) Compiler->followStackWrite(Compiler->CurFunc(), *inst, a, b);
 }
 
 // A prefix of a loaded value: "-" negates it, "~" and "!" invert it.
@@ -473,6 +476,19 @@ void handle_BASEEXP() {
 }
 
 // uses entry { [,] entry } ;   where an entry is a register or "flags"
+namespace {
+
+// A body that saves the caller's flags must reach its pushf with them
+// unchanged: its locals room is marked for the builder to reserve it without
+// touching them (lea instead of sub).
+void keepFlagsInRoom(const TFunction* fn) {
+  if (!fn || CompileFlags.peek_mode) return;
+  for (TFixup* fx : fixupList(fn))
+    if (fx->hint == ftLocals) fx->offset = lfKeepFlags;
+}
+
+}  // namespace
+
 void handle_USES() {
   TAFile& f = curFile();
   for (;;) {
@@ -482,6 +498,7 @@ void handle_USES() {
     if (t == ttIdent) {
       if (!equalsFolded(tk.F_String, "flags")) unexpected(unx::UsesName);
       // The flags word of the mode: the epilogue pops it with the same width.
+      keepFlagsInRoom(Compiler->CurFunc());
       emit(CompileFlags.cpu_bits == 64 ? "pushfq" : "pushfd");
       usesList(Compiler->CurFunc()).emplace_back("flags");
     } else {

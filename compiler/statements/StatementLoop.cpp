@@ -53,6 +53,7 @@ void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool o
   TFunction* fn = Compiler->CurFunc();
   const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
   if (rc != ASSEMBLE_OK) fatal(failure, TVorAssembler::errorCodeToString(rc));
+  Compiler->followStackWrite(fn, *inst, o1, o2);
   Compiler->appendEncoded(fn, inst);
 }
 

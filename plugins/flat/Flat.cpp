@@ -183,7 +183,7 @@ class FlatBuilder {
   int64_t jumpDistance(const Placed& p, const Edit& e) const;
   void writeJump(const Placed& p, const Edit& e, uint8_t* out);
   uint32_t localsLength(const Placed& p, const Where& where) const;
-  void writeLocals(const Placed& p, uint8_t* out) const;
+  void writeLocals(const Placed& p, const TFixup* fx, uint8_t* out) const;
   Where whereOf(const Placed& p, const TFixup* fx, bool align = false) const { return {nullptr, this, &p, fx, align}; }
 
   uint32_t bits_ = 32;
@@ -503,7 +503,7 @@ void FlatBuilder::buildCode(Placed& p) {
         std::memcpy(&p.code[pos], p.src + e.at + (e.oldLen - e.newLen), e.newLen);
         break;
       case Edit::Jump: writeJump(p, e, &p.code[pos]); break;
-      case Edit::Locals: writeLocals(p, &p.code[pos]); break;
+      case Edit::Locals: writeLocals(p, e.fx, &p.code[pos]); break;
     }
     from = e.at + e.oldLen;
   }
@@ -740,22 +740,39 @@ void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
 // The prologue leaves six NOPs where the locals are reserved once their size
 // is known: "sub esp, size" (sp, rsp by mode) in its shortest form, with an
 // 8-bit immediate up to 127 bytes, else a 16-bit (16-bit code) or 32-bit one;
-// nothing at all without locals.
+// nothing at all without locals. A body that saves the caller's flags after
+// its room (lfKeepFlags) gets "lea esp, [esp - size]" instead, which leaves
+// them as they are: an 8-bit displacement up to 128 bytes, else a 32-bit
+// one; 16-bit code addresses through ESP with the 67 prefix.
+bool keepsFlags(const TFixup* fx) { return fx && fx->offset == lfKeepFlags; }
+
 uint32_t FlatBuilder::localsLength(const Placed& p, const Where& where) const {
   const uint32_t size = p.fn->LocalSize;
   if (size == 0) return 0;
   if (bits_ == 16 && size > 0xFFFF) fail(where + ": " + std::to_string(size) + " bytes of locals exceed 64 KiB");
   if (bits_ == 64 && size > 0x7FFFFFFF)
     fail(where + ": " + std::to_string(size) + " bytes of locals exceed the 2 GiB that sub rsp can reserve");
+  if (keepsFlags(where.fx)) return (bits_ == 32 ? 3 : 4) + (size <= 128 ? 1 : 4);
   const uint32_t rex = bits_ == 64 ? 1 : 0;
   if (size <= 127) return rex + 3;
   return rex + 2 + (bits_ == 16 ? 2 : 4);
 }
 
-void FlatBuilder::writeLocals(const Placed& p, uint8_t* out) const {
+void FlatBuilder::writeLocals(const Placed& p, const TFixup* fx, uint8_t* out) const {
   const uint32_t size = p.fn->LocalSize;
   if (size == 0) return;
   uint32_t n = 0;
+  if (keepsFlags(fx)) {
+    if (bits_ == 16) out[n++] = 0x67;
+    if (bits_ == 64) out[n++] = 0x48;
+    out[n++] = 0x8D;
+    const uint32_t disp = 0u - size;
+    const uint32_t field = size <= 128 ? 1 : 4;
+    out[n++] = field == 1 ? 0x64 : 0xA4;  // [esp + disp]: through a SIB byte
+    out[n++] = 0x24;
+    for (uint32_t k = 0; k < field; ++k) out[n++] = static_cast<uint8_t>(disp >> (8 * k));
+    return;
+  }
   if (bits_ == 64) out[n++] = 0x48;
   out[n++] = size <= 127 ? 0x83 : 0x81;
   out[n++] = 0xEC;
