@@ -3,7 +3,9 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -73,12 +75,17 @@ struct RunOptions {
   // Runs the executable under the peak-memory helper (VORAK_PEAK_RSS) and
   // fills peakKiB (-1 when the helper gave no figure).
   bool measurePeak = false;
+  // When not 0, the largest file in bytes the run may write (RLIMIT_FSIZE).
+  rlim_t fileSizeLimit = 0;
+  // Variables added to the run's environment, each "NAME=value".
+  std::vector<std::string> env = {};
 };
 
 // Copies the executable (with the includes/ and plugins/ folders that ship
 // beside it, when present, or the chosen plug-ins) into workDir, runs it
-// there with args, standard input from /dev/null and standard error left to
-// the test's own, and returns its standard output and exit code.
+// there with args, standard input from /dev/null, standard error left to the
+// test's own and SIGXFSZ at its default action, and returns its standard
+// output and exit code.
 inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir,
                           const RunOptions& options = {}) {
   namespace fs = std::filesystem;
@@ -108,6 +115,13 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
   std::vector<char*> argv;
   for (std::string& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
+  std::vector<std::string> envStore = options.env;
+  std::vector<char*> envp;
+  // First, so that they win over a variable of the same name (getenv takes
+  // the first).
+  for (std::string& e : envStore) envp.push_back(e.data());
+  for (char** e = environ; *e; ++e) envp.push_back(*e);
+  envp.push_back(nullptr);
 
   int fds[2];
   if (pipe(fds) != 0) throw std::system_error(errno, std::generic_category(), "pipe");
@@ -123,7 +137,14 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
     close(fds[0]);
     close(fds[1]);
     close(devNull);
-    execv(argv[0], argv.data());
+    // The run starts as from a shell: SIGXFSZ at its default action, which
+    // ends the process, whatever the test process itself does with it.
+    signal(SIGXFSZ, SIG_DFL);
+    if (options.fileSizeLimit) {
+      const struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
+    }
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(fds[1]);
