@@ -32,12 +32,9 @@ namespace vorak {
 
 namespace {
 
-// Runs one entry's work, or gives nothing once shut-down has begun: the
-// objects the entries read are being freed, and a plug-in's exit entry
-// must not start anything (a compile, a build, a registration) then.
-template <typename R, typename F>
-R guardedOr(R nothing, F&& f) noexcept {
-  if (hostStage() == THostStage::ShutDown) return nothing;
+// Runs one entry's work; a failure ends the run right there.
+template <typename F>
+auto caught(F&& f) noexcept -> decltype(f()) {
   try {
     return f();
   } catch (...) {
@@ -46,18 +43,21 @@ R guardedOr(R nothing, F&& f) noexcept {
   }
 }
 
+// Runs one entry's work, or gives nothing once shut-down has begun: the
+// objects the entries read are being freed, and a plug-in's exit entry
+// must not start anything (a compile, a build, a registration) then.
+template <typename R, typename F>
+R guardedOr(R nothing, F&& f) noexcept {
+  if (hostStage() == THostStage::ShutDown) return nothing;
+  return caught(std::forward<F>(f));
+}
+
 // The same for an entry whose "nothing" is zero, nil or no effect at all.
 template <typename F>
 auto guarded(F&& f) noexcept -> decltype(f()) {
   using R = decltype(f());
   if constexpr (std::is_void_v<R>) {
-    if (hostStage() == THostStage::ShutDown) return;
-    try {
-      f();
-    } catch (...) {
-      reportException(std::current_exception());
-      finishAfterFailure();
-    }
+    if (hostStage() != THostStage::ShutDown) caught(std::forward<F>(f));
   } else {
     return guardedOr(R{}, std::forward<F>(f));
   }
@@ -76,10 +76,12 @@ TFunction* orCurrent(TFunction* fn) {
 TCurrentToken* curToken() { return Compiler ? Compiler->CurToken() : nullptr; }
 TAFile* curFile() { return Compiler ? Compiler->CurFile() : nullptr; }
 
+// A plug-in's message; at shut-down (an exit entry) it is printed as it is,
+// the run being over already, and not as a fatal error.
 void logMessage(const std::string& message, vbool fatal) {
   if (!Log) return;
   const std::string text = msg::text(msg::PluginMessage, message);
-  if (fatal) Log->FatalError(text, true);
+  if (fatal && hostStage() != THostStage::ShutDown) Log->FatalError(text, true);
   Log->Message(text, colPlugin);
 }
 
@@ -88,11 +90,13 @@ void logMessage(const std::string& message, vbool fatal) {
 // Positions in the buffer are 32-bit: it never grows past 4 GiB - 1.
 bool bufferTakes(size_t n) { return fWriter && uint64_t(fWriter->Data().size()) + n <= 0xFFFFFFFFu; }
 
+// The two message entries serve an exit entry too: its messages still go
+// to the console.
 void cbLog_MessageA(const char* msg, vbool fatal) {
-  guarded([&] { logMessage(msg ? msg : "", fatal); });
+  caught([&] { logMessage(msg ? msg : "", fatal); });
 }
 void cbLog_MessageW(const vwchar* msg, vbool fatal) {
-  guarded([&] { logMessage(utf16ToUtf8(msg), fatal); });
+  caught([&] { logMessage(utf16ToUtf8(msg), fatal); });
 }
 int32_t cbRegisterBuilder(const char* name, TRBCallback cb) {
   return guardedOr(-1, [&]() -> int32_t { return name && cb ? Plugins->registerBuilder(name, cb) : -1; });

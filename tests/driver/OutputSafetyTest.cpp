@@ -375,7 +375,7 @@ INSTANTIATE_TEST_SUITE_P(Exits, ListingNotWritten, ::testing::Bool(),
                          [](const auto& info) { return std::string(info.param ? "NoPause" : "AfterThePause"); });
 
 TEST(LogNotWritten, OnAFullDiskEndsWithCodeOne) {
-  if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+  ASSERT_TRUE(fs::exists("/dev/full"));  // a device that is always full
   TempDir dir;
   const fs::path d(dir.path());
   writeFile(d / "p.vor", "program FLAT;\nnop\nret\n");

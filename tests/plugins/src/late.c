@@ -88,7 +88,7 @@ static void callAll(FILE* f, int hostile) {
   const uint32_t big = 0xFFFFFFFFu;
   const uint32_t idx = hostile ? big : 0;
 
-  NONE("Log_MessageA", vk->Log_MessageA(hostile ? NULL : "LATE: exit message", (vbool)hostile));
+  NONE("Log_MessageA", vk->Log_MessageA(hostile ? "LATE: fatal exit message" : "LATE: exit message", (vbool)hostile));
   NONE("Log_MessageW", vk->Log_MessageW(hostile ? NULL : wide, (vbool)hostile));
   NUM("RegisterBuilder", vk->RegisterBuilder(hostile ? NULL : "Y", hostile ? NULL : build));
   NONE("File_Commit", vk->File_Commit());
