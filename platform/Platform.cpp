@@ -3,6 +3,7 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,7 +13,9 @@
 #include <cstring>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <system_error>
 
 #ifndef VORAK_FILE_VERSION
 #define VORAK_FILE_VERSION "0.0.0.0"
@@ -81,6 +84,15 @@ bool sameFile(const std::string& a, const std::string& b) {
   return sa.st_dev == sb.st_dev && sa.st_ino == sb.st_ino;
 }
 
+bool namesOneFile(const std::string& a, const std::string& b) {
+  namespace fs = std::filesystem;
+  std::error_code ea, eb;
+  const fs::path ra = fs::weakly_canonical(fs::absolute(a, ea), ea);
+  const fs::path rb = fs::weakly_canonical(fs::absolute(b, eb), eb);
+  if (!ea && !eb && ra == rb) return true;
+  return sameFile(a, b);
+}
+
 bool stdoutIsTerminal() {
   static const bool tty = isatty(STDOUT_FILENO) == 1;
   return tty;
@@ -134,6 +146,8 @@ std::string executableFolder() {
 }
 
 std::string fileVersion() { return VORAK_FILE_VERSION; }
+
+void startUp() { signal(SIGXFSZ, SIG_IGN); }
 
 void exitProcess(int code) {
   resetConsoleColour();

@@ -31,6 +31,11 @@ std::string executableFolder();
 // The file version of the compiler, "a.b.c.d", fixed at build time.
 std::string fileVersion();
 
+// Sets the process up for the run, before anything else: a write past a
+// file-size limit fails with EFBIG, to be reported like any failed write,
+// instead of the signal ending the process silently.
+void startUp();
+
 // Flushes standard output and ends the process at once with the given code.
 [[noreturn]] void exitProcess(int code);
 
@@ -48,6 +53,10 @@ std::FILE* openForAppending(const std::string& path);
 
 // True when both paths name one existing file (through links as well).
 bool sameFile(const std::string& a, const std::string& b);
+// True when both paths name one file, whether it exists or not: the same
+// path once made absolute and resolved through the links that exist, or one
+// existing file under two names (a hard link).
+bool namesOneFile(const std::string& a, const std::string& b);
 
 // Blocks of whole pages for a buffer that may grow very large: fresh pages
 // read as zero and take no memory until written, and growing a block moves

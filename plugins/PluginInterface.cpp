@@ -8,6 +8,8 @@
 #include <cstring>
 #include <exception>
 #include <string>
+#include <type_traits>
+#include <utility>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
@@ -30,13 +32,34 @@ namespace vorak {
 
 namespace {
 
+// Runs one entry's work; a failure ends the run right there.
 template <typename F>
-auto guarded(F&& f) noexcept -> decltype(f()) {
+auto caught(F&& f) noexcept -> decltype(f()) {
   try {
     return f();
   } catch (...) {
     reportException(std::current_exception());
     finishAfterFailure();
+  }
+}
+
+// Runs one entry's work, or gives nothing once shut-down has begun: the
+// objects the entries read are being freed, and a plug-in's exit entry
+// must not start anything (a compile, a build, a registration) then.
+template <typename R, typename F>
+R guardedOr(R nothing, F&& f) noexcept {
+  if (hostStage() == THostStage::ShutDown) return nothing;
+  return caught(std::forward<F>(f));
+}
+
+// The same for an entry whose "nothing" is zero, nil or no effect at all.
+template <typename F>
+auto guarded(F&& f) noexcept -> decltype(f()) {
+  using R = decltype(f());
+  if constexpr (std::is_void_v<R>) {
+    if (hostStage() != THostStage::ShutDown) caught(std::forward<F>(f));
+  } else {
+    return guardedOr(R{}, std::forward<F>(f));
   }
 }
 
@@ -53,10 +76,12 @@ TFunction* orCurrent(TFunction* fn) {
 TCurrentToken* curToken() { return Compiler ? Compiler->CurToken() : nullptr; }
 TAFile* curFile() { return Compiler ? Compiler->CurFile() : nullptr; }
 
+// A plug-in's message; at shut-down (an exit entry) it is printed as it is,
+// the run being over already, and not as a fatal error.
 void logMessage(const std::string& message, vbool fatal) {
   if (!Log) return;
   const std::string text = msg::text(msg::PluginMessage, message);
-  if (fatal) Log->FatalError(text, true);
+  if (fatal && hostStage() != THostStage::ShutDown) Log->FatalError(text, true);
   Log->Message(text, colPlugin);
 }
 
@@ -65,14 +90,16 @@ void logMessage(const std::string& message, vbool fatal) {
 // Positions in the buffer are 32-bit: it never grows past 4 GiB - 1.
 bool bufferTakes(size_t n) { return fWriter && uint64_t(fWriter->Data().size()) + n <= 0xFFFFFFFFu; }
 
+// The two message entries serve an exit entry too: its messages still go
+// to the console.
 void cbLog_MessageA(const char* msg, vbool fatal) {
-  guarded([&] { logMessage(msg ? msg : "", fatal); });
+  caught([&] { logMessage(msg ? msg : "", fatal); });
 }
 void cbLog_MessageW(const vwchar* msg, vbool fatal) {
-  guarded([&] { logMessage(utf16ToUtf8(msg), fatal); });
+  caught([&] { logMessage(utf16ToUtf8(msg), fatal); });
 }
 int32_t cbRegisterBuilder(const char* name, TRBCallback cb) {
-  return guarded([&]() -> int32_t { return name && cb ? Plugins->registerBuilder(name, cb) : -1; });
+  return guardedOr(-1, [&]() -> int32_t { return name && cb ? Plugins->registerBuilder(name, cb) : -1; });
 }
 void cbFile_Commit() {
   guarded([] {
@@ -214,9 +241,11 @@ uint32_t cbfile_writeresources(uint32_t rva) {
     return static_cast<uint32_t>(directory.size() + data.size());
   });
 }
-TCompilerFlags* cbget_flags() { return &CompileFlags; }
+TCompilerFlags* cbget_flags() {
+  return guarded([]() -> TCompilerFlags* { return &CompileFlags; });
+}
 uint32_t cbRegisterKeyword(const char* name, TKeywordEvent callback) {
-  return guarded([&]() -> uint32_t {
+  return guardedOr(0xFFFFFFFFu, [&]() -> uint32_t {
     // The plug-in's own text may be read-only: the table keeps a lower-cased
     // copy. A keyword that could never match is refused with 0xFFFFFFFF,
     // which no registration returns.
@@ -224,12 +253,14 @@ uint32_t cbRegisterKeyword(const char* name, TKeywordEvent callback) {
     return Plugins->registerKeyword(name, callback);
   });
 }
-vbool cbUnregisterKeyword(const char*) { return 0; }
+vbool cbUnregisterKeyword(const char*) {
+  return guarded([]() -> vbool { return 0; });
+}
 
 // ---- reading the source while a keyword runs --------------------------------
 
 int32_t cbexpect_next_token(uint32_t tk) {
-  return guarded([&]() -> int32_t {
+  return guardedOr(int32_t{ttNone}, [&]() -> int32_t {
     if (!curFile()) return ttNone;
     return Compiler->ExpectToken({static_cast<TVorToken>(tk)}, false);
   });
@@ -244,7 +275,7 @@ uint32_t cbget_token_size() {
   return guarded([]() -> uint32_t { return curToken() ? static_cast<uint32_t>(curToken()->F_ByteCount) : 0; });
 }
 uint32_t cbget_next_token() {
-  return guarded([]() -> uint32_t {
+  return guardedOr(uint32_t{ttEOF}, []() -> uint32_t {
     if (!curFile()) return ttEOF;
     return static_cast<uint32_t>(curFile()->moveNextToken(false));
   });
@@ -262,7 +293,7 @@ void cbget_int64_value(void* p) {
   });
 }
 const char* cbget_char_ptr() {
-  return guarded([]() -> const char* { return curToken() ? curToken()->F_String.c_str() : ""; });
+  return guardedOr("", []() -> const char* { return curToken() ? curToken()->F_String.c_str() : ""; });
 }
 const void* cbget_wchar_ptr() {
   return guarded([]() -> const void* {
@@ -287,7 +318,7 @@ void cbget_real_value(void* p, uint32_t size) {
   });
 }
 uint32_t cbpeek_next_token() {
-  return guarded([]() -> uint32_t {
+  return guardedOr(uint32_t{ttEOF}, []() -> uint32_t {
     if (!curFile()) return ttEOF;
     return static_cast<uint32_t>(curFile()->peekNextToken(false));
   });
@@ -319,7 +350,7 @@ int32_t cbget_token_ident() {
   return guarded([]() -> int32_t { return curToken() ? static_cast<int32_t>(curToken()->F_IdentType) : int32_t{itNone}; });
 }
 uint32_t cbtoken_conv_labelref() {
-  return guarded([]() -> uint32_t {
+  return guardedOr(0xFFFFFFFFu, []() -> uint32_t {
     TCurrentToken* tk = curToken();
     TAFile* f = curFile();
     // Only a name can become a label.
@@ -338,7 +369,7 @@ void* cbtoken_get_dataptr() {
   return guarded([]() -> void* { return curToken() ? curToken()->F_Pointer : nullptr; });
 }
 uint32_t cbvorak_func_index(TFunction* fn) {
-  return guarded([&]() -> uint32_t { return isFunc(fn) ? fn->FuncIndex : 0xFFFFFFFFu; });
+  return guardedOr(0xFFFFFFFFu, [&]() -> uint32_t { return isFunc(fn) ? fn->FuncIndex : 0xFFFFFFFFu; });
 }
 uint32_t cbvorak_var_fixupcount() {
   return guarded([]() -> uint32_t { return FixMan ? static_cast<uint32_t>(FixMan->VarFixupList().size()) : 0; });
@@ -383,10 +414,15 @@ int32_t cbvorak_export_total() {
     return total;
   });
 }
-int32_t cbvorak_fixup_total() { return static_cast<int32_t>(cbvorak_var_fixupcount()); }
+int32_t cbvorak_fixup_total() {
+  return guarded([]() -> int32_t { return static_cast<int32_t>(cbvorak_var_fixupcount()); });
+}
 
 vbool cbfunc_execute(const char* c, uint32_t len) {
   return guarded([&]() -> vbool {
+    // Once the compile is over (the builder's completion event, an exit
+    // entry) there is no function being compiled to take the text.
+    if (hostStage() != THostStage::Compiling) return 0;
     // A text of 4 GiB - 1 bytes would put the reader's end past 32 bits.
     if (!Compiler || (!c && len) || len == 0xFFFFFFFFu) return 0;
     return Compiler->compileText("plugin buffer", std::string(c ? c : "", len)) ? 1 : 0;

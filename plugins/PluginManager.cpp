@@ -19,9 +19,17 @@ namespace vorak {
 
 namespace fs = std::filesystem;
 
-TPluginManager::TPluginManager() : F_keywordList(new TIdentManager()) {}
+namespace {
+THostStage stage = THostStage::Compiling;
+}  // namespace
+
+THostStage hostStage() { return stage; }
+void beginHostShutDown() { stage = THostStage::ShutDown; }
+
+TPluginManager::TPluginManager() : F_keywordList(new TIdentManager()) { stage = THostStage::Compiling; }
 
 TPluginManager::~TPluginManager() {
+  beginHostShutDown();
   delete F_keywordList;
   F_keywordList = nullptr;
   // Each plug-in's exit entry runs, in load order.
@@ -115,6 +123,8 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
   F_strFile = strFile;
   F_strExt = "bin";
   if (!F_CurBuilder) return false;
+  // From here on the program is laid out, not compiled.
+  stage = THostStage::CompileOver;
   // Named as the output file will be, so that a commit by the builder
   // itself writes that file (the build's own commit rewrites it whole).
   OutputBuffer buffer(outputFileName());
@@ -124,11 +134,19 @@ bool TPluginManager::callBuilder(const std::string& strFile) {
   return ok;
 }
 
+void TPluginManager::setStrExt(std::string ext) {
+  if (ext.size() > 255) Log->FatalError(msg::text(msg::ExtensionTooLong, std::to_string(ext.size())), false);
+  if (ext.find_first_of(std::string_view("/\\\0", 3)) != std::string::npos || ext.find("..") != std::string::npos)
+    Log->FatalError(msg::text(msg::ExtensionNotAName, printableText(ext)), false);
+  F_strExt = std::move(ext);
+}
+
 void TPluginManager::commitOutput() {
   if (!fWriter) return;
   const std::string& name = fWriter->Filename();
   if (Settings && Settings->readsFile(name))
     Log->FatalError(msg::text(msg::OutputReadByBuild, name), false);
+  if (Settings) Settings->checkWrittenFiles(name);
   fWriter->Commit();
 }
 

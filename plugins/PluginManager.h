@@ -15,6 +15,13 @@ namespace vorak {
 class TAFile;
 class TIdentManager;
 
+// How far the run has come, as the callback table sees it. The compile is
+// over once the builder is called to lay out the output; from the start of
+// shut-down on, no entry does anything (the compiler is being freed).
+enum class THostStage : uint8_t { Compiling, CompileOver, ShutDown };
+THostStage hostStage();
+// Called first thing at shut-down, before any plug-in's exit entry runs.
+void beginHostShutDown();
 
 class TPluginManager {
  public:
@@ -52,7 +59,10 @@ class TPluginManager {
   // callBuilder, ".", and the extension as it stands.
   std::string outputFileName() const { return F_strFile + "." + F_strExt; }
   const std::string& StrExt() const { return F_strExt; }
-  void setStrExt(std::string ext) { F_strExt = std::move(ext); }
+  // The extension a builder asks for: a plain name of at most 255 bytes,
+  // so that the output stays the file named for it. Anything else ("/",
+  // "\\", "..", NUL) stops the build with a message and changes nothing.
+  void setStrExt(std::string ext);
   TIdentManager* Keywords() const { return F_keywordList; }
   const std::vector<std::unique_ptr<TPlugin>>& Plugins() const { return F_PlugList; }
   int32_t CurBuilderID() const { return F_CurBuilderID; }

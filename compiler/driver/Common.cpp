@@ -110,23 +110,43 @@ void InitVorak() {
 }
 
 namespace {
-// Frees one global; a failure is reported the way the top-level handler does
-// and shut-down goes on with the next object.
+// Whether a step of shut-down failed.
+bool shutDownFailed = false;
+
+// Runs one step of shut-down; a failure is reported the way the top-level
+// handler does and shut-down goes on with the next step.
+template <typename F>
+void shutDownStep(F&& step) {
+  try {
+    step();
+  } catch (...) {
+    shutDownFailed = true;
+    reportException(std::current_exception());
+  }
+}
+
+// Frees one global.
 template <typename T>
 void release(T*& object) {
   T* p = object;
   object = nullptr;
-  try {
-    delete p;
-  } catch (const EVorakError& e) {
-    std::cout << e.className() << ": " << e.what() << '\n';
-  } catch (const std::exception& e) {
-    std::cout << "Exception: " << e.what() << '\n';
-  }
+  shutDownStep([p] { delete p; });
 }
 }  // namespace
 
-void DeinitVorak() {
+bool DeinitVorak() {
+  shutDownFailed = false;
+  // From here on the callbacks do nothing: a plug-in's exit entry finds no
+  // compile, no build and no registry to reach.
+  beginHostShutDown();
+  // The log and the listing are written before any plug-in code runs again,
+  // so that an exit entry can lose neither of them.
+  shutDownStep([] {
+    if (Log) Log->writeLogFile(true);
+  });
+  shutDownStep([] {
+    if (Settings) Settings->commitListing();
+  });
   release(flagNullOperand);
   release(Plugins);
   release(Compiler);
@@ -152,6 +172,7 @@ void DeinitVorak() {
   DebugASM = nullptr;
   fWriter = nullptr;
   std::cout.flush();
+  return !shutDownFailed;
 }
 
 void reportException(std::exception_ptr e) {

@@ -64,9 +64,11 @@ extern bool bPause;
 
 // Builds the global state. May run again after DeinitVorak in one process.
 void InitVorak();
-// Frees the global state; an exception while freeing one object is reported
-// and the rest is still freed.
-void DeinitVorak();
+// Frees the global state: first the log and the listing are written, then
+// the plug-ins' exit entries run and the rest is freed. A failure while
+// writing or freeing one object is reported and the rest is still done;
+// false when there was one.
+bool DeinitVorak();
 
 // Prints the line for a failure that is not the silent abort (class name,
 // ": ", message), straight to standard output, without colour or log.

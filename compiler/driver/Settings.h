@@ -10,7 +10,7 @@ namespace vorak {
 class TSettings {
  public:
   TSettings();
-  // Commits the listing, if one was asked for.
+  // Commits the listing, if one was asked for and not written yet.
   ~TSettings() noexcept(false);
   TSettings(const TSettings&) = delete;
   TSettings& operator=(const TSettings&) = delete;
@@ -33,6 +33,18 @@ class TSettings {
   void noteInputFile(const std::string& path) { F_InputFiles.push_back(path); }
   bool readsFile(const std::string& path) const;
 
+  // Writes the listing, if one was asked for; the writer is gone afterwards,
+  // whether the write succeeded or not.
+  void commitListing();
+  // The batch file that repeats the build, once the project is known.
+  const std::string& BatchFile() const { return F_BatchFile; }
+  void setBatchFile(const std::string& v) { F_BatchFile = v; }
+  // Two of the files a run writes (the output, when named, the listing, the
+  // log and the batch file) must not be one file, by name, through links or
+  // by inode: the run stops with a message that names both, before either
+  // is written. The listing is then dropped.
+  void checkWrittenFiles(const std::string& output);
+
  private:
   std::string F_CompilerPath;
   std::string F_ProjectPath;
@@ -41,6 +53,7 @@ class TSettings {
   bool F_ASMDebug = false;
   std::string F_ProgramStr;
   std::vector<std::string> F_InputFiles;
+  std::string F_BatchFile;
 };
 
 }  // namespace vorak

@@ -49,8 +49,10 @@ std::string shellQuoted(std::string_view text) {
   return out + "'";
 }
 
+std::string batchFileName(const std::string& strInFile) { return withoutExtension(strInFile) + ".build.bat"; }
+
 void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
-  const std::string name = withoutExtension(strInFile) + ".build.bat";
+  const std::string name = batchFileName(strInFile);
   std::error_code ec;
   if (fs::exists(name, ec)) return;
   TFileWriter batFile(name);
@@ -139,6 +141,10 @@ void run(const std::vector<std::string>& args) {
     }
   }
   if (strOutFile.empty()) strOutFile = withoutExtension(fileNamePart(strInFile));
+  // The output's name is known only when the build writes it; the others
+  // are known now.
+  Settings->setBatchFile(batchFileName(strInFile));
+  Settings->checkWrittenFiles(std::string());
 
   Plugins->initPlugins(strVORAK_PATH + "plugins/");
   Compiler->LoadProject(strInFile);
@@ -163,6 +169,7 @@ void run(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  platform::startUp();
   std::vector<std::string> args(argv, argv + argc);
   bPause = true;
   try {
@@ -171,10 +178,13 @@ int main(int argc, char** argv) {
     reportException(std::current_exception());
     finishAfterFailure();
   }
+  // A file that shut-down fails to write (the listing, the log) is a
+  // failure of the run like any other.
+  bool written = true;
   if (bPause)
     pauseAndShutDown();
   else
-    DeinitVorak();
+    written = DeinitVorak();
   std::cout.flush();
-  return 0;
+  return written ? 0 : 1;
 }

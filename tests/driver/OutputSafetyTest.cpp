@@ -294,5 +294,260 @@ TEST(OutOption, AFileNameInAFolderIsTaken) {
   EXPECT_EQ(readFile(d / "sub" / "x.bin"), "\xC3");
 }
 
+// ---- a file-size limit ----
+
+// Each run starts with SIGXFSZ at its default action, which ends a process
+// that writes past its limit (runVorak resets it in the child). The compiler
+// takes the failed write instead and says so.
+
+// What the run printed after its "Compile OK" line.
+std::string afterCompile(const std::string& out) {
+  const size_t at = out.find("Compile OK - ");
+  if (at == std::string::npos) return "(no Compile OK line) " + out;
+  const size_t end = out.find('\n', at);
+  return end == std::string::npos ? std::string() : out.substr(end + 1);
+}
+
+// The names in a folder that a run left there besides what it brings.
+std::vector<std::string> leftBy(const fs::path& dir) {
+  std::vector<std::string> names = listing(dir);
+  std::erase_if(names, [](const std::string& n) { return n == "vorak" || n == "plugins" || n == "includes"; });
+  return names;
+}
+
+TEST(FileSizeLimit, OutputPastTheLimitIsOneMessageAndNoFile) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nbyte a[5000];\nret\n");
+  RunOptions options = kFlat;
+  options.fileSizeLimit = 2048;
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), options);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_EQ(afterCompile(r.out), "EInOutError: Cannot write file \"p.bin\". File too large\n") << r.out;
+  EXPECT_EQ(leftBy(d), std::vector<std::string>{"p.vor"});
+}
+
+// ---- files written at shut-down ----
+
+// A listing that cannot be written is a failed run: exit code 1 under
+// -nopause, 0 after the pause, the message either way.
+class ListingNotWritten : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ListingNotWritten, InAFoldersPlace) {
+  const bool nopause = GetParam();
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nnop\nret\n");
+  fs::create_directory(d / "p.asm");
+  std::vector<std::string> args = {(d / "p.vor").string(), "-asmdebug"};
+  if (nopause) args.push_back("-nopause");
+  const RunResult r = runVorak(args, dir.path(), kFlat);
+  EXPECT_EQ(r.exitCode, nopause ? 1 : 0) << r.out;
+  EXPECT_NE(r.out.find("EFCreateError: Cannot create file \"" + (d / "p.asm").string() + "\". Is a directory\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.bin"), "\x90\xC3");
+  EXPECT_TRUE(fs::is_empty(d / "p.asm"));
+}
+
+TEST_P(ListingNotWritten, PastTheFileSizeLimit) {
+  const bool nopause = GetParam();
+  TempDir dir;
+  const fs::path d(dir.path());
+  std::string body = "program FLAT;\n";
+  for (int i = 0; i < 400; ++i) body += "nop\n";
+  writeFile(d / "p.vor", body + "ret\n");
+  RunOptions options = kFlat;
+  options.fileSizeLimit = 4096;
+  std::vector<std::string> args = {(d / "p.vor").string(), "-asmdebug"};
+  if (nopause) args.push_back("-nopause");
+  const RunResult r = runVorak(args, dir.path(), options);
+  EXPECT_EQ(r.exitCode, nopause ? 1 : 0) << r.out;
+  EXPECT_NE(r.out.find("EInOutError: Cannot write file \"" + (d / "p.asm").string() + "\". File too large\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.bin"), std::string(400, '\x90') + "\xC3");
+  // No listing and no temporary file beside it.
+  EXPECT_EQ(leftBy(d), (std::vector<std::string>{"p.bin", "p.build.bat", "p.vor"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Exits, ListingNotWritten, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NoPause" : "AfterThePause"); });
+
+TEST(LogNotWritten, OnAFullDiskEndsWithCodeOne) {
+  ASSERT_TRUE(fs::exists("/dev/full"));  // a device that is always full
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nnop\nret\n");
+  // log.txt sits in the compiler folder, here the scratch folder.
+  fs::create_symlink("/dev/full", d / "log.txt");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-writelog", "-nopause"}, dir.path(), kFlat);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("EInOutError: Cannot write log file \"" + (d / "log.txt").string() +
+                       "\". No space left on device\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.bin"), "\x90\xC3");
+}
+
+TEST(BatchFileNotWritten, PastTheFileSizeLimitEndsWithCodeOne) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nret\n");
+  RunOptions options = kFlat;
+  // Room for the output (one byte), not for the batch file's two paths.
+  options.fileSizeLimit = 16;
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), options);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("EInOutError: Cannot write file \"" + (d / "p.build.bat").string() + "\". File too large\n"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(leftBy(d), (std::vector<std::string>{"p.bin", "p.vor"}));
+}
+
+// ---- two files of one run are one file ----
+
+const RunOptions kLate{std::vector<std::string>{testPlugin("late")}};
+
+RunOptions lateWith(std::vector<std::string> env) {
+  RunOptions options = kLate;
+  options.env = std::move(env);
+  return options;
+}
+
+class OutputIsTheListing : public ::testing::TestWithParam<bool> {};
+
+TEST_P(OutputIsTheListing, IsRefusedAndNeitherIsWritten) {
+  const bool nopause = GetParam();
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "e.vor", "program LATE;\nnop\nret\n");
+  std::vector<std::string> args = {(d / "e.vor").string(), "-asmdebug"};
+  if (nopause) args.push_back("-nopause");
+  const RunResult r = runVorak(args, dir.path(), lateWith({"VORAK_LATE_EXT=asm"}));
+  EXPECT_EQ(r.exitCode, nopause ? 1 : 0) << r.out;
+  EXPECT_NE(r.out.find("[13120] The output file \"e.asm\" and the listing file \"" + (d / "e.asm").string() +
+                       "\" are one file"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("Build Complete"), std::string::npos) << r.out;
+  EXPECT_EQ(leftBy(d), std::vector<std::string>{"e.vor"});
+}
+
+INSTANTIATE_TEST_SUITE_P(Exits, OutputIsTheListing, ::testing::Bool(),
+                         [](const auto& info) { return std::string(info.param ? "NoPause" : "AfterThePause"); });
+
+TEST(WrittenFilesAreDistinct, OutputNamedAsTheLogKeepsTheLog) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  // The project in the compiler folder, where log.txt is.
+  writeFile(d / "log.vor", "program LATE;\nnop\nret\n");
+  const RunResult r =
+      runVorak({(d / "log.vor").string(), "-writelog", "-nopause"}, dir.path(), lateWith({"VORAK_LATE_EXT=txt"}));
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  const std::string message =
+      "[13120] The output file \"log.txt\" and the log file \"" + (d / "log.txt").string() + "\" are one file";
+  EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+  const std::string log = readFile(d / "log.txt");
+  EXPECT_NE(log.find("LOG STARTED"), std::string::npos) << log;
+  EXPECT_NE(log.find("Compile OK - "), std::string::npos) << log;
+  EXPECT_NE(log.find(message), std::string::npos) << log;
+}
+
+TEST(WrittenFilesAreDistinct, ListingLinkedToTheLogIsRefusedBeforeTheBuild) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nnop\nret\n");
+  fs::create_symlink("log.txt", d / "p.asm");
+  const RunResult r =
+      runVorak({(d / "p.vor").string(), "-writelog", "-asmdebug", "-nopause"}, dir.path(), kFlat);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  const std::string message = "[13120] The listing file \"" + (d / "p.asm").string() + "\" and the log file \"" +
+                              (d / "log.txt").string() + "\" are one file";
+  EXPECT_NE(r.out.find(message), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("Compile OK"), std::string::npos) << r.out;
+  EXPECT_TRUE(fs::is_symlink(d / "p.asm"));
+  EXPECT_NE(readFile(d / "log.txt").find(message), std::string::npos);
+  EXPECT_FALSE(fs::exists(d / "p.bin"));
+}
+
+TEST(WrittenFilesAreDistinct, OutputHardLinkedToTheBatchFileIsRefused) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program FLAT;\nnop\nret\n");
+  writeFile(d / "p.build.bat", "keep");
+  fs::create_hard_link(d / "p.build.bat", d / "p.bin");
+  const RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), kFlat);
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find("[13120] The output file \"p.bin\" and the batch file \"" + (d / "p.build.bat").string() +
+                       "\" are one file"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(readFile(d / "p.build.bat"), "keep");
+  EXPECT_EQ(readFile(d / "p.bin"), "keep");
+  EXPECT_EQ(fs::hard_link_count(d / "p.bin"), 2u);
+}
+
+// ---- the builder's extension ----
+
+struct ExtensionCase {
+  const char* name;
+  std::string ext;
+  std::string message;  // the refusal
+};
+
+void PrintTo(const ExtensionCase& c, std::ostream* os) { *os << c.name; }
+
+class BuilderExtension : public ::testing::TestWithParam<ExtensionCase> {};
+
+TEST_P(BuilderExtension, ThatIsNoPlainNameIsRefused) {
+  const ExtensionCase& c = GetParam();
+  TempDir dir;
+  // The project two folders down, with a folder named as the output plus
+  // "x", so that each path the extension could spell exists.
+  const fs::path d = fs::path(dir.path()) / "a" / "b";
+  fs::create_directories(d / "p.x");
+  writeFile(d / "p.vor", "program LATE;\nnop\nret\n");
+  const RunResult r =
+      runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), lateWith({"VORAK_LATE_EXT=" + c.ext}));
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+  EXPECT_EQ(listing(d), (std::vector<std::string>{"p.vor", "p.x"}));
+  EXPECT_TRUE(fs::is_empty(d / "p.x"));
+  EXPECT_EQ(listing(fs::path(dir.path()) / "a"), std::vector<std::string>{"b"});
+}
+
+const std::string kNotAName = "\" is not a plain name: it holds \"/\", \"\\\", \"..\" or NUL";
+
+INSTANTIATE_TEST_SUITE_P(
+    Build, BuilderExtension,
+    ::testing::Values(
+        ExtensionCase{"UpAndOut", "x/../../escaped",
+                      "[13121] The builder's file extension \"x/../../escaped" + kNotAName},
+        ExtensionCase{"IntoAFolder", "x/y", "[13121] The builder's file extension \"x/y" + kNotAName},
+        ExtensionCase{"Absolute", "/escaped", "[13121] The builder's file extension \"/escaped" + kNotAName},
+        ExtensionCase{"Backslash", "x\\y", "[13121] The builder's file extension \"x\\y" + kNotAName},
+        ExtensionCase{"DotDot", "..", "[13121] The builder's file extension \".." + kNotAName},
+        ExtensionCase{"DotDotInside", "a..b", "[13121] The builder's file extension \"a..b" + kNotAName},
+        ExtensionCase{"Over255Bytes", std::string(256, 'e'),
+                      "[13122] The builder's file extension is 256 bytes long, at most 255 are allowed"}),
+    [](const ::testing::TestParamInfo<ExtensionCase>& i) { return std::string(i.param.name); });
+
+TEST(BuilderExtension, APlainNameIsTaken) {
+  TempDir dir;
+  const fs::path d(dir.path());
+  writeFile(d / "p.vor", "program LATE;\nnop\nret\n");
+  RunResult r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), lateWith({"VORAK_LATE_EXT=tar.gz"}));
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_TRUE(fs::exists(d / "p.tar.gz"));
+  // 255 bytes are taken; the file system then refuses a name that long.
+  const std::string ext(255, 'e');
+  r = runVorak({(d / "p.vor").string(), "-nopause"}, dir.path(), lateWith({"VORAK_LATE_EXT=" + ext}));
+  EXPECT_EQ(r.exitCode, 1) << r.out;
+  EXPECT_EQ(r.out.find("[13122]"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("EFCreateError: Cannot create file \"p." + ext + "\". File name too long"), std::string::npos)
+      << r.out;
+}
+
 }  // namespace
 }  // namespace vorak::test

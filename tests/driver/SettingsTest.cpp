@@ -46,7 +46,7 @@ TEST_F(SettingsTest, ListingIsWrittenOnlyAtShutDown) {
   EXPECT_EQ(DebugASM->Filename(), dir_.string() + "/prog.asm");
   DebugASM->addFileText("nop\r\n");
   EXPECT_FALSE(fs::exists(dir_ / "prog.asm"));
-  DeinitVorak();
+  EXPECT_TRUE(DeinitVorak());
   std::ifstream in(dir_ / "prog.asm", std::ios::binary);
   EXPECT_EQ(std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>()), "nop\r\n");
   EXPECT_EQ(DebugASM, nullptr);
@@ -58,8 +58,10 @@ TEST_F(SettingsTest, ListingIsWrittenOnlyAtShutDown) {
 TEST_F(SettingsTest, FailureWhileShuttingDownIsReportedAndShutDownCompletes) {
   Settings->setProjectPath((dir_ / "no" / "such").string() + "/");
   Settings->SetASMDebug(true, "prog.asm");
-  const std::string out = captureStdout([] { DeinitVorak(); });
+  bool done = true;
+  const std::string out = captureStdout([&] { done = DeinitVorak(); });
   EXPECT_EQ(out.rfind("EFCreateError: Cannot create file \"", 0), 0u) << out;
+  EXPECT_FALSE(done);  // a failed run
   // Everything was released all the same, and a new run starts cleanly.
   EXPECT_EQ(Settings, nullptr);
   EXPECT_EQ(Log, nullptr);

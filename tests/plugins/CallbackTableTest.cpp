@@ -10,6 +10,7 @@
 #include <string>
 
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Errors.h"
 #include "compiler/output/FileWriter.h"
 #include "compiler/output/ImportManager.h"
 #include "compiler/output/ResourceManager.h"
@@ -473,6 +474,17 @@ TEST_F(CallbackTable, BuildersAreRegisteredOncePerNameInAnyCase) {
   ASSERT_TRUE(Plugins->selectBuilder("flat"));
   EXPECT_EQ(Plugins->CurBuilderID(), 0);
   EXPECT_TRUE(Plugins->builderStartTrigger());  // a's answer, not b's
+}
+
+// A NUL cannot reach set_fileext inside a terminated text; the host refuses
+// it all the same, as it refuses "/", "\\" and "..".
+TEST_F(CallbackTable, AnExtensionHoldingANulIsRefused) {
+  ::testing::internal::CaptureStdout();
+  EXPECT_THROW(Plugins->setStrExt(std::string("a\0b", 3)), EAbort);
+  const std::string out = ::testing::internal::GetCapturedStdout();
+  EXPECT_EQ(Plugins->StrExt(), "bin");
+  EXPECT_EQ(out, "[13121] The builder's file extension \"a\\x00b\" is not a plain name: it holds \"/\", \"\\\", "
+                 "\"..\" or NUL\n");
 }
 
 TEST_F(CallbackTable, LabelReferenceMakesAForwardLabelCalledFromTheCurrentFunction) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -93,6 +94,10 @@ struct RunOptions {
   // an operator new that throws std::bad_alloc, as the plain runtime's does,
   // is preloaded (VORAK_THROWING_NEW).
   uint32_t memoryLimitMiB = 0;
+  // When not 0, the largest file in bytes the run may write (RLIMIT_FSIZE).
+  rlim_t fileSizeLimit = 0;
+  // Variables added to the run's environment, each "NAME=value".
+  std::vector<std::string> env = {};
 };
 
 // The environment of a run under a memory limit: the process's own, with the
@@ -129,8 +134,9 @@ inline std::vector<std::string> limitedEnvironment(uint32_t limitMiB) {
 
 // Copies the executable (with the includes/ and plugins/ folders that ship
 // beside it, when present, or the chosen plug-ins) into workDir, runs it
-// there with args, standard input from /dev/null and standard error left to
-// the test's own, and returns its standard output and exit code.
+// there with args, standard input from /dev/null, standard error left to the
+// test's own and SIGXFSZ at its default action, and returns its standard
+// output and exit code.
 inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir,
                           const RunOptions& options = {}) {
   namespace fs = std::filesystem;
@@ -160,13 +166,19 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
   std::vector<char*> argv;
   for (std::string& a : argStore) argv.push_back(a.data());
   argv.push_back(nullptr);
-  std::vector<std::string> envStore;
-  std::vector<char*> envp;
+  std::vector<std::string> envStore = options.env;
+  // A memory limit runs with the environment it needs; otherwise the
+  // process's own. The given variables come first, so that they win over
+  // one of the same name (getenv takes the first).
   if (options.memoryLimitMiB) {
-    envStore = limitedEnvironment(options.memoryLimitMiB);
-    for (std::string& e : envStore) envp.push_back(e.data());
-    envp.push_back(nullptr);
+    std::vector<std::string> limited = limitedEnvironment(options.memoryLimitMiB);
+    envStore.insert(envStore.end(), limited.begin(), limited.end());
   }
+  std::vector<char*> envp;
+  for (std::string& e : envStore) envp.push_back(e.data());
+  if (!options.memoryLimitMiB)
+    for (char** e = environ; *e; ++e) envp.push_back(*e);
+  envp.push_back(nullptr);
 #ifndef VORAK_TEST_ASAN
   const rlimit addressSpace{rlim_t{options.memoryLimitMiB} << 20, rlim_t{options.memoryLimitMiB} << 20};
 #endif
@@ -185,14 +197,17 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
     close(fds[0]);
     close(fds[1]);
     close(devNull);
-    if (options.memoryLimitMiB) {
-#ifndef VORAK_TEST_ASAN
-      if (setrlimit(RLIMIT_AS, &addressSpace) != 0) _exit(126);
-#endif
-      execve(argv[0], argv.data(), envp.data());
-    } else {
-      execv(argv[0], argv.data());
+    // The run starts as from a shell: SIGXFSZ at its default action, which
+    // ends the process, whatever the test process itself does with it.
+    signal(SIGXFSZ, SIG_DFL);
+    if (options.fileSizeLimit) {
+      const struct rlimit limit = {options.fileSizeLimit, options.fileSizeLimit};
+      if (setrlimit(RLIMIT_FSIZE, &limit) != 0) _exit(126);
     }
+#ifndef VORAK_TEST_ASAN
+    if (options.memoryLimitMiB && setrlimit(RLIMIT_AS, &addressSpace) != 0) _exit(126);
+#endif
+    execve(argv[0], argv.data(), envp.data());
     _exit(127);
   }
   close(fds[1]);

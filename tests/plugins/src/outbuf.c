@@ -7,7 +7,6 @@
      c  commit the buffer (File_Commit)
      z  append 64 KiB while the process may write files of 4 KiB at most
      f  report failure */
-#include <signal.h>
 #include <stdlib.h>
 #include <string.h>
 #include <sys/resource.h>
@@ -46,7 +45,6 @@ static vbool build(uint32_t event, uint32_t id) {
         static char block[65536];
         struct rlimit limit;
         memset(block, 'z', sizeof block);
-        signal(SIGXFSZ, SIG_IGN);
         getrlimit(RLIMIT_FSIZE, &limit);
         limit.rlim_cur = 4096;
         setrlimit(RLIMIT_FSIZE, &limit);
