@@ -109,12 +109,10 @@ void TLog::flush() { std::cout.flush(); }
 
 std::string TLog::formatAt(std::string_view kind, std::string_view strError, bool showCode, uint32_t cC,
                            uint32_t cL, uint32_t cLc, TAFile* fn) {
-  // A message that quotes a huge token is cut, not printed whole.
-  std::string cut;
-  if (strError.size() > kMessageWidth) {
-    cut = boundedText(strError, 0, kMessageWidth);
-    strError = cut;
-  }
+  // The whole text is cut and escaped as well: a text without a row (#raise,
+  // a plug-in's fatal message) reaches the terminal no more raw than a row.
+  const std::string text = boundedText(strError, 0, kMessageWidth);
+  strError = text;
   TAFile* src = fn ? fn : (Compiler ? Compiler->CurFile() : nullptr);
   if (!src) {
     if (kind == ": Warning: ") return "Warning: " + std::string(strError);
