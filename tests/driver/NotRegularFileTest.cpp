@@ -46,17 +46,19 @@ std::string make(const TempDir& dir, const std::string& name, Kind kind) {
 
 RunResult runLimited(const std::vector<std::string>& args, const TempDir& dir) {
   RunOptions options;
-  options.plugins = std::vector<std::string>{};
   options.timeoutMs = kTimeLimitMs;
   return runVorak(args, dir.path(), options);
 }
 
-// The first line of out that holds what, or the whole output when none does.
+// The first line of out that holds what (without its CR LF or LF), or the
+// whole output when none does.
 std::string lineWith(const std::string& out, const std::string& what) {
   const size_t at = out.find(what);
   if (at == std::string::npos) return out;
   const size_t start = out.rfind('\n', at) == std::string::npos ? 0 : out.rfind('\n', at) + 1;
-  return out.substr(start, out.find('\n', at) - start);
+  std::string line = out.substr(start, out.find('\n', at) - start);
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return line;
 }
 
 class NotRegularFile : public ::testing::TestWithParam<Case> {};
