@@ -102,16 +102,4 @@ template <typename... A>
 // or LF.
 std::string sourceExcerpt(std::string_view buffer, uint32_t pos);
 
-// How many bytes of a source line or a token a message shows, and of a
-// whole message text.
-inline constexpr size_t kExcerptWidth = 200;
-inline constexpr size_t kMessageWidth = 1000;
-
-// text with every byte that is not part of well-formed UTF-8, and every
-// control character but the tab, written as \xNN.
-std::string printableText(std::string_view text);
-// printableText of at most width bytes of text around byte focus, cut at
-// character boundaries; "..." marks a cut end.
-std::string boundedText(std::string_view text, size_t focus, size_t width);
-
 }  // namespace vorak

@@ -3,6 +3,7 @@
 // made into enums here and into text tables in Messages.cpp.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <initializer_list>
 #include <string>
@@ -10,8 +11,23 @@
 
 namespace vorak {
 
+// How many bytes of a source line or a quoted piece of text (a token, a
+// name, a file name) a message shows, and of a whole message text.
+inline constexpr size_t kExcerptWidth = 200;
+inline constexpr size_t kMessageWidth = 1000;
+
+// text with every byte that is not part of well-formed UTF-8, and every
+// control character but the tab, written as \xNN.
+std::string printableText(std::string_view text);
+// printableText of at most width bytes of text around byte focus, cut at
+// character boundaries; "..." marks a cut end. With focus 0 this is the one
+// way a message quotes text it did not write itself.
+std::string boundedText(std::string_view text, size_t focus, size_t width);
+
 // Messages with a text of their own. The text's placeholders %0 to %9 take
-// the arguments in order; the code, when a row has one, goes in front as
+// the arguments in order, each quoted (cut, unprintable bytes escaped): "%n"
+// a piece of at most kExcerptWidth bytes, "%*n" a whole text of at most
+// kMessageWidth bytes. The code, when a row has one, goes in front as
 // "[code] ".
 namespace msg {
 

@@ -65,13 +65,12 @@ void writeBatchFile(const std::string& strInFile, const std::string& strInRaw) {
 // "." and the builder's extension. An option in its place, or a folder (the
 // output would be a hidden file inside it, or a name of dots), is refused.
 void checkOutputName(const std::string& value) {
-  const std::string quoted = "\"" + value + "\"";
   if (!value.empty() && value[0] == '-')
-    Log->FatalError(msg::OutNameIsOption, quoted);
+    Log->FatalError(msg::OutNameIsOption, value);
   const std::string last = fileNamePart(value);
   std::error_code ec;
   if (value.empty() || last.empty() || last == "." || last == ".." || fs::is_directory(value, ec))
-    Log->FatalError(msg::OutNameIsFolder, quoted);
+    Log->FatalError(msg::OutNameIsFolder, value);
 }
 
 // A file the run writes must not be one that the build reads: drop gives up
@@ -102,7 +101,7 @@ void run(const std::vector<std::string>& args) {
 
   std::string strInFile = args.size() > 1 ? args[1] : std::string();
   if (strInFile == "-listinstructions") {
-    Log->Message(msg::text(msg::InstructionList, listInstructions(false)));
+    Log->Message(msg::text(msg::InstructionList) + listInstructions(false));
     return;
   }
   const std::string strInRaw = strInFile;
@@ -112,7 +111,10 @@ void run(const std::vector<std::string>& args) {
     return;
   }
   std::error_code ec;
-  if (!fs::is_regular_file(strInFile, ec)) Log->FatalError(msg::InputMissing, strInRaw);
+  // By its status alone: a pipe given as the project is never opened.
+  const fs::file_status inStatus = fs::status(strInFile, ec);
+  if (!fs::is_regular_file(inStatus))
+    Log->FatalError(fs::exists(inStatus) ? msg::InputNotRegular : msg::InputMissing, strInRaw);
   strInFile = fs::absolute(strInFile, ec).lexically_normal().string();
 
   const std::string projectFolder = fs::path(strInFile).parent_path().string() + "/";

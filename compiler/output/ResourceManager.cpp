@@ -48,8 +48,6 @@ uint32_t getU32(const std::string& s, uint64_t at) {
   return v;
 }
 
-std::string inQuotes(std::string_view s) { return "\"" + std::string(s) + "\""; }
-
 }  // namespace
 
 uint32_t TResourceManager::addBytes(TResType t, const void* bytes, uint32_t n) {
@@ -169,14 +167,16 @@ const TResource* TResourceManager::Resource(int32_t rtType, int32_t index) const
 }
 
 void TResourceManager::readResourceFile(const std::string& path) {
-  const std::string name = inQuotes(path);
+  const std::string& name = path;
   std::string file;
   {
     std::error_code ec;
     const bool regular = std::filesystem::is_regular_file(path, ec);
     const uint64_t len = regular ? std::filesystem::file_size(path, ec) : 0;
-    std::ifstream in(path, std::ios::binary);
-    bool ok = regular && !ec && in.good();
+    // Only a regular file is opened: a pipe would wait for a writer.
+    std::ifstream in;
+    if (regular) in.open(path, std::ios::binary);
+    bool ok = regular && !ec && in.is_open() && in.good();
     if (ok) {
       file.resize(len);
       in.read(file.data(), static_cast<std::streamsize>(len));
@@ -230,9 +230,14 @@ std::string resourceFilePath(std::string_view text) {
   namespace fs = std::filesystem;
   std::error_code ec;
   const std::string inProject = (Settings ? Settings->ProjectPath() : std::string()) + std::string(text);
-  if (fs::is_regular_file(inProject, ec)) return inProject;
-  if (fs::is_regular_file(std::string(text), ec)) return std::string(text);
-  Log->FatalError(msg::ResourceFileMissing, inQuotes(text));
+  // Found by its status alone: nothing is opened here.
+  bool present = false;
+  for (const std::string& candidate : {inProject, std::string(text)}) {
+    const fs::file_status st = fs::status(candidate, ec);
+    if (fs::is_regular_file(st)) return candidate;
+    present = present || fs::exists(st);
+  }
+  Log->FatalError(present ? msg::ResourceFileNotRegular : msg::ResourceFileMissing, text);
 }
 
 }  // namespace vorak

@@ -261,9 +261,14 @@ bool currentFileFolder(fs::path& folder) {
   return false;
 }
 
-bool isFile(const fs::path& p) {
+// What a candidate is, by its status alone: a pipe or a device is never
+// opened, so it cannot hold the compile up.
+enum class Presence { Missing, Regular, Other };
+Presence presence(const fs::path& p) {
   std::error_code ec;
-  return fs::is_regular_file(p, ec);
+  const fs::file_status st = fs::status(p, ec);
+  if (fs::is_regular_file(st)) return Presence::Regular;
+  return fs::exists(st) ? Presence::Other : Presence::Missing;
 }
 
 }  // namespace
@@ -285,7 +290,6 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
   const std::string key = lowerCase(path);
   if (DefMan->getDefine(key)) return;
 
-  const std::string quoted = "\"" + std::string(name) + "\"";
   struct Candidate {
     fs::path file;
     msg::Id failInclude;
@@ -305,9 +309,15 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
     candidates[count++] = {fs::path(Settings->IncludePath()) / path, msg::IncludeOpenFailedPath,
                            msg::TryIncludeOpenFailed};
 
+  // The first regular file wins; a folder or a pipe of the name only
+  // changes what the message says when there is none.
   const Candidate* found = nullptr;
-  for (size_t i = 0; i < count && !found; ++i)
-    if (isFile(candidates[i].file)) found = &candidates[i];
+  bool other = false;
+  for (size_t i = 0; i < count && !found; ++i) {
+    const Presence p = presence(candidates[i].file);
+    if (p == Presence::Regular) found = &candidates[i];
+    other = other || p == Presence::Other;
+  }
 
   if (found) {
     auto* f = new TAFile(true);
@@ -316,13 +326,15 @@ void handle_DIRECTIVE_doinclude(std::string_view name, bool tryOnly) {
       Compiler->setCurFile(f);
     } else {
       delete f;
-      if (!tryOnly) Log->FatalError(found->failInclude, quoted);
-      Log->Warning(found->failTry, quoted);
+      if (!tryOnly) Log->FatalError(found->failInclude, name);
+      Log->Warning(found->failTry, name);
     }
   } else if (!tryOnly) {
-    Log->FatalError(Settings->IncludePath().empty() ? msg::IncludeNotFound : msg::IncludeNotFoundWithPath, quoted);
+    const bool withPath = !Settings->IncludePath().empty();
+    if (other) Log->FatalError(withPath ? msg::IncludeNotRegularWithPath : msg::IncludeNotRegular, name);
+    Log->FatalError(withPath ? msg::IncludeNotFoundWithPath : msg::IncludeNotFound, name);
   } else {
-    Log->Warning(msg::TryIncludeNotFound, quoted);
+    Log->Warning(other ? msg::TryIncludeNotRegular : msg::TryIncludeNotFound, name);
   }
   DefMan->addMark(key);
 }

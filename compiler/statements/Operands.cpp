@@ -276,7 +276,7 @@ void constOperand(TOperand& op, const TCurrentToken& tk, bool iss) {
 void nameOperand(TOperand& op, const TCurrentToken& tk, bool iss, bool regLblRef, TFunction* caller) {
   switch (tk.F_IdentType) {
     case itNone:
-      if (!regLblRef) unexpected(unx::NameNotLabel);
+      if (!regLblRef) fatal(msg::NameUndeclared, tk.getTokenStr());
       labelOperand(op, Compiler->createForwardLabel(tk.F_String));
       break;
     case itFunc:

@@ -205,8 +205,14 @@ void handle_VARTYPE() {
   const bool local = inFunction();
   for (;;) {
     if (Compiler->ExpectToken({ttIdent}) == ttNone) unexpected(unx::VarName);
-    if (cur().F_Keyword != keyNone || (cur().F_IdentType != itNone && !(local && cur().F_IdentType == itGlobalVar)))
+    if (cur().F_Keyword != keyNone || (cur().F_IdentType != itNone && !(local && cur().F_IdentType == itGlobalVar))) {
+      // A name only referred to so far (@name, a jump ahead) was taken for
+      // a label still to come.
+      const auto* ref = static_cast<const TFunction*>(cur().F_Pointer);
+      if (cur().F_Keyword == keyNone && cur().F_IdentType == itLabel && ref && ref->Type_ == ltRef)
+        fatal(msg::VarAfterLabelUse, cur().F_String);
       unexpected(unx::VarRedeclared);
+    }
     const std::string name = cur().F_String;
     // Dimensions.
     uint64_t count = 1;

@@ -145,7 +145,8 @@ TVar* TVarManager::addVar(TVarMode md, std::string_view strName, TVarType* tp, u
   v->active = CompileFlags.awd;
   vorArrResize(v->content, static_cast<size_t>(bytes));
   F_Vars.push_back(v);
-  v->ident = Idents->addIdent(md == vmLocal ? itLocalVar : itGlobalVar, lowerCase(strName), v);
+  // Found by its lower-cased key; the record keeps the name as declared.
+  v->ident = Idents->addIdent(md == vmLocal ? itLocalVar : itGlobalVar, strName, v);
   return v;
 }
 

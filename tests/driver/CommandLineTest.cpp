@@ -78,7 +78,8 @@ TEST(CommandLine, FolderAsProjectFile) {
   fs::create_directory(fs::path(dir.path()) / "proj.vor");
   const RunResult r = runVorak({dir.path() + "/proj.vor"}, dir.path());
   EXPECT_EQ(r.exitCode, 0);
-  EXPECT_EQ(afterBanner(r.out), "[001] Input file does not exist " + dir.path() + "/proj.vor\n" + kPause);
+  EXPECT_EQ(afterBanner(r.out),
+            "[001] Input file " + dir.path() + "/proj.vor exists but is not a regular file\n" + kPause);
 }
 
 TEST(CommandLine, ErrorWithNoPauseExitsWithOne) {

@@ -14,6 +14,7 @@
 #include <string_view>
 #include <vector>
 
+#include "compiler/driver/Log.h"
 #include "compiler/driver/Messages.h"
 
 namespace vorak::test {
@@ -49,14 +50,18 @@ std::map<std::string, std::map<std::string, std::vector<std::string>>> formsByCo
 TEST(MessageTables, NoCodeStandsForTwoMessages) {
   // The codes that the system itself gives to two messages.
   static const std::set<std::string, std::less<>> shared = {
-      "0010",   // a #tryinclude file that cannot be opened, and one not found
+      "001",    // a project file that does not exist, and one that is not a regular file
+      "0010",   // a #tryinclude file that cannot be opened, one not found, one not a regular file
       "324",    // a variable's field path without a name, and an enum value out of bounds
       "423",    // the uses list, and a procedure assigned to a register
+      "432",    // a resource file that does not exist, and one that is not a regular file
+      "1447",   // an include not found with a -i folder, and one that is not a regular file
+      "1448",   // an include not found, and one that is not a regular file
       "4225",   // break and exitif outside their blocks
       "4226",   // state and default outside a case
       "6355",   // too many and too few arguments of an inner call
+      "4545743",  // a variable redeclared, and one declared after its use as a label
       "6667",   // a call target and an msx64 register argument the encoder refuses
-      "13025",  // a resource entry without its header, and one short of its data
       "65158",  // a variable statement the encoder refuses, and the jump of a conditional value
   };
   const auto byCode = formsByCode();
@@ -83,8 +88,10 @@ TEST(MessageTables, PlaceholdersAreNumberedFromZero) {
     for (size_t k = 0; k < r.text.size(); ++k) {
       if (r.text[k] != '%') continue;
       ASSERT_LT(k + 1, r.text.size()) << r.name << ": a lone % at the end";
-      ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(r.text[k + 1]))) << r.name << ": % without a digit";
-      used.insert(r.text[k + 1] - '0');
+      const size_t at = r.text[k + 1] == '*' ? k + 2 : k + 1;  // "%*n": a whole text
+      ASSERT_LT(at, r.text.size()) << r.name << ": a lone %* at the end";
+      ASSERT_TRUE(std::isdigit(static_cast<unsigned char>(r.text[at]))) << r.name << ": % without a digit";
+      used.insert(r.text[at] - '0');
     }
     if (!used.empty()) {
       EXPECT_EQ(*used.rbegin() + 1, static_cast<int>(used.size())) << r.name << ": " << r.text;
@@ -100,6 +107,86 @@ TEST(MessageTables, TextsFillInAsPrinted) {
   EXPECT_EQ(msg::text(msg::PluginMessage, "50%0 %1"), "PlugSys: 50%0 %1");
   // A missing argument leaves its place empty.
   EXPECT_EQ(msg::text(msg::InputMissing), "[001] Input file does not exist ");
+}
+
+// Every argument a row takes goes through the one quoting path: bytes that
+// are not printable UTF-8 escaped, a piece ("%n": a token, a name, a file
+// name) cut to 200 bytes, a whole text ("%*n") to 1000. No row prints what it
+// is handed as it is.
+TEST(MessageTables, EveryArgumentIsQuoted) {
+  // The rows whose argument is a whole text: the encoder's texts (a row of
+  // "%*0" alone), the builders a plug-in registered, a plug-in's message.
+  static const std::set<std::string, std::less<>> wholeTexts = {"UnknownApplicationType", "PluginMessage"};
+  const std::string hostile = "\x1B[31m\xE2(\xFF\r\n" + std::string(1500, 'x') + "\x07";
+  const auto printable = [](const std::string& s) {
+    for (size_t i = 0; i < s.size(); ++i) {
+      const unsigned char c = static_cast<unsigned char>(s[i]);
+      if ((c < 0x20 && c != '\t') || c == 0x7F || c >= 0xF5 || c == 0xC0 || c == 0xC1) return false;
+      if (c >= 0x80) {
+        const size_t n = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : 2;
+        if (c < 0xC2 || i + n > s.size()) return false;
+        for (size_t k = 1; k < n; ++k)
+          if ((static_cast<unsigned char>(s[i + k]) & 0xC0) != 0x80) return false;
+        i += n - 1;
+      }
+    }
+    return true;
+  };
+  size_t rowsWithArguments = 0;
+  for (int i = 0; i < msg::Count; ++i) {
+    const msg::TRow& r = msg::row(static_cast<msg::Id>(i));
+    if (r.text.find('%') == std::string_view::npos) continue;
+    ++rowsWithArguments;
+    const bool whole = r.text.find("%*") != std::string_view::npos;
+    if (whole) {
+      EXPECT_TRUE(r.text == "%*0" || wholeTexts.count(r.name)) << r.name << " takes a whole text: " << r.text;
+    }
+    const std::string out = msg::format(static_cast<msg::Id>(i), {hostile, hostile, hostile, hostile});
+    EXPECT_TRUE(printable(out)) << r.name << ": " << out;
+    const size_t longest = whole ? kMessageWidth : kExcerptWidth;
+    EXPECT_EQ(out.find(std::string(longest + 1, 'x')), std::string::npos) << r.name << " is not cut";
+    EXPECT_NE(out.find("\\x1B[31m\\xE2(\\xFF\\x0D\\x0A"), std::string::npos) << r.name << ": " << out;
+  }
+  EXPECT_GT(rowsWithArguments, 100u);
+}
+
+// The rows as printed, their arguments quoted.
+TEST(MessageTables, QuotedArgumentsAsPrinted) {
+  struct Row {
+    msg::Id id;
+    std::vector<std::string> args;
+    std::string printed;
+  };
+  const std::string name1500(1500, 'n');
+  const std::string cut = std::string(200, 'n') + "...";
+  const std::vector<Row> rows = {
+      {msg::UnexpectedSymbol, {"\xE2"}, "[9900] Unexpected symbol \"\\xE2\""},
+      {msg::UnknownMnemonic, {"ident " + name1500}, "[9000] Unexpected ident " + std::string(194, 'n') + "..."},
+      {msg::StatementToken, {"ident " + name1500}, "[12000] Unexpected ident " + std::string(194, 'n') + "..."},
+      {msg::TokenUnexpected, {"symbol \x1B"}, "Unexpected symbol \\x1B"},
+      {msg::PluginLoaded, {"raw\xFF\xFE\x1B[31m"}, "PlugSys: raw\\xFF\\xFE\\x1B[31m plugin was loaded!"},
+      {msg::PluginNotLoadable, {name1500}, "PlugSys: " + cut + " skipped - not a valid plugin"},
+      {msg::PluginMessage, {std::string(5000, 'm')}, "PlugSys: " + std::string(1000, 'm') + "..."},
+      {msg::PluginMessage, {"tab\tok"}, "PlugSys: tab\tok"},
+      {msg::IncludeNotFound, {name1500}, "[1448] Included file not found \"" + cut + "\""},
+      {msg::IncludeNotRegular, {"fifo.inc"}, "[1448] Included file \"fifo.inc\" exists but is not a regular file"},
+      {msg::InputNotRegular, {"/dev/zero"}, "[001] Input file /dev/zero exists but is not a regular file"},
+      {msg::ResourceFileNotRegular, {"r\x1B.res"}, "[432] Resource file \"r\\x1B.res\" exists but is not a regular file"},
+      {msg::ResourceEntryShortData, {"a.res", "32", "100", "10"},
+       "[13110] Resource file \"a.res\" is truncated: the entry at offset 32 announces 100 data bytes, only 10 follow"},
+      {msg::OutNameIsOption, {"-x"}, "[13033] The option -out needs a file name, \"-x\" is an option"},
+      {msg::CreateFailed, {"a\nb", "No space left on device"}, "Cannot create file \"a\\x0Ab\". No space left on device"},
+  };
+  for (const Row& r : rows) {
+    std::vector<std::string_view> views(r.args.begin(), r.args.end());
+    std::string out;
+    switch (views.size()) {
+      case 1: out = msg::text(r.id, views[0]); break;
+      case 2: out = msg::text(r.id, views[0], views[1]); break;
+      default: out = msg::text(r.id, views[0], views[1], views[2], views[3]); break;
+    }
+    EXPECT_EQ(out, r.printed) << msg::row(r.id).name;
+  }
 }
 
 // ---- the production sources ----

@@ -291,6 +291,25 @@ std::vector<Refused> refused() {
       {"UncountedOutsideCdecl", 32, "block T {\nprocedure m(dword a; []);\n}\nprocedure T.m(dword a) {\n}\n", 4,
        "[23421] Only cdecl calling convention support uncounted arguments[]"},
       {"VariableRedeclared", 32, "dword x;\ndword x;\n", 2, "[4545743] global variable x redeclared"},
+      // A variable's name as declared, in any case it is written.
+      {"VariableRedeclaredKeepsItsCase", 32, "dword Foo;\ndword FOO;\n", 2,
+       "[4545743] global variable Foo redeclared"},
+      {"VariableAsRepeatCountKeepsItsCase", 32, "dword Foo;\n#repeat foo:\n", 2,
+       "[34323] Unexpected global variable Foo"},
+      {"LocalVariableKeepsItsCase", 32, "procedure p() {\ndword LoopCount;\n#repeat LoopCount:\n}\n", 3,
+       "[34323] Unexpected local variable/parameter LoopCount"},
+      // A variable used before its declaration.
+      {"VariableDeclaredAfterItsAddressIsTaken", 32, "mov eax, @later\ndword later;\n", 2,
+       "[4545743] \"later\" was used as a label before this declaration: variables are declared before their "
+       "first use"},
+      {"VariableDeclaredAfterAJumpToIt", 32, "jmp later\ndword later;\n", 2,
+       "[4545743] \"later\" was used as a label before this declaration: variables are declared before their "
+       "first use"},
+      {"VariableUsedBeforeItsDeclaration", 32, "mov eax, later\ndword later;\n", 1,
+       "[1111] Unexpected ident later: nothing of this name is declared before this use; variables are declared "
+       "before their first use"},
+      // A label placed before the declaration is a label, redeclared.
+      {"VariableNamedAfterAPlacedLabel", 32, "here:\ndword here;\n", 2, "[4545743] label here redeclared"},
       {"ListBeyondItsCount", 32, "dword a[2] = [1, 2, 3];\n", 1, "[5322] Array out of bounds"},
       {"AddressIntoArray", 32, "dword g;\ndword p[2] = @g;\n", 2, "[356251] Constant size mismatch"},
       {"AddressIntoNarrowVariable", 32, "dword g;\nword p = @g;\n", 2, "[356252] Constant size mismatch"},

@@ -456,9 +456,9 @@ INSTANTIATE_TEST_SUITE_P(
         BadFile{"threeZeroBytesLeft", entry(10, 1, 0, "ok") + std::string(3, '\0'),
                 "[13025] Resource file %s is truncated: the entry at offset 68 has no complete header", 1},
         BadFile{"dataCut", header(with(100, 10, 0xFFFF, 0xFFFF)) + std::string(10, 'd'),
-                "[13025] Resource file %s is truncated: the entry at offset 32 announces 100 data bytes, only 10 follow", 0},
+                "[13110] Resource file %s is truncated: the entry at offset 32 announces 100 data bytes, only 10 follow", 0},
         BadFile{"hugeSize", header(with(0xFFFFFFFFu, 10, 0xFFFF, 0xFFFF)) + "abcd",
-                "[13025] Resource file %s is truncated: the entry at offset 32 announces 4294967295 data bytes, only 4 "
+                "[13110] Resource file %s is truncated: the entry at offset 32 announces 4294967295 data bytes, only 4 "
                 "follow",
                 0},
         BadFile{"type32", entry(10, 1, 0, "ok") + entry(32, 1, 0, "no"),

@@ -1,6 +1,7 @@
 // Loading plug-ins, builders and their names, as a user sees them: a private
 // copy of the executable with a chosen set of plug-ins beside it.
 #include <gtest/gtest.h>
+#include <stdlib.h>
 
 #include <filesystem>
 #include <fstream>
@@ -8,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "plugins/Plugin.h"
 #include "support/RunVorak.h"
 
 namespace vorak::test {
@@ -86,12 +88,67 @@ TEST(PluginLoading, ExitEntriesRunInLoadOrderAfterThePause) {
 }
 
 TEST(PluginLoading, ANameLongerThan255CharactersKeepsTheFirst255) {
+  TPlugin plugin(nullptr);
+  const std::string given = std::string(254, 'n') + "EX" + std::string(44, 'n');
+  plugin.setPluginName(given.c_str());
+  EXPECT_EQ(plugin.Name(), std::string(254, 'n') + "E");
+  // The line quotes it as every name: cut to 200 bytes.
   TempDir dir;
   const RunResult r = run(dir, "program x;\n", {testPlugin("longname")});
-  const std::string name = std::string(254, 'n') + "E";
   EXPECT_EQ(linesStarting(r.out, "PlugSys: "),
-            std::vector<std::string>{"PlugSys: " + name + " plugin was loaded!"})
+            std::vector<std::string>{"PlugSys: " + std::string(200, 'n') + "... plugin was loaded!"})
       << r.out;
+}
+
+// Sets an environment variable for the runs of one test.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::string& value) : name_(name) { setenv(name, value.c_str(), 1); }
+  ~ScopedEnv() { unsetenv(name_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  const char* name_;
+};
+
+// A plug-in's name and what it logs reach the terminal quoted: bytes that
+// are not UTF-8 and control characters (an escape sequence that would
+// recolour the terminal) as \xNN, the tab as it is.
+TEST(PluginLoading, NameAndLogTextArePrintedEscaped) {
+  TempDir dir;
+  const RunResult r = run(dir, "program x;\n", {testPlugin("rawtext")});
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: "),
+            (std::vector<std::string>{
+                "PlugSys: tab\there, bell\\x07, escape\\x1B[31mred\\x1B[0m, lone \\xE2 byte",
+                "PlugSys: raw\\xFF\\xFE\\x1B[31mname plugin was loaded!",
+            }))
+      << r.out;
+  EXPECT_EQ(r.out.find('\x1B'), std::string::npos);
+  EXPECT_EQ(r.out.find('\xFF'), std::string::npos);
+}
+
+// A message of megabytes is one line of at most 1000 bytes of its text.
+TEST(PluginLoading, AHugeLogMessageIsCut) {
+  TempDir dir;
+  ScopedEnv bytes("RAWTEXT_LOG_BYTES", "5000000");
+  const RunResult r = run(dir, "program x;\n", {testPlugin("rawtext")});
+  const std::vector<std::string> got = linesStarting(r.out, "PlugSys: a");
+  EXPECT_EQ(got, std::vector<std::string>{"PlugSys: " + std::string(1000, 'a') + "..."});
+  EXPECT_LT(r.out.size(), 3000u);
+}
+
+TEST(PluginLoading, AHugeFatalLogMessageIsCut) {
+  TempDir dir;
+  ScopedEnv bytes("RAWTEXT_LOG_BYTES", "5000000");
+  ScopedEnv fatal("RAWTEXT_FATAL", "1");
+  const RunResult r = run(dir, "program x;\n", {testPlugin("rawtext")});
+  const std::vector<std::string> got = linesStarting(r.out, "PlugSys: a");
+  ASSERT_EQ(got.size(), 1u) << r.out.substr(0, 2000);
+  // The whole message is cut to 1000 bytes, with "..." at the cut.
+  EXPECT_EQ(got[0], "PlugSys: " + std::string(991, 'a') + "...");
+  EXPECT_EQ(r.exitCode, 1);
+  EXPECT_LT(r.out.size(), 3000u);
 }
 
 TEST(PluginLoading, BuilderNamesMatchInAnyCase) {

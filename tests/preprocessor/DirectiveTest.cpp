@@ -303,9 +303,10 @@ TEST_F(DirectiveTest, MissingIncludes) {
   reset();
   EXPECT_EQ(fatalBody("#include none\n"), "[2,13]: [7767] Unexpected ident none in [p.vor]");
   reset();
-  // A folder is no file.
+  // A folder is no file, and the message says so.
   std::filesystem::create_directories(dir() + "/folder.vor");
-  EXPECT_EQ(fatalBody("#include 'folder.vor'\n"), "[2,21]: [1448] Included file not found \"folder.vor\" in [p.vor]");
+  EXPECT_EQ(fatalBody("#include 'folder.vor'\n"),
+            "[2,21]: [1448] Included file \"folder.vor\" exists but is not a regular file in [p.vor]");
 }
 
 TEST_F(DirectiveTest, TryIncludeWarnsAndGoesOn) {

@@ -433,6 +433,8 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"AlignWithoutSemicolon", "#align nop", "[2,10]: [57342] Unexpected ident nop in [p.vor]"},
         Failure{"RaiseString", "nop\n  #raise 'Stop here'", "[3,20]: Stop here in [p.vor]"},
         Failure{"RaiseDefine", "#define why 42;\n#raise why", "[3,10]: 42 in [p.vor]"},
+        // The text is the user's own, but control bytes still print escaped.
+        Failure{"RaiseControlBytes", "#raise 'a\x1B[31mb'", "[2,16]: a\\x1B[31mb in [p.vor]"},
         Failure{"ResourceNotAString", "#resource x;", "[2,11]: [43535] Unexpected ident x in [p.vor]"},
         Failure{"ResourceWideString", "#resource \"a.res\";",
                 "[2,17]: [43535] Unexpected wide string \"a.res\" in [p.vor]"},

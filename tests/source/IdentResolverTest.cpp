@@ -312,7 +312,7 @@ TEST_F(ResolverTest, Variables) {
   EXPECT_EQ(t.F_IdentType, itGlobalVar);
   EXPECT_EQ(t.F_Pointer, g);
   EXPECT_EQ(t.F_ByteCount, 2);
-  EXPECT_EQ(t.F_String, "counter");  // declared under the lower-cased name
+  EXPECT_EQ(t.F_String, "Counter");  // found by its lower-cased key, named as declared
   Idents->upScope();
   TVar* l = VarMan->addVar(vmLocal, "loc", type("dword"), 1, static_cast<int32_t>(-4));
   EXPECT_EQ(read("loc").F_IdentType, itLocalVar);

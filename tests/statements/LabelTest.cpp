@@ -139,7 +139,7 @@ TEST_F(LabelTest, ReferencedLabelNeedsItsColon) {
 }
 
 TEST_F(LabelTest, UndeclaredSecondOperandIsNoLabel) {
-  EXPECT_EQ(fatalBody("mov eax, nowhere\n"), "[2,16]: [1111] Unexpected ident nowhere in [p.vor]");
+  EXPECT_EQ(fatalBody("mov eax, nowhere\n"), "[2,16]: [1111] Unexpected ident nowhere: nothing of this name is declared before this use; variables are declared before their first use in [p.vor]");
 }
 
 TEST_F(LabelTest, LabelNeverPlacedIsReportedAtItsFirstReference) {

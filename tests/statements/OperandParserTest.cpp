@@ -205,7 +205,7 @@ TEST_F(OperandTest, ReferenceErrors) {
 }
 
 TEST_F(OperandTest, UndeclaredNamesAreForwardLabelsOnlyWhereAllowed) {
-  EXPECT_EQ(error("target"), "[1,6]: [1111] Unexpected ident target in [t.vor]");
+  EXPECT_EQ(error("target"), "[1,6]: [1111] Unexpected ident target: nothing of this name is declared before this use; variables are declared before their first use in [t.vor]");
   EXPECT_EQ(Idents->findIdent("target", 0), nullptr);
   auto op = first("target", true);
   EXPECT_EQ(op->hint, otLabel);

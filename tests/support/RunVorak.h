@@ -3,6 +3,7 @@
 #pragma once
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/resource.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <optional>
@@ -37,6 +39,7 @@ struct RunResult {
   std::string out;  // everything the run wrote to standard output
   int exitCode;     // the process's exit code; 128 + signal when it was killed
   long peakKiB = 0;  // its peak resident memory, when measured (RunOptions)
+  bool timedOut = false;  // killed after RunOptions::timeoutMs
 };
 
 // A scratch folder under the system temp folder, removed with its contents.
@@ -98,6 +101,9 @@ struct RunOptions {
   rlim_t fileSizeLimit = 0;
   // Variables added to the run's environment, each "NAME=value".
   std::vector<std::string> env = {};
+  // When above 0: a run that has not ended after this many milliseconds is
+  // killed and reported as timedOut (a hang fails the test, never blocks it).
+  int timeoutMs = 0;
 };
 
 // The environment of a run under a memory limit: the process's own, with the
@@ -213,7 +219,19 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
   close(fds[1]);
   RunResult result{std::string(), -1};
   char buf[4096];
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(options.timeoutMs);
   for (;;) {
+    if (options.timeoutMs > 0) {
+      const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
+      pollfd pfd{fds[0], POLLIN, 0};
+      const int ready = left.count() > 0 ? poll(&pfd, 1, static_cast<int>(left.count())) : 0;
+      if (ready < 0 && errno == EINTR) continue;
+      if (ready == 0) {
+        kill(pid, SIGKILL);
+        result.timedOut = true;
+        break;
+      }
+    }
     const ssize_t n = read(fds[0], buf, sizeof buf);
     if (n > 0) {
       result.out.append(buf, static_cast<size_t>(n));

@@ -128,7 +128,7 @@ TEST_F(VarManagerTest, VariableGetsZeroContentOfSizeTimesMultiplier) {
   ASSERT_NE(id, nullptr);
   EXPECT_EQ(id->type_, itGlobalVar);
   EXPECT_EQ(id->ptr, v);
-  EXPECT_EQ(id->name, "counter");  // declared under the lower-cased name
+  EXPECT_EQ(id->name, "Counter");  // found by its lower-cased key, named as declared
   EXPECT_EQ(Idents->getIdent(v->ident), id);
 }
 
