@@ -24,15 +24,6 @@ std::string afterBanner(const std::string& out) {
   return pos == std::string::npos ? std::string() : out.substr(pos);
 }
 
-std::string readFile(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
-void writeFile(const fs::path& p, const std::string& text) {
-  std::ofstream(p, std::ios::binary) << text;
-}
-
 TEST(CommandLine, NoArgumentPrintsUsage) {
   TempDir dir;
   const RunResult r = runVorak({}, dir.path());

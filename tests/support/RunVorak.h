@@ -14,6 +14,8 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <optional>
 #include <stdexcept>
 #include <string>
@@ -34,6 +36,17 @@
 extern "C" char** environ;
 
 namespace vorak::test {
+
+// A whole file's bytes ("" when it cannot be read).
+inline std::string readFile(const std::filesystem::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// Writes text as the file's whole content.
+inline void writeFile(const std::filesystem::path& p, const std::string& text) {
+  std::ofstream(p, std::ios::binary) << text;
+}
 
 struct RunResult {
   std::string out;  // everything the run wrote to standard output
