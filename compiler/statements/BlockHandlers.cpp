@@ -173,7 +173,8 @@ void handle_TYPE() {
   if (Compiler->ExpectIdentType({itType}) == itNone) unexpected(unx::TypeTarget);
   void* type = cur().F_Pointer;
   if (!Compiler->ExpectSymbol(";")) unexpected(unx::TypeEnd);
-  Idents->addIdent(itType, lowerCase(name), type);
+  // Found by its lower-cased key; the identifier keeps the name as declared.
+  Idents->addIdent(itType, name, type);
 }
 
 // block name { member ; | union { member ; } | procedure ... | function ... }

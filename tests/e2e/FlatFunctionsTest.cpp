@@ -296,6 +296,8 @@ std::vector<Refused> refused() {
        "[4545743] global variable Foo redeclared"},
       {"VariableAsRepeatCountKeepsItsCase", 32, "dword Foo;\n#repeat foo:\n", 2,
        "[34323] Unexpected global variable Foo"},
+      {"TypeAliasKeepsItsCase", 32, "type MyInt = dword;\n#repeat myint:\n", 2,
+       "[34323] Unexpected data type MyInt"},
       {"LocalVariableKeepsItsCase", 32, "procedure p() {\ndword LoopCount;\n#repeat LoopCount:\n}\n", 3,
        "[34323] Unexpected local variable/parameter LoopCount"},
       // A variable used before its declaration.
