@@ -235,6 +235,9 @@ class TCompiler {
   // are encoded): an add or sub of a number and a lea from the stack pointer
   // move it; any other change is warned in a body without a frame.
   void followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1, const TOperand* o2) const;
+  // The same for a generated instruction named by its mnemonic; the row is
+  // looked up only when an operand is the stack pointer.
+  void followStackWrite(TFunction* fn, std::string_view mnemonic, const TOperand* o1, const TOperand* o2) const;
   // Appends the encoder's bytes of the row just encoded to fn, noting where
   // a return instruction ends.
   void appendEncoded(TFunction* fn, PInstruction inst);

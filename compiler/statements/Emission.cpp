@@ -114,6 +114,12 @@ void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const 
   if (body && !body->frame) Log->Warning(msg::StackPointerUnfollowed, name);
 }
 
+void TCompiler::followStackWrite(TFunction* fn, std::string_view mnemonic, const TOperand* o1,
+                                 const TOperand* o2) const {
+  if (!isStackRegister(o1) && !isStackRegister(o2)) return;
+  if (const PInstruction inst = opcodeLookup(mnemonic)) followStackWrite(fn, *inst, o1, o2);
+}
+
 TReturnDepth::TReturnDepth(TFunction* fn, PInstruction inst)
     : F_Fn(inst && inst->group == igRET ? fn : nullptr), F_Depth(F_Fn ? F_Fn->LocalOffset : 0) {}
 

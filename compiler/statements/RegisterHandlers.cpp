@@ -29,7 +29,7 @@ void emit(std::string_view mnemonic, TOperand* a = nullptr, TOperand* b = nullpt
   Compiler->execInstruction(Compiler->CurFunc(), mnemonic, a, b);
   // A register statement on the stack pointer (esp -= 8;) is written in
   // the source like an instruction line.
-  if (const PInstruction inst = opcodeLookup(mnemonic)) Compiler->followStackWrite(Compiler->CurFunc(), *inst, a, b);
+  Compiler->followStackWrite(Compiler->CurFunc(), mnemonic, a, b);
 }
 
 // A prefix of a loaded value: "-" negates it, "~" and "!" invert it.
