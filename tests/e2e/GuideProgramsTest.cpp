@@ -1,5 +1,6 @@
-// The user guide and the example programs stay true: every example and every
-// program of docs/guide.md is compiled by the executable and run in the
+// The user guide, the reference notes and the example programs stay true:
+// every example and every program of docs/guide.md (and of the reference
+// notes that hold ```vor blocks) is compiled by the executable and run in the
 // emulator, and the registers must hold what its "// Result:" line states; a
 // snippet marked "// Error:" must stop with that message; one marked
 // "// Warning:" must compile and print that warning; any other snippet must
@@ -252,6 +253,16 @@ TEST(GuideAndExamples, EveryProgramComputesItsStatedResult) {
   EXPECT_FALSE(examples.empty()) << "examples/ holds no program";
   for (const DocProgram& p : guide) checkProgram(p, false);
   for (const DocProgram& p : examples) checkProgram(p, true);
+}
+
+// The reference notes show the syntax that the guide leaves to them; their
+// examples are held to the same rules as the guide's.
+TEST(GuideAndExamples, ReferenceNotesComputeTheirStatedResults) {
+  for (const char* note : {"functions.md", "encoder.md"}) {
+    const std::vector<DocProgram> blocks = fencedBlocks(fs::path(VORAK_SOURCE_DIR) / "docs" / note);
+    EXPECT_FALSE(blocks.empty()) << note << " holds no example";
+    for (const DocProgram& p : blocks) checkProgram(p, false);
+  }
 }
 
 }  // namespace
