@@ -50,18 +50,6 @@ bool stackOperandSize(uint32_t size, uint32_t& opSize) {
   return false;
 }
 
-// The fixup offset of a variable's address: its displacement, scaled when the
-// operand carries an element scale.
-uint32_t varOffset(POperand o) {
-  const int64_t scale = (o->scale == 2 || o->scale == 4 || o->scale == 8) ? o->scale : 1;
-  return static_cast<uint32_t>(static_cast<int64_t>(o->displacement) * scale);
-}
-
-// ESP- or RSP-based operands move with every push and pop.
-bool stackBased(const TOperand& o) {
-  return o.hint == otMem && (o.reg_base == REG_ESP || o.reg_base == REG_RSP);
-}
-
 // A copy of o addressing `offset` bytes further, re-based by `shift` bytes
 // when it is addressed through the stack pointer. Without registers, a scale
 // multiplies the displacement (an element number); the piece's offset is in

@@ -14,10 +14,6 @@ namespace vorak {
 
 namespace {
 
-bool isReg(POperand o) { return o && o->hint == otRegister; }
-bool isMemoryOperand(POperand o) { return o && (o->hint == otMem || o->hint == otVar); }
-// AL, AX, EAX (RAX never takes the short forms here): register number 0.
-bool isAccumulator(POperand o) { return isReg(o) && regID(o->reg_base) == 0; }
 // RAX-R15 and the registers numbered 8-15 exist only in 64-bit code.
 bool registerInMode(TRegister r) { return mode64() || (regSize(r) != 8 && regID(r) < 8); }
 bool validWidth(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
@@ -32,13 +28,6 @@ bool memoryImmFits(int64_t v, uint32_t size) {
   return registerImmFits(v, size);
 }
 
-// The fixup offset of a variable's address: its displacement, scaled when the
-// operand carries an element scale.
-uint32_t varOffset(POperand o) {
-  const int64_t scale = (o->scale == 2 || o->scale == 4 || o->scale == 8) ? o->scale : 1;
-  return static_cast<uint32_t>(static_cast<int64_t>(o->displacement) * scale);
-}
-
 // An absolute address or an address immediate: 2 bytes in 16-bit code, else
 // 4 (in 64-bit code sign-extended by the processor).
 uint8_t addressField() { return mode16() ? 2 : 4; }
@@ -48,11 +37,7 @@ TRegister numbered(uint8_t n, uint32_t width) {
   return regScale(static_cast<TRegister>(n), static_cast<uint8_t>(width));
 }
 
-// Operands addressed through the stack pointer move with every push; copies
-// of them are re-based by the bytes pushed in between.
-bool stackBased(const TOperand& o) {
-  return o.hint == otMem && (o.reg_base == REG_ESP || o.reg_base == REG_RSP);
-}
+// A copy of o for after `by` bytes were pushed.
 TOperand rebased(const TOperand& o, int64_t by) {
   TOperand out = o;
   if (stackBased(o)) out.displacement += by;
@@ -100,7 +85,7 @@ uint32_t TVorAssembler::innerAssemble(PInstruction r, POperand a, POperand b) {
 // Equal sizes are a plain mov.
 uint32_t TVorAssembler::encodeMOVSX_MOVZX(const TEncodeArgs& a) {
   const POperand o1 = a.o1, o2 = a.o2;
-  if (!isReg(o1) || !(isReg(o2) || isMemoryOperand(o2))) return ERROR_NOT_SUPPORTED;
+  if (!isReg(o1) || !(isReg(o2) || isMem(o2))) return ERROR_NOT_SUPPORTED;
   if (o1->size == o2->size) {
     TMoveNesting nesting(*this);
     if (nesting.tooDeep()) return ERROR_OPERAND_INVALID;

@@ -39,13 +39,9 @@ bool immFitsOperand(int64_t v, uint32_t opSize) {
   return v >= INT32_MIN && v <= INT32_MAX;
 }
 
-bool isReg(POperand o) { return o && o->hint == otRegister; }
 bool isImm(POperand o) { return o && o->hint == otImm; }
-bool isMem(POperand o) { return o && (o->hint == otMem || o->hint == otVar); }
 bool isRM(POperand o) { return isReg(o) || isMem(o); }
 bool isCL(POperand o) { return isReg(o) && o->reg_base == REG_CL; }
-// AL, AX, EAX or RAX: register number 0 (R8 is 8).
-bool isAccumulator(POperand o) { return isReg(o) && regID(o->reg_base) == 0; }
 
 // Whether an r/m operand has the width of a register operand: a register
 // exactly, memory when it gives no size of its own.
@@ -56,13 +52,6 @@ bool widthAgrees(POperand rm, uint32_t size) {
 // An immediate (or a variable's address) is a 4-byte field at most; the
 // processor sign-extends it for an 8-byte operand.
 uint32_t immWidth(uint32_t opSize) { return opSize < 4 ? opSize : 4; }
-
-// The fixup offset of a variable's address: its displacement, scaled when the
-// operand carries an element scale.
-uint32_t varOffset(POperand o) {
-  const int64_t scale = (o->scale == 2 || o->scale == 4 || o->scale == 8) ? o->scale : 1;
-  return static_cast<uint32_t>(static_cast<int64_t>(o->displacement) * scale);
-}
 
 }  // namespace
 

@@ -16,7 +16,6 @@ constexpr uint8_t REX_W = 8, REX_R = 4, REX_B = 1;
 bool isMM(POperand o) { return o && o->isMMXRegister(); }
 bool isXMM(POperand o) { return o && o->hint == otXMM; }
 bool isMemory(POperand o) { return o && o->hint == otMem; }
-bool isGeneral(POperand o) { return o && o->hint == otRegister; }
 
 // 66, F2 and F3 select the instruction of an 0F opcode (pd, sd, ss forms);
 // they must come before a REX prefix, which must come right before 0F.
@@ -237,10 +236,10 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
     return ERROR_OPERAND_INVALID;
   }
   if (const uint32_t rc = refuseStackRegisters(o1, o2); rc != ASSEMBLE_OK) return rc;
-  if (!isGeneral(o1) && !isMM(o1) && !isXMM(o1)) return ERROR_OPERAND_INVALID;
+  if (!isReg(o1) && !isMM(o1) && !isXMM(o1)) return ERROR_OPERAND_INVALID;
   if (isMM(o1) && !(row.flags & OP_ST)) return ERROR_OPERAND1_INVALID;
   if (isXMM(o1) && !(row.flags & OP_XMM)) return ERROR_OPERAND1_INVALID;
-  if (isGeneral(o1)) {
+  if (isReg(o1)) {
     // A byte or word register has no class at all.
     const uint32_t need = o1->size == 4 ? OP_REG32 : o1->size == 8 ? OP_REG64 : 0;
     if (!(row.flags & need)) return ERROR_OPERAND1_INVALID;
@@ -276,7 +275,7 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
     default: return ERROR_OPERAND1_INVALID;
   }
   // No row of the group takes a general register.
-  if (isGeneral(o1) || isGeneral(o2)) return ERROR_NOT_SUPPORTED;
+  if (isReg(o1) || isReg(o2)) return ERROR_NOT_SUPPORTED;
   uint8_t unused = 0;
   if ((isMM(o2) || isXMM(o2)) && !registerNumber(o2, unused)) return ERROR_OPERAND2_INVALID;
   // pand mm, xmm and the like: the prefix would make both operands xmm.
@@ -330,7 +329,7 @@ uint32_t TVorAssembler::simdMove(const TInstruction& row, POperand o1, POperand 
   if (!registerNumber(regOp, reg)) return load ? ERROR_OPERAND1_INVALID : ERROR_OPERAND2_INVALID;
   if (!isMemory(rmOp) && !registerNumber(rmOp, unused)) return ERROR_OPERAND2_INVALID;
 
-  const bool wide1 = isGeneral(o1) && o1->size == 8, wide2 = isGeneral(o2) && o2->size == 8;
+  const bool wide1 = isReg(o1) && o1->size == 8, wide2 = isReg(o2) && o2->size == 8;
   // 16- and 32-bit code have no 64-bit register: without REX.W (refused
   // there) nothing else would keep RAX from being written as EAX.
   if ((wide1 || wide2) && !mode64()) return ERROR_OPERAND_INVALID;

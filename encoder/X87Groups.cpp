@@ -9,7 +9,7 @@ namespace {
 constexpr int64_t kStackRegisters = 8;
 
 // st(n) only: mm(n) shares the operand type and is no x87 register.
-bool isStackRegister(POperand o) {
+bool isX87StackRegister(POperand o) {
   return o && o->isX87Register() && o->value >= 0 && o->value < kStackRegisters;
 }
 
@@ -36,7 +36,7 @@ uint32_t TVorAssembler::encodeX87_FPU_S(const TEncodeArgs& a) {
   const TInstruction& row = *a.row;
   const POperand o1 = a.o1;
   if (o1->hint == otST) {
-    if (!isStackRegister(o1)) return ERROR_OPERAND1_INVALID;
+    if (!isX87StackRegister(o1)) return ERROR_OPERAND1_INVALID;
     addBytes(opByte<1>(row.opcode1), 1);
     addBytes(static_cast<uint8_t>(opByte<3>(row.opcode1) + stackIndex(o1)), 1);
     return ASSEMBLE_OK;
@@ -66,9 +66,9 @@ uint32_t TVorAssembler::encodeX87_FPU(const TEncodeArgs& a) {
     return x87FloatMemory(row, o1);
   }
   if (o1->hint != otST) return ERROR_NOT_SUPPORTED;
-  if (!isStackRegister(o1)) return ERROR_OPERAND1_INVALID;
+  if (!isX87StackRegister(o1)) return ERROR_OPERAND1_INVALID;
   if (o2 && o2->hint != otST) return ERROR_OPERAND_INVALID;
-  if (o2 && !isStackRegister(o2)) return ERROR_OPERAND2_INVALID;
+  if (o2 && !isX87StackRegister(o2)) return ERROR_OPERAND2_INVALID;
   uint8_t dst = 0, src = stackIndex(o1);
   if (o2) {
     dst = stackIndex(o1);
@@ -98,7 +98,7 @@ uint32_t TVorAssembler::encodeX87_MEM(const TEncodeArgs& a) {
   const TInstruction& row = *a.row;
   const POperand o1 = a.o1;
   if (row.group == igX87_MEM_STI && o1->hint == otST) {
-    if (!isStackRegister(o1)) return ERROR_OPERAND1_INVALID;
+    if (!isX87StackRegister(o1)) return ERROR_OPERAND1_INVALID;
     addBytes(opByte<1>(row.opcode2), 1);
     addBytes(static_cast<uint8_t>(opByte<2>(row.opcode2) + stackIndex(o1)), 1);
     return ASSEMBLE_OK;

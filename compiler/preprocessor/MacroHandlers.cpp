@@ -33,7 +33,7 @@ void consumePeekedChar() {
 }
 
 // The next byte that is not a blank or a line break, not consumed.
-char nextRealChar() { return curFile().peekNextRealChar(true); }
+char nextRealChar() { return peekChar(); }
 
 // Peek mode for as long as it lives: names read meanwhile are not expanded.
 struct PeekModeOn {

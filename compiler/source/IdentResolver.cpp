@@ -50,20 +50,10 @@ TVorToken readAny(bool cleanIdent = false) {
 
 bool expectSymbol(std::string_view s) { return Compiler->ExpectSymbol(s); }
 
-// The byte right after the name just read, and the next byte that is not a
-// blank (a peek), in the current file.
+// The byte right after the name just read, in the current file.
 char byteAfterName() {
   const TAFile* f = Compiler->CurFile();
   return f ? f->at(f->CurChar + 1) : '\0';
-}
-char nextRealChar() {
-  TAFile* f = Compiler->CurFile();
-  return f ? f->peekNextRealChar(true) : '\0';
-}
-// Takes the byte that nextRealChar looked at.
-void takePeekedChar() {
-  TAFile* f = Compiler->CurFile();
-  f->setPosition(f->lastPeek());
 }
 
 void setSize(TCurrentToken& t, int64_t size) {
@@ -217,8 +207,8 @@ struct FieldPath {
 FieldPath readFieldPath(TVarType* type, unx::Id notIdentCode, unx::Id noFieldCode) {
   FieldPath p;
   std::string& text = pathText();
-  while (nextRealChar() == '.') {
-    takePeekedChar();
+  while (peekChar() == '.') {
+    takePeeked();
     if (readAny(true) != ttIdent) unexpected(notIdentCode);
     const std::string& name = cur().F_String;
     const TVarField* field = findField(type, name);
@@ -333,7 +323,7 @@ TVorToken resolveType(TCurrentToken& self, TVarType* type) {
     peekAlways = true;
   }
   const int32_t size = sizeOfType(type);
-  if (f && (peekAlways || nextRealChar() == '[')) {
+  if (f && (peekAlways || peekChar() == '[')) {
     TCurrentToken* peek = Compiler->PeekToken();
     TCurrentToken* current = Compiler->CurToken();
     ScratchToken scratch;
@@ -387,7 +377,7 @@ TVorToken resolveFromTable(TCurrentToken& self, std::string_view str) {
       if (id->type_ == itLocalVar && id->scope != Idents->CurrentScope())
         fatal(msg::LocalNotShared);
       auto* v = static_cast<TVar*>(id->ptr);
-      if (v && nextRealChar() == '.') return resolveVariablePath(self, *id, v);
+      if (v && peekChar() == '.') return resolveVariablePath(self, *id, v);
       self.F_Pointer = v;
       setSize(self, v ? sizeOfType(v->type_) : 0);
       self.F_Extra.Offset = 0;

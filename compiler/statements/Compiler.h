@@ -298,8 +298,12 @@ inline TCurrentToken& cur() { return *Compiler->CurToken(); }
 inline TAFile& curFile() { return *Compiler->CurFile(); }
 inline TFunction* curFunc() { return Compiler->CurFunc(); }
 // The next byte that is not a blank (control bytes skipped), not consumed;
-// takePeeked moves past it.
-inline char peekChar() { return curFile().peekNextRealChar(true); }
+// takePeeked moves past it. Names are also resolved with no source open
+// (before the project is loaded): there is no next byte then.
+inline char peekChar() {
+  TAFile* f = Compiler->CurFile();
+  return f ? f->peekNextRealChar(true) : '\0';
+}
 inline void takePeeked() { curFile().setPosition(curFile().lastPeek()); }
 
 }  // namespace vorak

@@ -65,7 +65,9 @@ int32_t rawStackBytes(std::string_view code) {
   }
 }
 
-bool isStackRegister(const TOperand* op) {
+// The stack pointer named as a register, at any width (SPL included): a
+// write to any part of it moves the stack.
+bool isStackPointerOperand(const TOperand* op) {
   if (!op || op->hint != otRegister) return false;
   const TRegister r = op->reg_base;
   return r == REG_SP || r == REG_ESP || r == REG_RSP || r == REG_SPL;
@@ -73,7 +75,7 @@ bool isStackRegister(const TOperand* op) {
 
 // The stack pointer of the mode's width, as a whole.
 bool isWholeStackPointer(const TOperand* op) {
-  return isStackRegister(op) && op->size == static_cast<uint32_t>(ptrSize);
+  return isStackPointerOperand(op) && op->size == static_cast<uint32_t>(ptrSize);
 }
 
 // Whether the instruction writes its first operand.
@@ -94,8 +96,8 @@ bool writesFirst(const TInstruction& inst) {
 void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1,
                                  const TOperand* o2) const {
   if (!fn || CompileFlags.peek_mode) return;
-  const bool first = isStackRegister(o1) && writesFirst(inst);
-  const bool second = isStackRegister(o2) && std::string_view(inst.name) == "xchg";
+  const bool first = isStackPointerOperand(o1) && writesFirst(inst);
+  const bool second = isStackPointerOperand(o2) && std::string_view(inst.name) == "xchg";
   if (!first && !second) return;
   const std::string_view name(inst.name);
   if (!second && isWholeStackPointer(o1) && o2) {
@@ -116,7 +118,7 @@ void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const 
 
 void TCompiler::followStackWrite(TFunction* fn, std::string_view mnemonic, const TOperand* o1,
                                  const TOperand* o2) const {
-  if (!isStackRegister(o1) && !isStackRegister(o2)) return;
+  if (!isStackPointerOperand(o1) && !isStackPointerOperand(o2)) return;
   if (const PInstruction inst = opcodeLookup(mnemonic)) followStackWrite(fn, *inst, o1, o2);
 }
 

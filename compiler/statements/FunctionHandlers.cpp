@@ -28,7 +28,7 @@ bool isConventionKey(TKeyword k) { return k == keyStdcall || k == keyCDecl || k 
 
 // A stack or frame register of any width: an operand that names one is a
 // slot of the function being compiled.
-bool isStackRegister(TRegister r) {
+bool isStackOrFrameRegister(TRegister r) {
   return r == REG_SP || r == REG_BP || r == REG_ESP || r == REG_EBP || r == REG_RSP || r == REG_RBP;
 }
 
@@ -91,7 +91,7 @@ void readParams(TFunction* fn, bool definition, bool record) {
         std::unique_ptr<TOperand> def = Compiler->moveNextOperand(true, false);
         // A slot of the declaring function means nothing to its callers.
         if (def->hint != otRegister && def->hint != otImm &&
-            (isStackRegister(def->reg_base) || isStackRegister(def->reg_index)))
+            (isStackOrFrameRegister(def->reg_base) || isStackOrFrameRegister(def->reg_index)))
           fatal(msg::ParamDefaultStackSlot, name);
         hadDefault = true;
         // A method declaration's defaults are read and dropped: its

@@ -174,15 +174,6 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
 // Set when a conditional value has read the ";" that ends its statement.
 bool conditionEndedStatement = false;
 
-// A label of a conditional value: reached only from its own code.
-TFunction* conditionLabel(std::string_view name) {
-  TFunction* label = FuncMan->CreateFunction(ltLabel, Compiler->CurFunc());
-  vorStrAssign(label->Name, name);
-  vorStrAssign(label->ImportName, name);
-  label->IsCalled = 1;
-  return label;
-}
-
 // The assignment target, valid while one statement runs.
 struct TargetScope {
   explicit TargetScope(TOperand* op, const std::string& text) {
@@ -357,9 +348,9 @@ uint32_t handle_VARCONDITION(TOperand* o1) {
   const bool withIf = Compiler->PeekToken()->F_Type == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
   f.moveLastPeek();
   if (withIf && !Compiler->ExpectSymbol("(")) unexpected(unx::VarCondOpen);
-  TFunction* holds = conditionLabel("ifcode");
-  TFunction* otherwise = conditionLabel("else");
-  TFunction* done = conditionLabel("exitif");
+  TFunction* holds = newStatementLabel("ifcode");
+  TFunction* otherwise = newStatementLabel("else");
+  TFunction* done = newStatementLabel("exitif");
   // The condition has links of its own, whatever block it stands in.
   const auto cc = std::make_unique<TCondContext>(holds, otherwise);
   handle_IFJUMP(true, handle_IFEXPRESSION(*cc, 0), otherwise);

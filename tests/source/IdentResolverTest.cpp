@@ -321,6 +321,19 @@ TEST_F(ResolverTest, Variables) {
   EXPECT_EQ(fatalLine([&] { read("loc"); }), "[1,3]: [14323] Local variables can not be shared or redeclared. in [t.vor]");
 }
 
+// Before a project is loaded no source is open: the look at the byte after
+// a variable's name (a field path?) finds none, and the name still resolves.
+TEST_F(ResolverTest, VariableResolvesWithNoSourceOpen) {
+  TVar* g = VarMan->addVar(vmGlobal, "Counter", type("word"), 4, 0);
+  ASSERT_EQ(Compiler->CurFile(), nullptr);
+  EXPECT_EQ(peekChar(), '\0');
+  TCurrentToken t;
+  t.setIdentifier("counter");
+  EXPECT_EQ(t.F_IdentType, itGlobalVar);
+  EXPECT_EQ(t.F_Pointer, g);
+  EXPECT_EQ(t.F_ByteCount, 2);
+}
+
 TEST_F(ResolverTest, VariableFieldPath) {
   TVarType* rec = recordType();
   TVar* r = VarMan->addVar(vmGlobal, "r", rec, 1, 0);
