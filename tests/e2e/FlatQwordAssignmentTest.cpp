@@ -118,13 +118,13 @@ Program program(const Case& c) {
   const bool local = c.dest == Dest::LocalFrame || c.dest == Dest::LocalNoFrame;
   auto destOf = [&](bool isSigned) -> std::string {
     switch (c.dest) {
-      case Dest::Global: return isSigned ? "gs" : "gu";
+      case Dest::Global: return isSigned ? "gsi" : "gun";
       case Dest::Member: return isSigned ? "rec.s" : "rec.u";
       case Dest::Element: return isSigned ? "sa[rax]" : "ua[rax]";
       default: return isSigned ? "ls" : "lu";
     }
   };
-  std::string globals = "block R {\n  dword pad;\n  qword u;\n  int64 s;\n}\nR rec;\nqword gu;\nint64 gs;\n"
+  std::string globals = "block R {\n  dword pad;\n  qword u;\n  int64 s;\n}\nR rec;\nqword gun;\nint64 gsi;\n"
                         "qword ua[3];\nint64 sa[3];\n";
   std::string body;
   // The destination filled, the assignment, then what it holds copied out.
@@ -192,7 +192,9 @@ TEST_P(QwordAssignment, StoresAllEightBytes) {
     EXPECT_EQ(hex(r.read(kResults + k * 8, 8)), hex(p.checks[k].expected)) << p.checks[k].what;
   const uint64_t after = kResults + p.checks.size() * 8;
   // RAX changes only where m2m_reg lets the moves use it.
-  if (!c.m2m) EXPECT_EQ(r.read(after, 8), kRax) << "rax";
+  if (!c.m2m) {
+    EXPECT_EQ(r.read(after, 8), kRax) << "rax";
+  }
   EXPECT_EQ(hex(r.read(after + 8, 8)), hex(kRcx)) << "rcx";
   EXPECT_EQ(hex(r.read(after + 16, 8)), hex(kRdx)) << "rdx";
   EXPECT_EQ(r.reg(rSP), flatStackTop(64)) << "the stack is as it was";
