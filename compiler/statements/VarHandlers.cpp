@@ -35,11 +35,11 @@ uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
   return rc;
 }
 
-// "mov" o1, value for an assignment. A memory operand takes at most a 4-byte
+// "mov" o1, value for an assignment, where a smaller variable widens into
+// the variable wherever it lies. A memory operand takes at most a 4-byte
 // immediate, which the processor sign-extends; a number beyond that into an
 // 8-byte variable of 64-bit code is stored as its two doubleword halves,
 // which changes no register.
-// A smaller variable widens into the variable wherever it lies.
 uint32_t assignValue(TOperand* o1, TOperand* value) {
   const bool memory = o1->hint == otVar || o1->hint == otMem;
   const int64_t v = value->value;
