@@ -46,6 +46,19 @@ TOperand rebased(const TOperand& o, int64_t by) {
 
 PInstruction row(std::string_view name) { return opcodeLookup(name); }
 
+// The number of a scratch register (0 the accumulator, then 1, then 2) that
+// the address of a memory destination does not use.
+uint8_t scratchFor(POperand dst) {
+  uint8_t s = 0;
+  if (dst->hint != otMem) return s;
+  auto used = [&](uint8_t n) {
+    return (dst->reg_base != REG_NONE && regID(dst->reg_base) == n) ||
+           (dst->reg_index != REG_NONE && regID(dst->reg_index) == n);
+  };
+  while (s < 2 && used(s)) ++s;
+  return s;
+}
+
 }  // namespace
 
 // mov and movsx/movzx rewrite into each other (a smaller source widens, equal
@@ -288,6 +301,7 @@ uint32_t TVorAssembler::movToMemory(POperand o1, POperand o2) {
     case otMem:
       if (o1->size == 0) o1->size = o2->size;
       if (o2->size == 0) o2->size = o1->size;
+      if (F_widenIntoMemory && o2->size < o1->size) return moveWidenedToVariable(o1, o2);
       if (o1->size != o2->size) return ERROR_OPERAND_SIZE_MISMATCH;
       return moveMemToMem(o1, o2);
     default: return ERROR_OPERAND2_INVALID;
@@ -312,14 +326,7 @@ uint32_t TVorAssembler::moveMemToMem(POperand o1, POperand o2) {
     return rc == ASSEMBLE_OK ? innerAssemble(pop, o1, nullptr) : rc;
   }
 
-  uint8_t s = 0;
-  if (o1->hint == otMem) {
-    auto used = [&](uint8_t n) {
-      return (o1->reg_base != REG_NONE && regID(o1->reg_base) == n) ||
-             (o1->reg_index != REG_NONE && regID(o1->reg_index) == n);
-    };
-    while (s < 2 && used(s)) ++s;
-  }
+  const uint8_t s = scratchFor(o1);
   const bool save = !(s == 0 && mayClobber);
   const uint32_t saveWidth = std::max(ptrWidth(), size);
   TOperand scratch, saved;
@@ -336,23 +343,37 @@ uint32_t TVorAssembler::moveMemToMem(POperand o1, POperand o2) {
   return rc;
 }
 
-// A smaller memory source into a variable: widened in the accumulator.
+// A smaller memory source into a variable: widened in a scratch register by
+// the destination's sign, the accumulator unless the destination's address
+// uses it. A qword of 64-bit code takes every smaller size: a doubleword
+// goes through movsxd when signed, and otherwise through a plain 32-bit
+// load, which clears the upper half of the register.
 uint32_t TVorAssembler::moveWidenedToVariable(POperand o1, POperand o2) {
   const uint32_t size = o1->size;
-  if ((size != 1 && size != 2 && size != 4) || (o2->size != 1 && o2->size != 2 && o2->size != 4))
+  const bool quad = size == 8 && mode64();
+  if ((size != 1 && size != 2 && size != 4 && !quad) || (o2->size != 1 && o2->size != 2 && o2->size != 4))
     return ERROR_OPERAND_SIZE_MISMATCH;
-  const bool save = CompileFlags.m2m_reg == REG_NONE;
+  const uint8_t s = scratchFor(o1);
+  const bool save = !(s == 0 && CompileFlags.m2m_reg != REG_NONE);
   const uint32_t saveWidth = std::max(ptrWidth(), size);
-  TOperand scratch, saved;
-  scratch.setRegister(o1->issigned, numbered(0, size));
-  saved.setRegister(false, numbered(0, saveWidth));
+  TOperand scratch, saved, low;
+  scratch.setRegister(o1->issigned, numbered(s, size));
+  saved.setRegister(false, numbered(s, saveWidth));
+  low.setRegister(false, numbered(s, 4));
   const int64_t shift = save ? saveWidth : 0;
   TOperand src = rebased(*o2, shift), dst = rebased(*o1, shift);
 
   static const PInstruction mov = row("mov"), movsx = row("movsx"), movzx = row("movzx"),
                             push = row("push"), pop = row("pop");
   uint32_t rc = save ? innerAssemble(push, &saved, nullptr) : ASSEMBLE_OK;
-  if (rc == ASSEMBLE_OK) rc = innerAssemble(o1->issigned ? movsx : movzx, &scratch, &src);
+  if (rc == ASSEMBLE_OK) {
+    if (src.size != 4)
+      rc = innerAssemble(o1->issigned ? movsx : movzx, &scratch, &src);
+    else if (o1->issigned)
+      rc = emitRM(0x63, 8, scratch.reg_base, &src);  // movsxd r64, r/m32
+    else
+      rc = innerAssemble(mov, &low, &src);
+  }
   if (rc == ASSEMBLE_OK) rc = innerAssemble(mov, &dst, &scratch);
   if (rc == ASSEMBLE_OK && save) rc = innerAssemble(pop, &saved, nullptr);
   return rc;

@@ -79,6 +79,16 @@ class TVorAssembler {
   TVorAssembler(const TVorAssembler&) = delete;
   TVorAssembler& operator=(const TVorAssembler&) = delete;
 
+  // Set while a statement assigns to a variable: a smaller variable then
+  // widens into a destination addressed by registers (a local, an element)
+  // as it does into a global. A plain mov between brackets of two sizes
+  // stays refused. Returns the previous setting.
+  bool widenIntoMemory(bool on) {
+    const bool was = F_widenIntoMemory;
+    F_widenIntoMemory = on;
+    return was;
+  }
+
   // --- The byte buffer -----------------------------------------------------
   // Appends the first len bytes; false (and nothing appended) when len is
   // more than the list holds.
@@ -317,6 +327,7 @@ class TVorAssembler {
   class TQuietPush;
   uint8_t F_moveNesting = 0;  // mov <-> movsx/movzx rewrites in progress
   bool F_quietPush = false;   // a move's own pushes warn of nothing
+  bool F_widenIntoMemory = false;
   // --- end of data movement, stack and control transfer ---------------------
   // --- x87 and MMX/SSE forms (X87Groups.cpp, SseGroups.cpp) ----------------
   // x87 arithmetic and compare with a memory operand: single precision for 4

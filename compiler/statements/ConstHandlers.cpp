@@ -127,7 +127,11 @@ void handle_ENUM() {
     int64_t value = 0;
     std::string item;
     for (;;) {
-      if (!c.ExpectFreeIdent()) unexpected(unx::EnumItemRedeclared);
+      // A name already taken is reported as written: the token read for it
+      // stands for what the name means (a constant's value, a type).
+      const bool named = c.CurFile()->peekNextToken(true) == ttIdent;
+      const std::string written = named ? c.PeekToken()->F_String : std::string();
+      if (!c.ExpectFreeIdent()) fatal(msg::EnumItemRedeclared, named ? written : c.CurToken()->getTokenStr());
       item = c.CurToken()->F_String;
       if (c.CurFile()->peekNextRealChar(true) == '=') {
         c.CurFile()->moveNextChar(true, false);

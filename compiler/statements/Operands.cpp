@@ -73,9 +73,11 @@ void labelOperand(TOperand& op, TFunction* label) {
 
 // "[" on the variable's line: an element index, a number or a register
 // (scaled by the element size). False when no index follows.
-inline bool readIndex(int64_t& n, TRegister& reg, bool& isRegister) {
+// name keeps the variable's text, which the index's tokens replace.
+inline bool readIndex(int64_t& n, TRegister& reg, bool& isRegister, std::string& name) {
   TAFile* f = Compiler->CurFile();
   if (f->isNextLineBreak() || f->peekNextRealChar(true) != '[') return false;
+  name = Compiler->CurToken()->F_String;
   f->setPosition(f->lastPeek());
   const TVorToken t = Compiler->ExpectToken({ttNumber, ttRegister});
   if (t == ttNone) unexpected(unx::IndexItem);
@@ -110,14 +112,20 @@ TElementIndex elementIndex(const TCurrentToken& tk, const TVar* v) {
   int64_t n = 0;
   bool isRegister = false;
   TRegister reg = REG_NONE;
-  if (!readIndex(n, reg, isRegister)) return x;
+  std::string name;
+  if (!readIndex(n, reg, isRegister, name)) return x;
   if (!isRegister) {
     if (n < 0 || mulCapped(static_cast<uint64_t>(n) + 1, s) > uint64_t{count} * elementSize)
       Log->FatalError(msg::OffsetInvalid);
     x.disp = static_cast<int32_t>(static_cast<uint32_t>(x.disp) + s * static_cast<uint32_t>(n));
     return x;
   }
-  if (count < 2 || !scalable(elementSize)) Log->FatalError(msg::OffsetInvalid);
+  if (count < 2) Log->FatalError(msg::OffsetInvalid);
+  // An element the processor cannot scale to is still reachable, through an
+  // address written out or a typed register: the message says how.
+  if (CompileFlags.cpu_bits == 16 && elementSize != 1)
+    fatal(msg::IndexElementUnscaled16, name, std::to_string(elementSize), regToStr(reg));
+  if (!scalable(elementSize)) fatal(msg::IndexElementUnscaled, name, std::to_string(elementSize), regToStr(reg));
   x.reg = reg;
   x.scale = static_cast<uint8_t>(elementSize);
   return x;

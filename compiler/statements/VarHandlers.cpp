@@ -35,6 +35,38 @@ uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
   return rc;
 }
 
+// "mov" o1, value for an assignment, where a smaller variable widens into
+// the variable wherever it lies. A memory operand takes at most a 4-byte
+// immediate, which the processor sign-extends; a number beyond that into an
+// 8-byte variable of 64-bit code is stored as its two doubleword halves,
+// which changes no register.
+uint32_t assignValue(TOperand* o1, TOperand* value) {
+  const bool memory = o1->hint == otVar || o1->hint == otMem;
+  const int64_t v = value->value;
+  if (!mode64() || !memory || o1->size != 8 || value->hint != otImm || (v >= INT32_MIN && v <= INT32_MAX)) {
+    struct Widening {
+      TVorAssembler& a = Compiler->Assembler_();
+      const bool was = a.widenIntoMemory(true);
+      ~Widening() { a.widenIntoMemory(was); }
+    } widening;
+    return emit("mov", o1, value);
+  }
+  TOperand half = *o1;
+  half.size = 4;
+  // An address without registers counts its displacement in elements.
+  if (half.reg_base == REG_NONE && half.scale > 1) {
+    half.displacement *= half.scale;
+    half.scale = 1;
+  }
+  TOperand part;
+  part.setImm(false, static_cast<uint32_t>(v), 4);
+  uint32_t rc = emit("mov", &half, &part);
+  if (rc != ASSEMBLE_OK) return rc;
+  half.displacement += 4;
+  part.setImm(false, static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32), 4);
+  return emit("mov", &half, &part);
+}
+
 bool inFunction() {
   const TFunction* fn = Compiler->CurFunc();
   return fn && fn->FuncIndex != 0;
@@ -330,7 +362,7 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
   }
   if (peekChar() == '(') return handle_VARCONDITION(o1);
   std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, true);
-  const uint32_t rc = emit("mov", o1, value.get());
+  const uint32_t rc = assignValue(o1, value.get());
   // An address into a stack slot has no "mov" form: it goes through the
   // stack, which changes no register (pop reads its address after the pop).
   const bool address = value->hint == otLabelRef || value->hint == otVarRef || value->hint == otLabel;
@@ -360,7 +392,7 @@ uint32_t handle_VARCONDITION(TOperand* o1) {
   uint32_t rc = ASSEMBLE_OK;
   auto load = [&] {
     std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, false);
-    rc = emit("mov", o1, value.get());
+    rc = assignValue(o1, value.get());
     if (rc != ASSEMBLE_OK) fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
   };
   if (peekChar() != ':') load();

@@ -372,7 +372,7 @@ class MoveSweep : public DataMovement {
     for (const Decoded& d : decodeAll(r.bytes, bits)) {
       length += d.length;
       const bool known = d.mnemonic == "push" || d.mnemonic == "pop" || d.mnemonic == "mov" ||
-                         d.mnemonic == "movzx" || d.mnemonic == "movsx";
+                         d.mnemonic == "movzx" || d.mnemonic == "movsx" || d.mnemonic == "movsxd";
       EXPECT_TRUE(known) << where << " has " << d.text;
     }
     EXPECT_EQ(length, r.bytes.size()) << where << " " << hexBytes(r.bytes);
@@ -615,9 +615,12 @@ class MoveEmulation : public DataMovement {
   // Moves dst <- src in the emulator: dst holds src's bytes (extended when
   // smaller), src and the stack pointer are unchanged, and so is every
   // register but the accumulator where m2m_reg allows it.
-  void expectMove(uint32_t bits, const Op& dst, const Op& src, bool mayClobber) {
+  // widen: as an assignment statement moves, which widens into any memory.
+  void expectMove(uint32_t bits, const Op& dst, const Op& src, bool mayClobber, bool widen = false) {
     CompileFlags.m2m_reg = mayClobber ? REG_EAX : REG_NONE;
+    enc.widenIntoMemory(widen);
     const Result r = run(bits, "mov", dst, src);
+    enc.widenIntoMemory(false);
     const std::string where = std::to_string(bits) + "-bit, " + std::to_string(dst.size) + " <- " +
                               std::to_string(src.size) + (mayClobber ? ", m2m_reg" : "") + ": " + hexBytes(r.raw);
     ASSERT_EQ(r.rc, ASSEMBLE_OK) << where;
@@ -683,10 +686,12 @@ TEST_F(MoveEmulation, MemoryToMemoryAvoidsTheAddressRegisters) {
   }
 }
 
+// A qword of 64-bit code takes every smaller size, a doubleword included.
 TEST_F(MoveEmulation, SmallerSourceWidensIntoTheVariable) {
   for (uint32_t bits : {16u, 32u, 64u}) {
-    for (uint32_t to : {2u, 4u}) {
-      for (uint32_t from : {1u, 2u}) {
+    for (uint32_t to : {2u, 4u, 8u}) {
+      if (to == 8 && bits != 64) continue;
+      for (uint32_t from : {1u, 2u, 4u}) {
         if (from >= to) continue;
         for (bool sign : {false, true}) {
           for (bool clobber : {false, true}) {
@@ -694,6 +699,39 @@ TEST_F(MoveEmulation, SmallerSourceWidensIntoTheVariable) {
             dst.issigned = sign;
             expectMove(bits, dst, bits == 16 ? M(from, {REG_BX}) : M(from, {REG_ESP}, 0x20), clobber);
             expectMove(bits, dst, V2(from), clobber);
+          }
+        }
+      }
+    }
+  }
+}
+
+// An assignment widens into a destination addressed by registers too (a
+// local, an element), with a scratch register its address does not use and
+// the stack-based operands moved by the push that saves it. A plain mov
+// between two sizes of memory stays refused.
+TEST_F(MoveEmulation, SmallerSourceWidensIntoMemoryInAnAssignment) {
+  for (uint32_t bits : {16u, 32u, 64u}) {
+    for (uint32_t to : {2u, 4u, 8u}) {
+      if (to == 8 && bits != 64) continue;
+      for (uint32_t from : {1u, 2u, 4u}) {
+        if (from >= to) continue;
+        std::vector<std::pair<Op, Op>> pairs;
+        if (bits == 16) {
+          pairs.push_back({M(to, {REG_BP}, 0x10), M(from, {REG_BX})});
+          pairs.push_back({M(to, {REG_BX, REG_SI}), V2(from)});
+        } else {
+          pairs.push_back({M(to, {REG_ESP}, 0x10), M(from, {REG_ESP}, 0x40)});
+          pairs.push_back({M(to, {REG_EAX}), M(from, {REG_EBX}, 0x10)});
+          pairs.push_back({M(to, {REG_ECX, REG_EAX}, 8, 2), V2(from)});
+          pairs.push_back({M(to, {REG_EBX}, 0x20), M(from, {REG_EAX, REG_ECX}, 0x400)});
+          if (bits == 64) pairs.push_back({M(to, {REG_R8, REG_RAX}), M(from, {REG_RSP}, 0x18)});
+        }
+        for (auto [dst, src] : pairs) {
+          EXPECT_NE(run(bits, "mov", dst, src).rc, ASSEMBLE_OK) << "a plain mov of " << to << " <- " << from;
+          for (bool sign : {false, true}) {
+            dst.issigned = sign;
+            for (bool clobber : {false, true}) expectMove(bits, dst, src, clobber, true);
           }
         }
       }

@@ -301,6 +301,36 @@ TEST_F(OperandTest, ElementIndexesStayInsideTheVariable) {
   EXPECT_EQ(error("arr[1 2"), "[1,7]: [2344] Unexpected number 2 in [t.vor]");
 }
 
+// A register index is scaled by the element size, which the processor
+// takes only as 1, 2, 4 or 8, and 16-bit addressing not at all: the message
+// names the element size and how to reach an element instead.
+TEST_F(OperandTest, RegisterIndexesNeedAnElementTheProcessorCanScaleTo) {
+  TVarType* rec = VarMan->addType("Rec", 6, int64_t{0}, int64_t{0}, false, false);
+  VarMan->addVar(vmGlobal, "recs", rec, 8, 0);
+  const std::string unscaled =
+      "[13053] recs has elements of 6 bytes, and an index register scales only by 1, 2, 4 or 8: multiply ecx by 6 "
+      "and add it to the address, or point a register at the element and type it with \"as\" in [t.vor]";
+  EXPECT_EQ(error("recs[ecx]"), "[1,9]: " + unscaled);
+  EXPECT_EQ(error("\n\n  recs[ecx]"), "[3,11]: " + unscaled) << "at the operand's line";
+  EXPECT_EQ(error("recs[8]"), "[1,7]: [6523] offset invalid in [t.vor]") << "an index past the end";
+  auto op = first("recs[7]");
+  EXPECT_EQ(op->displacement, 42);
+
+  CompileFlags.cpu_bits = 16;
+  ptrSize = 2;
+  VarMan->addVar(vmGlobal, "wtab", type("word"), 4, 0);
+  VarMan->addVar(vmGlobal, "btab", type("byte"), 4, 0);
+  EXPECT_EQ(error("wtab[si]"),
+            "[1,8]: [13054] 16-bit addressing has no scale, so an index register reaches only 1-byte elements, and "
+            "wtab has elements of 2 bytes: multiply si by 2 and add it to the address, or point a register at the "
+            "element and type it with \"as\" in [t.vor]");
+  op = first("btab[si]");
+  EXPECT_EQ(op->reg_base, REG_SI);
+  EXPECT_EQ(op->scale, 1);
+  op = first("wtab[3]");
+  EXPECT_EQ(op->displacement, 6);
+}
+
 TEST_F(OperandTest, LocalVariablesOnTheFrameOrTheStack) {
   VarMan->addVar(vmLocal, "loc", dword_, 1, 8);
   auto op = first("loc");
