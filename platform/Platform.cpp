@@ -157,6 +157,14 @@ void exitProcess(int code) {
 }
 
 void* loadLibrary(const std::string& path, std::string* error) {
+  // dlopen opens whatever the name leads to and waits on a pipe for a
+  // writer that never comes: anything but a regular file is refused first.
+  struct stat st;
+  const bool found = stat(path.c_str(), &st) == 0;
+  if (!found || !S_ISREG(st.st_mode)) {
+    if (error) *error = found ? "not a regular file" : std::strerror(errno);
+    return nullptr;
+  }
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h && error) {
     const char* e = dlerror();

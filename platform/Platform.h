@@ -67,7 +67,9 @@ bool namesOneFile(const std::string& a, const std::string& b);
 void* growPages(void* block, size_t oldBytes, size_t newBytes);
 void freePages(void* block, size_t bytes);
 
-// Dynamic libraries. Errors are reported as text; nothing throws.
+// Dynamic libraries. Errors are reported as text; nothing throws. A path
+// that does not lead to a regular file (a folder, a pipe, a device, a broken
+// link) is refused without being opened.
 void* loadLibrary(const std::string& path, std::string* error);
 void* findSymbol(void* library, const char* name);
 
