@@ -33,7 +33,10 @@ std::string fileVersion();
 
 // Sets the process up for the run, before anything else: a write past a
 // file-size limit fails with EFBIG, to be reported like any failed write,
-// instead of the signal ending the process silently.
+// instead of the signal ending the process silently; SIGHUP, SIGINT, SIGQUIT
+// and SIGTERM (unless ignored from the start) first remove the temporary
+// files of replaceFile that exist at that moment, then end the process by
+// the signal's default action.
 void startUp();
 
 // Flushes standard output and ends the process at once with the given code.
