@@ -13,9 +13,9 @@ int mkstemp(char* pattern) {
   static int created;
   if (!real) real = (int (*)(char*))dlsym(RTLD_NEXT, "mkstemp");
   const int fd = real(pattern);
-  const char* spec = getenv("VORAK_SIGNAL_AFTER_MKSTEMP");
+  const char* setting = getenv("VORAK_SIGNAL_AFTER_MKSTEMP");
   int sig = 0;
   int nth = 0;
-  if (fd >= 0 && spec && sscanf(spec, "%d,%d", &sig, &nth) == 2 && ++created == nth) raise(sig);
+  if (fd >= 0 && setting && sscanf(setting, "%d,%d", &sig, &nth) == 2 && ++created == nth) raise(sig);
   return fd;
 }
