@@ -3,6 +3,8 @@
 
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -23,18 +25,98 @@
 
 namespace vorak::platform {
 
+namespace {
+
+// The signals that end a run from outside: a closed terminal, Ctrl-C,
+// Ctrl-\ and kill.
+constexpr int kEndingSignals[] = {SIGHUP, SIGINT, SIGQUIT, SIGTERM};
+
+// The temporary files that exist at this moment, for the handler of those
+// signals: paths in fixed buffers, which it reads without allocating or
+// locking. A slot is filled and emptied only while the signals are held
+// back, together with the step that creates, renames or removes its file:
+// the handler never sees a slot half written, a temporary file never exists
+// without its slot, and a slot never outlives its file into a rename that
+// has made it the finished output.
+struct TempSlot {
+  char path[PATH_MAX];
+  volatile sig_atomic_t used;
+};
+// The files of a run are written one after another: a slot for each of them
+// (the output, the listing, the batch file) leaves room to spare.
+TempSlot tempSlots[3];
+
+// Holds the ending signals back for its lifetime; one that comes meanwhile
+// is delivered as it ends.
+class EndingSignalsHeld {
+ public:
+  EndingSignalsHeld() {
+    sigset_t set;
+    sigemptyset(&set);
+    for (int s : kEndingSignals) sigaddset(&set, s);
+    pthread_sigmask(SIG_BLOCK, &set, &old_);
+  }
+  ~EndingSignalsHeld() { pthread_sigmask(SIG_SETMASK, &old_, nullptr); }
+  EndingSignalsHeld(const EndingSignalsHeld&) = delete;
+  EndingSignalsHeld& operator=(const EndingSignalsHeld&) = delete;
+
+ private:
+  sigset_t old_;
+};
+
+// Async-signal-safe calls only: unlink, sigaction, raise, pthread_sigmask.
+void onEndingSignal(int sig) {
+  for (TempSlot& slot : tempSlots)
+    if (slot.used) unlink(slot.path);
+  // Ends by the signal's own default action, so that whoever started the
+  // run sees how it ended (a shell's 130 for Ctrl-C, 143 for kill).
+  struct sigaction byDefault = {};
+  byDefault.sa_handler = SIG_DFL;
+  sigemptyset(&byDefault.sa_mask);
+  sigaction(sig, &byDefault, nullptr);
+  raise(sig);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  pthread_sigmask(SIG_UNBLOCK, &set, nullptr);
+  _exit(128 + sig);  // not reached: the signal ends the process as it is let through
+}
+
+}  // namespace
+
 bool replaceFile(const std::string& path, std::string_view data, std::string* error, bool* writeFailed) {
   *writeFailed = false;
-  std::string temp = path + ".XXXXXX";
-  const int fd = mkstemp(temp.data());
+  TempSlot* slot = nullptr;
+  int fd = -1;
+  int err = 0;
+  {
+    EndingSignalsHeld held;
+    for (TempSlot& s : tempSlots) {
+      if (!s.used) {
+        slot = &s;
+        break;
+      }
+    }
+    const std::string temp = path + ".XXXXXX";
+    if (!slot) {
+      err = EMFILE;
+    } else if (temp.size() >= sizeof slot->path) {
+      err = ENAMETOOLONG;
+    } else {
+      std::memcpy(slot->path, temp.c_str(), temp.size() + 1);
+      fd = mkstemp(slot->path);
+      if (fd < 0) err = errno;
+      slot->used = fd >= 0;
+    }
+  }
   if (fd < 0) {
-    *error = std::strerror(errno);
+    *error = std::strerror(err);
     return false;
   }
   // mkstemp makes the file private; the output gets the usual permissions.
   const mode_t mask = umask(0);
   umask(mask);
-  int err = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
+  err = fchmod(fd, 0666 & ~mask) == 0 ? 0 : errno;
   size_t done = 0;
   while (err == 0 && done < data.size()) {
     const ssize_t n = write(fd, data.data() + done, data.size() - done);
@@ -43,14 +125,15 @@ bool replaceFile(const std::string& path, std::string_view data, std::string* er
     if (n > 0) done += static_cast<size_t>(n);
   }
   if (close(fd) != 0 && err == 0) err = errno;
-  if (err != 0) {
-    *writeFailed = true;
-  } else if (rename(temp.c_str(), path.c_str()) != 0) {
-    err = errno;
+  if (err != 0) *writeFailed = true;
+  {
+    EndingSignalsHeld held;
+    if (err == 0 && rename(slot->path, path.c_str()) != 0) err = errno;
+    if (err != 0) unlink(slot->path);
+    slot->used = 0;
   }
   if (err == 0) return true;
   *error = std::strerror(err);
-  unlink(temp.c_str());
   return false;
 }
 
@@ -147,7 +230,20 @@ std::string executableFolder() {
 
 std::string fileVersion() { return VORAK_FILE_VERSION; }
 
-void startUp() { signal(SIGXFSZ, SIG_IGN); }
+void startUp() {
+  signal(SIGXFSZ, SIG_IGN);
+  // A run ended from outside takes its temporary files with it. A signal
+  // that the run was started ignoring (nohup, a background job of a shell
+  // without job control) stays ignored.
+  struct sigaction act = {};
+  act.sa_handler = onEndingSignal;
+  sigemptyset(&act.sa_mask);
+  for (int s : kEndingSignals) sigaddset(&act.sa_mask, s);
+  for (int s : kEndingSignals) {
+    struct sigaction was;
+    if (sigaction(s, nullptr, &was) == 0 && was.sa_handler != SIG_IGN) sigaction(s, &act, nullptr);
+  }
+}
 
 void exitProcess(int code) {
   resetConsoleColour();
@@ -157,6 +253,14 @@ void exitProcess(int code) {
 }
 
 void* loadLibrary(const std::string& path, std::string* error) {
+  // dlopen opens whatever the name leads to and waits on a pipe for a
+  // writer that never comes: anything but a regular file is refused first.
+  struct stat st;
+  const bool found = stat(path.c_str(), &st) == 0;
+  if (!found || !S_ISREG(st.st_mode)) {
+    if (error) *error = found ? "not a regular file" : std::strerror(errno);
+    return nullptr;
+  }
   void* h = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!h && error) {
     const char* e = dlerror();

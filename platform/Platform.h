@@ -33,7 +33,10 @@ std::string fileVersion();
 
 // Sets the process up for the run, before anything else: a write past a
 // file-size limit fails with EFBIG, to be reported like any failed write,
-// instead of the signal ending the process silently.
+// instead of the signal ending the process silently; SIGHUP, SIGINT, SIGQUIT
+// and SIGTERM (unless ignored from the start) first remove the temporary
+// files of replaceFile that exist at that moment, then end the process by
+// the signal's default action.
 void startUp();
 
 // Flushes standard output and ends the process at once with the given code.
@@ -67,7 +70,9 @@ bool namesOneFile(const std::string& a, const std::string& b);
 void* growPages(void* block, size_t oldBytes, size_t newBytes);
 void freePages(void* block, size_t bytes);
 
-// Dynamic libraries. Errors are reported as text; nothing throws.
+// Dynamic libraries. Errors are reported as text; nothing throws. A path
+// that does not lead to a regular file (a folder, a pipe, a device, a broken
+// link) is refused without being opened.
 void* loadLibrary(const std::string& path, std::string* error);
 void* findSymbol(void* library, const char* name);
 

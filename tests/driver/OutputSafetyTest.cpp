@@ -1,14 +1,23 @@
 // What a build writes, and what it must never do to the files around it: no
 // input overwritten, no partial output, paths a shell takes as one word, and
 // output names that are names of files.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <string.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
+#include <tuple>
 #include <vector>
 
 #include "support/RunVorak.h"
@@ -543,6 +552,193 @@ TEST(BuilderExtension, APlainNameIsTaken) {
             std::string::npos)
       << r.out;
 }
+
+// ---- a run ended by a signal ----
+
+struct SignalCase {
+  const char* name;
+  int sig;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) { *os << c.name; }
+
+const SignalCase kEndingSignals[] = {
+    {"SIGHUP", SIGHUP}, {"SIGINT", SIGINT}, {"SIGQUIT", SIGQUIT}, {"SIGTERM", SIGTERM}};
+
+// Starts the compiler in dir with sig at its default action and let through,
+// as from an interactive shell (a background child of a shell without job
+// control would ignore SIGINT), without a core dump; standard output goes
+// to dir/out.txt. env is added to the test's own environment.
+pid_t startInterruptible(const std::string& exe, const std::vector<std::string>& args, const fs::path& dir, int sig,
+                         const std::vector<std::string>& env = {}) {
+  // Built before fork: the child makes async-signal-safe calls only.
+  std::vector<std::string> argStore{exe};
+  argStore.insert(argStore.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& a : argStore) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  std::vector<std::string> envStore = env;
+  for (char** e = environ; *e; ++e) envStore.emplace_back(*e);
+  std::vector<char*> envp;
+  for (std::string& e : envStore) envp.push_back(e.data());
+  envp.push_back(nullptr);
+  const std::string workDir = dir.string();
+  const std::string outPath = (dir / "out.txt").string();
+  const pid_t pid = fork();
+  if (pid != 0) return pid;
+  const int in = open("/dev/null", O_RDONLY);
+  const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (in < 0 || out < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 || chdir(workDir.c_str()) != 0) _exit(126);
+  const rlimit noCore{0, 0};
+  setrlimit(RLIMIT_CORE, &noCore);
+  signal(sig, SIG_DFL);
+  sigset_t set;
+  sigemptyset(&set);
+  sigaddset(&set, sig);
+  sigprocmask(SIG_UNBLOCK, &set, nullptr);
+  execve(argv[0], argv.data(), envp.data());
+  _exit(127);
+}
+
+// The child's wait status, once it has ended; after limitMs it is killed
+// and the test fails.
+int waitEnded(pid_t pid, int limitMs = 60000) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+  int status = 0;
+  for (;;) {
+    const pid_t got = waitpid(pid, &status, WNOHANG);
+    if (got == pid) return status;
+    if (got < 0 && errno != EINTR) return -1;
+    if (std::chrono::steady_clock::now() > deadline) {
+      ADD_FAILURE() << "the run did not end";
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      return status;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+}
+
+// The temporary files beside name in dir ("name.XXXXXX").
+std::vector<std::string> tempsOf(const fs::path& dir, const std::string& name) {
+  std::vector<std::string> temps = listing(dir);
+  std::erase_if(temps, [&](const std::string& n) { return n.size() != name.size() + 7 || n.rfind(name + ".", 0) != 0; });
+  return temps;
+}
+
+std::string endedBy(int status) {
+  if (WIFSIGNALED(status)) return std::string("signal ") + strsignal(WTERMSIG(status));
+  if (WIFEXITED(status)) return "exit code " + std::to_string(WEXITSTATUS(status));
+  return "status " + std::to_string(status);
+}
+
+class InterruptedRun : public ::testing::TestWithParam<SignalCase> {};
+
+// Killed while the output's temporary file grows: it goes, the previous
+// output stays, and the run ends by the signal itself.
+TEST_P(InterruptedRun, WhileTheOutputIsWrittenLeavesNoTemporaryFile) {
+  const int sig = GetParam().sig;
+  TempDir dir;
+  const fs::path d(dir.path());
+  const std::string exe = installVorak(dir.path(), kFlat);
+  writeFile(d / "p.vor", "program FLAT;\nbyte big[600000000];\nmov eax, 1\nhlt\n");
+  writeFile(d / "p.bin", "the previous output");
+  writeFile(d / "out.txt", "");
+  const std::vector<std::string> before = listing(d);
+
+  const pid_t pid = startInterruptible(exe, {(d / "p.vor").string(), "-nopause"}, d, sig);
+  ASSERT_GT(pid, 0);
+  // Sent once the temporary file exists and is being written.
+  bool growing = false;
+  int status = 0;
+  bool ended = false;
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!growing && !ended && std::chrono::steady_clock::now() < deadline) {
+    ended = waitpid(pid, &status, WNOHANG) == pid;
+    for (const std::string& t : tempsOf(d, "p.bin")) {
+      std::error_code ec;
+      if (fs::file_size(d / t, ec) > 0 && !ec) growing = true;
+    }
+    if (!growing) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  if (!ended) {
+    if (growing) kill(pid, sig);
+    status = waitEnded(pid);
+  }
+  ASSERT_TRUE(growing && !ended) << "no temporary output seen while the run lasted; it ended by "
+                                 << endedBy(status) << "\n"
+                                 << readFile(d / "out.txt");
+
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == sig) << endedBy(status);
+  EXPECT_EQ(listing(d), before);
+  EXPECT_EQ(readFile(d / "p.bin"), "the previous output");
+}
+
+// The signal comes right after a temporary file is created (a shim around
+// mkstemp raises it): the file still goes, and an output already renamed
+// into place stays. A run writes the output first, then the batch file,
+// then the listing at shut-down.
+struct WindowCase {
+  const char* name;
+  int nth;                         // the temporary file the signal follows
+  bool outputDone;                 // p.bin is the new output
+  std::vector<std::string> added;  // files the run leaves besides p.bin
+};
+
+void PrintTo(const WindowCase& c, std::ostream* os) { *os << c.name; }
+
+class InterruptedInTheWindow : public ::testing::TestWithParam<std::tuple<SignalCase, WindowCase>> {};
+
+TEST_P(InterruptedInTheWindow, AfterATemporaryFileIsCreated) {
+  const auto& [signal, window] = GetParam();
+  const std::string project = "program FLAT;\nmov eax, 1\nhlt\n";
+  // What an uninterrupted run writes.
+  TempDir clean;
+  writeFile(fs::path(clean.path()) / "p.vor", project);
+  const RunResult r = runVorak({clean.path() + "/p.vor", "-nopause"}, clean.path(), kFlat);
+  ASSERT_EQ(r.exitCode, 0) << r.out;
+  const std::string output = readFile(fs::path(clean.path()) / "p.bin");
+  ASSERT_FALSE(output.empty());
+
+  TempDir dir;
+  const fs::path d(dir.path());
+  const std::string exe = installVorak(dir.path(), kFlat);
+  writeFile(d / "p.vor", project);
+  writeFile(d / "p.bin", "the previous output");
+  writeFile(d / "out.txt", "");
+  std::vector<std::string> expected = listing(d);
+  expected.insert(expected.end(), window.added.begin(), window.added.end());
+  std::sort(expected.begin(), expected.end());
+
+  std::vector<std::string> env = {"VORAK_SIGNAL_AFTER_MKSTEMP=" + std::to_string(signal.sig) + "," +
+                                      std::to_string(window.nth),
+                                  std::string("LD_PRELOAD=") + VORAK_SIGNAL_AFTER_MKSTEMP};
+#ifdef VORAK_TEST_ASAN
+  // The shim is loaded before the sanitizer's runtime.
+  const char* asan = std::getenv("ASAN_OPTIONS");
+  env.push_back(std::string("ASAN_OPTIONS=verify_asan_link_order=0") + (asan ? std::string(":") + asan : ""));
+#endif
+  const pid_t pid = startInterruptible(exe, {(d / "p.vor").string(), "-nopause", "-asmdebug"}, d, signal.sig, env);
+  ASSERT_GT(pid, 0);
+  const int status = waitEnded(pid);
+
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == signal.sig)
+      << endedBy(status) << "\n" << readFile(d / "out.txt");
+  EXPECT_EQ(listing(d), expected);
+  EXPECT_EQ(readFile(d / "p.bin"), window.outputDone ? output : "the previous output");
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptedRun, ::testing::ValuesIn(kEndingSignals),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+INSTANTIATE_TEST_SUITE_P(
+    Signals, InterruptedInTheWindow,
+    ::testing::Combine(::testing::ValuesIn(kEndingSignals),
+                       ::testing::Values(WindowCase{"Output", 1, false, {}}, WindowCase{"BatchFile", 2, true, {}},
+                                         WindowCase{"Listing", 3, true, {"p.build.bat"}})),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) + "_" + std::get<1>(info.param).name;
+    });
 
 }  // namespace
 }  // namespace vorak::test

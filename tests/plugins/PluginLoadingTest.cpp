@@ -2,6 +2,7 @@
 // copy of the executable with a chosen set of plug-ins beside it.
 #include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <fstream>
@@ -67,6 +68,62 @@ TEST(PluginLoading, BrokenLibrariesAreSkippedAndTheOthersLoadInNameOrder) {
   // The first registration of the name stays in force.
   EXPECT_EQ(readFile(dir.path() + "/p.bin"), "A");
 }
+
+// A pipe in plugins/ named like a plug-in, or a link to one: skipped
+// unopened (dlopen would wait for a writer for ever), the others load, as
+// for a folder or a broken link. A run that outlives the limit fails the
+// test instead of hanging it.
+enum class Entry { Pipe, LinkToAPipe };
+
+struct EntryCase {
+  const char* name;  // the entry's file name
+  Entry kind;
+};
+
+void PrintTo(const EntryCase& c, std::ostream* os) { *os << c.name; }
+
+class NotARegularFile : public ::testing::TestWithParam<EntryCase> {};
+
+TEST_P(NotARegularFile, IsSkippedAndTheOthersLoad) {
+  const EntryCase& c = GetParam();
+  TempDir dir;
+  const std::string exe = installVorak(dir.path(), RunOptions{std::vector<std::string>{testPlugin("twin_a")}});
+  const fs::path entry = fs::path(dir.path()) / "plugins" / c.name;
+  const fs::path pipe = fs::path(dir.path()) / "fifo";
+  switch (c.kind) {
+    case Entry::Pipe:
+      ASSERT_EQ(mkfifo(entry.c_str(), 0600), 0);
+      break;
+    case Entry::LinkToAPipe:
+      ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+      fs::create_symlink(pipe, entry);
+      break;
+  }
+  writeFile(dir.path() + "/p.vor", "program twin;\n");
+  RunOptions options;
+  options.timeoutMs = 60000;
+  const RunResult r = runInstalled(exe, {dir.path() + "/p.vor", "-nopause"}, dir.path(), options);
+  ASSERT_FALSE(r.timedOut) << "the run waited on " << entry;
+  // "twin_a.so" sorts after every entry name of the table.
+  EXPECT_EQ(linesStarting(r.out, "PlugSys: "),
+            (std::vector<std::string>{
+                "PlugSys: " + std::string(c.name) + " skipped - not a valid plugin",
+                "PlugSys: twin-a: RegisterBuilder(\"Twin\") returned 0",
+                "PlugSys: twin-a plugin was loaded!",
+                "PlugSys: twin-a exit",
+            }))
+      << r.out;
+  EXPECT_EQ(r.exitCode, 0) << r.out;
+  EXPECT_EQ(readFile(dir.path() + "/p.bin"), "A");
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, NotARegularFile,
+                         ::testing::Values(EntryCase{"pipe.so", Entry::Pipe},
+                                           EntryCase{"pipelink.so", Entry::LinkToAPipe}),
+                         [](const auto& info) {
+                           std::string n = info.param.name;
+                           return n.substr(0, n.find('.'));
+                         });
 
 TEST(PluginLoading, ExitEntriesRunInLoadOrderAfterThePause) {
   TempDir dir;

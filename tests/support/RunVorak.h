@@ -151,13 +151,10 @@ inline std::vector<std::string> limitedEnvironment(uint32_t limitMiB) {
   return env;
 }
 
-// Copies the executable (with the includes/ and plugins/ folders that ship
-// beside it, when present, or the chosen plug-ins) into workDir, runs it
-// there with args, standard input from /dev/null, standard error left to the
-// test's own and SIGXFSZ at its default action, and returns its standard
-// output and exit code.
-inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir,
-                          const RunOptions& options = {}) {
+// Copies the executable into workDir, with the includes/ and plugins/
+// folders that ship beside it, when present, or the chosen plug-ins; returns
+// the copy's path.
+inline std::string installVorak(const std::string& workDir, const RunOptions& options = {}) {
   namespace fs = std::filesystem;
   const fs::path source(VORAK_EXE);
   const fs::path exe = fs::path(workDir) / source.filename();
@@ -173,10 +170,18 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
       fs::copy(from, fs::path(workDir) / folder,
                fs::copy_options::recursive | fs::copy_options::overwrite_existing);
   }
+  return exe.string();
+}
 
+// Runs the executable that installVorak placed, in workDir, with args,
+// standard input from /dev/null, standard error left to the test's own and
+// SIGXFSZ at its default action, and returns its standard output and exit
+// code.
+inline RunResult runInstalled(const std::string& exePath, const std::vector<std::string>& args,
+                              const std::string& workDir, const RunOptions& options = {}) {
+  namespace fs = std::filesystem;
   // Everything the child needs is built before fork: after it only
   // async-signal-safe calls are allowed.
-  const std::string exePath = exe.string();
   std::vector<std::string> argStore;
   const std::string report = (fs::path(workDir) / "peak-rss.txt").string();
   if (options.measurePeak) argStore.insert(argStore.end(), {VORAK_PEAK_RSS, report});
@@ -267,6 +272,12 @@ inline RunResult runVorak(const std::vector<std::string>& args, const std::strin
     if (f) std::fclose(f);
   }
   return result;
+}
+
+// installVorak, then runInstalled.
+inline RunResult runVorak(const std::vector<std::string>& args, const std::string& workDir,
+                          const RunOptions& options = {}) {
+  return runInstalled(installVorak(workDir, options), args, workDir, options);
 }
 
 }  // namespace vorak::test
