@@ -322,14 +322,16 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
     if (it == itFunc || it == itProc || it == itFuncThis || it == itProcThis) {
       f.moveLastPeek();
       if (it == itProc || it == itProcThis) fatal(msg::VarProcedureValue);
+      const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
       handle_FUNCCALL(true, it == itFuncThis ? cur().F_Operand : nullptr);
-      TRegister acc;
-      switch (o1->size) {
-        case 1: acc = REG_AL; break;
-        case 2: acc = REG_AX; break;
-        case 4: acc = REG_EAX; break;
-        case 8: acc = REG_RAX; break;
-        default: fatal(msg::VarCallUnknown);
+      const TRegister acc = accumulator(o1->size);
+      if (acc == REG_NONE) fatal(msg::VarCallUnknown);
+      // A result narrower than the variable is widened in the accumulator.
+      TResultWidening w = callResultWidening(callee, acc);
+      for (uint8_t s = 0; s < w.count; ++s) {
+        TResultWidening::Step& step = w.steps[s];
+        const uint32_t rc = step.hasOperands ? emit(step.mnemonic, &step.dst, &step.src) : emit(step.mnemonic, nullptr);
+        if (rc != ASSEMBLE_OK) return rc;
       }
       TOperand a;
       a.setRegister(o1->issigned, acc);
