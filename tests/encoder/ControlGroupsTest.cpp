@@ -480,8 +480,10 @@ TEST_F(ControlSweep, PushAndPopOfRegistersImmediatesAddressesAndVariables) {
           single(r, bits, where, "push", [&](const DecodedOperand& d) { return sameImm(d, held, w); });
         // The same number as an 8-byte operand (a number token): warned about
         // only when the stack word loses bits of it, as a signed and as an
-        // unsigned number; 64-bit code refuses such a number instead.
-        const bool fits = w == 8 || (v >= -(int64_t{1} << (8 * w - 1)) && v < (int64_t{1} << (8 * w)));
+        // unsigned number, a 32-bit number also read as the signed dword it
+        // spells (0xFFFFFFFF is -1); 64-bit code refuses such a number instead.
+        auto inWord = [&](int64_t x) { return x >= -(int64_t{1} << (8 * w - 1)) && x < (int64_t{1} << (8 * w)); };
+        const bool fits = w == 8 || inWord(v) || ((v >> 32) == 0 && inWord(static_cast<int32_t>(v)));
         const std::string warned = captureStdout([&] { r = run(bits, name, I(v, 8)); });
         EXPECT_EQ(r.rc == ASSEMBLE_OK, ok) << where << " as 8 bytes";
         EXPECT_EQ(warned.find("Operand has been truncated to fit into DWord") != std::string::npos,
