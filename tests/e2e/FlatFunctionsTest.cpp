@@ -399,8 +399,8 @@ std::vector<Refused> refused() {
       {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
        "[313535] The parameters of f exceed 2 GiB"},
       // A method has a body before it is called, as a plain function does.
-      {"MethodCalledBeforeItsBody", 32, "block Tb {\ndword a;\nprocedure m();\n}\nTb o;\no.m();\nprocedure Tb.m() {\n}\n",
-       6, "[6673] The method Tb.m has no body yet: define it above its first call"},
+      {"MethodCalledBeforeItsBody", 32,
+       "block Tb {\ndword a;\nprocedure m();\n}\nTb o;\no.m();\nprocedure Tb.m() {\n}\n", 6, "[6673] The method Tb.m has no body yet: define it above its first call"},
       {"MethodResultBeforeItsBody", 64, "block Tb {\ndword a;\nfunction m(dword x): dword;\n}\nTb o;\nebx = o.m(1);\n",
        6, "[6673] The method Tb.m has no body yet: define it above its first call"},
       {"MethodArgumentBeforeItsBody", 16,
@@ -661,8 +661,7 @@ TEST_P(CallResultReaders, ReadTheResultWidenedByItsType) {
   const FlatRun r = runFlat(p.source, p.mode);
   ASSERT_TRUE(r.built) << r.compile.out;
   ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
-  // res is the first variable: the builder puts it right after the code,
-  // and its address is what the program left in the slot register.
+  // The program keeps the address of res in DI.
   const uint64_t res = r.reg(rDI);
   for (size_t k = 0; k < p.slots.size(); ++k)
     EXPECT_EQ(r.read(res + 8 * k, 8), p.slots[k].second) << std::hex << p.slots[k].first;
@@ -789,7 +788,8 @@ std::vector<ResultReaders> resultReaders() {
     std::string pointers;
     for (const ResultType& t : kResultTypes)
       if (inMode(t))
-        pointers += std::string("function* P_") + t.name + "(): " + t.name + ";\nP_" + t.name + " = @F_" + t.name + ";\n";
+        pointers += std::string("function* P_") + t.name + "(): " + t.name + ";\nP_" + t.name + " = @F_" +
+                    t.name + ";\n";
     perType("FunctionPointer", word, pointers, [&](const ResultType& t, const std::string& k) {
       return reg('b', word) + " = P_" + t.name + "();\n" + store('b', word, k);
     });
