@@ -357,12 +357,10 @@ const TFunction* TCallCompiler::compileInnerCall(size_t i) {
 
 // The result of callee, just called, made whole in reg before it is passed on.
 void TCallCompiler::widenResult(const TFunction* callee, TRegister reg, msg::Id failure) {
-  TResultWidening w = callResultWidening(callee, reg);
-  for (uint8_t s = 0; s < w.count; ++s) {
-    TResultWidening::Step& step = w.steps[s];
-    emitOrFail(fn_, step.mnemonic, step.hasOperands ? &step.dst : nullptr, step.hasOperands ? &step.src : nullptr,
-               failure);
-  }
+  emitResultWidening(callee, reg, [&](const char* mnemonic, TOperand* a, TOperand* b) {
+    emitOrFail(fn_, mnemonic, a, b, failure);
+    return uint32_t{0};
+  });
 }
 
 // The operand of argument i, moved by what this call has pushed since it was

@@ -36,4 +36,21 @@ struct TResultWidening {
 // accumulator of reg's size then holds what reg reads.
 TResultWidening callResultWidening(const TFunction* callee, TRegister reg);
 
+// The steps of callResultWidening handed to emit(mnemonic, dst, src), each
+// handler emitting them its own way (dst and src nullptr for an instruction
+// without operands); stops at the first that emit does not return 0 for.
+// The last result of emit, 0 when there were no steps; widened tells whether
+// there were any.
+template <class Emit>
+uint32_t emitResultWidening(const TFunction* callee, TRegister reg, Emit&& emit, bool* widened = nullptr) {
+  TResultWidening w = callResultWidening(callee, reg);
+  if (widened) *widened = w.count != 0;
+  uint32_t rc = 0;
+  for (uint8_t s = 0; s < w.count && rc == 0; ++s) {
+    TResultWidening::Step& step = w.steps[s];
+    rc = step.hasOperands ? emit(step.mnemonic, &step.dst, &step.src) : emit(step.mnemonic, nullptr, nullptr);
+  }
+  return rc;
+}
+
 }  // namespace vorak

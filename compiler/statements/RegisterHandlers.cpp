@@ -136,15 +136,15 @@ void compileCall() { handle_FUNCCALL(true, cur().F_IdentType == itFuncThis ? cur
 // The result of callee, just called, widened into reg when reg is wider than
 // its result type; false when the accumulator of reg's size holds it as it is.
 bool widenResult(const TFunction* callee, TRegister reg) {
-  TResultWidening w = callResultWidening(callee, reg);
-  for (uint8_t s = 0; s < w.count; ++s) {
-    TResultWidening::Step& step = w.steps[s];
-    if (step.hasOperands)
-      emit(step.mnemonic, &step.dst, &step.src);
-    else
-      emit(step.mnemonic);
-  }
-  return w.count != 0;
+  bool widened = false;
+  emitResultWidening(
+      callee, reg,
+      [](const char* mnemonic, TOperand* a, TOperand* b) {
+        emit(mnemonic, a, b);
+        return uint32_t{0};
+      },
+      &widened);
+  return widened;
 }
 
 // "target = call": the call's result in target, read at target's size.

@@ -327,12 +327,10 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
       const TRegister acc = accumulator(o1->size);
       if (acc == REG_NONE) fatal(msg::VarCallUnknown);
       // A result narrower than the variable is widened in the accumulator.
-      TResultWidening w = callResultWidening(callee, acc);
-      for (uint8_t s = 0; s < w.count; ++s) {
-        TResultWidening::Step& step = w.steps[s];
-        const uint32_t rc = step.hasOperands ? emit(step.mnemonic, &step.dst, &step.src) : emit(step.mnemonic, nullptr);
-        if (rc != ASSEMBLE_OK) return rc;
-      }
+      const uint32_t widened = emitResultWidening(callee, acc, [](const char* mnemonic, TOperand* a, TOperand* b) {
+        return emit(mnemonic, a, b);
+      });
+      if (widened != ASSEMBLE_OK) return widened;
       TOperand a;
       a.setRegister(o1->issigned, acc);
       return emit("mov", o1, &a);
