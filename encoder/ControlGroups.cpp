@@ -109,17 +109,15 @@ uint32_t TVorAssembler::encodePUSHPOP(const TEncodeArgs& a) {
 // 16- and 32-bit code push the low bytes of a number wider than a stack
 // word, and say so; 64-bit code has no wider push than its sign-extended
 // 4-byte field, so there such a number is refused. An operand wider than the
-// stack word whose number fits is narrowed with the same warning when it
-// takes the long form.
+// stack word whose number fits is narrowed to the word it becomes, silently:
+// no bit of it is lost.
 uint32_t TVorAssembler::pushImmediate(POperand o1) {
   int64_t v = 0;
   const bool cut = !modeImmediate(o1->value, v);
   if (cut && mode64()) return ERROR_OPERAND_SIZE_MISMATCH;
   const bool shortForm = isImm8(ptrWidth(), v);
-  if (cut || (!shortForm && o1->size > ptrWidth())) {
-    o1->size = ptrWidth();
-    Log->Warning(msg::ImmediateTruncated);
-  }
+  if (cut) Log->Warning(msg::ImmediateTruncated);
+  if (cut || (!shortForm && o1->size > ptrWidth())) o1->size = ptrWidth();
   if (shortForm) {
     addBytes(0x6Au, 1);
     emitImm(v, 1);

@@ -16,6 +16,7 @@
 #include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedBlocks.h"
+#include "compiler/symbols/TokenSymbols.h"
 #include "compiler/symbols/VarManager.h"
 #include "encoder/VorAssembler.h"
 
@@ -40,6 +41,16 @@ bool isFunctionIdent(TIdentType it) { return it == itFunc || it == itProc || it 
 // overwritten by the next token read.
 std::unique_ptr<TOperand> copyOperand(const TOperand* op) {
   return op ? std::make_unique<TOperand>(*op) : nullptr;
+}
+
+// A method declared in its record block is called once its body has begun
+// (its own body may call it).
+void refuseWithoutBody(const TFunction* f) {
+  if (!f->DeclareOnly || Compiler->bodyFrame(f)) return;
+  std::string name = nameOf(f);  // Type$method
+  const size_t dollar = name.find('$');
+  if (dollar != std::string::npos) name[dollar] = '.';
+  fatal(msg::MethodWithoutBody, name);
 }
 
 uint32_t depthNow() { return Compiler->CurFunc() ? Compiler->CurFunc()->LocalOffset : 0; }
@@ -69,6 +80,7 @@ TArg readInnerCall() {
   if (!a.callee) unexpected(unx::NameWithoutRecord);
   const TIdentType it = cur().F_IdentType;
   if (it == itProc || it == itProcThis) fatal(msg::InnerCallProcedure, nameOf(a.callee));
+  refuseWithoutBody(a.callee);
   if (it == itFuncThis) a.thisOp = copyOperand(cur().F_Operand);
   a.depth = depthNow();
   readArgs(a.args);
@@ -143,8 +155,6 @@ uint32_t readsMask(const TOperand& op) {
   return m;
 }
 
-TRegister accumulator() { return regScale(REG_EAX, static_cast<uint8_t>(ptrSize)); }
-
 // Registers that a call leaves changed: the result and the scratch registers.
 uint32_t clobberedByCall() {
   uint32_t m = (1u << 0) | (1u << 1) | (1u << 2);  // A, C, D
@@ -183,7 +193,9 @@ class TCallCompiler {
   uint32_t slotOf(size_t i) const;
   void checkReads(uint32_t reads, size_t i);
   void checkReads(const TOperand& op, size_t i) { checkReads(readsMask(op), i); }
-  bool compileInnerCall(size_t i);
+  const TFunction* compileInnerCall(size_t i);
+  void widenResult(const TFunction* callee, TRegister reg, msg::Id failure);
+  TOperand& followedArg(size_t i);
   uint32_t readsOf(size_t i);
   void clobber(uint32_t mask, size_t i);
   TRegister stagingRegister(size_t i, bool low32, const std::vector<bool>& done);
@@ -192,6 +204,11 @@ class TCallCompiler {
   void pushOperand(TOperand& op, size_t i, msg::Id failure);
   void compileStack();
   void compileMSX64();
+  uint32_t reserveRoom();
+  void releaseRoom(uint32_t reserve);
+  TOperand roomSlot(size_t i, uint32_t size) const;
+  void storeSlotArg(size_t i);
+  void loadRegisterArgs();
   uint32_t alignmentPad(uint32_t base) const;
   void emitTarget();
   TOperand* argOp(size_t i);
@@ -208,6 +225,10 @@ class TCallCompiler {
   // and, by register number, the argument that changed each last.
   uint32_t clobbered_ = 0;
   size_t clobberedBy_[16] = {};
+  // msx64: the stack depth with the room reserved, and the arguments that
+  // wait in their slots for their register.
+  uint32_t roomBase_ = 0;
+  std::vector<bool> fromSlot_;
 };
 
 TOperand* TCallCompiler::argOp(size_t i) {
@@ -307,6 +328,13 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
     if (memory && op.size < word)
       fatal(msg::ArgMemoryNotPushable, std::to_string(i + 1), nameOf(F), std::to_string(op.size),
             std::to_string(CompileFlags.cpu_bits));
+    // A record (or a real10) of part words: a variable is pushed whole words
+    // only; a memory block zero-extends its top bytes into one more word,
+    // which 16-bit code cannot do for an odd byte.
+    if (memory && word == 2 && op.size % 2 != 0)
+      fatal(msg::ArgOddBytes, std::to_string(i + 1), nameOf(F), std::to_string(op.size));
+    if (op.hint == otVar && op.size % word != 0)
+      fatal(msg::ArgVariableUneven, std::to_string(i + 1), nameOf(F), std::to_string(op.size));
     emitOrFail(fn_, "push", &op, nullptr, failure);
   }
   const uint32_t pushed = fn_->LocalOffset - before;
@@ -315,29 +343,30 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
 }
 
 // Argument i when it is a call of its own: compiled here, its result left in
-// the accumulator, and true. False for any other argument.
-inline bool TCallCompiler::compileInnerCall(size_t i) {
+// the accumulator, and the callee returned. Nullptr for any other argument.
+const TFunction* TCallCompiler::compileInnerCall(size_t i) {
   const long k = order_[i];
-  if (k < 0 || static_cast<size_t>(k) >= args_.size() || !args_[static_cast<size_t>(k)].callee) return false;
+  if (k < 0 || static_cast<size_t>(k) >= args_.size() || !args_[static_cast<size_t>(k)].callee) return nullptr;
   TArg& a = args_[static_cast<size_t>(k)];
   // Its arguments are read after what this call compiled before it.
   checkReads(readsOfCall(a), i);
   TCallCompiler inner(a.callee, a.args, std::move(a.thisOp), a.depth);
   inner.compile(false);
-  return true;
+  return a.callee;
 }
 
-void TCallCompiler::pushArg(size_t i) {
+// The result of callee, just called, made whole in reg before it is passed on.
+void TCallCompiler::widenResult(const TFunction* callee, TRegister reg, msg::Id failure) {
+  emitResultWidening(callee, reg, [&](const char* mnemonic, TOperand* a, TOperand* b) {
+    emitOrFail(fn_, mnemonic, a, b, failure);
+    return uint32_t{0};
+  });
+}
+
+// The operand of argument i, moved by what this call has pushed since it was
+// read, and checked against the registers changed since.
+TOperand& TCallCompiler::followedArg(size_t i) {
   const long k = order_[i];
-  const bool frame = Compiler->usesFrame(fn_);
-  const msg::Id failure = frame ? msg::ArgOperandInvalid : msg::ArgOperandInvalidNoFrame;
-  if (compileInnerCall(i)) {
-    TOperand acc;
-    acc.setRegister(false, accumulator());
-    pushOperand(acc, i, failure);
-    clobber(clobberedByCall(), i);
-    return;
-  }
   TOperand* op = argOp(i);
   if (k < 0) {
     followStack(*op, thisDepth_);
@@ -345,7 +374,22 @@ void TCallCompiler::pushArg(size_t i) {
     followStack(*op, args_[static_cast<size_t>(k)].depth);
   }
   checkReads(*op, i);
-  pushOperand(*op, i, k < 0 ? msg::ThisOperandInvalid : failure);
+  return *op;
+}
+
+void TCallCompiler::pushArg(size_t i) {
+  const bool frame = Compiler->usesFrame(fn_);
+  const msg::Id failure = frame ? msg::ArgOperandInvalid : msg::ArgOperandInvalidNoFrame;
+  if (const TFunction* inner = compileInnerCall(i)) {
+    const TRegister word = accumulator(static_cast<uint32_t>(ptrSize));
+    widenResult(inner, word, failure);
+    TOperand acc;
+    acc.setRegister(false, word);
+    pushOperand(acc, i, failure);
+    clobber(clobberedByCall(), i);
+    return;
+  }
+  pushOperand(followedArg(i), i, order_[i] < 0 ? msg::ThisOperandInvalid : failure);
 }
 
 void TCallCompiler::emitTarget() {
@@ -468,124 +512,143 @@ uint32_t TCallCompiler::alignmentPad(uint32_t base) const {
   return (16 - below % 16) % 16;
 }
 
-void TCallCompiler::compileMSX64() {
-  if (CompileFlags.cpu_bits != 64) fatal(msg::Msx64Needs64);
+// The room of an msx64 call: the shadow room of the four register
+// parameters, the slots of the others above it, and the stack kept at a
+// multiple of 16 at the call. The previous call's release is taken back when
+// it still ends the code, and its room serves this call. Returns its bytes.
+uint32_t TCallCompiler::reserveRoom() {
   const size_t n = order_.size();
   const uint32_t stackArgs = n > 4 ? static_cast<uint32_t>(n - 4) : 0;
-  // The shadow room of the four register parameters, the slots of the
-  // others above it, and the stack kept at a multiple of 16 at the call.
   const uint32_t reserve = 32 + 8 * stackArgs + alignmentPad(32 + 8 * stackArgs);
-  TOperand rsp, imm;
-  rsp.setRegister(false, REG_RSP);
-  imm.setImm(false, reserve, 4);
   TReserveMark& mark = Compiler->reserveMark();
   if (mark.fn == fn_ && mark.end == fn_->BufLen && mark.bytes == reserve && mark.len <= fn_->BufLen &&
       mark.fixups == fixupList(fn_).size() && mark.records == FuncMan->FuncList().size() &&
       mark.placed == Compiler->labelsPlaced()) {
-    // The previous call's clean-up ends the code: it is taken back, and its
-    // room serves this call.
     const std::string_view code = vorStrView(fn_->Buffer);
     vorStrAssign(fn_->Buffer, code.substr(0, code.size() - mark.len));
     fn_->BufLen -= mark.len;
-    fn_->LocalOffset += reserve;
   } else {
+    TOperand rsp, imm;
+    rsp.setRegister(false, REG_RSP);
+    imm.setImm(false, reserve, 4);
     emitOrFail(fn_, "sub", &rsp, &imm, msg::Msx64ReserveEncode);
-    fn_->LocalOffset += reserve;
   }
+  fn_->LocalOffset += reserve;
   mark = TReserveMark{};
-  const uint32_t base = fn_->LocalOffset;
-  // A slot of this call's room, while the room is at the top of the stack.
-  auto slotOp = [&](size_t i, uint32_t size) {
-    TOperand m;
-    m.setMemory(false, size, static_cast<int32_t>(8 * i + (fn_->LocalOffset - base)), 0, {REG_RSP}, nullptr,
-                otRegister, nullptr);
-    return m;
-  };
-  std::vector<bool> fromSlot(n, false);
+  roomBase_ = fn_->LocalOffset;
+  return reserve;
+}
+
+// After the call: the room is released, and marked so that a next msx64 call
+// right behind it can take the release back.
+void TCallCompiler::releaseRoom(uint32_t reserve) {
+  TOperand rsp, imm;
+  rsp.setRegister(false, REG_RSP);
+  imm.setImm(false, reserve, 4);
+  const uint32_t releaseAt = fn_->BufLen;
+  emitOrFail(fn_, "add", &rsp, &imm, msg::Msx64ReleaseEncode);
+  fn_->LocalOffset -= reserve;
+  Compiler->reserveMark() = TReserveMark{fn_, fn_->BufLen, reserve, fn_->BufLen - releaseAt,
+                                         fixupList(fn_).size(), FuncMan->FuncList().size(), Compiler->labelsPlaced()};
+}
+
+// Slot i of this call's room, while the room is at the top of the stack.
+TOperand TCallCompiler::roomSlot(size_t i, uint32_t size) const {
+  TOperand m;
+  m.setMemory(false, size, static_cast<int32_t>(8 * i + (fn_->LocalOffset - roomBase_)), 0, {REG_RSP}, nullptr,
+              otRegister, nullptr);
+  return m;
+}
+
+// Argument i of an msx64 call, when it goes through its slot: a call written
+// as an argument (a register parameter is loaded from the slot later) and
+// every argument from the fifth on.
+void TCallCompiler::storeSlotArg(size_t i) {
   const msg::Id failure = msg::ArgOperandInvalid;
-  for (size_t i = n; i-- > 0;) {
-    const long k = order_[i];
-    if (compileInnerCall(i)) {
-      TOperand acc;
-      acc.setRegister(false, REG_RAX);
-      TOperand slot = slotOp(i, 8);
-      emitOrFail(fn_, "mov", &slot, &acc, failure);
-      fromSlot[i] = true;
-      clobber(clobberedByCall(), i);
-      continue;
-    }
-    TOperand* op = argOp(i);
-    checkRegisterSized(*op, i);
-    if (i < 4) continue;
-    if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
-    if (k < 0) followStack(*op, thisDepth_);
-    checkReads(*op, i);
-    TOperand slot = slotOp(i, 8);
-    if (op->hint == otRegister && op->size == 8) {
-      emitOrFail(fn_, "mov", &slot, op, failure);
-    } else if (op->hint == otImm) {
-      // A number goes in as it is: whole when the sign-extended 32-bit
-      // field holds it, else as its two halves.
-      TOperand num;
-      num.setImm(false, 0, 4);
-      if (op->value >= INT32_MIN && op->value <= INT32_MAX) {
-        num.value = op->value;
-        emitOrFail(fn_, "mov", &slot, &num, failure);
-      } else {
-        const auto v = static_cast<uint64_t>(op->value);
-        TOperand half = slotOp(i, 4);
-        num.value = static_cast<int64_t>(v & 0xFFFFFFFFu);
-        emitOrFail(fn_, "mov", &half, &num, failure);
-        half = slotOp(i, 4);
-        half.displacement += 4;
-        num.value = static_cast<int64_t>(v >> 32);
-        emitOrFail(fn_, "mov", &half, &num, failure);
-      }
-    } else {
-      // Anything else goes through a register that no argument after it reads.
-      const TRegister via = stagingRegister(i, needsLow32(*op), fromSlot);
-      loadRegister(fn_, via, *op, failure);
-      TOperand r;
-      r.setRegister(false, via);
-      emitOrFail(fn_, "mov", &slot, &r, failure);
-      clobber(1u << (regID(via) & 15), i);
-    }
+  if (const TFunction* inner = compileInnerCall(i)) {
+    // The parameter is read as 64 bits.
+    widenResult(inner, REG_RAX, failure);
+    TOperand acc, slot = roomSlot(i, 8);
+    acc.setRegister(false, REG_RAX);
+    emitOrFail(fn_, "mov", &slot, &acc, failure);
+    fromSlot_[i] = true;
+    clobber(clobberedByCall(), i);
+    return;
   }
+  checkRegisterSized(*argOp(i), i);
+  if (i < 4) return;
+  TOperand& op = followedArg(i);
+  TOperand slot = roomSlot(i, 8);
+  if (op.hint == otRegister && op.size == 8) {
+    emitOrFail(fn_, "mov", &slot, &op, failure);
+  } else if (op.hint == otImm) {
+    // A number goes in as it is: whole when the sign-extended 32-bit field
+    // holds it, else as its two halves.
+    TOperand num;
+    num.setImm(false, 0, 4);
+    if (op.value >= INT32_MIN && op.value <= INT32_MAX) {
+      num.value = op.value;
+      emitOrFail(fn_, "mov", &slot, &num, failure);
+    } else {
+      const auto v = static_cast<uint64_t>(op.value);
+      TOperand half = roomSlot(i, 4);
+      num.value = static_cast<int64_t>(v & 0xFFFFFFFFu);
+      emitOrFail(fn_, "mov", &half, &num, failure);
+      half = roomSlot(i, 4);
+      half.displacement += 4;
+      num.value = static_cast<int64_t>(v >> 32);
+      emitOrFail(fn_, "mov", &half, &num, failure);
+    }
+  } else {
+    // Anything else goes through a register that no argument after it reads.
+    const TRegister via = stagingRegister(i, needsLow32(op), fromSlot_);
+    loadRegister(fn_, via, op, failure);
+    TOperand r;
+    r.setRegister(false, via);
+    emitOrFail(fn_, "mov", &slot, &r, failure);
+    clobber(1u << (regID(via) & 15), i);
+  }
+}
+
+// RCX, RDX, R8 and R9, the last first: from their slots, or from their
+// operands.
+void TCallCompiler::loadRegisterArgs() {
   static constexpr TRegister kParamRegs[4] = {REG_RCX, REG_RDX, REG_R8, REG_R9};
+  const size_t n = order_.size();
   for (size_t i = n < 4 ? n : 4; i-- > 0;) {
     const TRegister reg = kParamRegs[i];
-    if (fromSlot[i]) {
-      TOperand dst, slot = slotOp(i, 8);
+    if (fromSlot_[i]) {
+      TOperand dst, slot = roomSlot(i, 8);
       dst.setRegister(false, reg);
       emitOrFail(fn_, "mov", &dst, &slot, msg::RegisterArgInvalid);
     } else {
-      const long k = order_[i];
-      TOperand* op = argOp(i);
-      if (k >= 0 && static_cast<size_t>(k) < args_.size()) followStack(*op, args_[static_cast<size_t>(k)].depth);
-      if (k < 0) followStack(*op, thisDepth_);
-      checkReads(*op, i);
-      if (needsLow32(*op) && regID(reg) >= 8) {
+      TOperand& op = followedArg(i);
+      if (needsLow32(op) && regID(reg) >= 8) {
         // R8 and R9 through a register of A to DI.
-        const TRegister via = stagingRegister(i, true, fromSlot);
-        loadRegister(fn_, via, *op, msg::RegisterArgInvalid);
+        const TRegister via = stagingRegister(i, true, fromSlot_);
+        loadRegister(fn_, via, op, msg::RegisterArgInvalid);
         TOperand dst, src;
         dst.setRegister(false, reg);
         src.setRegister(false, via);
         emitOrFail(fn_, "mov", &dst, &src, msg::RegisterArgInvalid);
         clobber(1u << (regID(via) & 15), i);
       } else {
-        loadRegister(fn_, reg, *op, msg::RegisterArgInvalid);
+        loadRegister(fn_, reg, op, msg::RegisterArgInvalid);
       }
     }
     // Later (lower) arguments must not read what this one loaded.
     clobber(1u << regID(reg), i);
   }
+}
+
+void TCallCompiler::compileMSX64() {
+  if (CompileFlags.cpu_bits != 64) fatal(msg::Msx64Needs64);
+  const uint32_t reserve = reserveRoom();
+  fromSlot_.assign(order_.size(), false);
+  for (size_t i = order_.size(); i-- > 0;) storeSlotArg(i);
+  loadRegisterArgs();
   emitTarget();
-  const uint32_t releaseAt = fn_->BufLen;
-  emitOrFail(fn_, "add", &rsp, &imm, msg::Msx64ReleaseEncode);
-  fn_->LocalOffset -= reserve;
-  mark = TReserveMark{fn_, fn_->BufLen, reserve, fn_->BufLen - releaseAt,
-                      fixupList(fn_).size(), FuncMan->FuncList().size(), Compiler->labelsPlaced()};
+  releaseRoom(reserve);
 }
 
 void TCallCompiler::compile(bool outer) {
@@ -598,6 +661,37 @@ void TCallCompiler::compile(bool outer) {
 }
 
 }  // namespace
+
+TRegister accumulator(uint32_t size) {
+  return size <= 8 ? regScale(REG_EAX, static_cast<uint8_t>(size)) : REG_NONE;
+}
+
+TResultWidening callResultWidening(const TFunction* callee, TRegister reg) {
+  TResultWidening w;
+  const TVarType* type = callee ? callee->ReturnType : nullptr;
+  const uint32_t width = regSize(reg);
+  if (!type || (type->size != 1 && type->size != 2 && type->size != 4) || type->size >= width) return w;
+  // No 64-bit register outside 64-bit code: such a reader is refused as it
+  // was written.
+  if (width == 8 && CompileFlags.cpu_bits != 64) return w;
+  const bool sign = typeSigned(type);
+  auto add = [&](const char* mnemonic, TRegister dst, TRegister src) {
+    TResultWidening::Step& step = w.steps[w.count++];
+    step.mnemonic = mnemonic;
+    step.dst.setRegister(sign, dst);
+    step.src.setRegister(sign, src);
+  };
+  if (type->size < 4) {
+    add(sign ? "movsx" : "movzx", reg, accumulator(type->size));
+  } else if (!sign) {
+    add("mov", regScale(reg, 4), REG_EAX);  // a 32-bit write clears the upper half
+  } else {
+    add("cdqe", REG_RAX, REG_EAX);
+    w.steps[0].hasOperands = false;
+    if (reg != REG_RAX) add("mov", reg, REG_RAX);
+  }
+  return w;
+}
 
 // name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
 void handle_FUNCCALL(bool first, TOperand* thisPar) {
@@ -624,6 +718,7 @@ void handle_FUNCCALL(bool first, TOperand* thisPar) {
     handle_VAR();
     return;
   }
+  refuseWithoutBody(F);
   std::vector<TArg> args;
   readArgs(args);
   TCallCompiler call(F, args, std::move(thisOp), depth);

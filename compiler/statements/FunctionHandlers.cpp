@@ -263,6 +263,8 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
   }
   const TCallingConvention cc = readConventionAndName(unx::DeclName, unx::DeclNameAfterConvention,
                                                          unx::DeclNameAfterConventionRedeclared, unx::DeclKeyword);
+  // Refused where it stands, as a definition is, not at its first call.
+  if (cc == ccMSX64 && CompileFlags.cpu_bits != 64) fatal(msg::Msx64Needs64);
   const std::string name = cur().F_String;
   std::string importName = name;
   if (selfType) {

@@ -133,15 +133,27 @@ bool isProcedureToken() { return cur().F_IdentType == itProc || cur().F_IdentTyp
 // accumulator.
 void compileCall() { handle_FUNCCALL(true, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr); }
 
-// The accumulator of a size (AL, AX, EAX, RAX); REG_NONE for other sizes.
-TRegister accumulator(uint32_t size) {
-  switch (size) {
-    case 1: return REG_AL;
-    case 2: return REG_AX;
-    case 4: return REG_EAX;
-    case 8: return REG_RAX;
-    default: return REG_NONE;
-  }
+// The result of callee, just called, widened into reg when reg is wider than
+// its result type; false when the accumulator of reg's size holds it as it is.
+bool widenResult(const TFunction* callee, TRegister reg) {
+  bool widened = false;
+  emitResultWidening(
+      callee, reg,
+      [](const char* mnemonic, TOperand* a, TOperand* b) {
+        emit(mnemonic, a, b);
+        return uint32_t{0};
+      },
+      &widened);
+  return widened;
+}
+
+// "target = call": the call's result in target, read at target's size.
+void storeResult(const TFunction* callee, TOperand& target, TRegister acc) {
+  if (target.hint == otRegister && widenResult(callee, target.reg_base)) return;
+  if (target.hint != otRegister) widenResult(callee, acc);
+  TOperand result;
+  result.setRegister(false, acc);
+  emit("mov", &target, &result);
 }
 
 // A flag loaded into a register: 1 when the flag's condition holds, else 0.
@@ -286,10 +298,9 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
     compileCall();
     const TRegister acc = accumulator(target.size);
     if (acc == REG_NONE) fatal(msg::RegisterCallUnknown);
-    TOperand result;
-    result.setRegister(false, acc);
-    if (fromExop) target.issigned = result.issigned;
-    emit("mov", &target, &result);
+    // The accumulator's register operand is unsigned.
+    if (fromExop) target.issigned = false;
+    storeResult(callee, target, acc);
   } else {
     const TExMode mode = readPrefix();
     OperandPtr source = Compiler->moveNextOperand(true, true);
@@ -444,14 +455,13 @@ void handle_BASEEXP() {
     case moAssign: {
       if (peekedIsCall(curFile().peekNextToken(false))) {
         if (isProcedureToken()) fatal(msg::MemoryProcedureValue);
+        const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
         compileCall();
         // The accumulator of the slot's size; a slot of no known size takes
         // the pointer-sized one.
         TRegister acc = accumulator(target.size);
         if (acc == REG_NONE) acc = accumulator(static_cast<uint32_t>(ptrSize));
-        TOperand result;
-        result.setRegister(false, acc);
-        emit("mov", &target, &result);
+        storeResult(callee, target, acc);
         return;
       }
       const OperandPtr value = Compiler->moveNextOperand(true, false);

@@ -8,24 +8,11 @@
 #include "compiler/source/AFile.h"
 #include "compiler/statements/BlockStack.h"
 #include "compiler/statements/Compiler.h"
+#include "compiler/statements/FuncCallHandlers.h"
 #include "compiler/statements/RegisterHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 
 namespace vorak {
-
-namespace {
-
-// The accumulator of the pointer size: AL, AX, EAX or RAX.
-TRegister accumulator() {
-  switch (ptrSize) {
-    case 1: return REG_AL;
-    case 2: return REG_AX;
-    case 8: return REG_RAX;
-    default: return REG_EAX;
-  }
-}
-
-}  // namespace
 
 // return value ;
 void handle_RETURN() {
@@ -36,7 +23,7 @@ void handle_RETURN() {
   // "return;" leaves without a value (the end of a procedure).
   if (Compiler->CurFile()->peekNextRealChar(true) != ';') {
     auto acc = std::make_unique<TOperand>();
-    acc->setRegister(false, accumulator());
+    acc->setRegister(false, accumulator(static_cast<uint32_t>(ptrSize)));
     handle_REGISTER(acc.release());
   }
   if (fn->CallConvention == ccStdcall) {

@@ -345,15 +345,15 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
     if (it == itFunc || it == itProc || it == itFuncThis || it == itProcThis) {
       f.moveLastPeek();
       if (it == itProc || it == itProcThis) fatal(msg::VarProcedureValue);
+      const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
       handle_FUNCCALL(true, it == itFuncThis ? cur().F_Operand : nullptr);
-      TRegister acc;
-      switch (o1->size) {
-        case 1: acc = REG_AL; break;
-        case 2: acc = REG_AX; break;
-        case 4: acc = REG_EAX; break;
-        case 8: acc = REG_RAX; break;
-        default: fatal(msg::VarCallUnknown);
-      }
+      const TRegister acc = accumulator(o1->size);
+      if (acc == REG_NONE) fatal(msg::VarCallUnknown);
+      // A result narrower than the variable is widened in the accumulator.
+      const uint32_t widened = emitResultWidening(callee, acc, [](const char* mnemonic, TOperand* a, TOperand* b) {
+        return emit(mnemonic, a, b);
+      });
+      if (widened != ASSEMBLE_OK) return widened;
       TOperand a;
       a.setRegister(o1->issigned, acc);
       return emit("mov", o1, &a);

@@ -398,6 +398,34 @@ std::vector<Refused> refused() {
        "[13052] An index follows only the name of a variable or of a member array"},
       {"ParameterSlotWrapsToNothing", 32, "block Big {\nbyte a[4294967293];\n}\nprocedure f(Big b) {\n}\n", 4,
        "[313535] The parameters of f exceed 2 GiB"},
+      // A method has a body before it is called, as a plain function does.
+      {"MethodCalledBeforeItsBody", 32,
+       "block Tb {\ndword a;\nprocedure m();\n}\nTb o;\no.m();\nprocedure Tb.m() {\n}\n", 6, "[6673] The method Tb.m has no body yet: define it above its first call"},
+      {"MethodResultBeforeItsBody", 64, "block Tb {\ndword a;\nfunction m(dword x): dword;\n}\nTb o;\nebx = o.m(1);\n",
+       6, "[6673] The method Tb.m has no body yet: define it above its first call"},
+      {"MethodArgumentBeforeItsBody", 16,
+       "block Tb {\ndword a;\nfunction m(): word;\n}\nTb o;\nprocedure f(word x) {\n}\nf(o.m());\n", 8,
+       "[6673] The method Tb.m has no body yet: define it above its first call"},
+      // msx64 declarations outside 64-bit code are refused where they stand.
+      {"Msx64PrototypeOutside64BitMode", 32, "dword k;\nfunction* msx64 P(dword a): dword;\n", 2,
+       "[23422] The msx64 calling convention needs 64-bit mode"},
+      {"Msx64MethodOutside64BitMode", 16, "block Tc {\ndword a;\nprocedure msx64 m();\n}\n", 3,
+       "[23422] The msx64 calling convention needs 64-bit mode"},
+      // A variable of part stack words is not pushed: its address, or a
+      // memory operand of its size, is.
+      {"RecordArgumentOfPartWords", 32,
+       "block Rec6 {\nword a;\ndword b;\n}\nRec6 v6;\nprocedure P(Rec6 x) {\n}\nP(v6);\n", 8,
+       "[6674] Argument 1 of P is a 6-byte variable, which is not a whole number of stack words: pass its address, "
+       "or pass it as a memory operand with its type's name before the bracket"},
+      {"Real10ArgumentOfPartWords", 64, "real10 t;\nprocedure P(dword a; real10 x) {\n}\nP(1, t);\n", 4,
+       "[6674] Argument 2 of P is a 10-byte variable, which is not a whole number of stack words: pass its address, "
+       "or pass it as a memory operand with its type's name before the bracket"},
+      {"OddRecordArgumentIn16BitMode", 16,
+       "block Rec5 {\nbyte a;\ndword b;\n}\nRec5 v5;\nprocedure P(Rec5 x) {\n}\nmov bx, @v5\nP(Rec5 [bx]);\n", 9,
+       "[6675] Argument 1 of P is 5 bytes, an odd number, which cannot be pushed in 16-bit mode: pass its address"},
+      {"OddRecordVariableIn16BitMode", 16,
+       "block Rec5 {\nbyte a;\ndword b;\n}\nRec5 v5;\nprocedure P(dword k; Rec5 x) {\n}\nP(1, v5);\n", 8,
+       "[6675] Argument 2 of P is 5 bytes, an odd number, which cannot be pushed in 16-bit mode: pass its address"},
   };
 }
 INSTANTIATE_TEST_SUITE_P(Functions, RefusedPrograms, ::testing::ValuesIn(refused()),
@@ -579,6 +607,242 @@ std::vector<Program> unsizedArgumentPrograms() {
 }
 INSTANTIATE_TEST_SUITE_P(UnsizedArguments, FunctionPrograms, ::testing::ValuesIn(unsizedArgumentPrograms()),
                          programName);
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// A call's result read wider than its function's type: every reader takes it
+// from the accumulator of the type's size, widened by the type's sign, and a
+// reader of that size or narrower takes its low bytes. Each function leaves
+// junk above its result in the accumulator; each reader stores what it read
+// into a slot of res, and the value expected there is computed here from the
+// type and the reader's width.
+struct ResultType {
+  const char* name;
+  unsigned size;
+  bool sign;
+  uint64_t value;  // the result, its top bit set
+};
+constexpr ResultType kResultTypes[] = {
+    {"byte", 1, false, 0x85},     {"int8", 1, true, 0x85},         {"word", 2, false, 0x8502},
+    {"int16", 2, true, 0x8502},   {"dword", 4, false, 0x85020304}, {"int32", 4, true, 0x85020304},
+};
+constexpr uint64_t kJunk = 0x5A5A5A5A5A5A5A5Aull;
+
+uint64_t lowBytes(uint64_t v, unsigned size) { return size >= 8 ? v : v & ((uint64_t{1} << (8 * size)) - 1); }
+
+// The result of t as a reader of width bytes holds it.
+uint64_t readAs(const ResultType& t, unsigned width) {
+  uint64_t v = lowBytes(t.value, t.size);
+  if (t.sign && (v >> (8 * t.size - 1)) != 0) v |= ~lowBytes(~uint64_t{0}, t.size);
+  return lowBytes(v, width);
+}
+
+struct ResultReaders {
+  const char* name;
+  int mode;
+  std::string source;
+  std::vector<std::pair<std::string, uint64_t>> slots;  // the reader's line, its value
+};
+
+std::ostream& operator<<(std::ostream& os, const ResultReaders& r) { return os << r.name << "/" << r.mode; }
+
+std::string readersName(const ::testing::TestParamInfo<ResultReaders>& info) {
+  return std::string(info.param.name) + "_" + std::to_string(info.param.mode);
+}
+
+class CallResultReaders : public ::testing::TestWithParam<ResultReaders> {};
+
+TEST_P(CallResultReaders, ReadTheResultWidenedByItsType) {
+  const ResultReaders& p = GetParam();
+  const FlatRun r = runFlat(p.source, p.mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  // The program keeps the address of res in DI.
+  const uint64_t res = r.reg(rDI);
+  for (size_t k = 0; k < p.slots.size(); ++k)
+    EXPECT_EQ(r.read(res + 8 * k, 8), p.slots[k].second) << std::hex << p.slots[k].first;
+}
+
+const char* sizeName(unsigned w) { return w == 1 ? "byte" : w == 2 ? "word" : w == 4 ? "dword" : "qword"; }
+std::string reg(char family, unsigned w) {
+  const std::string x = std::string(1, family) + (family == 'd' ? "i" : "x");
+  if (w == 1) return std::string(1, family) + "l";
+  return w == 2 ? x : w == 4 ? "e" + x : "r" + x;
+}
+
+std::string hexOf(uint64_t v) {
+  static const char* digits = "0123456789ABCDEF";
+  std::string s;
+  do {
+    s.insert(s.begin(), digits[v & 15]);
+    v >>= 4;
+  } while (v);
+  return "0x" + s;
+}
+
+// The body of a function of type t: its result under junk in the accumulator.
+std::string leaveResult(const ResultType& t, int mode) {
+  const uint64_t full = (kJunk & ~lowBytes(~uint64_t{0}, t.size)) | t.value;
+  const std::string acc = mode == 64 ? "rax" : mode == 32 ? "eax" : "ax";
+  return "mov " + acc + ", " + hexOf(lowBytes(full, static_cast<unsigned>(mode / 8))) + "\n";
+}
+
+// The functions F_<type> of the mode.
+std::string resultFunctions(int mode) {
+  std::string s;
+  for (const ResultType& t : kResultTypes)
+    if (mode != 16 || t.size < 4)
+      s += std::string("function F_") + t.name + "(): " + t.name + " {\n" + leaveResult(t, mode) + "}\n";
+  return s;
+}
+
+std::vector<ResultReaders> resultReaders() {
+  std::vector<ResultReaders> v;
+  for (int mode : {16, 32, 64}) {
+    const unsigned word = static_cast<unsigned>(mode / 8);
+    // 16-bit code has no 32-bit registers here: results and readers of 1
+    // and 2 bytes.
+    std::vector<unsigned> widths{1, 2};
+    if (mode != 16) widths.push_back(4);
+    if (mode == 64) widths.push_back(8);
+    auto inMode = [&](const ResultType& t) { return mode != 16 || t.size < 4; };
+    const std::string di = reg('d', word), head = "qword res[64];\n";
+    // A reader per type and width: the statement, then the store of what it
+    // read into slot k.
+    auto perWidth = [&](const char* name, auto&& reader, const std::string& decls = "") {
+      ResultReaders r{name, mode, head + decls + resultFunctions(mode) + "mov " + di + ", @res\n", {}};
+      for (const ResultType& t : kResultTypes)
+        for (unsigned w : widths) {
+          if (!inMode(t)) continue;
+          const std::string k = std::to_string(8 * r.slots.size());
+          const std::string line = reader(t, w, k);
+          r.source += line;
+          r.slots.emplace_back(line, readAs(t, w));
+        }
+      v.push_back(std::move(r));
+    };
+    auto store = [&](char family, unsigned w, const std::string& k) {
+      return "mov [" + di + " + " + k + "], " + reg(family, w) + "\n";
+    };
+    perWidth("Register", [&](const ResultType& t, unsigned w, const std::string& k) {
+      return reg('b', w) + " = F_" + t.name + "();\n" + store('b', w, k);
+    });
+    perWidth("Accumulator", [&](const ResultType& t, unsigned w, const std::string& k) {
+      return reg('a', w) + " = F_" + t.name + "();\n" + store('a', w, k);
+    });
+    perWidth("Variable", [&](const ResultType& t, unsigned w, const std::string& k) {
+      const std::string var = std::string("v") + t.name + std::to_string(w);
+      return std::string(sizeName(w)) + " " + var + ";\n" + var + " = F_" + t.name + "();\nmov " + reg('b', w) +
+             ", " + var + "\n" + store('b', w, k);
+    });
+    perWidth("Initialiser", [&](const ResultType& t, unsigned w, const std::string& k) {
+      const std::string var = std::string("g") + t.name + std::to_string(w);
+      return std::string(sizeName(w)) + " " + var + " = F_" + t.name + "();\nmov " + reg('b', w) + ", " + var +
+             "\n" + store('b', w, k);
+    });
+    perWidth("Memory", [&](const ResultType& t, unsigned w, const std::string& k) {
+      return std::string(sizeName(w)) + " [" + di + " + " + k + "] = F_" + t.name + "();\n";
+    });
+    // Readers of one width: an argument (a stack word, or 64 bits for an
+    // msx64 parameter), the return of another function, a method, a pointer.
+    auto perType = [&](const char* name, unsigned w, const std::string& decls, auto&& reader) {
+      ResultReaders r{name, mode, head + resultFunctions(mode) + decls + "mov " + di + ", @res\n", {}};
+      for (const ResultType& t : kResultTypes) {
+        if (!inMode(t)) continue;
+        const std::string k = std::to_string(8 * r.slots.size());
+        const std::string line = reader(t, k);
+        r.source += line;
+        r.slots.emplace_back(line, readAs(t, w));
+      }
+      v.push_back(std::move(r));
+    };
+    const std::string wordType = sizeName(word), acc = reg('a', word);
+    for (const char* cc : {"stdcall", "cdecl"}) {
+      perType(cc[0] == 's' ? "StdcallArgument" : "CdeclArgument", word,
+              std::string("function ") + cc + " Id(" + wordType + " x): " + wordType + " {\n" + acc + " = x;\n}\n",
+              [&](const ResultType& t, const std::string& k) {
+                return acc + " = Id(F_" + t.name + "());\n" + store('a', word, k);
+              });
+    }
+    std::string returns;
+    for (const ResultType& t : kResultTypes)
+      if (inMode(t))
+        returns += std::string("function R_") + t.name + "(): " + wordType + " {\nreturn F_" + t.name + "();\n}\n";
+    perType("Return", word, returns, [&](const ResultType& t, const std::string& k) {
+      return acc + " = R_" + t.name + "();\n" + store('a', word, k);
+    });
+    std::string methods;
+    for (const ResultType& t : kResultTypes) {
+      if (!inMode(t)) continue;
+      const std::string type = std::string("Obj_") + t.name;
+      methods += "block " + type + " {\ndword pad;\nfunction m(): " + t.name + ";\n}\nfunction " + type + ".m(): " +
+                 t.name + " {\n" + leaveResult(t, mode) + "}\n" + type + " o_" + t.name + ";\n";
+    }
+    perType("Method", word, methods, [&](const ResultType& t, const std::string& k) {
+      return reg('b', word) + " = o_" + t.name + ".m();\n" + store('b', word, k);
+    });
+    std::string pointers;
+    for (const ResultType& t : kResultTypes)
+      if (inMode(t))
+        pointers += std::string("function* P_") + t.name + "(): " + t.name + ";\nP_" + t.name + " = @F_" +
+                    t.name + ";\n";
+    perType("FunctionPointer", word, pointers, [&](const ResultType& t, const std::string& k) {
+      return reg('b', word) + " = P_" + t.name + "();\n" + store('b', word, k);
+    });
+    if (mode == 64) {
+      perType("Msx64Argument", 8, "function msx64 IdM(qword x): qword {\nmov rax, rcx\n}\n",
+              [&](const ResultType& t, const std::string& k) {
+                return std::string("rax = IdM(F_") + t.name + "());\n" + store('a', 8, k);
+              });
+      perType("Msx64FifthArgument", 8, "function msx64 IdM5(qword a, b, c, d, e): qword {\nrax = e;\n}\n",
+              [&](const ResultType& t, const std::string& k) {
+                return std::string("rax = IdM5(1, 2, 3, 4, F_") + t.name + "());\n" + store('a', 8, k);
+              });
+    }
+  }
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(Widths, CallResultReaders, ::testing::ValuesIn(resultReaders()), readersName);
+
+// A number pushed for a parameter is warned about only when bits of it are
+// lost; the callee reads the value the stack word holds.
+struct PushedNumber {
+  int mode;
+  const char* number;
+  bool lost;
+  uint64_t read;  // the int16 parameter, sign-extended to 32 bits
+};
+
+class PushedNumbers : public ::testing::TestWithParam<PushedNumber> {};
+
+TEST_P(PushedNumbers, WarnOnlyWhenBitsAreLost) {
+  const PushedNumber& p = GetParam();
+  // 16-bit code has no 32-bit registers here: word parameters and AX.
+  const std::string source =
+      p.mode == 16 ? std::string("function cdecl F(word a; int16 b; word c): word {\nmov ax, b\n}\nbx = F(ax, ") +
+                         p.number + ", 7);\n"
+                   : std::string("function cdecl F(dword a; int16 b; dword c): dword {\nmovsx eax, b\n}\nebx = F(") +
+                         (p.mode == 64 ? "rax, " : "eax, ") + p.number + ", 7);\n";
+  const FlatRun r = runFlat(source, p.mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault;
+  EXPECT_EQ(r.compile.out.find("Operand has been truncated to fit into DWord") != std::string::npos, p.lost)
+      << r.compile.out;
+  EXPECT_EQ(r.reg(rBX) & (p.mode == 16 ? 0xFFFFu : 0xFFFFFFFFu), p.read & (p.mode == 16 ? 0xFFFFu : 0xFFFFFFFFu));
+}
+
+INSTANTIATE_TEST_SUITE_P(Functions, PushedNumbers,
+                         ::testing::Values(PushedNumber{16, "-300", false, 0xFFFFFED4},
+                                           PushedNumber{32, "-300", false, 0xFFFFFED4},
+                                           PushedNumber{64, "-300", false, 0xFFFFFED4},
+                                           PushedNumber{16, "65535", false, 0xFFFFFFFF},
+                                           PushedNumber{32, "-2147483648", false, 0},
+                                           PushedNumber{16, "70000", true, 0x1170},
+                                           PushedNumber{32, "0x100000005", true, 5}));
 
 }  // namespace
 }  // namespace vorak::test
