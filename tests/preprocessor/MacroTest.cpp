@@ -52,6 +52,7 @@ TEST_F(MacroTest, BuiltinValues) {
       {"$substr('hello', 2, 0)", ""},
       {"$substr('hello', 2, -1)", ""},
       {"$strindex('hello', 'll')", "3"},
+      {"$strindex('abcabc', 'bc')", "2"},
       {"$strindex('hello', 'x')", "0"},
       {"$strindex('hello', '')", "0"},
       {"$log2i(1024)", "10"},
