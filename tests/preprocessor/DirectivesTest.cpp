@@ -286,6 +286,15 @@ TEST_F(DirectivesTest, EvalBufferIsNamedAndGone) {
   EXPECT_EQ(Compiler->CurFile()->FileName(), dir() + "/p.vor");
 }
 
+TEST_F(DirectivesTest, EvaluatedTextsAreFreedOnceRead) {
+  // Left at their end, left by the #end of a repeat begun in them, or left
+  // unread by a #return: none outlives its reading.
+  compileBody("#repeat 3: #eval('#if 1 == 1: nop') #end #end\n#eval('#repeat 2: int3') nop #end\n"
+              "inline function f() { #eval('#return 4; int3') }\nmov eax, f()\nmov eax, f()\n");
+  EXPECT_EQ(Compiler->EvalTextCount(), 0u);
+  EXPECT_EQ(mnemonics(), "nop nop nop int3 nop int3 nop mov eax, 4 mov eax, 4");
+}
+
 TEST_F(DirectivesTest, FilesIncludedByAnEvaluatedTextForgetIt) {
   write("inc.vor", "int3\n");
   EXPECT_EQ(run("#eval('#include \\'inc.vor\\'') nop"), "int3 nop");
