@@ -10,6 +10,8 @@
 #include <memory>
 #include <string>
 #include <system_error>
+#include <utility>
+#include <vector>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
@@ -379,7 +381,7 @@ class TBodyScope {
   // #end, and that is fatal.
   TClosingDirective run(TBodyKind kind) {
     openBody = {Compiler->LoopDepth() + 1, kind};
-    Compiler->HandleDeclarations(-1);
+    Compiler->HandleDeclarations(-1, true);
     openBody = saved_;
     switch (Compiler->LastLoopEnd()) {
       case TLoopEnd::Directive: return Compiler->LastClosingDirective();
@@ -411,16 +413,25 @@ bool isWordChar(char c) { return isWordStart(c) || (c >= '0' && c <= '9'); }
 // (a name directly after "#" or "$") is looked at, and only as text: nothing
 // is resolved or expanded. Comments are passed over by the reader; quotes
 // are ordinary bytes, since dead text need not be valid source (an
-// apostrophe in prose, a string that a later branch closes). depth counts
-// the conditionals and repeats opened in the dead text; taken: a branch of
-// this conditional was compiled already, so only the matching #end stops.
+// apostrophe in prose, a string that a later branch closes), but a 0 byte
+// is no text anywhere. At the end of an included or evaluated text the dead
+// text goes on in the text that holds it, as the statement loop reads on.
+// depth counts the conditionals and repeats opened in the dead text; taken:
+// a branch of this conditional was compiled already, so only the matching
+// #end stops.
 TSkipStop skipDead(TSkipRule rule, bool taken) {
-  TAFile& f = *Compiler->CurFile();
   uint32_t depth = 1;
   for (;;) {
+    TAFile& f = *Compiler->CurFile();
     const char c = f.moveNextChar(false, false);
     if (c == '\0') {
-      if (f.CurChar > f.FileLen) deadTextEnds();
+      if (f.CurChar <= f.FileLen) {
+        f.checkNulByte();
+        continue;
+      }
+      if (!f.Parent()) deadTextEnds();
+      Compiler->setCurFile(f.Parent());
+      Compiler->releaseEvalTexts();
       continue;
     }
     if ((c != '#' && c != '$') || !isWordStart(f.at(f.CurChar + 1))) continue;
@@ -591,12 +602,16 @@ bool handle_DIRECTIVE_repeat() {
     return false;
   }
   // Every pass starts in the text where the body began, whatever buffer the
-  // previous pass ended in.
+  // previous pass ended in. A body that runs on past the end of its text
+  // (one begun in an evaluated text) into the text holding it reads that
+  // again from the same place too.
   TAFile* const file = Compiler->CurFile();
-  const TFilePos start = file->position();
+  const TFilePin pin(file);
+  std::vector<std::pair<TAFile*, TFilePos>> starts;
+  for (TAFile* f = file; f; f = f->Parent()) starts.emplace_back(f, f->position());
   for (int64_t pass = 0; pass < count; ++pass) {
+    for (const auto& [f, at] : starts) f->setPosition(at);
     Compiler->setCurFile(file);
-    file->setPosition(start);
     if (scope.run(TBodyKind::RepeatBody) == TClosingDirective::Return) return true;
   }
   return false;
@@ -610,33 +625,11 @@ bool handle_DIRECTIVE_eval() {
   const std::string text = cur().F_String;
   if (!Compiler->ExpectSymbol(")")) unexpected(unx::EvalClose);
 
-  // The text is a buffer of its own whose end ends its loop: the compile
-  // goes on after the directive in the loop that met it, whether that
-  // compiles a block, a branch, a macro body or the top level. The text is
-  // named after the running macro.
-  TAFile* const holder = Compiler->CurFile();
-  auto buffer = std::make_unique<TAFile>(true);
-  buffer->loadBuffer(MacMan->CurMacro()->name + ".$eval", text, holder);
-  buffer->setEndsLoop(true);
-  struct Back {
-    TAFile* holder;
-    ~Back() { Compiler->setCurFile(holder); }
-  } back{holder};
-  // Texts that the evaluated one included outlive it: they forget it.
-  struct Orphans {
-    const TAFile* buffer;
-    ~Orphans() {
-      for (TAFile* f : Compiler->FileList())
-        if (f->Parent() == buffer) f->setParent(nullptr);
-    }
-  } orphans{buffer.get()};
-  Compiler->setCurFile(buffer.get());
-  Compiler->HandleDeclarations(-1);
-  switch (Compiler->LastLoopEnd()) {
-    case TLoopEnd::Brace: Log->FatalError(msg::BraceInEvalText);
-    case TLoopEnd::Directive: return Compiler->LastClosingDirective() == TClosingDirective::Return;
-    case TLoopEnd::EndOfSource: break;
-  }
+  // The text is read next, in the loop that met the directive, as if it
+  // stood in place of the directive: what it opens (a conditional, a
+  // repeat) may close in the text around it, and what it closes may have
+  // been opened there. It is named after the running macro.
+  Compiler->openEvalText(MacMan->CurMacro()->name + ".$eval", text);
   return false;
 }
 
@@ -772,6 +765,7 @@ void handle_DIRECTIVE_handlemacro() {
   if (!invoker) Log->FatalError(msg::HandleMacroOutside);
   // The macro reads its arguments from the text that invoked the running one.
   TAFile* const here = Compiler->CurFile();
+  const TFilePin pin(here);
   struct Back {
     TAFile* here;
     ~Back() { Compiler->setCurFile(here); }

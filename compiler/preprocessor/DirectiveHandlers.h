@@ -36,8 +36,8 @@ bool handle_DIRECTIVE_else();
 bool handle_DIRECTIVE_repeat();
 
 // The other directives.
-// #eval('text'): the text is compiled in place, as a buffer of its own.
-// True when a #return in it ended its loop.
+// #eval('text'): the text is compiled in place, as a buffer of its own read
+// next by the loop that met the directive. Always false.
 bool handle_DIRECTIVE_eval();
 // #echo value (a message) and #depreciated value (a warning).
 void handle_DIRECTIVE_echo(bool depreciated);

@@ -62,10 +62,13 @@ bool isFreeName(std::string_view name) {
 // included; false when the text ends first.
 bool skipString(TAFile& f, char quote) {
   for (;;) {
-    const char c = f.moveNextChar(false, true);
-    if (c == '\0' && f.CurChar > f.FileLen) return false;
+    char c = f.moveNextChar(false, true);
     if (c == quote) return true;
-    if (c == '\\' && f.moveNextChar(false, true) == '\0' && f.CurChar > f.FileLen) return false;
+    if (c == '\\') c = f.moveNextChar(false, true);
+    if (c == '\0') {
+      if (f.CurChar > f.FileLen) return false;
+      f.checkNulByte();
+    }
   }
 }
 
@@ -82,6 +85,9 @@ std::string captureBody() {
       cur().setNull();
       unexpected(unx::MacroBodyUnclosed);
     }
+    // A 0 byte is reported where it was written, as anywhere else in the
+    // file: the body holds none when it is compiled.
+    if (c == '\0') f.checkNulByte();
     if (c == '\'' || c == '"') {
       if (!skipString(f, c)) {
         cur().setNull();
@@ -163,6 +169,8 @@ class TCallScope {
     assignOperand = target_;
     assignOperandText.swap(targetText_);
     Compiler->setCurFile(callerFile_);
+    // An evaluated text in the body that a #return left unread.
+    Compiler->releaseEvalTexts();
   }
   TCallScope(const TCallScope&) = delete;
   TCallScope& operator=(const TCallScope&) = delete;
@@ -404,41 +412,29 @@ TVorToken expandMacroName(TMacro* macro, TCurrentToken& ct) {
 
 namespace {
 
-// Whether a running call of the macro whose body is buf stands suspended at
-// or past the 1-based index, to read on from there later.
-bool suspendedReaderPast(const TAFile* buf, uint32_t index) {
-  for (uint32_t i = 1; i <= MacMan->Depth(); ++i) {
-    const TMacroActivation* a = MacMan->frame(i);
-    if (a->bodySaved && a->macro && a->macro->code == buf && a->bodyPos.chr >= index) return true;
-  }
-  return false;
-}
-
-// "$name = inline ...": an anonymous macro held in the variable. Its
-// definition in the text is replaced by a reference to it, so that compiling
-// the text again uses the same macro; unless a suspended call is to read on
-// in that text past it, whose place there must not move.
+// "$name = inline ...": an anonymous macro held in the variable. A place in
+// a text defines its macro once: when the text is read again (a #repeat
+// pass, another call of the macro whose body holds it) the definition is
+// passed over and the variable gets the same macro. The text stays as it
+// was written, so whatever is reported on it quotes it so.
 void anonymousMacro(const std::string& name, bool extended) {
   TAFile& f = curFile();
   const TFilePos at = f.position();
-  const uint32_t start = f.CurChar + 1;
-  f.setPosition(f.lastPeek());  // the keyword
-  TMacro* m = handle_INLINE(extended, true);
-  // Named after its variable, for messages and the body's file name.
-  m->name = "$" + name;
-  m->code->F_FileName = m->name;
-  const uint32_t end = f.CurChar + 1;
-  if (!suspendedReaderPast(&f, start)) {
-    const std::string removed = f.Buffer.substr(start - 1, end - start);
-    // Line breaks stay, so later lines keep their numbers.
-    std::string text = "$_internal_get_macro(" + std::to_string(m->index) + ");";
-    for (char c : removed)
-      if (c == '\n') text.push_back('\n');
-    f.Buffer.replace(start - 1, end - start, text);
-    f.FileLen = static_cast<uint32_t>(f.Buffer.size() - 1);
-    f.setPosition(at);
-    f.moveNextToken(true);
-    if (cur().F_Type != ttIdent || cur().F_IdentType != itMacro) fatal(msg::MacroNameLost, cur().F_String);
+  TMacro* m = nullptr;
+  for (const TAFile::TAnonymousMacro& d : f.F_AnonymousMacros) {
+    if (d.start != at.chr) continue;
+    m = d.macro;
+    f.setPosition(TFilePos{at.line + d.lines, d.end, d.endColumn, at.totalLines + d.lines});
+    break;
+  }
+  if (!m) {
+    f.setPosition(f.lastPeek());  // the keyword
+    m = handle_INLINE(extended, true);
+    // Named after its variable, for messages and the body's file name.
+    m->name = "$" + name;
+    m->code->F_FileName = m->name;
+    const TFilePos end = f.position();
+    f.F_AnonymousMacros.push_back({at.chr, end.chr, end.lineChar, end.line - at.line, m});
   }
   TCurrentToken tk;
   tk.setCleanIdent(m->name);

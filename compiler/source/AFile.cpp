@@ -24,6 +24,8 @@ void TAFile::addToFileList() {
   // The index that the plug-in callback replacing a source's text takes.
   F_ID = static_cast<uint32_t>(Compiler->FileList().size());
   Compiler->FileList().push_back(this);
+  F_Listed = true;
+  notedChild();
 }
 
 TAFile* TAFile::openFile(const std::string& strFile, TAFile* parent) {
@@ -67,6 +69,7 @@ bool readWholeFile(const std::string& path, std::string& data) {
 
 bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   F_Parent = par;
+  notedChild();
   std::error_code ec;
   if (!std::filesystem::is_regular_file(strFile, ec)) return false;
   // A file that exists but cannot be read means the same as a missing file.
@@ -87,6 +90,7 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
 
 bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile* par) {
   F_Parent = par;
+  notedChild();
   F_FileName = name;
   F_IsFile = false;
   Buffer = buf;

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <vector>
 
 #include "compiler/driver/Global.h"
 #include "compiler/driver/Messages.h"
@@ -14,6 +15,7 @@
 namespace vorak {
 
 class TCurrentToken;
+struct TMacro;
 
 // Everything that says where the reader stands. A peek keeps one and puts it
 // back whole, so nothing of the look-ahead stays behind.
@@ -47,11 +49,14 @@ class TAFile {
   // Read from a file on disk (not a macro body, an evaluated text, ...).
   bool IsFile() const { return F_IsFile; }
   TAFile* Parent() const { return F_Parent; }
-  void setParent(TAFile* p) { F_Parent = p; }
-  // The statement loop that reaches the end of this buffer stops there
-  // rather than reading on in the parent.
-  bool EndsLoop() const { return F_EndsLoop; }
-  void setEndsLoop(bool v) { F_EndsLoop = v; }
+  void setParent(TAFile* p) {
+    F_Parent = p;
+    notedChild();
+  }
+  // The text of an #eval: the compiler owns it and frees it once nothing
+  // reads it any more.
+  bool IsEvalText() const { return F_EvalText; }
+  void setEvalText(bool v) { F_EvalText = v; }
   uint32_t TotalLines() const { return F_TotalLines; }
 
   // The byte at a 1-based index; 0 outside the content.
@@ -125,6 +130,12 @@ class TAFile {
     }
     return false;
   }
+  // The byte just read is a 0 byte: stops the compile there unless only 0
+  // bytes and blanks follow it (the end of the text). Whatever kind of text
+  // holds it, a 0 byte before more text would drop that text unread.
+  void checkNulByte() {
+    if (CurChar <= FileLen && !onlyBlanksFrom(CurChar)) fatalAt(msg::NulByte, position());
+  }
   void save() { F_Saved = position(); }
   void restore() { setPosition(F_Saved); }
   // The reader has passed the last byte of the text, or only 0 bytes and
@@ -170,7 +181,14 @@ class TAFile {
   bool F_Assembled = false;
   bool F_IsFile = false;
   TAFile* F_Parent = nullptr;
-  bool F_EndsLoop = false;
+  // Lets the parent know that a listed buffer, which outlives it, points to it.
+  void notedChild() {
+    if (F_Parent && F_Listed) F_Parent->F_HoldsListed = true;
+  }
+  bool F_Listed = false;
+  bool F_EvalText = false;
+  bool F_Reached = false;      // by the compiler's sweep of evaluated texts
+  bool F_HoldsListed = false;  // a listed buffer was opened from this text
   uint32_t F_LPCurLine = 1, F_LPCurChar = 0, F_LPCurLineChar = 0, F_LPTotalLines = 0;  // where the last peek ended
   uint32_t F_TotalLines = 0;
   uint32_t CurLine = 1;
@@ -178,6 +196,18 @@ class TAFile {
   uint32_t CurLineChar = 0;  // 1-based column
   std::string Buffer;        // content, followed by one 0 byte
   uint32_t FileLen = 0;
+
+  // The anonymous macros defined in this text, by where their definition
+  // begins, so that reading the text again takes the same macro and passes
+  // over its definition to where it ends.
+  struct TAnonymousMacro {
+    uint32_t start;      // CurChar where the definition begins
+    uint32_t end;        // CurChar after its "}"
+    uint32_t endColumn;  // CurLineChar there
+    uint32_t lines;      // line feeds from start to end
+    TMacro* macro;
+  };
+  std::vector<TAnonymousMacro> F_AnonymousMacros;
 
   // Text of a token that is not one run of the buffer (a string with escapes,
   // a name or number joined across a comment). Used as a stack: each reader

@@ -161,6 +161,8 @@ TVorToken TAFile::setNextToken(TCurrentToken& ct, bool cleanIdent) {
   NestingGuard nest;
   // Whatever the read consumes on its way comes from this buffer.
   if (Compiler->CurFile() != this) {
+    // The reader comes back to that text, whatever the read runs.
+    const TFilePin pin(Compiler->CurFile());
     CurFileGuard g{Compiler->CurFile()};
     Compiler->setCurFile(this);
     return readToken(ct, cleanIdent);
@@ -196,8 +198,8 @@ TVorToken TAFile::readToken(TCurrentToken& ct, bool cleanIdent) {
   switch (c) {
     case '\0':
       // A 0 byte inside the text would end it there and drop what follows
-      // without a word; only 0 bytes and blanks may stand behind it.
-      if (CurChar <= FileLen && !onlyBlanksFrom(CurChar)) fatalAt(msg::NulByte, position());
+      // without a word.
+      checkNulByte();
       return ct.setNull();
     case '\'':
     case '"':
@@ -323,7 +325,10 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     }
     const char c = moveNextChar(false, true);
     if (c == quote) break;
-    if (c == '\0') fatalAt(msg::UnterminatedString, open);
+    if (c == '\0') {
+      checkNulByte();
+      fatalAt(msg::UnterminatedString, open);
+    }
     if (c != '\\') {
       text.add();
       continue;
@@ -331,6 +336,7 @@ TVorToken TAFile::readString(TCurrentToken& ct, char quote) {
     const char e = moveNextChar(false, true);
     switch (e) {
       case '\0':
+        checkNulByte();
         fatalAt(msg::UnterminatedString, open);
       case 'n':
         text.put('\n');

@@ -10,6 +10,7 @@
 #include "compiler/driver/Settings.h"
 #include "compiler/driver/Utils.h"
 #include "compiler/preprocessor/DirectiveHandlers.h"
+#include "compiler/preprocessor/MacroManager.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/source/DefineManager.h"
@@ -166,6 +167,8 @@ bool TCompiler::compileText(const std::string& name, const std::string& text) {
   // the project one plug-in frame deeper for every such keyword, and a "}"
   // of the parent would end this loop instead of its own block's.
   f->loadBuffer(name, text, nullptr);
+  // The parent is no reader's while the text runs: it must not be freed.
+  const TFilePin pin(parent);
   F_CurFile = f;
   HandleDeclarations(-1);
   if (F_LoopEnd == TLoopEnd::Brace) Log->FatalError(msg::UnexpectedSymbol, "}");
@@ -174,6 +177,47 @@ bool TCompiler::compileText(const std::string& name, const std::string& text) {
   f->setParent(parent);
   F_CurFile = parent;
   return true;
+}
+
+// ---- Evaluated texts ----
+
+void TCompiler::openEvalText(const std::string& name, const std::string& text) {
+  // A text that evaluates itself would hold ever more texts open; they are
+  // bounded with the loops that hold them, as when each ran a loop of its own.
+  uint32_t open = 1;
+  for (const TAFile* f = F_CurFile; f; f = f->Parent()) open += f->IsEvalText() ? 1 : 0;
+  if (F_LoopDepth + open > kMaxLoopDepth) Log->FatalError(msg::BlocksTooDeep, std::to_string(kMaxLoopDepth));
+  auto buffer = std::make_unique<TAFile>(true);
+  buffer->loadBuffer(name, text, F_CurFile);
+  buffer->setEvalText(true);
+  F_EvalTexts.push_back(std::move(buffer));
+  F_CurFile = F_EvalTexts.back().get();
+}
+
+void TCompiler::collectEvalTexts() {
+  // Marks each root and the texts that hold it; a chain is walked only up
+  // to a buffer marked already.
+  auto mark = [](TAFile* f, bool on) {
+    for (; f && f->F_Reached != on; f = f->Parent()) f->F_Reached = on;
+  };
+  auto markAll = [&](bool on) {
+    mark(F_CurFile, on);
+    for (TAFile* f : F_Pins) mark(f, on);
+    if (MacMan)
+      for (void* f : MacMan->parentStack) mark(static_cast<TAFile*>(f), on);
+  };
+  markAll(true);
+  const auto freed = std::stable_partition(F_EvalTexts.begin(), F_EvalTexts.end(),
+                                           [](const std::unique_ptr<TAFile>& e) { return e->F_Reached; });
+  const bool orphans =
+      std::any_of(freed, F_EvalTexts.end(), [](const std::unique_ptr<TAFile>& e) { return e->F_HoldsListed; });
+  // Texts that an evaluated one included (or a plug-in handed in) outlive
+  // it: they forget it.
+  if (orphans)
+    for (TAFile* f : F_ListFiles)
+      if (f->Parent() && f->Parent()->IsEvalText() && !f->Parent()->F_Reached) f->setParent(nullptr);
+  markAll(false);
+  F_EvalTexts.erase(freed, F_EvalTexts.end());
 }
 
 uint32_t TCompiler::GetTotalLines() const {

@@ -141,12 +141,38 @@ class TCompiler {
   // outside a compile.
   bool compileText(const std::string& name, const std::string& text);
 
+  // ---- Evaluated texts ----
+  // Makes text, named name, the current source, read like an included text:
+  // at its end the reader goes on in the text that held it, after the
+  // directive. The compiler owns it and frees it once nothing reads it any
+  // more (releaseEvalTexts).
+  void openEvalText(const std::string& name, const std::string& text);
+  // Keeps a source, and the texts that hold it, from being freed while
+  // something is to read it again (the start of a #repeat, the text a
+  // running macro was called from). Pins are released last first.
+  void pinFile(TAFile* f) { F_Pins.push_back(f); }
+  void unpinFile() {
+    F_Pins.pop_back();
+    releaseEvalTexts();
+  }
+  // Frees the evaluated texts that no reader stands in or comes back to:
+  // neither the current source nor a pinned one nor a text that a running
+  // macro was called from, nor a text that holds one of them.
+  void releaseEvalTexts() {
+    if (!F_EvalTexts.empty()) collectEvalTexts();
+  }
+  // Evaluated texts alive now.
+  size_t EvalTextCount() const { return F_EvalTexts.size(); }
+
   // ---- Statement loop (StatementLoop.cpp) ----
   // Compiles statements from the current buffer until the end of a buffer
   // without parent, a "}" or a directive that closes the enclosing block.
   // funcIndex >= 0 compiles the body of that function: it becomes CurFunc
   // for the loop, and the loop closes the identifier scope at its end.
-  void HandleDeclarations(int32_t funcIndex);
+  // A loop that compiles the body of a conditional or a repeat reads on in
+  // the text that holds an evaluated text when it reaches that text's end;
+  // a loop of any other kind ends there when it began in that text.
+  void HandleDeclarations(int32_t funcIndex, bool directiveBody = false);
   // Why the last HandleDeclarations returned.
   TLoopEnd LastLoopEnd() const { return F_LoopEnd; }
   void setLastLoopEnd(TLoopEnd e) { F_LoopEnd = e; }
@@ -262,9 +288,12 @@ class TCompiler {
   // The nearest buffer, from the current one through its parents, that the
   // file list owns (so it outlives the compile); nil when there is none.
   TAFile* nearestListedFile() const;
+  void collectEvalTexts();
 
   std::unique_ptr<TVorAssembler> F_Assembler;
   std::vector<TAFile*> F_ListFiles;
+  std::vector<std::unique_ptr<TAFile>> F_EvalTexts;
+  std::vector<TAFile*> F_Pins;
   TAFile* F_CurFile = nullptr;
   TFunction* F_CurFunc = nullptr;
   TFunction* F_MainFunc = nullptr;
@@ -290,6 +319,15 @@ class TCompiler {
   } F_LastReturn;
   // Per function, the code length right after its last return instruction.
   std::unordered_map<const TFunction*, uint32_t> F_ReturnEnds;
+};
+
+// A pin on a source for as long as it lives (TCompiler::pinFile).
+class TFilePin {
+ public:
+  explicit TFilePin(TAFile* f) { Compiler->pinFile(f); }
+  ~TFilePin() { Compiler->unpinFile(); }
+  TFilePin(const TFilePin&) = delete;
+  TFilePin& operator=(const TFilePin&) = delete;
 };
 
 // The running compile's current token, source and function, as the readers

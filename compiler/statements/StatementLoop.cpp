@@ -117,6 +117,16 @@ bool macroVariableStatement() {
   return true;
 }
 
+// "$v = ..." where $v holds a macro: the variable gets a new value (the
+// statement is read again, a #repeat pass or another call of the macro
+// whose body holds it), rather than the macro being called.
+bool assignsMacroVariable() {
+  const TCurrentToken& tk = cur();
+  if (tk.F_DefName.empty() || tk.F_DefName[0] != '$') return false;
+  TAFile& f = curFile();
+  return f.peekNextRealChar(true) == '=' && f.at(f.lastPeek().chr + 1) != '=';
+}
+
 // A keyword first in a statement.
 void keywordStatement(TKeyword key) {
   switch (key) {
@@ -190,7 +200,13 @@ void identifierStatement() {
     case itProc: handle_FUNCCALL(true, nullptr); return;
     case itFuncThis:
     case itProcThis: handle_FUNCCALL(true, tk.F_Operand); return;
-    case itMacro: handle_MACROCALL(nullptr, 0, nullptr); return;
+    case itMacro:
+      if (assignsMacroVariable()) {
+        macroVariableStatement();
+        return;
+      }
+      handle_MACROCALL(nullptr, 0, nullptr);
+      return;
     case itType: handle_VARTYPE(); return;
     case itGlobalVar:
     case itLocalVar: handle_VAR(); return;
@@ -213,7 +229,7 @@ void fatalNotAvailable(std::string_view construct) {
   Log->FatalError(msg::NotAvailableYet, construct);
 }
 
-void TCompiler::HandleDeclarations(int32_t funcIndex) {
+void TCompiler::HandleDeclarations(int32_t funcIndex, bool directiveBody) {
   // Loops nest through texts that compile texts (an #eval whose text names
   // itself, a plug-in keyword whose text uses the keyword again): a bound,
   // not the end of the stack, stops such a text.
@@ -236,6 +252,8 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
     uint32_t& depth;
     ~Depth() { --depth; }
   } depth{++F_LoopDepth};
+  // The text the loop begins in: a block begun in an evaluated text ends in it.
+  TAFile* const home = F_CurFile;
   for (bool running = F_CurFile != nullptr; running;) {
     if (const PInstruction inst = directMnemonic(*F_CurFile)) {
       compileInstruction(inst);
@@ -251,12 +269,15 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
           if (!macroVariableStatement()) Log->FatalError(msg::EmptyStatementValue);
           break;
         }
-        // A text compiled on its own (an evaluated string) ends its loop
-        // instead of reading on in the text that holds it.
-        if (F_CurFile->Parent() && !F_CurFile->EndsLoop())
+        // The end of an included or evaluated text: the text that holds it
+        // goes on after the directive. Only a block, a body or a macro's
+        // block that began in an evaluated text may not run out of it.
+        if (F_CurFile->Parent() && (F_CurFile != home || !F_CurFile->IsEvalText() || directiveBody)) {
           F_CurFile = F_CurFile->Parent();
-        else
+          releaseEvalTexts();
+        } else {
           running = false;
+        }
         break;
       case ttSymbol: {
         const char c = tk.F_String.empty() ? '\0' : tk.F_String[0];
@@ -282,6 +303,8 @@ void TCompiler::HandleDeclarations(int32_t funcIndex) {
           break;
         }
         if (c == '}') {
+          // An evaluated text closes no block that it did not open.
+          if (F_CurFile != home && F_CurFile->IsEvalText()) Log->FatalError(msg::BraceInEvalText);
           end = TLoopEnd::Brace;
           running = false;
           break;

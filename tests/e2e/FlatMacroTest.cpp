@@ -87,6 +87,12 @@ const MacroProgram kPrograms[] = {
     {"AnonymousMacroInARepeat",
      // Once $g holds a macro, "$g" starts a call of it: "#g" names the variable.
      "xor eax, eax\n#repeat 3:\n  #g = inline function($v) { add eax, $v\n    #return eax; };\n  $g(4);\n#end\n", 12},
+    {"AnonymousMacroInARepeatNamedWithDollar",
+     "xor eax, eax\n#repeat 2:\n  $g = inline procedure($a) { add eax, $a };\n  $g(2);\n#end\n", 4},
+    {"AnonymousMacroInARepeatInABody",
+     "inline procedure m() {\n  #repeat 2:\n    $g = inline procedure() { inc eax };\n    $g();\n  #end\n}\n"
+     "xor eax, eax\nm();\nm();\n",
+     4},
     {"AnonymousMacroDefinedUnderASuspendedCall",
      // The outer call passes the definition as dead text and is suspended
      // past it while the inner call defines the macro.

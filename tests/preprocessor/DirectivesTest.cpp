@@ -225,7 +225,35 @@ INSTANTIATE_TEST_SUITE_P(
         Shape{"RepeatInText", "#eval('#repeat 3: nop #end') hlt", "nop nop nop hlt"},
         Shape{"EvalInText", "#eval('#eval(\\'int3\\') nop') hlt", "int3 nop hlt"},
         Shape{"EmptyText", "#eval('') nop", "nop"},
-        Shape{"DefineMadeInText", "#eval('#define z;') #ifdef z: nop #end", "nop"}),
+        Shape{"DefineMadeInText", "#eval('#define z;') #ifdef z: nop #end", "nop"},
+        // The text stands in place of the directive: what it opens may close
+        // in the text around it, and what it closes may have opened there.
+        Shape{"OpensAnIfClosedAround", "#eval('#if 1 == 1:') nop #end hlt", "nop hlt"},
+        Shape{"OpensAnIfdefClosedAround", "#eval('#ifdef bits:') nop #end hlt", "nop hlt"},
+        Shape{"OpensAnIfndefClosedAround", "#eval('#ifndef nothing:') nop #end hlt", "nop hlt"},
+        Shape{"FalseConditionSkipsOnAround", "#eval('#if 1 == 2: int3') nop #end hlt", "hlt"},
+        Shape{"FalseConditionTakesTheElseAround", "#eval('#if 1 == 2:') nop #else int3 #end hlt", "int3 hlt"},
+        Shape{"FalseIfdefTakesTheElseAround", "#eval('#ifdef nothing:') nop #else int3 #end hlt", "int3 hlt"},
+        Shape{"FalseIfTakesTheElseifAround", "#eval('#if 1 == 2:') nop #elseif 1 == 1: int3 #end hlt", "int3 hlt"},
+        Shape{"ElseInTextAfterItsBranch", "#eval('#if 1 == 1: nop #else') int3 #end hlt", "nop hlt"},
+        Shape{"EndInTextClosesTheBranchAround", "#if 1 == 1: nop #eval('int3 #end cld') hlt", "nop int3 cld hlt"},
+        Shape{"ElseInTextEndsTheBranchAround", "#if 1 == 1: nop #eval('#else int3') int3 #end hlt", "nop hlt"},
+        Shape{"ElseifInTextEndsTheBranchAround", "#if 1 == 1: nop #eval('#elseif 1 == 1: int3') int3 #end hlt",
+              "nop hlt"},
+        Shape{"ElseBranchInText", "#if 1 == 2: nop #else #eval('int3 #end') hlt", "int3 hlt"},
+        Shape{"RepeatOpensInText", "#eval('#repeat 2: int3') nop #end hlt", "int3 nop int3 nop hlt"},
+        Shape{"RepeatOfNoPassInText", "#eval('#repeat 0: int3') nop #end hlt", "hlt"},
+        Shape{"NestedTextsOpenConditionals",
+              "#define inner '#if 2 == 2: int3';\n#eval('#if 1 == 1: #eval(inner)') nop #end cld #end hlt",
+              "int3 nop cld hlt"},
+        Shape{"OpensAConditionalInEachPass", "#repeat 3: #eval('#if 1 == 1: int3') nop #end #end hlt",
+              "int3 nop int3 nop int3 nop hlt"},
+        Shape{"OpensAConditionalInAMacroBody",
+              "inline procedure m() { #eval('#if 1 == 1: int3') nop #end }\nm(); m(); hlt", "int3 nop int3 nop hlt"},
+        Shape{"ReturnInTextEndsTheBody",
+              "inline function f() { #repeat 2: #eval('#if 1 == 1: #return 4;') #end #end }\n"
+              "#repeat 2: mov eax, f() #end",
+              "mov eax, 4 mov eax, 4"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- what ends a body ----
@@ -256,6 +284,15 @@ TEST_F(DirectivesTest, EvalBufferIsNamedAndGone) {
   // The compile went on in the project text, to its end.
   ASSERT_NE(Compiler->CurFile(), nullptr);
   EXPECT_EQ(Compiler->CurFile()->FileName(), dir() + "/p.vor");
+}
+
+TEST_F(DirectivesTest, EvaluatedTextsAreFreedOnceRead) {
+  // Left at their end, left by the #end of a repeat begun in them, or left
+  // unread by a #return: none outlives its reading.
+  compileBody("#repeat 3: #eval('#if 1 == 1: nop') #end #end\n#eval('#repeat 2: int3') nop #end\n"
+              "inline function f() { #eval('#return 4; int3') }\nmov eax, f()\nmov eax, f()\n");
+  EXPECT_EQ(Compiler->EvalTextCount(), 0u);
+  EXPECT_EQ(mnemonics(), "nop nop nop int3 nop int3 nop mov eax, 4 mov eax, 4");
 }
 
 TEST_F(DirectivesTest, FilesIncludedByAnEvaluatedTextForgetIt) {
@@ -397,10 +434,11 @@ INSTANTIATE_TEST_SUITE_P(
                 "[2,7]: [0004] #elseif without an open conditional or repeat in [p.vor]"},
         Failure{"SecondEnd", "#if 1 == 1: nop #end #end",
                 "[2,25]: [0004] #end without an open conditional or repeat in [p.vor]"},
-        // A body's loop is the only one its #end may close: an evaluated
-        // text is a loop of its own.
+        // The #end in the evaluated text closed the #if: the second is stray.
         Failure{"EndInEvaluatedText", "#if 1 == 1: #eval('nop #end') #end",
-                "[1,8]: [0004] #end without an open conditional or repeat in [master.$eval]"},
+                "[2,34]: [0004] #end without an open conditional or repeat in [p.vor]"},
+        Failure{"ConditionOpenedInTextNeverClosed", "#eval('#if 1 == 1:') nop", "[2,25]: [7652] Unexpected EOF in [p.vor]"},
+        Failure{"DeadTextOpenedInTextNeverClosed", "#eval('#if 1 == 2:') nop", "[2,25]: [7652] Unexpected EOF in [p.vor]"},
         Failure{"ElseAfterElse", "#if 1 == 2: nop #else int3 #else hlt #end",
                 "[2,32]: [0006] #else after #else in [p.vor]"},
         Failure{"ElseifAfterElse", "#ifdef x: nop #else int3 #elseif 1 == 1: #end",
@@ -441,6 +479,32 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"ResourceMissing", "#resource 'none.res';",
                 "[2,20]: [432] Resource file \"none.res\" does not exist in [p.vor]"}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// ---- 0 bytes ----
+
+// A 0 byte before more text stops the compile where it was written, in
+// every kind of text the file holds: a macro body (whether it is called or
+// not), a string in one, a repeated body, dead text, an evaluated text.
+TEST_F(DirectivesTest, ANulByteStopsTheCompileInEveryText) {
+  using namespace std::string_literals;
+  const struct {
+    std::string body;
+    const char* message;
+  } cases[] = {
+      {"inline procedure m() {\n  mov eax, 1\0\n}\nm();\n"s, "[3,13]: [9903] NUL byte in the source text in [p.vor]"},
+      {"inline procedure m() {\n  mov eax, 1\0\n}\n"s, "[3,13]: [9903] NUL byte in the source text in [p.vor]"},
+      {"inline procedure m() { mov eax, 'a\0b' }\nm();\n"s, "[2,35]: [9903] NUL byte in the source text in [p.vor]"},
+      {"mov eax, 'a\0b'\n"s, "[2,12]: [9903] NUL byte in the source text in [p.vor]"},
+      {"#repeat 2: nop\0 int3 #end"s, "[2,15]: [9903] NUL byte in the source text in [p.vor]"},
+      {"#if 1 == 2: nop\0 int3 #end hlt"s, "[2,16]: [9903] NUL byte in the source text in [p.vor]"},
+      {"#if 1 == 2: mov eax, 'a\0b' #end hlt"s, "[2,24]: [9903] NUL byte in the source text in [p.vor]"},
+      {"#eval('nop\\x0 int3')"s, "[1,4]: [9903] NUL byte in the source text in [master.$eval]"},
+  };
+  for (const auto& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+  }
+}
 
 // ---- bounds ----
 

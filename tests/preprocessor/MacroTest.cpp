@@ -52,6 +52,7 @@ TEST_F(MacroTest, BuiltinValues) {
       {"$substr('hello', 2, 0)", ""},
       {"$substr('hello', 2, -1)", ""},
       {"$strindex('hello', 'll')", "3"},
+      {"$strindex('abcabc', 'bc')", "2"},
       {"$strindex('hello', 'x')", "0"},
       {"$strindex('hello', '')", "0"},
       {"$log2i(1024)", "10"},
@@ -175,6 +176,35 @@ TEST_F(MacroTest, AnonymousMacroIsDefinedOnceForATextCompiledAgain) {
               "outer();\nouter();\nouter();\n");
   EXPECT_EQ(MacMan->Count(), 2u);
   EXPECT_EQ(Idents->findIdent("", Idents->CurrentScope()), nullptr) << "anonymous macros have no identifier";
+}
+
+TEST_F(MacroTest, AnonymousMacroInARepeatIsDefinedOnce) {
+  // The second pass reads the definition again: "$g =" gives the variable
+  // the same macro rather than calling the one it holds.
+  compileBody("#repeat 2:\n$g = inline procedure() { inc eax };\n$g();\n#end\nhlt\n");
+  EXPECT_EQ(disasm(), (Lines{"inc eax", "inc eax", "hlt"}));
+  EXPECT_EQ(MacMan->Count(), 1u);
+  reset();
+  compileBody("inline procedure m() {\n#repeat 2:\n$g = inline procedure($a) { add eax, $a };\n$g(2);\n#end\n}\n"
+              "m();\nm();\n");
+  EXPECT_EQ(disasm(), (Lines{"add eax, 2", "add eax, 2", "add eax, 2", "add eax, 2"}));
+  EXPECT_EQ(MacMan->Count(), 2u);
+}
+
+TEST_F(MacroTest, MessagesQuoteAnAnonymousMacroAsWritten) {
+  // Nothing is written into the text: a message later on the line quotes
+  // the line as the user wrote it, and its column is the user's.
+  write("p.vor", "program TEST;\n#repeat 2:\n$g = inline procedure() { inc eax }; $g(); bogus\n#end\n");
+  const std::string out = captureStdout([&] {
+    EXPECT_THROW(
+        {
+          Compiler->LoadProject(dir() + "/p.vor");
+          Compiler->Compile();
+        },
+        EAbort);
+  });
+  EXPECT_EQ(firstLine(out), "[3,48]: [9000] Unexpected ident bogus in [p.vor]");
+  EXPECT_NE(out.find("\n$g = inline procedure() { inc eax }; $g(); bogus\n"), std::string::npos) << out;
 }
 
 TEST_F(MacroTest, InternalMacroIndexIsTheManagersOwn) {

@@ -80,6 +80,10 @@ TEST_F(RegisterStatementTest, StatementsCompileToTheseInstructions) {
       {"NotPrefix", 32, "eax = !ebx;", {"mov eax, ebx", "not eax"}},
       {"MinusSignBelongsToTheNumber", 32, "eax = -5;", {"mov eax, 0xfffffffb"}},
       {"AloneEmitsNothing", 32, "eax;", {}},
+      // A move of a register into itself is dropped by default; written
+      // out when optimising is off.
+      {"SelfMoveDroppedByDefault", 32, "eax = eax;", {}},
+      {"SelfMoveKeptWithoutOptimising", 32, "#set optimise 0\neax = eax;", {"mov eax, eax"}},
       {"Compare", 32, "eax == 5;\necx != edx;", {"cmp eax, 5", "cmp ecx, edx"}},
       {"AddSub", 32, "eax += ebx;\necx -= 2;", {"add eax, ebx", "sub ecx, 2"}},
       {"IncDec", 32, "eax++;\necx--;", {"inc eax", "dec ecx"}},
