@@ -126,6 +126,10 @@ uint32_t TVorAssembler::encodeMOV(const TEncodeArgs& a) {
 }
 
 uint32_t TVorAssembler::moveWidened(POperand o1, POperand o2) {
+  // A doubleword into a 64-bit register: movsxd when signed, else a 32-bit
+  // load, which clears the upper half. movsx/movzx take no doubleword.
+  if (mode64() && o1->size == 8 && o2->size == 4)
+    return o1->issigned ? emitRM(0x63, 8, o1->reg_base, o2) : emitRM(0x8B, 4, o1->reg_base, o2);
   TMoveNesting nesting(*this);
   if (nesting.tooDeep()) return ERROR_OPERAND_INVALID;
   static const PInstruction movsx = row("movsx"), movzx = row("movzx");

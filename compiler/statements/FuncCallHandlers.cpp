@@ -675,21 +675,11 @@ TResultWidening callResultWidening(const TFunction* callee, TRegister reg) {
   // was written.
   if (width == 8 && CompileFlags.cpu_bits != 64) return w;
   const bool sign = typeSigned(type);
-  auto add = [&](const char* mnemonic, TRegister dst, TRegister src) {
-    TResultWidening::Step& step = w.steps[w.count++];
-    step.mnemonic = mnemonic;
-    step.dst.setRegister(sign, dst);
-    step.src.setRegister(sign, src);
-  };
-  if (type->size < 4) {
-    add(sign ? "movsx" : "movzx", reg, accumulator(type->size));
-  } else if (!sign) {
-    add("mov", regScale(reg, 4), REG_EAX);  // a 32-bit write clears the upper half
-  } else {
-    add("cdqe", REG_RAX, REG_EAX);
-    w.steps[0].hasOperands = false;
-    if (reg != REG_RAX) add("mov", reg, REG_RAX);
-  }
+  // mov widens by the destination's sign: movsx/movzx, or for a doubleword
+  // into a 64-bit register movsxd or a 32-bit load.
+  w.mnemonic = "mov";
+  w.dst.setRegister(sign, reg);
+  w.src.setRegister(sign, accumulator(type->size));
   return w;
 }
 

@@ -105,6 +105,13 @@ std::vector<RegProgram> programs() {
     if (mode == 64) {
       add("FlagsIntoR8AndR9", "mov r8, -1\nmov r9, -1\nstc\nr8 = carry_flag;\nclc\nr9 = !carry_flag;\nrax = carry_flag;",
           {{r8, 1}, {r9, 1}, {rAX, 0}});
+      // A doubleword widens into a 64-bit register by the register's sign:
+      // zero-extended unless typed signed.
+      add("DoublewordsIntoQwordRegisters",
+          "mov rbx, 0x8000\nmov dword [rbx], -3\nmov rax, -1\nmov rax, dword [rbx]\nmov r9, -1\nmov r9, dword [rbx]\n"
+          "[int64] rcx = dword [rbx];\n[int64] rdx = ecx;\nmov r10, -1\n[int64] r10 = dword [rbx];\nrsi = ecx;",
+          {{rAX, 0xFFFFFFFDull}, {r9, 0xFFFFFFFDull}, {rCX, uint64_t(-3)}, {rDX, uint64_t(-3)}, {r10, uint64_t(-3)},
+           {rSI, 0xFFFFFFFDull}});
     }
   }
   return v;

@@ -11,6 +11,7 @@
 #include "compiler/driver/Utils.h"
 #include "support/Disasm.h"
 #include "support/Emulator.h"
+#include "support/EncoderFixture.h"
 #include "support/OperandKit.h"
 
 namespace vorak {
@@ -32,7 +33,12 @@ const Case kCases[] = {
     {32, "mov", Signed(R(REG_EAX)), R(REG_BL), "movsx eax, bl"},
     {64, "mov", R(REG_R10), R(REG_CX), "movzx r10, cx"},
     {32, "mov", R(REG_BL), R(REG_EAX), nullptr, ERROR_OPERAND1_INVALID},
-    {64, "mov", R(REG_RAX), R(REG_EBX), nullptr, ERROR_OPERAND2_INVALID},
+    {64, "mov", R(REG_RAX), R(REG_EBX), "mov eax, ebx"},
+    {64, "mov", Signed(R(REG_RAX)), R(REG_EBX), "movsxd rax, ebx"},
+    {64, "mov", Signed(R(REG_R9)), R(REG_ECX), "movsxd r9, ecx"},
+    {64, "mov", R(REG_R9), M(4, {REG_R12}), "mov r9d, dword ptr [r12]"},
+    {64, "mov", Signed(R(REG_R9)), M(4, {REG_R12}, 8), "movsxd r9, dword ptr [r12 + 8]"},
+    {32, "mov", Signed(R(REG_EAX)), R(REG_EBX), "mov eax, ebx"},
     {64, "mov", R(REG_AH), M(1, {REG_R8}), nullptr, ERROR_OPERAND_INVALID},
     {16, "mov", R(REG_RAX), R(REG_RAX), nullptr, ERROR_OPERAND1_INVALID},
     {32, "mov", R(REG_AL), M(1, {REG_EBX}), "mov al, byte ptr [ebx]"},
@@ -393,15 +399,18 @@ TEST_F(MoveSweep, RegisterDestinations) {
         const std::string where = to + std::string(regToStr(b));
         const bool rexClash = (highByte(a) && needsRex(b)) || (highByte(b) && needsRex(a));
         const bool encodable = usable(a, bits) && usable(b, bits) && !rexClash;
-        const bool widens = sa > sb && sb <= 2 && sa >= 2;
+        // A doubleword into a 64-bit register: a 32-bit load (unsigned).
+        const bool dword64 = bits == 64 && sa == 8 && sb == 4;
+        const bool widens = (sa > sb && sb <= 2 && sa >= 2) || dword64;
         EXPECT_EQ(r.rc == ASSEMBLE_OK, encodable && (sa == sb || widens)) << where;
         if (r.rc != ASSEMBLE_OK) continue;
         if (a == b && !(bits == 64 && sa == 4)) {
           EXPECT_TRUE(r.raw.empty()) << where;
           continue;
         }
-        single(r, bits, where, {sa == sb ? "mov" : "movzx"},
-               [&](const DecodedOperand& x, const DecodedOperand& y) { return sameReg(x, a) && sameReg(y, b); });
+        single(r, bits, where, {sa == sb || dword64 ? "mov" : "movzx"}, [&](const DecodedOperand& x, const DecodedOperand& y) {
+          return (dword64 ? x.reg == doublewordName(a) : sameReg(x, a)) && sameReg(y, b);
+        });
       }
       for (int64_t v : std::initializer_list<int64_t>{0, 0x7F, 0xFF, 0x100, 0xFFFF, 0x10000, 0xFFFFFFFFLL,
                                                       0x100000000LL, -1}) {
@@ -423,29 +432,33 @@ TEST_F(MoveSweep, RegisterDestinations) {
           const Result r = run(bits, "mov", R(a), m);
           const std::string where = to + "memory of " + std::to_string(size);
           const uint32_t ms = size ? size : sa;
-          const bool sizeOk = ms == sa || (sa > ms && ms <= 2 && sa >= 2);
+          const bool dword64 = bits == 64 && sa == 8 && ms == 4;
+          const bool sizeOk = ms == sa || (sa > ms && ms <= 2 && sa >= 2) || dword64;
           if (!sizeOk || !usable(a, bits)) {
             EXPECT_NE(r.rc, ASSEMBLE_OK) << where;
           }
           if (r.rc != ASSEMBLE_OK) continue;
           EXPECT_EQ(last2->size, ms) << where;  // a size of 0 takes the register's
           const TOperand src = *last2;
-          single(r, bits, where, {ms == sa ? "mov" : "movzx"}, [&](const DecodedOperand& x, const DecodedOperand& y) {
-            return sameReg(x, a) && sameMem(y, src, m.disp, ms);
-          });
+          single(r, bits, where, {ms == sa || dword64 ? "mov" : "movzx"},
+                 [&](const DecodedOperand& x, const DecodedOperand& y) {
+                   return (dword64 ? x.reg == doublewordName(a) : sameReg(x, a)) && sameMem(y, src, m.disp, ms);
+                 });
         }
       }
       for (uint32_t size : {1u, 2u, 4u, 8u}) {
         const Result r = run(bits, "mov", R(a), V(size, 4));
         const std::string where = to + "variable of " + std::to_string(size);
-        const bool sizeOk = size >= sa || (size <= 2 && sa >= 2);
-        EXPECT_EQ(r.rc == ASSEMBLE_OK, usable(a, bits) && sizeOk && !(highByte(a) && bits == 64 && false)) << where;
+        const bool dword64 = bits == 64 && sa == 8 && size == 4;
+        const bool sizeOk = size >= sa || (size <= 2 && sa >= 2) || dword64;
+        EXPECT_EQ(r.rc == ASSEMBLE_OK, usable(a, bits) && sizeOk) << where;
         if (r.rc != ASSEMBLE_OK) continue;
         ASSERT_EQ(r.fixups.size(), 1u) << where;
         EXPECT_EQ(r.fixups[0].offset, 4u);
         const uint32_t read = size >= sa ? sa : size;
-        single(r, bits, where, {size >= sa ? "mov" : "movzx"}, [&](const DecodedOperand& x, const DecodedOperand& y) {
-          return sameReg(x, a) && y.kind == DecodedOperand::Mem && y.base.empty() && y.index.empty() &&
+        single(r, bits, where, {size >= sa || dword64 ? "mov" : "movzx"}, [&](const DecodedOperand& x, const DecodedOperand& y) {
+          return (dword64 ? x.reg == doublewordName(a) : sameReg(x, a)) && y.kind == DecodedOperand::Mem &&
+                 y.base.empty() && y.index.empty() &&
                  y.disp == static_cast<int64_t>(sentinel(bits == 16 ? 2 : 4)) && y.size == read;
         });
       }

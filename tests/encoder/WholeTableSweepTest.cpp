@@ -771,10 +771,20 @@ class WholeTableSweep : public test::EncoderTest {
   // mov: a register loaded from an address (lea), widened (movzx/movsx), a
   // wider variable read through its low bytes, a 64-bit number (movabs); or
   // memory to memory, a sequence.
-  Shape expectMove(const TOperand* after, Cls c1, Cls c2, Want& want, WantSeq& seq) const {
+  Shape expectMove(const Od* d, const TOperand* after, Cls c1, Cls c2, Want& want, WantSeq& seq) const {
     if (isGprClass(c1)) {
       const uint32_t s1 = after[0].size;
-      if (c2 == cMemRef) {
+      const bool dwordSource = isGprClass(c2) || c2 == cMem || c2 == cMemVar || c2 == cVar;
+      if (s1 == 8 && dwordSource && after[1].size == 4) {
+        // A doubleword into a 64-bit register: movsxd, or a 32-bit load that
+        // clears the upper half.
+        if (after[0].issigned) {
+          want.mnemonics = {"movsxd"};
+        } else {
+          want.ops[0].reg = test::doublewordName(d[0].reg);
+          want.ops[0].size = 4;
+        }
+      } else if (c2 == cMemRef) {
         want.mnemonics = {"lea"};
         want.ops[1].size = 0;
       } else if ((isGprClass(c2) && after[1].size != s1) ||
@@ -862,7 +872,7 @@ class WholeTableSweep : public test::EncoderTest {
         if (count == 0) want.checkOps = false;  // the string move
         break;
       case igMOV:
-        return expectMove(after, c1, c2, want, seq);
+        return expectMove(d, after, c1, c2, want, seq);
       case igMOVSX_MOVZX:
         if (after[0].size == after[1].size) want.mnemonics = {"mov"};
         break;
