@@ -165,7 +165,8 @@ TEST(FlatEndToEnd, EachPartOfAFileThatChangesModeRunsInItsOwnMode) {
     for (int mode : order) project += mixedPart(mode);
     const std::string label = std::to_string(order[0]) + "-" + std::to_string(order[1]) + "-" + std::to_string(order[2]);
     const FlatRun r = runFlatProject(project, order[0]);
-    ASSERT_TRUE(r.built) << label << "\n" << r.compile.out;
+    EXPECT_TRUE(r.built) << label << "\n" << r.compile.out;
+    if (!r.built) continue;
     uint64_t from = 0;
     for (int mode : order) {
       const uint64_t start = afterMarker(r.image, mixedMarker(mode), mode, from);

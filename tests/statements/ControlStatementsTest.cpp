@@ -84,6 +84,7 @@ TEST_F(ControlTest, EveryErrorWithItsPosition) {
       // A value the selector cannot be compared with is found when the scan
       // after the body is compiled, and reported at its own state line.
       {"case (dl) {\nstate 1:\ninc eax\nstate 0x141:\ninc ebx\n}", "[5,11]: [124412] Operand size mismatch! in [p.vor]"},
+      {"case ([esi]) {\nstate 1:\ninc eax\n}", "[3,7]: [124412] Operand size mismatch! in [p.vor]"},
       {"case (carry_flag) {\nstate 1:\ninc eax\nstate 5:\ninc ebx\n}",
        "[5,7]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"case (carry_flag) {\nstate eax:\ninc ebx\n}",
