@@ -292,7 +292,10 @@ uint32_t TVorAssembler::encodeGOTO(const TEncodeArgs& a) {
   const TInstruction& r = *a.row;
   const POperand o1 = a.o1;
   if (o1->hint == otLabel) {
-    addJumpPlaceholder(o1->ptr, static_cast<uint32_t>(o1->value), static_cast<TJmpType>(r.opcode1 & 0xFFFF));
+    const auto jt = static_cast<TJmpType>(r.opcode1 & 0xFFFF);
+    // 64-bit code counts in RCX or ECX (jrcxz, jecxz): CX alone has no form.
+    if (jt == jtJCXZ && mode64()) return ERROR_MODE_SUPPORT;
+    addJumpPlaceholder(o1->ptr, static_cast<uint32_t>(o1->value), jt);
     return ASSEMBLE_OK;
   }
   const bool jmp = std::strncmp(r.name, "jmp", sizeof(r.name)) == 0;

@@ -13,8 +13,12 @@ namespace {
 
 // The fields every fixup record has: its kind, where its field is, the
 // field's size, the offset added, the jump form and the record that owns it.
+// The mode is the one the code around the field is compiled in: a file may
+// change it after, and the builder writes each jump and room in its own.
 void describe(TFixup* x, TFixupType ft, uint32_t position, uint8_t size, uint32_t ofs, TJmpType jt, void* parent) {
   x->hint = ft;
+  const uint32_t bits = CompileFlags.cpu_bits;
+  x->bits = static_cast<uint8_t>(bits == 16 || bits == 32 || bits == 64 ? bits : 0);
   x->position = position;
   x->size = size;
   x->offset = ofs;

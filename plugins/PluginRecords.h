@@ -120,6 +120,11 @@ struct TFixup;
 /* A placeholder that the builder fills (fixup record). */
 typedef struct TFixup {
   TFixupType hint;
+  /* The mode (16, 32 or 64) in force when the fixup was filed: that of the
+     code it sits in, which in a file that changes mode may differ from the
+     build's; 0 stands for the build's mode. It fills a padding byte: the
+     fields around it keep their offsets. */
+  uint8_t bits;
   uint32_t position;  /* in the owning function's code, or in the variable's data */
   uint8_t size;       /* bytes of the placeholder */
   uint32_t offset;    /* added to the resolved target */
@@ -257,7 +262,7 @@ static_assert(offsetof(TCompilerFlags, awd) == 45);
 #if UINTPTR_MAX == 0xFFFFFFFFFFFFFFFFu
 #define VORAK_AT(T, f, o) static_assert(offsetof(T, f) == (o), #T "." #f)
 static_assert(std::is_standard_layout_v<TFixup> && sizeof(TFixup) == 40);
-VORAK_AT(TFixup, hint, 0); VORAK_AT(TFixup, position, 4); VORAK_AT(TFixup, size, 8);
+VORAK_AT(TFixup, hint, 0); VORAK_AT(TFixup, bits, 1); VORAK_AT(TFixup, position, 4); VORAK_AT(TFixup, size, 8);
 VORAK_AT(TFixup, offset, 12); VORAK_AT(TFixup, jmp, 16); VORAK_AT(TFixup, parentfunc, 24);
 VORAK_AT(TFixup, index, 32); VORAK_AT(TFixup, data, 32);
 

@@ -11,6 +11,7 @@
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "compiler/statements/Compiler.h"
+#include "plugins/PluginManager.h"
 #include "platform/Platform.h"
 
 namespace vorak {
@@ -113,7 +114,15 @@ std::string TLog::formatAt(std::string_view kind, std::string_view strError, boo
   // a plug-in's fatal message) reaches the terminal no more raw than a row.
   const std::string text = boundedText(strError, 0, kMessageWidth);
   strError = text;
-  TAFile* src = fn ? fn : (Compiler ? Compiler->CurFile() : nullptr);
+  TAFile* src = fn;
+  if (!src && F_Spot && F_Spot->file) {
+    src = F_Spot->file;
+    cC = F_Spot->chr;
+    cL = F_Spot->line;
+    cLc = F_Spot->lineChar;
+  } else if (!src && hostStage() == THostStage::Compiling) {
+    src = Compiler ? Compiler->CurFile() : nullptr;
+  }
   if (!src) {
     if (kind == ": Warning: ") return "Warning: " + std::string(strError);
     return std::string(strError);

@@ -16,6 +16,15 @@ class TAFile;
 // Console colours, as text attributes.
 inline constexpr uint16_t colPlugin = 6, colNormal = 7, colLoaded = 10, colError = 12, colWarning = 14;
 
+// A place in one of the compiler's listed sources (they live until
+// shut-down), for a message about something read before the reader moved on.
+struct TSourceSpot {
+  TAFile* file = nullptr;
+  uint32_t line = 0;
+  uint32_t lineChar = 0;
+  uint32_t chr = 0;
+};
+
 // The log's lines are held while the run goes on and appended to log.txt in
 // one piece when it ends, once every file the build reads is known: the log
 // never grows a file that the build reads or is still to read.
@@ -42,7 +51,11 @@ class TLog {
   void Message(std::string_view str, uint16_t col = colNormal);
   void Debug(std::string_view str, uint16_t col = colNormal) { Message(str, col); }
 
-  // Position arguments of 0 (and a null file) are taken from the current source.
+  // Position arguments of 0 (and a null file) are taken from the current
+  // source; while a spot is set (SpotScope), from the spot instead. A
+  // message of the build, after the compile, names no source position
+  // unless it is given one: the reader then stands at the end of the
+  // project, which is no place the message concerns.
   [[noreturn]] void FatalError(std::string_view strError, bool showCode = true, uint32_t cC = 0,
                                uint32_t cL = 0, uint32_t cLc = 0, TAFile* fn = nullptr);
   void Warning(std::string_view strError, bool showCode = true, uint32_t cC = 0, uint32_t cL = 0,
@@ -70,6 +83,20 @@ class TLog {
   [[noreturn]] void FatalReservedToken(std::string_view errCode);
   [[noreturn]] void FatalRedeclared(std::string_view errCode);
 
+  // Messages without a position of their own point at spot while this
+  // lives (a statement compiled after the line that it belongs to).
+  class SpotScope {
+   public:
+    SpotScope(TLog& log, const TSourceSpot& spot) : F_Log(log), F_Before(log.F_Spot) { log.F_Spot = &spot; }
+    ~SpotScope() { F_Log.F_Spot = F_Before; }
+    SpotScope(const SpotScope&) = delete;
+    SpotScope& operator=(const SpotScope&) = delete;
+
+   private:
+    TLog& F_Log;
+    const TSourceSpot* F_Before;
+  };
+
   uint32_t errorCount() const { return F_ErrorCount; }
   uint32_t warningCount() const { return F_WarningCount; }
   // Pushes the console out, before an abort.
@@ -85,6 +112,7 @@ class TLog {
   std::string F_Held;  // the lines not yet written
   uint32_t F_ErrorCount = 0;
   uint32_t F_WarningCount = 0;
+  const TSourceSpot* F_Spot = nullptr;
 };
 
 // The short forms every handler stops the compile with: a fatal message, or

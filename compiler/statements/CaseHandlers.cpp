@@ -3,6 +3,7 @@
 #include "compiler/statements/CaseHandlers.h"
 
 #include <memory>
+#include <optional>
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
@@ -47,6 +48,10 @@ void handle_CASE() {
   emitJumpTo(end);
   placeLabelHere(scan);
   for (const auto& state : manager->StateList) {
+    // A value the selector cannot be compared with is reported at its state
+    // line, not at the "}" where the compare is compiled.
+    std::optional<TLog::SpotScope> at;
+    if (Log && state->spot.file) at.emplace(*Log, state->spot);
     const TMathOp res = handle_EXECCMP(*manager->opCase, *state->operand, moNotEqual);
     handle_IFJUMP(true, res, state->code_label);
   }
@@ -65,6 +70,7 @@ void handle_STATE() {
   for (;;) {
     auto state = std::make_unique<TCaseState>();
     state->operand = Compiler->moveNextOperand(true, false);
+    state->spot = Compiler->currentSpot();
     if (!here) {
       here = newStatementLabel("#case_state");
       placeLabelHere(here);

@@ -4,6 +4,7 @@
 #include <memory>
 #include <vector>
 
+#include "compiler/driver/Log.h"
 #include "encoder/Operand.h"
 #include "plugins/PluginInterface.h"
 
@@ -12,6 +13,8 @@ namespace vorak {
 struct TCaseState {
   std::unique_ptr<TOperand> operand;  // the state's value
   TFunction* code_label = nullptr;    // placed at the start of the state's code
+  TSourceSpot spot;                   // where the value was read: the scan that
+                                      // compares it is compiled at the closing "}"
 };
 using PCaseState = TCaseState*;
 

@@ -247,6 +247,12 @@ TFunction* TCompiler::createForwardLabel(std::string_view name) {
   return label;
 }
 
+TSourceSpot TCompiler::currentSpot() const {
+  TAFile* f = nearestListedFile();
+  if (!f) return {};
+  return {f, f->CurLine, f->CurLineChar, f->CurChar};
+}
+
 void TCompiler::noteLabelReference(TFunction* label) {
   if (TAFile* f = nearestListedFile()) F_LabelRefs[label] = {f, f->CurLine, f->CurLineChar, f->CurChar};
 }

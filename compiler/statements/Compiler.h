@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "compiler/driver/Common.h"
+#include "compiler/driver/Log.h"
 #include "compiler/source/AFile.h"
 #include "compiler/source/CurTokenUnit.h"
 #include "encoder/InstructionTable.h"
@@ -283,6 +284,9 @@ class TCompiler {
   void noteLabelReference(TFunction* label);
   // The place of the first reference to a label not placed yet, or nil.
   const TLabelReference* labelReference(const TFunction* label) const;
+  // Where the reader stands, in the nearest listed buffer (a temporary one
+  // is gone by the time a later message could name it); no file when none.
+  TSourceSpot currentSpot() const;
 
  private:
   // The nearest buffer, from the current one through its parents, that the

@@ -59,6 +59,7 @@ struct Edit {
   bool nearForm = false;
   uint8_t shortLen = 0;  // jumps: bytes of the short and the near form (the
   uint8_t nearLen = 0;   // same for jumps that have a short form only)
+  uint8_t bits = 32;     // the mode of the code the stretch sits in
   uint32_t at = 0;       // offset in the compiled code
   uint32_t oldLen = 0;   // bytes there in the compiled code
   uint32_t newLen = 0;   // bytes in the image, after the last layout
@@ -169,6 +170,7 @@ class FlatBuilder {
 
   std::string nameOf(const TFunction* f) const;
   const TFunction* topOf(const TFunction* f) const;
+  const TFunction* labelOf(const TFixup* fx) const;
   bool layable(const TFunction* f) const;
   uint64_t addressOf(const TFunction* target, const Where& where);
   size_t placeOf(const TFunction* target, const Where& where, uint32_t& offset);
@@ -176,19 +178,23 @@ class FlatBuilder {
   void put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, uint32_t size);
   void putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
                    const Where& where);
-  uint64_t checkedAbsolute(int64_t value, uint32_t size, const Where& where) const;
+  uint64_t checkedAbsolute(int64_t value, uint32_t size, uint32_t bits, const Where& where) const;
+  uint32_t modeOf(const TFixup* fx, const Where& where) const;
   void append(const void* bytes, uint64_t len);
   void targetOf(Edit& e, const Where& where);
   uint32_t jumpLength(const Edit& e) const;
   int64_t jumpDistance(const Placed& p, const Edit& e) const;
   void writeJump(const Placed& p, const Edit& e, uint8_t* out);
   uint32_t localsLength(const Placed& p, const Where& where) const;
-  void writeLocals(const Placed& p, const TFixup* fx, uint8_t* out) const;
+  void writeLocals(const Placed& p, const Edit& e, uint8_t* out) const;
   Where whereOf(const Placed& p, const TFixup* fx, bool align = false) const { return {nullptr, this, &p, fx, align}; }
 
+  // The build's mode: the data area's alignment, and the mode of a fixup
+  // that names none. Code is laid out in the mode of each of its fixups.
   uint32_t bits_ = 32;
   uint32_t ptr_ = 4;
   const TFunction* main_ = nullptr;
+  uint32_t funcCount_ = 0;
   std::vector<Placed> funcs_;  // main first, then by function index
   std::unordered_map<const TFunction*, size_t> funcAt_;
   std::vector<Data> consts_;
@@ -205,6 +211,13 @@ class FlatBuilder {
 };
 
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
+
+// The label or function a fixup names by its index; nullptr for an index
+// that names none. Func_Get takes 0xFFFFFFFF for the function being
+// compiled, which no fixup means.
+const TFunction* FlatBuilder::labelOf(const TFixup* fx) const {
+  return fx->index < funcCount_ ? vk->Func_Get(fx->index) : nullptr;
+}
 
 std::string FlatBuilder::nameOf(const TFunction* f) const {
   std::string n = str(f->Name);
@@ -251,6 +264,7 @@ void FlatBuilder::checkContents() {
 
 void FlatBuilder::chooseFunctions() {
   const uint32_t n = vk->Func_Count();
+  funcCount_ = n;
   for (uint32_t i = 0; i < n && !main_; ++i) {
     const TFunction* f = vk->Func_Get(i);
     if (f && !f->Parent && f->DLLIndex == -1 && str(f->Name) == "rtlmain") main_ = f;
@@ -284,7 +298,7 @@ void FlatBuilder::chooseFunctions() {
       if (fx->hint != ftLabel && fx->hint != ftJmp && fx->hint != ftLabelAbs && fx->hint != ftRelative &&
           fx->hint != ftCodeRVA)
         continue;
-      const TFunction* top = topOf(vk->Func_Get(fx->index));
+      const TFunction* top = topOf(labelOf(fx));
       if (layable(top) && top->FuncIndex < n && !in[top->FuncIndex]) {
         in[top->FuncIndex] = true;
         chosen.push_back(top);
@@ -334,6 +348,7 @@ void FlatBuilder::collectEdits(size_t k) {
     e.fx = fx;
     e.at = fx->position;
     Where where = whereOf(p, fx);
+    e.bits = static_cast<uint8_t>(modeOf(fx, where));
     switch (fx->hint) {
       case ftJmp:
         if (fx->size != 7) fail(where + " is a jump whose placeholder is not 7 bytes");
@@ -379,7 +394,7 @@ void FlatBuilder::collectEdits(size_t k) {
 
 // Where a jump goes: a laid-out function and an offset in its compiled code.
 void FlatBuilder::targetOf(Edit& e, const Where& where) {
-  e.targetFunc = static_cast<uint32_t>(placeOf(vk->Func_Get(e.fx->index), where, e.targetOld));
+  e.targetFunc = static_cast<uint32_t>(placeOf(labelOf(e.fx), where, e.targetOld));
   e.targetOffset = static_cast<int32_t>(e.fx->offset);
 }
 
@@ -388,11 +403,12 @@ void FlatBuilder::targetOf(Edit& e, const Where& where) {
 uint32_t FlatBuilder::jumpLength(const Edit& e) const {
   if (e.shortLen) return e.nearForm ? e.nearLen : e.shortLen;
   const int16_t jt = e.fx->jmp;
-  if (jt == jtJECXZ) return bits_ == 32 ? 2 : 3;
-  if (jt == jtJCXZ) return bits_ == 16 ? 2 : 3;
+  const uint32_t bits = e.bits;
+  if (jt == jtJECXZ) return bits == 32 ? 2 : 3;
+  if (jt == jtJCXZ) return bits == 16 ? 2 : 3;
   if (jt < 0 || jt > jtJMP) return 2;
   if (!e.nearForm) return 2;
-  const uint32_t field = bits_ == 16 ? 2 : 4;
+  const uint32_t field = bits == 16 ? 2 : 4;
   return (jt == jtJMP ? 1 : 2) + field;
 }
 
@@ -503,7 +519,7 @@ void FlatBuilder::buildCode(Placed& p) {
         std::memcpy(&p.code[pos], p.src + e.at + (e.oldLen - e.newLen), e.newLen);
         break;
       case Edit::Jump: writeJump(p, e, &p.code[pos]); break;
-      case Edit::Locals: writeLocals(p, e.fx, &p.code[pos]); break;
+      case Edit::Locals: writeLocals(p, e, &p.code[pos]); break;
     }
     from = e.at + e.oldLen;
   }
@@ -666,13 +682,13 @@ void FlatBuilder::put(std::vector<uint8_t>& buf, uint32_t pos, uint64_t value, u
 // SIB form), so it must stay below 2 GiB.
 void FlatBuilder::putAbsolute(std::vector<uint8_t>& buf, uint32_t pos, int64_t value, uint32_t size,
                               const Where& where) {
-  put(buf, pos, checkedAbsolute(value, size, where), size);
+  put(buf, pos, checkedAbsolute(value, size, modeOf(where.fx, where), where), size);
 }
 
-uint64_t FlatBuilder::checkedAbsolute(int64_t value, uint32_t size, const Where& where) const {
+uint64_t FlatBuilder::checkedAbsolute(int64_t value, uint32_t size, uint32_t bits, const Where& where) const {
   int64_t limit = 0;
   if (size == 2) limit = 0xFFFF;
-  else if (size == 4) limit = bits_ == 64 ? 0x7FFFFFFF : 0xFFFFFFFF;
+  else if (size == 4) limit = bits == 64 ? 0x7FFFFFFF : 0xFFFFFFFF;
   else if (size == 8) limit = INT64_MAX;
   else fail(where + " has a field of " + std::to_string(size) + " bytes, which cannot hold an address");
   if (value < 0 || value > limit)
@@ -681,11 +697,21 @@ uint64_t FlatBuilder::checkedAbsolute(int64_t value, uint32_t size, const Where&
   return static_cast<uint64_t>(value);
 }
 
+// The mode a fixup was filed in: that of the code around it, which a file
+// that changes mode may hold in several; 0 is the build's.
+uint32_t FlatBuilder::modeOf(const TFixup* fx, const Where& where) const {
+  if (!fx || fx->bits == 0) return bits_;
+  if (fx->bits != 16 && fx->bits != 32 && fx->bits != 64)
+    fail(where + " is filed in the mode " + std::to_string(fx->bits) + ", which is none of 16, 32 and 64");
+  return fx->bits;
+}
+
 // A jump in the form the layout chose: short (EB, 70+cc, the loops and the
 // count-register jumps) or near (E9, 0F 80+cc; rel16 in 16-bit code).
 void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
   const Where where = whereOf(p, e.fx);
   const int16_t jt = e.fx->jmp;
+  const uint32_t bits = e.bits;
   const int64_t rel = jumpDistance(p, e);
   uint32_t n = 0;
   if (jt >= 0 && jt <= jtJMP) {
@@ -702,9 +728,9 @@ void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
       out[n++] = 0x0F;
       out[n++] = static_cast<uint8_t>(0x80 + jt);
     }
-    const uint32_t field = bits_ == 16 ? 2 : 4;
+    const uint32_t field = bits == 16 ? 2 : 4;
     const int64_t at = static_cast<int64_t>(p.base) + e.at + e.shift;
-    if (bits_ == 16) {
+    if (bits == 16) {
       if (rel + at + e.newLen > 0xFFFF || at > 0xFFFF) fail(where + ": the jump leaves the 64 KiB of 16-bit code");
     } else if (rel < INT32_MIN || rel > INT32_MAX) {
       fail(where + ": the jump target is out of reach");
@@ -719,13 +745,13 @@ void FlatBuilder::writeJump(const Placed& p, const Edit& e, uint8_t* out) {
     case jtLOOP: mnemonic = "loop"; out[n++] = 0xE2; break;
     case jtJECXZ:
       mnemonic = "jecxz";
-      if (bits_ != 32) out[n++] = 0x67;
+      if (bits != 32) out[n++] = 0x67;
       out[n++] = 0xE3;
       break;
     case jtJCXZ:
       mnemonic = "jcxz";
-      if (bits_ == 64) fail(where + ": jcxz does not exist in 64-bit mode");
-      if (bits_ != 16) out[n++] = 0x67;
+      if (bits == 64) fail(where + ": jcxz does not exist in 64-bit mode");
+      if (bits != 16) out[n++] = 0x67;
       out[n++] = 0xE3;
       break;
     default:
@@ -749,22 +775,24 @@ bool keepsFlags(const TFixup* fx) { return fx && fx->offset == lfKeepFlags; }
 uint32_t FlatBuilder::localsLength(const Placed& p, const Where& where) const {
   const uint32_t size = p.fn->LocalSize;
   if (size == 0) return 0;
-  if (bits_ == 16 && size > 0xFFFF) fail(where + ": " + std::to_string(size) + " bytes of locals exceed 64 KiB");
-  if (bits_ == 64 && size > 0x7FFFFFFF)
+  const uint32_t bits = modeOf(where.fx, where);
+  if (bits == 16 && size > 0xFFFF) fail(where + ": " + std::to_string(size) + " bytes of locals exceed 64 KiB");
+  if (bits == 64 && size > 0x7FFFFFFF)
     fail(where + ": " + std::to_string(size) + " bytes of locals exceed the 2 GiB that sub rsp can reserve");
-  if (keepsFlags(where.fx)) return (bits_ == 32 ? 3 : 4) + (size <= 128 ? 1 : 4);
-  const uint32_t rex = bits_ == 64 ? 1 : 0;
+  if (keepsFlags(where.fx)) return (bits == 32 ? 3 : 4) + (size <= 128 ? 1 : 4);
+  const uint32_t rex = bits == 64 ? 1 : 0;
   if (size <= 127) return rex + 3;
-  return rex + 2 + (bits_ == 16 ? 2 : 4);
+  return rex + 2 + (bits == 16 ? 2 : 4);
 }
 
-void FlatBuilder::writeLocals(const Placed& p, const TFixup* fx, uint8_t* out) const {
+void FlatBuilder::writeLocals(const Placed& p, const Edit& e, uint8_t* out) const {
   const uint32_t size = p.fn->LocalSize;
   if (size == 0) return;
+  const uint32_t bits = e.bits;
   uint32_t n = 0;
-  if (keepsFlags(fx)) {
-    if (bits_ == 16) out[n++] = 0x67;
-    if (bits_ == 64) out[n++] = 0x48;
+  if (keepsFlags(e.fx)) {
+    if (bits == 16) out[n++] = 0x67;
+    if (bits == 64) out[n++] = 0x48;
     out[n++] = 0x8D;
     const uint32_t disp = 0u - size;
     const uint32_t field = size <= 128 ? 1 : 4;
@@ -773,10 +801,10 @@ void FlatBuilder::writeLocals(const Placed& p, const TFixup* fx, uint8_t* out) c
     for (uint32_t k = 0; k < field; ++k) out[n++] = static_cast<uint8_t>(disp >> (8 * k));
     return;
   }
-  if (bits_ == 64) out[n++] = 0x48;
+  if (bits == 64) out[n++] = 0x48;
   out[n++] = size <= 127 ? 0x83 : 0x81;
   out[n++] = 0xEC;
-  const uint32_t field = size <= 127 ? 1 : bits_ == 16 ? 2 : 4;
+  const uint32_t field = size <= 127 ? 1 : bits == 16 ? 2 : 4;
   for (uint32_t k = 0; k < field; ++k) out[n++] = static_cast<uint8_t>(size >> (8 * k));
 }
 
@@ -796,7 +824,7 @@ void FlatBuilder::resolveCode(Placed& p) {
     switch (fx->hint) {
       case ftLabel: {
         // call rel32 (rel16 in 16-bit code), counted from the field's end.
-        const int64_t target = static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) + offset;
+        const int64_t target = static_cast<int64_t>(addressOf(labelOf(fx), where)) + offset;
         const int64_t from = static_cast<int64_t>(p.base + pos + fx->size);
         if (fx->size == 2) {
           if (target < 0 || target > 0xFFFF || from > 0xFFFF) fail(where + ": the call leaves the 64 KiB of 16-bit code");
@@ -810,14 +838,14 @@ void FlatBuilder::resolveCode(Placed& p) {
       }
       case ftLabelAbs:
       case ftCodeRVA:
-        putAbsolute(p.code, pos, static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) + offset,
+        putAbsolute(p.code, pos, static_cast<int64_t>(addressOf(labelOf(fx), where)) + offset,
                     fx->size, where);
         break;
       case ftRelative:
         // The offset part of a far pointer (jmp seg:label) is the label's
         // absolute address; the fixup's offset, the length of the far jump,
         // has no part in it.
-        putAbsolute(p.code, pos, static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)), fx->size,
+        putAbsolute(p.code, pos, static_cast<int64_t>(addressOf(labelOf(fx), where)), fx->size,
                     where);
         break;
       case ftVar:
@@ -847,12 +875,12 @@ void FlatBuilder::resolveVariableFixup(const TFixup* fx, Data* owner) {
       break;
     case ftLabelAbs:
     case ftCodeRVA:
-      target = static_cast<int64_t>(addressOf(vk->Func_Get(fx->index), where)) + offset;
+      target = static_cast<int64_t>(addressOf(labelOf(fx), where)) + offset;
       break;
     default:
       fail(where + " is of the kind " + std::to_string(fx->hint) + ", which data cannot hold");
   }
-  patches_.push_back({owner->base + fx->position, checkedAbsolute(target, fx->size, where), fx->size});
+  patches_.push_back({owner->base + fx->position, checkedAbsolute(target, fx->size, modeOf(fx, where), where), fx->size});
 }
 
 // Appends to the output buffer; nullptr bytes stand for zeros.

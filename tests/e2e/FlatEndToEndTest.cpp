@@ -7,6 +7,7 @@
 #include <utility>
 #include <vector>
 
+#include "e2e/CodeRunner.h"
 #include "e2e/FlatHarness.h"
 
 namespace vorak::test {
@@ -119,22 +120,113 @@ TEST(FlatEndToEnd, JumpsTakeTheShortFormWithinReachAndTheNearFormBeyond) {
   EXPECT_EQ(near16.read(4, 2), 200u);
 }
 
+uint32_t mixedMarker(int mode) { return 0x40u + static_cast<uint32_t>(mode); }
+
+// One part of a file that changes mode, as a boot loader does: near and
+// short jumps both ways, the loop and count-register jumps the mode has, and
+// a call of a function whose locals room needs the long form of its "sub".
+// The part starts after its marker; its registers end as mixedPartRegs says.
+std::string mixedPart(int mode) {
+  const std::string m = std::to_string(mode);
+  const std::string a = mode == 16 ? "ax" : mode == 32 ? "eax" : "rax";
+  const std::string b = mode == 16 ? "bx" : mode == 32 ? "ebx" : "rbx";
+  const std::string c = mode == 16 ? "cx" : mode == 32 ? "ecx" : "rcx";
+  const std::string d = mode == 16 ? "dx" : mode == 32 ? "edx" : "rdx";
+  const std::string w = mode == 16 ? "word" : mode == 32 ? "dword" : "qword";
+  // 200, 240 and 320 bytes of locals: more than an 8-bit immediate holds.
+  const std::string room = mode == 16 ? "100" : mode == 32 ? "60" : "40";
+  std::string s = "#set bits " + m + "\n";
+  s += "function Big" + m + "(" + w + " x): " + w + " {\n" + w + " buf[" + room + "];\nmov " + a + ", x\nmov buf[30], " +
+       a + "\nadd " + a + ", buf[30]\nadd " + a + ", 1\n}\n";
+  s += markerLine(mixedMarker(mode), mode);
+  // The part is entered with ECX = 0x10000 (16-bit code cannot name ECX):
+  // jecxz sees it, jcxz sees only the zero low half.
+  s += "xor " + d + ", " + d + "\njecxz n" + m + "\nadd " + d + ", 3\nn" + m + ":\n";
+  if (mode != 64) s += "jcxz t" + m + "\nadd " + d + ", 4000\nt" + m + ":\n";
+  s += "mov " + a + ", 5\nxor " + b + ", " + b + "\n";
+  s += "if (" + a + " != 5) {\n#repeat 50:\nadd " + b + ", 1\n#end\n}\n";
+  s += "if (" + a + " == 5) {\n#repeat 50:\nadd " + b + ", 2\n#end\n}\n";
+  s += "mov " + c + ", 2\nwhile (" + c + " != 0) {\n#repeat 50:\nadd " + d + ", 1\n#end\ndec " +
+       c + "\n}\n";
+  s += "cmp " + a + ", 5\nje s" + m + "\nadd " + d + ", 1000\ns" + m + ":\n";
+  s += "mov " + c + ", 3\nl" + m + ":\nadd " + d + ", 10\nloop l" + m + "\n";
+  // 16-bit code clears only CX: the high half entered set stays.
+  if (mode != 16) s += "xor " + c + ", " + c + "\njecxz z" + m + "\nadd " + d + ", 1000\nz" + m + ":\n";
+  if (mode != 64) s += "mov " + c + ", 1\njcxz u" + m + "\nadd " + d + ", 5\nu" + m + ":\n";
+  s += "Big" + m + "(3);\nmov " + c + ", 7\nret\n";
+  return s;
+}
+
+TEST(FlatEndToEnd, EachPartOfAFileThatChangesModeRunsInItsOwnMode) {
+  // The file ends in 64-bit mode, and in 16-bit mode: each part must be laid
+  // out in the mode it was compiled in, not the one the file ends in.
+  for (const std::vector<int>& order : {std::vector<int>{16, 32, 64}, std::vector<int>{64, 32, 16}}) {
+    std::string project = "program FLAT;\n";
+    for (int mode : order) project += mixedPart(mode);
+    const std::string label = std::to_string(order[0]) + "-" + std::to_string(order[1]) + "-" + std::to_string(order[2]);
+    const FlatRun r = runFlatProject(project, order[0]);
+    EXPECT_TRUE(r.built) << label << "\n" << r.compile.out;
+    if (!r.built) continue;
+    uint64_t from = 0;
+    for (int mode : order) {
+      const uint64_t start = afterMarker(r.image, mixedMarker(mode), mode, from);
+      ASSERT_NE(start, 0u) << label << ": the marker of the " << mode << "-bit part";
+      from = start;
+      CodeRunner run(r.image, mode);
+      ASSERT_TRUE(run.ok());
+      const CodeRunner::Result res = run.call(start, {{rCX, 0x10000}});
+      ASSERT_TRUE(res.returned) << label << ", " << mode << "-bit part: " << res.fault;
+      const uint64_t mask = mode == 16 ? 0xFFFF : ~0ull;
+      EXPECT_EQ(res.reg(rAX) & mask, 7u) << label << ", " << mode << "-bit part: the function's result";
+      EXPECT_EQ(res.reg(rBX) & mask, 100u) << label << ", " << mode << "-bit part: the near forward jumps";
+      EXPECT_EQ(res.reg(rCX) & mask, 7u) << label << ", " << mode << "-bit part: the code after the last call";
+      // 3 from jecxz not taken, 100 from the loop with a near backward
+      // jump, 30 from loop, 5 from jcxz not taken where it exists.
+      EXPECT_EQ(res.reg(rDX) & mask, mode == 64 ? 133u : 138u) << label << ", " << mode << "-bit part: the short jumps";
+    }
+  }
+}
+
 TEST(FlatEndToEnd, LoopTargetsOutOfShortReachStopWithAClearMessage) {
   const FlatRun r = runFlat("mov ecx, 3\nagain:\n" + repeat("nop\n", 130) + "loop again\nret\n", 32);
   EXPECT_FALSE(r.built);
   EXPECT_EQ(r.compile.exitCode, 1);
-  EXPECT_NE(r.compile.out.find("PlugSys: FLAT: the fixup at offset 135 of rtlmain: the target of loop is -132 bytes "
-                               "away; it has only a short form, which reaches -128 to 127 bytes"),
+  // The build runs after the compile: the message names the function and
+  // offset, and no source line (the reader stands at the end by then).
+  EXPECT_NE(r.compile.out.find("\nPlugSys: FLAT: the fixup at offset 135 of rtlmain: the target of loop is -132 bytes "
+                               "away; it has only a short form, which reaches -128 to 127 bytes\n"),
             std::string::npos)
       << r.compile.out;
+  EXPECT_EQ(r.compile.out.find("Code:"), std::string::npos) << r.compile.out;
 }
 
+// In 16-bit code jecxz tests all of ECX: only its 67 prefix tells it from
+// jcxz, which takes the jump when the low half alone is zero. 16-bit code
+// cannot name ECX, so the runner sets it.
+TEST(FlatEndToEnd, JecxzIn16BitCodeTestsAllOfEcx) {
+  const FlatRun r = runFlat("mov ax, 1\njecxz skip\nmov ax, 2\nskip:\nret\n", 16);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  CodeRunner run(r.image, 16);
+  ASSERT_TRUE(run.ok());
+  for (const auto& [ecx, ax] : {std::pair<uint64_t, uint64_t>{0, 1}, {0x10000, 2}, {0x10001, 2}}) {
+    const CodeRunner::Result res = run.call(0, {{rCX, ecx}});
+    ASSERT_TRUE(res.returned) << res.fault;
+    EXPECT_EQ(res.reg(rAX) & 0xFFFF, ax) << "ecx " << ecx;
+  }
+}
+
+// 64-bit code has no jcxz: it is refused at its own line, as every row the
+// mode lacks, in the main program and in a function alike.
 TEST(FlatEndToEnd, JcxzDoesNotExistIn64BitCode) {
   const FlatRun r = runFlat("jcxz skip\nskip:\nret\n", 64);
   EXPECT_FALSE(r.built);
-  EXPECT_NE(r.compile.out.find("PlugSys: FLAT: the fixup at offset 0 of rtlmain: jcxz does not exist in 64-bit mode"),
-            std::string::npos)
+  EXPECT_NE(r.compile.out.find("[3,9]: [9999] Instruction not available in 64 bit mode! in [p.vor]"), std::string::npos)
       << r.compile.out;
+  const FlatRun inFunction = runFlat("procedure p {\nxor ecx, ecx\njcxz skip\nnop\nskip:\n}\np();\nret\n", 64);
+  EXPECT_FALSE(inFunction.built);
+  EXPECT_NE(inFunction.compile.out.find("[5,9]: [9999] Instruction not available in 64 bit mode! in [p.vor]"),
+            std::string::npos)
+      << inFunction.compile.out;
 }
 
 TEST(FlatEndToEnd, ALabelNeverPlacedIsReportedAtItsFirstReference) {

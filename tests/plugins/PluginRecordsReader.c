@@ -147,7 +147,7 @@ static const struct {
   const char* field;
   size_t offset;
 } kLayout[] = {
-    {"sizeof TFixup", sizeof(TFixup)}, ROW(TFixup, hint), ROW(TFixup, position), ROW(TFixup, size),
+    {"sizeof TFixup", sizeof(TFixup)}, ROW(TFixup, hint), ROW(TFixup, bits), ROW(TFixup, position), ROW(TFixup, size),
     ROW(TFixup, offset), ROW(TFixup, jmp), ROW(TFixup, parentfunc), ROW(TFixup, index),
     ROW(TFixup, data),
     {"sizeof TFuncParam", sizeof(TFuncParam)}, ROW(TFuncParam, type_), ROW(TFuncParam, name),

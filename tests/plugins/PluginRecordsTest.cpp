@@ -46,7 +46,7 @@ TVarType* typeNamed(std::string_view name) {
 TEST(PluginRecordLayout, CCompilerAgreesWithTheDocumentedOffsets) {
   // docs/plugin-records.md, 64-bit Linux.
   const char* expected =
-      "sizeof TFixup=40\nTFixup.hint=0\nTFixup.position=4\nTFixup.size=8\nTFixup.offset=12\n"
+      "sizeof TFixup=40\nTFixup.hint=0\nTFixup.bits=1\nTFixup.position=4\nTFixup.size=8\nTFixup.offset=12\n"
       "TFixup.jmp=16\nTFixup.parentfunc=24\nTFixup.index=32\nTFixup.data=32\n"
       "sizeof TFuncParam=16\nTFuncParam.type_=0\nTFuncParam.name=8\n"
       "sizeof TFunction=176\nTFunction.Parent=0\nTFunction.Buffer=8\nTFunction.BufLen=16\n"

@@ -81,6 +81,14 @@ TEST_F(ControlTest, EveryErrorWithItsPosition) {
       {"case (eax) { state 1: default ; }", "[2,31]: [189849] Unexpected symbol ; in [p.vor]"},
       {"case (eax) { state 1: default: default: }",
        "[2,39]: [4227] CASE statements can only have 1 default state in [p.vor]"},
+      // A value the selector cannot be compared with is found when the scan
+      // after the body is compiled, and reported at its own state line.
+      {"case (dl) {\nstate 1:\ninc eax\nstate 0x141:\ninc ebx\n}", "[5,11]: [124412] Operand size mismatch! in [p.vor]"},
+      {"case ([esi]) {\nstate 1:\ninc eax\n}", "[3,7]: [124412] Operand size mismatch! in [p.vor]"},
+      {"case (carry_flag) {\nstate 1:\ninc eax\nstate 5:\ninc ebx\n}",
+       "[5,7]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
+      {"case (carry_flag) {\nstate eax:\ninc ebx\n}",
+       "[3,9]: [662353] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"__try { }", "[2,5]: [564324] Try is only currently implemented for Microsoft Windows x32 platform in [p.vor]"},
       {"#define win32 1;\n__try inc", "[3,9]: [174443] Unexpected ident inc in [p.vor]"},
       {"#define win32 1;\n__try { } inc", "[3,13]: [6745634] Unexpected ident inc in [p.vor]"},

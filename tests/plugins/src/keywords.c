@@ -81,6 +81,19 @@ static vbool kwCallRef(void) {
   return 1;
 }
 
+/* labelabs INDEX; : mov ebx with the address of the label of that raw
+   function index, whatever the index names. */
+static vbool kwLabelAbs(void) {
+  if (vk->get_next_token() != ttNumber) fatal("KW: labelabs takes an index");
+  int32_t index = 0;
+  vk->token_get_int32(&index);
+  static const uint8_t mov[5] = {0xBB, 0, 0, 0, 0};
+  vk->func_emit(NULL, mov, 5);
+  vk->fixup_add(ftLabelAbs, vk->Func_Get(0xFFFFFFFFu), (uint32_t)index, (uint32_t)-4, 4, 0);
+  expectSemicolon();
+  return 1;
+}
+
 /* nop: read a token, then leave the statement to the compiler. */
 static vbool kwDecline(void) {
   uint32_t t = vk->get_next_token();
@@ -161,6 +174,7 @@ const char* onEntry(void* const* table) {
   uint32_t none = vk->RegisterKeyword(NULL, kwEmit);
   logf_("KW: ids %u %u %u %u %u %u %u, refused %u %u, name %s, unregister %u", ids[0], ids[1], ids[2], ids[3],
         ids[4], ids[5], ids[6], empty, none, upper, vk->UnregisterKeyword("emit"));
+  vk->RegisterKeyword("labelabs", kwLabelAbs);
   return "keywords";
 }
 
