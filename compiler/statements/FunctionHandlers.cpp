@@ -312,6 +312,10 @@ TFunction* handle_FUNCDECL(int32_t dwImport, TVarType* selfType) {
     if (!Compiler->ExpectSymbol(";")) unexpected(unx::Token);
     Log->Warning(msg::DeclarationDepreciated, Convention2String(fn->CallConvention), name);
   }
+  // A pointer or an import gets no definition that could refuse it later:
+  // refused here, where a call with more arguments would meet [6311]. A
+  // method is refused at its definition.
+  if (!selfType && fn->bMinParams && fn->CallConvention != ccCDecl) fatal(msg::UncountedNotCdecl);
   if (!selfType) {
     Idents->addIdent(isFunc ? itFunc : itProc, name, fn);
     if (importName != name) Idents->addIdent(isFunc ? itFunc : itProc, importName, fn);

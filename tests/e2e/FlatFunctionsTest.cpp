@@ -290,6 +290,10 @@ std::vector<Refused> refused() {
        "[313533] Param \"b\" is missing default value."},
       {"UncountedOutsideCdecl", 32, "block T {\nprocedure m(dword a; []);\n}\nprocedure T.m(dword a) {\n}\n", 4,
        "[23421] Only cdecl calling convention support uncounted arguments[]"},
+      {"UncountedPointerOutsideCdecl", 32, "nop\nprocedure* stdcall pr(dword a; []);\n", 2,
+       "[23421] Only cdecl calling convention support uncounted arguments[]"},
+      {"UncountedImportOutsideCdecl", 32, "imports ('k.dll') {\nfunction F(dword a; []): dword;\n}\n", 2,
+       "[23421] Only cdecl calling convention support uncounted arguments[]"},
       {"VariableRedeclared", 32, "dword x;\ndword x;\n", 2, "[4545743] global variable x redeclared"},
       // A variable's name as declared, in any case it is written.
       {"VariableRedeclaredKeepsItsCase", 32, "dword Foo;\ndword FOO;\n", 2,
