@@ -3,6 +3,7 @@
 // pointer being back where it was after its calls, are the oracle.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <utility>
 #include <vector>
@@ -679,13 +680,9 @@ std::string reg(char family, unsigned w) {
 }
 
 std::string hexOf(uint64_t v) {
-  static const char* digits = "0123456789ABCDEF";
-  std::string s;
-  do {
-    s.insert(s.begin(), digits[v & 15]);
-    v >>= 4;
-  } while (v);
-  return "0x" + s;
+  char text[24];
+  std::snprintf(text, sizeof text, "0x%llX", static_cast<unsigned long long>(v));
+  return text;
 }
 
 // The body of a function of type t: its result under junk in the accumulator.
