@@ -15,7 +15,11 @@
 
 namespace vorak {
 
-TAFile::TAFile(bool noList) {
+namespace {
+uint64_t lastSerial = 0;
+}  // namespace
+
+TAFile::TAFile(bool noList) : F_Serial(++lastSerial) {
   Buffer.assign(1, '\0');
   if (!noList && Compiler) addToFileList();
 }

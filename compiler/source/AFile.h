@@ -40,6 +40,9 @@ class TAFile {
   bool loadBuffer(const std::string& name, const std::string& buf, TAFile* par);
 
   uint32_t ID() const { return F_ID; }
+  // Tells this text from every other of the run, those freed before it
+  // included: a freed text's address may be the next text's.
+  uint64_t Serial() const { return F_Serial; }
   // Files the source last in the compiler's list; its ID becomes its index
   // there, the number plug-ins name it by.
   void addToFileList();
@@ -177,6 +180,7 @@ class TAFile {
 
   TFilePos F_Saved{0, 0, 0, 0};  // by save, for restore
   uint32_t F_ID = 0;
+  const uint64_t F_Serial;
   std::string F_FileName;
   bool F_Assembled = false;
   bool F_IsFile = false;
