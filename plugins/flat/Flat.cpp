@@ -347,7 +347,7 @@ void FlatBuilder::collectEdits(size_t k) {
     Edit e;
     e.fx = fx;
     e.at = fx->position;
-    Where where = whereOf(p, fx);
+    const Where where = whereOf(p, fx, fx->hint == ftAlignment);
     e.bits = static_cast<uint8_t>(modeOf(fx, where));
     switch (fx->hint) {
       case ftJmp:
@@ -360,7 +360,6 @@ void FlatBuilder::collectEdits(size_t k) {
         e.oldLen = 6;
         break;
       default:
-        where.align = true;
         if (fx->size == 0) fail(where + " does not lie inside the code");
         e.kind = Edit::Align;
         e.oldLen = fx->size;
@@ -824,6 +823,9 @@ void FlatBuilder::resolveCode(Placed& p) {
     switch (fx->hint) {
       case ftLabel: {
         // call rel32 (rel16 in 16-bit code), counted from the field's end.
+        // The field's width tells the form; the mode is checked as every
+        // fixup's is.
+        modeOf(fx, where);
         const int64_t target = static_cast<int64_t>(addressOf(labelOf(fx), where)) + offset;
         const int64_t from = static_cast<int64_t>(p.base + pos + fx->size);
         if (fx->size == 2) {
