@@ -162,6 +162,8 @@ class FlatBuilder {
   void collectEdits(size_t k);
   void layOut();
   bool placeCode();
+  void shrinkJumps();
+  bool mayShrink(const Placed& p, size_t i, const std::vector<uint32_t>& slack) const;
   void buildCode(Placed& p);
   void placeData();
   void resolveCode(Placed& p);
@@ -208,6 +210,8 @@ class FlatBuilder {
   // order, one more entry at the end), and whether a round has run.
   std::vector<uint32_t> changedBefore_;
   bool laidOut_ = false;
+  // The jumps the last round made near.
+  std::vector<Edit*> grown_;
 };
 
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
@@ -471,6 +475,7 @@ bool FlatBuilder::placeCode() {
       if (rel < -128 || rel > 127) {
         e.nearForm = true;
         grew = true;
+        grown_.push_back(&e);
       }
     }
   }
@@ -499,6 +504,62 @@ void FlatBuilder::layOut() {
         if (e.kind == Edit::Jump) e.nearForm = true;
     placeCode();
     break;
+  }
+  shrinkJumps();
+}
+
+// Whether the near jump i of p may reach its target in the short form,
+// judged in the present layout. A backward jump's target stays where it is
+// when the jump shrinks, so that is exact. Behind a forward one the code
+// moves back by what the jump saves, less what alignment filler on the way
+// takes back to keep what follows it aligned: each filler up to its own
+// alignment - 1 bytes, which slack sums (per stretch, over the stretches
+// before it in image order).
+bool FlatBuilder::mayShrink(const Placed& p, size_t i, const std::vector<uint32_t>& slack) const {
+  const Edit& e = p.edits[i];
+  const int64_t rel = jumpDistance(p, e);
+  if (rel < 0) return rel + (e.nearLen - e.shortLen) >= -128;
+  const size_t self = p.firstEdit + i;
+  // The filler that holds the target, if one does, counts too.
+  const size_t past = std::min(funcs_[e.targetFunc].firstEdit + e.targetEdit + 1, slack.size() - 1);
+  const int64_t takenBack = past > self ? int64_t(slack[past]) - slack[self + 1] : 0;
+  return rel - takenBack <= 127;
+}
+
+// Alignment filler is why a jump can end near though its short form reaches:
+// a jump measured while the filler behind it was longer (a jump grown later
+// shortened it) was made near, and jumps only grow. So every near jump whose
+// short form may reach is tried short; it stays short when the layout that
+// follows keeps every jump in reach, else it and what grew are put back.
+// Each jump that stays short makes one near jump fewer, so this ends; it
+// ends when no near jump can be made short without putting a jump out of
+// reach.
+void FlatBuilder::shrinkJumps() {
+  std::vector<uint32_t> slack(changedBefore_.size(), 0);
+  size_t g = 0;
+  for (const Placed& p : funcs_)
+    for (const Edit& e : p.edits) {
+      slack[g + 1] = slack[g] + (e.kind == Edit::Align && e.oldLen > 0 ? e.oldLen - 1 : 0);
+      ++g;
+    }
+  for (bool shrunk = true; shrunk;) {
+    shrunk = false;
+    for (Placed& p : funcs_) {
+      for (size_t i = 0; i < p.edits.size(); ++i) {
+        Edit& e = p.edits[i];
+        if (e.kind != Edit::Jump || !e.nearForm || e.nearLen == e.shortLen || !mayShrink(p, i, slack)) continue;
+        e.nearForm = false;
+        grown_.clear();
+        if (!placeCode()) {
+          shrunk = true;
+          continue;
+        }
+        for (Edit* back : grown_) back->nearForm = false;
+        e.nearForm = true;
+        while (placeCode()) {
+        }
+      }
+    }
   }
 }
 
