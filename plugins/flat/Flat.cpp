@@ -163,7 +163,7 @@ class FlatBuilder {
   void layOut();
   bool placeCode();
   void shrinkJumps();
-  bool mayShrink(const Placed& p, size_t i, const std::vector<uint32_t>& slack) const;
+  bool mayShrink(const Placed& p, size_t i, const std::vector<uint64_t>& slack, uint64_t takeBack) const;
   void buildCode(Placed& p);
   void placeData();
   void resolveCode(Placed& p);
@@ -512,18 +512,22 @@ void FlatBuilder::layOut() {
 // judged in the present layout. A backward jump's target stays where it is
 // when the jump shrinks, so that is exact. Behind a forward one the code
 // moves back by what the jump saves, less what alignment filler on the way
-// takes back to keep what follows it aligned: each filler up to its own
-// alignment - 1 bytes, which slack sums (per stretch, over the stretches
-// before it in image order).
-bool FlatBuilder::mayShrink(const Placed& p, size_t i, const std::vector<uint32_t>& slack) const {
+// takes back to keep what follows it aligned. The filler's end is its
+// start rounded up to its alignment, so each filler takes back less than
+// its alignment; and when every alignment is a power of two, all of them
+// together less than the largest, which is takeBack + 1 (otherwise
+// takeBack is 0 and slack, the sum over the stretches before each one of
+// their alignment - 1, bounds it).
+bool FlatBuilder::mayShrink(const Placed& p, size_t i, const std::vector<uint64_t>& slack, uint64_t takeBack) const {
   const Edit& e = p.edits[i];
   const int64_t rel = jumpDistance(p, e);
   if (rel < 0) return rel + (e.nearLen - e.shortLen) >= -128;
   const size_t self = p.firstEdit + i;
   // The filler that holds the target, if one does, counts too.
   const size_t past = std::min(funcs_[e.targetFunc].firstEdit + e.targetEdit + 1, slack.size() - 1);
-  const int64_t takenBack = past > self ? int64_t(slack[past]) - slack[self + 1] : 0;
-  return rel - takenBack <= 127;
+  uint64_t most = past > self ? slack[past] - slack[self + 1] : 0;
+  if (takeBack) most = std::min(most, takeBack);
+  return rel - static_cast<int64_t>(most) <= 127;
 }
 
 // Alignment filler is why a jump can end near though its short form reaches:
@@ -535,19 +539,28 @@ bool FlatBuilder::mayShrink(const Placed& p, size_t i, const std::vector<uint32_
 // ends when no near jump can be made short without putting a jump out of
 // reach.
 void FlatBuilder::shrinkJumps() {
-  std::vector<uint32_t> slack(changedBefore_.size(), 0);
+  std::vector<uint64_t> slack(changedBefore_.size(), 0);
+  uint64_t largest = 1;
+  bool powersOfTwo = true;
   size_t g = 0;
   for (const Placed& p : funcs_)
     for (const Edit& e : p.edits) {
-      slack[g + 1] = slack[g] + (e.kind == Edit::Align && e.oldLen > 0 ? e.oldLen - 1 : 0);
+      const bool align = e.kind == Edit::Align;
+      slack[g + 1] = slack[g] + (align ? e.oldLen - 1 : 0);
+      if (align) {
+        largest = std::max<uint64_t>(largest, e.oldLen);
+        powersOfTwo = powersOfTwo && (e.oldLen & (e.oldLen - 1)) == 0;
+      }
       ++g;
     }
+  const uint64_t takeBack = powersOfTwo ? largest - 1 : 0;
   for (bool shrunk = true; shrunk;) {
     shrunk = false;
     for (Placed& p : funcs_) {
       for (size_t i = 0; i < p.edits.size(); ++i) {
         Edit& e = p.edits[i];
-        if (e.kind != Edit::Jump || !e.nearForm || e.nearLen == e.shortLen || !mayShrink(p, i, slack)) continue;
+        if (e.kind != Edit::Jump || !e.nearForm || e.nearLen == e.shortLen) continue;
+        if (!mayShrink(p, i, slack, takeBack)) continue;
         e.nearForm = false;
         grown_.clear();
         if (!placeCode()) {
