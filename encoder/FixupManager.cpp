@@ -89,4 +89,11 @@ uint32_t TFixupManager::addVarFixup(TFixupType ft, TVar* var_, void* dt, int32_t
   return static_cast<uint32_t>(F_VarFixupList.size() - 1);
 }
 
+TFixup* TFixupManager::newOwnFixup(TFixupType ft, void* dt, uint8_t size, uint32_t ofs, TJmpType jt) {
+  auto* x = new TFixup();
+  describe(x, ft, 0, size, ofs, jt, nullptr);
+  x->data = dt;
+  return x;
+}
+
 }  // namespace vorak

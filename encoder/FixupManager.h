@@ -39,6 +39,9 @@ class TFixupManager {
   // index in VarFixupList.
   uint32_t addVarFixup(TFixupType ft, TVar* var_, void* dt, int32_t pos, uint8_t size,
                        uint32_t ofs, TJmpType jt);
+  // A record at position 0 filed in no list, which the caller owns (new):
+  // the address a global holds as its initial value, kept in its own fixup.
+  static TFixup* newOwnFixup(TFixupType ft, void* dt, uint8_t size, uint32_t ofs, TJmpType jt);
 
  private:
   TFixup* fileInFunction(TFixupType ft, TFunction* func, int32_t pos, uint8_t size, uint32_t ofs,

@@ -383,14 +383,7 @@ vbool cbvorak_file_setbuffer(uint32_t fileid, const char* buf, uint32_t len) {
   return guarded([&]() -> vbool {
     // A text of 4 GiB - 1 bytes would put the reader's end past 32 bits.
     if (!Compiler || fileid >= Compiler->FileList().size() || (!buf && len) || len == 0xFFFFFFFFu) return 0;
-    TAFile* f = Compiler->FileList()[fileid];
-    std::string text(buf ? buf : "", len);  // buf may point into the old text
-    text.push_back('\0');
-    f->Buffer.swap(text);
-    f->FileLen = len;
-    // The reader never stands past the end of its text.
-    if (f->CurChar > len) f->CurChar = len;
-    if (f->F_LPCurChar > len) f->F_LPCurChar = len;
+    Compiler->FileList()[fileid]->replaceText(std::string_view(buf ? buf : "", len));
     return 1;
   });
 }

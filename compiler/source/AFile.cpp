@@ -15,7 +15,11 @@
 
 namespace vorak {
 
-TAFile::TAFile(bool noList) {
+namespace {
+uint64_t lastSerial = 0;
+}  // namespace
+
+TAFile::TAFile(bool noList) : F_Serial(++lastSerial) {
   Buffer.assign(1, '\0');
   if (!noList && Compiler) addToFileList();
 }
@@ -82,6 +86,7 @@ bool TAFile::loadFile(const std::string& strFile, TAFile* par) {
   FileLen = static_cast<uint32_t>(data.size());
   data.push_back('\0');
   Buffer = std::move(data);
+  F_AnonymousMacros.clear();
   F_IsFile = true;
   ++fileCounter;
   if (Settings) Settings->noteInputFile(strFile);
@@ -96,7 +101,19 @@ bool TAFile::loadBuffer(const std::string& name, const std::string& buf, TAFile*
   Buffer = buf;
   FileLen = static_cast<uint32_t>(buf.size());
   Buffer.push_back('\0');
+  F_AnonymousMacros.clear();
   return true;
+}
+
+void TAFile::replaceText(std::string_view text) {
+  std::string content(text);  // text may point into the old content
+  content.push_back('\0');
+  Buffer.swap(content);
+  FileLen = static_cast<uint32_t>(text.size());
+  F_AnonymousMacros.clear();
+  // The reader never stands past the end of its text.
+  if (CurChar > FileLen) CurChar = FileLen;
+  if (F_LPCurChar > FileLen) F_LPCurChar = FileLen;
 }
 
 void TAFile::fatalAt(msg::Id id, const TFilePos& where, std::initializer_list<std::string_view> args) {

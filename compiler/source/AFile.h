@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "compiler/driver/Global.h"
@@ -38,8 +39,14 @@ class TAFile {
   // False when the file does not exist or cannot be read; nothing else changes.
   bool loadFile(const std::string& strFile, TAFile* par);
   bool loadBuffer(const std::string& name, const std::string& buf, TAFile* par);
+  // Puts text in place of the content (a plug-in's replacement): the reader
+  // stays where it stood, inside the new text.
+  void replaceText(std::string_view text);
 
   uint32_t ID() const { return F_ID; }
+  // Tells this text from every other of the run, those freed before it
+  // included: a freed text's address may be the next text's.
+  uint64_t Serial() const { return F_Serial; }
   // Files the source last in the compiler's list; its ID becomes its index
   // there, the number plug-ins name it by.
   void addToFileList();
@@ -177,6 +184,7 @@ class TAFile {
 
   TFilePos F_Saved{0, 0, 0, 0};  // by save, for restore
   uint32_t F_ID = 0;
+  const uint64_t F_Serial;
   std::string F_FileName;
   bool F_Assembled = false;
   bool F_IsFile = false;
@@ -199,7 +207,8 @@ class TAFile {
 
   // The anonymous macros defined in this text, by where their definition
   // begins, so that reading the text again takes the same macro and passes
-  // over its definition to where it ends.
+  // over its definition to where it ends. A text loaded or replaced anew
+  // starts without: the places no longer hold those definitions.
   struct TAnonymousMacro {
     uint32_t start;      // CurChar where the definition begins
     uint32_t end;        // CurChar after its "}"

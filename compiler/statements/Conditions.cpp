@@ -2,6 +2,7 @@
 #include "compiler/statements/Conditions.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "compiler/driver/Common.h"
@@ -53,6 +54,41 @@ TMathOp mirror(TMathOp mo) {
 
 bool isLocation(const TOperand& op) { return op.hint == otRegister || op.hint == otVar || op.hint == otMem; }
 
+// The condition being read: where its code began and the bytes of the jumps
+// it emitted by then. A flag is tested as the flags stand, so a flag test
+// after code of the condition other than its jumps (a compare) reads what
+// that code left; the compile goes on, with a warning.
+struct TConditionCode {
+  const TFunction* fn = nullptr;
+  uint32_t start = 0;
+  uint64_t jumpBytes = 0;
+};
+TConditionCode conditionCode;
+uint64_t conditionJumpBytes = 0;  // of every condition's jumps, ever
+
+// Opens the condition at its level 0, and gives the enclosing one back at
+// its end (a macro in an operand may read a condition of its own).
+class TConditionScope {
+ public:
+  TConditionScope() : saved_(conditionCode) {
+    const TFunction* fn = curFunc();
+    conditionCode = {fn, fn ? fn->BufLen : 0, conditionJumpBytes};
+  }
+  ~TConditionScope() { conditionCode = saved_; }
+  TConditionScope(const TConditionScope&) = delete;
+  TConditionScope& operator=(const TConditionScope&) = delete;
+
+ private:
+  TConditionCode saved_;
+};
+
+void warnFlagAfterCode(uint8_t flag) {
+  const TFunction* fn = curFunc();
+  if (!fn || fn != conditionCode.fn || fn->BufLen <= conditionCode.start) return;
+  if (fn->BufLen - conditionCode.start > conditionJumpBytes - conditionCode.jumpBytes)
+    Log->Warning(msg::FlagAfterConditionCode, flagToStr(flag));
+}
+
 // A flag tested against on (1) or off (0): no code, only the jump code of the
 // outcome. fromSource picks the messages of a comparison read from the
 // source over those of a case scan.
@@ -63,6 +99,9 @@ TMathOp flagComparison(const TOperand& flag, const TOperand& value, TMathOp mo, 
   if (v > 1)
     fatal(fromSource ? msg::FlagCompareNotOnOff : msg::CaseFlagNotOnOff);
   const bool whenSet = mo == moIsEqual ? v == 1 : v == 0;
+  const auto bit = static_cast<uint8_t>(flag.value);
+  const bool tested = bit == FLAG_CF || bit == FLAG_PF || bit == FLAG_ZF || bit == FLAG_SF || bit == FLAG_OF;
+  if (fromSource && tested) warnFlagAfterCode(bit);
   // (jump code when set, when clear) by TJmpType.
   switch (static_cast<uint8_t>(flag.value)) {
     case FLAG_CF: return jumpCode(whenSet ? 2 : 3);
@@ -196,9 +235,11 @@ void emitJumpTo(TFunction* label) {
 }
 
 TMathOp handle_IFEXPRESSION(TCondContext& cc, uint32_t level) {
+  std::optional<TConditionScope> scope;
   if (level == 0) {
     assignOperand = flagNullOperand;
     assignOperandText.clear();
+    scope.emplace();
   }
   // A run of "(" recurses once per parenthesis: bounded here, not by the stack.
   if (level >= TCondContext::kMaxDepth) fatal(msg::CondTooDeep);
@@ -314,7 +355,10 @@ void handle_IFJUMP(bool reverse, TMathOp mo, TOperand* p) {
       fatal(msg::UnsupportedJumpOperator, mo2str(mo), std::to_string(static_cast<int>(mo)));
     }
   }
-  Compiler->execInstruction(curFunc(), jump, p);
+  TFunction* fn = curFunc();
+  const uint32_t before = fn ? fn->BufLen : 0;
+  Compiler->execInstruction(fn, jump, p);
+  if (fn && fn->BufLen > before) conditionJumpBytes += fn->BufLen - before;
 }
 
 void handle_IFJUMP(bool reverse, TMathOp mo, TFunction* target) {

@@ -214,6 +214,70 @@ void identifierStatement() {
   }
 }
 
+// The text a statement loop began in. A block begun in an evaluated text
+// ends in it; such a text is freed once read, and its address may then be
+// another text's, so it is known again by its serial.
+struct TLoopHome {
+  uint64_t serial = 0;
+  bool eval = false;
+  explicit TLoopHome(const TAFile* f) : serial(f ? f->Serial() : 0), eval(f && f->IsEvalText()) {}
+  bool is(const TAFile* f) const { return f && f->Serial() == serial; }
+  // Whether f is the text or reads on into it at its end.
+  bool holds(const TAFile* f) const {
+    for (; f; f = f->Parent())
+      if (is(f)) return true;
+    return false;
+  }
+};
+
+// A "}" that a statement loop met: true when it ends the loop (with end set).
+// An evaluated text closes no block that it did not open, and a block
+// opened in one closes in it.
+bool braceStatement(const TLoopHome& home, bool directiveBody, TLoopEnd& end) {
+  const TAFile* f = Compiler->CurFile();
+  if (!home.is(f) && f->IsEvalText()) Log->FatalError(msg::BraceInEvalText);
+  if (home.eval && !directiveBody && !home.holds(f)) Log->FatalError(msg::BraceAfterEvalText);
+  end = TLoopEnd::Brace;
+  return true;
+}
+
+// A symbol first in a statement: true when it ends the loop.
+bool symbolStatement(const TLoopHome& home, bool directiveBody, TLoopEnd& end) {
+  const TCurrentToken& tk = cur();
+  const char c = tk.F_String.empty() ? '\0' : tk.F_String[0];
+  if (c == ';') return false;
+  if (c == '~') {
+    handle_NOT();
+    return false;
+  }
+  if (c == '-') {
+    handle_NEG();
+    return false;
+  }
+  if (c == '#' || c == '$') {
+    const std::string symbol = tk.F_String;
+    TAFile& f = curFile();
+    if (!isDirectiveStart(f.peekNextRealChar(false))) Log->FatalError(msg::UnexpectedDirectiveSymbol, symbol);
+    if (f.moveNextToken(true) != ttIdent) Log->FatalError(msg::UnknownDirective, symbol, cur().F_String);
+    if (!handle_DIRECTIVE()) return false;
+    end = TLoopEnd::Directive;
+    return true;
+  }
+  if (c == '}') return braceStatement(home, directiveBody, end);
+  Log->FatalError(msg::UnexpectedSymbol, tk.F_String);
+}
+
+// The bound of nested loops is reached: stops the compile where the text
+// that is to be read was opened.
+[[noreturn]] void loopsTooDeep() {
+  // A text not read yet points to where it was opened.
+  TAFile* at = Compiler->CurFile();
+  while (at && at->CurChar == 0 && at->Parent()) at = at->Parent();
+  const std::string text = msg::text(msg::BlocksTooDeep, std::to_string(TCompiler::kMaxLoopDepth));
+  if (at) Log->FatalError(text, true, at->CurChar, at->CurLine, at->CurLineChar, at);
+  Log->FatalError(text);
+}
+
 }  // namespace
 
 void setCharToken(char c) {
@@ -233,14 +297,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex, bool directiveBody) {
   // Loops nest through texts that compile texts (an #eval whose text names
   // itself, a plug-in keyword whose text uses the keyword again): a bound,
   // not the end of the stack, stops such a text.
-  if (F_LoopDepth >= kMaxLoopDepth) {
-    // A text not read yet points to where it was opened.
-    TAFile* at = F_CurFile;
-    while (at && at->CurChar == 0 && at->Parent()) at = at->Parent();
-    const std::string text = msg::text(msg::BlocksTooDeep, std::to_string(kMaxLoopDepth));
-    if (at) Log->FatalError(text, true, at->CurChar, at->CurLine, at->CurLineChar, at);
-    Log->FatalError(text);
-  }
+  if (F_LoopDepth >= kMaxLoopDepth) loopsTooDeep();
   TFunction* preFunc = F_CurFunc;
   if (funcIndex >= 0) {
     TFunction* fn = FuncMan->getFunc(static_cast<uint32_t>(funcIndex));
@@ -252,8 +309,7 @@ void TCompiler::HandleDeclarations(int32_t funcIndex, bool directiveBody) {
     uint32_t& depth;
     ~Depth() { --depth; }
   } depth{++F_LoopDepth};
-  // The text the loop begins in: a block begun in an evaluated text ends in it.
-  TAFile* const home = F_CurFile;
+  const TLoopHome home(F_CurFile);
   for (bool running = F_CurFile != nullptr; running;) {
     if (const PInstruction inst = directMnemonic(*F_CurFile)) {
       compileInstruction(inst);
@@ -272,45 +328,16 @@ void TCompiler::HandleDeclarations(int32_t funcIndex, bool directiveBody) {
         // The end of an included or evaluated text: the text that holds it
         // goes on after the directive. Only a block, a body or a macro's
         // block that began in an evaluated text may not run out of it.
-        if (F_CurFile->Parent() && (F_CurFile != home || !F_CurFile->IsEvalText() || directiveBody)) {
+        if (F_CurFile->Parent() && (!home.is(F_CurFile) || !F_CurFile->IsEvalText() || directiveBody)) {
           F_CurFile = F_CurFile->Parent();
           releaseEvalTexts();
         } else {
           running = false;
         }
         break;
-      case ttSymbol: {
-        const char c = tk.F_String.empty() ? '\0' : tk.F_String[0];
-        if (c == ';') break;
-        if (c == '~') {
-          handle_NOT();
-          break;
-        }
-        if (c == '-') {
-          handle_NEG();
-          break;
-        }
-        if (c == '#' || c == '$') {
-          const std::string symbol = tk.F_String;
-          if (!isDirectiveStart(F_CurFile->peekNextRealChar(false)))
-            Log->FatalError(msg::UnexpectedDirectiveSymbol, symbol);
-          if (F_CurFile->moveNextToken(true) != ttIdent)
-            Log->FatalError(msg::UnknownDirective, symbol, F_CurToken->F_String);
-          if (handle_DIRECTIVE()) {
-            end = TLoopEnd::Directive;
-            running = false;
-          }
-          break;
-        }
-        if (c == '}') {
-          // An evaluated text closes no block that it did not open.
-          if (F_CurFile != home && F_CurFile->IsEvalText()) Log->FatalError(msg::BraceInEvalText);
-          end = TLoopEnd::Brace;
-          running = false;
-          break;
-        }
-        Log->FatalError(msg::UnexpectedSymbol, tk.F_String);
-      }
+      case ttSymbol:
+        if (symbolStatement(home, directiveBody, end)) running = false;
+        break;
       case ttSegment: handle_SEGMENT(); break;
       case ttRegister: handle_REGISTER(nullptr); break;
       case ttFlag: handle_FLAG(); break;

@@ -166,16 +166,8 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
     if (v->multiplier != 1) fatal(msg::AddressInitCount);
     if (typeSize(v) != static_cast<uint32_t>(ptrSize)) fatal(msg::AddressInitSize);
     target->active = 1;
-    auto* x = new TFixup();
-    x->hint = ftVar;
-    x->position = 0;
-    x->size = static_cast<uint8_t>(typeSize(v));
-    x->offset = member;
-    x->jmp = jtIGNORE;
-    x->parentfunc = nullptr;
-    x->data = target;
     delete v->fixup;
-    v->fixup = x;
+    v->fixup = TFixupManager::newOwnFixup(ftVar, target, static_cast<uint8_t>(typeSize(v)), member, jtIGNORE);
     return;
   }
   if (next == ttNumber || next == ttFloat || next == ttAnsiString) {

@@ -162,6 +162,8 @@ class FlatBuilder {
   void collectEdits(size_t k);
   void layOut();
   bool placeCode();
+  void shrinkJumps();
+  bool mayShrink(const Placed& p, size_t i, const std::vector<uint64_t>& slack, uint64_t takeBack) const;
   void buildCode(Placed& p);
   void placeData();
   void resolveCode(Placed& p);
@@ -208,6 +210,8 @@ class FlatBuilder {
   // order, one more entry at the end), and whether a round has run.
   std::vector<uint32_t> changedBefore_;
   bool laidOut_ = false;
+  // The jumps the last round made near.
+  std::vector<Edit*> grown_;
 };
 
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
@@ -347,7 +351,7 @@ void FlatBuilder::collectEdits(size_t k) {
     Edit e;
     e.fx = fx;
     e.at = fx->position;
-    Where where = whereOf(p, fx);
+    const Where where = whereOf(p, fx, fx->hint == ftAlignment);
     e.bits = static_cast<uint8_t>(modeOf(fx, where));
     switch (fx->hint) {
       case ftJmp:
@@ -360,7 +364,6 @@ void FlatBuilder::collectEdits(size_t k) {
         e.oldLen = 6;
         break;
       default:
-        where.align = true;
         if (fx->size == 0) fail(where + " does not lie inside the code");
         e.kind = Edit::Align;
         e.oldLen = fx->size;
@@ -472,6 +475,7 @@ bool FlatBuilder::placeCode() {
       if (rel < -128 || rel > 127) {
         e.nearForm = true;
         grew = true;
+        grown_.push_back(&e);
       }
     }
   }
@@ -500,6 +504,75 @@ void FlatBuilder::layOut() {
         if (e.kind == Edit::Jump) e.nearForm = true;
     placeCode();
     break;
+  }
+  shrinkJumps();
+}
+
+// Whether the near jump i of p may reach its target in the short form,
+// judged in the present layout. A backward jump's target stays where it is
+// when the jump shrinks, so that is exact. Behind a forward one the code
+// moves back by what the jump saves, less what alignment filler on the way
+// takes back to keep what follows it aligned. The filler's end is its
+// start rounded up to its alignment, so each filler takes back less than
+// its alignment; and when every alignment is a power of two, all of them
+// together less than the largest, which is takeBack + 1 (otherwise
+// takeBack is 0 and slack, the sum over the stretches before each one of
+// their alignment - 1, bounds it).
+bool FlatBuilder::mayShrink(const Placed& p, size_t i, const std::vector<uint64_t>& slack, uint64_t takeBack) const {
+  const Edit& e = p.edits[i];
+  const int64_t rel = jumpDistance(p, e);
+  if (rel < 0) return rel + (e.nearLen - e.shortLen) >= -128;
+  const size_t self = p.firstEdit + i;
+  // The filler that holds the target, if one does, counts too.
+  const size_t past = std::min(funcs_[e.targetFunc].firstEdit + e.targetEdit + 1, slack.size() - 1);
+  uint64_t most = past > self ? slack[past] - slack[self + 1] : 0;
+  if (takeBack) most = std::min(most, takeBack);
+  return rel - static_cast<int64_t>(most) <= 127;
+}
+
+// Alignment filler is why a jump can end near though its short form reaches:
+// a jump measured while the filler behind it was longer (a jump grown later
+// shortened it) was made near, and jumps only grow. So every near jump whose
+// short form may reach is tried short; it stays short when the layout that
+// follows keeps every jump in reach, else it and what grew are put back.
+// Each jump that stays short makes one near jump fewer, so this ends; it
+// ends when no near jump can be made short without putting a jump out of
+// reach.
+void FlatBuilder::shrinkJumps() {
+  std::vector<uint64_t> slack(changedBefore_.size(), 0);
+  uint64_t largest = 1;
+  bool powersOfTwo = true;
+  size_t g = 0;
+  for (const Placed& p : funcs_)
+    for (const Edit& e : p.edits) {
+      const bool align = e.kind == Edit::Align;
+      slack[g + 1] = slack[g] + (align ? e.oldLen - 1 : 0);
+      if (align) {
+        largest = std::max<uint64_t>(largest, e.oldLen);
+        powersOfTwo = powersOfTwo && (e.oldLen & (e.oldLen - 1)) == 0;
+      }
+      ++g;
+    }
+  const uint64_t takeBack = powersOfTwo ? largest - 1 : 0;
+  for (bool shrunk = true; shrunk;) {
+    shrunk = false;
+    for (Placed& p : funcs_) {
+      for (size_t i = 0; i < p.edits.size(); ++i) {
+        Edit& e = p.edits[i];
+        if (e.kind != Edit::Jump || !e.nearForm || e.nearLen == e.shortLen) continue;
+        if (!mayShrink(p, i, slack, takeBack)) continue;
+        e.nearForm = false;
+        grown_.clear();
+        if (!placeCode()) {
+          shrunk = true;
+          continue;
+        }
+        for (Edit* back : grown_) back->nearForm = false;
+        e.nearForm = true;
+        while (placeCode()) {
+        }
+      }
+    }
   }
 }
 
@@ -824,6 +897,9 @@ void FlatBuilder::resolveCode(Placed& p) {
     switch (fx->hint) {
       case ftLabel: {
         // call rel32 (rel16 in 16-bit code), counted from the field's end.
+        // The field's width tells the form; the mode is checked as every
+        // fixup's is.
+        modeOf(fx, where);
         const int64_t target = static_cast<int64_t>(addressOf(labelOf(fx), where)) + offset;
         const int64_t from = static_cast<int64_t>(p.base + pos + fx->size);
         if (fx->size == 2) {

@@ -7,6 +7,7 @@
 #include <map>
 #include <memory>
 #include <random>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -231,6 +232,129 @@ TEST_P(ConditionTrees, TakeTheBranchTheirTruthTableGives) {
   EXPECT_GT(rows, b.trees * 4);
   EXPECT_GT(deep, 0);
   EXPECT_GT(mixed, b.trees / 4);
+}
+
+// ---- Flag tests after code of their own condition ----
+
+// Conditions that mix comparisons of registers, comparisons of two numbers
+// (no code) and flag tests, with the flags each one warns about: a flag
+// test reads the flags as they stand, so after a comparison of the same
+// condition it reads what that comparison left.
+class FlagConditions {
+ public:
+  explicit FlagConditions(uint32_t seed) : rng_(seed) {}
+
+  // The condition's text inside its statement's parentheses; warned gets
+  // the flags that must be warned about, in the order they are tested.
+  std::string make(std::vector<std::string>& warned) {
+    bool emitted = false;
+    return node(3, emitted, warned);
+  }
+
+ private:
+  int pick(int n) { return std::uniform_int_distribution<int>(0, n - 1)(rng_); }
+
+  std::string node(int depth, bool& emitted, std::vector<std::string>& warned) {
+    if (depth == 0 || pick(3) == 0) {
+      static const char* const kFlags[][2] = {{"carry_flag", "carry flag"}, {"zero_flag", "zero flag"},
+                                              {"sign_flag", "sign flag"},   {"overflow_flag", "overflow flag"},
+                                              {"parity_flag", "parity flag"}};
+      static const char* const kRegs[] = {"eax", "ecx", "edx", "esi"};
+      switch (pick(4)) {
+        case 0:
+        case 1: {
+          const auto& f = kFlags[pick(5)];
+          if (emitted) warned.push_back(f[1]);
+          return std::string(f[0]) + (pick(2) ? " == " : " != ") + std::to_string(pick(2));
+        }
+        case 2:
+          // Decided while compiling: no code.
+          return std::to_string(pick(3)) + " == " + std::to_string(pick(3));
+        default:
+          emitted = true;
+          return std::string(kRegs[pick(4)]) + (pick(2) ? " == " : " < ") + std::to_string(pick(3));
+      }
+    }
+    std::string s;
+    for (int k = 0, n = 2 + pick(2); k < n; ++k) {
+      if (k) s += pick(2) ? " and " : " or ";
+      s += "(" + node(depth - 1, emitted, warned) + ")";
+    }
+    return s;
+  }
+
+  std::mt19937 rng_;
+};
+
+TEST(ConditionFlags, AFlagTestedAfterCodeOfItsConditionIsWarnedAbout) {
+  FlagConditions gen(7721);
+  // runFlat puts two lines in front; the source's first line is line 3.
+  std::string source = "dword gd;\nret\n";
+  int line = 5;
+  std::map<int, std::vector<std::string>> want;
+  size_t warnings = 0;
+  for (int t = 0; t < 150; ++t, ++line) {
+    std::vector<std::string> warned;
+    const std::string c = gen.make(warned);
+    switch (t % 3) {
+      case 0: source += "if (" + c + ") { mov ebp, 1 }\n"; break;
+      case 1: source += "ebx = (" + c + ") ? 1 : 2;\n"; break;
+      default: source += "gd = (" + c + ") ? 1 : 2;\n"; break;
+    }
+    warnings += warned.size();
+    if (!warned.empty()) want[line] = warned;
+  }
+  source += "ret\n";
+  const FlatRun r = runFlat(source, 32);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  // "[line,column]: Warning: [7721] <flag> tested after ... in [p.vor]"
+  std::map<int, std::vector<std::string>> got;
+  const std::string head = "]: Warning: [7721] ";
+  const std::string tail =
+      " tested after code of the same condition: it reads the flags that code left, not those from before the "
+      "condition in [p.vor]";
+  std::istringstream out(r.compile.out);
+  for (std::string l; std::getline(out, l);) {
+    if (!l.empty() && l.back() == '\r') l.pop_back();
+    const size_t h = l.find(head);
+    if (h == std::string::npos) continue;
+    ASSERT_EQ(l.front(), '[') << l;
+    ASSERT_GE(l.size(), h + head.size() + tail.size()) << l;
+    ASSERT_EQ(l.substr(l.size() - tail.size()), tail) << l;
+    got[std::stoi(l.substr(1))].push_back(l.substr(h + head.size(), l.size() - tail.size() - h - head.size()));
+  }
+  EXPECT_EQ(got, want) << source;
+  // The generator reaches both kinds of flag test.
+  EXPECT_GT(warnings, 20u);
+  EXPECT_LT(want.size(), 140u);
+}
+
+// The warning leaves the code as it was: the flag is tested as it stands,
+// after the comparison before it; tested first, it reads the flags from
+// before the condition.
+TEST(ConditionFlags, AFlagIsTestedAsItStands) {
+  struct Case {
+    const char* line;
+    uint64_t ebx;
+    bool warns;
+  };
+  const Case cases[] = {
+      // cmp eax, 1 with eax 5 clears the carry that stc set.
+      {"if ((eax == 1) or (carry_flag == 1)) { mov ebx, 1 }", 0, true},
+      {"ebx = ((eax == 1) or (carry_flag == 1)) ? 1 : 0;", 0, true},
+      {"if ((carry_flag == 1) or (eax == 1)) { mov ebx, 1 }", 1, false},
+      {"ebx = ((carry_flag == 1) and (eax == 5)) ? 1 : 0;", 1, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.line);
+    const FlatRun r = runFlat(std::string("mov eax, 5\nxor ebx, ebx\nstc\n") + c.line + "\nret\n", 32);
+    ASSERT_TRUE(r.built) << r.compile.out;
+    ASSERT_TRUE(r.finished) << r.fault;
+    EXPECT_EQ(r.reg(rBX), c.ebx);
+    const bool warned = r.compile.out.find("[6,") != std::string::npos &&
+                        r.compile.out.find("[7721] carry flag") != std::string::npos;
+    EXPECT_EQ(warned, c.warns) << r.compile.out;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Modes, ConditionTrees,

@@ -140,6 +140,7 @@ struct FlatOptions {
   std::vector<std::string> plugins;  // plug-ins to place besides flat.so
   std::vector<std::string> args;     // further command-line arguments
   uint64_t instructionLimit = 100000;
+  std::vector<std::string> env = {};  // variables added to the compiler's environment
 };
 
 // Compiles a whole project, its own "program" header included, with the
@@ -154,7 +155,9 @@ inline FlatRun runFlatProject(const std::string& project, int mode, const FlatOp
   plugins.insert(plugins.end(), options.plugins.begin(), options.plugins.end());
   std::vector<std::string> args{src, "-nopause"};
   args.insert(args.end(), options.args.begin(), options.args.end());
-  run.compile = runVorak(args, dir.path(), RunOptions{plugins});
+  RunOptions runOptions{plugins};
+  runOptions.env = options.env;
+  run.compile = runVorak(args, dir.path(), runOptions);
   std::ifstream in(dir.path() + "/p.bin", std::ios::binary);
   if (in) run.image.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   run.built = run.compile.exitCode == 0 && fs::exists(dir.path() + "/p.bin");

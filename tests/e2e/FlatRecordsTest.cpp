@@ -617,5 +617,90 @@ TEST_F(FlatRecordsDeathTest, DamagedOrUnplaceableReferencesStopTheBuild) {
   }
 }
 
+// Every fixup the builder writes names a mode it can write in: a call's,
+// a jump's, an address's, the locals room's, alignment's, a global's data
+// fixups and the address a global holds as its initial value.
+TEST_F(FlatRecordsDeathTest, EveryFixupIsFiledInAModeItCanWrite) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  struct Case {
+    const char* what;
+    std::function<TFixup*(FlatRecords&)> make;
+    const char* where;
+    bool filed = true;  // by the fixup manager, in the mode of its code
+  };
+  const auto last = [](TFunction* f, uint32_t k) { return FixMan->getFixup(f, k); };
+  const Case cases[] = {
+      {"call", [&](FlatRecords& t) {
+         TFunction* f = t.function("f");
+         code(f, {0xC3});
+         code(t.main_, {0xE8});
+         const uint32_t k = FixMan->addFixup(ftLabel, t.main_, f->FuncIndex, 0, 4, 0, jtJMP);
+         appendCode(t.main_, std::string(4, '\0'));
+         return last(t.main_, k);
+       },
+       "the fixup at offset 1 of rtlmain"},
+      {"jump", [&](FlatRecords& t) {
+         const uint32_t k = FixMan->addFixup(ftJmp, t.main_, t.main_->FuncIndex, 0, 7, 0, jtJMP);
+         appendCode(t.main_, std::string(7, '\x90'));
+         return last(t.main_, k);
+       },
+       "the fixup at offset 0 of rtlmain"},
+      {"label address", [&](FlatRecords& t) {
+         code(t.main_, {0xB8});
+         const uint32_t k = FixMan->addFixup(ftLabelAbs, t.main_, t.main_->FuncIndex, 0, 4, 0, jtJMP);
+         appendCode(t.main_, std::string(4, '\0'));
+         return last(t.main_, k);
+       },
+       "the fixup at offset 1 of rtlmain"},
+      {"variable address", [&](FlatRecords& t) {
+         TVar* g = t.global("g", "dword", 1);
+         code(t.main_, {0xA1});
+         const uint32_t k = FixMan->addFixup(ftVar, t.main_, g, 0, 4, 0, jtJMP);
+         appendCode(t.main_, std::string(4, '\0'));
+         return last(t.main_, k);
+       },
+       "the fixup at offset 1 of rtlmain"},
+      {"alignment", [&](FlatRecords& t) {
+         const uint32_t k = FixMan->addFixup(ftAlignment, t.main_, uint32_t{0}, 0, 4, 0, jtJMP);
+         appendCode(t.main_, std::string(4, '\x90'));
+         return last(t.main_, k);
+       },
+       "the alignment at offset 0 of rtlmain"},
+      {"data of a global", [&](FlatRecords& t) {
+         TVar* g = t.global("g", "dword", 1);
+         TVar* table = t.global("table", "pointer", 1);
+         const uint32_t k = FixMan->addVarFixup(ftVar, table, g, 0, 4, 0, jtJMP);
+         return FixMan->VarFixupList()[k];
+       },
+       "the fixup at offset 0 of the data of table"},
+      {"initial address of a global", [&](FlatRecords& t) {
+         TVar* g = t.global("g", "dword", 1);
+         TVar* p = t.global("p", "pointer", 1);
+         p->fixup = new TFixup{};
+         p->fixup->hint = ftVar;
+         p->fixup->size = 4;
+         p->fixup->jmp = jtIGNORE;
+         p->fixup->data = g;
+         p->initialised = 1;
+         return p->fixup;
+       },
+       "the fixup at offset 0 of the data of p", false},
+  };
+  for (const Case& c : cases) {
+    TFixup* fx = c.make(*this);
+    ASSERT_NE(fx, nullptr) << c.what;
+    if (c.filed) {
+      EXPECT_EQ(fx->bits, 32) << c.what;
+    }
+    fx->bits = 7;
+    code(main_, {0xC3});
+    EXPECT_EXIT(buildInChild(), ::testing::ExitedWithCode(1),
+                std::string("PlugSys: FLAT: ") + c.where + " is filed in the mode 7, which is none of 16, 32 and 64\n$")
+        << c.what;
+    DeinitVorak();
+    SetUp();
+  }
+}
+
 }  // namespace
 }  // namespace vorak::test

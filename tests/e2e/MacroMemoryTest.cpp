@@ -1,11 +1,15 @@
 // Macro calls with very long argument lists, through the built executable:
 // a call that runs out of memory ends with the top level's one line, and
-// the arguments past a macro's declared count are not held.
+// the arguments past a macro's declared count are not held. Evaluated
+// texts, which are freed once read, under an allocator that hands a freed
+// block out again at once and under one that does not.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <fstream>
 #include <string>
 
+#include "e2e/FlatHarness.h"
 #include "support/RunVorak.h"
 
 namespace vorak::test {
@@ -73,6 +77,77 @@ TEST(MacroMemory, SurplusArgumentsAreCountedNotHeld) {
   ASSERT_GT(r.peakKiB, 0);
   EXPECT_LE(static_cast<double>(r.peakKiB), static_cast<double>(base.peakKiB) + 4 * sourceKiB)
       << "peak " << r.peakKiB << " KiB for " << sourceKiB << " KiB of source, base " << base.peakKiB << " KiB";
+}
+
+// ---- Evaluated texts ----
+
+// Two allocators for the compiler: one that hands a freed block out again
+// at once (the C library's own; under AddressSanitizer, its quarantine
+// turned off) and one that holds freed blocks back (the C library without
+// its per-thread cache; under AddressSanitizer, a quarantine of its own
+// size, whatever the tests' environment says).
+std::vector<std::string> allocatorEnvironment(bool reuses) {
+  const char* inherited = std::getenv("ASAN_OPTIONS");
+  std::string asan = std::string("ASAN_OPTIONS=") + (inherited ? inherited : "") + ":";
+  asan += reuses ? "quarantine_size_mb=0:thread_local_quarantine_size_kb=0" : "quarantine_size_mb=256";
+  std::vector<std::string> env{asan};
+  if (!reuses) env.push_back("GLIBC_TUNABLES=glibc.malloc.tcache_count=0");
+  return env;
+}
+
+struct EvalCase {
+  const char* what;
+  const char* body;     // after "program FLAT;", before "ret"
+  const char* message;  // the line of the compile's error; "" for a build
+  uint64_t ebx;         // after a build: EBX when the image returns
+};
+
+// What a text read again or left stands for does not hang on whether its
+// freed block comes back as the next text: the same program is built or
+// refused, with the same message, either way.
+TEST(EvaluatedTexts, CompileAlikeWhetherFreedTextsComeBackOrNot) {
+  const EvalCase cases[] = {
+      // A block begun in an evaluated text closes in that text: a branch
+      // opened inside it read on out of the text before the "}" came.
+      {"block closed in a later text",
+       "xor eax, eax\n#eval('if (eax == 0) { #eval(\\'#if 1 == 1:\\') mov ebx, 1')\nmov ecx, 2\n#end\n"
+       "#eval('mov edx, 3 }')\nmov esi, 4\n",
+       "[1,12]: [7716] Unexpected symbol \"}\" in evaluated text in [master.$eval]", 0},
+      {"block closed in the file",
+       "xor eax, eax\n#eval('if (eax == 0) { #eval(\\'#if 1 == 1:\\') mov ebx, 1')\nmov ecx, 2\n#end\n"
+       "#eval('mov edx, 3')\n}\nmov esi, 4\n",
+       "[7,1]: [7720] Unexpected symbol \"}\": a block begun in an evaluated text must close in that text in [p.vor]",
+       0},
+      {"block left open at the text's end", "xor eax, eax\n#eval('if (eax == 0) { mov ebx, 1')\n}\n",
+       "[1,27]: [70445] Block not closed by \"}\" in [master.$eval]", 0},
+      {"block closed in its text", "xor eax, eax\n#eval('if (eax == 0) { mov ebx, 1 }')\n#eval('inc ebx')\n", "",
+       2},
+      {"branch of the text closed around a block",
+       "xor eax, eax\nif (eax == 0) { #eval('#if 1 == 1:') mov ebx, 5 #end }\n#eval('inc ebx')\n", "", 6},
+      {"texts of every pass", "xor ebx, ebx\n#repeat 3: #eval('#if 1 == 1: inc ebx') #end #end\n#eval('inc ebx')\n",
+       "", 4},
+      {"repeat opened in a text", "xor ebx, ebx\n#eval('#repeat 2: inc ebx') inc ebx #end\n#eval('inc ebx')\n", "",
+       5},
+      {"texts of macro calls",
+       "inline procedure m() { #eval('inc ebx') }\nxor ebx, ebx\nm();\nm();\n#eval('if (ebx == 2) { inc ebx }')\n", "",
+       3},
+  };
+  for (const EvalCase& c : cases) {
+    for (const bool reuses : {true, false}) {
+      SCOPED_TRACE(std::string(c.what) + (reuses ? ", freed blocks come back" : ", freed blocks held back"));
+      FlatOptions o;
+      o.env = allocatorEnvironment(reuses);
+      const FlatRun r = runFlatProject(std::string("program FLAT;\n") + c.body + "ret\n", 32, o);
+      if (*c.message) {
+        EXPECT_EQ(r.compile.exitCode, 1) << r.compile.out;
+        EXPECT_NE(r.compile.out.find(std::string("\n") + c.message + "\r\n"), std::string::npos) << r.compile.out;
+        continue;
+      }
+      ASSERT_TRUE(r.built) << r.compile.out;
+      ASSERT_TRUE(r.finished) << r.fault;
+      EXPECT_EQ(r.reg(rBX), c.ebx);
+    }
+  }
 }
 
 }  // namespace

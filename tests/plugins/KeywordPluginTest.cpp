@@ -233,5 +233,37 @@ TEST(FileEntryPlugin, IsToldAboutTheProjectFileAndMayReplaceItsText) {
   EXPECT_EQ(run.reg(rAX), 3u);
 }
 
+// A plug-in replaces the project's text while it compiles (through the
+// keyword retext): the second pass of a #repeat reads the new text, and an
+// anonymous macro defined there is the new text's, whether its definition
+// is as long as the old one or longer.
+TEST(FileEntryPlugin, AReplacedTextDefinesItsAnonymousMacrosAnew) {
+  struct Case {
+    const char* what;
+    const char* definition;
+    const char* from;
+    const char* to;
+  };
+  const Case cases[] = {
+      {"as long", "$g = inline procedure() { add eax, 1 };", "add eax, 1 }", "add eax, 7 }"},
+      // The comment keeps the rest of the text where it was.
+      {"longer", "$g = inline procedure() { add eax, 1 };//0123456789", "add eax, 1 };//0123456789",
+       "add eax, 1; add eax, 6 };"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::string project = std::string("program FLAT;\nxor eax, eax\n#repeat 2:\n") + c.definition +
+                                "\n$g();\nretext '" + c.from + "', '" + c.to + "';\n#end\nret\n";
+    FlatOptions o;
+    o.plugins = {testPlugin("fileentry")};
+    const FlatRun r = runFlatProject(project, 32, o);
+    ASSERT_TRUE(r.built) << r.compile.out;
+    EXPECT_EQ(linesStarting(r.compile.out, "PlugSys: FE: retext"),
+              std::vector<std::string>{"PlugSys: FE: retext replaced"});
+    ASSERT_TRUE(r.finished) << r.fault;
+    EXPECT_EQ(r.reg(rAX), 8u);  // 1 by the old macro, 7 by the new
+  }
+}
+
 }  // namespace
 }  // namespace vorak::test

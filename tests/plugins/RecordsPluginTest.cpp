@@ -59,11 +59,12 @@ TEST(RecordsPlugin, ReadsFunctionsVariablesAndImportsOfACompile) {
            "var t mode=1 address=-8 mult=1 bytes=4 init=0\n",
            "var u mode=1 address=-14 mult=3 bytes=6 init=0\n",
            "var g mode=0 address=0 mult=1 bytes=4 init=1\n",
-           "var pg mode=0 address=0 mult=1 bytes=4 init=1 fixup=6+0\n",
+           // Every fixup carries the mode it was filed in.
+           "var pg mode=0 address=0 mult=1 bytes=4 init=1 fixup=6+0 bits=32\n",
            "var names mode=0 address=0 mult=2 bytes=8 init=1\n",
            "var s mode=0 address=0 mult=3 bytes=3 init=1\n",
-           "varfixup names hint=5 pos=0 size=4\n",
-           "varfixup names hint=5 pos=4 size=4\n",
+           "varfixup names hint=5 pos=0 size=4 bits=32\n",
+           "varfixup names hint=5 pos=4 size=4 bits=32\n",
            // Only what the reachable code calls is imported.
            "lib kernel32.dll TerminateProcess ExitProcess\n",
            // Declared under two names; the second is the one in the library.

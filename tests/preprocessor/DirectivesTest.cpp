@@ -422,7 +422,18 @@ INSTANTIATE_TEST_SUITE_P(
         // A "}" cannot close a block from inside a conditional or repeat.
         Failure{"BraceInBranch", "#if 1 == 1: nop } #end", "[2,17]: [7714] Unexpected symbol \"}\" before #end in [p.vor]"},
         Failure{"BraceInRepeat", "#repeat 1: } #end", "[2,12]: [7714] Unexpected symbol \"}\" before #end in [p.vor]"},
-        Failure{"BraceInEval", "#eval('}') nop", "[1,1]: [7716] Unexpected symbol \"}\" in evaluated text in [master.$eval]"}),
+        Failure{"BraceInEval", "#eval('}') nop", "[1,1]: [7716] Unexpected symbol \"}\" in evaluated text in [master.$eval]"},
+        // A block begun in an evaluated text closes in that text, also when
+        // a branch opened inside it read on out of the text.
+        Failure{"BlockOfATextClosedInAnother",
+                "xor eax, eax\n#eval('if (eax == 0) { #eval(\\'#if 1 == 1:\\') mov ebx, 1')\nmov ecx, 2\n#end\n"
+                "#eval('mov edx, 3 }')",
+                "[1,12]: [7716] Unexpected symbol \"}\" in evaluated text in [master.$eval]"},
+        Failure{"BlockOfATextClosedInTheFile",
+                "xor eax, eax\n#eval('if (eax == 0) { #eval(\\'#if 1 == 1:\\') mov ebx, 1')\nmov ecx, 2\n#end\n"
+                "#eval('mov edx, 3')\n}",
+                "[7,1]: [7720] Unexpected symbol \"}\": a block begun in an evaluated text must close in that text in "
+                "[p.vor]"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 INSTANTIATE_TEST_SUITE_P(

@@ -51,14 +51,14 @@ static void variables(void) {
     const uint32_t size = v->type_ ? v->type_->size : 0;
     outf("var %s mode=%u address=%d mult=%u bytes=%u init=%u", str(v->name), v->mode, v->address, v->multiplier,
          vorak_arr_count(v->content), v->initialised);
-    if (v->fixup) outf(" fixup=%u+%u", v->fixup->hint, v->fixup->offset);
+    if (v->fixup) outf(" fixup=%u+%u bits=%u", v->fixup->hint, v->fixup->offset, v->fixup->bits);
     outf("\n");
     if (vorak_arr_count(v->content) != size * v->multiplier) outf("BAD %s content\n", str(v->name));
   }
   for (uint32_t i = 0, n = vk->vorak_var_fixupcount(); i < n; ++i) {
     const TFixup* x = vk->vorak_var_fixup(i);
-    outf("varfixup %s hint=%u pos=%u size=%u\n", x->parentfunc ? str(((const TVar*)x->parentfunc)->name) : "-",
-         x->hint, x->position, x->size);
+    outf("varfixup %s hint=%u pos=%u size=%u bits=%u\n", x->parentfunc ? str(((const TVar*)x->parentfunc)->name) : "-",
+         x->hint, x->position, x->size, x->bits);
   }
 }
 
