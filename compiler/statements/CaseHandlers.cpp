@@ -71,12 +71,15 @@ void handle_STATE() {
     auto state = std::make_unique<TCaseState>();
     state->operand = Compiler->moveNextOperand(true, false);
     state->spot = Compiler->currentSpot();
-    if (!here) {
-      here = newStatementLabel("#case_state");
-      placeLabelHere(here);
-    }
+    const bool first = !here;
+    if (first) here = newStatementLabel("#case_state");
     state->code_label = here;
     b->data->StateList.push_back(std::move(state));
+    if (first) {
+      // The scan jumps here with the depth the case began with.
+      Compiler->expectDepth(here, b->depth);
+      placeLabelHere(here);
+    }
     TAFile* f = Compiler->CurFile();
     if (f->peekNextRealChar(true) != ',') break;
     f->setPosition(f->lastPeek());
@@ -91,6 +94,7 @@ void handle_DEFAULT() {
   expect(":", unx::DefaultColon);
   if (b->data->default_) fatal(msg::CaseTwoDefaults);
   b->data->default_ = newStatementLabel("#case_state");
+  Compiler->expectDepth(b->data->default_, b->depth);
   placeLabelHere(b->data->default_);
 }
 
