@@ -66,20 +66,20 @@ void handle_STATE() {
   TBlockStackItem* b = blStack->getTopCaseType();
   if (!b || !b->data) fatal(msg::StateOutsideCase);
   // All values of one line label the same position: one label serves them.
-  TFunction* here = nullptr;
-  for (;;) {
+  TFunction* here = newStatementLabel("#case_state");
+  for (bool first = true;; first = false) {
     auto state = std::make_unique<TCaseState>();
-    state->operand = Compiler->moveNextOperand(true, false);
-    state->spot = Compiler->currentSpot();
-    const bool first = !here;
-    if (first) here = newStatementLabel("#case_state");
     state->code_label = here;
+    TCaseState& s = *state;
     b->data->StateList.push_back(std::move(state));
     if (first) {
-      // The scan jumps here with the depth the case began with.
+      // The scan jumps here with the depth the case began with, and
+      // compares the values at that depth: they are read at it.
       Compiler->expectDepth(here, b->depth);
       placeLabelHere(here);
     }
+    s.operand = Compiler->moveNextOperand(true, false);
+    s.spot = Compiler->currentSpot();
     TAFile* f = Compiler->CurFile();
     if (f->peekNextRealChar(true) != ',') break;
     f->setPosition(f->lastPeek());
