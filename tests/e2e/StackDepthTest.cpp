@@ -283,8 +283,6 @@ std::vector<PathCase> pathCases() {
       // A path that leaves does not change the depth of the path that stays.
       {"ReturnAfterPop", 32, head + arms + "push esi\nif (p == 1) {\npop esi\nreturn 7;\n}\nmov eax, a\npop esi\n", 2, 0,
        0x11},
-      {"ReturnAfterPopTaken", 32, head + arms + "push esi\nif (p == 1) {\npop esi\nreturn 7;\n}\nmov eax, a\npop esi\n", 1,
-       0, 7},
       {"BreakAfterPop", 32,
        "#set frame 0\nfunction F(dword p, q): dword {\ndword a, n;\nmov a, 0x11\nmov n, 3\npush esi\n"
        "while (n != 0) {\ndec n\npush ebx\nif (n == 1) {\npop ebx\nbreak;\n}\npop ebx\n}\nmov eax, a\npop esi\n",
