@@ -438,7 +438,8 @@ TEST(FramelessPaths, ReturnsAndCallsThatLeaveBytesPushedAreWarned) {
 // paths meet, so the body computes the same without a frame as with one.
 // Pops go into a register or into a local (and in 32-bit code two words
 // into a qword local); every value popped is mixed into the local sum, in
-// order, which the body returns. No code is left that no path reaches.
+// order, which the body returns. Some bodies save a register with uses. No
+// code is left that no path reaches.
 class FramelessGenerator {
  public:
   // A mutation pushes one word more on one path into a place where paths
@@ -462,6 +463,9 @@ class FramelessGenerator {
     const std::string w = mode_ == 64 ? "qword" : "dword";
     out_ += w + " sum, a, b, c0, c1, c2, h0, h1, h2;\n";
     if (mode_ == 32) out_ += "qword w;\n";
+    // Saved registers lie below the pushes of the body.
+    saved_ = pick(2);
+    if (saved_) out_ += mode_ == 64 ? "uses r11;\n" : "uses edx;\n";
     out_ += "mov sum, 0\nmov a, 3\nmov b, 5\n";
     if (mutation_ == Label) {
       // Two paths into a label of the source, one with a word pushed.
@@ -469,8 +473,11 @@ class FramelessGenerator {
       out_ += "cmp " + param() + ", 1\nje " + l + "\npush 7\n" + l + ":\n";
       mutated_ = true;
       expectedCode_ = "[13064]";
-      // The jump comes first, the path that runs into the label second.
-      expected_ = "Label " + l + " is reached with 0 bytes pushed on one path and with " + num(mode_ / 8) + " on another";
+      // The jump comes first, the path that runs into the label second;
+      // depths count from the body's start, the saved register included.
+      const int w = mode_ / 8;
+      expected_ = "Label " + l + " is reached with " + num(saved_ * w) + " bytes pushed on one path and with " +
+                  num((saved_ + 1) * w) + " on another";
     }
     sequence(0);
     out_ += "mov " + acc_ + ", sum\n";
@@ -635,7 +642,7 @@ class FramelessGenerator {
         out_ += "push 7\n";
         mutated_ = true;
         // Depths count from the body's start, in bytes.
-        const int base = ctx_.back().base * mode_ / 8;
+        const int base = (saved_ + ctx_.back().base) * mode_ / 8;
         expectedCode_ = "[13061]";
         expected_ = "The paths out of this if statement leave " + num(base) + " and " + num(base + mode_ / 8) +
                     " bytes pushed";
@@ -725,7 +732,8 @@ class FramelessGenerator {
   std::string acc_, scratch_;
   std::string out_;
   int fn_ = 0;
-  int d_ = 0;  // words pushed since the body began
+  int d_ = 0;  // words pushed since the body began, uses aside
+  int saved_ = 0;  // words uses saved
   std::vector<Ctx> ctx_;
   int labels_ = 0;
   bool mutated_ = false;
