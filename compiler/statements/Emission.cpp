@@ -157,10 +157,10 @@ void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const 
     if ((name == "add" || name == "sub") && o2->hint == otImm) {
       const auto bytes = static_cast<uint32_t>(o2->value);
       fn->LocalOffset += name == "sub" ? bytes : 0u - bytes;
-      // Room set aside by hand, which no callee takes as its arguments.
+      // Room set aside by hand (released when negative), which no callee
+      // takes as its arguments.
       if (path) {
-        const int64_t moved = name == "sub" ? static_cast<int32_t>(bytes) : -static_cast<int64_t>(static_cast<int32_t>(bytes));
-        const int64_t room = static_cast<int64_t>(path->reserved) + moved;
+        const int64_t room = int64_t{path->reserved} + static_cast<int32_t>(name == "sub" ? bytes : 0u - bytes);
         path->reserved = room > 0 ? static_cast<uint32_t>(room) : 0;
       }
       return;
@@ -242,7 +242,8 @@ void TCompiler::arriveAt(TFunction* label, bool written) {
   const auto it = F_LabelDepths.find(label);
   const bool known = it != F_LabelDepths.end() && it->second.fn == fn;
   if (!path->dead) {
-    if (known && it->second.depth != fn->LocalOffset) depthsDisagree(label, it->second.depth, fn->LocalOffset, written);
+    if (known && it->second.depth != fn->LocalOffset)
+      depthsDisagree(label, it->second.depth, fn->LocalOffset, written);
     F_LabelDepths[label] = TLabelDepth{fn, fn->LocalOffset};
     return;
   }
