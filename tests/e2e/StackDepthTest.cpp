@@ -1,8 +1,10 @@
 // The stack as the compiler keeps track of it, run in the emulator: msx64
 // reserves shared between calls only where no jump lands between them,
 // the stack aligned at every msx64 call from every kind of body, locals and
-// parameters read right after hand-written stack changes, and the caller's
-// flags kept by a body that saves them.
+// parameters read right after hand-written stack changes, the depth of a
+// body without a frame followed along its paths (fixed cases and random
+// bodies against the same bodies with a frame), and the caller's flags kept
+// by a body that saves them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -241,7 +243,6 @@ TEST(Msx64ReserveMerge, NoMergeAcrossTheEndOfABranch) {
     EXPECT_EQ(r.reg(rDX), 0u) << c.name << ": the stack pointer moved";
   }
 }
-
 
 // ---- The stack depth along the paths of a body without a frame ----
 
