@@ -478,6 +478,7 @@ void handle_DIRECTIVE_macrovar() {
     tk.F_DefName = "$" + name;
     tk.F_Pointer = label;
     MacMan->setVar(a, name, tk);
+    Compiler->arriveAt(label, true);
     return;
   }
 

@@ -24,6 +24,7 @@ class TCaseManager;
 struct TBlockStackItem {
   TBST type_ = bstIF;
   uint32_t insPos = 0;            // CurFunc's BufLen when the statement began
+  uint32_t depth = 0;             // CurFunc's stack depth when the statement began
   TCaseManager* data = nullptr;   // the case statement's states (not owned here)
   TFunction* startLbl = nullptr;
   TFunction* codeLbl = nullptr;
@@ -54,6 +55,8 @@ class TBlockStack {
   PBlockStackItem getTopIfType() const;
   PBlockStackItem getTopCaseType() const;
   size_t Count() const { return F_Items.size(); }
+  // The record i places above the bottom (0 the outermost).
+  PBlockStackItem at(size_t i) const { return F_Items[i].get(); }
 
   // A cleared record, reused when one is free: records are large (their
   // link tables) and one is needed per statement.

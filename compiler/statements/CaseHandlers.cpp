@@ -66,17 +66,20 @@ void handle_STATE() {
   TBlockStackItem* b = blStack->getTopCaseType();
   if (!b || !b->data) fatal(msg::StateOutsideCase);
   // All values of one line label the same position: one label serves them.
-  TFunction* here = nullptr;
-  for (;;) {
+  TFunction* here = newStatementLabel("#case_state");
+  for (bool first = true;; first = false) {
     auto state = std::make_unique<TCaseState>();
-    state->operand = Compiler->moveNextOperand(true, false);
-    state->spot = Compiler->currentSpot();
-    if (!here) {
-      here = newStatementLabel("#case_state");
+    state->code_label = here;
+    TCaseState& s = *state;
+    b->data->StateList.push_back(std::move(state));
+    if (first) {
+      // The scan jumps here with the depth the case began with, and
+      // compares the values at that depth: they are read at it.
+      Compiler->expectDepth(here, b->depth);
       placeLabelHere(here);
     }
-    state->code_label = here;
-    b->data->StateList.push_back(std::move(state));
+    s.operand = Compiler->moveNextOperand(true, false);
+    s.spot = Compiler->currentSpot();
     TAFile* f = Compiler->CurFile();
     if (f->peekNextRealChar(true) != ',') break;
     f->setPosition(f->lastPeek());
@@ -91,6 +94,7 @@ void handle_DEFAULT() {
   expect(":", unx::DefaultColon);
   if (b->data->default_) fatal(msg::CaseTwoDefaults);
   b->data->default_ = newStatementLabel("#case_state");
+  Compiler->expectDepth(b->data->default_, b->depth);
   placeLabelHere(b->data->default_);
 }
 

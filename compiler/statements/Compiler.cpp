@@ -244,6 +244,7 @@ TFunction* TCompiler::createForwardLabel(std::string_view name) {
   // where that text was invoked: the temporary buffer is gone by the end.
   noteLabelReference(label);
   Idents->addIdent(itLabel, name, label);
+  F_WrittenLabels.insert(label);
   return label;
 }
 
@@ -269,6 +270,7 @@ void TCompiler::placeLabel(TFunction* label) {
   label->ParamSize = 0;
   vorStrAssign(label->ImportName, vorStrView(label->Name));
   F_LabelRefs.erase(label);
+  arriveAt(label, true);
 }
 
 const TBodyFrame* TCompiler::bodyFrame(const TFunction* fn) const {

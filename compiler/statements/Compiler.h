@@ -11,6 +11,7 @@
 #include <string_view>
 #include <type_traits>
 #include <unordered_map>
+#include <unordered_set>
 #include <vector>
 
 #include "compiler/driver/Common.h"
@@ -41,6 +42,19 @@ struct TBodyFrame {
   bool frame = true;     // locals and parameters addressed from the frame pointer
   uint32_t roomEnd = 0;  // code length right after the locals room
   bool roundRoom = false;  // the locals room ends at a multiple of 16 bytes
+  // Without a frame: no path falls through to the code emitted next (after
+  // a jump, a return), so its depth comes from the jumps to the next label.
+  bool dead = false;
+  // Without a frame: bytes the body's own "sub esp, n" set aside (not
+  // pushes: no callee takes them for its arguments).
+  uint32_t reserved = 0;
+};
+
+// The stack depth a label of a body without a frame is reached with: by the
+// jumps to it seen so far, or by the code that runs into it.
+struct TLabelDepth {
+  const TFunction* fn = nullptr;
+  uint32_t depth = 0;
 };
 
 // The clean-up "add rsp, n" of the last msx64 call, which the next call may
@@ -221,7 +235,10 @@ class TCompiler {
   // The layout of fn's body; nil for the main program and for functions
   // whose body has not begun.
   const TBodyFrame* bodyFrame(const TFunction* fn) const;
-  void setBodyFrame(const TFunction* fn, const TBodyFrame& b) { F_Bodies[fn] = b; }
+  void setBodyFrame(const TFunction* fn, const TBodyFrame& b) {
+    F_Bodies[fn] = b;
+    F_PathFn = nullptr;
+  }
   // Has the locals room of fn's body (one with a frame) rounded up to a
   // multiple of 16 bytes when the body ends, so that a call aligned for it
   // stays aligned whatever locals the body declares after the call.
@@ -260,11 +277,27 @@ class TCompiler {
   // Keeps fn's stack depth after an instruction written in the source that
   // writes the stack pointer (pushes, pops and calls are counted when they
   // are encoded): an add or sub of a number and a lea from the stack pointer
-  // move it; any other change is warned in a body without a frame.
-  void followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1, const TOperand* o2) const;
+  // move it; any other change is warned in a body without a frame, and so
+  // is a call whose callee may take pushed bytes away as its arguments.
+  void followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1, const TOperand* o2);
   // The same for a generated instruction named by its mnemonic; the row is
   // looked up only when an operand is the stack pointer.
-  void followStackWrite(TFunction* fn, std::string_view mnemonic, const TOperand* o1, const TOperand* o2) const;
+  void followStackWrite(TFunction* fn, std::string_view mnemonic, const TOperand* o1, const TOperand* o2);
+
+  // ---- The stack depth along the code's paths (bodies without a frame) ----
+  // A label is placed in CurFunc: the depth the jumps to it carry and the
+  // depth of the code that runs into it must agree; after a jump or a
+  // return the label's depth is the one the code goes on with. written: a
+  // label of the source, reached perhaps by jumps the compiler cannot see,
+  // so code after it is taken as reached even when no jump to it is known.
+  void arriveAt(TFunction* label, bool written);
+  // The depth a label will be reached with by a jump emitted later (a case
+  // state, which the scan after the body jumps to).
+  void expectDepth(const TFunction* label, uint32_t depth);
+  // While the destination of a pop written in the source is read: a stack
+  // slot is addressed as the processor does, after the pop raised the stack
+  // pointer. Code that a macro in the operand compiles is not the pop's.
+  void setPopTarget(bool on) { F_PopTargetLoop = on ? F_LoopDepth : 0; }
   // Appends the encoder's bytes of the row just encoded to fn, noting where
   // a return instruction ends.
   void appendEncoded(TFunction* fn, PInstruction inst);
@@ -292,6 +325,14 @@ class TCompiler {
   // The nearest buffer, from the current one through its parents, that the
   // file list owns (so it outlives the compile); nil when there is none.
   TAFile* nearestListedFile() const;
+  // The state of fn's body when it has no frame (its slots are read from
+  // the stack pointer), else nil.
+  TBodyFrame* pathBody(const TFunction* fn);
+  // The depth bookkeeping of a jump, return, call or enter just encoded.
+  void followPath(TFunction* fn, PInstruction inst, const TOperand* op1, const TOperand* op2);
+  // A path reaches label with depth now, where others reached it with
+  // earlier: the message that names the place and both depths.
+  [[noreturn]] void depthsDisagree(const TFunction* label, uint32_t earlier, uint32_t now, bool written) const;
   void collectEvalTexts();
 
   std::unique_ptr<TVorAssembler> F_Assembler;
@@ -315,6 +356,14 @@ class TCompiler {
   std::unordered_map<const TFunction*, TLabelReference> F_LabelRefs;
   std::unordered_map<const TFunction*, TBodyFrame> F_Bodies;
   TReserveMark F_Reserve;
+  // The depth each label of a body without a frame is reached with.
+  std::unordered_map<const TFunction*, TLabelDepth> F_LabelDepths;
+  // Labels of the source (not of a statement), for the message that names one.
+  std::unordered_set<const TFunction*> F_WrittenLabels;
+  // The body state of the last function looked up by pathBody.
+  const TFunction* F_PathFn = nullptr;
+  TBodyFrame* F_PathBody = nullptr;
+  uint32_t F_PopTargetLoop = 0;  // the statement loop of the pop being read; 0 for none
   uint32_t F_LabelsPlaced = 0;
   struct {
     const TFunction* fn = nullptr;

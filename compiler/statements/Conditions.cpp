@@ -226,6 +226,7 @@ void placeLabelHere(TFunction* label) {
   label->Type_ = ltLabel;
   label->Address = fn ? fn->BufLen : 0;
   label->Parent = fn;
+  Compiler->arriveAt(label, false);
 }
 
 void emitJumpTo(TFunction* label) {

@@ -47,6 +47,7 @@ class OpenBlock {
     std::unique_ptr<TBlockStackItem> item = blStack->acquire();
     item->type_ = kind;
     item->insPos = curFunc() ? curFunc()->BufLen : 0;
+    item->depth = curFunc() ? curFunc()->LocalOffset : 0;
     item_ = item.get();
     blStack->push(std::move(item));
   }

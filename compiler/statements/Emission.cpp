@@ -5,6 +5,8 @@
 
 #include "compiler/driver/Common.h"
 #include "compiler/driver/Log.h"
+#include "compiler/statements/BlockStack.h"
+#include "compiler/statements/CaseManager.h"
 #include "compiler/statements/Compiler.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/SharedBlocks.h"
@@ -78,11 +80,49 @@ bool isWholeStackPointer(const TOperand* op) {
   return isStackPointerOperand(op) && op->size == static_cast<uint32_t>(ptrSize);
 }
 
-// Whether the instruction writes its first operand.
+// Whether the instruction writes its first operand (btr, bts and btc do,
+// bt only reads it).
 bool writesFirst(const TInstruction& inst) {
   const std::string_view name(inst.name);
   return inst.group != igPUSH && inst.group != igPOP && inst.group != igCALL && inst.group != igGOTO &&
-         inst.group != igBT && name != "cmp" && name != "test";
+         name != "bt" && name != "cmp" && name != "test";
+}
+
+// A jump that always leaves: the code after it is reached only by jumps.
+bool unconditionalJump(const TInstruction& inst) { return inst.group == igGOTO && inst.opcode1 == jtJMP; }
+
+// The bytes the uses statement saved below the body's pushes; the epilogue
+// pops them before the return.
+uint32_t savedBytes(const TFunction* fn) {
+  uint32_t bytes = 0;
+  for (const std::string& entry : usesList(fn)) {
+    const uint8_t reg = entry == "flags" ? NOT_A_REG : strToReg(entry);
+    bytes += reg == NOT_A_REG ? static_cast<uint32_t>(ptrSize) : regSize(static_cast<TRegister>(reg));
+  }
+  return bytes;
+}
+
+// A depth as the messages print it: the count is kept modulo 2^32, and a
+// path that popped more than it pushed shows as a negative number.
+std::string depthText(uint32_t depth) { return std::to_string(static_cast<int32_t>(depth)); }
+
+// The keyword of a structured statement.
+const char* statementWord(TBST kind) {
+  switch (kind) {
+    case bstIF: return "if";
+    case bstWHILE: return "while";
+    case bstREPEAT: return "repeat";
+    default: return "case";
+  }
+}
+
+// Whether label starts a state (or the default) of the case statement b.
+bool isStateOf(const TBlockStackItem& b, const TFunction* label) {
+  if (b.type_ != bstCASE || !b.data) return false;
+  if (b.data->default_ == label) return true;
+  for (const auto& state : b.data->StateList)
+    if (state->code_label == label) return true;
+  return false;
 }
 
 }  // namespace
@@ -94,16 +134,35 @@ bool writesFirst(const TInstruction& inst) {
 // the depth as it was; in a body without a frame, whose locals and
 // parameters are read relative to the stack pointer, that is warned.
 void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1,
-                                 const TOperand* o2) const {
+                                 const TOperand* o2) {
   if (!fn || CompileFlags.peek_mode) return;
-  const bool first = isStackPointerOperand(o1) && writesFirst(inst);
-  const bool second = isStackPointerOperand(o2) && std::string_view(inst.name) == "xchg";
-  if (!first && !second) return;
   const std::string_view name(inst.name);
+  TBodyFrame* path = pathBody(fn);
+  if (path && !path->dead) {
+    // A callee the compiler does not know may be one that removes its
+    // arguments (stdcall): what it removes cannot be counted.
+    if (inst.group == igCALL && o1 && !calleeOf(o1)) {
+      const uint32_t pushed = fn->LocalOffset - savedBytes(fn) - std::min(path->reserved, fn->LocalOffset);
+      if (static_cast<int32_t>(pushed) > 0) Log->Warning(msg::CallMayTakeArguments, depthText(pushed));
+    }
+    // leave reloads the stack pointer from the frame pointer, pop esp from
+    // the stack: neither leaves a depth the count could know.
+    if (name == "leave" || (inst.group == igPOP && isStackPointerOperand(o1)))
+      Log->Warning(msg::StackPointerUnfollowed, name);
+  }
+  const bool first = isStackPointerOperand(o1) && writesFirst(inst);
+  const bool second = isStackPointerOperand(o2) && name == "xchg";
+  if (!first && !second) return;
   if (!second && isWholeStackPointer(o1) && o2) {
     if ((name == "add" || name == "sub") && o2->hint == otImm) {
       const auto bytes = static_cast<uint32_t>(o2->value);
       fn->LocalOffset += name == "sub" ? bytes : 0u - bytes;
+      // Room set aside by hand (released when negative), which no callee
+      // takes as its arguments.
+      if (path) {
+        const int64_t room = int64_t{path->reserved} + static_cast<int32_t>(name == "sub" ? bytes : 0u - bytes);
+        path->reserved = room > 0 ? static_cast<uint32_t>(room) : 0;
+      }
       return;
     }
     if (name == "lea" && o2->hint == otMem && o2->reg_index == REG_NONE && o2->reg_base == o1->reg_base &&
@@ -117,9 +176,108 @@ void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const 
 }
 
 void TCompiler::followStackWrite(TFunction* fn, std::string_view mnemonic, const TOperand* o1,
-                                 const TOperand* o2) const {
+                                 const TOperand* o2) {
   if (!isStackPointerOperand(o1) && !isStackPointerOperand(o2)) return;
   if (const PInstruction inst = opcodeLookup(mnemonic)) followStackWrite(fn, *inst, o1, o2);
+}
+
+TBodyFrame* TCompiler::pathBody(const TFunction* fn) {
+  if (fn != F_PathFn) {
+    const auto it = F_Bodies.find(fn);
+    F_PathFn = fn;
+    F_PathBody = it == F_Bodies.end() ? nullptr : &it->second;
+  }
+  return F_PathBody && !F_PathBody->frame ? F_PathBody : nullptr;
+}
+
+void TCompiler::followPath(TFunction* fn, PInstruction inst, const TOperand* op1, const TOperand* op2) {
+  TBodyFrame* path = pathBody(fn);
+  if (!path) return;
+  switch (inst->group) {
+    case igGOTO:
+      if (path->dead) return;
+      if (op1 && op1->hint == otLabel) {
+        // A label of this body, placed or still to come, is reached with
+        // the depth the jump carries.
+        const TFunction* label = FuncMan->getFunc(static_cast<uint32_t>(op1->value));
+        const bool own = label && (label->Type_ == ltRef || (label->Type_ == ltLabel && label->Parent == fn));
+        if (own) {
+          const auto [it, fresh] = F_LabelDepths.try_emplace(label, TLabelDepth{fn, fn->LocalOffset});
+          if (!fresh && it->second.fn == fn && it->second.depth != fn->LocalOffset)
+            depthsDisagree(label, it->second.depth, fn->LocalOffset, false);
+          it->second = TLabelDepth{fn, fn->LocalOffset};
+        }
+      }
+      if (unconditionalJump(*inst)) path->dead = true;
+      return;
+    case igRET: {
+      if (path->dead) return;
+      // The epilogue has popped the saved registers by now: what is left
+      // was pushed by the body and is not released.
+      const uint32_t left = fn->LocalOffset;
+      if (static_cast<int32_t>(left) > 0) Log->Warning(msg::ReturnWithPushes, depthText(left));
+      if (static_cast<int32_t>(left) < 0) Log->Warning(msg::ReturnBelowPushes, depthText(0u - left));
+      path->dead = true;
+      return;
+    }
+    case igENTER: {
+      // enter n, level: the frame pointer, level - 1 frame pointers more and
+      // the new one when level is not 0, then n bytes.
+      if (!op1 || !op2) return;
+      const auto word = static_cast<uint32_t>(ptrSize);
+      const auto level = static_cast<uint32_t>(op2->value) & 31u;
+      fn->LocalOffset += word * (level ? level + 1 : 1) + (static_cast<uint32_t>(op1->value) & 0xFFFFu);
+      return;
+    }
+    default:
+      return;
+  }
+}
+
+void TCompiler::arriveAt(TFunction* label, bool written) {
+  TFunction* fn = F_CurFunc;
+  TBodyFrame* path = pathBody(fn);
+  if (!path || CompileFlags.peek_mode) return;
+  if (written) F_WrittenLabels.insert(label);
+  const auto it = F_LabelDepths.find(label);
+  const bool known = it != F_LabelDepths.end() && it->second.fn == fn;
+  if (!path->dead) {
+    if (known && it->second.depth != fn->LocalOffset)
+      depthsDisagree(label, it->second.depth, fn->LocalOffset, written);
+    F_LabelDepths[label] = TLabelDepth{fn, fn->LocalOffset};
+    return;
+  }
+  if (known) {
+    fn->LocalOffset = it->second.depth;
+    path->dead = false;
+  } else if (written) {
+    // Reached by jumps the compiler cannot see (a table, a call): at the
+    // depth the code before it had.
+    path->dead = false;
+    F_LabelDepths[label] = TLabelDepth{fn, fn->LocalOffset};
+  }
+}
+
+void TCompiler::expectDepth(const TFunction* label, uint32_t depth) {
+  if (pathBody(F_CurFunc) && !CompileFlags.peek_mode) F_LabelDepths[label] = TLabelDepth{F_CurFunc, depth};
+}
+
+void TCompiler::depthsDisagree(const TFunction* label, uint32_t earlier, uint32_t now, bool written) const {
+  const std::string a = depthText(earlier), b = depthText(now);
+  if (!written && blStack) {
+    // A label of a statement still open: named by its role there.
+    for (size_t i = blStack->Count(); i-- > 0;) {
+      const TBlockStackItem& item = *blStack->at(i);
+      if (isStateOf(item, label)) fatal(msg::DepthStateEntered, a, b);
+      const bool start = label == item.startLbl || (item.type_ == bstREPEAT && label == item.elseLbl);
+      if (start) fatal(msg::DepthLoopStart, statementWord(item.type_), a, b);
+      const bool end = label == item.endLbl || (item.type_ != bstREPEAT && label == item.elseLbl) ||
+                       (item.type_ == bstREPEAT && label == item.codeLbl);
+      if (end) fatal(msg::DepthPathsOut, statementWord(item.type_), a, b);
+    }
+  }
+  if (written || F_WrittenLabels.count(label)) fatal(msg::DepthLabel, vorStrView(label->Name), a, b);
+  fatal(msg::DepthPathsMeet, a, b);
 }
 
 TReturnDepth::TReturnDepth(TFunction* fn, PInstruction inst)
@@ -134,6 +292,7 @@ uint32_t TCompiler::encodeInto(TFunction* fn, PInstruction inst, TOperand* op1, 
   const uint32_t rc = F_Assembler->assemble(inst, op1, op2, op3, optimise);
   if (rc != ASSEMBLE_OK || !fn || CompileFlags.peek_mode) return rc;
   if (inst->group == igRET) F_LastReturn = {fn, FuncMan->FuncList().size(), F_LabelsPlaced};
+  if (inst->group == igGOTO || inst->group == igRET || inst->group == igENTER) followPath(fn, inst, op1, op2);
   if (!op1 && inst->group != igEMIT) return rc;
   // LocalOffset counts the bytes pushed since the frame was laid out;
   // unsigned arithmetic keeps a pop below the frame (or a callee that

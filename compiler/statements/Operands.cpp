@@ -353,6 +353,9 @@ void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, u
     base = regScale(REG_EBP, width);
   } else {
     d += fn ? fn->LocalSize + fn->LocalOffset : 0;
+    // A pop forms its address after it has raised the stack pointer by
+    // what it pops.
+    if (F_PopTargetLoop != 0 && F_PopTargetLoop == F_LoopDepth) d -= size;
     base = regScale(REG_ESP, width);
   }
   op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);

@@ -92,7 +92,15 @@ void compileInstruction(PInstruction inst) {
   if (operands) {
     // An operand may leave the reader in another text (a macro's result).
     const bool label = inst->group == igCALL || inst->group == igGOTO;
-    ops[0] = Compiler->readInstructionOperand(true, label, local[0], owned[0]);
+    // Only the destination of a pop is addressed after the pop.
+    struct PopTarget {
+      explicit PopTarget(bool on) { Compiler->setPopTarget(on); }
+      ~PopTarget() { Compiler->setPopTarget(false); }
+    };
+    {
+      const PopTarget pop(inst->group == igPOP);
+      ops[0] = Compiler->readInstructionOperand(true, label, local[0], owned[0]);
+    }
     if (curFile().peekNextRealChar(true) == ',') {
       ops[1] = Compiler->readInstructionOperand(false, false, local[1], owned[1]);
       if (curFile().peekNextRealChar(true) == ',')
@@ -376,6 +384,7 @@ void handle_LABEL() {
     label->LocalCount = 0;
     label->LocalSize = 0;
     Idents->addIdent(itLabel, tk.F_String, label);
+    Compiler->arriveAt(label, true);
     // The ":" that the dispatcher looked at.
     TAFile& f = curFile();
     f.peekNextRealChar(false);

@@ -97,6 +97,9 @@ void handle_TRY() {
   expect(")", unx::ExceptClose);
   expect("{", unx::ExceptBodyOpen);
 
+  // The handler is entered by the system, not by a jump; its code brings
+  // the stack back to the depth before __try.
+  Compiler->expectDepth(except, depth);
   placeLabelHere(except);
   TOperand excOp = regOperand(exc);
   TOperand addrOp = regOperand(addr);

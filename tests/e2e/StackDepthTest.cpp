@@ -1,8 +1,10 @@
 // The stack as the compiler keeps track of it, run in the emulator: msx64
 // reserves shared between calls only where no jump lands between them,
 // the stack aligned at every msx64 call from every kind of body, locals and
-// parameters read right after hand-written stack changes, and the caller's
-// flags kept by a body that saves them.
+// parameters read right after hand-written stack changes, the depth of a
+// body without a frame followed along its paths (fixed cases and random
+// bodies against the same bodies with a frame), and the caller's flags kept
+// by a body that saves them.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -242,6 +244,578 @@ TEST(Msx64ReserveMerge, NoMergeAcrossTheEndOfABranch) {
   }
 }
 
+// ---- The stack depth along the paths of a body without a frame ----
+
+struct PathCase {
+  const char* name;
+  int mode;
+  std::string body;  // a function F(p, q) without a frame, its locals first
+  uint64_t p, q;     // the arguments
+  uint64_t rax;      // what F returns
+};
+
+std::ostream& operator<<(std::ostream& os, const PathCase& c) { return os << c.name; }
+
+std::vector<PathCase> pathCases() {
+  const std::string head = "#set frame 0\nfunction F(dword p, q): dword {\n";
+  const std::string head64 = "function msx64 F(qword p, q): qword {\n";
+  const std::string arms = "dword a;\nmov a, 0x11\n";
+  return {
+      // Each arm starts at the depth the statement started at.
+      {"IfElseArms", 32, head + arms + "if (p == 1) {\npush 1\n} else {\npush 2\n}\npop ecx\nmov eax, a\nadd eax, ecx\n",
+       2, 0, 0x13},
+      {"ElseifArms", 32,
+       head + arms + "if (p == 1) {\npush 1\n} elseif (p == 2) {\npush 2\n} else {\npush 3\n}\npop ecx\n"
+                     "mov eax, a\nadd eax, ecx\n",
+       2, 0, 0x13},
+      {"ElseifConditionReadsItsParameter", 32,
+       head + arms + "if (p == 1) {\npush 1\n} elseif (p == 3) {\npush 3\n} else {\npush 5\n}\npop eax\n", 3, 0, 3},
+      {"CaseStates", 32,
+       head + arms + "case (p) {\nstate 1:\npush 1\nbreak;\nstate 2:\npush 2\nbreak;\ndefault:\npush 3\n}\n"
+                     "pop ecx\nmov eax, a\nadd eax, ecx\n",
+       2, 0, 0x13},
+      {"CaseStateValueIsALocal", 32,
+       "#set frame 0\nfunction F(dword p, q): dword {\ndword a, s;\nmov a, 0x11\nmov s, 2\npush esi\n"
+       "mov edx, p\ncase (edx) {\nstate 1:\npop esi\nreturn 5;\nstate s:\nmov eax, a\nbreak;\n}\npop esi\n",
+       2, 0, 0x11},
+      {"Msx64Arms", 64,
+       head64 + "qword a;\nmov a, 0x11\nif (p == 1) {\npush 1\n} else {\npush 2\n}\npop r10\nmov rax, a\nadd rax, r10\n",
+       2, 0, 0x13},
+      // A path that leaves does not change the depth of the path that stays.
+      {"ReturnAfterPop", 32, head + arms + "push esi\nif (p == 1) {\npop esi\nreturn 7;\n}\nmov eax, a\npop esi\n", 2, 0,
+       0x11},
+      {"BreakAfterPop", 32,
+       "#set frame 0\nfunction F(dword p, q): dword {\ndword a, n;\nmov a, 0x11\nmov n, 3\npush esi\n"
+       "while (n != 0) {\ndec n\npush ebx\nif (n == 1) {\npop ebx\nbreak;\n}\npop ebx\n}\nmov eax, a\npop esi\n",
+       0, 0, 0x11},
+      {"ContinueAfterPop", 32,
+       "#set frame 0\nfunction F(dword p, q): dword {\ndword a, n;\nmov a, 0x11\nmov n, 3\npush esi\n"
+       "while (n != 0) {\ndec n\npush ebx\nif (n == 1) {\npop ebx\ncontinue;\n}\npop ebx\n}\nmov eax, a\npop esi\n",
+       0, 0, 0x11},
+      {"ExitifAfterPop", 32,
+       "#set frame 0\nfunction F(dword p, q): dword {\ndword a, n;\nmov a, 0x11\nmov n, p\nmov eax, 0x22\n"
+       "if (p != 5) {\npush ebx\nwhile (n != 0) {\ndec n\npop ebx\nexitif;\n}\nmov eax, a\npop ebx\n}\n",
+       0, 0, 0x11},
+      {"JumpToALabelAfterPop", 32,
+       head + arms + "push esi\ncmp p, 1\njne skip\npop esi\nmov eax, 7\njmp done\nskip:\nmov eax, a\npop esi\ndone:\n",
+       2, 0, 0x11},
+      {"Msx64ReturnAfterPop", 64,
+       head64 + "qword a;\nmov a, 0x11\npush rsi\nif (p == 1) {\npop rsi\nreturn 7;\n}\nmov rax, a\npop rsi\n", 2, 0,
+       0x11},
+      // A pop into a stack slot addresses it after the pop.
+      {"PopIntoALocal", 32, head + "dword a, b;\nmov a, 0x11\nmov b, 0x22\npush 7\npop b\nmov eax, a\nadd eax, b\n", 0, 0,
+       0x18},
+      {"PopIntoAParameter", 32, head + "dword a;\nmov a, 0x11\npush 7\npop p\nmov eax, p\nadd eax, q\nadd eax, a\n", 1,
+       0x20, 0x38},
+      {"PopIntoAQwordLocal", 32,
+       head + "qword w;\ndword a;\nmov a, 0x11\npush 0x22\npush 0x33\npop w\npush w\npop ecx\npop edx\n"
+              "mov eax, a\nadd eax, ecx\nshl edx, 8\nadd eax, edx\n",
+       0, 0, 0x2244},
+      {"PopIntoALocalFunctionPointer", 32,
+       "function Seven(): dword {\nmov eax, 7\n}\n" + head +
+           "function* FP(): dword;\ndword a;\nmov a, 0x11\npush @Seven\npop FP\nFP();\nadd eax, a\n",
+       0, 0, 0x18},
+      {"PopIntoALocalWithUses", 32,
+       head + "dword a, b;\nuses ebx, esi;\nmov a, 0x11\nmov b, 0x22\npush 7\npop b\nmov eax, a\nadd eax, b\n", 0, 0,
+       0x18},
+      {"Msx64PopIntoTheLocalNearestTheReturnAddress", 64,
+       head64 + "qword a;\npush 0x1234\npop a\nmov rax, a\n", 0, 0, 0x1234},
+      // enter is counted: the locals are read right after it.
+      {"Enter", 32, head + arms + "enter 8, 0\nmov eax, a\nadd eax, p\nadd esp, 8\npop ebp\n", 5, 0, 0x16},
+  };
+}
+
+class FramelessPaths : public ::testing::TestWithParam<PathCase> {};
+
+TEST_P(FramelessPaths, LocalsAndParametersReadRight) {
+  const PathCase& c = GetParam();
+  // RBX/EBX: how far the stack pointer moved over the call.
+  const std::string bx = c.mode == 64 ? "rbx" : "ebx", sp = c.mode == 64 ? "rsp" : "esp";
+  const std::string src = c.body + "}\n#set frame 1\nmov " + bx + ", " + sp + "\nF(" + std::to_string(c.p) + ", " +
+                          std::to_string(c.q) + ");\nsub " + bx + ", " + sp + "\nret\n";
+  const FlatRun r = runFlat(src, c.mode);
+  ASSERT_TRUE(r.built) << r.compile.out << "\n" << src;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc << "\n" << src;
+  EXPECT_EQ(r.reg(rAX) & (c.mode == 64 ? ~0ull : 0xFFFFFFFFull), c.rax) << src;
+  EXPECT_EQ(r.reg(rBX), 0u) << "the stack pointer moved\n" << src;
+  EXPECT_EQ(r.compile.out.find("Warning"), std::string::npos) << r.compile.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(Bodies, FramelessPaths, ::testing::ValuesIn(pathCases()),
+                         [](const ::testing::TestParamInfo<PathCase>& info) { return std::string(info.param.name); });
+
+// The messages where paths meet with different depths, each at the
+// statement or label where they meet.
+TEST(FramelessPaths, PathsThatDisagreeAreNamed) {
+  struct Case {
+    std::string body;
+    std::string message;
+    int line;  // of the body, 1 = its first line
+  };
+  const std::vector<Case> cases = {
+      {"if (p == 1) {\npush 1\n}\nmov eax, a\n",
+       "[13061] The paths out of this if statement leave 0 and 4 bytes pushed", 3},
+      {"if (p == 1) {\npush 1\nexitif (q == 2);\npop ecx\n}\n",
+       "[13061] The paths out of this if statement leave 4 and 0 bytes pushed", 5},
+      {"while (p != 0) {\npush 1\ndec p\n}\n", "[13062] This while loop starts with 0 bytes pushed and comes back to "
+                                                 "its start with 4",
+       4},
+      {"repeat {\npush 1\ndec p\n} until (p == 0)\n",
+       "[13062] This repeat loop starts with 0 bytes pushed and comes back to its start with 4", 4},
+      {"while (p != 0) {\ndec p\npush 1\ncontinue;\n}\n",
+       "[13062] This while loop starts with 0 bytes pushed and comes back to its start with 4", 4},
+      {"case (p) {\nstate 1:\npush 1\nstate 2:\nmov eax, a\n}\n",
+       "[13063] This state is entered with 0 bytes pushed from the case and with 4 from the state above", 4},
+      {"case (p) {\nstate 1:\npush 1\nbreak;\nstate 2:\nbreak;\n}\n",
+       "[13061] The paths out of this case statement leave 4 and 0 bytes pushed", 6},
+      {"cmp p, 1\nje skip\npush 5\nskip:\nmov eax, a\n",
+       "[13064] Label skip is reached with 0 bytes pushed on one path and with 4 on another", 4},
+      {"top:\npush 5\ndec p\njnz top\n",
+       "[13064] Label top is reached with 0 bytes pushed on one path and with 4 on another", 4},
+      {"push 1\ncmp p, 1\nje skip\npop ecx\npop ecx\nskip:\n",
+       "[13064] Label skip is reached with 4 bytes pushed on one path and with -4 on another", 6},
+  };
+  for (const Case& c : cases) {
+    const std::string src =
+        "#set frame 0\nfunction F(dword p, q): dword {\ndword a;\n" + c.body + "}\n#set frame 1\nF(1, 2);\nret\n";
+    const RunResult r = runFlat(src, 32).compile;
+    EXPECT_NE(r.exitCode, 0) << c.body;
+    const size_t at = r.out.find("]: " + c.message);
+    EXPECT_NE(at, std::string::npos) << c.message << "\n" << r.out;
+    // The body starts on line 6 of the project (header, bits, frame,
+    // function, locals).
+    if (at != std::string::npos) {
+      EXPECT_EQ(r.out.rfind("[" + std::to_string(c.line + 5) + ",", at), r.out.rfind('[', at - 1)) << c.body << r.out;
+    }
+    // The same body with a frame reads nothing from the stack pointer.
+    const std::string framed = "function F(dword p, q): dword {\ndword a;\n" + c.body + "}\nF(1, 2);\nret\n";
+    EXPECT_EQ(runFlat(framed, 32).compile.out.find("[1306"), std::string::npos) << c.body;
+  }
+}
+
+// Returns and calls that leave the count wrong are warned without a frame.
+TEST(FramelessPaths, ReturnsAndCallsThatLeaveBytesPushedAreWarned) {
+  struct Case {
+    std::string body;
+    std::string warning;  // empty: none
+  };
+  const std::vector<Case> cases = {
+      {"push 1\nreturn 3;\n", "[13081] The function returns here with 4 bytes still pushed"},
+      {"push 1\n", "[13081] The function returns here with 4 bytes still pushed"},
+      {"pop ecx\n", "[13082] The function returns here with 4 bytes popped beyond what it pushed"},
+      {"push 1\npop ecx\nreturn 3;\n", ""},
+      {"uses ebx;\npush 1\npop ecx\n", ""},
+      {"push 1\nmov eax, 0\ncall eax\n",
+       "[13080] This call reaches a callee the compiler does not know with 4 bytes pushed"},
+      {"push 1\ncall dword [ebx]\n",
+       "[13080] This call reaches a callee the compiler does not know with 4 bytes pushed"},
+      {"sub esp, 8\nmov eax, 0\ncall eax\nadd esp, 8\n", ""},
+      {"uses esi;\nmov eax, 0\ncall eax\n", ""},
+      {"push 1\ncall G\n", ""},
+  };
+  for (const Case& c : cases) {
+    const std::string src = "function G(dword x): dword {\nmov eax, x\n}\n#set frame 0\nfunction F(dword p): dword {\n"
+                            "dword a;\n" + c.body + "}\n#set frame 1\nret\nF(1);\n";
+    const RunResult r = runFlat(src, 32).compile;
+    ASSERT_EQ(r.exitCode, 0) << r.out;
+    if (c.warning.empty()) {
+      EXPECT_EQ(r.out.find("Warning"), std::string::npos) << c.body << "\n" << r.out;
+    } else {
+      EXPECT_NE(r.out.find("]: Warning: " + c.warning), std::string::npos) << c.body << "\n" << r.out;
+    }
+    // With a frame the epilogue releases everything the body pushed.
+    const std::string framed = "function G(dword x): dword {\nmov eax, x\n}\nfunction F(dword p): dword {\ndword a;\n" +
+                               c.body + "}\nret\nF(1);\n";
+    EXPECT_EQ(runFlat(framed, 32).compile.out.find("Warning"), std::string::npos) << c.body;
+  }
+}
+
+// ---- Random bodies without a frame ----
+
+// A random body of pushes and pops in the arms of if, elseif and else, in
+// case states, in while and repeat loops with break, continue and exitif,
+// around labels and jumps of the source, with locals and parameters read
+// and written at every depth. Every path has popped what it pushed where
+// paths meet, so the body computes the same without a frame as with one.
+// Pops go into a register or into a local (and in 32-bit code two words
+// into a qword local); every value popped is mixed into the local sum, in
+// order, which the body returns. Some bodies save a register with uses. No
+// code is left that no path reaches.
+class FramelessGenerator {
+ public:
+  // A mutation pushes one word more on one path into a place where paths
+  // meet, which the build without a frame must refuse, naming the place.
+  enum Mutation { None, IfArm, LoopBody, Label };
+
+  FramelessGenerator(uint32_t seed, int mode, Mutation mutation = None)
+      : rng_(seed), mode_(mode), mutation_(mutation) {
+    acc_ = mode == 64 ? "rax" : "eax";
+    scratch_ = mode == 64 ? "r10" : "ecx";
+  }
+
+  // The body of a function of two parameters p and q (0 to 3 each).
+  std::string body(int fn) {
+    fn_ = fn;
+    out_.clear();
+    d_ = 0;
+    ctx_.clear();
+    labels_ = 0;
+    mutated_ = false;
+    const std::string w = mode_ == 64 ? "qword" : "dword";
+    out_ += w + " sum, a, b, c0, c1, c2, h0, h1, h2;\n";
+    if (mode_ == 32) out_ += "qword w;\n";
+    // Saved registers lie below the pushes of the body.
+    saved_ = pick(2);
+    if (saved_) out_ += mode_ == 64 ? "uses r11;\n" : "uses edx;\n";
+    out_ += "mov sum, 0\nmov a, 3\nmov b, 5\n";
+    if (mutation_ == Label) {
+      // Two paths into a label of the source, one with a word pushed.
+      const std::string l = label();
+      out_ += "cmp " + param() + ", 1\nje " + l + "\npush 7\n" + l + ":\n";
+      mutated_ = true;
+      expectedCode_ = "[13064]";
+      // The jump comes first, the path that runs into the label second;
+      // depths count from the body's start, the saved register included.
+      const int w = mode_ / 8;
+      expected_ = "Label " + l + " is reached with " + num(saved_ * w) + " bytes pushed on one path and with " +
+                  num((saved_ + 1) * w) + " on another";
+    }
+    sequence(0);
+    out_ += "mov " + acc_ + ", sum\n";
+    return out_;
+  }
+  bool mutated() const { return mutated_; }
+  // The message's code, and words it holds.
+  const std::string& expectedCode() const { return expectedCode_; }
+  const std::string& expected() const { return expected_; }
+
+ private:
+  enum Kind { If, While, Repeat, Case };
+  struct Ctx {
+    Kind kind;
+    int base;       // words pushed when the statement began
+    int exits = 0;  // exits that jump to its end
+  };
+
+  int pick(int n) { return static_cast<int>(rng_() % static_cast<uint32_t>(n)); }
+  static std::string num(int k) { return std::to_string(k); }
+  std::string param() { return pick(2) ? "p" : "q"; }
+  std::string local() { return pick(2) ? "a" : "b"; }
+  std::string label() { return "L" + num(fn_) + "_" + num(labels_++); }
+  std::string cond() {
+    static const char* const kRel[4] = {" == ", " != ", " > ", " < "};
+    const std::string x = pick(4) == 0 ? local() : param();
+    return x + kRel[pick(4)] + num(pick(4));
+  }
+  // The value goes into sum after the sum so far is turned: the order of
+  // the values counts.
+  void mix(const std::string& reg) { out_ += "rol sum, 3\nadd sum, " + reg + "\n"; }
+  void push() {
+    const int r = pick(4);
+    out_ += "push " + (r == 0 ? std::string("a") : r == 1 ? param() : num(1 + pick(200))) + "\n";
+    ++d_;
+  }
+  void pop() {
+    if (pick(3) == 0) {
+      // Into a local, read back at once.
+      const std::string v = local();
+      out_ += "pop " + v + "\nmov " + acc_ + ", " + v + "\n";
+      mix(acc_);
+    } else {
+      out_ += "pop " + scratch_ + "\n";
+      mix(scratch_);
+    }
+    --d_;
+  }
+  void popTo(int base) {
+    while (d_ > base) pop();
+  }
+  // Locals and parameters read and written at the depth of the moment.
+  void compute() {
+    const std::string x = pick(3) == 0 ? param() : local();
+    out_ += "mov " + acc_ + ", " + x + "\nadd " + acc_ + ", " + num(1 + pick(50)) + "\nmov " + local() + ", " +
+            acc_ + "\n";
+    mix(acc_);
+  }
+  Ctx* innermost(bool loopOrCase) {
+    for (size_t i = ctx_.size(); i-- > 0;)
+      if ((ctx_[i].kind != If) == loopOrCase) return &ctx_[i];
+    return nullptr;
+  }
+
+  // An exit: pops down to its target's depth, then leaves. A conditional
+  // one goes on with fresh words pushed back. True when nothing follows.
+  bool exit() {
+    Ctx* rep = innermost(true);
+    Ctx* ifCtx = innermost(false);
+    const int r = pick(6);
+    Ctx* to = nullptr;
+    std::string text;
+    bool ends = false;
+    if (r == 0) {
+      text = "return sum;\n";
+      ends = true;
+    } else if ((r == 1 || r == 2) && rep) {
+      to = rep;
+      ends = r == 1;
+      text = ends ? "break;\n" : "break if (" + cond() + ");\n";
+    } else if (r == 3 && rep && rep->kind == While) {
+      // Not in a repeat: a continue there skips the until that ends it.
+      text = "continue;\n";
+      popTo(rep->base);
+      out_ += text;
+      return true;
+    } else if ((r == 4 || r == 5) && ifCtx) {
+      to = ifCtx;
+      ends = r == 4;
+      text = ends ? "exitif;\n" : "exitif (" + cond() + ");\n";
+    } else {
+      return false;
+    }
+    const int before = d_;
+    popTo(to ? to->base : 0);
+    out_ += text;
+    if (to) ++to->exits;
+    if (ends) return true;
+    while (d_ < before) push();
+    return false;
+  }
+
+  // Statements at the depth of the moment, which they leave as it was;
+  // pops take only what the sequence pushed. True when the sequence ends
+  // with code that nothing follows (d_ then is its depth at the start).
+  bool sequence(int nest) {
+    const int base = d_;
+    const int n = 1 + pick(4);
+    for (int i = 0; i < n; ++i) {
+      if (statement(nest, base)) {
+        d_ = base;
+        return true;
+      }
+    }
+    popTo(base);
+    return false;
+  }
+
+  bool statement(int nest, int base) {
+    switch (nest >= 3 ? pick(6) : pick(13)) {
+      case 0:
+      case 1:
+        if (d_ < 6) push();
+        return false;
+      case 2:
+        if (d_ > base) pop();
+        return false;
+      case 3: compute(); return false;
+      case 4:
+        // Two words popped into a qword local, pushed again and popped.
+        if (mode_ == 32 && d_ - base >= 2) {
+          out_ += "pop w\npush w\npop " + scratch_ + "\n";
+          mix(scratch_);
+          out_ += "pop " + scratch_ + "\n";
+          mix(scratch_);
+          d_ -= 2;
+        }
+        return false;
+      case 5: return exit();
+      case 6:
+      case 7: return ifStatement(nest);
+      case 8: loop(nest, While); return false;
+      case 9: return loop(nest, Repeat);
+      case 10: return caseStatement(nest);
+      case 11: forwardJump(nest); return false;
+      default: return handLoop(nest);
+    }
+  }
+
+  bool ifStatement(int nest) {
+    ctx_.push_back({If, d_});
+    const int arms = 1 + pick(3);
+    const bool hasElse = pick(2) == 1;
+    bool allEnd = true;
+    for (int k = 0; k < arms + (hasElse ? 1 : 0); ++k) {
+      out_ += k == 0 ? "if (" + cond() + ") {\n" : k < arms ? "} elseif (" + cond() + ") {\n" : "} else {\n";
+      const bool ends = sequence(nest + 1);
+      allEnd = allEnd && ends;
+      // The last arm of an if without else: the path past every arm is
+      // the other way out.
+      if (mutation_ == IfArm && !mutated_ && !hasElse && k == arms - 1 && !ends) {
+        out_ += "push 7\n";
+        mutated_ = true;
+        // Depths count from the body's start, in bytes.
+        const int base = (saved_ + ctx_.back().base) * mode_ / 8;
+        expectedCode_ = "[13061]";
+        expected_ = "The paths out of this if statement leave " + num(base) + " and " + num(base + mode_ / 8) +
+                    " bytes pushed";
+      }
+    }
+    out_ += "}\n";
+    const bool ends = hasElse && allEnd && ctx_.back().exits == 0;
+    ctx_.pop_back();
+    return ends;
+  }
+
+  bool loop(int nest, Kind kind) {
+    const std::string c = "c" + num(nest % 3);
+    out_ += "mov " + c + ", " + num(1 + pick(3)) + "\n";
+    out_ += kind == While ? "while (" + c + " != 0) {\n" : "repeat {\n";
+    out_ += "dec " + c + "\n";
+    ctx_.push_back({kind, d_});
+    const bool ends = sequence(nest + 1);
+    if (mutation_ == LoopBody && !mutated_ && !ends) {
+      out_ += "push 7\n";
+      mutated_ = true;
+      expectedCode_ = "[13062]";
+      expected_ = std::string(kind == While ? "This while loop" : "This repeat loop") + " starts with";
+    }
+    const int exits = ctx_.back().exits;
+    ctx_.pop_back();
+    out_ += kind == While ? "}\n" : "} until (" + c + " == 0)\n";
+    // A while loop's condition may always fail; a repeat loop is left by
+    // its until (reached only when the body runs to its end) or a break.
+    return kind == Repeat && ends && exits == 0;
+  }
+
+  bool caseStatement(int nest) {
+    out_ += "case (" + (pick(3) == 0 ? local() : param()) + ") {\n";
+    ctx_.push_back({Case, d_});
+    const int states = 1 + pick(3);
+    int value = 0;
+    bool lastEnds = false;
+    for (int k = 0; k < states; ++k) {
+      out_ += "state " + num(value++);
+      if (pick(2)) out_ += ", " + num(value++);
+      out_ += ":\n";
+      // A state that does not leave runs into the next.
+      lastEnds = sequence(nest + 1);
+      if (!lastEnds && pick(2)) {
+        out_ += "break;\n";
+        ++ctx_.back().exits;
+        lastEnds = true;
+      }
+    }
+    const bool hasDefault = pick(2) == 1;
+    if (hasDefault) {
+      out_ += "default:\n";
+      lastEnds = sequence(nest + 1);
+    }
+    const int exits = ctx_.back().exits;
+    ctx_.pop_back();
+    out_ += "}\n";
+    // Without a default the scan runs to the end when no state matches.
+    return hasDefault && lastEnds && exits == 0;
+  }
+
+  // A jump past code that pushes and pops, with a word pushed around it.
+  void forwardJump(int nest) {
+    const std::string l = label();
+    const bool around = d_ < 6 && pick(2);
+    if (around) push();
+    out_ += "cmp " + param() + ", " + num(pick(4)) + "\n" + (pick(2) ? "je " : "jne ") + l + "\n";
+    sequence(nest + 1);
+    out_ += l + ":\n";
+    if (around) pop();
+  }
+
+  // A loop of the source: a label, a body, and a jump back while a
+  // counter runs down. True when the body always leaves.
+  bool handLoop(int nest) {
+    const std::string l = label(), h = "h" + num(nest % 3);
+    out_ += "mov " + h + ", " + num(1 + pick(3)) + "\n" + l + ":\n";
+    if (sequence(nest + 1)) return true;
+    out_ += "dec " + h + "\njnz " + l + "\n";
+    return false;
+  }
+
+  std::mt19937 rng_;
+  int mode_;
+  Mutation mutation_;
+  std::string acc_, scratch_;
+  std::string out_;
+  int fn_ = 0;
+  int d_ = 0;  // words pushed since the body began, uses aside
+  int saved_ = 0;  // words uses saved
+  std::vector<Ctx> ctx_;
+  int labels_ = 0;
+  bool mutated_ = false;
+  std::string expectedCode_, expected_;
+};
+
+// The head of a function of the generated bodies, without a frame (an
+// msx64 body in 64-bit code) or with one.
+std::string framelessHead(int mode, const std::string& name, bool frame) {
+  const std::string w = mode == 64 ? "qword" : "dword";
+  if (mode == 64) return std::string("function ") + (frame ? "" : "msx64 ") + name + "(" + w + " p, q): " + w + " {\n";
+  return std::string(frame ? "#set frame 1\n" : "#set frame 0\n") + "function " + name + "(" + w + " p, q): " + w +
+         " {\n";
+}
+
+// Six bodies per program, each built without a frame (F) and with one (G),
+// each called with six pairs of inputs: the checksums of the two builds
+// agree, and the stack is where it was.
+TEST(FramelessDepth, RandomBodiesComputeAsWithAFrame) {
+  const int inputs[6][2] = {{0, 0}, {1, 2}, {2, 1}, {3, 3}, {1, 0}, {2, 3}};
+  for (int mode : {32, 64}) {
+    for (uint32_t seed = 1; seed <= 8; ++seed) {
+      FramelessGenerator gen(seed * 104729u + static_cast<uint32_t>(mode), mode);
+      std::string src, calls;
+      const std::string sp = mode == 64 ? "rsp" : "esp", a = mode == 64 ? "rax" : "eax";
+      const std::string sumF = mode == 64 ? "rdi" : "edi", sumG = mode == 64 ? "rsi" : "esi";
+      const std::string drift = mode == 64 ? "rbx" : "ebx";
+      for (int k = 0; k < 6; ++k) {
+        const std::string body = gen.body(k), n = std::to_string(k);
+        src += framelessHead(mode, "F" + n, false) + body + "}\n" + framelessHead(mode, "G" + n, true) + body + "}\n";
+        for (const auto& in : inputs) {
+          const std::string args = "(" + std::to_string(in[0]) + ", " + std::to_string(in[1]) + ");\n";
+          calls += "F" + n + args + "rol " + sumF + ", 5\nadd " + sumF + ", " + a + "\n";
+          calls += "G" + n + args + "rol " + sumG + ", 5\nadd " + sumG + ", " + a + "\n";
+        }
+      }
+      src += "#set frame 1\nmov " + drift + ", " + sp + "\nxor " + sumF + ", " + sumF + "\nxor " + sumG + ", " + sumG +
+             "\n" + calls + "sub " + drift + ", " + sp + "\nret\n";
+      FlatOptions options;
+      options.instructionLimit = 5000000;
+      const FlatRun r = runFlat(src, mode, options);
+      ASSERT_TRUE(r.built) << "mode " << mode << " seed " << seed << "\n" << r.compile.out << "\n" << src;
+      ASSERT_TRUE(r.finished) << "mode " << mode << " seed " << seed << ": " << r.fault << " at " << r.pc << "\n"
+                              << src;
+      EXPECT_EQ(r.compile.out.find("Warning"), std::string::npos) << r.compile.out;
+      EXPECT_EQ(r.reg(rBX), 0u) << "mode " << mode << " seed " << seed << ": the stack pointer moved\n" << src;
+      EXPECT_EQ(r.reg(rDI), r.reg(rSI)) << "mode " << mode << " seed " << seed
+                                        << ": a body without a frame computed otherwise\n"
+                                        << src;
+    }
+  }
+}
+
+// A body whose paths meet with different depths gets the message that
+// names the place and both depths, without a frame; with a frame, where
+// nothing is read from the stack pointer, it builds.
+TEST(FramelessDepth, PathsThatDisagreeAreRefused) {
+  using M = FramelessGenerator::Mutation;
+  for (int mode : {32, 64}) {
+    for (M mutation : {M::IfArm, M::LoopBody, M::Label}) {
+      int found = 0;
+      for (uint32_t seed = 1; seed <= 200 && found < 2; ++seed) {
+        FramelessGenerator gen(seed * 7907u + static_cast<uint32_t>(mutation), mode, mutation);
+        const std::string body = gen.body(0);
+        if (!gen.mutated()) continue;
+        ++found;
+        const std::string tail = "}\n#set frame 1\nF(1, 2);\nret\n";
+        const RunResult r = runFlat(framelessHead(mode, "F", false) + body + tail, mode).compile;
+        EXPECT_NE(r.exitCode, 0) << body;
+        EXPECT_NE(r.out.find("]: " + gen.expectedCode() + " " + gen.expected()), std::string::npos)
+            << gen.expectedCode() << " " << gen.expected() << "\n" << r.out << "\n" << body;
+        if (mode == 32) {
+          const RunResult framed = runFlat(framelessHead(mode, "F", true) + body + tail, mode).compile;
+          EXPECT_EQ(framed.exitCode, 0) << framed.out << "\n" << body;
+        }
+      }
+      EXPECT_EQ(found, 2) << "mode " << mode << ": too few bodies took mutation " << mutation;
+    }
+  }
+}
+
 // ---- Alignment at msx64 calls ----
 
 // Probe returns RSP modulo 16 as it finds it: 8 behind an aligned call.
@@ -363,7 +937,9 @@ TEST(HandWrittenStack, UnfollowedChangesAreWarnedWithoutAFrame) {
   const std::vector<Case> cases = {
       {"mov esp, ebx", false, true},  {"and esp, -16", false, true}, {"sub esp, eax", false, true},
       {"xchg ebx, esp", false, true}, {"mov esp, ebx", true, false}, {"add esp, 0", false, false},
-      {"cmp esp, ebx", false, false},
+      {"cmp esp, ebx", false, false}, {"leave", false, true},       {"leave", true, false},
+      {"pop esp", false, true},       {"btr esp, 2", false, true},   {"bts esp, 2", false, true},
+      {"btc esp, 2", false, true},    {"bt esp, 2", false, false},  {"btr esp, 2", true, false},
   };
   for (const Case& c : cases) {
     const std::string src = std::string(c.frame ? "" : "#set frame 0\n") + "function F(dword a): dword {\ndword t;\n"
