@@ -101,7 +101,7 @@ void storeNumber(uint8_t* dst, uint32_t room, const TVarType* t, const TCurrentT
 // immediate is judged (-1 into a dword is FF FF FF FF).
 void checkNumberSize(const TVarType* t, const TCurrentToken& tk) {
   if (tk.F_Type != ttNumber || !t || t->vt == dtFloat || CompileFlags.imm_roll) return;
-  if (!inField(tk.F_Integer, t->size)) fatal(msg::InitialiserTooLarge);
+  if (!numberFits(tk.F_Integer, t->size)) fatal(msg::InitialiserTooLarge);
 }
 
 uint32_t typeSize(const TVar* v) { return v->type_ ? v->type_->size : 0; }
