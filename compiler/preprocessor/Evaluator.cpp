@@ -74,6 +74,12 @@ class TEvaluation {
   // An extended result of the operator by that left the finite range
   // stops the compile.
   static long double checked(long double v, std::string_view by);
+  // a + b, a - b and a * b: an integer result of integer operands that 80
+  // bits cannot hold exactly (it lies beyond 64 bits and lost low bits)
+  // stops the compile, as the final value would be another number than the
+  // one written. Other inexact results are those of floating numbers.
+  static long double sum(long double a, long double b, std::string_view by);
+  static long double product(long double a, long double b, std::string_view by);
   // a op b for the integer operators, on 64-bit values; by is the operator
   // as written.
   static int64_t integerOp(TMathOp op, std::string_view by, int64_t a, int64_t b);
@@ -92,6 +98,24 @@ int64_t TEvaluation::toInt(const TValue& x) {
 long double TEvaluation::checked(long double v, std::string_view by) {
   if (!std::isfinite(v)) fatal(msg::ExprResultTooLarge, by);
   return v;
+}
+
+bool integral(long double v) { return std::truncl(v) == v; }
+
+long double TEvaluation::sum(long double a, long double b, std::string_view by) {
+  const long double r = checked(a + b, by);
+  if (integral(a) && integral(b)) {
+    // The rounding error of the sum, exactly (two-sum).
+    const long double bb = r - a;
+    if ((a - (r - bb)) + (b - bb) != 0) fatal(msg::ExprResultTooLarge, by);
+  }
+  return r;
+}
+
+long double TEvaluation::product(long double a, long double b, std::string_view by) {
+  const long double r = checked(a * b, by);
+  if (integral(a) && integral(b) && std::fmal(a, b, -r) != 0) fatal(msg::ExprResultTooLarge, by);
+  return r;
 }
 
 int64_t TEvaluation::integerOp(TMathOp op, std::string_view by, int64_t a, int64_t b) {
@@ -162,7 +186,7 @@ TValue TEvaluation::evalExpression() {
       case moSub: {
         const std::string_view by = F_OpText;
         const TValue b = evalTerm();
-        x = {checked(op == moAdd ? x.v + b.v : x.v - b.v, by), by};
+        x = {sum(x.v, op == moAdd ? b.v : -b.v, by), by};
         break;
       }
       case moOr:
@@ -190,7 +214,7 @@ TValue TEvaluation::evalTerm() {
       case moMulS: {
         const std::string_view by = F_OpText;
         const TValue b = evalFactor();
-        x = {checked(x.v * b.v, by), by};
+        x = {product(x.v, b.v, by), by};
         break;
       }
       case moDivU:

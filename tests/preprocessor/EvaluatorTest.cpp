@@ -148,6 +148,11 @@ const ResultCase kResultCases[] = {
     {"OrThenSum", "1 or 2 + 3;", 6, 6.0L, "6"},
     {"OrBelowShift", "1 shl 40 or 1;", 1099511627777, 1099511627777.0L, "1099511627777"},
     // 80-bit precision: every 64-bit integer is exact.
+    // Beyond 64 bits and back, where 80 bits hold every bit.
+    {"PowerOfTwoBeyond64Bits", "(1 shl 62) * 4 / 8;", 2305843009213693952, 2305843009213693952.0L,
+     "2305843009213693952"},
+    {"SumBeyond64BitsAndBack", "0x7FFFFFFFFFFFFFFF + 1 - 1;", INT64_MAX, 9223372036854775807.0L, "9223372036854775807"},
+    {"FractionsStayInexact", "1 / 3 * 3;", 1, 1.0L, "1"},
     {"BeyondDoublePrecision", "9007199254740993 + 0;", 9007199254740993, 9007199254740993.0L, "9007199254740993"},
     {"LargestInt64", "9223372036854775807 - 0;", INT64_MAX, 9223372036854775807.0L, "9223372036854775807"},
     {"LargestInt64MinusOne", "9223372036854775807 - 1;", INT64_MAX - 1, 9223372036854775806.0L, "9223372036854775806"},
@@ -337,6 +342,10 @@ const ErrorCase kFailureCases[] = {
      "[1,30]: [13091] Result of \"+\" does not fit 64 bits in [t.vor]"},
     {"OrOfAValueBeyond64Bits", "(9223372036854775807 * 2) or 1;",
      "[1,28]: [13091] Result of \"*\" does not fit 64 bits in [t.vor]"},
+    {"ProductThatLostBits", "0x100000001 * 0x100000001 - 0x7FFFFFFFFFFFFFFF - 0x7FFFFFFFFFFFFFFF;",
+     "[1,25]: [13091] Result of \"*\" does not fit 64 bits in [t.vor]"},
+    {"SumThatLostBits", "0x7FFFFFFFFFFFFFFF + 0x7FFFFFFFFFFFFFFF + 3 - 0x7FFFFFFFFFFFFFFF - 0x7FFFFFFFFFFFFFFF;",
+     "[1,43]: [13091] Result of \"+\" does not fit 64 bits in [t.vor]"},
     {"AFloatBeyond64Bits", "100000000000000000000.0;", "[1,23]: [13092] Value of the expression does not fit 64 bits in [t.vor]"},
     {"ExtendedOverflow", "1" + std::string(4000, '0') + ".0 * 1" + std::string(4000, '0') + ".0;",
      "[1,8009]: [13091] Result of \"*\" does not fit 64 bits in [t.vor]"},
