@@ -14,24 +14,11 @@ inline bool mode16() { return CompileFlags.cpu_bits == 16; }
 inline bool mode64() { return CompileFlags.cpu_bits == 64; }
 inline uint32_t ptrWidth() { return static_cast<uint32_t>(ptrSize); }
 
-// Immediates arrive as the parser holds numbers: 32 bits, zero-extended, so
-// FFFFFFFF also stands for -1. A value fits an n-byte field when one of the
-// two readings lies in -2^(8n-1) .. 2^(8n)-1, so that the field decodes to the
-// number written. With imm_roll the program asked for the low bytes of any
-// value.
-inline int64_t asSigned32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(v)); }
-inline bool inField(int64_t v, uint32_t n) {
-  // Operands without a width, or of 10 and 16 bytes, reach here from memory
-  // records; the shifts below are defined for 1 to 7 bytes only.
-  if (n == 0) return false;
-  if (n >= 8) return true;
-  const int64_t lo = -(int64_t{1} << (8 * n - 1)), hi = (int64_t{1} << (8 * n)) - 1;
-  return v >= lo && v <= hi;
-}
-inline bool immFits(int64_t v, uint32_t n) {
-  if (CompileFlags.imm_roll) return true;
-  return inField(v, n) || ((v >> 32) == 0 && inField(asSigned32(v), n));
-}
+// An immediate fits its n-byte field by the one rule every number obeys
+// (numberFits): the operand parser hands numbers over whole, so 0xFFFFFFFF
+// is 4294967295 and no byte holds it. With imm_roll the program asked for
+// the low bytes of any value.
+inline bool immFits(int64_t v, uint32_t n) { return CompileFlags.imm_roll || numberFits(v, n); }
 
 // The 32-bit displacement field that addresses what d names. 64-bit code
 // sign-extends the field, so only -2^31 .. 2^31-1 reach the address written

@@ -119,6 +119,19 @@ inline constexpr TRegFacts kRegFacts = makeRegFacts();
 }  // namespace detail
 
 // x86 number including bit 3. Only registers 0-39 have one; others give 0.
+// Whether a number fits an operand or a data element of `bytes` bytes.
+// Numbers are 64-bit two's complement (a literal of 2^63 or more is the
+// negative number with those bits); one fits when its value lies in the
+// range of that many bytes read as signed or as unsigned, -2^(8n-1) ..
+// 2^(8n)-1, so that the field reads back as the number written. 8 bytes hold
+// every number; an operand without a width holds none.
+constexpr bool numberFits(int64_t value, uint32_t bytes) {
+  if (bytes == 0) return false;
+  if (bytes >= 8) return true;
+  const int64_t lo = -(int64_t{1} << (8 * bytes - 1)), hi = (int64_t{1} << (8 * bytes)) - 1;
+  return value >= lo && value <= hi;
+}
+
 inline uint8_t regID(TRegister r) { return r <= REG_NONE ? detail::kRegFacts.id[r] : 0; }
 inline uint8_t regSize(TRegister r) { return r <= REG_NONE ? detail::kRegFacts.size[r] : 0; }
 TRegister regScale(TRegister r, uint8_t size);

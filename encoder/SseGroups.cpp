@@ -42,14 +42,9 @@ bool registerNumber(POperand o, uint8_t& n) {
 }
 
 // An 8-bit immediate: a value that reads back as written, either as a signed
-// or an unsigned byte, including -128..-1 held as 32-bit numbers. With
-// imm_roll the program asked for the low byte of any value.
-bool fitsByte(int64_t v) {
-  if (CompileFlags.imm_roll) return true;
-  if (v >= -128 && v <= 255) return true;
-  const int32_t low = static_cast<int32_t>(static_cast<uint32_t>(v));
-  return (v >> 32) == 0 && low >= -128 && low < 0;
-}
+// or an unsigned byte. With imm_roll the program asked for the low byte of
+// any value.
+bool fitsByte(int64_t v) { return CompileFlags.imm_roll || numberFits(v, 1); }
 
 // A memory operand names the width the instruction reads or writes, or none.
 bool widthMatches(POperand mem, uint32_t width) { return mem->size == 0 || mem->size == width; }

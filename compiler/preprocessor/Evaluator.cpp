@@ -1,6 +1,6 @@
 // The compile-time expression evaluator: a recursive-descent reader over the
-// current source that computes in 80-bit extended precision, with some
-// operators on 64-bit and 32-bit integers.
+// current source that computes in 80-bit extended precision, with the
+// integer operators on 64-bit integers.
 #include "compiler/preprocessor/Evaluator.h"
 
 #include <charconv>
@@ -12,7 +12,6 @@
 #include <string_view>
 
 #include "compiler/driver/Common.h"
-#include "compiler/driver/Errors.h"
 #include "compiler/driver/Global.h"
 #include "compiler/driver/Log.h"
 #include "compiler/driver/Utils.h"
@@ -44,59 +43,125 @@ bool sameFolded(std::string_view text, std::string_view word) {
   return true;
 }
 
-// Nearest integer, ties to even. A value with no 64-bit integer nearest to
-// it is an invalid operation, as the processor's conversion treats it.
-int64_t roundToInt64(long double v) {
-  int64_t n = 0;
-  if (!nearestInt64(v, n)) throw EInvalidOp();
-  return n;
-}
+// A value of the extended level with the operator that gave it, so that a
+// value beyond 64 bits can be reported where it came from.
+struct TValue {
+  long double v = 0;
+  std::string_view by;  // the operator as written; empty for an operand itself
+};
 
-int32_t low32(int64_t v) { return static_cast<int32_t>(static_cast<uint32_t>(static_cast<uint64_t>(v))); }
-
-// An extended result that left the finite range.
-long double checked(long double v) {
-  if (!std::isfinite(v)) throw EOverflow();
-  return v;
-}
-
-long double divide(long double a, long double b) {
-  if (b == 0) {
-    if (a == 0) throw EInvalidOp();
-    throw EZeroDivide();
-  }
-  return checked(a / b);
-}
-
-// One evaluation: the parser's state shared by the levels.
+// One evaluation: the parser's state shared by the levels. The extended
+// level computes in 80-bit precision (every 64-bit integer is exact there, as
+// is every sum or product within 64 bits); the integer operators work on the
+// 64-bit values of both sides, as the instructions of the same name do.
 class TEvaluation {
  public:
-  long double evalExpression();
+  TValue evalExpression();
+  // The nearest 64-bit integer, ties to even; a value with none stops the
+  // compile, naming the operator that gave it.
+  static int64_t toInt(const TValue& x);
 
  private:
-  long double evalTerm();
-  long double evalFactor();
-  int32_t evalTermInt();
-  int32_t evalFactorInt();
+  TValue evalTerm();
+  TValue evalFactor();
+  int64_t evalTermInt();
+  int64_t evalFactorInt();
 
   // After an operand: the level's operator, consumed, or moNone with nothing
   // consumed. Symbols are scanned as operators; an identifier counts when it
-  // is one of the level's words.
+  // is one of the level's words. F_OpText is the operator as written.
   TMathOp nextOperator(std::initializer_list<TMathOp> symbols, std::span<const OpWord> words);
+  // An extended result of the operator by that left the finite range
+  // stops the compile.
+  static long double checked(long double v, std::string_view by);
+  // a + b, a - b and a * b: an integer result of integer operands that 80
+  // bits cannot hold exactly (it lies beyond 64 bits and lost low bits)
+  // stops the compile, as the final value would be another number than the
+  // one written. Other inexact results are those of floating numbers.
+  static long double sum(long double a, long double b, std::string_view by);
+  static long double product(long double a, long double b, std::string_view by);
+  // a op b for the integer operators, on 64-bit values; by is the operator
+  // as written.
+  static int64_t integerOp(TMathOp op, std::string_view by, int64_t a, int64_t b);
 
   uint32_t F_Depth = 0;
+  std::string_view F_OpText;
 };
+
+int64_t TEvaluation::toInt(const TValue& x) {
+  int64_t n = 0;
+  if (nearestInt64(x.v, n)) return n;
+  if (x.by.empty()) fatal(msg::ExprValueTooLarge);
+  fatal(msg::ExprResultTooLarge, x.by);
+}
+
+long double TEvaluation::checked(long double v, std::string_view by) {
+  if (!std::isfinite(v)) fatal(msg::ExprResultTooLarge, by);
+  return v;
+}
+
+bool integral(long double v) { return std::truncl(v) == v; }
+
+long double TEvaluation::sum(long double a, long double b, std::string_view by) {
+  const long double r = checked(a + b, by);
+  if (integral(a) && integral(b)) {
+    // The rounding error of the sum, exactly (two-sum).
+    const long double bb = r - a;
+    if ((a - (r - bb)) + (b - bb) != 0) fatal(msg::ExprResultTooLarge, by);
+  }
+  return r;
+}
+
+long double TEvaluation::product(long double a, long double b, std::string_view by) {
+  const long double r = checked(a * b, by);
+  if (integral(a) && integral(b) && std::fmal(a, b, -r) != 0) fatal(msg::ExprResultTooLarge, by);
+  return r;
+}
+
+int64_t TEvaluation::integerOp(TMathOp op, std::string_view by, int64_t a, int64_t b) {
+  const auto ua = static_cast<uint64_t>(a);
+  switch (op) {
+    case moAnd: return a & b;
+    case moOr: return a | b;
+    case moXor: return a ^ b;
+    case moShiftLeft:
+    case moShiftRight:
+      // The processor takes the count modulo 64; a count written outside
+      // 0-63 is taken for a mistake rather than for another count.
+      if (b < 0 || b > 63) fatal(msg::ExprShiftCount, by, std::to_string(b));
+      return static_cast<int64_t>(op == moShiftLeft ? ua << b : ua >> b);
+    case moMulU:
+    case moMulS: {
+      int64_t r = 0;
+      if (__builtin_mul_overflow(a, b, &r)) fatal(msg::ExprResultTooLarge, by);
+      return r;
+    }
+    case moDivU:
+    case moDivS:
+      if (b == 0) fatal(msg::ExprDivisionByZero, by);
+      if (a == INT64_MIN && b == -1) fatal(msg::ExprResultTooLarge, by);
+      return a / b;
+    default:  // moMod: the sign of the left side; any value divides by -1
+      if (b == 0) fatal(msg::ExprDivisionByZero, by);
+      return b == -1 ? 0 : a % b;
+  }
+}
 
 TMathOp TEvaluation::nextOperator(std::initializer_list<TMathOp> symbols,
                                   std::span<const OpWord> words) {
   TAFile* f = Compiler->CurFile();
   const TVorToken t = f->peekNextToken(false);
-  if (t == ttSymbol) return f->moveNextIfInMathOp(false, symbols);
+  if (t == ttSymbol) {
+    const TMathOp op = f->moveNextIfInMathOp(false, symbols);
+    F_OpText = mo2str(op);
+    return op;
+  }
   if (t == ttIdent) {
     const std::string& text = Compiler->PeekToken()->F_String;
     for (const OpWord& w : words) {
       if (sameFolded(text, w.word)) {
         f->moveLastPeek();
+        F_OpText = w.word;
         return w.op;
       }
     }
@@ -104,7 +169,7 @@ TMathOp TEvaluation::nextOperator(std::initializer_list<TMathOp> symbols,
   return moNone;
 }
 
-long double TEvaluation::evalExpression() {
+TValue TEvaluation::evalExpression() {
   if (F_Depth >= kMaxExpressionDepth) Log->FatalError(msg::ExprTooDeep);
   ++F_Depth;
   TAFile* f = Compiler->CurFile();
@@ -112,125 +177,95 @@ long double TEvaluation::evalExpression() {
   // one is an operator here.
   bool negate = false;
   if (f->peekNextToken(false) == ttSymbol) negate = f->moveNextIfInMathOp(false, {moAdd, moSub}) == moSub;
-  long double v = evalTerm();
-  if (negate) v = -v;
+  TValue x = evalTerm();
+  if (negate) x = {-x.v, "-"};
   for (;;) {
-    switch (nextOperator({moOr, moXor, moAdd, moSub}, kExpressionWords)) {
+    const TMathOp op = nextOperator({moOr, moXor, moAdd, moSub}, kExpressionWords);
+    switch (op) {
       case moAdd:
-        v = checked(v + evalTerm());
-        break;
-      case moSub:
-        v = checked(v - evalTerm());
-        break;
-      case moOr: {
-        const int64_t a = roundToInt64(v);
-        v = static_cast<long double>(a | static_cast<int64_t>(evalTermInt()));
+      case moSub: {
+        const std::string_view by = F_OpText;
+        const TValue b = evalTerm();
+        x = {sum(x.v, op == moAdd ? b.v : -b.v, by), by};
         break;
       }
+      case moOr:
       case moXor: {
-        const int64_t a = roundToInt64(v);
-        v = static_cast<long double>(a ^ static_cast<int64_t>(evalTermInt()));
+        const std::string_view by = F_OpText;
+        const int64_t a = toInt(x);
+        const int64_t b = evalTermInt();
+        x = {static_cast<long double>(integerOp(op, by, a, b)), by};
         break;
       }
       default:
         --F_Depth;
-        return v;
+        return x;
     }
   }
 }
 
-long double TEvaluation::evalTerm() {
-  long double v = evalFactor();
+TValue TEvaluation::evalTerm() {
+  TValue x = evalFactor();
   for (;;) {
     const TMathOp op = nextOperator(
         {moAnd, moShiftLeft, moShiftRight, moMod, moDivU, moMulU, moDivS, moMulS}, kTermWords);
     switch (op) {
       case moMulU:
-      case moMulS:
-        v = checked(v * evalFactor());
+      case moMulS: {
+        const std::string_view by = F_OpText;
+        const TValue b = evalFactor();
+        x = {product(x.v, b.v, by), by};
         break;
+      }
       case moDivU:
       case moDivS: {
-        const long double d = evalFactor();
-        v = divide(v, d);
+        const std::string_view by = F_OpText;
+        const long double d = evalFactor().v;
+        if (d == 0) fatal(msg::ExprDivisionByZero, by);
+        x = {checked(x.v / d, by), by};
         break;
       }
       case moShiftLeft:
       case moShiftRight:
       case moAnd:
       case moMod: {
-        const int64_t a = roundToInt64(v);
-        const int32_t b = evalFactorInt();
-        const uint64_t ua = static_cast<uint64_t>(a);
-        const unsigned count = static_cast<uint32_t>(b) & 63u;
-        int64_t r;
-        if (op == moShiftLeft) {
-          r = static_cast<int64_t>(ua << count);
-        } else if (op == moShiftRight) {
-          r = static_cast<int64_t>(ua >> count);
-        } else if (op == moAnd) {
-          r = a & static_cast<int64_t>(b);
-        } else {
-          if (b == 0) throw EDivByZero();
-          r = b == -1 ? 0 : a % b;  // any value divides by -1 without remainder
-        }
-        v = static_cast<long double>(r);
+        const std::string_view by = F_OpText;
+        const int64_t a = toInt(x);
+        const int64_t b = evalFactorInt();
+        x = {static_cast<long double>(integerOp(op, by, a, b)), by};
         break;
       }
       default:
-        return v;
+        return x;
     }
   }
 }
 
-int32_t TEvaluation::evalTermInt() {
-  int32_t v = evalFactorInt();
+int64_t TEvaluation::evalTermInt() {
+  int64_t v = evalFactorInt();
   for (;;) {
     const TMathOp op =
         nextOperator({moAnd, moShiftLeft, moShiftRight, moMod, moDivU, moMulU}, kTermWords);
     if (op == moNone) return v;
-    const int32_t b = evalFactorInt();
-    const uint32_t ua = static_cast<uint32_t>(v);
-    const uint32_t ub = static_cast<uint32_t>(b);
-    switch (op) {
-      case moMulU:
-        v = static_cast<int32_t>(ua * ub);
-        break;
-      case moDivU:
-        if (b == 0) throw EDivByZero();
-        if (v == INT32_MIN && b == -1) throw EIntOverflow();
-        v /= b;
-        break;
-      case moShiftLeft:
-        v = static_cast<int32_t>(ua << (ub & 31u));
-        break;
-      case moShiftRight:
-        v = static_cast<int32_t>(ua >> (ub & 31u));
-        break;
-      case moAnd:
-        v &= b;
-        break;
-      default:  // moMod
-        if (b == 0) throw EDivByZero();
-        v = b == -1 ? 0 : v % b;
-        break;
-    }
+    const std::string_view by = F_OpText;
+    const int64_t b = evalFactorInt();
+    v = integerOp(op, by, v, b);
   }
 }
 
-long double TEvaluation::evalFactor() {
+TValue TEvaluation::evalFactor() {
   TAFile* f = Compiler->CurFile();
   const TVorToken t = f->moveNextToken(false);
   const TCurrentToken& ct = *Compiler->CurToken();
   switch (t) {
     case ttNumber:
-      return static_cast<long double>(ct.F_Integer);
+      return {static_cast<long double>(ct.F_Integer), {}};
     case ttFloat:
-      if (!std::isfinite(ct.F_Extended)) throw EInvalidOp();
-      return ct.F_Extended;
+      if (!std::isfinite(ct.F_Extended)) fatal(msg::ExprValueTooLarge);
+      return {ct.F_Extended, {}};
     case ttSymbol:
       if (ct.F_String == "(") {
-        const long double v = evalExpression();
+        const TValue v = evalExpression();
         if (!Compiler->ExpectSymbol(")")) unexpected(unx::ExprClose);
         return v;
       }
@@ -240,18 +275,18 @@ long double TEvaluation::evalFactor() {
   }
 }
 
-int32_t TEvaluation::evalFactorInt() {
+int64_t TEvaluation::evalFactorInt() {
   TAFile* f = Compiler->CurFile();
   const TVorToken t = f->moveNextToken(false);
   const TCurrentToken& ct = *Compiler->CurToken();
   switch (t) {
     case ttNumber:
-      return low32(ct.F_Integer);
+      return ct.F_Integer;
     case ttSymbol:
       if (ct.F_String == "(") {
-        const int64_t v = roundToInt64(evalExpression());
+        const int64_t v = toInt(evalExpression());
         if (!Compiler->ExpectSymbol(")")) unexpected(unx::IntExprClose);
-        return low32(v);
+        return v;
       }
       unexpected(unx::IntExprSymbol);
     default:
@@ -276,8 +311,9 @@ void handle_MACROVAR_tokens() {
     return;
   }
   TEvaluation evaluation;
-  const long double v = evaluation.evalExpression();
-  const int64_t rounded = roundToInt64(v);
+  const TValue x = evaluation.evalExpression();
+  const long double v = x.v;
+  const int64_t rounded = TEvaluation::toInt(x);
   char buf[24];
   const auto r = std::to_chars(buf, buf + sizeof buf, rounded);
   TCurrentToken& ct = *Compiler->CurToken();

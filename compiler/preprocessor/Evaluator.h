@@ -9,9 +9,9 @@ namespace vorak {
 // expression: the token becomes its result as a number of the pointer size
 // (value rounded to the nearest integer, ties to even; the unrounded value
 // kept as the extended value). Anything else is read as the one token it is.
-// A malformed operand stops the compile; an arithmetic failure (division by
-// zero, overflow, a value beyond 64 bits) raises the run-time error that the
-// top-level handler reports.
+// A malformed operand stops the compile, and so does an arithmetic failure
+// (a division by zero, a shift count outside 0-63, a result beyond 64 bits),
+// with a message that names the operator.
 void handle_MACROVAR_tokens();
 
 }  // namespace vorak

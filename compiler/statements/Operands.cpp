@@ -55,14 +55,14 @@ void stringConstant(TOperand& op, const TCurrentToken& tk, bool iss) {
   op.setPointer(iss, otConst, Compiler->CurFunc(), c, 0);
 }
 
-// Numbers reach the encoder as its rules read them: 32 bits, zero-extended
-// (FFFFFFFF stands for -1 as well). A negative number, and a value that 32
-// bits cannot hold, keep all their 64 bits: so `mov rax, -1` fills RAX while
-// `mov rax, 0xFFFFFFFF` loads 4294967295, and the encoder refuses a value too
-// wide for its field, or gives a 64-bit field it in full, rather than cutting it.
+// Numbers reach the encoder whole, as the 64-bit two's complement values
+// they are: `mov rax, -1` fills RAX while `mov rax, 0xFFFFFFFF` loads
+// 4294967295, and `mov bl, 0xFFFFFFFF` is refused as `mov bl, 0xFFFF` is,
+// since no byte holds that number. The encoder refuses a value too wide for
+// its field, or gives a 64-bit field it in full, rather than cutting it.
 void immediate(TOperand& op, bool iss, int64_t value, uint32_t size) {
-  op.setImm(iss, static_cast<uint32_t>(value), size);
-  if (value < 0 || value > static_cast<int64_t>(UINT32_MAX)) op.value = value;
+  op.setImm(iss, 0, size);
+  op.value = value;
 }
 
 // A label operand of the record; the record is reached from CurFunc.

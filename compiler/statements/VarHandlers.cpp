@@ -1,6 +1,7 @@
 // Variable declarations and statements on variables.
 #include "compiler/statements/VarHandlers.h"
 
+#include <cmath>
 #include <cstring>
 #include <memory>
 #include <string>
@@ -101,10 +102,38 @@ void storeNumber(uint8_t* dst, uint32_t room, const TVarType* t, const TCurrentT
 // immediate is judged (-1 into a dword is FF FF FF FF).
 void checkNumberSize(const TVarType* t, const TCurrentToken& tk) {
   if (tk.F_Type != ttNumber || !t || t->vt == dtFloat || CompileFlags.imm_roll) return;
-  if (!inField(tk.F_Integer, t->size)) fatal(msg::InitialiserTooLarge);
+  if (!numberFits(tk.F_Integer, t->size)) fatal(msg::InitialiserTooLarge);
+}
+
+// A binary literal keeps its lowest 64 digits, with a warning, wherever it
+// is read as a token; a single initialiser is only looked at before it is
+// taken, which warns of nothing. A number the data cannot hold whole is
+// refused there as a hexadecimal one is. Leading zeros count for nothing.
+bool binaryPast64Bits(const TCurrentToken& tk) {
+  std::string_view s = tk.F_String;
+  if (tk.F_Type != ttNumber || s.size() <= 2 + 64 || s.substr(0, 2) != "0b") return false;
+  s.remove_prefix(2);
+  const size_t first = s.find('1');
+  return first != std::string_view::npos && s.size() - first > 64;
 }
 
 uint32_t typeSize(const TVar* v) { return v->type_ ? v->type_->size : 0; }
+
+// A floating number past the largest of a 4- or 8-byte type would be stored
+// as infinity (a 10-byte type holds every number the reader takes).
+void checkFloatRange(const TVar* v, const TCurrentToken& tk) {
+  const TVarType* t = v->type_;
+  if (tk.F_Type != ttFloat || !t || t->vt != dtFloat) return;
+  const long double x = tk.F_Extended;
+  const bool inf =
+      t->size == 4 ? std::isinf(static_cast<float>(x)) : t->size == 8 && std::isinf(static_cast<double>(x));
+  if (inf) fatal(msg::FloatInitTooLarge, tk.F_String, vorStrView(v->name), std::to_string(t->size));
+}
+
+// A wide string is no data: its characters have no form in an element.
+[[noreturn]] void wideStringData(const TVar* v, const TCurrentToken& tk) {
+  fatal(msg::WideStringData, tk.F_String, vorStrView(v->name));
+}
 
 [[noreturn]] void tooLarge(std::string_view name) { fatal(msg::VarTooLarge, name); }
 
@@ -125,7 +154,8 @@ void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
     // The "[" before the first element, a "," before every other one.
     f.moveNextChar(true, false);
     if (fixedCount && n >= count) fatal(msg::ArrayOutOfBounds);
-    const TVorToken t = Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString});
+    const TVorToken t = Compiler->ExpectToken({ttNumber, ttFloat, ttAnsiString, ttWideString});
+    if (t == ttWideString) wideStringData(v, cur());
     if (t == ttNone) unexpected(unx::VarListElement);
     v->initialised = 1;
     if (!fixedCount && n >= v->multiplier) growTo(v, uint64_t{n} + 1);
@@ -142,6 +172,7 @@ void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
       }
     } else {
       checkNumberSize(v->type_, tk);
+      checkFloatRange(v, tk);
       storeNumber(v->content + at, size, v->type_, tk);
     }
     ++n;
@@ -155,6 +186,8 @@ void listInitialiser(TVar* v, bool fixedCount, uint32_t count) {
 void initialiser(TVar* v, bool bracketed, bool uncounted) {
   TAFile& f = curFile();
   if (peekChar() == '[') return listInitialiser(v, !uncounted, v->multiplier);
+  // Where the value starts, for a message about the number itself.
+  const TFilePos start = f.lastPeek();
   const TVorToken next = f.peekNextToken(false);
   if (next == ttSymbol) {
     f.moveLastPeek();
@@ -175,7 +208,12 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
     v->initialised = 1;
     const TCurrentToken& tk = cur();
     if (next != ttAnsiString) {
+      if (binaryPast64Bits(tk)) {
+        f.setPosition(start);
+        fatal(msg::NumberTooLarge, tk.F_String);
+      }
       checkNumberSize(v->type_, tk);
+      checkFloatRange(v, tk);
       // The value is judged by its element but written over the variable's
       // first bytes (at most eight): word x[2] = -1 sets both words.
       storeNumber(v->content, vorArrCount(v->content), v->type_, tk);
@@ -186,6 +224,12 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
     const size_t room = vorArrCount(v->content);
     std::memcpy(v->content, s.data(), s.size() < room ? s.size() : room);
     return;
+  }
+  // The address of a wide string's constant fits a pointer-sized variable,
+  // stored by code as any value known at run time; nothing else does.
+  if (next == ttWideString && typeSize(v) != static_cast<uint32_t>(ptrSize)) {
+    f.moveLastPeek();
+    wideStringData(v, cur());
   }
   // A value known at run time: stored by code.
   v->active = 1;

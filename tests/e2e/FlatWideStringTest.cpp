@@ -104,5 +104,15 @@ TEST(WideStringBytes, AnEightBitStringTakesTheEscapesByte) {
   EXPECT_EQ(run.reg(rCX), 2u);
 }
 
+// A wide string is no data, but a pointer-sized global takes its address:
+// the main program stores it there when it runs. 32-bit code only: a 64-bit
+// image is loaded where Unicorn runs it, 16-bit code has no flat addresses.
+TEST(WideStringBytes, APointerSizedGlobalTakesTheAddress) {
+  const FlatRun run = runFlat("pointer p = \"ab\";\ndword d = \"c\";\nmov esi, p\nmov edi, d\nret\n", 32);
+  ASSERT_TRUE(run.finished) << run.compile.out << run.fault;
+  EXPECT_EQ(unitsAt(run, run.reg(rSI), 3), (Units{0x61, 0x62, 0}));
+  EXPECT_EQ(unitsAt(run, run.reg(rDI), 2), (Units{0x63, 0}));
+}
+
 }  // namespace
 }  // namespace vorak::test

@@ -488,10 +488,10 @@ TEST_F(ControlSweep, PushAndPopOfRegistersImmediatesAddressesAndVariables) {
           single(r, bits, where, "push", [&](const DecodedOperand& d) { return sameImm(d, held, w); });
         // The same number as an 8-byte operand (a number token): warned about
         // only when the stack word loses bits of it, as a signed and as an
-        // unsigned number, a 32-bit number also read as the signed dword it
-        // spells (0xFFFFFFFF is -1); 64-bit code refuses such a number instead.
+        // unsigned number (0xFFFFFFFF is 4294967295, no word of 16-bit code);
+        // 64-bit code refuses such a number instead.
         auto inWord = [&](int64_t x) { return x >= -(int64_t{1} << (8 * w - 1)) && x < (int64_t{1} << (8 * w)); };
-        const bool fits = w == 8 || inWord(v) || ((v >> 32) == 0 && inWord(static_cast<int32_t>(v)));
+        const bool fits = w == 8 || inWord(v);
         const std::string warned = captureStdout([&] { r = run(bits, name, I(v, 8)); });
         EXPECT_EQ(r.rc == ASSEMBLE_OK, ok) << where << " as 8 bytes";
         EXPECT_EQ(warned.find("Operand has been truncated to fit into DWord") != std::string::npos,
@@ -574,8 +574,10 @@ TEST_F(ControlSweep, CallAndJumpThroughRegistersMemoryAndImmediates) {
       for (int64_t v : {0LL, 0x7FLL, 0x1234LL, 0xFFFFLL, 0x12345LL, 0x7FFFFFFFLL, 0xFFFFFFF0LL, 0x100000000LL}) {
         const Result r = run(bits, name, I(v, w));
         const std::string where = row + " " + std::to_string(v) + " in " + std::to_string(bits);
-        // A 64-bit offset is a sign-extended 4-byte field: 0xFFFFFFF0 is no -16.
-        const bool fits = bits == 16   ? v <= 0xFFFF || v >= 0xFFFF8000LL
+        // A target is a number like any other: 0xFFFFFFF0 is no -16, so 16-bit
+        // code has no word for it, and a 64-bit offset (a sign-extended
+        // 4-byte field) none either.
+        const bool fits = bits == 16   ? v <= 0xFFFF
                           : bits == 64 ? v <= INT32_MAX
                                        : v <= 0xFFFFFFFFLL;
         EXPECT_EQ(r.rc == ASSEMBLE_OK, direct && fits && v <= 0xFFFFFFFFLL) << where;

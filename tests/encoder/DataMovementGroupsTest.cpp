@@ -417,11 +417,11 @@ TEST_F(MoveSweep, RegisterDestinations) {
         const Result r = run(bits, "mov", R(a), I(v));
         const std::string where = to + std::to_string(v);
         // The register takes a value whose signed or unsigned reading it
-        // holds; a 32-bit pattern such as FFFFFFFF also stands for its signed value.
+        // holds (FFFFFFFF is 4294967295, which only a dword holds).
         auto holds = [sa](int64_t x) {
           return x >= -(int64_t{1} << (8 * sa - 1)) && x <= (int64_t{1} << (8 * sa)) - 1;
         };
-        const bool fits = sa == 8 || holds(v) || ((v >> 32) == 0 && holds(static_cast<int32_t>(v)));
+        const bool fits = sa == 8 || holds(v);
         EXPECT_EQ(r.rc == ASSEMBLE_OK, usable(a, bits) && fits) << where;
         if (r.rc == ASSEMBLE_OK)
           single(r, bits, where, {"mov", "movabs"},

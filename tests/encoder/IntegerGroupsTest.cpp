@@ -386,14 +386,16 @@ TEST_F(IntegerGroups, ImmediatesRollOnlyWhenAskedTo) {
   EXPECT_EQ(encode("add", reg(REG_RAX), imm(0x100000000)).rc, ERROR_OPERAND_SIZE_MISMATCH);
 }
 
-TEST_F(IntegerGroups, NumbersHeldIn32BitsReadAsSigned) {
-  // The parser hands -1 over as FFFFFFFF; for a word it is FFFF, for a
-  // qword all ones.
-  EncodeResult r = encode("add", reg(REG_AX), imm32(0xFFFFFFFF));
+TEST_F(IntegerGroups, NumbersArriveWithAll64Bits) {
+  // -1 is all ones: FFFF for a word. FFFFFFFF is 4294967295, which no word
+  // holds.
+  EncodeResult r = encode("add", reg(REG_AX), imm(-1));
   ASSERT_EQ(r.rc, ASSEMBLE_OK);
   EXPECT_EQ(test::disasmText(r.bytes, 32), "add ax, 0xffff");
-  // A qword operand gets numbers with all their 64 bits (the parser keeps a
-  // negative one whole): FFFFFFFE is 4294967294 there, which the
+  r = encode("add", reg(REG_AX), imm32(0xFFFFFFFF));
+  EXPECT_EQ(r.rc, ERROR_OPERAND_SIZE_MISMATCH);
+  EXPECT_TRUE(r.bytes.empty());
+  // The same for a qword operand: FFFFFFFE is 4294967294 there, which the
   // sign-extended field cannot hold, and -2 is -2.
   setMode(64);
   r = encode("imul", reg(REG_RCX), reg(REG_RDX), imm32(0xFFFFFFFE));

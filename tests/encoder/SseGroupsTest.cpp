@@ -143,7 +143,8 @@ TEST_F(SseGroups, ShiftForms) {
       {32, "psrad", XMM(7), I(31), "psrad xmm7, 0x1f"},
       {32, "pslldq", XMM(1), I(3), "pslldq xmm1, 3"},
       {32, "psrldq", XMM(1), I(8), "psrldq xmm1, 8"},
-      {32, "pslld", XMM(2), I(0xFFFFFFFF), "pslld xmm2, 0xff"},
+      {32, "pslld", XMM(2), I(-1), "pslld xmm2, 0xff"},
+      {32, "pslld", XMM(2), I(0xFFFFFFFF), nullptr, ERROR_OPERAND_SIZE_MISMATCH},
       {64, "psraw", XMM(13), I(2), "psraw xmm13, 2"},
       {64, "psrldq", XMM(9), I(1), "psrldq xmm9, 1"},
       // The count from a register or from memory: the ModRM reg field is the

@@ -27,13 +27,20 @@ class DeclarationLimits : public CompileTest {
 };
 
 struct InitialValue {
-  const char* source;           // declares x
-  std::vector<uint8_t> content;  // empty: refused as too large
+  std::string source;            // declares x
+  std::vector<uint8_t> content;  // empty: refused
+  std::string refusal = "[3452143] Initalized data size is too large";
 };
 
+const std::string kBinary64Zeros = "0b1" + std::string(64, '0');  // 2^64
+
 // A number is taken when it fits its element's bytes as a signed or as an
-// unsigned value, whatever the type's sign; a single number into an array
-// fills its first bytes, at most eight.
+// unsigned value, whatever the type's sign (numbers are 64-bit two's
+// complement: 0xFFFFFFFFFFFFFF80 is -128); a single number into an array
+// fills its first bytes, at most eight. A binary literal beyond 64 bits is
+// refused as a hexadecimal one is, a floating number beyond its type's
+// range rather than stored as infinity, and a wide string has no bytes for
+// data.
 TEST_F(DeclarationLimits, InitialValuesFitTheirElementSignedOrUnsigned) {
   const std::vector<InitialValue> rows = {
       {"int32 x = -3;", {0xFD, 0xFF, 0xFF, 0xFF}},
@@ -54,12 +61,41 @@ TEST_F(DeclarationLimits, InitialValuesFitTheirElementSignedOrUnsigned) {
       {"int32 x = 4294967296;", {}},
       {"byte x[2] = [1, 300];", {}},
       {"word x[] = [1, -32769];", {}},
+      {"byte x = 4294967295;", {}},
+      {"byte x = 0xFFFFFFFFFFFFFF80;", {0x80}},
+      {"word x = 0xFFFFFFFFFFFF8000;", {0x00, 0x80}},
+      {"int32 x = 0xFFFFFFFFFFFFFFFF;", {0xFF, 0xFF, 0xFF, 0xFF}},
+      // Binary literals: the whole number or a message, a single value too.
+      {"byte x = 0b1" + std::string(63, '0') + "1;", {}, "[13003] Number does not fit 64 bits: 0b1"},
+      {"dword x = " + kBinary64Zeros + ";", {}, "[13003] Number does not fit 64 bits: 0b1"},
+      {"#set imm_roll 1\nbyte x = " + kBinary64Zeros + ";", {}, "[13003] Number does not fit 64 bits: 0b1"},
+      {"qword x = 0b" + std::string(64, '0') + "1;", {1, 0, 0, 0, 0, 0, 0, 0}},
+      {"qword x = 0b1" + std::string(63, '0') + ";", {0, 0, 0, 0, 0, 0, 0, 0x80}},
+      {"byte x = 0b11111111;", {0xFF}},
+      // Floating numbers up to the largest of their type, none beyond.
+      {"real4 x = 340282346638528859811704183484516925440.0;", {0xFF, 0xFF, 0x7F, 0x7F}},
+      {"real4 x = 340282366920938463463374607431768211456.0;", {},
+       "[13094] 340282366920938463463374607431768211456.0 is beyond the range of x, a 4-byte floating-point variable"},
+      {"real4 x = -340282366920938463463374607431768211456.0;", {}, "[13094] -3402823669209384634633746074317682"},
+      {"single x[] = [1.5, 340282366920938463463374607431768211456.0];", {}, "[13094] 3402823669209384634633746074317682"},
+      {"real8 x = 1" + std::string(308, '0') + ".0;", {0xA0, 0xC8, 0xEB, 0x85, 0xF3, 0xCC, 0xE1, 0x7F}},
+      {"real8 x = 1" + std::string(400, '0') + ".0;", {}, "[13094] 1000000000"},
+      {"double x[2] = [0.5, 1" + std::string(309, '0') + ".0];", {}, "[13094] 1000000000"},
+      // Wide strings: no data, whether single or in a list.
+      {"word x[] = \"ab\";", {},
+       "[24000] Wide string \"ab\" cannot initialise x: data takes 8-bit strings, or the characters as a list of "
+       "numbers"},
+      {"word x[4] = \"ab\";", {}, "[24000] Wide string \"ab\" cannot initialise x"},
+      {"qword x = \"ab\";", {}, "[24000] Wide string \"ab\" cannot initialise x"},
+      {"pointer x[] = [\"ab\"];", {}, "[24000] Wide string \"ab\" cannot initialise x"},
+      {"dword x[] = [1, \"ab\"];", {}, "[24000] Wide string \"ab\" cannot initialise x"},
   };
   for (const InitialValue& row : rows) {
     SCOPED_TRACE(row.source);
     reset();
     if (row.content.empty()) {
-      EXPECT_NE(fatalBody(row.source).find("[3452143] Initalized data size is too large"), std::string::npos);
+      const std::string line = fatalBody(row.source);
+      EXPECT_NE(line.find(row.refusal), std::string::npos) << line;
       continue;
     }
     const std::string out = compileBody(row.source);
