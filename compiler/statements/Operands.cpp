@@ -208,12 +208,12 @@ void referencedName(TOperand& op, const TCurrentToken& tk, TIdentType it) {
       op.displacement = tk.F_Extra.Displacement;
       break;
     }
-    case itLocalVar: {
-      TVar* v = usedVar(tk);
-      Compiler->stackSlot(op, tk.getSigned(), v, 0, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+    case itLocalVar:
+      // The slot of the member and the element the operand names, read
+      // whole as a global's is.
+      localVariable(op, tk);
       op.hint = otMemRef;
       break;
-    }
     case itProc:
     case itFunc:
     case itLabel:

@@ -847,3 +847,91 @@ INSTANTIATE_TEST_SUITE_P(Functions, PushedNumbers,
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// The address of a member of a local or parameter record, taken with
+// "@name.member" in every place that takes one (an instruction operand, a
+// register statement, a pushed operand, an argument), in bodies with a frame,
+// without one and of msx64 functions: read through, it gives the member.
+struct MemberAddressBody {
+  const char* name;
+  int mode;
+  const char* convention;  // before the function's name
+  bool frame;
+  bool params;  // the body has a record parameter as well
+};
+
+void PrintTo(const MemberAddressBody& b, std::ostream* os) { *os << b.name << " body in " << b.mode << "-bit code"; }
+
+class MemberAddresses : public ::testing::TestWithParam<MemberAddressBody> {};
+
+TEST_P(MemberAddresses, PointAtTheMember) {
+  const MemberAddressBody& body = GetParam();
+  const bool m64 = body.mode == 64;
+  const std::string a = m64 ? "rax" : "eax", b = m64 ? "rbx" : "ebx", w = m64 ? "qword" : "dword";
+  // The data the program writes lies a page away from its code: the
+  // emulator tracks writes into pages that hold code.
+  std::string src = "byte gap[4096];\ndword res[256];\nfunction Id(" + w + " p): " + w + " {\n" + a + " = p;\n}\n";
+  if (!body.frame) src += "#set frame 0\n";
+  std::vector<std::pair<std::string, uint32_t>> expected;
+  std::string calls;
+  for (const unsigned offset : {1u, 4u, 7u, 100u, 300u}) {
+    const std::string k = std::to_string(offset);
+    // A record of whole stack words, with the member at offset.
+    src += "block Rec" + k + " {\nbyte pad[" + k + "];\ndword m;\nbyte tail[" + std::to_string(8 - (offset + 4) % 8) +
+           "];\n}\nRec" + k + " g" + k + ";\n";
+    std::vector<std::string> records{"lv"};
+    if (body.params) records.emplace_back("pv");
+    std::string fn = "function " + std::string(body.convention) + " F" + k + "(" +
+                     (body.params ? "Rec" + k + " pv" : std::string()) + "): dword {\nRec" + k + " lv;\ndword la[5];\n";
+    for (const std::string& rec : records) {
+      const uint32_t value = 0x5EC00000u + offset * 16 + static_cast<uint32_t>(rec == "pv");
+      fn += "mov " + rec + ".pad[0], 0x77\nmov " + rec + ".m, " + std::to_string(value) + "\n";
+      const std::string at = "@" + rec + ".m";
+      const std::pair<const char*, std::string> paths[] = {
+          {"an instruction operand", "mov " + b + ", " + at + "\n"},
+          {"a register statement", b + " = " + at + ";\n"},
+          {"a pushed operand", "push " + at + "\npop " + b + "\n"},
+          {"an argument", b + " = Id(" + at + ");\n"},
+      };
+      for (const auto& [what, load] : paths) {
+        fn += load + "mov eax, dword [" + b + "]\nmov res[" + std::to_string(expected.size()) + "], eax\n";
+        expected.emplace_back(at + " (offset " + k + ") as " + what, value);
+      }
+    }
+    // An element of a local array, by a number and by a register, as a
+    // global's element is taken.
+    const uint32_t element = 0xE1E00000u + offset;
+    fn += "mov la[3], " + std::to_string(element) + "\n";
+    for (const std::string& at : {std::string("@la[3]"), "@la[" + std::string(m64 ? "rcx" : "ecx") + "]"}) {
+      fn += "mov ecx, 3\nmov " + b + ", " + at + "\nmov eax, dword [" + b + "]\nmov res[" +
+            std::to_string(expected.size()) + "], eax\n";
+      expected.emplace_back(at + " (offset " + k + ")", element);
+    }
+    src += fn + "}\n";
+    calls += "F" + k + "(" + (body.params ? "g" + k : std::string()) + ");\n";
+  }
+  const std::string di = m64 ? "rdi" : "edi";
+  const FlatRun r = runFlat(src + "#set frame 1\nmov " + di + ", @res\n" + calls + "ret\n", body.mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  const uint64_t res = r.reg(rDI);
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(r.read(res + 4 * i, 4), expected[i].second) << expected[i].first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryBody, MemberAddresses,
+    ::testing::Values(MemberAddressBody{"Frame", 32, "", true, true},
+                      MemberAddressBody{"Frameless", 32, "", false, true},
+                      MemberAddressBody{"Frame", 64, "", true, true},
+                      MemberAddressBody{"Frameless", 64, "", false, true},
+                      MemberAddressBody{"Msx64", 64, "msx64", false, false}),
+    [](const ::testing::TestParamInfo<MemberAddressBody>& info) {
+      return std::string(info.param.name) + "_" + std::to_string(info.param.mode);
+    });
+
+}  // namespace
+}  // namespace vorak::test
