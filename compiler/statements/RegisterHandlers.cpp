@@ -277,10 +277,11 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
 void assignRegister(TOperand& target, bool fromExop, std::string_view targetText) {
   AssignTarget guard(&target, targetText);
   TAFile& f = curFile();
-  // Only a name is read ahead (the keyword if, or a function to call).
+  // Only a name is read ahead (the keyword if, or a function to call),
+  // and a macro variable, which may hold a function.
   const char c = f.peekNextRealChar(true);
   TVorToken next = ttNone;
-  if (isNameStart(c)) next = f.peekNextToken(false);
+  if (isNameStart(c) || c == '$') next = f.peekNextToken(false);
   const bool withIf = next == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
   if (withIf || c == '(') {
     conditionalValue(target, fromExop, withIf);
