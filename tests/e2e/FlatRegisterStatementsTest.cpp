@@ -58,6 +58,14 @@ std::vector<RegProgram> programs() {
     add("IncrementAndDecrement", "mov %a, 10\n%a++;\n%a++;\n%a--;", {{rAX, 11}});
     add("Multiply", "mov %a, 6\nmov %b, 7\n%a *= %b;\nmov %c, -6\n%c *= 7;",
         {{rAX, 42}, {rCX, uint64_t(-42)}});
+    // A variable of the register's size, wherever it lies, is the r/m
+    // operand of the two-operand imul.
+    add("MultiplyByVariables",
+        "%T gm = 3;\n%T am[3] = [5, 7, 11];\nblock MRec {\n  %T pad;\n  %T m;\n}\nMRec mr;\n"
+        "procedure Mul {\n  %T lm;\n  mov lm, 2\n  %a *= lm;\n}\nmov mr.m, 13\nmov %a, 1\nMul();\n"
+        "%a *= gm;\n%a *= am[1];\n%a *= mr.m;" +
+            std::string(mode == 16 ? "" : "\nmov %c, 2\n%a *= am[%c];"),
+        {{rAX, mode == 16 ? 2 * 3 * 7 * 13 : 2 * 3 * 7 * 13 * 11}});
     add("ShiftLeft", "mov %a, 3\n%a << 4;", {{rAX, 48}});
     add("ShiftRightOfAnUnsignedRegister", "mov %a, -16\n%a >> 2;", {{rAX, (mask & uint64_t(-16)) >> 2}});
     add("ShiftRightOfASignedRegister", "mov %a, -16\n[%S] %a >> 2;", {{rAX, uint64_t(-4)}});
