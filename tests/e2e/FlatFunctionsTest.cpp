@@ -935,3 +935,83 @@ INSTANTIATE_TEST_SUITE_P(
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Every form of "return value;" in functions of the 4-byte types, in every
+// mode: the whole value comes back in EAX (16-bit code too, which cannot
+// name EAX), a narrower value widened by the sign of the function's type.
+// Each function is called with junk left in EAX by another call, and its
+// result is stored into a slot through a variable and a memory operand.
+struct ReturnForm {
+  const char* name;
+  const char* value;        // after "return"
+  uint32_t asSigned;        // the result in a function of a signed type
+  uint32_t asUnsigned;      // ... of an unsigned type
+};
+constexpr ReturnForm kReturnForms[] = {
+    {"MinusTwo", "-2", 0xFFFFFFFE, 0xFFFFFFFE},
+    {"Zero", "0", 0, 0},
+    {"True", "true", 1, 1},
+    {"Number", "0x12345678", 0x12345678, 0x12345678},
+    {"SumOfAShort", "s + 1", 0xFFFFFFFE, 0x0000FFFE},
+    {"Word", "w", 0xFFFFFFFA, 0x0000FFFA},
+    {"Byte", "b", 0xFFFFFFF0, 0x000000F0},
+    {"Dword", "d", 0x87654321, 0x87654321},
+    {"WordFunction", "H()", 0x0000FFFE, 0x0000FFFE},
+    {"ShortFunction", "HS()", 0xFFFFFFFE, 0xFFFFFFFE},
+    {"Parameter", "a", 0x13572468, 0x13572468},
+    {"Local", "l", 0x2468ACE0, 0x2468ACE0},
+    {"ConditionHolds", "(w == 0xFFFA) ? 0x11112222 : 3", 0x11112222, 0x11112222},
+    {"ConditionFails", "(w == 5) ? 0x11112222 : w", 0xFFFFFFFA, 0x0000FFFA},
+};
+
+struct ReturnType {
+  const char* name;
+  bool sign;
+};
+constexpr ReturnType kReturnTypes[] = {{"dword", false}, {"int32", true}, {"boolean", false}};
+
+class ReturnForms : public ::testing::TestWithParam<int> {};
+
+TEST_P(ReturnForms, GiveTheWholeValueInEax) {
+  const int mode = GetParam();
+  const std::string si = mode == 16 ? "si" : mode == 32 ? "esi" : "rsi";
+  std::string src =
+      // The data the program writes lies a page away from its code: the
+      // emulator tracks writes into pages that hold code.
+      "byte gap[4096];\nint16 s = -3;\nword w = 0xFFFA;\nbyte b = 0xF0;\ndword d = 0x87654321;\ndword res[128];\n"
+      "function H(): word {\nreturn 0xFFFE;\n}\nfunction HS(): int16 {\nreturn 0xFFFE;\n}\n"
+      "function Junk(): dword {\nreturn 0xA5A5A5A5;\n}\n";
+  std::string main = "mov " + si + ", @res\n";
+  std::vector<std::pair<std::string, uint32_t>> expected;
+  for (const ReturnType& t : kReturnTypes)
+    for (const ReturnForm& f : kReturnForms) {
+      const std::string fn = std::string("R_") + t.name + "_" + f.name;
+      src += "function " + fn + "(dword a): " + t.name + " {\ndword l;\nmov l, 0x2468ACE0\nreturn " + f.value +
+             ";\n}\ndword v_" + fn + ";\n";
+      // Read through a memory operand, and through a variable copied into
+      // the next slot a word at a time (every mode has AX).
+      const std::string at = si + " + " + std::to_string(8 * expected.size());
+      main += "Junk();\ndword [" + at + "] = " + fn + "(0x13572468);\nJunk();\nv_" + fn + " = " + fn +
+              "(0x13572468);\n";
+      for (const char* half : {"", " + 2"})
+        main += "mov ax, word [@v_" + fn + half + "]\nmov word [" + at + " + 4" + half + "], ax\n";
+      expected.emplace_back(fn, t.sign ? f.asSigned : f.asUnsigned);
+    }
+  const FlatRun r = runFlat(src + main + "ret\n", mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  const uint64_t res = r.reg(rSI);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(r.read(res + 8 * i, 4), expected[i].second) << expected[i].first << " read into memory";
+    EXPECT_EQ(r.read(res + 8 * i + 4, 4), expected[i].second) << expected[i].first << " read into a variable";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, ReturnForms, ::testing::Values(16, 32, 64),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "bit"; });
+
+}  // namespace
+}  // namespace vorak::test
