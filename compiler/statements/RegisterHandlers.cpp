@@ -586,6 +586,16 @@ void keepFlagsInRoom(const TFunction* fn) {
     if (fx->hint == ftLocals) fx->offset = lfKeepFlags;
 }
 
+// The epilogue pops the uses list before every return, so a register that
+// holds the function's result gets the caller's value back over it.
+void warnUsesResult(TRegister reg) {
+  const TFunction* fn = Compiler->CurFunc();
+  if (!fn || !fn->ReturnType || CompileFlags.peek_mode) return;
+  const TRegister result = resultRegister(fn);
+  if (result == REG_NONE || !registersOverlap(reg, result)) return;
+  Log->Warning(msg::UsesResultRegister, regToStr(reg), vorStrView(fn->Name), regToStr(result));
+}
+
 }  // namespace
 
 void handle_USES() {
@@ -601,6 +611,7 @@ void handle_USES() {
       emit(CompileFlags.cpu_bits == 64 ? "pushfq" : "pushfd");
       usesList(Compiler->CurFunc()).emplace_back("flags");
     } else {
+      warnUsesResult(tk.F_Register);
       TOperand reg;
       reg.setRegister(tk.getSigned(), tk.F_Register);
       emit("push", &reg);

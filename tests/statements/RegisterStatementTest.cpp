@@ -252,6 +252,36 @@ TEST_F(RegisterStatementTest, FormsWithoutAnInstructionAreNamed) {
   }
 }
 
+// A function whose uses list holds the register of its result gets the
+// caller's value back there at every return: warned at the uses line.
+TEST_F(RegisterStatementTest, UsesOfTheResultRegisterIsWarned) {
+  struct Case {
+    const char* body;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {"function F(): dword {\nuses ebx, eax;\n}",
+       "[3,13]: Warning: [45180] uses eax in F: F returns its result in eax, and every return pops eax over it"},
+      {"function F(): byte {\nuses ax;\n}",
+       "[3,7]: Warning: [45180] uses ax in F: F returns its result in al, and every return pops ax over it"},
+      {"#set bits 16\nfunction F(): dword {\nuses ax;\n}",
+       "[4,7]: Warning: [45180] uses ax in F: F returns its result in eax, and every return pops ax over it"},
+      {"#set bits 64\nfunction F(): qword {\nuses rax;\n}",
+       "[4,8]: Warning: [45180] uses rax in F: F returns its result in rax, and every return pops rax over it"},
+      {"function F(): dword {\nuses ebx, edx;\n}", nullptr},
+      {"procedure P {\nuses eax;\n}", nullptr},
+  };
+  for (const Case& c : cases) {
+    reset();
+    const std::string out = compileBody(c.body);
+    const size_t at = out.find("[45180]");
+    if (!c.warning) {
+      EXPECT_EQ(at, std::string::npos) << c.body << "\n" << out;
+      continue;
+    }
+    EXPECT_NE(out.find(c.warning), std::string::npos) << c.body << "\n" << out;
+  }
+}
+
 TEST_F(RegisterStatementTest, UsesRecordsTheRegistersOwnNames) {
   compileBody("uses EBX, Esi, FLAGS;\n");
   EXPECT_EQ(usesList(Compiler->MainFunc()), (TUsesList{"ebx", "esi", "flags"}));
