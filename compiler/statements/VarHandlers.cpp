@@ -89,7 +89,7 @@ struct TTokenSpan {
   TTokenSpan() : file(Compiler->CurFile()), text(cur().F_String) {
     const uint32_t at = file ? file->CurChar : 0;
     from = at >= text.size() ? at - static_cast<uint32_t>(text.size()) : 0;
-    if (!file || file->Buffer.compare(from, text.size(), text) != 0) file = nullptr;
+    if (!file || from > file->Buffer.size() || file->Buffer.compare(from, text.size(), text) != 0) file = nullptr;
   }
   // What the operand covers up to where the reader stands now.
   std::string_view operandText() const {
