@@ -523,6 +523,9 @@ void handle_BASEEXP() {
 
   const TMathOp op = curFile().moveNextIfMathOp(false);
   const char* mnemonic = nullptr;
+  // Only a move takes an operand of a size the mode has no operand of
+  // (8 bytes outside 64-bit code, through the stack).
+  if (op != moNone && op != moAssign) TCompiler::refuseOperandSize(&target, bracketText(assignOperandText));
   switch (op) {
     case moNone:
       if (curFile().peekNextRealChar(true) != ';') fatal(msg::MemoryExpectedOperator);
@@ -571,6 +574,7 @@ void handle_BASEEXP() {
   assignOperand = nullptr;
   assignOperandText.clear();
   const OperandPtr value = Compiler->moveNextOperand(true, false);
+  TCompiler::refuseOperandSize(value.get(), lastOperandText());
   emit(mnemonic, &target, value.get());
 }
 

@@ -228,6 +228,8 @@ TEST_F(RegisterStatementTest, FormsWithoutAnInstructionAreNamed) {
       {"qword q;\ninc q", "[3,5]: [45182] " + eight("q", 32)},
       {"block Q {\ndword a;\nqword b;\n}\nQ r;\nr.b = eax;", "[7,9]: [45182] " + eight("r.b", 32)},
       {"#set bits 16\nqword q;\nq = 5;", "[4,5]: [45182] " + eight("q", 16)},
+      {"block Q {\ndword a;\nqword b;\n}\nesi as Q;\nesi.b >> 5;", "[7,8]: [45182] " + eight("esi.b", 32)},
+      {"qword [ebx] += 1;", "[2,14]: [45182] " + eight("[ebx]", 32)},
       {"procedure P {\nqword l;\nl = eax;\n}", "[4,7]: [45182] " + eight("l", 32)},
       {t3 + "mov eax, a3[1]", "[6,14]: [45183] a3[1]" + three},
       {t3 + "eax = a3[1];", "[6,11]: [45183] a3[1]" + three},
