@@ -365,7 +365,8 @@ uint32_t TVorAssembler::encodeIMUL(const TEncodeArgs& a) {
     return emitRMDigit(o1->size == 1 ? 0xF6 : 0xF7, o1->size, 5, o1);
   }
   if (!isReg(o1)) return ERROR_NOT_SUPPORTED;
-  const bool rmSource = isReg(o2) || o2->hint == otMem;
+  // A variable is memory at its address, as for every other r/m source.
+  const bool rmSource = isReg(o2) || isMem(o2);
   if (!o3) {
     if (!rmSource && !isImm(o2)) return ERROR_NOT_SUPPORTED;
   } else if (!rmSource || !isImm(o3)) {

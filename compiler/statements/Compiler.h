@@ -208,6 +208,20 @@ class TCompiler {
   std::unique_ptr<TOperand> moveNextOperand(bool first, bool regLblRef);
   // The operand that the current token (already read) stands for.
   std::unique_ptr<TOperand> operandFromToken(bool regLblRef);
+  // Where the operand moveNextOperand read last stands in the source, and
+  // its text, blanks trimmed, for a message that names it; the text is empty
+  // when the operand did not stand in one buffer (a macro argument, say).
+  struct TOperandSpan {
+    const TAFile* file = nullptr;
+    uint32_t from = 0, to = 0;
+  };
+  TOperandSpan lastOperandSpan() const { return F_LastOperand; }
+  static std::string_view spanText(const TOperandSpan& span);
+  std::string_view lastOperandText() const { return spanText(F_LastOperand); }
+  // A memory operand of a size that no integer operand of the mode has (8
+  // bytes outside 64-bit code, 3 bytes anywhere) stops the compile with a
+  // message that names it as text (nil and any other operand return).
+  static void refuseOperandSize(const TOperand* op, std::string_view text);
   // An index the operand just read did not take stops the compile.
   void refuseStrayIndex() const {
     if (F_CurFile->isIndexNext()) strayIndex();
@@ -365,6 +379,8 @@ class TCompiler {
   TBodyFrame* F_PathBody = nullptr;
   uint32_t F_PopTargetLoop = 0;  // the statement loop of the pop being read; 0 for none
   uint32_t F_LabelsPlaced = 0;
+  // A few integers per operand, turned into text only for a message.
+  TOperandSpan F_LastOperand;
   struct {
     const TFunction* fn = nullptr;
     size_t records = 0;

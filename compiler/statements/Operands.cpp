@@ -208,12 +208,12 @@ void referencedName(TOperand& op, const TCurrentToken& tk, TIdentType it) {
       op.displacement = tk.F_Extra.Displacement;
       break;
     }
-    case itLocalVar: {
-      TVar* v = usedVar(tk);
-      Compiler->stackSlot(op, tk.getSigned(), v, 0, static_cast<uint32_t>(tk.F_ByteCount), nullptr);
+    case itLocalVar:
+      // The slot of the member and the element the operand names, read
+      // whole as a global's is.
+      localVariable(op, tk);
       op.hint = otMemRef;
       break;
-    }
     case itProc:
     case itFunc:
     case itLabel:
@@ -361,6 +361,20 @@ void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, u
   op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
 }
 
+void TCompiler::refuseOperandSize(const TOperand* op, std::string_view text) {
+  if (!op || (op->hint != otVar && op->hint != otMem) || op->size == 0) return;
+  const uint32_t size = op->size;
+  const bool wide = CompileFlags.cpu_bits == 64;
+  if (size == 1 || size == 2 || size == 4 || (size == 8 && wide)) return;
+  // Records and the floating types have sizes of their own, which the
+  // processor's other units read; only the integer sizes between are named.
+  if (size > 8) return;
+  const std::string bits = std::to_string(CompileFlags.cpu_bits);
+  const std::string_view name = text.empty() ? std::string_view("the operand") : text;
+  if (size == 8) fatal(msg::NoOperand8, name, bits);
+  fatal(msg::NoOperandOfSize, name, std::to_string(size), bits);
+}
+
 // An index the operand did not take (after a register, a bracket, a number
 // or an element already indexed) would start a statement of its own that
 // does nothing: "eax = ebx[5];" would load EBX.
@@ -370,12 +384,26 @@ void TCompiler::bracketFromToken(TOperand& op) { bracketOperand(op, *F_CurToken,
 
 std::unique_ptr<TOperand> TCompiler::moveNextOperand(bool first, bool regLblRef) {
   if (!first && !ExpectSymbol(",")) unexpected(unx::OperandComma);
+  const TAFile* file = F_CurFile;
+  const uint32_t from = file ? file->CurChar : 0;
   const TVorToken kind = ExpectToken({ttFlag, ttSymbol, ttRegister, ttSegment, ttNumber, ttIdent, ttBaseExp,
                                       ttSTreg, ttXMMreg, ttAnsiString, ttWideString});
   if (kind == ttNone) unexpected(unx::OperandToken);
   std::unique_ptr<TOperand> op = operandFromToken(regLblRef);
   refuseStrayIndex();
+  F_LastOperand = {file == F_CurFile ? file : nullptr, from, file == F_CurFile && file ? file->CurChar : 0};
   return op;
+}
+
+std::string_view TCompiler::spanText(const TOperandSpan& at) {
+  if (!at.file || at.to <= at.from || at.to > at.file->FileLen) return {};
+  std::string_view text(at.file->Buffer.data() + at.from, at.to - at.from);
+  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  // One line of the source, as written.
+  if (text.find('\n') != std::string_view::npos) return {};
+  return text;
 }
 
 TOperand* TCompiler::readInstructionOperand(bool first, bool regLblRef, TOperandRoom& room,

@@ -14,10 +14,13 @@
 #include "compiler/statements/Compiler.h"
 #include "compiler/statements/Conditions.h"
 #include "compiler/statements/FuncCallHandlers.h"
+#include "compiler/statements/ReturnHandlers.h"
 #include "compiler/statements/StatementLoop.h"
+#include "compiler/statements/VarHandlers.h"
 #include "compiler/symbols/FuncManager.h"
 #include "compiler/symbols/RegisterManager.h"
 #include "compiler/symbols/SharedBlocks.h"
+#include "encoder/VorAssembler.h"
 
 namespace vorak {
 
@@ -227,12 +230,54 @@ void checkChainOperand(const TOperand& target, const TOperand& op) {
     fatal(msg::ChainReadsTargetIndex);
 }
 
+// The function whose return value the next register statement loads, set
+// by a return statement and taken by that statement alone (a macro in the
+// value compiles register statements of its own).
+const TFunction* pendingReturn = nullptr;
+
+bool isMemoryValue(const TOperand& op) { return op.hint == otVar || op.hint == otMem; }
+
+// A value that fills a register of size bytes as a signed or an unsigned number.
+bool fitsRegister(const TOperand& imm, uint32_t size) {
+  if (size >= 8) return true;
+  const int64_t v = imm.value;
+  const int64_t limit = int64_t{1} << (8 * size);
+  return v >= -(limit / 2) && v < limit;
+}
+
+// A result wider than the accumulator that holds it (8 bytes outside 64-bit
+// code) takes only what the accumulator holds; a value that would lose bits
+// there is refused rather than cut.
+void refuseCutResult(const TFunction* returning, const TOperand& target, const TOperand& value,
+                     std::string_view text) {
+  if (!returning || !returning->ReturnType || returning->ReturnType->size <= target.size) return;
+  const bool cut = (isMemoryValue(value) && value.size > target.size) ||
+                   (value.hint == otImm && !fitsRegister(value, target.size));
+  if (cut)
+    fatal(msg::ReturnValueCut, text.empty() ? std::string_view("the value") : text, vorStrView(returning->Name),
+          std::to_string(returning->ReturnType->size), regToStr(target.reg_base), std::to_string(target.size));
+}
+
+// A memory value wider than the register it is loaded into: its low part,
+// as a variable takes a wider one, with the same warning.
+void narrowToRegister(const TOperand& target, TOperand& value) {
+  if (target.hint != otRegister || !isMemoryValue(value) || value.size <= target.size) return;
+  value.size = target.size;
+  Log->Warning(msg::Operand2Truncated);
+}
+
+// The text of the operand just read, for a message.
+std::string_view lastOperandText() { return Compiler->lastOperandText(); }
+
 // One value of a conditional value: an optional prefix and an operand,
-// loaded into the target.
-void conditionalLoad(TOperand& target, bool fromExop) {
+// loaded into the target. A return keeps the sign of the result type.
+void conditionalLoad(TOperand& target, bool fromExop, const TFunction* returning) {
   const TExMode mode = readPrefix();
   const OperandPtr value = Compiler->moveNextOperand(true, false);
-  if (fromExop) target.issigned = value->issigned;
+  refuseCutResult(returning, target, *value, lastOperandText());
+  if (fromExop && !returning) target.issigned = value->issigned;
+  narrowToRegister(target, *value);
+  TCompiler::refuseOperandSize(value.get(), lastOperandText());
   emit("mov", &target, value.get());
   applyPrefix(mode, target);
 }
@@ -241,7 +286,7 @@ void conditionalLoad(TOperand& target, bool fromExop) {
 // The condition has its own and/or links: it goes on after its jump when it
 // holds and to the second value when it fails, whatever block it stands in.
 // The last look-ahead was the "(" (a character) or the keyword if (a token).
-void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
+void conditionalValue(TOperand& target, bool fromExop, bool withIf, const TFunction* returning) {
   TAFile& f = curFile();
   if (withIf) {
     f.moveLastPeek();
@@ -260,12 +305,12 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
   Compiler->placeLabel(holds);
   if (!Compiler->ExpectSymbol(")")) unexpected(unx::CondValueClose);
   if (f.peekNextRealChar(true) == '?') f.setPosition(f.lastPeek());
-  if (f.peekNextRealChar(true) != ':') conditionalLoad(target, fromExop);
+  if (f.peekNextRealChar(true) != ':') conditionalLoad(target, fromExop, returning);
   emitJumpTo(done);
   Compiler->placeLabel(otherwise);
   if (f.peekNextRealChar(true) != ';') {
     if (!Compiler->ExpectSymbol(":")) unexpected(unx::CondValueColon);
-    if (f.peekNextRealChar(true) != ';') conditionalLoad(target, fromExop);
+    if (f.peekNextRealChar(true) != ';') conditionalLoad(target, fromExop, returning);
   }
   if (!Compiler->ExpectSymbol(";")) unexpected(unx::CondValueEnd);
   Compiler->placeLabel(done);
@@ -274,16 +319,17 @@ void conditionalValue(TOperand& target, bool fromExop, bool withIf) {
 
 // The right side of "reg = ..." (current token: the "=", or the statement's
 // first token when the target came from exop).
-void assignRegister(TOperand& target, bool fromExop, std::string_view targetText) {
+void assignRegister(TOperand& target, bool fromExop, std::string_view targetText, const TFunction* returning) {
   AssignTarget guard(&target, targetText);
   TAFile& f = curFile();
-  // Only a name is read ahead (the keyword if, or a function to call).
+  // Only a name is read ahead (the keyword if, or a function to call),
+  // and a macro variable, which may hold a function.
   const char c = f.peekNextRealChar(true);
   TVorToken next = ttNone;
-  if (isNameStart(c)) next = f.peekNextToken(false);
+  if (isNameStart(c) || c == '$') next = f.peekNextToken(false);
   const bool withIf = next == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
   if (withIf || c == '(') {
-    conditionalValue(target, fromExop, withIf);
+    conditionalValue(target, fromExop, withIf, returning);
     return;
   }
   // What the register is known to point to follows what it is loaded with.
@@ -299,12 +345,17 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
     const TRegister acc = accumulator(target.size);
     if (acc == REG_NONE) fatal(msg::RegisterCallUnknown);
     // The accumulator's register operand is unsigned.
-    if (fromExop) target.issigned = false;
+    if (fromExop && !returning) target.issigned = false;
     storeResult(callee, target, acc);
   } else {
     const TExMode mode = readPrefix();
     OperandPtr source = Compiler->moveNextOperand(true, true);
-    if (fromExop) target.issigned = source->issigned;
+    refuseCutResult(returning, target, *source, lastOperandText());
+    // A return widens by the sign of the result type, as a variable of
+    // that type takes a narrower value.
+    if (fromExop && !returning) target.issigned = source->issigned;
+    narrowToRegister(target, *source);
+    TCompiler::refuseOperandSize(source.get(), lastOperandText());
     if (source->hint == otFlag) {
       loadFlag(target, *source, mode);
     } else {
@@ -320,6 +371,8 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
       const TMathOp op = f.moveNextIfInMathOp(target.issigned, {moAdd, moSub});
       if (op == moNone) break;
       source = Compiler->moveNextOperand(true, true);
+      refuseCutResult(returning, target, *source, lastOperandText());
+      TCompiler::refuseOperandSize(source.get(), lastOperandText());
       checkChainOperand(target, *source);
       emit(op == moAdd ? "add" : "sub", &target, source.get());
     }
@@ -347,6 +400,8 @@ bool registersOverlap(TRegister a, TRegister b) {
 // register operator [value] ;   |   register as TYPE ;
 void handle_REGISTER(TOperand* exop) {
   const OperandPtr owned(exop);
+  const TFunction* returning = exop ? pendingReturn : nullptr;
+  pendingReturn = nullptr;
   const bool fromExop = exop != nullptr;
   TOperand local;
   TOperand* target = fromExop ? exop : &local;
@@ -374,7 +429,7 @@ void handle_REGISTER(TOperand* exop) {
   bool readsValue = true;
   bool labelRef = true;
   switch (op) {
-    case moAssign: return assignRegister(*target, fromExop, targetText);
+    case moAssign: return assignRegister(*target, fromExop, targetText, returning);
     case moIsEqual:
     case moNotEqual:
       mnemonic = "cmp";
@@ -406,7 +461,13 @@ void handle_REGISTER(TOperand* exop) {
   }
   if (!readsValue) return emit(mnemonic, target);
   const OperandPtr source = Compiler->moveNextOperand(true, labelRef);
+  TCompiler::refuseOperandSize(source.get(), lastOperandText());
   emit(mnemonic, target, source.get());
+}
+
+void handle_RETURNVALUE(TOperand* acc, const TFunction* fn) {
+  pendingReturn = fn;
+  handle_REGISTER(acc);
 }
 
 // register as TYPE ;   |   register as 0 ;   (after "as")
@@ -436,6 +497,20 @@ void handle_SEGMENT() {
   emit("mov", &target, source.get());
 }
 
+namespace {
+
+// A memory token's text as written for a message: "[ebx+8]", without the
+// size the token's own text puts in front of it ("(4) [ebx+8]").
+std::string_view bracketText(std::string_view text) {
+  if (!text.empty() && text.front() == '(') {
+    const size_t close = text.find(") ");
+    if (close != std::string_view::npos) text.remove_prefix(close + 2);
+  }
+  return text;
+}
+
+}  // namespace
+
 // [ memory ] operator [value] ;
 void handle_BASEEXP() {
   // The operand parser's reading of the same token: a size written before
@@ -448,6 +523,9 @@ void handle_BASEEXP() {
 
   const TMathOp op = curFile().moveNextIfMathOp(false);
   const char* mnemonic = nullptr;
+  // Only a move takes an operand of a size the mode has no operand of
+  // (8 bytes outside 64-bit code, through the stack).
+  if (op != moNone && op != moAssign) TCompiler::refuseOperandSize(&target, bracketText(assignOperandText));
   switch (op) {
     case moNone:
       if (curFile().peekNextRealChar(true) != ';') fatal(msg::MemoryExpectedOperator);
@@ -464,8 +542,22 @@ void handle_BASEEXP() {
         storeResult(callee, target, acc);
         return;
       }
+      // A conditional value and a prefix need a register to work in.
+      const std::string_view name = bracketText(assignOperandText);
+      const char c = curFile().peekNextRealChar(true);
+      if (c == '(' || (isNameStart(c) && curFile().peekNextToken(false) == ttIdent &&
+                       Compiler->PeekToken()->F_Keyword == keyIf))
+        fatal(msg::CondValueIntoMemory, name);
+      refuseValuePrefix(name);
+      // A narrower value widens and a wider one gives its low part, as
+      // into a variable.
       const OperandPtr value = Compiler->moveNextOperand(true, false);
-      emit("mov", &target, value.get());
+      const uint32_t rc = assignToMemory(&target, value.get());
+      if (rc != ASSEMBLE_OK) {
+        TCompiler::refuseOperandSize(value.get(), lastOperandText());
+        TCompiler::refuseOperandSize(&target, name);
+        fatal(msg::InstructionEncode, TVorAssembler::errorCodeToString(rc));
+      }
       return;
     }
     case moIsEqual:
@@ -482,6 +574,7 @@ void handle_BASEEXP() {
   assignOperand = nullptr;
   assignOperandText.clear();
   const OperandPtr value = Compiler->moveNextOperand(true, false);
+  TCompiler::refuseOperandSize(value.get(), lastOperandText());
   emit(mnemonic, &target, value.get());
 }
 
@@ -495,6 +588,16 @@ void keepFlagsInRoom(const TFunction* fn) {
   if (!fn || CompileFlags.peek_mode) return;
   for (TFixup* fx : fixupList(fn))
     if (fx->hint == ftLocals) fx->offset = lfKeepFlags;
+}
+
+// The epilogue pops the uses list before every return, so a register that
+// holds the function's result gets the caller's value back over it.
+void warnUsesResult(TRegister reg) {
+  const TFunction* fn = Compiler->CurFunc();
+  if (!fn || !fn->ReturnType || CompileFlags.peek_mode) return;
+  const TRegister result = resultRegister(fn);
+  if (result == REG_NONE || !registersOverlap(reg, result)) return;
+  Log->Warning(msg::UsesResultRegister, regToStr(reg), vorStrView(fn->Name), regToStr(result));
 }
 
 }  // namespace
@@ -512,6 +615,7 @@ void handle_USES() {
       emit(CompileFlags.cpu_bits == 64 ? "pushfq" : "pushfd");
       usesList(Compiler->CurFunc()).emplace_back("flags");
     } else {
+      warnUsesResult(tk.F_Register);
       TOperand reg;
       reg.setRegister(tk.getSigned(), tk.F_Register);
       emit("push", &reg);

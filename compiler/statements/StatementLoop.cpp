@@ -49,10 +49,18 @@ PInstruction mnemonicRow(std::string_view text) {
 
 // Encodes the row into CurFunc and appends the bytes; a failure is the fatal
 // message failure with the encoder's text.
-void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool optimise, msg::Id failure) {
+// The operands' source texts name one of a size the mode has no operand of.
+using TOperandSpans = TCompiler::TOperandSpan[3];
+void emitRow(PInstruction inst, TOperand* o1, TOperand* o2, TOperand* o3, bool optimise, msg::Id failure,
+             const TOperandSpans* spans = nullptr) {
   TFunction* fn = Compiler->CurFunc();
   const uint32_t rc = Compiler->encodeInto(fn, inst, o1, o2, o3, optimise);
-  if (rc != ASSEMBLE_OK) fatal(failure, TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) {
+    TOperand* ops[3] = {o1, o2, o3};
+    for (int k = 0; k < 3; ++k)
+      TCompiler::refuseOperandSize(ops[k], spans ? TCompiler::spanText((*spans)[k]) : std::string_view());
+    fatal(failure, TVorAssembler::errorCodeToString(rc));
+  }
   Compiler->followStackWrite(fn, *inst, o1, o2);
   Compiler->appendEncoded(fn, inst);
 }
@@ -83,6 +91,7 @@ void compileInstruction(PInstruction inst) {
   TOperandRoom local[3];
   std::unique_ptr<TOperand> owned[3];
   TOperand* ops[3] = {};
+  TOperandSpans spans{};
   bool operands = true;
   if (inst->minpar == 0) {
     // The end of the statement, the block or the text also ends the operands.
@@ -97,17 +106,17 @@ void compileInstruction(PInstruction inst) {
       explicit PopTarget(bool on) { Compiler->setPopTarget(on); }
       ~PopTarget() { Compiler->setPopTarget(false); }
     };
-    {
-      const PopTarget pop(inst->group == igPOP);
-      ops[0] = Compiler->readInstructionOperand(true, label, local[0], owned[0]);
-    }
-    if (curFile().peekNextRealChar(true) == ',') {
-      ops[1] = Compiler->readInstructionOperand(false, false, local[1], owned[1]);
-      if (curFile().peekNextRealChar(true) == ',')
-        ops[2] = Compiler->readInstructionOperand(false, false, local[2], owned[2]);
+    for (int k = 0; k < 3; ++k) {
+      if (k > 0 && curFile().peekNextRealChar(true) != ',') break;
+      {
+        const PopTarget pop(k == 0 && inst->group == igPOP);
+        ops[k] = Compiler->readInstructionOperand(k == 0, k == 0 && label, local[k], owned[k]);
+      }
+      // Only an operand read through the tokenizer can name a variable.
+      if (owned[k]) spans[k] = Compiler->lastOperandSpan();
     }
   }
-  emitRow(inst, ops[0], ops[1], ops[2], false, msg::InstructionLineEncode);
+  emitRow(inst, ops[0], ops[1], ops[2], false, msg::InstructionLineEncode, &spans);
 }
 
 void unaryStatement(std::string_view mnemonic, msg::Id failure) {

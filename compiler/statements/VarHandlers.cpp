@@ -36,6 +36,8 @@ uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
   return rc;
 }
 
+bool operandSized(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
+
 // "mov" o1, value for an assignment, where a smaller variable widens into
 // the variable wherever it lies. A memory operand takes at most a 4-byte
 // immediate, which the processor sign-extends; a number beyond that into an
@@ -43,6 +45,15 @@ uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
 // which changes no register.
 uint32_t assignValue(TOperand* o1, TOperand* value) {
   const bool memory = o1->hint == otVar || o1->hint == otMem;
+  // A wider value gives its low part, wherever either lies (the encoder
+  // warns so only for a variable destination of its own).
+  const bool memoryValue = value->hint == otVar || value->hint == otMem;
+  // No operand has 3, 5, 6 or 7 bytes: the caller names the destination.
+  if (memory && o1->size < 8 && o1->size != 0 && !operandSized(o1->size)) return ERROR_OPERAND_SIZE_MISMATCH;
+  if (memory && memoryValue && operandSized(o1->size) && value->size > o1->size) {
+    value->size = o1->size;
+    Log->Warning(msg::Operand2Truncated);
+  }
   const int64_t v = value->value;
   if (!mode64() || !memory || o1->size != 8 || value->hint != otImm || (v >= INT32_MIN && v <= INT32_MAX)) {
     struct Widening {
@@ -66,6 +77,35 @@ uint32_t assignValue(TOperand* o1, TOperand* value) {
   half.displacement += 4;
   part.setImm(false, static_cast<uint32_t>(static_cast<uint64_t>(v) >> 32), 4);
   return emit("mov", &half, &part);
+}
+
+// The source text of the operand read from the current token on (the
+// statement's variable, its index included), or the token's own text when
+// the token did not come from the buffer as written (a define, a macro).
+struct TTokenSpan {
+  const TAFile* file = nullptr;
+  uint32_t from = 0;
+  std::string text;
+
+  TTokenSpan() : file(Compiler->CurFile()), text(cur().F_String) {
+    const uint32_t at = file ? file->CurChar : 0;
+    from = at >= text.size() ? at - static_cast<uint32_t>(text.size()) : 0;
+    if (!file || from > file->Buffer.size() || file->Buffer.compare(from, text.size(), text) != 0) file = nullptr;
+  }
+  // What the operand covers up to where the reader stands now.
+  std::string_view operandText() const {
+    if (!file || Compiler->CurFile() != file) return text;
+    const std::string_view whole = TCompiler::spanText({file, from, file->CurChar});
+    return whole.empty() ? std::string_view(text) : whole;
+  }
+};
+
+// A failure of an assignment to o1 whose value is the operand read last: a
+// value of a size no operand has is named (the caller names o1 when o1 is
+// of such a size, whatever the value was cut to).
+uint32_t checkedValue(uint32_t rc, const TOperand* o1, const TOperand* value) {
+  if (rc != ASSEMBLE_OK && operandSized(o1->size)) TCompiler::refuseOperandSize(value, Compiler->lastOperandText());
+  return rc;
 }
 
 bool inFunction() {
@@ -236,8 +276,25 @@ void initialiser(TVar* v, bool bracketed, bool uncounted) {
   TOperand op;
   op.setPointer(v->type_ && v->type_->signed_, otVar, Compiler->CurFunc(), v, typeSize(v));
   const uint32_t rc = handle_VARASSIGN(&op);
-  if (rc != ASSEMBLE_OK) fatal(msg::VarInitEncode, TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) {
+    TCompiler::refuseOperandSize(&op, vorStrView(v->name));
+    fatal(msg::VarInitEncode, TVorAssembler::errorCodeToString(rc));
+  }
 }
+
+}  // namespace
+
+void refuseValuePrefix(std::string_view target) {
+  TAFile& f = curFile();
+  const char c = f.peekNextRealChar(true);
+  // A "-" that is the sign of a number belongs to the number.
+  const bool prefix = c == '~' || c == '!' || (c == '-' && f.peekNextToken(false) == ttSymbol);
+  if (prefix) fatal(msg::PrefixNeedsRegister, std::string_view(&c, 1), target.empty() ? "the variable" : target);
+}
+
+uint32_t assignToMemory(TOperand* o1, TOperand* value) { return assignValue(o1, value); }
+
+namespace {
 
 // Set when a conditional value has read the ";" that ends its statement.
 bool conditionEndedStatement = false;
@@ -334,9 +391,11 @@ void handle_VAR() {
   auto* v = static_cast<TVar*>(tk.F_Pointer);
   if (!v) unexpected(unx::NameWithoutRecord);
   v->active = 1;
-  const std::string text = tk.F_String;
+  const TTokenSpan span;
+  const std::string& text = span.text;
   // The operand from the token already read: indexes and members follow it.
   std::unique_ptr<TOperand> op = Compiler->operandFromToken(true);
+  const std::string_view opText = span.operandText();
   const TMathOp mo = curFile().moveNextIfMathOp(op->issigned);
   auto value = [&](bool regLblRef) { return Compiler->moveNextOperand(true, regLblRef); };
   uint32_t rc = ASSEMBLE_OK;
@@ -370,7 +429,11 @@ void handle_VAR() {
     default:
       fatal(msg::InvalidMathOperator, mo2str(mo));
   }
-  if (rc != ASSEMBLE_OK) fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
+  if (rc != ASSEMBLE_OK) {
+    TCompiler::refuseOperandSize(op.get(), opText);
+    if (v2) TCompiler::refuseOperandSize(v2.get(), Compiler->lastOperandText());
+    fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
+  }
 }
 
 // = call   |   = conditional value   |   = operand
@@ -397,8 +460,9 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
     if (Compiler->PeekToken()->F_Keyword == keyIf) return handle_VARCONDITION(o1);
   }
   if (peekChar() == '(') return handle_VARCONDITION(o1);
+  refuseValuePrefix(assignOperandText);
   std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, true);
-  const uint32_t rc = assignValue(o1, value.get());
+  const uint32_t rc = checkedValue(assignValue(o1, value.get()), o1, value.get());
   // An address into a stack slot has no "mov" form: it goes through the
   // stack, which changes no register (pop reads its address after the pop).
   const bool address = value->hint == otLabelRef || value->hint == otVarRef || value->hint == otLabel;
@@ -412,6 +476,8 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
 // [ if ] ( condition ) [ ? ] [ value ] [ : [ value ] ] ;
 uint32_t handle_VARCONDITION(TOperand* o1) {
   TAFile& f = curFile();
+  // The condition clears the target's text that a message may name.
+  const std::string target = assignOperandText;
   // The keyword if, or the "(" itself, was peeked last.
   const bool withIf = Compiler->PeekToken()->F_Type == ttIdent && Compiler->PeekToken()->F_Keyword == keyIf;
   f.moveLastPeek();
@@ -427,9 +493,13 @@ uint32_t handle_VARCONDITION(TOperand* o1) {
   if (peekChar() == '?') takePeeked();
   uint32_t rc = ASSEMBLE_OK;
   auto load = [&] {
+    refuseValuePrefix(target);
     std::unique_ptr<TOperand> value = Compiler->moveNextOperand(true, false);
-    rc = assignValue(o1, value.get());
-    if (rc != ASSEMBLE_OK) fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
+    rc = checkedValue(assignValue(o1, value.get()), o1, value.get());
+    if (rc != ASSEMBLE_OK) {
+      TCompiler::refuseOperandSize(o1, target);
+      fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
+    }
   };
   if (peekChar() != ':') load();
   TOperand jump;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 #include "encoder/Operand.h"
 
@@ -18,6 +19,15 @@ void handle_VAR();
 // Returns the encoder's result code of the last instruction (0 = success);
 // the caller reports a failure with its own code.
 uint32_t handle_VARASSIGN(TOperand* o1);
+// "mov" o1, value for an assignment to memory (a variable, an element, a
+// member, a memory operand): a narrower value widens by o1's sign, a wider
+// one gives its low part with a warning, and a number beyond 32 bits into 8
+// bytes of 64-bit code is stored as its two halves. Returns the encoder's
+// result code.
+uint32_t assignToMemory(TOperand* o1, TOperand* value);
+// A "-", "~" or "!" before the value (a prefix that only a register target
+// takes) stops the compile with a message that names the target.
+void refuseValuePrefix(std::string_view target);
 // "(condition) ? a : b" or "if (condition) ? a : b" into o1.
 uint32_t handle_VARCONDITION(TOperand* o1);
 // Room for a local named name of bytes in fn's body, below the locals

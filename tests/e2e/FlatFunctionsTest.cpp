@@ -847,3 +847,171 @@ INSTANTIATE_TEST_SUITE_P(Functions, PushedNumbers,
 
 }  // namespace
 }  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// The address of a member of a local or parameter record, taken with
+// "@name.member" in every place that takes one (an instruction operand, a
+// register statement, a pushed operand, an argument), in bodies with a frame,
+// without one and of msx64 functions: read through, it gives the member.
+struct MemberAddressBody {
+  const char* name;
+  int mode;
+  const char* convention;  // before the function's name
+  bool frame;
+  bool params;  // the body has a record parameter as well
+};
+
+void PrintTo(const MemberAddressBody& b, std::ostream* os) { *os << b.name << " body in " << b.mode << "-bit code"; }
+
+class MemberAddresses : public ::testing::TestWithParam<MemberAddressBody> {};
+
+TEST_P(MemberAddresses, PointAtTheMember) {
+  const MemberAddressBody& body = GetParam();
+  const bool m64 = body.mode == 64;
+  const std::string a = m64 ? "rax" : "eax", b = m64 ? "rbx" : "ebx", w = m64 ? "qword" : "dword";
+  // The data the program writes lies a page away from its code: the
+  // emulator tracks writes into pages that hold code.
+  std::string src = "byte gap[4096];\ndword res[256];\nfunction Id(" + w + " p): " + w + " {\n" + a + " = p;\n}\n";
+  if (!body.frame) src += "#set frame 0\n";
+  std::vector<std::pair<std::string, uint32_t>> expected;
+  std::string calls;
+  for (const unsigned offset : {1u, 4u, 7u, 100u, 300u}) {
+    const std::string k = std::to_string(offset);
+    // A record of whole stack words, with the member at offset.
+    src += "block Rec" + k + " {\nbyte pad[" + k + "];\ndword m;\nbyte tail[" + std::to_string(8 - (offset + 4) % 8) +
+           "];\n}\nRec" + k + " g" + k + ";\n";
+    std::vector<std::string> records{"lv"};
+    if (body.params) records.emplace_back("pv");
+    std::string fn = "function " + std::string(body.convention) + " F" + k + "(" +
+                     (body.params ? "Rec" + k + " pv" : std::string()) + "): dword {\nRec" + k + " lv;\ndword la[5];\n";
+    for (const std::string& rec : records) {
+      const uint32_t value = 0x5EC00000u + offset * 16 + static_cast<uint32_t>(rec == "pv");
+      fn += "mov " + rec + ".pad[0], 0x77\nmov " + rec + ".m, " + std::to_string(value) + "\n";
+      const std::string at = "@" + rec + ".m";
+      const std::pair<const char*, std::string> paths[] = {
+          {"an instruction operand", "mov " + b + ", " + at + "\n"},
+          {"a register statement", b + " = " + at + ";\n"},
+          {"a pushed operand", "push " + at + "\npop " + b + "\n"},
+          {"an argument", b + " = Id(" + at + ");\n"},
+      };
+      for (const auto& [what, load] : paths) {
+        fn += load + "mov eax, dword [" + b + "]\nmov res[" + std::to_string(expected.size()) + "], eax\n";
+        expected.emplace_back(at + " (offset " + k + ") as " + what, value);
+      }
+    }
+    // An element of a local array, by a number and by a register, as a
+    // global's element is taken.
+    const uint32_t element = 0xE1E00000u + offset;
+    fn += "mov la[3], " + std::to_string(element) + "\n";
+    for (const std::string& at : {std::string("@la[3]"), "@la[" + std::string(m64 ? "rcx" : "ecx") + "]"}) {
+      fn += "mov ecx, 3\nmov " + b + ", " + at + "\nmov eax, dword [" + b + "]\nmov res[" +
+            std::to_string(expected.size()) + "], eax\n";
+      expected.emplace_back(at + " (offset " + k + ")", element);
+    }
+    src += fn + "}\n";
+    calls += "F" + k + "(" + (body.params ? "g" + k : std::string()) + ");\n";
+  }
+  const std::string di = m64 ? "rdi" : "edi";
+  const FlatRun r = runFlat(src + "#set frame 1\nmov " + di + ", @res\n" + calls + "ret\n", body.mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  const uint64_t res = r.reg(rDI);
+  for (size_t i = 0; i < expected.size(); ++i)
+    EXPECT_EQ(r.read(res + 4 * i, 4), expected[i].second) << expected[i].first;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryBody, MemberAddresses,
+    ::testing::Values(MemberAddressBody{"Frame", 32, "", true, true},
+                      MemberAddressBody{"Frameless", 32, "", false, true},
+                      MemberAddressBody{"Frame", 64, "", true, true},
+                      MemberAddressBody{"Frameless", 64, "", false, true},
+                      MemberAddressBody{"Msx64", 64, "msx64", false, false}),
+    [](const ::testing::TestParamInfo<MemberAddressBody>& info) {
+      return std::string(info.param.name) + "_" + std::to_string(info.param.mode);
+    });
+
+}  // namespace
+}  // namespace vorak::test
+
+namespace vorak::test {
+namespace {
+
+// Every form of "return value;" in functions of the 4-byte types, in every
+// mode: the whole value comes back in EAX (16-bit code too, which cannot
+// name EAX), a narrower value widened by the sign of the function's type.
+// Each function is called with junk left in EAX by another call, and its
+// result is stored into a slot through a variable and a memory operand.
+struct ReturnForm {
+  const char* name;
+  const char* value;        // after "return"
+  uint32_t asSigned;        // the result in a function of a signed type
+  uint32_t asUnsigned;      // ... of an unsigned type
+};
+constexpr ReturnForm kReturnForms[] = {
+    {"MinusTwo", "-2", 0xFFFFFFFE, 0xFFFFFFFE},
+    {"Zero", "0", 0, 0},
+    {"True", "true", 1, 1},
+    {"Number", "0x12345678", 0x12345678, 0x12345678},
+    {"SumOfAShort", "s + 1", 0xFFFFFFFE, 0x0000FFFE},
+    {"Word", "w", 0xFFFFFFFA, 0x0000FFFA},
+    {"Byte", "b", 0xFFFFFFF0, 0x000000F0},
+    {"Dword", "d", 0x87654321, 0x87654321},
+    {"WordFunction", "H()", 0x0000FFFE, 0x0000FFFE},
+    {"ShortFunction", "HS()", 0xFFFFFFFE, 0xFFFFFFFE},
+    {"Parameter", "a", 0x13572468, 0x13572468},
+    {"Local", "l", 0x2468ACE0, 0x2468ACE0},
+    {"ConditionHolds", "(w == 0xFFFA) ? 0x11112222 : 3", 0x11112222, 0x11112222},
+    {"ConditionFails", "(w == 5) ? 0x11112222 : w", 0xFFFFFFFA, 0x0000FFFA},
+};
+
+struct ReturnType {
+  const char* name;
+  bool sign;
+};
+constexpr ReturnType kReturnTypes[] = {{"dword", false}, {"int32", true}, {"boolean", false}};
+
+class ReturnForms : public ::testing::TestWithParam<int> {};
+
+TEST_P(ReturnForms, GiveTheWholeValueInEax) {
+  const int mode = GetParam();
+  const std::string si = mode == 16 ? "si" : mode == 32 ? "esi" : "rsi";
+  std::string src =
+      // The data the program writes lies a page away from its code: the
+      // emulator tracks writes into pages that hold code.
+      "byte gap[4096];\nint16 s = -3;\nword w = 0xFFFA;\nbyte b = 0xF0;\ndword d = 0x87654321;\ndword res[128];\n"
+      "function H(): word {\nreturn 0xFFFE;\n}\nfunction HS(): int16 {\nreturn 0xFFFE;\n}\n"
+      "function Junk(): dword {\nreturn 0xA5A5A5A5;\n}\n";
+  std::string main = "mov " + si + ", @res\n";
+  std::vector<std::pair<std::string, uint32_t>> expected;
+  for (const ReturnType& t : kReturnTypes)
+    for (const ReturnForm& f : kReturnForms) {
+      const std::string fn = std::string("R_") + t.name + "_" + f.name;
+      src += "function " + fn + "(dword a): " + t.name + " {\ndword l;\nmov l, 0x2468ACE0\nreturn " + f.value +
+             ";\n}\ndword v_" + fn + ";\n";
+      // Read through a memory operand, and through a variable copied into
+      // the next slot a word at a time (every mode has AX).
+      const std::string at = si + " + " + std::to_string(8 * expected.size());
+      main += "Junk();\ndword [" + at + "] = " + fn + "(0x13572468);\nJunk();\nv_" + fn + " = " + fn +
+              "(0x13572468);\n";
+      for (const char* half : {"", " + 2"})
+        main += "mov ax, word [@v_" + fn + half + "]\nmov word [" + at + " + 4" + half + "], ax\n";
+      expected.emplace_back(fn, t.sign ? f.asSigned : f.asUnsigned);
+    }
+  const FlatRun r = runFlat(src + main + "ret\n", mode);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  const uint64_t res = r.reg(rSI);
+  for (size_t i = 0; i < expected.size(); ++i) {
+    EXPECT_EQ(r.read(res + 8 * i, 4), expected[i].second) << expected[i].first << " read into memory";
+    EXPECT_EQ(r.read(res + 8 * i + 4, 4), expected[i].second) << expected[i].first << " read into a variable";
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(EveryMode, ReturnForms, ::testing::Values(16, 32, 64),
+                         [](const ::testing::TestParamInfo<int>& info) { return std::to_string(info.param) + "bit"; });
+
+}  // namespace
+}  // namespace vorak::test

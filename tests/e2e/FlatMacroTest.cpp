@@ -112,6 +112,18 @@ const MacroProgram kPrograms[] = {
      "inline procedure eat() { #movenexttext()\n  mov eax, 5 }\neat() 77;\n", 5},
     {"VariableHoldingARegisterIsThatRegister", "$r = eax;\nmov $r, 6\n#r = ecx;\nmov $r, 1\nadd eax, ecx\n", 7},
     {"PopOfNothingLeavesTheRestCompiled", "$x = $mpop;\nmov eax, 17\n", 17},
+    // A macro variable that holds a function calls it wherever the
+    // function's name would: on the right of a register, in a return.
+    {"FunctionParameterCalledIntoARegister",
+     "function Sq(dword x): dword {\n  eax = x;\n  imul eax, x\n}\n"
+     "inline procedure callit($fn) { ebx = $fn(3); }\ncallit(Sq);\nmov eax, ebx\n",
+     9},
+    {"FunctionVariableCalledIntoARegister",
+     "function Sq(dword x): dword {\n  eax = x;\n  imul eax, x\n}\n$f = Sq;\necx = $f(5);\nmov eax, ecx\n", 25},
+    {"FunctionVariableReturned",
+     "function Sq(dword x): dword {\n  eax = x;\n  imul eax, x\n}\n"
+     "function Back(): dword {\n  $g = Sq;\n  return $g(4);\n}\nxor eax, eax\nedx = Back();\nmov eax, edx\n",
+     16},
 };
 
 INSTANTIATE_TEST_SUITE_P(Programs, FlatMacros, ::testing::ValuesIn(kPrograms),

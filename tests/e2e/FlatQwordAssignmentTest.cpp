@@ -1,7 +1,8 @@
 // Assignments to 8-byte variables in 64-bit code, compiled with the FLAT
 // builder and run in the emulator: every integer source width and sign into
-// a qword and an int64 (a global, a record member, an element indexed by
-// RAX, a local with and without the frame), and numbers at the edges of the
+// a qword and an int64 (a global, a record member, a member reached through
+// a register typed with "as", an element indexed by RAX, a local with and
+// without the frame), and numbers at the edges of the
 // sign-extended 32-bit immediate and of 64 bits. Each destination is filled
 // with a pattern first, so a store of fewer than 8 bytes shows; the value
 // expected is the source extended by the destination's sign, or the number's
@@ -71,7 +72,7 @@ const Number kNumbers[] = {
     {"0xFFFFFFFFFFFFFFFF", ~0ull},
 };
 
-enum class Dest { Global, Member, Element, LocalFrame, LocalNoFrame };
+enum class Dest { Global, Member, TypedRegister, Element, LocalFrame, LocalNoFrame };
 
 struct Case {
   Dest dest;
@@ -82,6 +83,7 @@ const char* destName(Dest d) {
   switch (d) {
     case Dest::Global: return "Global";
     case Dest::Member: return "Member";
+    case Dest::TypedRegister: return "TypedRegister";
     case Dest::Element: return "Element";
     case Dest::LocalFrame: return "LocalWithFrame";
     case Dest::LocalNoFrame: return "LocalWithoutFrame";
@@ -120,11 +122,14 @@ Program program(const Case& c) {
     switch (c.dest) {
       case Dest::Global: return isSigned ? "gsi" : "gun";
       case Dest::Member: return isSigned ? "rec.s" : "rec.u";
+      case Dest::TypedRegister: return isSigned ? "rbx.s" : "rbx.u";
       case Dest::Element: return isSigned ? "sa[rax]" : "ua[rax]";
       default: return isSigned ? "ls" : "lu";
     }
   };
-  std::string globals = "block R {\n  dword pad;\n  qword u;\n  int64 s;\n}\nR rec;\nqword gun;\nint64 gsi;\n"
+  // The data the program writes lies a page away from its code: the
+  // emulator tracks writes into pages that hold code.
+  std::string globals = "block R {\n  dword pad;\n  qword u;\n  int64 s;\n}\nbyte gap[4096];\nR rec;\nqword gun;\nint64 gsi;\n"
                         "qword ua[3];\nint64 sa[3];\n";
   std::string body;
   // The destination filled, the assignment, then what it holds copied out.
@@ -146,7 +151,9 @@ Program program(const Case& c) {
       }
     }
     for (const Number& n : kNumbers) assign(dest, n.text, dest + " = " + n.text, n.bits);
-    // A conditional value stores its number the same way.
+    // A conditional value stores its number the same way (a memory operand
+    // takes none).
+    if (c.dest == Dest::TypedRegister) continue;
     assign(dest, "(rdi != 0) ? 0x123456789 : 7", dest + " = (true) ? 0x123456789 : 7", 0x123456789ull);
     assign(dest, "(rdi == 0) ? 7 : -4294967296", dest + " = (false) ? 7 : -4294967296",
            static_cast<uint64_t>(int64_t{-4294967296}));
@@ -163,7 +170,7 @@ Program program(const Case& c) {
     }
   }
   std::string main = "mov rdi, " + std::to_string(kResults) + "\nmov rax, " + std::to_string(kRax) + "\nmov rcx, " +
-                     hex(kRcx) + "\nmov rdx, " + hex(kRdx) + "\n";
+                     hex(kRcx) + "\nmov rdx, " + hex(kRdx) + "\nmov rbx, @rec\nrbx as R;\n";
   std::string text = "#set m2m_reg " + std::string(c.m2m ? "1" : "0") + "\n" + globals;
   if (local) {
     text += std::string(c.dest == Dest::LocalNoFrame ? "#set frame 0\n" : "") + "procedure Locals {\n  qword lu;\n  int64 ls;\n" +
@@ -203,7 +210,8 @@ TEST_P(QwordAssignment, StoresAllEightBytes) {
 std::vector<Case> cases() {
   std::vector<Case> v;
   for (const bool m2m : {false, true})
-    for (const Dest d : {Dest::Global, Dest::Member, Dest::Element, Dest::LocalFrame, Dest::LocalNoFrame})
+    for (const Dest d :
+         {Dest::Global, Dest::Member, Dest::TypedRegister, Dest::Element, Dest::LocalFrame, Dest::LocalNoFrame})
       v.push_back({d, m2m});
   return v;
 }

@@ -171,9 +171,9 @@ Program comparisonProgram(const IntType& t, int mode) {
 }
 
 // Loads that widen a member of 1 or 2 bytes into a larger place: the value
-// handed back by return (the accumulator takes the sign of what it is
-// loaded with), a conditional value handed back by return, a member copied
-// into a wider member of the same sign, and a right shift of the member.
+// handed back by return (widened by the sign of the function's type), a
+// conditional value handed back by return, a member copied into a wider
+// member of the same sign, and a right shift of the member.
 Program wideningProgram(const IntType& t, int mode) {
   Program p;
   const unsigned word = static_cast<unsigned>(mode / 8);
@@ -200,18 +200,23 @@ Program wideningProgram(const IntType& t, int mode) {
         {"Local", "l." + m},
         {"Choice", "(1 == 1) ? g." + m + " : 0"},
     };
-    for (const auto& [name, value] : returns) {
-      functions += "function " + name + m + ": sysword {\n";
-      if (name == "Register") functions += "  mov " + si + ", @g\n  " + si + " as Pt;\n";
-      if (name == "Local") functions += "  Pt l;\n  mov l." + m + ", " + store + "\n";
-      functions += "  return " + value + ";\n}\n";
-    }
+    // A return widens by the sign of the function's type, as a variable of
+    // that type takes a narrower value.
+    for (const char* type : {"sysword", "sysint"})
+      for (const auto& [name, value] : returns) {
+        functions += "function " + name + m + type + ": " + type + " {\n";
+        if (name == "Register") functions += "  mov " + si + ", @g\n  " + si + " as Pt;\n";
+        if (name == "Local") functions += "  Pt l;\n  mov l." + m + ", " + store + "\n";
+        functions += "  return " + value + ";\n}\n";
+      }
     main += "mov g." + m + ", " + store + "\n";
-    for (const auto& [name, value] : returns) {
-      const size_t k = p.checks.size();
-      main += name + m + "();\nmov " + slot(k) + ", " + ax + "\n";
-      expect("return " + value, extended(bits, t.size, isSigned, word), word);
-    }
+    for (const char* type : {"sysword", "sysint"})
+      for (const auto& [name, value] : returns) {
+        const size_t k = p.checks.size();
+        main += name + m + type + "();\nmov " + slot(k) + ", " + ax + "\n";
+        expect("return " + value + " in a " + type + " function", extended(bits, t.size, type[3] == 'i', word),
+               word);
+      }
     // A copy into the wider member of the same sign, read back a word at a
     // time (16-bit code names no 32-bit register).
     {

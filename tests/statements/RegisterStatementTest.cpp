@@ -192,6 +192,98 @@ TEST_F(RegisterStatementTest, ErrorsAndWhereTheyPoint) {
   }
 }
 
+// Forms that have no instruction, refused with a message that says why and
+// names what was written: a conditional value or a prefix on a target that
+// is no register, an operand of a size the mode has no operand of (8 bytes
+// outside 64-bit code, 3 bytes anywhere), in a statement, a condition or an
+// instruction line, and a return that would cut its value.
+TEST_F(RegisterStatementTest, FormsWithoutAnInstructionAreNamed) {
+  const std::string cond = "A conditional value goes into a register or a variable, and ";
+  const std::string condEnd = " is a memory operand: choose the value in a register (eax = (c) ? a : b;) and "
+                              "store the register in [p.vor]";
+  auto prefix = [](const char* p, const char* target) {
+    return std::string("A \"") + p + "\" before a value applies to a register target only, and " + target +
+           " is not a register: load the value into a register, apply the \"" + p +
+           "\" there and store the register in [p.vor]";
+  };
+  auto eight = [](const char* name, int bits) {
+    return std::string(name) + " is 8 bytes, and " + std::to_string(bits) +
+           "-bit code has no 8-byte integer operand: there 8-byte values take only moves, pushes and arguments "
+           "in [p.vor]";
+  };
+  const std::string three = " is 3 bytes, and 32-bit code has no integer operand of that size in [p.vor]";
+  const std::string rec = "block R {\ndword a;\ndword m;\n}\nesi as R;\n";
+  const std::string t3 = "block T3 {\nbyte x[3];\n}\nT3 a3[4];\n";
+  struct Case {
+    std::string body, message;
+  } cases[] = {
+      {"dword [esi] = (ecx == 0) ? 1 : 2;", "[2,13]: [45184] " + cond + "[esi]" + condEnd},
+      {rec + "esi.m = if (ecx == 0) 1 : 2;", "[7,7]: [45184] " + cond + "esi.m" + condEnd},
+      {"dword [esi] = -edx;", "[2,13]: [45185] " + prefix("-", "[esi]")},
+      {"dword gd;\ngd = (bl == 1) ? 0 : -edx;", "[3,20]: [45185] " + prefix("-", "gd")},
+      {"dword gd;\ngd = ~edx;", "[3,4]: [45185] " + prefix("~", "gd")},
+      {"qword q;\nq = 5;", "[3,5]: [45182] " + eight("q", 32)},
+      {"qword q;\nq += 1;", "[3,6]: [45182] " + eight("q", 32)},
+      {"qword q;\nif (q > 6) { nop }", "[3,5]: [45182] " + eight("q", 32)},
+      {"qword q;\ninc q", "[3,5]: [45182] " + eight("q", 32)},
+      {"block Q {\ndword a;\nqword b;\n}\nQ r;\nr.b = eax;", "[7,9]: [45182] " + eight("r.b", 32)},
+      {"#set bits 16\nqword q;\nq = 5;", "[4,5]: [45182] " + eight("q", 16)},
+      {"block Q {\ndword a;\nqword b;\n}\nesi as Q;\nesi.b >> 5;", "[7,8]: [45182] " + eight("esi.b", 32)},
+      {"qword [ebx] += 1;", "[2,14]: [45182] " + eight("[ebx]", 32)},
+      {"procedure P {\nqword l;\nl = eax;\n}", "[4,7]: [45182] " + eight("l", 32)},
+      {t3 + "mov eax, a3[1]", "[6,14]: [45183] a3[1]" + three},
+      {t3 + "eax = a3[1];", "[6,11]: [45183] a3[1]" + three},
+      {t3 + "a3[2] = eax;", "[6,11]: [45183] a3[2]" + three},
+      {t3 + "if (a3[0] == 1) { nop }", "[6,9]: [45183] a3[0]" + three},
+      {"qword q;\nfunction F(): qword {\nreturn q;\n}",
+       "[4,8]: [45181] q does not fit the result of F: its 8-byte result comes back in eax, only the low 4 bytes, "
+       "and q would lose the rest in [p.vor]"},
+      {"function F(): qword {\nreturn 0x123456789;\n}",
+       "[3,18]: [45181] 0x123456789 does not fit the result of F: its 8-byte result comes back in eax, only the "
+       "low 4 bytes, and 0x123456789 would lose the rest in [p.vor]"},
+      {"#set bits 16\nqword q;\nfunction F(): int64 {\nreturn q;\n}",
+       "[5,8]: [45181] q does not fit the result of F: its 8-byte result comes back in eax, only the low 4 bytes, "
+       "and q would lose the rest in [p.vor]"},
+      {"#set bits 64\nblock T10 {\nbyte x[10];\n}\nT10 t;\nfunction F(): T10 {\nreturn t;\n}",
+       "[8,8]: [45181] t does not fit the result of F: its 10-byte result comes back in rax, only the low 8 bytes, "
+       "and t would lose the rest in [p.vor]"},
+  };
+  for (const Case& c : cases) {
+    reset();
+    EXPECT_EQ(fatalBody(c.body), c.message) << c.body;
+  }
+}
+
+// A function whose uses list holds the register of its result gets the
+// caller's value back there at every return: warned at the uses line.
+TEST_F(RegisterStatementTest, UsesOfTheResultRegisterIsWarned) {
+  struct Case {
+    const char* body;
+    const char* warning;  // nullptr: none
+  } cases[] = {
+      {"function F(): dword {\nuses ebx, eax;\n}",
+       "[3,13]: Warning: [45180] uses eax in F: F returns its result in eax, and every return pops eax over it"},
+      {"function F(): byte {\nuses ax;\n}",
+       "[3,7]: Warning: [45180] uses ax in F: F returns its result in al, and every return pops ax over it"},
+      {"#set bits 16\nfunction F(): dword {\nuses ax;\n}",
+       "[4,7]: Warning: [45180] uses ax in F: F returns its result in eax, and every return pops ax over it"},
+      {"#set bits 64\nfunction F(): qword {\nuses rax;\n}",
+       "[4,8]: Warning: [45180] uses rax in F: F returns its result in rax, and every return pops rax over it"},
+      {"function F(): dword {\nuses ebx, edx;\n}", nullptr},
+      {"procedure P {\nuses eax;\n}", nullptr},
+  };
+  for (const Case& c : cases) {
+    reset();
+    const std::string out = compileBody(c.body);
+    const size_t at = out.find("[45180]");
+    if (!c.warning) {
+      EXPECT_EQ(at, std::string::npos) << c.body << "\n" << out;
+      continue;
+    }
+    EXPECT_NE(out.find(c.warning), std::string::npos) << c.body << "\n" << out;
+  }
+}
+
 TEST_F(RegisterStatementTest, UsesRecordsTheRegistersOwnNames) {
   compileBody("uses EBX, Esi, FLAGS;\n");
   EXPECT_EQ(usesList(Compiler->MainFunc()), (TUsesList{"ebx", "esi", "flags"}));
