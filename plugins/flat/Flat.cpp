@@ -163,7 +163,8 @@ class FlatBuilder {
   void layOut();
   bool placeCode();
   void shrinkJumps();
-  bool mayShrink(const Placed& p, size_t i, const std::vector<uint64_t>& slack, uint64_t takeBack) const;
+  bool shortReaches(size_t f, size_t i, const std::vector<uint64_t>& filler) const;
+  bool tryShort(const std::vector<Edit*>& jumps);
   void buildCode(Placed& p);
   void placeData();
   void resolveCode(Placed& p);
@@ -508,71 +509,92 @@ void FlatBuilder::layOut() {
   shrinkJumps();
 }
 
-// Whether the near jump i of p may reach its target in the short form,
-// judged in the present layout. A backward jump's target stays where it is
-// when the jump shrinks, so that is exact. Behind a forward one the code
-// moves back by what the jump saves, less what alignment filler on the way
-// takes back to keep what follows it aligned. The filler's end is its
-// start rounded up to its alignment, so each filler takes back less than
-// its alignment; and when every alignment is a power of two, all of them
-// together less than the largest, which is takeBack + 1 (otherwise
-// takeBack is 0 and slack, the sum over the stretches before each one of
-// their alignment - 1, bounds it).
-bool FlatBuilder::mayShrink(const Placed& p, size_t i, const std::vector<uint64_t>& slack, uint64_t takeBack) const {
+// Whether the near jump i of function f would reach its target in its short
+// form, all else staying as laid out now. A backward jump's target stays
+// where it is. Behind a forward one the code moves back by what the jump
+// saves, and each alignment filler on the way passes on what keeps the code
+// after it aligned: less, or up to its alignment more, so the walk follows
+// the fillers to the target. filler holds the filler bytes before each
+// stretch (all functions' stretches in image order): the code between a
+// jump and its target can move back by no more than the jump saves and the
+// filler between gives up, which turns most near jumps away unwalked.
+bool FlatBuilder::shortReaches(size_t f, size_t i, const std::vector<uint64_t>& filler) const {
+  const Placed& p = funcs_[f];
   const Edit& e = p.edits[i];
+  const int64_t saved = int64_t(e.nearLen) - e.shortLen;
   const int64_t rel = jumpDistance(p, e);
-  if (rel < 0) return rel + (e.nearLen - e.shortLen) >= -128;
+  if (rel < 0) return rel + saved >= -128;
   const size_t self = p.firstEdit + i;
-  // The filler that holds the target, if one does, counts too.
-  const size_t past = std::min(funcs_[e.targetFunc].firstEdit + e.targetEdit + 1, slack.size() - 1);
-  uint64_t most = past > self ? slack[past] - slack[self + 1] : 0;
-  if (takeBack) most = std::min(most, takeBack);
-  return rel - static_cast<int64_t>(most) <= 127;
+  const size_t target = funcs_[e.targetFunc].firstEdit + e.targetEdit;
+  const size_t past = std::min(target, filler.size() - 1);
+  if (rel - static_cast<int64_t>(past > self ? filler[past] - filler[self + 1] : 0) > 127) return false;
+  int64_t moved = saved;  // how far the code at the walk's place moves back
+  size_t g = self + 1;
+  for (size_t q = f, k = i + 1; moved != 0 && g < target; ++g, ++k) {
+    while (k >= funcs_[q].edits.size()) {
+      ++q;
+      k = 0;
+    }
+    const Placed& at = funcs_[q];
+    const Edit& a = at.edits[k];
+    if (a.kind != Edit::Align) continue;
+    const int64_t start = static_cast<int64_t>(at.base) + a.at + a.shift;
+    const int64_t moot = start - moved;
+    const int64_t end = moot + static_cast<int64_t>((a.oldLen - static_cast<uint64_t>(moot) % a.oldLen) % a.oldLen);
+    moved = start + a.newLen - end;
+  }
+  return rel + saved - moved <= 127;
+}
+
+// Makes the given near jumps short at once; they stay so when the layout
+// that follows keeps every jump in reach, else they and what grew are put
+// back and the layout is as it was.
+bool FlatBuilder::tryShort(const std::vector<Edit*>& jumps) {
+  for (Edit* e : jumps) e->nearForm = false;
+  grown_.clear();
+  if (!placeCode()) return true;
+  for (Edit* back : grown_) back->nearForm = false;
+  for (Edit* e : jumps) e->nearForm = true;
+  while (placeCode()) {
+  }
+  return false;
 }
 
 // Alignment filler is why a jump can end near though its short form reaches:
 // a jump measured while the filler behind it was longer (a jump grown later
-// shortened it) was made near, and jumps only grow. So every near jump whose
-// short form may reach is tried short; it stays short when the layout that
-// follows keeps every jump in reach, else it and what grew are put back.
-// Each jump that stays short makes one near jump fewer, so this ends; it
-// ends when no near jump can be made short without putting a jump out of
-// reach.
+// shortened it) was made near, and jumps only grow. So the near jumps whose
+// short form would reach are tried short, all together first and, when
+// that puts a jump out of reach, one at a time. Each round that keeps one
+// short makes one near jump fewer, so this ends; it ends when no near jump
+// can be made short without putting a jump out of reach.
 void FlatBuilder::shrinkJumps() {
-  std::vector<uint64_t> slack(changedBefore_.size(), 0);
-  uint64_t largest = 1;
-  bool powersOfTwo = true;
-  size_t g = 0;
+  bool anyAlign = false;
   for (const Placed& p : funcs_)
-    for (const Edit& e : p.edits) {
-      const bool align = e.kind == Edit::Align;
-      slack[g + 1] = slack[g] + (align ? e.oldLen - 1 : 0);
-      if (align) {
-        largest = std::max<uint64_t>(largest, e.oldLen);
-        powersOfTwo = powersOfTwo && (e.oldLen & (e.oldLen - 1)) == 0;
+    for (const Edit& e : p.edits) anyAlign = anyAlign || e.kind == Edit::Align;
+  if (!anyAlign) return;  // without filler nothing moves back to grow a jump
+  std::vector<uint64_t> filler(changedBefore_.size(), 0);
+  std::vector<Edit*> tries;
+  for (;;) {
+    size_t g = 0;
+    tries.clear();
+    for (size_t f = 0; f < funcs_.size(); ++f)
+      for (const Edit& e : funcs_[f].edits) {
+        filler[g + 1] = filler[g] + (e.kind == Edit::Align ? e.newLen : 0);
+        ++g;
       }
-      ++g;
-    }
-  const uint64_t takeBack = powersOfTwo ? largest - 1 : 0;
-  for (bool shrunk = true; shrunk;) {
-    shrunk = false;
-    for (Placed& p : funcs_) {
-      for (size_t i = 0; i < p.edits.size(); ++i) {
-        Edit& e = p.edits[i];
-        if (e.kind != Edit::Jump || !e.nearForm || e.nearLen == e.shortLen) continue;
-        if (!mayShrink(p, i, slack, takeBack)) continue;
-        e.nearForm = false;
-        grown_.clear();
-        if (!placeCode()) {
-          shrunk = true;
-          continue;
-        }
-        for (Edit* back : grown_) back->nearForm = false;
-        e.nearForm = true;
-        while (placeCode()) {
-        }
+    for (size_t f = 0; f < funcs_.size(); ++f)
+      for (size_t i = 0; i < funcs_[f].edits.size(); ++i) {
+        Edit& e = funcs_[f].edits[i];
+        if (e.kind == Edit::Jump && e.nearForm && e.nearLen != e.shortLen && shortReaches(f, i, filler))
+          tries.push_back(&e);
       }
+    if (tries.empty() || tryShort(tries)) {
+      if (tries.empty()) return;
+      continue;
     }
+    bool kept = false;
+    for (Edit* e : tries) kept = tryShort({e}) || kept;
+    if (!kept) return;
   }
 }
 
