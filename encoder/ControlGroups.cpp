@@ -218,13 +218,17 @@ uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& m
 // added on the stack, which changes no register; any other address is
 // computed with lea into the accumulator, which is then pushed. 16-bit code
 // has neither a stack-pointer operand nor lea here.
+bool TVorAssembler::addressPushUsesAccumulator(const TOperand& ref) {
+  const bool oneRegister = ref.reg_base != REG_NONE && ref.reg_index == REG_NONE && ref.scale == 0 &&
+                           ref.ptr == nullptr && ref.data == nullptr && ref.reg_base <= REG_R15 &&
+                           regSize(ref.reg_base) == ptrWidth();
+  return !oneRegister;
+}
+
 uint32_t TVorAssembler::pushAddress(POperand o1) {
   if (mode16()) return ERROR_NOT_SUPPORTED;
   static const PInstruction push = row("push"), add = row("add"), sub = row("sub");
-  const bool oneRegister = o1->reg_base != REG_NONE && o1->reg_index == REG_NONE && o1->scale == 0 &&
-                           o1->ptr == nullptr && o1->data == nullptr &&
-                           o1->reg_base <= REG_R15 && regSize(o1->reg_base) == ptrWidth();
-  if (oneRegister) {
+  if (!addressPushUsesAccumulator(*o1)) {
     TOperand base, top, amount;
     base.setRegister(o1->issigned, o1->reg_base);
     uint32_t rc = innerAssemble(push, &base, nullptr);

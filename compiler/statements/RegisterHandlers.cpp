@@ -129,9 +129,11 @@ bool equalsFolded(std::string_view text, std::string_view lower) {
 
 bool isProcedureToken() { return cur().F_IdentType == itProc || cur().F_IdentType == itProcThis; }
 
-// Compiles the call named by the current token; its result is left in the
-// accumulator.
-void compileCall() { handle_FUNCCALL(true, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr); }
+// Compiles the call named by the current token, whose result is stored into
+// target; the result is left in the accumulator.
+void compileCall(TOperand& target) {
+  compileCallStoredInto(target, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr);
+}
 
 // The result of callee, just called, widened into reg when reg is wider than
 // its result type; false when the accumulator of reg's size holds it as it is.
@@ -295,7 +297,7 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
     if (isProcedureToken()) fatal(msg::RegisterProcedureValue);
     const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
     state.assume = callee ? callee->ReturnType : nullptr;
-    compileCall();
+    compileCall(target);
     const TRegister acc = accumulator(target.size);
     if (acc == REG_NONE) fatal(msg::RegisterCallUnknown);
     // The accumulator's register operand is unsigned.
@@ -456,7 +458,7 @@ void handle_BASEEXP() {
       if (peekedIsCall(curFile().peekNextToken(false))) {
         if (isProcedureToken()) fatal(msg::MemoryProcedureValue);
         const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
-        compileCall();
+        compileCall(target);
         // The accumulator of the slot's size; a slot of no known size takes
         // the pointer-sized one.
         TRegister acc = accumulator(target.size);
