@@ -609,6 +609,66 @@ std::vector<Program> resultPrograms() {
 }
 INSTANTIATE_TEST_SUITE_P(Results, FunctionPrograms, ::testing::ValuesIn(resultPrograms()), programName);
 
+// Registers a call changes, read by the statement around it: a result is
+// stored where its destination pointed before the call, and an address
+// argument does not overwrite a register another argument reads.
+std::vector<Program> changedRegisterPrograms() {
+  std::vector<Program> v;
+  for (int mode : {32, 64}) {
+    const bool m64 = mode == 64;
+    const std::string w = m64 ? "qword" : "dword", a = m64 ? "rax" : "eax", c = m64 ? "rcx" : "ecx";
+    const std::string d = m64 ? "rdx" : "edx", b = m64 ? "rbx" : "ebx", di = m64 ? "rdi" : "edi";
+    const std::string k = m64 ? "8" : "4";
+    // Five changes every register a call may change.
+    const std::string five = "function Five(): " + w + " {\nmov " + c + ", 0x70\nmov " + d + ", 0x71\n" +
+                             (m64 ? "mov r8, 0x72\nmov r9, 0x73\nmov r10, 0x74\nmov r11, 0x75\n" : "") + "mov " + a +
+                             ", 5\n}\n";
+    auto at = [&](int n) { return std::to_string(n * (m64 ? 8 : 4)); };
+    v.push_back({"ResultThroughTheAccumulator", mode,
+                 "block Box {\n" + w + " pad;\n" + w + " m;\n}\n" + w + " arr[8];\n" + five + "mov " + a +
+                     ", 1\narr[" + a + "] = Five();\nmov " + a + ", @arr\n" + w + " [" + a + " + " + at(2) +
+                     "] = Five();\nmov " + a + ", @arr\nadd " + a + ", " + at(2) + "\n" + a + " as Box;\n" + a +
+                     ".m = Five();\n" + a + " as 0;\nmov " + di + ", @arr\nmov " + b + ", [" + di + " + " + at(1) +
+                     "]\nadd " + b + ", [" + di + " + " + at(2) + "]\nadd " + b + ", [" + di + " + " + at(3) +
+                     "]\nmov " + c + ", [" + di + " + " + at(5) + "]\n",
+                 {{rBX, 15}, {rCX, 0}}});
+    v.push_back({"ResultThroughRegistersTheCalleeChanges", mode,
+                 w + " arr[8];\n" + five + "mov " + c + ", 2\narr[" + c + "] = Five();\nmov " + d +
+                     ", @arr\nmov " + c + ", 3\n" + w + " [" + d + " + " + c + "*" + k + "] = Five();\n" +
+                     (m64 ? "mov r9, @arr\nmov r10, 4\nqword [r9 + r10*8] = Five();\n"
+                          : "mov ecx, @arr\nmov eax, 4\ndword [ecx + eax*4] = Five();\n") +
+                     "mov " + di + ", @arr\nmov " + b + ", [" + di + " + " + k + "*2]\nadd " + b + ", [" + di +
+                     " + " + k + "*3]\nadd " + b + ", [" + di + " + " + k + "*4]\nmov " + a + ", [" + di + " + " +
+                     k + "*7]\n",
+                 {{rBX, 15}, {rAX, 0}}});
+    // G returns its first argument; the second is an address that push
+    // builds in a register.
+    const std::string g = "function G(" + w + " x, y): " + w + " {\nmov " + a + ", x\n}\n";
+    v.push_back({"AddressArgumentAfterTheAccumulator", mode,
+                 w + " arr[4];\n" + g + "mov " + a + ", 0x11\nmov " + b + ", 0x100\nmov " + c + ", 0x20\n" + d +
+                     " = G(" + a + ", @[" + b + " + " + c + "]);\nmov " + a + ", 0x12\n" + di + " = G(" + a +
+                     ", @[@arr + " + c + "*4]);\n",
+                 {{rDX, 0x11}, {rDI, 0x12}}});
+    // The object of a method call is pushed last: the address before it is
+    // not built in its register.
+    v.push_back({"AddressArgumentBeforeTheObject", mode,
+                 "block T {\n" + w + " v;\nfunction Get(" + w + " p): " + w + ";\n}\nfunction T.Get(" + w + " p): " +
+                     w + " {\nmov " + c + ", this\nmov " + a + ", [" + c + "]\nadd " + a + ", p\n}\nT obj;\nmov obj.v, 7\n" +
+                     "mov " + a + ", @obj\nmov " + b + ", 0x100\nmov " + c + ", 0x20\n" + a + " as T;\n" + d + " = " +
+                     a + ".Get(@[" + b + " + " + c + "]);\n" + a + " as 0;\n",
+                 {{rDX, 0x127}}});
+    // Uncounted arguments of a cdecl pointer.
+    v.push_back({"AddressArgumentUncounted", mode,
+                 "function cdecl Sum2(" + w + " x, y): " + w + " {\nmov " + a + ", x\nadd " + a + ", y\n}\n" +
+                     "function* cdecl Sum(" + w + " x; []): " + w + ";\nSum = @Sum2;\nmov " + a + ", 3\nmov " + b +
+                     ", 0x100\nmov " + c + ", 0x20\n" + d + " = Sum(" + a + ", @[" + b + " + " + c + "*2]);\n",
+                 {{rDX, 0x143}}});
+  }
+  return v;
+}
+INSTANTIATE_TEST_SUITE_P(ChangedRegisters, FunctionPrograms, ::testing::ValuesIn(changedRegisterPrograms()),
+                         programName);
+
 }  // namespace
 }  // namespace vorak::test
 
@@ -804,6 +864,13 @@ std::vector<ResultReaders> resultReaders() {
     perWidth("Memory", [&](const ResultType& t, unsigned w, const std::string& k) {
       return std::string(sizeName(w)) + " [" + di + " + " + k + "] = F_" + t.name + "();\n";
     });
+    // The accumulator holds the result after the call: the address it held
+    // before is the one stored through.
+    if (mode != 16)
+      perWidth("MemoryThroughTheAccumulator", [&](const ResultType& t, unsigned w, const std::string& k) {
+        return "mov " + reg('a', word) + ", " + di + "\n" + sizeName(w) + " [" + reg('a', word) + " + " + k +
+               "] = F_" + t.name + "();\n";
+      });
     // Readers of one width: an argument (a stack word, or 64 bits for an
     // msx64 parameter), the return of another function, a method, a pointer.
     auto perType = [&](const char* name, unsigned w, const std::string& decls, auto&& reader) {
