@@ -782,13 +782,15 @@ TResultWidening callResultWidening(const TFunction* callee, TRegister reg) {
 }
 
 // name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
-void handle_FUNCCALL(bool first, TOperand* thisPar) {
-  if (!first) return;
+namespace {
+
+// The call named by the current token; thisPar, the object of a method
+// call, was read at the stack depth thisDepth.
+void compileCallOf(TOperand* thisPar, uint32_t thisDepth) {
   auto* F = static_cast<TFunction*>(cur().F_Pointer);
   if (!F) unexpected(unx::NameWithoutRecord);
   // Copied before anything else is read: the next token releases it.
   std::unique_ptr<TOperand> thisOp = copyOperand(thisPar);
-  const uint32_t depth = depthNow();
   setCalled(F, Compiler->CurFunc());
   TAFile& f = curFile();
   if (F->CallData && f.peekNextRealChar(true) == '=') {
@@ -809,14 +811,23 @@ void handle_FUNCCALL(bool first, TOperand* thisPar) {
   refuseWithoutBody(F);
   std::vector<TArg> args;
   readArgs(args);
-  TCallCompiler call(F, args, std::move(thisOp), depth);
+  TCallCompiler call(F, args, std::move(thisOp), thisDepth);
   call.compile(true);
 }
 
+}  // namespace
+
+void handle_FUNCCALL(bool first, TOperand* thisPar) {
+  if (!first) return;
+  compileCallOf(thisPar, depthNow());
+}
+
 void compileCallStoredInto(TOperand& dst, TOperand* thisPar) {
+  // The object was read before the pushes below.
+  const uint32_t depth = depthNow();
   const bool address = dst.hint == otVar || dst.hint == otMem;
   const uint32_t kept = address ? readsMask(dst) & clobberedByCall() : 0;
-  if (!kept) return handle_FUNCCALL(true, thisPar);
+  if (!kept) return compileCallOf(thisPar, depth);
   // Each register pushed whole before the call (its arguments are read after
   // the push, at the depth it leaves) and popped after it: into itself, or,
   // for the accumulator, which then holds the result, into another register
@@ -836,7 +847,7 @@ void compileCallStoredInto(TOperand& dst, TOperand* thisPar) {
     r.setRegister(false, regScale(saved[k], width(saved[k])));
     Compiler->execInstruction(fn, "push", &r);
   }
-  handle_FUNCCALL(true, thisPar);
+  compileCallOf(thisPar, depth);
   uint32_t into = 0;  // the register family the accumulator's value goes to
   if (uses & 1u) {
     static constexpr uint32_t kScratch[] = {2, 1, 8, 9, 10, 11};  // D, C, R8..R11
