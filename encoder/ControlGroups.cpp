@@ -214,10 +214,6 @@ uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& m
   return ASSEMBLE_OK;
 }
 
-// push of an address [reg + disp]: the register pushed and the displacement
-// added on the stack, which changes no register; any other address is
-// computed with lea into the accumulator, which is then pushed. 16-bit code
-// has neither a stack-pointer operand nor lea here.
 bool TVorAssembler::addressPushUsesAccumulator(const TOperand& ref) {
   const bool oneRegister = ref.reg_base != REG_NONE && ref.reg_index == REG_NONE && ref.scale == 0 &&
                            ref.ptr == nullptr && ref.data == nullptr && ref.reg_base <= REG_R15 &&
@@ -225,6 +221,10 @@ bool TVorAssembler::addressPushUsesAccumulator(const TOperand& ref) {
   return !oneRegister;
 }
 
+// push of an address [reg + disp]: the register pushed and the displacement
+// added on the stack, which changes no register; any other address is
+// computed with lea into the accumulator, which is then pushed. 16-bit code
+// has neither a stack-pointer operand nor lea here.
 uint32_t TVorAssembler::pushAddress(POperand o1) {
   if (mode16()) return ERROR_NOT_SUPPORTED;
   static const PInstruction push = row("push"), add = row("add"), sub = row("sub");

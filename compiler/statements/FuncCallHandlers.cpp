@@ -781,7 +781,6 @@ TResultWidening callResultWidening(const TFunction* callee, TRegister reg) {
   return w;
 }
 
-// name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
 namespace {
 
 // The call named by the current token; thisPar, the object of a method
@@ -817,6 +816,7 @@ void compileCallOf(TOperand* thisPar, uint32_t thisDepth) {
 
 }  // namespace
 
+// name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
 void handle_FUNCCALL(bool first, TOperand* thisPar) {
   if (!first) return;
   compileCallOf(thisPar, depthNow());
@@ -866,8 +866,8 @@ void compileCallStoredInto(TOperand& dst, TOperand* thisPar) {
   }
   // The address now reads the accumulator's value where it was popped.
   const auto moved = [&](TRegister r) {
-    return r != REG_NONE && familyOf(r) == 0 ? regScale(static_cast<TRegister>(REG_RAX + into), static_cast<uint8_t>(regSize(r)))
-                                             : r;
+    if (r == REG_NONE || familyOf(r) != 0) return r;
+    return regScale(static_cast<TRegister>(REG_RAX + into), static_cast<uint8_t>(regSize(r)));
   };
   dst.reg_base = moved(dst.reg_base);
   dst.reg_index = moved(dst.reg_index);

@@ -653,7 +653,8 @@ std::vector<Program> changedRegisterPrograms() {
     // not built in its register.
     v.push_back({"AddressArgumentBeforeTheObject", mode,
                  "block T {\n" + w + " v;\nfunction Get(" + w + " p): " + w + ";\n}\nfunction T.Get(" + w + " p): " +
-                     w + " {\nmov " + c + ", this\nmov " + a + ", [" + c + "]\nadd " + a + ", p\n}\nT obj;\nmov obj.v, 7\n" +
+                     w + " {\nmov " + c + ", this\nmov " + a + ", [" + c + "]\nadd " + a + ", p\n}\n" +
+                     "T obj;\nmov obj.v, 7\n" +
                      "mov " + a + ", @obj\nmov " + b + ", 0x100\nmov " + c + ", 0x20\n" + a + " as T;\n" + d + " = " +
                      a + ".Get(@[" + b + " + " + c + "]);\n" + a + " as 0;\n",
                  {{rDX, 0x127}}});
@@ -1078,7 +1079,8 @@ class CallStoreGenerator {
       std::string b = "mov " + acc + ", " + std::to_string(f.k) + "\n";
       for (int p = 0; p < f.params; ++p)
         for (int t = 0; t <= p; ++t) b += "add " + acc + ", " + names[p] + "\n";
-      b += word_ == 8 ? "mov rcx, 0x7A7A\nmov rdx, 0x6B6B\nmov r8, 0x5C5C\nmov r9, 0x4D4D\nmov r10, 0x3E3E\nmov r11, 0x2F2F\n"
+      b += word_ == 8 ? "mov rcx, 0x7A7A\nmov rdx, 0x6B6B\nmov r8, 0x5C5C\nmov r9, 0x4D4D\n"
+                        "mov r10, 0x3E3E\nmov r11, 0x2F2F\n"
                       : "mov ecx, 0x7A7A\nmov edx, 0x6B6B\n";
       return b;
     };
