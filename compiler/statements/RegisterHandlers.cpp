@@ -129,8 +129,12 @@ bool equalsFolded(std::string_view text, std::string_view lower) {
 
 bool isProcedureToken() { return cur().F_IdentType == itProc || cur().F_IdentType == itProcThis; }
 
-// Compiles the call named by the current token, whose result is stored into
-// target; the result is left in the accumulator.
+// Compiles the call named by the current token; its result is left in the
+// accumulator.
+void compileCall() { handle_FUNCCALL(true, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr); }
+
+// The same for a result stored into memory at target, whose address the call
+// may change.
 void compileCall(TOperand& target) {
   compileCallStoredInto(target, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr);
 }
@@ -297,7 +301,7 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
     if (isProcedureToken()) fatal(msg::RegisterProcedureValue);
     const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
     state.assume = callee ? callee->ReturnType : nullptr;
-    compileCall(target);
+    compileCall();
     const TRegister acc = accumulator(target.size);
     if (acc == REG_NONE) fatal(msg::RegisterCallUnknown);
     // The accumulator's register operand is unsigned.
