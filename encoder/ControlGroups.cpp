@@ -214,6 +214,13 @@ uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& m
   return ASSEMBLE_OK;
 }
 
+bool TVorAssembler::addressPushUsesAccumulator(const TOperand& ref) {
+  const bool oneRegister = ref.reg_base != REG_NONE && ref.reg_index == REG_NONE && ref.scale == 0 &&
+                           ref.ptr == nullptr && ref.data == nullptr && ref.reg_base <= REG_R15 &&
+                           regSize(ref.reg_base) == ptrWidth();
+  return !oneRegister;
+}
+
 // push of an address [reg + disp]: the register pushed and the displacement
 // added on the stack, which changes no register; any other address is
 // computed with lea into the accumulator, which is then pushed. 16-bit code
@@ -221,10 +228,7 @@ uint32_t TVorAssembler::pushBlockRemainder(POperand o1, uint32_t rem, int64_t& m
 uint32_t TVorAssembler::pushAddress(POperand o1) {
   if (mode16()) return ERROR_NOT_SUPPORTED;
   static const PInstruction push = row("push"), add = row("add"), sub = row("sub");
-  const bool oneRegister = o1->reg_base != REG_NONE && o1->reg_index == REG_NONE && o1->scale == 0 &&
-                           o1->ptr == nullptr && o1->data == nullptr &&
-                           o1->reg_base <= REG_R15 && regSize(o1->reg_base) == ptrWidth();
-  if (oneRegister) {
+  if (!addressPushUsesAccumulator(*o1)) {
     TOperand base, top, amount;
     base.setRegister(o1->issigned, o1->reg_base);
     uint32_t rc = innerAssemble(push, &base, nullptr);

@@ -140,6 +140,9 @@ class TVorAssembler {
   void setLastinstruction(PInstruction row) { F_lastInstruction = row; }
 
   static std::string errorCodeToString(uint32_t code);
+  // push of the address ref computes it in the accumulator (lea) rather than
+  // pushing its one register and adding the displacement on the stack.
+  static bool addressPushUsesAccumulator(const TOperand& ref);
   // Whether val fits one signed byte when read at the given width (1, 2, 4;
   // any other range reads the whole value). Range 1 is always true.
   static bool isImm8(uint32_t range, int64_t val) {

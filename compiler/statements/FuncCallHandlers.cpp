@@ -2,6 +2,7 @@
 #include "compiler/statements/FuncCallHandlers.h"
 
 #include <cstdint>
+#include <iterator>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,11 +25,27 @@ namespace vorak {
 
 namespace {
 
-std::string nameOf(const TFunction* f) { return std::string(vorStrView(f->Name)); }
+// A function's name as the source writes it: a method's record is named
+// Type$method, written Type.method.
+std::string nameOf(const TFunction* f) {
+  std::string name(vorStrView(f->Name));
+  const size_t dollar = name.find('$');
+  if (dollar != std::string::npos) name[dollar] = '.';
+  return name;
+}
+
+// The bytes from..to of a text, without the blanks and line breaks around them.
+std::string trimmed(const std::string& text, size_t from, size_t to) {
+  if (to > text.size()) to = text.size();
+  while (from < to && static_cast<uint8_t>(text[from]) <= ' ') ++from;
+  while (to > from && static_cast<uint8_t>(text[to - 1]) <= ' ') --to;
+  return text.substr(from, to - from);
+}
 
 // One argument: an operand, or a call whose result is the argument.
 struct TArg {
   std::unique_ptr<TOperand> op;
+  std::string text;    // as written, for messages; empty when not one run of the source
   uint32_t depth = 0;  // the stack depth the operand was read at
   TFunction* callee = nullptr;
   std::unique_ptr<TOperand> thisOp;
@@ -47,10 +64,7 @@ std::unique_ptr<TOperand> copyOperand(const TOperand* op) {
 // (its own body may call it).
 void refuseWithoutBody(const TFunction* f) {
   if (!f->DeclareOnly || Compiler->bodyFrame(f)) return;
-  std::string name = nameOf(f);  // Type$method
-  const size_t dollar = name.find('$');
-  if (dollar != std::string::npos) name[dollar] = '.';
-  fatal(msg::MethodWithoutBody, name);
+  fatal(msg::MethodWithoutBody, nameOf(f));
 }
 
 uint32_t depthNow() { return Compiler->CurFunc() ? Compiler->CurFunc()->LocalOffset : 0; }
@@ -107,7 +121,10 @@ void readArgs(std::vector<TArg>& out) {
     } else {
       TArg a;
       a.depth = depthNow();
+      const TAFile* from = &f;
+      const uint32_t start = f.CurChar;
       a.op = Compiler->moveNextOperand(true, false);
+      if (&curFile() == from && f.CurChar > start) a.text = trimmed(f.Buffer, start, f.CurChar);
       out.push_back(std::move(a));
     }
     const char c = f.moveNextChar(true, false);
@@ -199,6 +216,11 @@ class TCallCompiler {
   uint32_t readsOf(size_t i);
   void clobber(uint32_t mask, size_t i);
   TRegister stagingRegister(size_t i, bool low32, const std::vector<bool>& done);
+  TRegister unreadRegister(size_t i, const TRegister* regs, size_t count, const std::vector<bool>* done);
+  TRegister addressRegister(size_t i);
+  void checkNumbers();
+  std::string widenHint(const TOperand& op, size_t i) const;
+  std::string textOf(size_t i) const;
   void checkRegisterSized(const TOperand& op, size_t i);
   void pushArg(size_t i);
   void pushOperand(TOperand& op, size_t i, msg::Id failure);
@@ -298,6 +320,55 @@ uint32_t TCallCompiler::readsOf(size_t i) {
   return op ? readsMask(*op) : 0;
 }
 
+// Argument i as written; empty for "this", a default, and an argument that
+// is not one run of the source (a macro's text).
+std::string TCallCompiler::textOf(size_t i) const {
+  const long k = order_[i];
+  return k >= 0 && static_cast<size_t>(k) < args_.size() ? args_[static_cast<size_t>(k)].text : std::string();
+}
+
+// The instructions that make argument i, narrower than a stack word, one
+// that push takes: "movzx eax, bv and pass eax".
+std::string TCallCompiler::widenHint(const TOperand& op, size_t i) const {
+  std::string what = textOf(i);
+  if (what.empty()) what = op.hint == otRegister ? std::string(regToStr(op.reg_base)) : "the operand";
+  const TRegister word = accumulator(static_cast<uint32_t>(ptrSize));
+  const std::string pass = std::string(" and pass ") + std::string(regToStr(word));
+  // A 32-bit load clears the upper half of the 64-bit register.
+  if (op.size == 4) return "mov eax, " + what + pass;
+  return std::string(op.issigned ? "movsx " : "movzx ") + std::string(regToStr(word)) + ", " + what + pass;
+}
+
+// A number fits a parameter of n bytes when it fits n bytes as a signed or as
+// an unsigned number: -5 and 200 fit a byte, 300 does not.
+bool numberFits(int64_t value, uint32_t bytes) {
+  if (bytes == 0 || bytes >= 8) return true;
+  const int64_t lo = -(int64_t{1} << (8 * bytes - 1)), hi = (int64_t{1} << (8 * bytes)) - 1;
+  return value >= lo && value <= hi;
+}
+
+// A number for a parameter of an integer type that it does not fit is
+// warned about, and passed as what the callee reads: its low bytes, taken by
+// the type's sign.
+void TCallCompiler::checkNumbers() {
+  if (CompileFlags.imm_roll) return;
+  const size_t n = order_.size() < F->ParamCount ? order_.size() : F->ParamCount;
+  for (size_t i = 0; i < n; ++i) {
+    TOperand* op = argOp(i);
+    const TVarType* t = F->Params[i].type_;
+    if (!op || op->hint != otImm || !t || t->vt != dtInteger || t->fieldcount != 0) continue;
+    if (numberFits(op->value, t->size)) continue;
+    const uint32_t bits = 8 * t->size;
+    std::string number = textOf(i);
+    if (number.empty()) number = std::to_string(op->value);
+    Log->Warning(msg::ArgNumberCut, std::to_string(i + 1), nameOf(F), number,
+                 vorStrView(t->name), std::to_string(bits));
+    const uint64_t low = static_cast<uint64_t>(op->value) & ((uint64_t{1} << bits) - 1);
+    const bool negative = typeSigned(t) && (low >> (bits - 1)) != 0;
+    op->value = static_cast<int64_t>(negative ? low | ~((uint64_t{1} << bits) - 1) : low);
+  }
+}
+
 void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
   const auto word = static_cast<uint32_t>(ptrSize);
   const uint32_t slot = slotOf(i);
@@ -311,6 +382,14 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
       w.setImm(false, static_cast<uint32_t>(word == 2 ? part & 0xFFFF : part & 0xFFFFFFFF), word == 8 ? 4 : word);
       emitOrFail(fn_, "push", &w, nullptr, failure);
     }
+  } else if (op.hint == otMemRef && ptrSize != 2 && TVorAssembler::addressPushUsesAccumulator(op)) {
+    // push would build the address in the accumulator, which an argument
+    // pushed after it may read: built here in a register none of them reads.
+    TOperand via;
+    via.setRegister(false, addressRegister(i));
+    emitOrFail(fn_, "mov", &via, &op, failure);
+    emitOrFail(fn_, "push", &via, nullptr, failure);
+    clobber(1u << familyOf(via.reg_base), i);
   } else {
     // push takes a 32-bit immediate, sign-extended to a 64-bit stack word:
     // enough for a parameter of 4 bytes or less, not for a wider one.
@@ -327,7 +406,10 @@ void TCallCompiler::pushOperand(TOperand& op, size_t i, msg::Id failure) {
     if (op.hint == otMem && op.size == 0) op.size = word;
     if (memory && op.size < word)
       fatal(msg::ArgMemoryNotPushable, std::to_string(i + 1), nameOf(F), std::to_string(op.size),
-            std::to_string(CompileFlags.cpu_bits));
+            std::to_string(CompileFlags.cpu_bits), std::to_string(word), widenHint(op, i));
+    if (op.hint == otRegister && op.size < word)
+      fatal(msg::ArgNarrowRegister, std::to_string(i + 1), nameOf(F), std::to_string(op.size), regToStr(op.reg_base),
+            std::to_string(CompileFlags.cpu_bits), std::to_string(word), widenHint(op, i));
     // A record (or a real10) of part words: a variable is pushed whole words
     // only; a memory block zero-extends its top bytes into one more word,
     // which 16-bit code cannot do for an odd byte.
@@ -470,19 +552,34 @@ void loadRegister(TFunction* fn, TRegister reg, TOperand& op, msg::Id failure) {
 TRegister TCallCompiler::stagingRegister(size_t i, bool low32, const std::vector<bool>& done) {
   static constexpr TRegister kAny[] = {REG_R11, REG_R10, REG_RAX, REG_R9, REG_R8, REG_RDX, REG_RCX};
   static constexpr TRegister kLow[] = {REG_RAX, REG_RDX, REG_RCX};
+  return low32 ? unreadRegister(i, kLow, std::size(kLow), &done) : unreadRegister(i, kAny, std::size(kAny), &done);
+}
+
+// The first of regs that none of the arguments compiled after argument i
+// reads (done, when given, marks those compiled already). When they read
+// every one, the first of them that reads the first choice is named.
+TRegister TCallCompiler::unreadRegister(size_t i, const TRegister* regs, size_t count, const std::vector<bool>* done) {
+  auto pending = [&](size_t j) { return !done || !(*done)[j]; };
   uint32_t later = 0;
   for (size_t j = 0; j < i; ++j)
-    if (!done[j]) later |= readsOf(j);
-  const auto pick = [&](const auto& regs) {
-    for (TRegister r : regs)
-      if (!(later & (1u << (regID(r) & 15)))) return r;
-    const uint32_t first = regID(regs[0]) & 15;
-    for (size_t j = i; j-- > 0;)
-      if (!done[j] && (readsOf(j) & (1u << first)))
-        fatal(msg::ArgReadsChanged, std::to_string(j + 1), nameOf(F), regName(first), std::to_string(i + 1));
-    return regs[0];
-  };
-  return low32 ? pick(kLow) : pick(kAny);
+    if (pending(j)) later |= readsOf(j);
+  for (size_t k = 0; k < count; ++k)
+    if (!(later & (1u << familyOf(regs[k])))) return regs[k];
+  const uint32_t first = familyOf(regs[0]);
+  for (size_t j = i; j-- > 0;)
+    if (pending(j) && (readsOf(j) & (1u << first)))
+      fatal(msg::ArgReadsChanged, std::to_string(j + 1), nameOf(F), regName(first), std::to_string(i + 1));
+  return regs[0];
+}
+
+// The register in which argument i, an address that push computes with lea,
+// is built: the accumulator, or another register the call changes anyway
+// when an argument pushed after it reads the accumulator.
+TRegister TCallCompiler::addressRegister(size_t i) {
+  static constexpr TRegister kWide[] = {REG_RAX, REG_RCX, REG_RDX, REG_R8, REG_R9, REG_R10, REG_R11};
+  static constexpr TRegister kNarrow[] = {REG_EAX, REG_ECX, REG_EDX};
+  if (ptrSize == 8) return unreadRegister(i, kWide, std::size(kWide), nullptr);
+  return unreadRegister(i, kNarrow, std::size(kNarrow), nullptr);
 }
 
 // An msx64 argument is one register or slot: a variable or sized memory
@@ -654,6 +751,7 @@ void TCallCompiler::compileMSX64() {
 void TCallCompiler::compile(bool outer) {
   setCalled(F, fn_);
   fillDefaults(outer);
+  checkNumbers();
   if (F->CallConvention == ccMSX64)
     compileMSX64();
   else
@@ -683,14 +781,15 @@ TResultWidening callResultWidening(const TFunction* callee, TRegister reg) {
   return w;
 }
 
-// name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
-void handle_FUNCCALL(bool first, TOperand* thisPar) {
-  if (!first) return;
+namespace {
+
+// The call named by the current token; thisPar, the object of a method
+// call, was read at the stack depth thisDepth.
+void compileCallOf(TOperand* thisPar, uint32_t thisDepth) {
   auto* F = static_cast<TFunction*>(cur().F_Pointer);
   if (!F) unexpected(unx::NameWithoutRecord);
   // Copied before anything else is read: the next token releases it.
   std::unique_ptr<TOperand> thisOp = copyOperand(thisPar);
-  const uint32_t depth = depthNow();
   setCalled(F, Compiler->CurFunc());
   TAFile& f = curFile();
   if (F->CallData && f.peekNextRealChar(true) == '=') {
@@ -711,8 +810,106 @@ void handle_FUNCCALL(bool first, TOperand* thisPar) {
   refuseWithoutBody(F);
   std::vector<TArg> args;
   readArgs(args);
-  TCallCompiler call(F, args, std::move(thisOp), depth);
+  TCallCompiler call(F, args, std::move(thisOp), thisDepth);
   call.compile(true);
+}
+
+}  // namespace
+
+// name [ ( [ argument { , argument } ] ) ]   |   pointer operator value ;   (the name just read)
+void handle_FUNCCALL(bool first, TOperand* thisPar) {
+  if (!first) return;
+  compileCallOf(thisPar, depthNow());
+}
+
+void compileCallStoredInto(TOperand& dst, TOperand* thisPar) {
+  // The object was read before the pushes below.
+  const uint32_t depth = depthNow();
+  const bool address = dst.hint == otVar || dst.hint == otMem;
+  const uint32_t kept = address ? readsMask(dst) & clobberedByCall() : 0;
+  if (!kept) return compileCallOf(thisPar, depth);
+  // Each register pushed whole before the call (its arguments are read after
+  // the push, at the depth it leaves) and popped after it: into itself, or,
+  // for the accumulator, which then holds the result, into another register
+  // the call changes and the address does not use, which takes its place.
+  const uint32_t uses = readsMask(dst);
+  const auto width = [](TRegister r) {
+    return static_cast<uint8_t>(regSize(r) > static_cast<uint32_t>(ptrSize) ? regSize(r) : ptrSize);
+  };
+  TRegister saved[2] = {REG_NONE, REG_NONE};
+  size_t n = 0;
+  for (TRegister r : {dst.reg_base, dst.reg_index})
+    if (r != REG_NONE && (kept & (1u << familyOf(r))) && !(n == 1 && familyOf(saved[0]) == familyOf(r)))
+      saved[n++] = r;
+  TFunction* fn = Compiler->CurFunc();
+  for (size_t k = 0; k < n; ++k) {
+    TOperand r;
+    r.setRegister(false, regScale(saved[k], width(saved[k])));
+    Compiler->execInstruction(fn, "push", &r);
+  }
+  compileCallOf(thisPar, depth);
+  uint32_t into = 0;  // the register family the accumulator's value goes to
+  if (uses & 1u) {
+    static constexpr uint32_t kScratch[] = {2, 1, 8, 9, 10, 11};  // D, C, R8..R11
+    for (uint32_t fam : kScratch)
+      if ((clobberedByCall() & (1u << fam)) && !(uses & (1u << fam))) {
+        into = fam;
+        break;
+      }
+  }
+  for (size_t k = n; k-- > 0;) {
+    const uint32_t fam = familyOf(saved[k]);
+    const uint32_t to = fam == 0 ? into : fam;
+    TOperand r;
+    r.setRegister(false, regScale(static_cast<TRegister>(REG_RAX + to), width(saved[k])));
+    Compiler->execInstruction(fn, "pop", &r);
+  }
+  // The address now reads the accumulator's value where it was popped.
+  const auto moved = [&](TRegister r) {
+    if (r == REG_NONE || familyOf(r) != 0) return r;
+    return regScale(static_cast<TRegister>(REG_RAX + into), static_cast<uint8_t>(regSize(r)));
+  };
+  dst.reg_base = moved(dst.reg_base);
+  dst.reg_index = moved(dst.reg_index);
+}
+
+namespace {
+
+std::string bytesText(uint32_t n) { return std::to_string(n) + (n == 1 ? " byte" : " bytes"); }
+
+std::string resultText(const TFunction* f) {
+  const TVarType* t = f->Type_ == ltFunc ? f->ReturnType : nullptr;
+  return t ? bytesText(t->size) : "nothing";
+}
+
+}  // namespace
+
+void checkPointerValue(const TVar* pointer, const TOperand& value) {
+  if (!pointer || value.hint != otLabelRef) return;
+  const TFunction* fn = FuncMan->getFunc(static_cast<uint32_t>(value.value));
+  if (!fn || (fn->Type_ != ltFunc && fn->Type_ != ltProc)) return;
+  const TFunction* ptr = nullptr;
+  for (const TFunction* f : FuncMan->FuncList())
+    if (f->CallData == pointer) ptr = f;
+  if (!ptr || ptr == fn) return;
+  const std::string p = nameOf(ptr), f = nameOf(fn);
+  if (fn->CallConvention != ptr->CallConvention)
+    fatal(msg::PointerConvention, p, f, Convention2String(fn->CallConvention), Convention2String(ptr->CallConvention));
+  // Uncounted arguments ("[]") stand for parameters the other side names.
+  const bool countsAgree = fn->ParamCount == ptr->ParamCount ||
+                           (ptr->bMinParams && fn->ParamCount > ptr->ParamCount) ||
+                           (fn->bMinParams && ptr->ParamCount > fn->ParamCount);
+  if (!countsAgree)
+    fatal(msg::PointerParamCount, p, f, std::to_string(fn->ParamCount), std::to_string(ptr->ParamCount));
+  const uint32_t named = fn->ParamCount < ptr->ParamCount ? fn->ParamCount : ptr->ParamCount;
+  for (uint32_t i = 0; i < named; ++i) {
+    const TVarType* a = fn->Params[i].type_;
+    const TVarType* b = ptr->Params[i].type_;
+    const uint32_t sa = a ? a->size : static_cast<uint32_t>(ptrSize), sb = b ? b->size : static_cast<uint32_t>(ptrSize);
+    if (sa != sb) fatal(msg::PointerParamSize, p, f, std::to_string(i + 1), bytesText(sa), bytesText(sb));
+  }
+  const std::string ra = resultText(fn), rb = resultText(ptr);
+  if (ra != rb) fatal(msg::PointerResult, p, f, ra, rb);
 }
 
 }  // namespace vorak

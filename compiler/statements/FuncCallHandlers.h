@@ -8,9 +8,20 @@
 namespace vorak {
 
 struct TFunction;
+struct TVar;
 
 // The current token is the callee; thisPar the object of a method call.
 void handle_FUNCCALL(bool first, TOperand* thisPar);
+
+// The call of "dst = call": handle_FUNCCALL, with the registers of dst's
+// address that the call changes kept across it, so that the result, stored
+// into dst afterwards, lands where dst addressed when the statement began.
+// dst may name other registers on return.
+void compileCallStoredInto(TOperand& dst, TOperand* thisPar);
+
+// "pointer = value" on the variable of a function pointer: a function's
+// address must be of a function of the pointer's form.
+void checkPointerValue(const TVar* pointer, const TOperand& value);
 
 // The accumulator of a size: AL, AX, EAX or RAX; REG_NONE for another size.
 TRegister accumulator(uint32_t size);

@@ -136,6 +136,12 @@ bool isProcedureToken() { return cur().F_IdentType == itProc || cur().F_IdentTyp
 // accumulator.
 void compileCall() { handle_FUNCCALL(true, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr); }
 
+// The same for a result stored into memory at target, whose address the call
+// may change.
+void compileCall(TOperand& target) {
+  compileCallStoredInto(target, cur().F_IdentType == itFuncThis ? cur().F_Operand : nullptr);
+}
+
 // The result of callee, just called, widened into reg when reg is wider than
 // its result type; false when the accumulator of reg's size holds it as it is.
 bool widenResult(const TFunction* callee, TRegister reg) {
@@ -534,7 +540,7 @@ void handle_BASEEXP() {
       if (peekedIsCall(curFile().peekNextToken(false))) {
         if (isProcedureToken()) fatal(msg::MemoryProcedureValue);
         const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
-        compileCall();
+        compileCall(target);
         // The accumulator of the slot's size; a slot of no known size takes
         // the pointer-sized one.
         TRegister acc = accumulator(target.size);

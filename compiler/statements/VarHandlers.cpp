@@ -38,12 +38,17 @@ uint32_t emit(std::string_view mnemonic, TOperand* a, TOperand* b = nullptr) {
 
 bool operandSized(uint32_t size) { return size == 1 || size == 2 || size == 4 || size == 8; }
 
+// The variable an assignment statement stores into, while its right side is
+// compiled.
+const TVar* assignedVariable = nullptr;
+
 // "mov" o1, value for an assignment, where a smaller variable widens into
 // the variable wherever it lies. A memory operand takes at most a 4-byte
 // immediate, which the processor sign-extends; a number beyond that into an
 // 8-byte variable of 64-bit code is stored as its two doubleword halves,
 // which changes no register.
 uint32_t assignValue(TOperand* o1, TOperand* value) {
+  checkPointerValue(assignedVariable, *value);
   const bool memory = o1->hint == otVar || o1->hint == otMem;
   // A wider value gives its low part, wherever either lies (the encoder
   // warns so only for a variable destination of its own).
@@ -301,14 +306,19 @@ bool conditionEndedStatement = false;
 
 // The assignment target, valid while one statement runs.
 struct TargetScope {
-  explicit TargetScope(TOperand* op, const std::string& text) {
+  explicit TargetScope(TOperand* op, const std::string& text, const TVar* var) : was(assignedVariable) {
     assignOperand = op;
     assignOperandText = text;
+    assignedVariable = var;
   }
   ~TargetScope() {
     assignOperand = nullptr;
     assignOperandText.clear();
+    assignedVariable = was;
   }
+  TargetScope(const TargetScope&) = delete;
+  TargetScope& operator=(const TargetScope&) = delete;
+  const TVar* was;
 };
 
 }  // namespace
@@ -405,7 +415,7 @@ void handle_VAR() {
       if (peekChar() == ';') return;
       fatal(msg::VarExpectedOperator);
     case moAssign: {
-      TargetScope target(op.get(), text);
+      TargetScope target(op.get(), text, v);
       rc = handle_VARASSIGN(op.get());
       break;
     }
@@ -445,7 +455,7 @@ uint32_t handle_VARASSIGN(TOperand* o1) {
       f.moveLastPeek();
       if (it == itProc || it == itProcThis) fatal(msg::VarProcedureValue);
       const auto* callee = static_cast<const TFunction*>(cur().F_Pointer);
-      handle_FUNCCALL(true, it == itFuncThis ? cur().F_Operand : nullptr);
+      compileCallStoredInto(*o1, it == itFuncThis ? cur().F_Operand : nullptr);
       const TRegister acc = accumulator(o1->size);
       if (acc == REG_NONE) fatal(msg::VarCallUnknown);
       // A result narrower than the variable is widened in the accumulator.

@@ -229,5 +229,50 @@ std::vector<Mix> mixes() {
 INSTANTIATE_TEST_SUITE_P(Msx64, Msx64ArgumentLists, ::testing::ValuesIn(mixes()),
                          [](const ::testing::TestParamInfo<Mix>& info) { return std::string(info.param.name); });
 
+// A result stored through an address held in a register the call changes:
+// the accumulator (the result), RCX to R9 (the arguments), R10 and R11 (a
+// stack argument's scratch register), each changed again by the callee. The
+// element is the one the register addressed when the statement began.
+TEST(Msx64Results, LandWhereTheirAddressPointedBeforeTheCall) {
+  std::string src = "mov rsi, rsp\nblock Box {\nqword pad;\nqword m;\n}\nqword res[64];\n"
+                    "function msx64 Id(qword x): qword {\nmov rax, rcx\nmov rdx, 0x71\nmov r8, 0x72\n"
+                    "mov r9, 0x73\nmov r10, 0x74\nmov r11, 0x75\nmov rcx, 0x70\n}\n"
+                    "function msx64 Id5(qword a, b, c, d, e): qword {\nrax = e;\nmov rcx, 0x70\nmov rdx, 0x71\n"
+                    "mov r8, 0x72\nmov r9, 0x73\nmov r10, 0x74\nmov r11, 0x75\n}\nmov rbx, 0x1000\n";
+  std::vector<std::pair<uint32_t, uint64_t>> want;  // element, value
+  uint32_t e = 1;
+  auto value = [&] { return 0x100 + static_cast<uint64_t>(want.size()); };
+  for (const char* r : {"rax", "rcx", "rdx", "r8", "r9", "r10", "r11"}) {
+    const std::string reg = r;
+    auto point = [&](uint32_t element) {
+      return "mov " + reg + ", @res\nadd " + reg + ", " + std::to_string(8 * element) + "\n";
+    };
+    want.emplace_back(e, value());
+    src += "mov " + reg + ", " + std::to_string(e) + "\nres[" + reg + "] = Id(" + std::to_string(want.back().second) +
+           ");\n";
+    ++e;
+    want.emplace_back(e, value());
+    src += point(e - 1) + "qword [" + reg + " + 8] = Id(" + std::to_string(want.back().second) + ");\n";
+    ++e;
+    want.emplace_back(e, value());
+    src += point(e - 1) + reg + " as Box;\n" + reg + ".m = Id(" + std::to_string(want.back().second) + ");\n" + reg +
+           " as 0;\n";
+    ++e;
+    // The fifth argument is an address built in a scratch register.
+    want.emplace_back(e, 0x1008);
+    src += point(e) + "qword [" + reg + "] = Id5(1, 2, 3, 4, @[rbx + 8]);\n";
+    ++e;
+  }
+  src += "sub rsi, rsp\nmov rax, @res\nret\n";
+  const FlatRun r = runFlat(src, 64);
+  ASSERT_TRUE(r.built) << r.compile.out;
+  ASSERT_TRUE(r.finished) << r.fault << " at " << r.pc;
+  EXPECT_EQ(r.reg(rSI), 0u) << "the stack pointer moved";
+  std::vector<uint64_t> got(64, 0), expect(64, 0);
+  for (const auto& [element, v] : want) expect[element] = v;
+  for (uint32_t k = 0; k < 64; ++k) got[k] = r.read(r.reg(rAX) + 8 * k, 8);
+  EXPECT_EQ(got, expect) << src;
+}
+
 }  // namespace
 }  // namespace vorak::test
