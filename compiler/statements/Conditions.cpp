@@ -95,7 +95,8 @@ void warnFlagAfterCode(uint8_t flag) {
 TMathOp flagComparison(const TOperand& flag, const TOperand& value, TMathOp mo, bool fromSource) {
   if (value.hint != otImm)
     fatal(fromSource ? msg::FlagCompareNotImm : msg::CaseFlagNotImm);
-  const auto v = static_cast<uint32_t>(value.value);
+  // The whole number, not its low bits: 0x100000001 is not on.
+  const uint64_t v = static_cast<uint64_t>(value.value);
   if (v > 1)
     fatal(fromSource ? msg::FlagCompareNotOnOff : msg::CaseFlagNotOnOff);
   const bool whenSet = mo == moIsEqual ? v == 1 : v == 0;

@@ -339,14 +339,6 @@ std::string TCallCompiler::widenHint(const TOperand& op, size_t i) const {
   return std::string(op.issigned ? "movsx " : "movzx ") + std::string(regToStr(word)) + ", " + what + pass;
 }
 
-// A number fits a parameter of n bytes when it fits n bytes as a signed or as
-// an unsigned number: -5 and 200 fit a byte, 300 does not.
-bool numberFits(int64_t value, uint32_t bytes) {
-  if (bytes == 0 || bytes >= 8) return true;
-  const int64_t lo = -(int64_t{1} << (8 * bytes - 1)), hi = (int64_t{1} << (8 * bytes)) - 1;
-  return value >= lo && value <= hi;
-}
-
 // A number for a parameter of an integer type that it does not fit is
 // warned about, and passed as what the callee reads: its low bytes, taken by
 // the type's sign.
@@ -357,7 +349,8 @@ void TCallCompiler::checkNumbers() {
     TOperand* op = argOp(i);
     const TVarType* t = F->Params[i].type_;
     if (!op || op->hint != otImm || !t || t->vt != dtInteger || t->fieldcount != 0) continue;
-    if (numberFits(op->value, t->size)) continue;
+    // -5 and 200 fit a byte parameter, 300 does not.
+    if (t->size == 0 || numberFits(op->value, t->size)) continue;
     const uint32_t bits = 8 * t->size;
     std::string number = textOf(i);
     if (number.empty()) number = std::to_string(op->value);

@@ -48,6 +48,9 @@ TEST_F(ControlTest, EveryErrorWithItsPosition) {
       {"if ((eax == 1 { }", "[2,15]: [70005] Unexpected symbol { in [p.vor]"},
       {"if (carry_flag == eax) { }", "[2,21]: [454734] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"if (carry_flag == 2) { }", "[2,19]: [454735] Operand 2 must equal on/off immediate value. in [p.vor]"},
+      // The whole number is judged: its low bits alone would read as on.
+      {"if (carry_flag == 0x100000001) { }",
+       "[2,19]: [454735] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"if (eax = 5) { }", "[2,11]: [1161] Unsupported operator \"=(3)\" in [p.vor]"},
       {"if (1 = 2) { }", "[2,9]: [48424] Unexpected number 2 in [p.vor]"},
       {"while eax { }", "[2,9]: [432765] Unexpected register eax in [p.vor]"},
@@ -86,6 +89,8 @@ TEST_F(ControlTest, EveryErrorWithItsPosition) {
       {"case (dl) {\nstate 1:\ninc eax\nstate 0x141:\ninc ebx\n}", "[5,11]: [124412] Operand size mismatch! in [p.vor]"},
       {"case ([esi]) {\nstate 1:\ninc eax\n}", "[3,7]: [124412] Operand size mismatch! in [p.vor]"},
       {"case (carry_flag) {\nstate 1:\ninc eax\nstate 5:\ninc ebx\n}",
+       "[5,7]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
+      {"case (carry_flag) {\nstate 1:\ninc eax\nstate 0x100000000:\ninc ebx\n}",
        "[5,7]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"case (carry_flag) {\nstate eax:\ninc ebx\n}",
        "[3,9]: [662353] Operand 2 must equal on/off immediate value. in [p.vor]"},
