@@ -50,7 +50,7 @@ TEST_F(ControlTest, EveryErrorWithItsPosition) {
       {"if (carry_flag == 2) { }", "[2,19]: [454735] Operand 2 must equal on/off immediate value. in [p.vor]"},
       // The whole number is judged: its low bits alone would read as on.
       {"if (carry_flag == 0x100000001) { }",
-       "[2,19]: [454735] Operand 2 must equal on/off immediate value. in [p.vor]"},
+       "[2,29]: [454735] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"if (eax = 5) { }", "[2,11]: [1161] Unsupported operator \"=(3)\" in [p.vor]"},
       {"if (1 = 2) { }", "[2,9]: [48424] Unexpected number 2 in [p.vor]"},
       {"while eax { }", "[2,9]: [432765] Unexpected register eax in [p.vor]"},
@@ -91,7 +91,7 @@ TEST_F(ControlTest, EveryErrorWithItsPosition) {
       {"case (carry_flag) {\nstate 1:\ninc eax\nstate 5:\ninc ebx\n}",
        "[5,7]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"case (carry_flag) {\nstate 1:\ninc eax\nstate 0x100000000:\ninc ebx\n}",
-       "[5,7]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
+       "[5,17]: [754561] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"case (carry_flag) {\nstate eax:\ninc ebx\n}",
        "[3,9]: [662353] Operand 2 must equal on/off immediate value. in [p.vor]"},
       {"__try { }", "[2,5]: [564324] Try is only currently implemented for Microsoft Windows x32 platform in [p.vor]"},
