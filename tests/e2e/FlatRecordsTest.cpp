@@ -95,6 +95,18 @@ class FlatRecords : public FreshVorak {
     v->initialised = content.empty() ? 0 : 1;
     return v;
   }
+  // A pointer global whose initial value is g's address, kept in its own
+  // fixup record as a declaration "pointer name = @g;" leaves it.
+  TVar* holdingAddressOf(std::string_view name, TVar* g) {
+    TVar* p = global(name, "pointer", 1);
+    p->fixup = new TFixup{};
+    p->fixup->hint = ftVar;
+    p->fixup->size = 4;
+    p->fixup->jmp = jtIGNORE;
+    p->fixup->data = g;
+    p->initialised = 1;
+    return p;
+  }
 
   // Loads the FLAT builder as the executable does, builds, and hands back
   // the image; log_ keeps what the run printed.
@@ -207,13 +219,7 @@ TEST_F(FlatRecords, VariableFixupsPutAddressesIntoTheData) {
   FixMan->addVarFixup(ftConst, table, s, 4, 4, 0, jtJMP);  // table[1] := @"str"
   FixMan->addVarFixup(ftVar, table, g, 0, 4, 0, jtJMP);    // table[0] := @g
   // p holds g's address as its initial value, in its own fixup record.
-  TVar* p = global("p", "pointer", 1);
-  p->fixup = new TFixup{};
-  p->fixup->hint = ftVar;
-  p->fixup->size = 4;
-  p->fixup->jmp = jtIGNORE;
-  p->fixup->data = g;
-  p->initialised = 1;
+  TVar* p = holdingAddressOf("p", g);
   dataField(main_, {0x8B, 0x1D}, ftVar, p, 4);  // mov ebx, [p]
   code(main_, {0x8B, 0x03});                     // mov eax, [ebx]
   dataField(main_, {0x8B, 0x35}, ftVar, table, 4, 4);  // mov esi, [table+4]
@@ -675,13 +681,7 @@ TEST_F(FlatRecordsDeathTest, EveryFixupIsFiledInAModeItCanWrite) {
        "the fixup at offset 0 of the data of table"},
       {"initial address of a global", [&](FlatRecords& t) {
          TVar* g = t.global("g", "dword", 1);
-         TVar* p = t.global("p", "pointer", 1);
-         p->fixup = new TFixup{};
-         p->fixup->hint = ftVar;
-         p->fixup->size = 4;
-         p->fixup->jmp = jtIGNORE;
-         p->fixup->data = g;
-         p->initialised = 1;
+         TVar* p = t.holdingAddressOf("p", g);
          return p->fixup;
        },
        "the fixup at offset 0 of the data of p", false},

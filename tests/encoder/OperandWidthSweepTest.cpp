@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "support/Disasm.h"
-#include "support/EncoderFixture.h"
+#include "support/EncoderSweep.h"
 
 namespace vorak {
 namespace {
@@ -19,7 +19,7 @@ using test::Decoded;
 using test::DecodedOperand;
 using test::hexBytes;
 
-class OperandWidthSweep : public test::EncoderTest {
+class OperandWidthSweep : public test::EncoderSweep {
  protected:
   // Assembles row with fresh copies of the operands; the bytes, or the code.
   struct Outcome {
@@ -31,17 +31,6 @@ class OperandWidthSweep : public test::EncoderTest {
     if (o2) b = *o2;
     const uint32_t rc = enc.assemble(row, &a, o2 ? &b : nullptr, nullptr, true);
     return {rc, enc.popCode()};
-  }
-  TOperand* xmm(int64_t n) {
-    TOperand& op = ops_.emplace_back();
-    op.setIntType(false, otXMM, n);
-    return &op;
-  }
-  TOperand* mm(int64_t n) {
-    TOperand& op = ops_.emplace_back();
-    op.setIntType(false, otST, n);
-    op.size = MM_REGISTER_SIZE;
-    return &op;
   }
 };
 
