@@ -136,6 +136,12 @@ bool isStateOf(const TBlockStackItem& b, const TFunction* label) {
 void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const TOperand* o1,
                                  const TOperand* o2) {
   if (!fn || CompileFlags.peek_mode) return;
+  // Most instructions touch neither the stack pointer nor the depth: they
+  // leave here before any lookup.
+  const bool spFirst = isStackPointerOperand(o1), spSecond = isStackPointerOperand(o2);
+  if (!spFirst && !spSecond && inst.group != igCALL &&
+      (inst.group != igEMIT || std::string_view(inst.name) != "leave"))
+    return;
   const std::string_view name(inst.name);
   TBodyFrame* path = pathBody(fn);
   if (path && !path->dead) {
@@ -147,11 +153,10 @@ void TCompiler::followStackWrite(TFunction* fn, const TInstruction& inst, const 
     }
     // leave reloads the stack pointer from the frame pointer, pop esp from
     // the stack: neither leaves a depth the count could know.
-    if (name == "leave" || (inst.group == igPOP && isStackPointerOperand(o1)))
-      Log->Warning(msg::StackPointerUnfollowed, name);
+    if (name == "leave" || (inst.group == igPOP && spFirst)) Log->Warning(msg::StackPointerUnfollowed, name);
   }
-  const bool first = isStackPointerOperand(o1) && writesFirst(inst);
-  const bool second = isStackPointerOperand(o2) && name == "xchg";
+  const bool first = spFirst && writesFirst(inst);
+  const bool second = spSecond && name == "xchg";
   if (!first && !second) return;
   if (!second && isWholeStackPointer(o1) && o2) {
     if ((name == "add" || name == "sub") && o2->hint == otImm) {

@@ -103,17 +103,24 @@ void compileInstruction(PInstruction inst) {
     const bool label = inst->group == igCALL || inst->group == igGOTO;
     // Only the destination of a pop is addressed after the pop.
     struct PopTarget {
-      explicit PopTarget(bool on) { Compiler->setPopTarget(on); }
+      PopTarget() { Compiler->setPopTarget(true); }
       ~PopTarget() { Compiler->setPopTarget(false); }
     };
-    for (int k = 0; k < 3; ++k) {
-      if (k > 0 && curFile().peekNextRealChar(true) != ',') break;
-      {
-        const PopTarget pop(k == 0 && inst->group == igPOP);
-        ops[k] = Compiler->readInstructionOperand(k == 0, k == 0 && label, local[k], owned[k]);
-      }
-      // Only an operand read through the tokenizer can name a variable.
+    // Only an operand read through the tokenizer can name a variable, and
+    // only such a one has a text to quote.
+    const auto read = [&](int k, bool first, bool labels) {
+      ops[k] = Compiler->readInstructionOperand(first, labels, local[k], owned[k]);
       if (owned[k]) spans[k] = Compiler->lastOperandSpan();
+    };
+    if (inst->group == igPOP) {
+      const PopTarget pop;
+      read(0, true, false);
+    } else {
+      read(0, true, label);
+    }
+    if (curFile().peekNextRealChar(true) == ',') {
+      read(1, false, false);
+      if (curFile().peekNextRealChar(true) == ',') read(2, false, false);
     }
   }
   emitRow(inst, ops[0], ops[1], ops[2], false, msg::InstructionLineEncode, &spans);
