@@ -222,6 +222,9 @@ class TCompiler {
   // bytes outside 64-bit code, 3 bytes anywhere) stops the compile with a
   // message that names it as text (nil and any other operand return).
   static void refuseOperandSize(const TOperand* op, std::string_view text);
+  // The same, naming the operand by its source text, which is looked up
+  // only when the operand is refused.
+  static void refuseOperandSize(const TOperand* op, const TOperandSpan& span);
   // An index the operand just read did not take stops the compile.
   void refuseStrayIndex() const {
     if (F_CurFile->isIndexNext()) strayIndex();

@@ -294,14 +294,14 @@ TMathOp handle_IFEXPRESSION(TCondContext& cc, uint32_t level) {
 TMathOp handle_DOCMP() {
   const std::unique_ptr<TOperand> o1 = Compiler->moveNextOperand(true, false);
   // cmp has no operand of a size the mode lacks: named before the relation.
-  TCompiler::refuseOperandSize(o1.get(), Compiler->lastOperandText());
+  TCompiler::refuseOperandSize(o1.get(), Compiler->lastOperandSpan());
   const TMathOp mo = Compiler->CurFile()->moveNextIfMathOp(o1->issigned);
   if (mo == moNone) {
     Compiler->CurFile()->moveNextToken(false);
     unexpected(unx::CompareOperator);
   }
   const std::unique_ptr<TOperand> o2 = Compiler->moveNextOperand(true, false);
-  TCompiler::refuseOperandSize(o2.get(), Compiler->lastOperandText());
+  TCompiler::refuseOperandSize(o2.get(), Compiler->lastOperandSpan());
   return compareOperands(*o1, *o2, mo, true);
 }
 

@@ -361,18 +361,28 @@ void TCompiler::stackSlot(TOperand& op, bool iss, const TVar* v, int32_t disp, u
   op.setMemory(iss, size, static_cast<int32_t>(d), 0, {base}, record, otRegister, nullptr);
 }
 
-void TCompiler::refuseOperandSize(const TOperand* op, std::string_view text) {
-  if (!op || (op->hint != otVar && op->hint != otMem) || op->size == 0) return;
+namespace {
+// Whether op is a memory operand of a size that no integer operand of the
+// mode has. Records and the floating types have sizes of their own, which
+// the processor's other units read; only the integer sizes between count.
+bool noOperandOfItsSize(const TOperand* op) {
+  if (!op || (op->hint != otVar && op->hint != otMem) || op->size == 0) return false;
   const uint32_t size = op->size;
-  const bool wide = CompileFlags.cpu_bits == 64;
-  if (size == 1 || size == 2 || size == 4 || (size == 8 && wide)) return;
-  // Records and the floating types have sizes of their own, which the
-  // processor's other units read; only the integer sizes between are named.
-  if (size > 8) return;
+  if (size == 1 || size == 2 || size == 4 || (size == 8 && CompileFlags.cpu_bits == 64)) return false;
+  return size <= 8;
+}
+}  // namespace
+
+void TCompiler::refuseOperandSize(const TOperand* op, std::string_view text) {
+  if (!noOperandOfItsSize(op)) return;
   const std::string bits = std::to_string(CompileFlags.cpu_bits);
   const std::string_view name = text.empty() ? std::string_view("the operand") : text;
-  if (size == 8) fatal(msg::NoOperand8, name, bits);
-  fatal(msg::NoOperandOfSize, name, std::to_string(size), bits);
+  if (op->size == 8) fatal(msg::NoOperand8, name, bits);
+  fatal(msg::NoOperandOfSize, name, std::to_string(op->size), bits);
+}
+
+void TCompiler::refuseOperandSize(const TOperand* op, const TOperandSpan& span) {
+  if (noOperandOfItsSize(op)) refuseOperandSize(op, spanText(span));
 }
 
 // An index the operand did not take (after a register, a bracket, a number

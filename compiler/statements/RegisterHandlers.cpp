@@ -254,14 +254,14 @@ bool fitsRegister(const TOperand& imm, uint32_t size) {
 // A result wider than the accumulator that holds it (8 bytes outside 64-bit
 // code) takes only what the accumulator holds; a value that would lose bits
 // there is refused rather than cut.
-void refuseCutResult(const TFunction* returning, const TOperand& target, const TOperand& value,
-                     std::string_view text) {
+void refuseCutResult(const TFunction* returning, const TOperand& target, const TOperand& value) {
   if (!returning || !returning->ReturnType || returning->ReturnType->size <= target.size) return;
   const bool cut = (isMemoryValue(value) && value.size > target.size) ||
                    (value.hint == otImm && !fitsRegister(value, target.size));
-  if (cut)
-    fatal(msg::ReturnValueCut, text.empty() ? std::string_view("the value") : text, vorStrView(returning->Name),
-          std::to_string(returning->ReturnType->size), regToStr(target.reg_base), std::to_string(target.size));
+  if (!cut) return;
+  const std::string_view text = Compiler->lastOperandText();
+  fatal(msg::ReturnValueCut, text.empty() ? std::string_view("the value") : text, vorStrView(returning->Name),
+        std::to_string(returning->ReturnType->size), regToStr(target.reg_base), std::to_string(target.size));
 }
 
 // A memory value wider than the register it is loaded into: its low part,
@@ -272,18 +272,15 @@ void narrowToRegister(const TOperand& target, TOperand& value) {
   Log->Warning(msg::Operand2Truncated);
 }
 
-// The text of the operand just read, for a message.
-std::string_view lastOperandText() { return Compiler->lastOperandText(); }
-
 // One value of a conditional value: an optional prefix and an operand,
 // loaded into the target. A return keeps the sign of the result type.
 void conditionalLoad(TOperand& target, bool fromExop, const TFunction* returning) {
   const TExMode mode = readPrefix();
   const OperandPtr value = Compiler->moveNextOperand(true, false);
-  refuseCutResult(returning, target, *value, lastOperandText());
+  refuseCutResult(returning, target, *value);
   if (fromExop && !returning) target.issigned = value->issigned;
   narrowToRegister(target, *value);
-  TCompiler::refuseOperandSize(value.get(), lastOperandText());
+  TCompiler::refuseOperandSize(value.get(), Compiler->lastOperandSpan());
   emit("mov", &target, value.get());
   applyPrefix(mode, target);
 }
@@ -356,12 +353,12 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
   } else {
     const TExMode mode = readPrefix();
     OperandPtr source = Compiler->moveNextOperand(true, true);
-    refuseCutResult(returning, target, *source, lastOperandText());
+    refuseCutResult(returning, target, *source);
     // A return widens by the sign of the result type, as a variable of
     // that type takes a narrower value.
     if (fromExop && !returning) target.issigned = source->issigned;
     narrowToRegister(target, *source);
-    TCompiler::refuseOperandSize(source.get(), lastOperandText());
+    TCompiler::refuseOperandSize(source.get(), Compiler->lastOperandSpan());
     if (source->hint == otFlag) {
       loadFlag(target, *source, mode);
     } else {
@@ -377,8 +374,8 @@ void assignRegister(TOperand& target, bool fromExop, std::string_view targetText
       const TMathOp op = f.moveNextIfInMathOp(target.issigned, {moAdd, moSub});
       if (op == moNone) break;
       source = Compiler->moveNextOperand(true, true);
-      refuseCutResult(returning, target, *source, lastOperandText());
-      TCompiler::refuseOperandSize(source.get(), lastOperandText());
+      refuseCutResult(returning, target, *source);
+      TCompiler::refuseOperandSize(source.get(), Compiler->lastOperandSpan());
       checkChainOperand(target, *source);
       emit(op == moAdd ? "add" : "sub", &target, source.get());
     }
@@ -467,7 +464,7 @@ void handle_REGISTER(TOperand* exop) {
   }
   if (!readsValue) return emit(mnemonic, target);
   const OperandPtr source = Compiler->moveNextOperand(true, labelRef);
-  TCompiler::refuseOperandSize(source.get(), lastOperandText());
+  TCompiler::refuseOperandSize(source.get(), Compiler->lastOperandSpan());
   emit(mnemonic, target, source.get());
 }
 
@@ -560,7 +557,7 @@ void handle_BASEEXP() {
       const OperandPtr value = Compiler->moveNextOperand(true, false);
       const uint32_t rc = assignToMemory(&target, value.get());
       if (rc != ASSEMBLE_OK) {
-        TCompiler::refuseOperandSize(value.get(), lastOperandText());
+        TCompiler::refuseOperandSize(value.get(), Compiler->lastOperandSpan());
         TCompiler::refuseOperandSize(&target, name);
         fatal(msg::InstructionEncode, TVorAssembler::errorCodeToString(rc));
       }
@@ -580,7 +577,7 @@ void handle_BASEEXP() {
   assignOperand = nullptr;
   assignOperandText.clear();
   const OperandPtr value = Compiler->moveNextOperand(true, false);
-  TCompiler::refuseOperandSize(value.get(), lastOperandText());
+  TCompiler::refuseOperandSize(value.get(), Compiler->lastOperandSpan());
   emit(mnemonic, &target, value.get());
 }
 

@@ -109,7 +109,8 @@ struct TTokenSpan {
 // value of a size no operand has is named (the caller names o1 when o1 is
 // of such a size, whatever the value was cut to).
 uint32_t checkedValue(uint32_t rc, const TOperand* o1, const TOperand* value) {
-  if (rc != ASSEMBLE_OK && operandSized(o1->size)) TCompiler::refuseOperandSize(value, Compiler->lastOperandText());
+  if (rc != ASSEMBLE_OK && operandSized(o1->size))
+    TCompiler::refuseOperandSize(value, Compiler->lastOperandSpan());
   return rc;
 }
 
@@ -441,7 +442,7 @@ void handle_VAR() {
   }
   if (rc != ASSEMBLE_OK) {
     TCompiler::refuseOperandSize(op.get(), opText);
-    if (v2) TCompiler::refuseOperandSize(v2.get(), Compiler->lastOperandText());
+    if (v2) TCompiler::refuseOperandSize(v2.get(), Compiler->lastOperandSpan());
     fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
   }
 }

@@ -211,8 +211,8 @@ class FlatBuilder {
   // order, one more entry at the end), and whether a round has run.
   std::vector<uint32_t> changedBefore_;
   bool laidOut_ = false;
-  // The jumps the last round made near.
-  std::vector<Edit*> grown_;
+  // The jumps that were near before a try of short forms.
+  std::vector<bool> nearBefore_;
 };
 
 uint64_t alignUp(uint64_t v, uint64_t a) { return (v + a - 1) / a * a; }
@@ -476,7 +476,6 @@ bool FlatBuilder::placeCode() {
       if (rel < -128 || rel > 127) {
         e.nearForm = true;
         grew = true;
-        grown_.push_back(&e);
       }
     }
   }
@@ -550,11 +549,14 @@ bool FlatBuilder::shortReaches(size_t f, size_t i, const std::vector<uint64_t>& 
 // that follows keeps every jump in reach, else they and what grew are put
 // back and the layout is as it was.
 bool FlatBuilder::tryShort(const std::vector<Edit*>& jumps) {
+  nearBefore_.clear();
+  for (const Placed& p : funcs_)
+    for (const Edit& e : p.edits) nearBefore_.push_back(e.nearForm);
   for (Edit* e : jumps) e->nearForm = false;
-  grown_.clear();
   if (!placeCode()) return true;
-  for (Edit* back : grown_) back->nearForm = false;
-  for (Edit* e : jumps) e->nearForm = true;
+  size_t g = 0;
+  for (Placed& p : funcs_)
+    for (Edit& e : p.edits) e.nearForm = nearBefore_[g++];
   while (placeCode()) {
   }
   return false;
