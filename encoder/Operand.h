@@ -118,7 +118,6 @@ constexpr TRegFacts makeRegFacts() {
 inline constexpr TRegFacts kRegFacts = makeRegFacts();
 }  // namespace detail
 
-// x86 number including bit 3. Only registers 0-39 have one; others give 0.
 // Whether a number fits an operand or a data element of `bytes` bytes.
 // Numbers are 64-bit two's complement (a literal of 2^63 or more is the
 // negative number with those bits); one fits when its value lies in the
@@ -132,6 +131,7 @@ constexpr bool numberFits(int64_t value, uint32_t bytes) {
   return value >= lo && value <= hi;
 }
 
+// x86 number including bit 3. Only registers 0-39 have one; others give 0.
 inline uint8_t regID(TRegister r) { return r <= REG_NONE ? detail::kRegFacts.id[r] : 0; }
 inline uint8_t regSize(TRegister r) { return r <= REG_NONE ? detail::kRegFacts.size[r] : 0; }
 TRegister regScale(TRegister r, uint8_t size);

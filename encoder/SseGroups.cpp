@@ -41,11 +41,6 @@ bool registerNumber(POperand o, uint8_t& n) {
   return true;
 }
 
-// An 8-bit immediate: a value that reads back as written, either as a signed
-// or an unsigned byte. With imm_roll the program asked for the low byte of
-// any value.
-bool fitsByte(int64_t v) { return CompileFlags.imm_roll || numberFits(v, 1); }
-
 // A memory operand names the width the instruction reads or writes, or none.
 bool widthMatches(POperand mem, uint32_t width) { return mem->size == 0 || mem->size == width; }
 
@@ -279,7 +274,7 @@ uint32_t TVorAssembler::encodeSSE(const TEncodeArgs& a) {
   const bool p66 = (row.flags & OP_ST) && (row.flags & OP_XMM) && isXMM(o1);
   if (o2->hint == otImm) {
     if (row.opcode2 == 0) return ERROR_OPERAND2_INVALID;
-    if (!fitsByte(o2->value)) return ERROR_OPERAND_SIZE_MISMATCH;
+    if (!immFits(o2->value, 1)) return ERROR_OPERAND_SIZE_MISMATCH;
     const TSimdOpcode op = sseOpcode(row.opcode2, p66);
     const uint32_t rc = emitSimd(op.bytes, op.count, false, row.opcode_r, o1);
     if (rc == ASSEMBLE_OK) emitImm(o2->value, 1);

@@ -34,18 +34,10 @@ std::string nameOf(const TFunction* f) {
   return name;
 }
 
-// The bytes from..to of a text, without the blanks and line breaks around them.
-std::string trimmed(const std::string& text, size_t from, size_t to) {
-  if (to > text.size()) to = text.size();
-  while (from < to && static_cast<uint8_t>(text[from]) <= ' ') ++from;
-  while (to > from && static_cast<uint8_t>(text[to - 1]) <= ' ') --to;
-  return text.substr(from, to - from);
-}
-
 // One argument: an operand, or a call whose result is the argument.
 struct TArg {
   std::unique_ptr<TOperand> op;
-  std::string text;    // as written, for messages; empty when not one run of the source
+  std::string text;    // as written, for messages; empty when not one line of the source
   uint32_t depth = 0;  // the stack depth the operand was read at
   TFunction* callee = nullptr;
   std::unique_ptr<TOperand> thisOp;
@@ -121,10 +113,8 @@ void readArgs(std::vector<TArg>& out) {
     } else {
       TArg a;
       a.depth = depthNow();
-      const TAFile* from = &f;
-      const uint32_t start = f.CurChar;
       a.op = Compiler->moveNextOperand(true, false);
-      if (&curFile() == from && f.CurChar > start) a.text = trimmed(f.Buffer, start, f.CurChar);
+      a.text = Compiler->lastOperandText();
       out.push_back(std::move(a));
     }
     const char c = f.moveNextChar(true, false);

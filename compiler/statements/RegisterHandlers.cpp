@@ -243,21 +243,13 @@ const TFunction* pendingReturn = nullptr;
 
 bool isMemoryValue(const TOperand& op) { return op.hint == otVar || op.hint == otMem; }
 
-// A value that fills a register of size bytes as a signed or an unsigned number.
-bool fitsRegister(const TOperand& imm, uint32_t size) {
-  if (size >= 8) return true;
-  const int64_t v = imm.value;
-  const int64_t limit = int64_t{1} << (8 * size);
-  return v >= -(limit / 2) && v < limit;
-}
-
 // A result wider than the accumulator that holds it (8 bytes outside 64-bit
 // code) takes only what the accumulator holds; a value that would lose bits
 // there is refused rather than cut.
 void refuseCutResult(const TFunction* returning, const TOperand& target, const TOperand& value) {
   if (!returning || !returning->ReturnType || returning->ReturnType->size <= target.size) return;
   const bool cut = (isMemoryValue(value) && value.size > target.size) ||
-                   (value.hint == otImm && !fitsRegister(value, target.size));
+                   (value.hint == otImm && !numberFits(value.value, target.size));
   if (!cut) return;
   const std::string_view text = Compiler->lastOperandText();
   fatal(msg::ReturnValueCut, text.empty() ? std::string_view("the value") : text, vorStrView(returning->Name),

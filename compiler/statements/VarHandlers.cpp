@@ -97,10 +97,14 @@ struct TTokenSpan {
     from = at >= text.size() ? at - static_cast<uint32_t>(text.size()) : 0;
     if (!file || from > file->Buffer.size() || file->Buffer.compare(from, text.size(), text) != 0) file = nullptr;
   }
-  // What the operand covers up to where the reader stands now.
-  std::string_view operandText() const {
-    if (!file || Compiler->CurFile() != file) return text;
-    const std::string_view whole = TCompiler::spanText({file, from, file->CurChar});
+  // Where the operand ends: where the reader stands now.
+  TCompiler::TOperandSpan operandSpan() const {
+    if (!file || Compiler->CurFile() != file) return {};
+    return {file, from, file->CurChar};
+  }
+  // The text of an operand that ended at span, looked up only for a message.
+  std::string_view operandText(const TCompiler::TOperandSpan& span) const {
+    const std::string_view whole = TCompiler::spanText(span);
     return whole.empty() ? std::string_view(text) : whole;
   }
 };
@@ -406,7 +410,7 @@ void handle_VAR() {
   const std::string& text = span.text;
   // The operand from the token already read: indexes and members follow it.
   std::unique_ptr<TOperand> op = Compiler->operandFromToken(true);
-  const std::string_view opText = span.operandText();
+  const TCompiler::TOperandSpan opSpan = span.operandSpan();
   const TMathOp mo = curFile().moveNextIfMathOp(op->issigned);
   auto value = [&](bool regLblRef) { return Compiler->moveNextOperand(true, regLblRef); };
   uint32_t rc = ASSEMBLE_OK;
@@ -441,7 +445,7 @@ void handle_VAR() {
       fatal(msg::InvalidMathOperator, mo2str(mo));
   }
   if (rc != ASSEMBLE_OK) {
-    TCompiler::refuseOperandSize(op.get(), opText);
+    TCompiler::refuseOperandSize(op.get(), span.operandText(opSpan));
     if (v2) TCompiler::refuseOperandSize(v2.get(), Compiler->lastOperandSpan());
     fatal(msg::VarStatementEncode, TVorAssembler::errorCodeToString(rc));
   }
